@@ -1,0 +1,185 @@
+#pragma once
+
+#include "app/DialogService.h"
+#include "registry/RegistryData.h"
+#include "server/Credentials.h"
+
+#include <rapidjson/document.h>
+
+#include <QMainWindow>
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+class QAction;
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QProgressBar;
+class QPushButton;
+class QStatusBar;
+class QTabWidget;
+class QWidget;
+class TActivityIndicator;
+class TForm1;
+
+namespace orvane {
+class TRegistryStore;
+}
+
+enum TWizardPage : std::uint8_t {
+    wpWelcome = 0,
+    wpCredentials = 1,
+    wpVersions = 2,
+    wpInstall = 3,
+    wpDone = 4,
+};
+
+// What differs between the real program and a test or the demo sandbox.
+struct TForm2Options {
+    std::string ApiUrl = ORVANE_API_URL;
+    // Folder of install.log, the SSL libraries and the GetIt backups; empty: the
+    // running executable's folder.
+    std::filesystem::path ExeDir;
+    // Registry store; null: the current user's store.
+    std::shared_ptr<orvane::TRegistryStore> RegistryStore;
+    // Modal interaction; null: real Qt dialogs.
+    std::shared_ptr<TDialogService> Dialogs;
+};
+
+// The installer's one window: a wizard of five tab pages.
+class TForm2 : public QMainWindow {
+    Q_OBJECT
+
+public:
+    explicit TForm2(TForm2Options AOptions = {}, QWidget* AParent = nullptr);
+    ~TForm2() override;
+
+    // Wizard shell
+    void FormCreate();
+    void RefreshInstalledVersions();
+    void SwitchPage(TWizardPage APage);
+    void DeveloperButtonClick();
+    void CommercialButtonClick();
+    void LoginButtonClick();
+    void BackButtonClick();
+    void SpeedButton1Click();
+    void EllipsesEditButton1Click();
+    void EllipsesEditButton2Click();
+    void FinishButtonClick();
+
+    // Install log and status line
+    void Log(const QString& AMessage);
+
+    // Message boxes
+    void ShowWarning(const QString& AMessage);
+    void ShowInfo(const QString& AMessage);
+    bool Confirmation(const QString& AMessage);
+
+    // Configuration download and package list
+    void DownloadConfiguration();
+    void LoadConfiguration(std::unique_ptr<rapidjson::Document> ADocument);
+
+    // IDE locations
+    void SetDefaultIDEDir();
+    void SetDefaultDownloadDir();
+
+    // Installation
+    void InstallButtonClick();
+    void StartInstallation();
+    void InstallSelectedVersions();
+    void GetSelectedVersionNames(QStringList& ANames) const;
+    void GetSelectedVersions(std::vector<const rapidjson::Value*>& AEntries) const;
+    bool InstallPackage(const rapidjson::Value* AEntry, const QString& AIDEDir,
+                        const QString& ADownloadDir);
+
+    // Uninstallation
+    void UninstallButtonClick();
+    void UninstallVersion(const QString& AIDEVersion);
+
+    // The terms dialog is created once by main and handed over.
+    void SetTermsDialog(TForm1* AForm) { FTermsDialog = AForm; }
+    TForm1* TermsDialog() const { return FTermsDialog; }
+
+    // Progress bar in 64-bit byte counts (scaled to the bar's int range).
+    void SetProgressRange(std::int64_t AMax);
+    void SetProgressValue(std::int64_t AValue);
+
+    TDialogService& Dialogs() const { return *FDialogs; }
+    const std::string& ApiUrl() const { return FOptions.ApiUrl; }
+    std::filesystem::path ExeDir() const;
+    orvane::TRegistryStore& RegistryStore() const { return *FRegistryStore; }
+    // Set once the window is closing; long-running work checks it.
+    bool IsClosing() const { return FClosing; }
+
+    // Shared wizard state
+    orvane::TCredentials FCredentials;
+    std::unique_ptr<rapidjson::Document> FConfig;
+    std::vector<orvane::TOrvaneRegistryData> FInstalledVersions;
+
+    // Controls, named as in the window layout
+    QTabWidget* TabControl1 = nullptr;
+    QWidget* TbItm_Welcome = nullptr;
+    QWidget* TbItm_Credentials = nullptr;
+    QWidget* TbItm_Versions = nullptr;
+    QWidget* TbItm_Install = nullptr;
+    QWidget* TbItm_Completed = nullptr;
+    QStatusBar* StatusBar1 = nullptr;
+    QLabel* StatusLabel = nullptr;
+    QLabel* FooterLabel = nullptr;
+
+    QLabel* Image1 = nullptr;
+    QLabel* Label7 = nullptr;
+    QPushButton* DeveloperButton = nullptr;
+    QPushButton* CommercialButton = nullptr;
+    QLabel* InstalledVersions = nullptr;
+    QPushButton* UninstallButton = nullptr;
+
+    QLabel* Label8 = nullptr;
+    QLabel* Label5 = nullptr;
+    QLineEdit* Edt_User = nullptr;
+    QLabel* Label6 = nullptr;
+    QLineEdit* Edt_Password = nullptr;
+    QAction* PasswordEditButton1 = nullptr;
+    QPushButton* LoginButton = nullptr;
+    QPushButton* BackButton = nullptr;
+
+    QLabel* Label1 = nullptr;
+    QLineEdit* Edit1 = nullptr;
+    QAction* EllipsesEditButton1 = nullptr;
+    QLabel* Label3 = nullptr;
+    QLineEdit* Edit2 = nullptr;
+    QAction* EllipsesEditButton2 = nullptr;
+    QLabel* DownloadablePackagesLabel = nullptr;
+    QListWidget* ListBox1 = nullptr;
+    TActivityIndicator* DownloadVersionsIndicator = nullptr;
+    QCheckBox* CheckBox1 = nullptr;
+    QPushButton* SpeedButton1 = nullptr;
+    QPushButton* InstallButton = nullptr;
+    QPushButton* InstallBackButton = nullptr;
+
+    QLabel* ProgressLabel = nullptr;
+    QProgressBar* ProgressBar = nullptr;
+
+    QLabel* Label4 = nullptr;
+    QPushButton* FinishButton = nullptr;
+
+protected:
+    void closeEvent(QCloseEvent* AEvent) override;
+
+private:
+    void CreateControls();
+
+    TForm2Options FOptions;
+    std::shared_ptr<TDialogService> FDialogs;
+    std::shared_ptr<orvane::TRegistryStore> FRegistryStore;
+    TForm1* FTermsDialog = nullptr;
+    std::int64_t FProgressMax = 0;
+    bool FClosing = false;
+};

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <string>
+
+namespace orvane {
+
+// The installation record of one IDE version, kept under
+// "SOFTWARE\Embarcadero\Orvane\<IDEVersion>\".
+struct TOrvaneRegistryData {
+    std::string IDEVersion;
+    std::string Version;
+    std::string DateTime;
+    std::string License;
+    std::string PackageType;
+    std::string Path;
+
+    // Copies the arguments and stamps DateTime with the local time now
+    // ("yyyy-mm-dd hh:nn:ss").
+    static TOrvaneRegistryData Create(const std::string& AIDEVersion, const std::string& AVersion,
+                                      const std::string& ALicense, const std::string& APackageType,
+                                      const std::string& APath);
+};
+
+} // namespace orvane
