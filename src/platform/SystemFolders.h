@@ -1,0 +1,27 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+namespace orvane {
+
+// The shared documents folder (Windows: SHGetFolderPathW(CSIDL_COMMON_DOCUMENTS));
+// elsewhere the user's documents folder (XDG_DOCUMENTS_DIR, else ~/Documents).
+// Empty when the system does not give one. No trailing separator.
+std::string GetCommonDocumentsDir();
+
+// Folder of the running executable, with a trailing separator.
+std::string GetExecutableDir();
+
+// Absolute, lexically normalised form of APath ("." and ".." resolved), as
+// GetFullPathNameW gives it on Windows; a path without a root is taken relative
+// to the current directory (Windows: on the current drive). Throws
+// std::runtime_error for a path the platform does not allow.
+std::string FullPathName(const std::string& APath);
+
+// The platform's path separator ("\" on Windows, "/" elsewhere).
+char PathDelimiter();
+// APath with the separator appended when it does not end with one.
+std::string IncludeTrailingPathDelimiter(const std::string& APath);
+
+} // namespace orvane
