@@ -1,0 +1,20 @@
+#pragma once
+
+#include "registry/RegistryData.h"
+
+#include <string>
+#include <vector>
+
+namespace orvane {
+
+class TRegistryStore;
+
+// Records under "SOFTWARE\Embarcadero\Orvane\<IDE version>\". Registry errors
+// ("Invalid data type for '%s'", ...) are thrown as std::runtime_error.
+void WriteRegistryData(TRegistryStore& AStore, const TOrvaneRegistryData& AData);
+bool ReadRegistryData(TRegistryStore& AStore, const std::string& AIDEVersion,
+                      TOrvaneRegistryData& AData);
+void DeleteRegistryData(TRegistryStore& AStore, const std::string& AIDEVersion);
+std::vector<TOrvaneRegistryData> ReadInstalledVersions(TRegistryStore& AStore);
+
+} // namespace orvane
