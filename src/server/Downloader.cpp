@@ -9,6 +9,7 @@
 #include <QThreadPool>
 
 #include <atomic>
+#include <chrono>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -17,6 +18,9 @@
 namespace orvane {
 
 namespace {
+
+// A progress bar needs no more; waking the GUI thread per block costs throughput.
+constexpr auto KProgressInterval = std::chrono::milliseconds(10);
 
 std::atomic<int> GLive{0};
 std::atomic<int> GActive{0};
@@ -102,9 +106,24 @@ void TDownloader::CreateClient() {
             false);
     };
     FClient->OnProgress = [this](std::int64_t AReceived) {
+        if (OnGuiThread()) {
+            Progress = AReceived;
+            CallHandler(OnProgress, *this);
+            PumpEvents();
+            return;
+        }
+        // A GUI thread slower than the network would otherwise face one queued
+        // call per received block.
+        FLatestProgress = AReceived;
+        const auto LNow = std::chrono::steady_clock::now();
+        if (LNow - FLastProgressPost < KProgressInterval || FProgressQueued.exchange(true)) {
+            return;
+        }
+        FLastProgressPost = LNow;
         CallOnGui(
-            [this, AReceived] {
-                Progress = AReceived;
+            [this] {
+                FProgressQueued = false;
+                Progress = FLatestProgress;
                 CallHandler(OnProgress, *this);
                 PumpEvents();
             },

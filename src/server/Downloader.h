@@ -2,6 +2,8 @@
 
 #include "server/Credentials.h"
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <exception>
 #include <functional>
@@ -67,6 +69,11 @@ private:
     void DeliverError(std::exception_ptr AError);
 
     std::uint64_t FCancelEpoch = 0;
+    // Progress from the transfer: one notification waits in the GUI queue at a
+    // time and reports the newest count when it runs.
+    std::atomic<std::int64_t> FLatestProgress{0};
+    std::atomic<bool> FProgressQueued{false};
+    std::chrono::steady_clock::time_point FLastProgressPost; // transfer thread only
 };
 
 } // namespace orvane
