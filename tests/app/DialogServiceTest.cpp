@@ -65,6 +65,8 @@ const TBoxCase BoxCases[] = {
      QMessageBox::Yes, mrCancel},
 };
 
+void PrintTo(const TBoxCase& ACase, std::ostream* AOut) { *AOut << ACase.Name; }
+
 class TQtMessageBoxTest : public testing::TestWithParam<TBoxCase> {};
 
 TEST_P(TQtMessageBoxTest, ShowsTheBoxAndReportsTheButton) {

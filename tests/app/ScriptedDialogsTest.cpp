@@ -70,6 +70,8 @@ const TUnexpectedCase UnexpectedCases[] = {
      RunDialog, mrCancel, 1},
 };
 
+void PrintTo(const TUnexpectedCase& ACase, std::ostream* AOut) { *AOut << ACase.Name; }
+
 class TScriptedDialogsUnexpectedTest : public testing::TestWithParam<TUnexpectedCase> {};
 
 TEST_P(TScriptedDialogsUnexpectedTest, FailsTheTestAndAnswersNoOrCancel) {
