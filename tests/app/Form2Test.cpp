@@ -8,6 +8,7 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QCoreApplication>
 #include <QDialog>
 #include <QDir>
 #include <QFile>
@@ -218,8 +219,9 @@ TEST_P(Form2FlowTest, CredentialsAndPageAfterClicks) {
     EXPECT_EQ(Form->FCredentials.Package, Case.Package);
     EXPECT_EQ(Form->Edt_User->text(), Case.UserEdit);
     // The password never survives a login in the edit.
-    if (!Case.Steps.empty() && Case.Steps.back() == sLogin)
+    if (!Case.Steps.empty() && Case.Steps.back() == sLogin) {
         EXPECT_TRUE(Form->Edt_Password->text().isEmpty());
+    }
 }
 
 const std::string TypedUser = " me@example.org ";
@@ -368,8 +370,9 @@ TEST_F(Form2Test, ProgressTakesByteCountsBeyondIntRange) {
         }
         EXPECT_GT(Bar.maximum(), 0);
         EXPECT_NEAR(double(Bar.value()) / Bar.maximum(), Case.Fraction, 1e-6);
-        if (Case.Fraction == 1.0)
+        if (Case.Fraction == 1.0) {
             EXPECT_EQ(Bar.value(), Bar.maximum());
+        }
     }
 }
 
@@ -466,7 +469,9 @@ TEST_F(Form2Test, ControlsCarryTheirLayoutNames) {
 TEST_F(Form2Test, WindowGeometryFollowsTheLayout) {
     auto Form = NewForm();
     Form->show();
-    QCoreApplication::processEvents();
+    // Hidden pages are laid out when first shown.
+    for (int Page = wpDone; Page >= wpWelcome; --Page)
+        Form->SwitchPage(TWizardPage(Page));
     EXPECT_EQ(Form->size(), QSize(1280, 800));
     EXPECT_EQ(Form->minimumSize(), QSize(1024, 640));
     EXPECT_EQ(Form->TabControl1->tabBar()->tabRect(0).height(), 40);
