@@ -34,6 +34,7 @@ bool Save(TForm2& AForm, const QDir& AOut, const char* AName) {
         return false;
     }
     std::printf("%s\n", qPrintable(Path));
+    std::fflush(stdout);
     return true;
 }
 
