@@ -3,6 +3,8 @@
 #include "platform/ProductVersion.h"
 #include "registry/ProductRecords.h"
 #include "registry/RegistryStore.h"
+#include "server/Downloader.h"
+#include "support/LocalApiServer.h"
 
 #include <gtest/gtest.h>
 
@@ -89,6 +91,24 @@ QString ReadText(const std::filesystem::path& APath) {
 
 class Form2Test : public testing::Test {
 protected:
+    // The edition buttons start a real configuration download: the local API
+    // server answers it, with accounts for the logins typed below.
+    static void SetUpTestSuite() {
+        TLocalApiServer::TOptions LOptions;
+        LOptions.AccountsJson = R"({"accounts": [
+            {"user": " me@example.org ", "password": "p\u00e4ss word"},
+            {"user": "", "password": ""}]})";
+        FServer = new TLocalApiServer(LOptions);
+        FServer->WriteConfig("dev", R"({"ide": []})");
+        FServer->WriteConfig("com", R"({"ide": []})");
+    }
+    static void TearDownTestSuite() {
+        delete FServer;
+        FServer = nullptr;
+    }
+    // Downloads still running end here, not in a later test.
+    void TearDown() override { orvane::TDownloader::AbortAll(); }
+
     void SetUp() override {
         ASSERT_TRUE(FTemp.isValid());
         FRoot = FTemp.path().toStdString();
@@ -99,8 +119,7 @@ protected:
 
     std::unique_ptr<TForm2> NewForm() {
         TForm2Options Options;
-        // Nothing listens there: a configuration download fails at once, locally.
-        Options.ApiUrl = "http://127.0.0.1:1";
+        Options.ApiUrl = FServer->BaseUrl();
         Options.ExeDir = FRoot / "bin";
         Options.RegistryStore = FStore;
         Options.Dialogs = FDialogs;
@@ -121,7 +140,10 @@ protected:
     std::filesystem::path FRoot;
     std::shared_ptr<orvane::TRegistryStore> FStore;
     std::shared_ptr<TRecordingDialogs> FDialogs;
+    static TLocalApiServer* FServer;
 };
+
+TLocalApiServer* Form2Test::FServer = nullptr;
 
 TEST_F(Form2Test, StartsOnWelcomeWithTheVersionedTitle) {
     auto Form = NewForm();
