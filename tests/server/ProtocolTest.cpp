@@ -20,7 +20,8 @@ struct TUrlCase {
 
 TEST(RequestUrl, CasesTable) {
     const TUrlCase KCases[] = {
-        {"absolute https unchanged", "https://cdn.test/a.zip", KBase, "T", "https://cdn.test/a.zip"},
+        {"absolute https unchanged", "https://cdn.test/a.zip", KBase, "T",
+         "https://cdn.test/a.zip"},
         {"absolute http unchanged", "http://cdn.test/a.zip?x=1", KBase, "T",
          "http://cdn.test/a.zip?x=1"},
         {"capital HTTPS is relative", "HTTPS://cdn.test/a.zip", KBase, "T",
@@ -30,7 +31,8 @@ TEST(RequestUrl, CasesTable) {
         {"slash added between", "file/a.zip", KBase, "T", KBase + "/file/a.zip?token=T"},
         {"base ending in slash", "file/a.zip", KBase + "/", "T", KBase + "/file/a.zip?token=T"},
         {"double slash kept", "/file/a.zip", KBase + "/", "T", KBase + "//file/a.zip?token=T"},
-        {"empty token still appended", "/cfg/?mode=dev", KBase, "", KBase + "/cfg/?mode=dev&token="},
+        {"empty token still appended", "/cfg/?mode=dev", KBase, "",
+         KBase + "/cfg/?mode=dev&token="},
         {"question mark anywhere", "a?b", KBase, "T", KBase + "/a?b&token=T"},
         {"token is encoded", "/x", KBase, "a+b&c", KBase + "/x?token=a%2Bb%26c"},
         {"empty base", "file/a.zip", "", "T", "/file/a.zip?token=T"},
@@ -79,7 +81,9 @@ TEST(MD5Text, Vectors) {
         {"abc", "900150983cd24fb0d6963f7d28e17f72"},
         {"The quick brown fox jumps over the lazy dog", "9e107d9d372bb6826bd81d3542a419d6"},
         // "Größe" as UTF-8 bytes
-        {"Gr\xC3\xB6\xC3\x9F" "e", "d248453369cf82a6a64617f1357089c5"},
+        {"Gr\xC3\xB6\xC3\x9F"
+         "e",
+         "d248453369cf82a6a64617f1357089c5"},
     };
     for (const auto& [LText, LDigest] : KVectors) {
         EXPECT_EQ(MD5Text(LText), LDigest) << LText;
