@@ -181,6 +181,16 @@ TEST(PackageEndpoint, Cases) {
     }
 }
 
+// UTF-16LE bytes with their byte-order mark.
+std::string Utf16Le(const std::u16string& AText) {
+    std::string Result = "\xFF\xFE";
+    for (const char16_t C : AText) {
+        Result += static_cast<char>(C & 0xFF);
+        Result += static_cast<char>(C >> 8);
+    }
+    return Result;
+}
+
 TEST(ParseAnswer, OneValueWithEncodings) {
     struct TCase {
         const char* Name;
@@ -196,6 +206,8 @@ TEST(ParseAnswer, OneValueWithEncodings) {
          "\xC3\xA9"},
         {"utf-16be bom", std::string("\xFE\xFF\0{\0\"\0n\0\"\0:\0\"\0\xE9\0\"\0}", 20), true,
          "\xC3\xA9"},
+        {"utf-16le surrogate pair", Utf16Le(u"{\"n\":\"\U0001F600\"}"), true, "\xF0\x9F\x98\x80"},
+        {"utf-16le lone surrogate", Utf16Le(u"{\"n\":\"\xD800x\"}"), true, "\xEF\xBF\xBDx"},
         {"latin-1 fallback", "{\"n\":\"caf\xE9\"}", true, "caf\xC3\xA9"},
         {"array is a value", "[1,2]", true, ""},
         {"empty", "", false, ""},
