@@ -1,5 +1,7 @@
 #include "RegistryTestSupport.h"
 
+#include "registry/GetItInstallations.h"
+#include "registry/IDELocations.h"
 #include "registry/RegFile.h"
 
 #include <gtest/gtest.h>
@@ -109,6 +111,43 @@ TEST(OrvaneRegTool, DefaultStoreIsTheUsersStore) {
     ASSERT_EQ(run.Exit, 0) << run.Err;
     auto store = OpenSqliteRegistryStore(dir / "data" / "orvane" / "registry.sqlite");
     EXPECT_TRUE(store->KeyExists("SOFTWARE\\Embarcadero\\BDS\\23.0\\CatalogRepository\\Elements"));
+}
+
+TEST(SandboxSeed, SeedsTwoIDEVersionsTheRoutinesFind) {
+    TTempDir dir;
+    // Characters a shell or sed would trip over.
+    const auto sandbox = dir / "demo sandbox & co";
+    const char* source = std::getenv("ORVANE_SOURCE_DIR");
+    ASSERT_NE(source, nullptr);
+    const std::string command = "bash " + Quote(std::string(source) + "/tools/sandbox/seed") +
+                                " --reg-tool " + Quote(ORVANE_REG_TOOL) + " " +
+                                Quote(sandbox.string()) + " >/dev/null";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    // Twice: seeding again resets the IDE keys.
+    ASSERT_EQ(std::system(command.c_str()), 0);
+
+    const std::string root = sandbox.string();
+    for (const char* folder : {"Embarcadero/Studio/22.0/bin", "Embarcadero/Studio/23.0/bin",
+                               "Public/Documents/Embarcadero/Studio/22.0/Bpl",
+                               "Public/Documents/Embarcadero/Studio/23.0/Dcp"}) {
+        EXPECT_TRUE(std::filesystem::is_directory(sandbox / folder)) << folder;
+    }
+    auto store = OpenSqliteRegistryStore(sandbox / "home" / ".local" / "share" / "orvane" /
+                                         "registry.sqlite");
+    EXPECT_EQ(FindDefaultIDEDir(*store), root + "/Embarcadero/Studio/");
+    EXPECT_EQ(GetIDECommonDir(*store, "22.0"), root + "/Public/Documents/Embarcadero/Studio/22.0/");
+    EXPECT_EQ(GetIDECommonDir(*store, "23.0"), root + "/Public/Documents/Embarcadero/Studio/23.0/");
+    EXPECT_TRUE(HasGetItInstallation(*store));
+    const std::string bds = "SOFTWARE\\Embarcadero\\BDS\\";
+    for (const char* version : {"22.0", "23.0"}) {
+        for (const char* key : {"Known Packages", "Disabled Packages", "Library\\Win32",
+                                "Library\\Win64", "Library\\Android32", "C++\\Paths\\Win32",
+                                "C++\\Paths\\Win64", "C++\\Paths\\Android"}) {
+            EXPECT_TRUE(store->KeyExists(bds + version + "\\" + key)) << version << " " << key;
+        }
+        EXPECT_EQ(store->ValueNames(bds + version + "\\C++\\Paths\\Win64").size(), 4u);
+        EXPECT_NE(ReadText(*store, bds + version + "\\Library\\Win32", "Search Path"), "<missing>");
+    }
 }
 
 } // namespace
