@@ -56,7 +56,13 @@ function(orvane_test AName)
   if(T_GUI)
     list(APPEND _env "QT_QPA_PLATFORM=offscreen")
   endif()
+  set(_workdir "")
+  if(CMAKE_CROSSCOMPILING)
+    # Wine's first start in a process tree is slow; discovery runs the exe too.
+    set(_workdir WORKING_DIRECTORY ${ORVANE_TEST_WORKING_DIR} DISCOVERY_TIMEOUT 60)
+    list(APPEND _env "WINEPREFIX=${ORVANE_WINEPREFIX}" "WINEDEBUG=-all")
+  endif()
   # Under Wine, CROSSCOMPILING_EMULATOR runs both discovery and the tests.
-  gtest_discover_tests(${AName} DISCOVERY_MODE PRE_TEST
+  gtest_discover_tests(${AName} DISCOVERY_MODE PRE_TEST ${_workdir}
     PROPERTIES TIMEOUT ${T_TIMEOUT} ENVIRONMENT "${_env}")
 endfunction()
