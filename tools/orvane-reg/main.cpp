@@ -29,7 +29,11 @@ const char* const kUsage =
     "              store, ";
 
 int Usage() {
+#ifdef _WIN32
+    std::cerr << kUsage << "HKEY_CURRENT_USER itself)\n";
+#else
     std::cerr << kUsage << orvane::DefaultRegistryStorePath().string() << ")\n";
+#endif
     return 2;
 }
 
