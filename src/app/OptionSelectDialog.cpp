@@ -1,6 +1,7 @@
 #include "app/OptionSelectDialog.h"
 
 #include "app/DialogService.h"
+#include "app/Style.h"
 
 #include <QCheckBox>
 #include <QPushButton>
@@ -41,6 +42,8 @@ void TMultipleOptionSelectDialog::reject() { done(mrCancel); }
 
 void TMultipleOptionSelectDialog::CreateControls(const QString& ATitle) {
     setWindowTitle(ATitle);
+    // Without an owner nothing would cascade the installer's look onto it.
+    setStyleSheet(OrvaneStyleSheet());
     FCheckBoxes.clear();
 
     // Every control goes on top of those made before it, so creating Cancel, OK
