@@ -1,9 +1,9 @@
 #include "app/Unit1.h"
 #include "app/Unit2.h"
-#include "registry/RegistryStore.h"
 #include "support/ModalDriver.h"
 #include "support/ScriptedDialogs.h"
 #include "support/TempDir.h"
+#include "support/TestForm.h"
 
 #include <gtest/gtest.h>
 
@@ -35,13 +35,7 @@ protected:
     }
 
     std::unique_ptr<TForm2> NewForm(std::shared_ptr<TDialogService> ADialogs) {
-        TForm2Options Options;
-        // Nothing listens there; these tests never download.
-        Options.ApiUrl = "http://127.0.0.1:1";
-        Options.ExeDir = FTemp.Path();
-        Options.RegistryStore = orvane::OpenSqliteRegistryStore(FTemp / "registry.sqlite");
-        Options.Dialogs = std::move(ADialogs);
-        return std::make_unique<TForm2>(std::move(Options));
+        return MakeTestForm2(FTemp.Path(), std::move(ADialogs));
     }
 
     // Opens the terms through the main window's red text, as the user does; the
