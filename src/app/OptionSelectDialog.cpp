@@ -17,9 +17,11 @@ constexpr int RowMargin = 4;
 constexpr int MinSide = 240;
 
 // Option texts are shown as they are, so an ampersand is not a mnemonic.
-QString Literal(QString AText) { return AText.replace(QLatin1Char('&'), QStringLiteral("&&")); }
-
+QString Literal(QString AText) {
+    return AText.replace(QLatin1Char('&'), QStringLiteral("&&"));
 }
+
+} // namespace
 
 TMultipleOptionSelectDialog::TMultipleOptionSelectDialog() : QDialog(nullptr) {}
 
@@ -38,7 +40,9 @@ void TMultipleOptionSelectDialog::Execute(TDialogService& ADialogs, const QStrin
         AProc(Result, Dialog.GetCheckedValues());
 }
 
-void TMultipleOptionSelectDialog::reject() { done(mrCancel); }
+void TMultipleOptionSelectDialog::reject() {
+    done(mrCancel);
+}
 
 void TMultipleOptionSelectDialog::CreateControls(const QString& ATitle) {
     setWindowTitle(ATitle);

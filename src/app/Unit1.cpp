@@ -72,7 +72,7 @@ QPlainTextEdit* AddMemo(QWidget* ATab, const QString& AName, const QString& ATex
     return Memo;
 }
 
-}
+} // namespace
 
 TForm1::TForm1(TForm2* AMainForm) : QDialog(AMainForm), FMainForm(AMainForm) {
     setObjectName(QStringLiteral("Form1"));
@@ -123,9 +123,13 @@ TForm1::TForm1(TForm2* AMainForm) : QDialog(AMainForm), FMainForm(AMainForm) {
     setGeometry(CentredGeometry(QSize(ClientWidth, ClientHeight), Screen->availableGeometry()));
 }
 
-void TForm1::Button1Click() { FMainForm->CheckBox1->setChecked(true); }
+void TForm1::Button1Click() {
+    FMainForm->CheckBox1->setChecked(true);
+}
 
-void TForm1::reject() { done(mrCancel); }
+void TForm1::reject() {
+    done(mrCancel);
+}
 
 QRect TForm1::CentredGeometry(QSize AClientSize, const QRect& AAvailable) {
     const int Width = std::min(AClientSize.width(), AAvailable.width());

@@ -56,17 +56,19 @@ const TBoxCase BoxCases[] = {
      mrYes},
     {"WarningQuestionNo", AskWarning, uaClickNo, QMessageBox::Warning, YesNo, QMessageBox::Yes,
      mrNo},
-    {"WarningQuestionClosed", AskWarning, uaCloseBox, QMessageBox::Warning, YesNo,
-     QMessageBox::Yes, mrCancel},
-    {"ConfirmationYes", AskConfirmation, uaClickYes, QMessageBox::Question, YesNo,
-     QMessageBox::Yes, mrYes},
+    {"WarningQuestionClosed", AskWarning, uaCloseBox, QMessageBox::Warning, YesNo, QMessageBox::Yes,
+     mrCancel},
+    {"ConfirmationYes", AskConfirmation, uaClickYes, QMessageBox::Question, YesNo, QMessageBox::Yes,
+     mrYes},
     {"ConfirmationNo", AskConfirmation, uaClickNo, QMessageBox::Question, YesNo, QMessageBox::Yes,
      mrNo},
     {"ConfirmationClosed", AskConfirmation, uaCloseBox, QMessageBox::Question, YesNo,
      QMessageBox::Yes, mrCancel},
 };
 
-void PrintTo(const TBoxCase& ACase, std::ostream* AOut) { *AOut << ACase.Name; }
+void PrintTo(const TBoxCase& ACase, std::ostream* AOut) {
+    *AOut << ACase.Name;
+}
 
 class TQtMessageBoxTest : public testing::TestWithParam<TBoxCase> {};
 
@@ -164,7 +166,9 @@ struct TForm2BoxCase {
     int Expected;
 };
 
-void PrintTo(const TForm2BoxCase& ACase, std::ostream* AOut) { *AOut << ACase.Name; }
+void PrintTo(const TForm2BoxCase& ACase, std::ostream* AOut) {
+    *AOut << ACase.Name;
+}
 
 int Form2Warning(TForm2& AForm, const QString& AText) {
     AForm.ShowWarning(AText);
@@ -238,4 +242,4 @@ TEST_P(TForm2MessageBoxTest, ShowsAModalBoxOverTheWindow) {
 INSTANTIATE_TEST_SUITE_P(Operations, TForm2MessageBoxTest, testing::ValuesIn(Form2BoxCases),
                          [](const auto& AInfo) { return std::string(AInfo.param.Name); });
 
-}
+} // namespace

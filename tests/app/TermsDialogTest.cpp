@@ -9,8 +9,8 @@
 
 #include <QCheckBox>
 #include <QCoreApplication>
-#include <QLabel>
 #include <QGuiApplication>
+#include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
@@ -82,9 +82,12 @@ TEST_F(TermsDialogTest, LayoutCaptionAndNames) {
     EXPECT_EQ(Geometry.width(), 640);
 
     const std::pair<QWidget*, const char*> Names[] = {
-        {FTerms->TabControl1, "TabControl1"}, {FTerms->TabItem1, "TabItem1"},
-        {FTerms->TabItem2, "TabItem2"},       {FTerms->Memo1, "Memo1"},
-        {FTerms->Memo2, "Memo2"},             {FTerms->Button1, "Button1"},
+        {FTerms->TabControl1, "TabControl1"},
+        {FTerms->TabItem1, "TabItem1"},
+        {FTerms->TabItem2, "TabItem2"},
+        {FTerms->Memo1, "Memo1"},
+        {FTerms->Memo2, "Memo2"},
+        {FTerms->Button1, "Button1"},
         {FTerms->Button2, "Button2"},
     };
     for (const auto& [Widget, Name] : Names) {
@@ -159,7 +162,9 @@ struct TTermsCase {
     int Result;
 };
 
-void PrintTo(const TTermsCase& ACase, std::ostream* AOut) { *AOut << ACase.Name; }
+void PrintTo(const TTermsCase& ACase, std::ostream* AOut) {
+    *AOut << ACase.Name;
+}
 
 const TTermsCase TermsCases[] = {
     {"AcceptTicks", false, taAccept, true, mrOk},
@@ -241,9 +246,15 @@ TEST_F(TermsDialogTest, SecondOpeningShowsTheTabAndScrollPositionLeftBefore) {
 TEST_F(TermsDialogTest, TextsHoldTheTermsSectionsAndTheRefundPolicy) {
     const QString Terms = FTerms->Memo1->toPlainText();
     const char* const Headings[] = {
-        "[Terms and Conditions]", "[Licence Grant]", "[Restrictions]",
-        "[Warranties]",           "[Liability]",     "[Term and Termination]",
-        "[Indemnity]",            "[Rights Notice]", "[Applicable Law]",
+        "[Terms and Conditions]",
+        "[Licence Grant]",
+        "[Restrictions]",
+        "[Warranties]",
+        "[Liability]",
+        "[Term and Termination]",
+        "[Indemnity]",
+        "[Rights Notice]",
+        "[Applicable Law]",
     };
     qsizetype Previous = -1;
     for (const char* Heading : Headings) {
@@ -302,4 +313,4 @@ TEST(TForm1Test, CentredGeometryFitsTheScreen) {
     }
 }
 
-}
+} // namespace
