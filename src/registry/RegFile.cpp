@@ -222,8 +222,8 @@ std::vector<std::uint8_t> ParseHexBytes(const std::vector<std::string>& ALines, 
             break;
         }
         ++AIndex;
-        if (AIndex >= ALines.size()) {
-            throw ERegFileError(firstLine, "hex data continues past the end of the file");
+        if (AIndex >= ALines.size() || TrimRight(TrimLeft(ALines[AIndex])).empty()) {
+            throw ERegFileError(firstLine, "hex data continues past the end of the value");
         }
         AText = TrimLeft(ALines[AIndex]);
     }
@@ -503,7 +503,7 @@ void ImportRegFile(TRegistryStore& AStore, const std::filesystem::path& AFile) {
     try {
         ApplyRegFile(AStore, ParseRegFile(bytes));
     } catch (const ERegFileError& e) {
-        throw ERegFileError(e.Line(), AFile.string() + ": " + e.what());
+        throw ERegFileError(e.Line(), e.Message(), AFile.string());
     }
 }
 
