@@ -102,6 +102,9 @@ public:
     // Uninstallation
     void UninstallButtonClick();
     void UninstallVersion(const QString& AIDEVersion);
+    // Offers the removal of GetIt installations, backing them up into ABackupDir;
+    // log lines go to Log, questions to the dialog service.
+    void CleanupGetItInstallation(const QString& ABackupDir);
 
     // The terms dialog (a TForm1) is created once by main and handed over. Kept
     // as its QDialog base so the window does not depend on the dialog's unit.

@@ -26,7 +26,8 @@ constexpr const char* kHeader5 = "Windows Registry Editor Version 5.00";
 constexpr const char* kHeader4 = "REGEDIT4";
 constexpr std::size_t kHexWrapColumn = 77;
 
-bool IsBlank(char C) { return C == ' ' || C == '\t'; }
+// A stray CR (a CR LF file edited as LF, or the other way round) counts as blank.
+bool IsBlank(char C) { return C == ' ' || C == '\t' || C == '\r'; }
 
 std::string TrimRight(const std::string& AText) {
     std::size_t end = AText.size();
@@ -222,8 +223,8 @@ std::vector<std::uint8_t> ParseHexBytes(const std::vector<std::string>& ALines, 
             break;
         }
         ++AIndex;
-        if (AIndex >= ALines.size()) {
-            throw ERegFileError(firstLine, "hex data continues past the end of the file");
+        if (AIndex >= ALines.size() || TrimRight(TrimLeft(ALines[AIndex])).empty()) {
+            throw ERegFileError(firstLine, "hex data continues past the end of the value");
         }
         AText = TrimLeft(ALines[AIndex]);
     }
@@ -503,7 +504,7 @@ void ImportRegFile(TRegistryStore& AStore, const std::filesystem::path& AFile) {
     try {
         ApplyRegFile(AStore, ParseRegFile(bytes));
     } catch (const ERegFileError& e) {
-        throw ERegFileError(e.Line(), AFile.string() + ": " + e.what());
+        throw ERegFileError(e.Line(), e.Message(), AFile.string());
     }
 }
 

@@ -14,15 +14,19 @@ namespace orvane {
 
 class ERegFileError : public std::runtime_error {
 public:
-    ERegFileError(int ALine, const std::string& AMessage)
-        : std::runtime_error(ALine > 0 ? "line " + std::to_string(ALine) + ": " + AMessage
-                                       : AMessage),
-          FLine(ALine) {}
+    ERegFileError(int ALine, const std::string& AMessage, const std::string& AFile = {})
+        : std::runtime_error((AFile.empty() ? std::string() : AFile + ", ") +
+                             (ALine > 0 ? "line " + std::to_string(ALine) + ": " : std::string()) +
+                             AMessage),
+          FLine(ALine), FMessage(AMessage) {}
     // 1-based line of the offending text; 0 when the file as a whole is at fault.
     int Line() const { return FLine; }
+    // The message without file and line.
+    const std::string& Message() const { return FMessage; }
 
 private:
     int FLine;
+    std::string FMessage;
 };
 
 struct TRegFileValue {

@@ -40,8 +40,8 @@ public:
 // The part of the registry the installer uses (the current user's hive),
 // below an abstract store: advapi32 on Windows, one SQLite file elsewhere.
 // Key paths are relative to the hive root, use "\" and carry no leading or
-// trailing "\" (the empty path is the root itself); key and value names are compared without regard to case and
-// keep the case they were created with.
+// trailing "\" (the empty path is the root itself); key and value names are
+// compared without regard to case and keep the case they were created with.
 class TRegistryStore {
 public:
     virtual ~TRegistryStore() = default;

@@ -88,6 +88,10 @@ public:
             sqlite3_extended_result_codes(FDb, 1);
             sqlite3_busy_timeout(FDb, kBusyTimeoutMs);
             Exec("PRAGMA foreign_keys = ON");
+            // WAL: one sync per committed write instead of several, and
+            // readers never wait for a writer. FULL keeps each commit durable.
+            Exec("PRAGMA journal_mode = WAL");
+            Exec("PRAGMA synchronous = FULL");
             Initialise();
         } catch (...) {
             sqlite3_close(FDb);

@@ -18,7 +18,7 @@ TTempDir::TTempDir() {
                                           std::chrono::steady_clock::now().time_since_epoch().count()));
     for (int attempt = 0; attempt < 100; ++attempt) {
         const auto candidate = std::filesystem::temp_directory_path() /
-                               ("orvane-test-" + std::to_string(random()));
+                               ("regtest-" + std::to_string(random()));
         if (std::filesystem::create_directory(candidate)) {
             FPath = candidate;
             return;
@@ -74,6 +74,17 @@ void WriteFileBytes(const std::filesystem::path& AFile, const std::string& AByte
     if (!out) {
         throw std::runtime_error("cannot write " + AFile.string());
     }
+}
+
+std::string ReadText(TRegistryStore& AStore, const std::string& AKey, const std::string& AName) {
+    const auto value = AStore.GetValue(AKey, AName);
+    if (!value) {
+        return "<missing>";
+    }
+    if (value->Type != rtSz && value->Type != rtExpandSz) {
+        return "<type " + std::to_string(value->Type) + ">";
+    }
+    return FromUtf16Le(value->Data, true);
 }
 
 #ifndef _WIN32
