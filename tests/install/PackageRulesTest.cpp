@@ -6,29 +6,6 @@ using namespace orvane;
 
 namespace {
 
-TEST(PackageRulesTest, DownloadUrlForms) {
-    const struct {
-        const char* BaseUrl;
-        const char* Url;
-        const char* File;
-        const char* Expected;
-    } LCases[] = {
-        {"https://cdn.example/", "https://files.example/pkg/", "Orvane.zip",
-         "https://files.example/pkg/Orvane.zip"},
-        {"https://cdn.example/", "http://files.example/", "latest", "http://files.example/latest"},
-        {"https://cdn.example/", "file/", "Orvane_22.0_1.4.2.zip", "file/Orvane_22.0_1.4.2.zip"},
-        {"https://cdn.example/", "pkg/", "Orvane.zip", "https://cdn.example/pkg/Orvane.zip"},
-        {"", "pkg/", "Orvane.zip", "pkg/Orvane.zip"},
-        {"https://cdn.example/", "HTTPS://files.example/", "a.zip",
-         "https://cdn.example/HTTPS://files.example/a.zip"},
-        {"https://cdn.example/", "", "", "https://cdn.example/"},
-    };
-    for (const auto& LCase : LCases) {
-        EXPECT_EQ(PackageDownloadUrl(LCase.BaseUrl, LCase.Url, LCase.File), LCase.Expected)
-            << LCase.Url;
-    }
-}
-
 TEST(PackageRulesTest, FileVersionAndFileName) {
     const struct {
         std::optional<std::string> FileVersion;
