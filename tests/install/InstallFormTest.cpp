@@ -96,9 +96,9 @@ protected:
         CreateForm(FDialogs);
     }
 
-    void CreateForm(std::shared_ptr<TDialogService> ADialogs) {
+    void CreateForm(std::shared_ptr<TDialogService> ADialogs, const std::string& AApiUrl = {}) {
         TForm2Options LOptions;
-        LOptions.ApiUrl = FServer.BaseUrl();
+        LOptions.ApiUrl = AApiUrl.empty() ? FServer.BaseUrl() : AApiUrl;
         LOptions.ExeDir = FTemp.Path() / "exe";
         LOptions.RegistryStore = FStore;
         LOptions.Dialogs = std::move(ADialogs);
@@ -641,12 +641,16 @@ class InstallRunTest : public InstallFormTest {
 protected:
     // Lists the entries on the Versions page as the configuration download does.
     void ListVersions(const std::string& AEntriesJson) {
+        ListDocument(Json(R"({"ide": [)" + AEntriesJson + "]}"));
+    }
+
+    void ListDocument(std::unique_ptr<rapidjson::Document> ADocument) {
         FForm->SwitchPage(wpVersions);
         FForm->Edit1->setText(QString::fromStdString(IDEDir()));
         FForm->Edit2->setText(QString::fromStdString(DownloadDir()));
         FForm->ListBox1->clear();
-        FForm->FConfig = Json("[" + AEntriesJson + "]");
-        for (const rapidjson::Value& LEntry : FForm->FConfig->GetArray()) {
+        FForm->FConfig = std::move(ADocument);
+        for (const rapidjson::Value& LEntry : (*FForm->FConfig)["ide"].GetArray()) {
             auto* LItem = new QListWidgetItem(
                 QString::fromStdString(orvane::ReadMemberTextOrEmpty(LEntry, "name")),
                 FForm->ListBox1);
@@ -675,6 +679,37 @@ protected:
     const QString CThanks =
         QStringLiteral("Thank you for installing Orvane! You can now start working!");
 };
+
+TEST_F(InstallRunTest, SamplePackageOfTheLocalServerInstalls) {
+    TLocalApiServer::TOptions LOptions;
+    LOptions.SamplePackages = true;
+    TLocalApiServer LServer(LOptions);
+    CreateForm(FDialogs, LServer.BaseUrl());
+    ListDocument(Json(ReadFileText(LServer.Root() / "config" / "dev.json")));
+    FForm->CheckBox1->setChecked(true);
+    Tick({0});
+
+    FForm->InstallButtonClick();
+
+    EXPECT_EQ(DoneText(), CThanks) << LogMessages().join("\n").toStdString();
+    EXPECT_TRUE(FDialogs->Calls().empty());
+    const auto LRecord = Record("22.0");
+    ASSERT_TRUE(LRecord);
+    EXPECT_EQ(LRecord->Version, "1.4.2");
+    EXPECT_EQ(LRecord->Path, VersionDir("22.0"));
+    EXPECT_EQ(KnownPackages("22.0"),
+              (std::map<std::string, std::string>{
+                  {CommonDir("22.0") + "Bpl/OrvaneCore.bpl", "OrvaneCore.bpl"},
+                  {CommonDir("22.0") + "Bpl/OrvaneVisual.bpl", "OrvaneVisual.bpl"}}));
+    const auto LSearchPath = FStore->GetValue(std::string(CBds) + "22.0\\Library\\Win64",
+                                              "Search Path");
+    ASSERT_TRUE(LSearchPath);
+    EXPECT_THAT(TextOf(*LSearchPath), HasSubstr(VersionDir("22.0") + "Win64/Release/"));
+    EXPECT_EQ(ListTree(BinDir("22.0")),
+              (std::vector<std::string>{"OrvaneNative.dll", "libeay32.dll", "ssleay32.dll"}));
+    EXPECT_TRUE(fs::exists(CommonDir("22.0") + "Dcp/Win64/OrvaneVisual.dcp"));
+    EXPECT_TRUE(fs::exists(VersionDir("22.0") + "Win32/Release/C/hpp/Orvane.Core.hpp"));
+}
 
 TEST_F(InstallRunTest, SelectionReadersFollowListOrder) {
     ListVersions(Entry("22.0", "a.zip") + "," + Entry("23.0", "b.zip") + "," +
