@@ -20,11 +20,14 @@ QString WithTrailingDelimiter(const QString& ADir) {
 
 } // namespace
 
-void TForm2::InstallButtonClick() { StartInstallation(); }
+void TForm2::InstallButtonClick() {
+    StartInstallation();
+}
 
 void TForm2::StartInstallation() {
     if (!CheckBox1->isChecked()) {
-        ShowWarning(QStringLiteral("You need to accept the terms and conditions before installing."));
+        ShowWarning(
+            QStringLiteral("You need to accept the terms and conditions before installing."));
         return;
     }
     QStringList LNames;
@@ -53,8 +56,8 @@ void TForm2::StartInstallation() {
                 RegistryStore(), LBackupDir,
                 [this](const std::string& ALine) { Log(QString::fromStdString(ALine)); },
                 [this](const std::string& AQuestion) {
-                    return Dialogs().ConfirmationQuestion(this, QString::fromStdString(AQuestion)) ==
-                           mrYes;
+                    return Dialogs().ConfirmationQuestion(
+                               this, QString::fromStdString(AQuestion)) == mrYes;
                 });
         }
     } catch (const std::exception& AError) {
@@ -97,7 +100,8 @@ void TForm2::InstallSelectedVersions() {
     if (LFailures > 0) {
         Label4->setText(LReport);
     } else {
-        Label4->setText(QStringLiteral("Thank you for installing Orvane! You can now start working!"));
+        Label4->setText(
+            QStringLiteral("Thank you for installing Orvane! You can now start working!"));
     }
     SwitchPage(wpDone);
 }

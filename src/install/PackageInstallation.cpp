@@ -23,9 +23,13 @@
 
 namespace {
 
-QString Q(const std::string& AText) { return QString::fromStdString(AText); }
+QString Q(const std::string& AText) {
+    return QString::fromStdString(AText);
+}
 
-QString Quoted(const std::string& AText) { return QStringLiteral("\"") + Q(AText) + "\""; }
+QString Quoted(const std::string& AText) {
+    return QStringLiteral("\"") + Q(AText) + "\"";
+}
 
 // Shared by InstallPackage and the download handlers, which may outlive the call.
 struct TWaitState {
@@ -58,7 +62,8 @@ bool TForm2::InstallPackage(const rapidjson::Value* AEntry, const QString& AIDED
     }
 
     const std::string LVersion = ReadMemberText(LEntry, "version").value_or("0.0");
-    const std::string LFileVersion = PackageFileVersion(ReadMemberText(LEntry, "file_version"), LFile);
+    const std::string LFileVersion =
+        PackageFileVersion(ReadMemberText(LEntry, "file_version"), LFile);
     const std::string LPackageType =
         PackageType(ReadMemberTextOrEmpty(LEntry, "name"), FCredentials.Mode);
     const std::string LFileName = PackageFileName(LFile, LVersion, LFileVersion);
@@ -82,9 +87,10 @@ bool TForm2::InstallPackage(const rapidjson::Value* AEntry, const QString& AIDED
     if (ReadRegistryData(RegistryStore(), LVersion, LRecord) &&
         CompareVersions(LRecord.Version, LFileVersion) >= 0) {
         const int LAnswer = Dialogs().WarningQuestion(
-            this, QStringLiteral("You try to install version %1, but a Orvane version %2 is already "
-                                 "installed.\r\n\r\nDo you want to continue?")
-                      .arg(Quoted(LFileVersion), Quoted(LRecord.Version)));
+            this,
+            QStringLiteral("You try to install version %1, but a Orvane version %2 is already "
+                           "installed.\r\n\r\nDo you want to continue?")
+                .arg(Quoted(LFileVersion), Quoted(LRecord.Version)));
         if (LAnswer != mrYes) {
             return false;
         }
@@ -148,7 +154,8 @@ bool TForm2::InstallPackage(const rapidjson::Value* AEntry, const QString& AIDED
         return false;
     }
 
-    Log(QStringLiteral("Extracting all files for %1 into %2").arg(Quoted(LVersion), Quoted(LVersionDir)));
+    Log(QStringLiteral("Extracting all files for %1 into %2")
+            .arg(Quoted(LVersion), Quoted(LVersionDir)));
     LZip.ExtractAll(LVersionDir);
 
     const std::string LCommonDir = GetIDECommonDir(RegistryStore(), LVersion);
@@ -181,7 +188,8 @@ bool TForm2::InstallPackage(const rapidjson::Value* AEntry, const QString& AIDED
                 LPairs.push_back({LDest + LBpl, LBpl});
             }
             if (LZip.IndexOf(LEntryName) >= 0) {
-                Log(QStringLiteral("Copy BPL file %1 to %2...").arg(Quoted(LEntryName), Quoted(LDest)));
+                Log(QStringLiteral("Copy BPL file %1 to %2...")
+                        .arg(Quoted(LEntryName), Quoted(LDest)));
                 ForceDirectories(LDest);
                 LZip.Extract(LEntryName, LDest);
             }
@@ -194,7 +202,8 @@ bool TForm2::InstallPackage(const rapidjson::Value* AEntry, const QString& AIDED
             const std::string LDest = PlatformFolder(LCommonDir, "Dcp", LPlatform, PathDelimiter());
             const std::string LEntryName = ReleaseEntryName(LPlatform, LDcp);
             if (LZip.IndexOf(LEntryName) >= 0) {
-                Log(QStringLiteral("Copy DCP file %1 to %2 ...").arg(Quoted(LEntryName), Quoted(LDest)));
+                Log(QStringLiteral("Copy DCP file %1 to %2 ...")
+                        .arg(Quoted(LEntryName), Quoted(LDest)));
                 ForceDirectories(LDest);
                 LZip.Extract(LEntryName, LDest);
             }
@@ -215,7 +224,8 @@ bool TForm2::InstallPackage(const rapidjson::Value* AEntry, const QString& AIDED
     }
 
     const std::string LInstallerDir = IncludeTrailingPathDelimiter(Utf8FromPath(ExeDir()));
-    Log(QStringLiteral("Copying SSL libraries from %1 to %2").arg(Quoted(LInstallerDir), Quoted(LBinDir)));
+    Log(QStringLiteral("Copying SSL libraries from %1 to %2")
+            .arg(Quoted(LInstallerDir), Quoted(LBinDir)));
     try {
         for (const char* LLibrary : {"libeay32.dll", "ssleay32.dll"}) {
             CopyFileNoOverwrite(LInstallerDir + LLibrary, LBinDir + LLibrary);
@@ -225,9 +235,9 @@ bool TForm2::InstallPackage(const rapidjson::Value* AEntry, const QString& AIDED
     }
 
     Log(QStringLiteral("Writing Orvane registry entries ..."));
-    WriteRegistryData(RegistryStore(),
-                      TOrvaneRegistryData::Create(LVersion, LFileVersion, LicenseWord(FCredentials.Mode),
-                                                  LPackageType, LVersionDir));
+    WriteRegistryData(RegistryStore(), TOrvaneRegistryData::Create(LVersion, LFileVersion,
+                                                                   LicenseWord(FCredentials.Mode),
+                                                                   LPackageType, LVersionDir));
     Log(QStringLiteral("Writing Orvane registry entries done"));
 
     Log(QStringLiteral("Editing registry entries ..."));

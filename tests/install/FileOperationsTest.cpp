@@ -17,8 +17,11 @@ TEST(FileOperationsTest, ExistenceByKind) {
         const char* Name;
         bool IsDir;
         bool IsFile;
-    } LCases[] = {{"file.txt", false, true}, {"folder", true, false}, {"folder/", true, false},
-                  {"missing", false, false}, {"missing/x", false, false}};
+    } LCases[] = {{"file.txt", false, true},
+                  {"folder", true, false},
+                  {"folder/", true, false},
+                  {"missing", false, false},
+                  {"missing/x", false, false}};
     for (const auto& LCase : LCases) {
         const std::string LPath = DirText(LTemp.Path()) + LCase.Name;
         EXPECT_EQ(DirectoryExists(LPath), LCase.IsDir) << LCase.Name;

@@ -61,7 +61,9 @@ std::string TextOf(const orvane::TRegValue& AValue) {
     return QString::fromStdU16String(LText).toStdString();
 }
 
-std::string FileBytes(const fs::path& AFile) { return ReadFileText(AFile); }
+std::string FileBytes(const fs::path& AFile) {
+    return ReadFileText(AFile);
+}
 
 // The version entries of a test, parsed as the configuration download parses them.
 std::unique_ptr<rapidjson::Document> Json(const std::string& AText) {
@@ -112,9 +114,8 @@ protected:
         fs::create_directories(FTemp.Path() / "ide" / AVersion / "bin");
         const std::string LKey = std::string(CBds) + AVersion + "\\Environment Variables";
         ASSERT_TRUE(FStore->CreateKey(LKey));
-        ASSERT_TRUE(FStore->SetValue(
-            LKey, StringValue("BDSCatalogRepositoryAllUsers",
-                              CommonDir(AVersion) + "CatalogRepository")));
+        ASSERT_TRUE(FStore->SetValue(LKey, StringValue("BDSCatalogRepositoryAllUsers",
+                                                       CommonDir(AVersion) + "CatalogRepository")));
         ASSERT_TRUE(FStore->CreateKey(std::string(CBds) + AVersion + "\\Known Packages"));
         for (const char* LPlatform : {"Win32", "Win64"}) {
             const std::string LLibrary = std::string(CBds) + AVersion + "\\Library\\" + LPlatform;
@@ -221,15 +222,13 @@ TEST_F(InstallFormTest, LatestPackageInstallsEveryPartWithItsLogLines) {
     EXPECT_THAT(FileRequests()[0], StartsWith("/file/latest?token="));
     const std::string LPackage = DownloadDir() + "Orvane_22.0_1.4.2.zip";
     EXPECT_EQ(ListTree(DownloadDir()),
-              (std::vector<std::string>{"22.0/", "22.0/Win32/", "22.0/Win32/Release/",
-                                        "22.0/Win32/Release/C/", "22.0/Win32/Release/C/hpp/",
-                                        "22.0/Win32/Release/C/hpp/Orvane.hpp",
-                                        "22.0/Win32/Release/Orvane.dll",
-                                        "22.0/Win32/Release/Orvane_Core.bpl",
-                                        "22.0/Win32/Release/Orvane_Core.dcp", "22.0/Win64/",
-                                        "22.0/Win64/Release/", "22.0/Win64/Release/Orvane_Core.bpl",
-                                        "22.0/Win64/Release/Orvane_Core.dcp",
-                                        "Orvane_22.0_1.4.2.zip"}));
+              (std::vector<std::string>{
+                  "22.0/", "22.0/Win32/", "22.0/Win32/Release/", "22.0/Win32/Release/C/",
+                  "22.0/Win32/Release/C/hpp/", "22.0/Win32/Release/C/hpp/Orvane.hpp",
+                  "22.0/Win32/Release/Orvane.dll", "22.0/Win32/Release/Orvane_Core.bpl",
+                  "22.0/Win32/Release/Orvane_Core.dcp", "22.0/Win64/", "22.0/Win64/Release/",
+                  "22.0/Win64/Release/Orvane_Core.bpl", "22.0/Win64/Release/Orvane_Core.dcp",
+                  "Orvane_22.0_1.4.2.zip"}));
     EXPECT_EQ(ListTree(CommonDir("22.0")),
               (std::vector<std::string>{"Bpl/", "Bpl/Orvane_Core.bpl", "Bpl/Win64/",
                                         "Bpl/Win64/Orvane_Core.bpl", "Dcp/", "Dcp/Orvane_Core.dcp",
@@ -254,32 +253,31 @@ TEST_F(InstallFormTest, LatestPackageInstallsEveryPartWithItsLogLines) {
 
     const QString LCommon = QString::fromStdString(CommonDir("22.0"));
     const QString LBin = QString::fromStdString(BinDir("22.0"));
-    EXPECT_EQ(LogMessages(),
-              (QStringList{
-                  "Reading Orvane registry entry for \"22.0\"",
-                  "Downloading \"Orvane_22.0_1.4.2.zip\" ...",
-                  "Extracting package \"Orvane_22.0_1.4.2.zip\" ...",
-                  "Extracting all files for \"22.0\" into \"" +
-                      QString::fromStdString(VersionDir("22.0")) + "\"",
-                  "Extracting BPL files for \"22.0\"",
-                  "Copy BPL file \"Win32/Release/Orvane_Core.bpl\" to \"" + LCommon + "Bpl/\"...",
-                  "Copy BPL file \"Win64/Release/Orvane_Core.bpl\" to \"" + LCommon +
-                      "Bpl/Win64/\"...",
-                  "Extracting DCP files for \"22.0\"",
-                  "Copy DCP file \"Win32/Release/Orvane_Core.dcp\" to \"" + LCommon + "Dcp/\" ...",
-                  "Copy DCP file \"Win64/Release/Orvane_Core.dcp\" to \"" + LCommon +
-                      "Dcp/Win64/\" ...",
-                  "Extracting DLL files for \"22.0\"",
-                  "Copy DLL file \"Win32/Release/Orvane.dll\" ...",
-                  "Copying SSL libraries from \"" + QString::fromStdString(Root()) + "exe/\" to \"" +
-                      LBin + "\"",
-                  "Writing Orvane registry entries ...",
-                  "Writing Orvane registry entries done",
-                  "Editing registry entries ...",
-                  "Editing registry entries done.",
-                  "Extracting package \"Orvane_22.0_1.4.2.zip\" done.",
-                  "Installation done.",
-              }));
+    EXPECT_EQ(
+        LogMessages(),
+        (QStringList{
+            "Reading Orvane registry entry for \"22.0\"",
+            "Downloading \"Orvane_22.0_1.4.2.zip\" ...",
+            "Extracting package \"Orvane_22.0_1.4.2.zip\" ...",
+            "Extracting all files for \"22.0\" into \"" +
+                QString::fromStdString(VersionDir("22.0")) + "\"",
+            "Extracting BPL files for \"22.0\"",
+            "Copy BPL file \"Win32/Release/Orvane_Core.bpl\" to \"" + LCommon + "Bpl/\"...",
+            "Copy BPL file \"Win64/Release/Orvane_Core.bpl\" to \"" + LCommon + "Bpl/Win64/\"...",
+            "Extracting DCP files for \"22.0\"",
+            "Copy DCP file \"Win32/Release/Orvane_Core.dcp\" to \"" + LCommon + "Dcp/\" ...",
+            "Copy DCP file \"Win64/Release/Orvane_Core.dcp\" to \"" + LCommon + "Dcp/Win64/\" ...",
+            "Extracting DLL files for \"22.0\"",
+            "Copy DLL file \"Win32/Release/Orvane.dll\" ...",
+            "Copying SSL libraries from \"" + QString::fromStdString(Root()) + "exe/\" to \"" +
+                LBin + "\"",
+            "Writing Orvane registry entries ...",
+            "Writing Orvane registry entries done",
+            "Editing registry entries ...",
+            "Editing registry entries done.",
+            "Extracting package \"Orvane_22.0_1.4.2.zip\" done.",
+            "Installation done.",
+        }));
 }
 
 TEST_F(InstallFormTest, RecordTakesFileVersionEditionAndPackageType) {
@@ -310,7 +308,8 @@ TEST_F(InstallFormTest, RecordTakesFileVersionEditionAndPackageType) {
                                  LCase.FileVersionMember + R"( "version": "22.0",
             "file": "Orvane_22.0_1.4.2.zip", "url": "file/", "bpls": "Orvane_Core.bpl",
             "dcps": "", "platforms": "Win32"})");
-        EXPECT_TRUE(Install(*LEntry)) << LCase.Name << "\n" << LogMessages().join("\n").toStdString();
+        EXPECT_TRUE(Install(*LEntry)) << LCase.Name << "\n"
+                                      << LogMessages().join("\n").toStdString();
         const auto LRecord = Record("22.0");
         ASSERT_TRUE(LRecord) << LCase.Name;
         EXPECT_EQ(LRecord->Version, LCase.Version) << LCase.Name;
@@ -339,9 +338,10 @@ TEST_F(InstallFormTest, DownloadUrlFormsAndFailedDownloads) {
     };
     for (const auto& LCase : LCases) {
         FServer.Clear();
-        const auto LEntry = Json(R"({"name": "Orvane", "version": "22.0", "url": ")" + LCase.Url +
-                                 R"(", "base_url": ")" + LCase.BaseUrl + R"(", "file": ")" +
-                                 LCase.File + R"(", "bpls": "", "dcps": "", "platforms": "Win32"})");
+        const auto LEntry =
+            Json(R"({"name": "Orvane", "version": "22.0", "url": ")" + LCase.Url +
+                 R"(", "base_url": ")" + LCase.BaseUrl + R"(", "file": ")" + LCase.File +
+                 R"(", "bpls": "", "dcps": "", "platforms": "Win32"})");
         orvane::DeleteRegistryData(*FStore, "22.0");
         EXPECT_EQ(Install(*LEntry), LCase.Installed) << LCase.File;
         ASSERT_EQ(FileRequests().size(), 1u) << LCase.File;
@@ -355,8 +355,8 @@ TEST_F(InstallFormTest, DownloadUrlFormsAndFailedDownloads) {
             const std::string LPath = DownloadDir() + LCase.File;
             EXPECT_FALSE(fs::exists(LPath)) << LCase.File;
             EXPECT_THAT(LogMessages().last().toStdString(),
-                        StartsWith("Failed to download package: " + LCase.File +
-                                   " (Temporary=\"" + LPath + "\")\r\n"));
+                        StartsWith("Failed to download package: " + LCase.File + " (Temporary=\"" +
+                                   LPath + "\")\r\n"));
             EXPECT_GT(LogMessages().last().size(),
                       QString::fromStdString("Failed to download package: " + LCase.File +
                                              " (Temporary=\"" + LPath + "\")\r\n")
@@ -403,8 +403,8 @@ TEST_F(InstallFormTest, ExistingPackageIsReusedOrReplaced) {
                                               "and download again?")}}));
         EXPECT_EQ(ReadFileText(CommonDir("22.0") + "Bpl/Orvane_Core.bpl"), LCase.BplContent);
         const QStringList LLog = LogMessages();
-        EXPECT_THAT(LLog, Contains(QString::fromStdString("Package file " + LPackage +
-                                                          " already exists")));
+        EXPECT_THAT(
+            LLog, Contains(QString::fromStdString("Package file " + LPackage + " already exists")));
         if (LCase.Downloads) {
             EXPECT_EQ(FileRequests().size(), 1u);
             EXPECT_THAT(LLog, Contains(QString::fromStdString("Deleting existing package file " +
@@ -425,11 +425,9 @@ TEST_F(InstallFormTest, AlreadyInstalledQuestionComparesDottedVersions) {
         const char* New;
         bool Asked;
     } LCases[] = {
-        {"1.4.2", "1.4.2", true},
-        {"1.10.0", "1.9.0", true}, // a downgrade, although "1.10.0" < "1.9.0" as text
-        {"1.9.0", "1.10.0", false},
-        {"1.4.2", "1.4.3", false},
-        {"2.0", "1.99", true},
+        {"1.4.2", "1.4.2", true},   {"1.10.0", "1.9.0", true}, // a downgrade, although "1.10.0" <
+                                                               // "1.9.0" as text
+        {"1.9.0", "1.10.0", false}, {"1.4.2", "1.4.3", false}, {"2.0", "1.99", true},
     };
     for (const auto& LCase : LCases) {
         for (const int LAnswer : {mrNo, mrCancel, mrAbort, mrYes}) {
@@ -438,12 +436,13 @@ TEST_F(InstallFormTest, AlreadyInstalledQuestionComparesDottedVersions) {
             }
             FDialogs->ClearCalls();
             ResetFolders();
-            orvane::WriteRegistryData(*FStore, orvane::TOrvaneRegistryData::Create(
-                                                   "22.0", LCase.Recorded, "DEVELOPER",
-                                                   "DEVELOPER", "/old/"));
+            orvane::WriteRegistryData(
+                *FStore, orvane::TOrvaneRegistryData::Create("22.0", LCase.Recorded, "DEVELOPER",
+                                                             "DEVELOPER", "/old/"));
             const auto LEntry = Json(std::string(R"({"name": "Orvane", "version": "22.0",
                 "url": "file/", "file": "Orvane.zip", "bpls": "", "dcps": "", "platforms": "Win32",
-                "file_version": ")") + LCase.New + "\"}");
+                "file_version": ")") +
+                                     LCase.New + "\"}");
             if (LCase.Asked) {
                 FDialogs->AnswerQuestion(LAnswer);
             }
@@ -494,10 +493,9 @@ TEST_F(InstallFormTest, PlatformsDecidePlacementAndKnownPackagePairs) {
     EXPECT_EQ(ReadFileText(CommonDir("22.0") + "Bpl/Win64/A.bpl"), "A64");
     EXPECT_EQ(ReadFileText(CommonDir("22.0") + "Dcp/Win64/A.dcp"), "D64");
     // The missing BPL still gets its Win32 pair; the trailing comma names nothing.
-    EXPECT_EQ(KnownPackages("22.0"),
-              (std::map<std::string, std::string>{
-                  {CommonDir("22.0") + "Bpl/A.bpl", "A.bpl"},
-                  {CommonDir("22.0") + "Bpl/Missing.bpl", "Missing.bpl"}}));
+    EXPECT_EQ(KnownPackages("22.0"), (std::map<std::string, std::string>{
+                                         {CommonDir("22.0") + "Bpl/A.bpl", "A.bpl"},
+                                         {CommonDir("22.0") + "Bpl/Missing.bpl", "Missing.bpl"}}));
     const QStringList LLog = LogMessages();
     EXPECT_EQ(LLog.filter(QStringLiteral("Copy BPL file")).size(), 3);
     EXPECT_TRUE(LLog.filter(QStringLiteral("Missing.bpl")).isEmpty());
@@ -515,12 +513,24 @@ TEST_F(InstallFormTest, DllsAndSslLibraries) {
         std::vector<std::string> Bin;
     } LCases[] = {
         {"no dlls", nullptr, false, false, {}, {"libeay32.dll", "ssleay32.dll"}},
-        {"dll", "Win32/Release/Orvane.dll, Missing.dll", false, false, {},
+        {"dll",
+         "Win32/Release/Orvane.dll, Missing.dll",
+         false,
+         false,
+         {},
          {"Orvane.dll", "libeay32.dll", "ssleay32.dll"}},
-        {"ssl present", nullptr, true, false, {"The specified file already exists"},
+        {"ssl present",
+         nullptr,
+         true,
+         false,
+         {"The specified file already exists"},
          {"libeay32.dll"}},
         {"wrong ide, no dll", nullptr, false, true, {"The specified path was not found"}, {}},
-        {"wrong ide, dll", "win32/release/orvane.dll", false, true, {},
+        {"wrong ide, dll",
+         "win32/release/orvane.dll",
+         false,
+         true,
+         {},
          {"Orvane.dll", "libeay32.dll", "ssleay32.dll"}},
     };
     for (const auto& LCase : LCases) {
@@ -530,10 +540,10 @@ TEST_F(InstallFormTest, DllsAndSslLibraries) {
         if (LCase.SslPresent) {
             WriteFileText(BinDir("22.0") + "libeay32.dll", "older");
         }
-        const auto LEntry = Json(
-            std::string(R"({"name": "Orvane", "version": "22.0", "url": "file/",
+        const auto LEntry =
+            Json(std::string(R"({"name": "Orvane", "version": "22.0", "url": "file/",
             "file": "Orvane.zip", "bpls": "Orvane_Core.bpl", "dcps": "", "platforms": "Win32")") +
-            (LCase.Dlls ? std::string(R"(, "dlls": ")") + LCase.Dlls + "\"" : "") + "}");
+                 (LCase.Dlls ? std::string(R"(, "dlls": ")") + LCase.Dlls + "\"" : "") + "}");
 
         EXPECT_TRUE(Install(*LEntry, LCase.WrongIDEDir ? LWrongIDE : IDEDir())) << LCase.Label;
 
@@ -566,7 +576,8 @@ TEST_F(InstallFormTest, MissingMembersEndWithALineNamingThem) {
     for (const auto& LCase : LCases) {
         ResetFolders();
         const auto LEntry = Json(std::string(R"({"name": "Orvane", "url": "file/",
-            "file": "Orvane.zip", )") + LCase.Members + "}");
+            "file": "Orvane.zip", )") +
+                                 LCase.Members + "}");
 
         EXPECT_FALSE(Install(*LEntry)) << LCase.Members;
 
@@ -586,9 +597,8 @@ TEST_F(InstallFormTest, HostileZipEscapesAsAnErrorWithNothingExtracted) {
     const auto LEntry = Json(R"({"name": "Orvane", "version": "22.0", "url": "file/",
         "file": "Orvane.zip", "bpls": "Orvane_Core.bpl", "dcps": "", "platforms": "Win32"})");
 
-    EXPECT_THAT([&] { Install(*LEntry); },
-                testing::ThrowsMessage<orvane::EZipError>(
-                    HasSubstr("\"Win32/../../../escaped.txt\"")));
+    EXPECT_THAT([&] { Install(*LEntry); }, testing::ThrowsMessage<orvane::EZipError>(
+                                               HasSubstr("\"Win32/../../../escaped.txt\"")));
 
     EXPECT_EQ(ListTree(DownloadDir()), std::vector<std::string>{"Orvane.zip"});
     EXPECT_FALSE(fs::exists(FTemp.Path() / "escaped.txt"));
@@ -701,8 +711,8 @@ TEST_F(InstallRunTest, SamplePackageOfTheLocalServerInstalls) {
               (std::map<std::string, std::string>{
                   {CommonDir("22.0") + "Bpl/OrvaneCore.bpl", "OrvaneCore.bpl"},
                   {CommonDir("22.0") + "Bpl/OrvaneVisual.bpl", "OrvaneVisual.bpl"}}));
-    const auto LSearchPath = FStore->GetValue(std::string(CBds) + "22.0\\Library\\Win64",
-                                              "Search Path");
+    const auto LSearchPath =
+        FStore->GetValue(std::string(CBds) + "22.0\\Library\\Win64", "Search Path");
     ASSERT_TRUE(LSearchPath);
     EXPECT_THAT(TextOf(*LSearchPath), HasSubstr(VersionDir("22.0") + "Win64/Release/"));
     EXPECT_EQ(ListTree(BinDir("22.0")),
@@ -720,15 +730,16 @@ TEST_F(InstallRunTest, SelectionReadersFollowListOrder) {
     std::vector<const rapidjson::Value*> LEntries;
     FForm->GetSelectedVersionNames(LNames);
     FForm->GetSelectedVersions(LEntries);
-    EXPECT_EQ(LNames, (QStringList{FForm->ListBox1->item(0)->text(),
-                                   FForm->ListBox1->item(2)->text()}));
+    EXPECT_EQ(LNames,
+              (QStringList{FForm->ListBox1->item(0)->text(), FForm->ListBox1->item(2)->text()}));
     ASSERT_EQ(LEntries.size(), 2u);
     EXPECT_EQ(orvane::ReadMemberTextOrEmpty(*LEntries[0], "file"), "a.zip");
     EXPECT_EQ(orvane::ReadMemberTextOrEmpty(*LEntries[1], "file"), "c.zip");
 }
 
 TEST_F(InstallRunTest, ChecksRunInOrderAndStopOnTheVersionsPage) {
-    const std::string LElement = std::string(CBds) + "23.0\\CatalogRepository\\Elements\\Orvane-1.0";
+    const std::string LElement =
+        std::string(CBds) + "23.0\\CatalogRepository\\Elements\\Orvane-1.0";
     const struct {
         const char* Label;
         bool Terms;
@@ -737,13 +748,29 @@ TEST_F(InstallRunTest, ChecksRunInOrderAndStopOnTheVersionsPage) {
         std::vector<int> Answers;
         std::vector<TDialogCall> Calls;
     } LCases[] = {
-        {"terms and selection missing", false, false, false, {},
+        {"terms and selection missing",
+         false,
+         false,
+         false,
+         {},
          {{dkWarning, "You need to accept the terms and conditions before installing."}}},
-        {"terms missing", false, true, true, {},
+        {"terms missing",
+         false,
+         true,
+         true,
+         {},
          {{dkWarning, "You need to accept the terms and conditions before installing."}}},
-        {"nothing ticked", true, false, true, {},
+        {"nothing ticked",
+         true,
+         false,
+         true,
+         {},
          {{dkWarning, "You need to select at least one version to be installed."}}},
-        {"GetIt cleanup declined", true, true, true, {mrNo},
+        {"GetIt cleanup declined",
+         true,
+         true,
+         true,
+         {mrNo},
          {{dkWarning, "You have installed Orvane by GetIt Package Manager. Please uninstall "
                       "first before continuing."},
           {dkConfirmationQuestion,
@@ -780,7 +807,8 @@ TEST_F(InstallRunTest, ChecksRunInOrderAndStopOnTheVersionsPage) {
 }
 
 TEST_F(InstallRunTest, AcceptedGetItCleanupRunsBeforeInstalling) {
-    const std::string LElement = std::string(CBds) + "23.0\\CatalogRepository\\Elements\\Orvane-1.0";
+    const std::string LElement =
+        std::string(CBds) + "23.0\\CatalogRepository\\Elements\\Orvane-1.0";
     ASSERT_TRUE(FStore->CreateKey(LElement));
     ASSERT_TRUE(FStore->SetValue(LElement, StringValue("Name", "Orvane")));
     ServePackage("a.zip", PackageFiles());

@@ -46,7 +46,9 @@ void WriteTestZip(const fs::path& AFile, const std::vector<TTestZipEntry>& AEntr
     }
 }
 
-std::string DirText(const fs::path& ADir) { return (ADir / "").string(); }
+std::string DirText(const fs::path& ADir) {
+    return (ADir / "").string();
+}
 
 std::string ReadFileText(const fs::path& AFile) {
     std::ifstream LIn(AFile, std::ios::binary);
