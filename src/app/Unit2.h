@@ -18,6 +18,7 @@
 
 class QAction;
 class QCheckBox;
+class QDialog;
 class QLabel;
 class QLineEdit;
 class QListWidget;
@@ -27,7 +28,6 @@ class QStatusBar;
 class QTabWidget;
 class QWidget;
 class TActivityIndicator;
-class TForm1;
 
 namespace orvane {
 class TRegistryStore;
@@ -102,10 +102,14 @@ public:
     // Uninstallation
     void UninstallButtonClick();
     void UninstallVersion(const QString& AIDEVersion);
+    // Offers the removal of GetIt installations, backing them up into ABackupDir;
+    // log lines go to Log, questions to the dialog service.
+    void CleanupGetItInstallation(const QString& ABackupDir);
 
-    // The terms dialog is created once by main and handed over.
-    void SetTermsDialog(TForm1* AForm) { FTermsDialog = AForm; }
-    TForm1* TermsDialog() const { return FTermsDialog; }
+    // The terms dialog (a TForm1) is created once by main and handed over. Kept
+    // as its QDialog base so the window does not depend on the dialog's unit.
+    void SetTermsDialog(QDialog* AForm) { FTermsDialog = AForm; }
+    QDialog* TermsDialog() const { return FTermsDialog; }
 
     // Progress bar in 64-bit byte counts (scaled to the bar's int range).
     void SetProgressRange(std::int64_t AMax);
@@ -179,7 +183,7 @@ private:
     TForm2Options FOptions;
     std::shared_ptr<TDialogService> FDialogs;
     std::shared_ptr<orvane::TRegistryStore> FRegistryStore;
-    TForm1* FTermsDialog = nullptr;
+    QDialog* FTermsDialog = nullptr;
     std::int64_t FProgressMax = 0;
     bool FClosing = false;
 };

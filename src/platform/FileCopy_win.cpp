@@ -8,9 +8,10 @@ namespace orvane {
 
 namespace {
 
-bool IsFile(const std::wstring& APath) {
-    const DWORD attrs = GetFileAttributesW(APath.c_str());
-    return attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_DIRECTORY) == 0;
+// Files and folders alike: a folder in the way is reported as a present
+// destination, and a folder as the source fails in the copy with the system's text.
+bool Exists(const std::wstring& APath) {
+    return GetFileAttributesW(APath.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 bool IsDirectory(const std::wstring& APath) {
@@ -36,12 +37,12 @@ void CopyFileNoOverwrite(const std::string& ASource, const std::string& ADest) {
     const std::wstring dest = Widen(ADest);
     // The installer's own texts, tested before the copy so they read the same on
     // every system and every language of Windows.
-    if (!IsFile(source))
+    if (!Exists(source))
         throw std::runtime_error("The specified file was not found");
     const std::wstring folder = FolderOf(dest);
     if (!folder.empty() && !IsDirectory(folder))
         throw std::runtime_error("The specified path was not found");
-    if (IsFile(dest))
+    if (Exists(dest))
         throw std::runtime_error("The specified file already exists");
     if (!CopyFileW(source.c_str(), dest.c_str(), TRUE))
         throw std::runtime_error(SystemErrorText(GetLastError()));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -34,5 +35,12 @@ struct TAdapterList {
 // Windows: GetAdaptersInfo with its buffer growth; elsewhere the system's own
 // adapter enumeration.
 TAdapterList ListNetworkAdapters();
+
+#ifndef _WIN32
+// The portable enumeration over a folder laid out like /sys/class/net (one
+// folder per interface with "type", "address", "ifindex"; "wireless" or
+// "phy80211" marking IEEE 802.11). Ordered by interface index.
+TAdapterList ListNetworkAdaptersFrom(const std::filesystem::path& AClassNetDir);
+#endif
 
 } // namespace orvane

@@ -6,6 +6,7 @@
 
 namespace orvane {
 
+class TRegistry;
 class TRegistryStore;
 
 // [0] full path of a Win32 BPL in the IDE common directory, [1] its file name.
@@ -15,6 +16,17 @@ using TKnownPackagePairs = std::vector<std::array<std::string, 2>>;
 // untrimmed, each followed by ";".
 std::string CleanPathList(const std::string& AList);
 
+// With a key open: deletes every value whose name contains "Orvane_" (exact
+// case); the names are listed once, before the first deletion.
+void RemoveMarkedPackageValues(TRegistry& AReg);
+// With a key open: for each pair in order, deletes the value named by [0] when
+// present and writes [1] under that name as a string.
+void WritePackagePairs(TRegistry& AReg, const TKnownPackagePairs& APairs);
+
+// "Known Packages" gets the pairs, "Disabled Packages" loses the framework's
+// entries, and each platform's library "Search Path" gets
+// AVersionDir + platform + "/Release/" instead of earlier framework entries.
+// Missing keys are skipped and never created; registry errors pass through.
 void RegisterDelphiLibrary(TRegistryStore& AStore, const std::string& AIDEVersion,
                            const std::string& AVersionDir, const TKnownPackagePairs& APairs,
                            const std::vector<std::string>& APlatforms);

@@ -40,8 +40,8 @@ public:
 // The part of the registry the installer uses (the current user's hive),
 // below an abstract store: advapi32 on Windows, one SQLite file elsewhere.
 // Key paths are relative to the hive root, use "\" and carry no leading or
-// trailing "\"; key and value names are compared without regard to case and
-// keep the case they were created with.
+// trailing "\" (the empty path is the root itself); key and value names are
+// compared without regard to case and keep the case they were created with.
 class TRegistryStore {
 public:
     virtual ~TRegistryStore() = default;
@@ -63,6 +63,8 @@ public:
     // Saves the key with everything below it into a new file (fails when the
     // file exists). Windows: a hive file; elsewhere a regedit .reg file.
     virtual bool SaveKey(const std::string& AKey, const std::filesystem::path& AFile) = 0;
+    // Why the last failed operation failed (Windows: the system's message), if known.
+    virtual std::string LastErrorText() const { return {}; }
 };
 
 // The current user's store: HKEY_CURRENT_USER on Windows; elsewhere the SQLite

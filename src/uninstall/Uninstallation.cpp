@@ -1,6 +1,78 @@
-// The Uninstall button; filled in by the uninstallation layer.
+// The Uninstall button of the Welcome page: the user picks recorded IDE
+// versions, and their registry entries and records are removed. Files stay.
+#include "app/OptionSelectDialog.h"
 #include "app/Unit2.h"
+#include "platform/SystemFolders.h"
+#include "registry/CppPaths.h"
+#include "registry/DelphiLibrary.h"
+#include "registry/GetItInstallations.h"
+#include "registry/ProductRecords.h"
 
-void TForm2::UninstallButtonClick() {}
+#include <exception>
 
-void TForm2::UninstallVersion(const QString&) {}
+void TForm2::UninstallButtonClick() {
+    if (FInstalledVersions.empty()) {
+        Dialogs().Message(this, QStringLiteral("No installations found to be uninstalled"));
+        return;
+    }
+
+    QStringList options;
+    QStringList values;
+    for (const auto& record : FInstalledVersions) {
+        const QString ideVersion = QString::fromStdString(record.IDEVersion);
+        options << QStringLiteral("%1 (%2)").arg(ideVersion, QString::fromStdString(record.Version));
+        values << ideVersion;
+    }
+
+    TMultipleOptionSelectDialog::Execute(
+        Dialogs(), QStringLiteral("Which versions you would like to uninstall?"), options, values,
+        [this](int AModalResult, const QStringList& AValues) {
+            if (AModalResult != mrOk)
+                return;
+            // The dialog hands the values over last option first; they are
+            // removed in that order.
+            for (const QString& ideVersion : AValues) {
+                QString outcome;
+                try {
+                    UninstallVersion(ideVersion);
+                    outcome = QStringLiteral("Version %1 successfully uninstalled").arg(ideVersion);
+                } catch (const std::exception& error) {
+                    outcome = QStringLiteral("Failed to uninstall version %1 - %2")
+                                  .arg(ideVersion, QString::fromUtf8(error.what()));
+                }
+                Dialogs().Message(this, outcome);
+            }
+            RefreshInstalledVersions();
+        });
+}
+
+void TForm2::UninstallVersion(const QString& AIDEVersion) {
+    const std::string ideVersion = AIDEVersion.toStdString();
+    orvane::TRegistryStore& store = RegistryStore();
+
+    Log(QStringLiteral("Uninstallation started ..."));
+    CleanupGetItInstallation(QString::fromStdString(ExeDir().string()));
+
+    Log(QStringLiteral("Removing Delphi registry entries for \"%1\"").arg(AIDEVersion));
+    orvane::UnregisterDelphiLibrary(store, ideVersion);
+
+    Log(QStringLiteral("Removing CPP registry entries for \"%1\"").arg(AIDEVersion));
+    orvane::UnregisterCppPaths(store, ideVersion);
+    Log(QStringLiteral("Removing IDE registry entries done"));
+
+    // The record goes last, so a version whose removal failed stays listed.
+    Log(QStringLiteral("Deleting Orvane registry entry for \"%1\"").arg(AIDEVersion));
+    orvane::DeleteRegistryData(store, ideVersion);
+    Log(QStringLiteral("Deleting Orvane registry entry done"));
+    Log(QStringLiteral("Uninstallation done"));
+}
+
+void TForm2::CleanupGetItInstallation(const QString& ABackupDir) {
+    const std::string backupDir = orvane::IncludeTrailingPathDelimiter(ABackupDir.toStdString());
+    orvane::CleanupGetItInstallation(
+        RegistryStore(), backupDir,
+        [this](const std::string& ALine) { Log(QString::fromStdString(ALine)); },
+        [this](const std::string& AQuestion) {
+            return Dialogs().ConfirmationQuestion(this, QString::fromStdString(AQuestion)) == mrYes;
+        });
+}

@@ -46,7 +46,6 @@ protected:
 struct TCopyCase {
     const char* Name;
     bool SourceFile;      // the source exists as a file
-    bool SourceIsFolder;  // the source name is a folder
     const char* Dest;     // below the test folder
     bool DestExists;
     const char* Message;  // the error text, or nullptr when the copy succeeds
@@ -54,16 +53,16 @@ struct TCopyCase {
 
 // The checks run in a fixed order, so a call with several faults names the first.
 const TCopyCase KCopyCases[] = {
-    {"copies", true, false, "dest\\lib.bpl", false, nullptr},
-    {"no source", false, false, "dest\\lib.bpl", false, "The specified file was not found"},
-    {"no source and destination present", false, false, "dest\\lib.bpl", true,
+    {"copies", true, "dest\\lib.bpl", false, nullptr},
+    {"no source", false, "dest\\lib.bpl", false, "The specified file was not found"},
+    {"no source and destination present", false, "dest\\lib.bpl", true,
      "The specified file was not found"},
-    {"source is a folder", false, true, "dest\\lib.bpl", false, "The specified file was not found"},
-    {"no source and no destination folder", false, false, "missing\\lib.bpl", false,
+    {"destination is a folder", true, "dest", true, "The specified file already exists"},
+    {"no source and no destination folder", false, "missing\\lib.bpl", false,
      "The specified file was not found"},
-    {"no destination folder", true, false, "missing\\lib.bpl", false,
+    {"no destination folder", true, "missing\\lib.bpl", false,
      "The specified path was not found"},
-    {"destination present", true, false, "dest\\lib.bpl", true, "The specified file already exists"},
+    {"destination present", true, "dest\\lib.bpl", true, "The specified file already exists"},
 };
 
 TEST_F(FileCopyWin, InstallerTextsInTheirOrder) {
@@ -74,10 +73,8 @@ TEST_F(FileCopyWin, InstallerTextsInTheirOrder) {
         const std::string source = At("lib.bpl");
         if (c.SourceFile)
             WriteAll(source, "new contents");
-        if (c.SourceIsFolder)
-            fs::create_directories(source);
         const std::string dest = At(c.Dest);
-        if (c.DestExists)
+        if (c.DestExists && !fs::is_directory(dest))
             WriteAll(dest, "old");
 
         if (c.Message == nullptr) {
@@ -91,7 +88,9 @@ TEST_F(FileCopyWin, InstallerTextsInTheirOrder) {
         } catch (const std::runtime_error& e) {
             EXPECT_STREQ(e.what(), c.Message);
         }
-        if (c.DestExists)
+        if (fs::is_directory(dest))
+            EXPECT_TRUE(fs::is_empty(dest));
+        else if (c.DestExists)
             EXPECT_EQ(ReadAll(dest), "old");
         else
             EXPECT_FALSE(fs::exists(dest));
@@ -101,10 +100,9 @@ TEST_F(FileCopyWin, InstallerTextsInTheirOrder) {
 // Any other failure carries the system's own text (its wording depends on the
 // system and its language, so it is compared with FormatMessage's, not a literal).
 TEST_F(FileCopyWin, OtherFailuresCarryTheSystemText) {
-    const std::string source = At("lib.bpl");
-    WriteAll(source, "x");
-    const std::string dest = At("dest\\sub");
-    fs::create_directories(dest);
+    const std::string source = At("folder.bpl");
+    fs::create_directories(source);
+    const std::string dest = At("dest\\lib.bpl");
 
     const std::wstring wsource = orvane::Widen(source);
     const std::wstring wdest = orvane::Widen(dest);
@@ -113,12 +111,12 @@ TEST_F(FileCopyWin, OtherFailuresCarryTheSystemText) {
 
     try {
         orvane::CopyFileNoOverwrite(source, dest);
-        FAIL() << "copied onto a folder";
+        FAIL() << "copied a folder";
     } catch (const std::runtime_error& e) {
         EXPECT_EQ(e.what(), expected);
         EXPECT_STRNE(e.what(), "The specified file already exists");
     }
-    EXPECT_TRUE(fs::is_directory(dest));
+    EXPECT_FALSE(fs::exists(dest));
 }
 
 } // namespace

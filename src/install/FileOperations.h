@@ -1,0 +1,20 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+namespace orvane {
+
+// UTF-8 text to a file-system path and back, the same on every platform.
+std::filesystem::path PathFromUtf8(const std::string& AText);
+std::string Utf8FromPath(const std::filesystem::path& APath);
+
+bool DirectoryExists(const std::string& ADir);
+// Creates ADir with all missing parents; true when it exists afterwards.
+bool ForceDirectories(const std::string& ADir);
+// True for an existing file that is not a directory.
+bool FileExists(const std::string& AFile);
+// Deletes a file (never a directory); false when there was none or it stays.
+bool RemoveFile(const std::string& AFile);
+
+} // namespace orvane

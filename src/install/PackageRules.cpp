@@ -1,0 +1,147 @@
+#include "install/PackageRules.h"
+
+#include <algorithm>
+
+namespace orvane {
+
+namespace {
+
+bool StartsWith(const std::string& AText, const std::string& APrefix) {
+    return AText.compare(0, APrefix.size(), APrefix) == 0;
+}
+
+bool IsNumber(const std::string& AText) {
+    return !AText.empty() &&
+           std::all_of(AText.begin(), AText.end(), [](char C) { return C >= '0' && C <= '9'; });
+}
+
+std::vector<std::string> SplitAt(const std::string& AText, char ASeparator) {
+    std::vector<std::string> LResult(1);
+    for (char LChar : AText) {
+        if (LChar == ASeparator) {
+            LResult.emplace_back();
+        } else {
+            LResult.back() += LChar;
+        }
+    }
+    return LResult;
+}
+
+int CompareNumbers(const std::string& ALeft, const std::string& ARight) {
+    const std::string LLeft = ALeft.substr(std::min(ALeft.find_first_not_of('0'), ALeft.size()));
+    const std::string LRight =
+        ARight.substr(std::min(ARight.find_first_not_of('0'), ARight.size()));
+    if (LLeft.size() != LRight.size()) {
+        return LLeft.size() < LRight.size() ? -1 : 1;
+    }
+    return LLeft.compare(LRight);
+}
+
+} // namespace
+
+std::string TrimText(const std::string& AText) {
+    const auto LIsBlank = [](char C) { return static_cast<unsigned char>(C) <= 32; };
+    std::size_t LBegin = 0;
+    std::size_t LEnd = AText.size();
+    while (LBegin < LEnd && LIsBlank(AText[LBegin])) {
+        ++LBegin;
+    }
+    while (LEnd > LBegin && LIsBlank(AText[LEnd - 1])) {
+        --LEnd;
+    }
+    return AText.substr(LBegin, LEnd - LBegin);
+}
+
+std::string PackageDownloadUrl(const std::string& ABaseUrl, const std::string& AUrl,
+                               const std::string& AFile) {
+    if (StartsWith(AUrl, "http://") || StartsWith(AUrl, "https://") || StartsWith(AUrl, "file/")) {
+        return AUrl + AFile;
+    }
+    return ABaseUrl + AUrl + AFile;
+}
+
+std::string FileVersionFromFileName(const std::string& AFile) {
+    std::string LLast = SplitAt(AFile, '_').back();
+    for (std::size_t LPos; (LPos = LLast.find(".zip")) != std::string::npos;) {
+        LLast.erase(LPos, 4);
+    }
+    return LLast;
+}
+
+std::string PackageFileVersion(const std::optional<std::string>& AFileVersion,
+                               const std::string& AFile) {
+    if (AFileVersion) {
+        return *AFileVersion;
+    }
+    return AFile.empty() ? "0.0.0.0" : FileVersionFromFileName(AFile);
+}
+
+std::string PackageFileName(const std::string& AFile, const std::string& AVersion,
+                            const std::string& AFileVersion) {
+    if (AFile == "latest") {
+        return "Orvane_" + AVersion + "_" + AFileVersion + ".zip";
+    }
+    return AFile;
+}
+
+std::string PackageType(const std::string& AName, TUserMode AMode) {
+    if (AName.find("GAMEPACKAGE") != std::string::npos) {
+        return "GAMEPACKAGE";
+    }
+    if (AName.find("BASICPACKAGE") != std::string::npos) {
+        return "BASIC";
+    }
+    return AMode == imDeveloper ? "DEVELOPER" : "";
+}
+
+std::string LicenseWord(TUserMode AMode) {
+    return AMode == imDeveloper ? "DEVELOPER" : "COMMERCIAL";
+}
+
+std::vector<std::string> SplitCommaList(const std::string& AText) {
+    if (AText.empty()) {
+        return {};
+    }
+    return SplitAt(AText, ',');
+}
+
+std::vector<std::string> CommaListNames(const std::string& AText) {
+    std::vector<std::string> LResult;
+    for (const std::string& LItem : SplitCommaList(AText)) {
+        std::string LName = TrimText(LItem);
+        if (!LName.empty()) {
+            LResult.push_back(std::move(LName));
+        }
+    }
+    return LResult;
+}
+
+int CompareVersions(const std::string& ALeft, const std::string& ARight) {
+    const std::vector<std::string> LLeft = SplitAt(ALeft, '.');
+    const std::vector<std::string> LRight = SplitAt(ARight, '.');
+    const std::size_t LCount = std::max(LLeft.size(), LRight.size());
+    for (std::size_t LIndex = 0; LIndex < LCount; ++LIndex) {
+        const std::string LA = LIndex < LLeft.size() ? LLeft[LIndex] : "0";
+        const std::string LB = LIndex < LRight.size() ? LRight[LIndex] : "0";
+        const int LResult = IsNumber(LA) && IsNumber(LB) ? CompareNumbers(LA, LB) : LA.compare(LB);
+        if (LResult != 0) {
+            return LResult < 0 ? -1 : 1;
+        }
+    }
+    return 0;
+}
+
+std::string PlatformFolder(const std::string& ACommonDir, const std::string& AKind,
+                           const std::string& APlatform, char ASeparator) {
+    std::string LResult = ACommonDir + AKind + ASeparator;
+    if (APlatform != "Win32") {
+        LResult += APlatform + ASeparator;
+    }
+    return LResult;
+}
+
+std::string ReleaseEntryName(const std::string& APlatform, const std::string& AFileName) {
+    return APlatform + "/Release/" + AFileName;
+}
+
+} // namespace orvane

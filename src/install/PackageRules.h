@@ -1,0 +1,48 @@
+#pragma once
+
+#include "server/Credentials.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace orvane {
+
+// Characters of code 32 or less removed from both ends.
+std::string TrimText(const std::string& AText);
+
+// "url" + "file" when "url" is absolute or a "file/" path, else "base_url" + "url" + "file".
+std::string PackageDownloadUrl(const std::string& ABaseUrl, const std::string& AUrl,
+                               const std::string& AFile);
+// The last "_" piece of "file" without any ".zip": Orvane_22.0_1.4.2.zip gives 1.4.2.
+std::string FileVersionFromFileName(const std::string& AFile);
+// "file_version" when present, else derived from a non-empty "file", else "0.0.0.0".
+std::string PackageFileVersion(const std::optional<std::string>& AFileVersion,
+                               const std::string& AFile);
+// "file", or "Orvane_<version>_<file version>.zip" when "file" is exactly "latest".
+std::string PackageFileName(const std::string& AFile, const std::string& AVersion,
+                            const std::string& AFileVersion);
+// "GAMEPACKAGE", "BASIC", "DEVELOPER" (Developer Edition) or empty.
+std::string PackageType(const std::string& AName, TUserMode AMode);
+// The edition word of an installation record.
+std::string LicenseWord(TUserMode AMode);
+
+// Split at every ","; items are kept as written. An empty text has no items.
+std::vector<std::string> SplitCommaList(const std::string& AText);
+// The trimmed items that are not empty: a doubled or trailing comma names nothing.
+std::vector<std::string> CommaListNames(const std::string& AText);
+
+// Compares dotted versions part by part: numerically where both parts are
+// numbers (1.10.0 is newer than 1.9.0), as text otherwise; a missing part counts
+// as "0". Negative, zero or positive like strcmp.
+int CompareVersions(const std::string& ALeft, const std::string& ARight);
+
+// Folder of a platform's files below the IDE common directory: AKind ("Bpl" or
+// "Dcp") itself for "Win32" (exact case), else its sub-folder named after the
+// platform. Ends with ASeparator.
+std::string PlatformFolder(const std::string& ACommonDir, const std::string& AKind,
+                           const std::string& APlatform, char ASeparator);
+// platform + "/Release/" + file name: how the package zip names its files.
+std::string ReleaseEntryName(const std::string& APlatform, const std::string& AFileName);
+
+} // namespace orvane

@@ -1,0 +1,280 @@
+#include "install/ZipReader.h"
+
+#include "install/FileOperations.h"
+
+#include <zip.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <system_error>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace orvane {
+
+namespace {
+
+constexpr std::size_t CBlockSize = 64 * 1024;
+// Well inside the ~100 ms a window may go without pumping.
+constexpr std::int64_t CPumpIntervalMs = 50;
+constexpr std::uint32_t CUnixFileTypeMask = 0170000;
+constexpr std::uint32_t CUnixSymlink = 0120000;
+
+std::string FoldAscii(std::string AText) {
+    for (char& LChar : AText) {
+        if (LChar >= 'A' && LChar <= 'Z') {
+            LChar = static_cast<char>(LChar - 'A' + 'a');
+        }
+    }
+    return AText;
+}
+
+std::vector<std::string> Segments(const std::string& AName) {
+    std::vector<std::string> LResult(1);
+    for (char LChar : AName) {
+        if (LChar == '/' || LChar == '\\') {
+            LResult.emplace_back();
+        } else {
+            LResult.back() += LChar;
+        }
+    }
+    return LResult;
+}
+
+bool IsFolderEntry(const std::string& AName) {
+    return !AName.empty() && (AName.back() == '/' || AName.back() == '\\');
+}
+
+std::int64_t NowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+std::string Quoted(const std::string& AText) { return "\"" + AText + "\""; }
+
+struct TFileCloser {
+    void operator()(std::FILE* AFile) const { std::fclose(AFile); }
+};
+
+struct TZipFileCloser {
+    void operator()(zip_file_t* AFile) const { zip_fclose(AFile); }
+};
+
+} // namespace
+
+std::string UnsafeEntryReason(const std::string& AName) {
+    if (AName.empty()) {
+        return "the name is empty";
+    }
+    if (AName.front() == '/' || AName.front() == '\\') {
+        return "it is an absolute path";
+    }
+    if (AName.find(':') != std::string::npos) {
+        return "it names a drive or a stream";
+    }
+    const std::vector<std::string> LSegments = Segments(AName);
+    for (const std::string& LSegment : LSegments) {
+        if (LSegment == "..") {
+            return "it climbs out of the target folder";
+        }
+    }
+    if (!IsFolderEntry(AName) && LSegments.back() == ".") {
+        return "it has no file name";
+    }
+    return {};
+}
+
+TZipReader::~TZipReader() { Close(); }
+
+void TZipReader::Open(const std::string& AFileName) {
+    Close();
+    int LErrorCode = 0;
+    zip* LZip = zip_open(AFileName.c_str(), ZIP_RDONLY, &LErrorCode);
+    if (LZip == nullptr) {
+        zip_error_t LError;
+        zip_error_init_with_code(&LError, LErrorCode);
+        const std::string LText = zip_error_strerror(&LError);
+        zip_error_fini(&LError);
+        throw EZipError("Cannot open zip file " + Quoted(AFileName) + ": " + LText);
+    }
+    FZip = LZip;
+    FFileName = AFileName;
+    const zip_int64_t LCount = zip_get_num_entries(FZip, 0);
+    for (zip_int64_t LIndex = 0; LIndex < LCount; ++LIndex) {
+        const char* LName = zip_get_name(FZip, static_cast<zip_uint64_t>(LIndex), ZIP_FL_ENC_GUESS);
+        if (LName != nullptr) {
+            FIndexByFoldedName.emplace(FoldAscii(LName), LIndex);
+        }
+    }
+}
+
+void TZipReader::Close() {
+    if (FZip != nullptr) {
+        zip_discard(FZip);
+        FZip = nullptr;
+    }
+    FIndexByFoldedName.clear();
+}
+
+void TZipReader::RequireOpen() const {
+    if (FZip == nullptr) {
+        throw EZipError("No zip file is open");
+    }
+}
+
+std::int64_t TZipReader::Count() const {
+    RequireOpen();
+    return zip_get_num_entries(FZip, 0);
+}
+
+std::string TZipReader::Name(std::int64_t AIndex) const {
+    RequireOpen();
+    const char* LName = zip_get_name(FZip, static_cast<zip_uint64_t>(AIndex), ZIP_FL_ENC_GUESS);
+    if (LName == nullptr) {
+        throw EZipError("Cannot read entry " + std::to_string(AIndex) + " of zip file " +
+                        Quoted(FFileName) + ": " + zip_strerror(FZip));
+    }
+    return LName;
+}
+
+std::int64_t TZipReader::IndexOf(const std::string& AName) const {
+    RequireOpen();
+    const auto LFound = FIndexByFoldedName.find(FoldAscii(AName));
+    return LFound == FIndexByFoldedName.end() ? -1 : LFound->second;
+}
+
+void TZipReader::CheckEntry(std::uint64_t AIndex, const std::string& AName) const {
+    std::string LReason = UnsafeEntryReason(AName);
+    zip_uint8_t LSystem = 0;
+    zip_uint32_t LAttributes = 0;
+    if (LReason.empty() &&
+        zip_file_get_external_attributes(FZip, AIndex, 0, &LSystem, &LAttributes) == 0 &&
+        LSystem == ZIP_OPSYS_UNIX && ((LAttributes >> 16) & CUnixFileTypeMask) == CUnixSymlink) {
+        LReason = "it is a symbolic link";
+    }
+    if (!LReason.empty()) {
+        throw EZipError("Unsafe entry " + Quoted(AName) + " in zip file " + Quoted(FFileName) +
+                        ": " + LReason);
+    }
+}
+
+void TZipReader::PumpIfDue(bool AForce) {
+    if (!FPump) {
+        return;
+    }
+    const std::int64_t LNow = NowMs();
+    if (AForce || LNow - FLastPump >= CPumpIntervalMs) {
+        FLastPump = LNow;
+        FPump();
+    }
+}
+
+void TZipReader::ExtractAll(const std::string& ADir) {
+    RequireOpen();
+    const std::int64_t LCount = Count();
+    std::vector<std::string> LNames;
+    LNames.reserve(static_cast<std::size_t>(LCount));
+    for (std::int64_t LIndex = 0; LIndex < LCount; ++LIndex) {
+        LNames.push_back(Name(LIndex));
+        CheckEntry(static_cast<std::uint64_t>(LIndex), LNames.back());
+    }
+    PumpIfDue(true);
+    const fs::path LRoot = PathFromUtf8(ADir);
+    for (std::int64_t LIndex = 0; LIndex < LCount; ++LIndex) {
+        const std::string& LName = LNames[static_cast<std::size_t>(LIndex)];
+        fs::path LTarget = LRoot;
+        for (const std::string& LSegment : Segments(LName)) {
+            if (!LSegment.empty() && LSegment != ".") {
+                LTarget /= PathFromUtf8(LSegment);
+            }
+        }
+        if (IsFolderEntry(LName)) {
+            std::error_code LError;
+            fs::create_directories(LTarget, LError);
+            if (!fs::is_directory(LTarget, LError)) {
+                throw EZipError("Cannot create folder " + Quoted(Utf8FromPath(LTarget)) +
+                                " for zip file " + Quoted(FFileName));
+            }
+        } else {
+            WriteEntry(static_cast<std::uint64_t>(LIndex), LName, Utf8FromPath(LTarget));
+        }
+        PumpIfDue();
+    }
+}
+
+void TZipReader::Extract(const std::string& AName, const std::string& ADir) {
+    const std::int64_t LIndex = IndexOf(AName);
+    if (LIndex < 0) {
+        throw EZipError("Entry " + Quoted(AName) + " not found in zip file " + Quoted(FFileName));
+    }
+    const std::string LName = Name(LIndex);
+    CheckEntry(static_cast<std::uint64_t>(LIndex), LName);
+    if (IsFolderEntry(LName)) {
+        throw EZipError("Entry " + Quoted(LName) + " of zip file " + Quoted(FFileName) +
+                        " is a folder");
+    }
+    PumpIfDue(true);
+    const fs::path LTarget = PathFromUtf8(ADir) / PathFromUtf8(Segments(LName).back());
+    WriteEntry(static_cast<std::uint64_t>(LIndex), LName, Utf8FromPath(LTarget));
+}
+
+void TZipReader::WriteEntry(std::uint64_t AIndex, const std::string& AName,
+                            const std::string& ATarget) {
+    const fs::path LTarget = PathFromUtf8(ATarget);
+    std::error_code LDirError;
+    fs::create_directories(LTarget.parent_path(), LDirError);
+
+    std::unique_ptr<zip_file_t, TZipFileCloser> LEntry(zip_fopen_index(FZip, AIndex, 0));
+    if (!LEntry) {
+        throw EZipError("Cannot read entry " + Quoted(AName) + " of zip file " +
+                        Quoted(FFileName) + ": " + zip_strerror(FZip));
+    }
+#ifdef _WIN32
+    std::unique_ptr<std::FILE, TFileCloser> LOut(_wfopen(LTarget.c_str(), L"wb"));
+#else
+    std::unique_ptr<std::FILE, TFileCloser> LOut(std::fopen(LTarget.c_str(), "wb"));
+#endif
+    if (!LOut) {
+        throw EZipError("Cannot write " + Quoted(ATarget) + " from zip file " + Quoted(FFileName) +
+                        ": " + std::strerror(errno));
+    }
+    std::setvbuf(LOut.get(), nullptr, _IONBF, 0);
+
+    std::string LFailure;
+    std::vector<char> LBuffer(CBlockSize);
+    for (;;) {
+        const zip_int64_t LRead = zip_fread(LEntry.get(), LBuffer.data(), LBuffer.size());
+        if (LRead < 0) {
+            LFailure = "Cannot read entry " + Quoted(AName) + " of zip file " + Quoted(FFileName) +
+                       ": " + zip_file_strerror(LEntry.get());
+            break;
+        }
+        if (LRead == 0) {
+            break;
+        }
+        if (std::fwrite(LBuffer.data(), 1, static_cast<std::size_t>(LRead), LOut.get()) !=
+            static_cast<std::size_t>(LRead)) {
+            LFailure = "Cannot write " + Quoted(ATarget) + " from zip file " + Quoted(FFileName) +
+                       ": " + std::strerror(errno);
+            break;
+        }
+        PumpIfDue();
+    }
+    if (LFailure.empty() && std::fclose(LOut.release()) != 0) {
+        LFailure = "Cannot write " + Quoted(ATarget) + " from zip file " + Quoted(FFileName) +
+                   ": " + std::strerror(errno);
+    }
+    if (!LFailure.empty()) {
+        LOut.reset();
+        std::error_code LRemoveError;
+        fs::remove(LTarget, LRemoveError);
+        throw EZipError(LFailure);
+    }
+}
+
+} // namespace orvane

@@ -1,0 +1,70 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <unordered_map>
+
+struct zip;
+
+namespace orvane {
+
+// Any failure of the zip reader; the message names the zip or the entry.
+class EZipError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Called now and then while entries are written, at least every ~100 ms, so a
+// GUI thread can let its pending messages run.
+using TZipPump = std::function<void()>;
+
+// Why an entry name may not be written below a target folder; empty when it is
+// safe. Backslashes count as separators, as they do on Windows.
+std::string UnsafeEntryReason(const std::string& AName);
+
+// Read-only access to one zip file. Entry data is streamed to disk in blocks,
+// so memory stays flat whatever the entry size. The file is closed by Close()
+// or by the destructor, whichever comes first.
+class TZipReader {
+public:
+    TZipReader() = default;
+    explicit TZipReader(const std::string& AFileName) { Open(AFileName); }
+    ~TZipReader();
+    TZipReader(const TZipReader&) = delete;
+    TZipReader& operator=(const TZipReader&) = delete;
+
+    void Open(const std::string& AFileName);
+    void Close();
+    bool IsOpen() const { return FZip != nullptr; }
+
+    std::int64_t Count() const;
+    std::string Name(std::int64_t AIndex) const;
+    // Index of the first entry with this name, ASCII letters compared without
+    // regard to case; -1 when there is none.
+    std::int64_t IndexOf(const std::string& AName) const;
+
+    void SetPump(TZipPump APump) { FPump = std::move(APump); }
+
+    // Writes every entry below ADir, keeping its folders and overwriting files.
+    // All names are checked first: one unsafe entry fails the whole call before
+    // anything is written.
+    void ExtractAll(const std::string& ADir);
+    // Writes the named entry into ADir under its file name alone.
+    void Extract(const std::string& AName, const std::string& ADir);
+
+private:
+    void RequireOpen() const;
+    void CheckEntry(std::uint64_t AIndex, const std::string& AName) const;
+    void WriteEntry(std::uint64_t AIndex, const std::string& AName, const std::string& ATarget);
+    void PumpIfDue(bool AForce = false);
+
+    zip* FZip = nullptr;
+    std::string FFileName;
+    std::unordered_map<std::string, std::int64_t> FIndexByFoldedName;
+    TZipPump FPump;
+    std::int64_t FLastPump = 0;
+};
+
+} // namespace orvane

@@ -1,0 +1,74 @@
+#include "registry/CppPaths.h"
+
+#include "platform/SystemFolders.h"
+#include "registry/Registry.h"
+
+namespace orvane {
+
+namespace {
+
+constexpr const char* kCppPlatforms[] = {"Win32", "Win64", "Android"};
+constexpr const char* kPathValues[] = {"IncludePath", "IncludePath_Clang32", "LibraryPath",
+                                       "LibraryPath_Clang32"};
+
+std::string IDEKey(const std::string& AIDEVersion, const std::string& ASub) {
+    return "SOFTWARE\\Embarcadero\\BDS\\" + AIDEVersion + "\\" + ASub + "\\";
+}
+
+bool OpenExisting(TRegistry& AReg, const std::string& AKey) {
+    return AReg.KeyExists(AKey) && AReg.OpenKey(AKey, true);
+}
+
+} // namespace
+
+void RegisterCppPaths(TRegistryStore& AStore, const std::string& AIDEVersion,
+                      const std::string& AVersionDir, const TKnownPackagePairs& APairs) {
+    TRegistry reg(AStore, raReadWrite);
+    if (OpenExisting(reg, IDEKey(AIDEVersion, "Known Packages"))) {
+        RemoveMarkedPackageValues(reg);
+        if (!APairs.empty()) {
+            WritePackagePairs(reg, APairs);
+        }
+        reg.CloseKey();
+    }
+    if (OpenExisting(reg, IDEKey(AIDEVersion, "Disabled Packages"))) {
+        RemoveMarkedPackageValues(reg);
+        reg.CloseKey();
+    }
+    const char sep = PathDelimiter();
+    for (const char* platform : kCppPlatforms) {
+        if (!OpenExisting(reg, IDEKey(AIDEVersion, std::string("C++\\Paths\\") + platform))) {
+            continue;
+        }
+        const std::string base = AVersionDir + platform + sep + "Release" + sep;
+        const std::string added = base + ";" + base + "C" + sep + ";" + base + "C" + sep + "hpp" +
+                                  sep + ";" + base + "C" + sep + "lib" + sep + ";";
+        for (const char* value : kPathValues) {
+            if (reg.ValueExists(value)) {
+                reg.WriteString(value, CleanPathList(reg.ReadString(value)) + added);
+            }
+        }
+        reg.CloseKey();
+    }
+}
+
+void UnregisterCppPaths(TRegistryStore& AStore, const std::string& AIDEVersion) {
+    TRegistry reg(AStore, raReadWrite);
+    if (OpenExisting(reg, IDEKey(AIDEVersion, "Known Packages"))) {
+        RemoveMarkedPackageValues(reg);
+        reg.CloseKey();
+    }
+    for (const char* platform : kCppPlatforms) {
+        if (!OpenExisting(reg, IDEKey(AIDEVersion, std::string("C++\\Paths\\") + platform))) {
+            continue;
+        }
+        for (const char* value : kPathValues) {
+            if (reg.ValueExists(value)) {
+                reg.WriteString(value, CleanPathList(reg.ReadString(value)));
+            }
+        }
+        reg.CloseKey();
+    }
+}
+
+} // namespace orvane

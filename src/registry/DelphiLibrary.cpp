@@ -1,0 +1,125 @@
+#include "registry/DelphiLibrary.h"
+
+#include "platform/SystemFolders.h"
+#include "registry/Registry.h"
+
+#include <algorithm>
+
+namespace orvane {
+
+namespace {
+
+std::string TrimControl(const std::string& AText) {
+    std::size_t first = 0;
+    std::size_t last = AText.size();
+    while (first < last && static_cast<unsigned char>(AText[first]) <= 32) {
+        ++first;
+    }
+    while (last > first && static_cast<unsigned char>(AText[last - 1]) <= 32) {
+        --last;
+    }
+    return AText.substr(first, last - first);
+}
+
+std::string IDEKey(const std::string& AIDEVersion, const std::string& ASub) {
+    return "SOFTWARE\\Embarcadero\\BDS\\" + AIDEVersion + "\\" + ASub + "\\";
+}
+
+std::string LibraryKey(const std::string& AIDEVersion, const std::string& APlatform) {
+    // The library key of the 32-bit Android platform carries the bitness.
+    const std::string keyName = APlatform == "Android" ? "Android32" : APlatform;
+    return IDEKey(AIDEVersion, "Library\\" + keyName);
+}
+
+void CleanPackageKey(TRegistry& AReg, const std::string& AKey, const TKnownPackagePairs* APairs) {
+    if (!AReg.KeyExists(AKey) || !AReg.OpenKey(AKey, true)) {
+        return;
+    }
+    RemoveMarkedPackageValues(AReg);
+    if (APairs && !APairs->empty()) {
+        WritePackagePairs(AReg, *APairs);
+    }
+    AReg.CloseKey();
+}
+
+} // namespace
+
+std::string CleanPathList(const std::string& AList) {
+    std::string result;
+    std::size_t start = 0;
+    while (start < AList.size()) {
+        std::size_t end = AList.find(';', start);
+        if (end == std::string::npos) {
+            end = AList.size();
+        }
+        const std::string entry = AList.substr(start, end - start);
+        std::string test = TrimControl(entry);
+        std::transform(test.begin(), test.end(), test.begin(), [](unsigned char c) {
+            return static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+        });
+        if (!test.empty() && test.find("orvane") == std::string::npos) {
+            result += entry;
+            result += ';';
+        }
+        start = end + 1;
+    }
+    return result;
+}
+
+void RemoveMarkedPackageValues(TRegistry& AReg) {
+    for (const auto& name : AReg.GetValueNames()) {
+        if (name.find("Orvane_") != std::string::npos) {
+            AReg.DeleteValue(name);
+        }
+    }
+}
+
+void WritePackagePairs(TRegistry& AReg, const TKnownPackagePairs& APairs) {
+    for (const auto& pair : APairs) {
+        if (AReg.ValueExists(pair[0])) {
+            AReg.DeleteValue(pair[0]);
+        }
+        AReg.WriteString(pair[0], pair[1]);
+    }
+}
+
+void RegisterDelphiLibrary(TRegistryStore& AStore, const std::string& AIDEVersion,
+                           const std::string& AVersionDir, const TKnownPackagePairs& APairs,
+                           const std::vector<std::string>& APlatforms) {
+    TRegistry reg(AStore, raReadWrite);
+    CleanPackageKey(reg, IDEKey(AIDEVersion, "Known Packages"), &APairs);
+    CleanPackageKey(reg, IDEKey(AIDEVersion, "Disabled Packages"), nullptr);
+    for (const auto& platform : APlatforms) {
+        const std::string name = TrimControl(platform);
+        // An empty name (a stray "," in the platform list) would address the
+        // Library key itself.
+        if (name.empty()) {
+            continue;
+        }
+        const std::string key = LibraryKey(AIDEVersion, name);
+        if (!reg.KeyExists(key) || !reg.OpenKey(key, true)) {
+            continue;
+        }
+        const std::string old = reg.ReadString("Search Path");
+        const std::string entry =
+            AVersionDir + IncludeTrailingPathDelimiter(name) + "Release" + PathDelimiter();
+        reg.WriteString("Search Path", CleanPathList(old) + entry + ";");
+        reg.CloseKey();
+    }
+}
+
+void UnregisterDelphiLibrary(TRegistryStore& AStore, const std::string& AIDEVersion) {
+    TRegistry reg(AStore, raReadWrite);
+    CleanPackageKey(reg, IDEKey(AIDEVersion, "Known Packages"), nullptr);
+    CleanPackageKey(reg, IDEKey(AIDEVersion, "Disabled Packages"), nullptr);
+    for (const char* platform : {"Win32", "Win64", "Android", "Android64"}) {
+        const std::string key = LibraryKey(AIDEVersion, platform);
+        if (!reg.KeyExists(key) || !reg.OpenKey(key, true)) {
+            continue;
+        }
+        reg.WriteString("Search Path", CleanPathList(reg.ReadString("Search Path")));
+        reg.CloseKey();
+    }
+}
+
+} // namespace orvane

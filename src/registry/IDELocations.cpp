@@ -1,0 +1,62 @@
+#include "registry/IDELocations.h"
+
+#include "platform/SystemFolders.h"
+#include "registry/Registry.h"
+
+namespace orvane {
+
+namespace {
+
+// The folder above APath, absolute and normalised, with a trailing separator.
+std::string ParentOf(const std::string& APath) {
+    return IncludeTrailingPathDelimiter(
+        FullPathName(IncludeTrailingPathDelimiter(APath) + ".." + PathDelimiter()));
+}
+
+std::string ReadIDEPath(TRegistryStore& AStore, const std::string& AKey, const std::string& AValue) {
+    TRegistry reg(AStore, raRead);
+    if (!reg.KeyExists(AKey)) {
+        throw ESilentAbort("registry key missing: " + AKey);
+    }
+    if (!reg.OpenKey(AKey, false)) {
+        throw ESilentAbort("failed to open registry key: " + AKey);
+    }
+    return ParentOf(reg.ReadString(AValue));
+}
+
+} // namespace
+
+std::string GetIDERootDir(TRegistryStore& AStore, const std::string& AVersion) {
+    return ReadIDEPath(AStore, "SOFTWARE\\Embarcadero\\BDS\\" + AVersion + "\\Maintenance\\",
+                       "InstallDir");
+}
+
+std::string GetIDECommonDir(TRegistryStore& AStore, const std::string& AVersion) {
+    try {
+        return ReadIDEPath(AStore,
+                           "SOFTWARE\\Embarcadero\\BDS\\" + AVersion + "\\Environment Variables\\",
+                           "BDSCatalogRepositoryAllUsers");
+    } catch (...) {
+        const char sep = PathDelimiter();
+        return IncludeTrailingPathDelimiter(GetCommonDocumentsDir()) + "Embarcadero" + sep +
+               "Studio" + sep + AVersion + sep;
+    }
+}
+
+std::optional<std::string> FindDefaultIDEDir(TRegistryStore& AStore) {
+    // Newest first. After 23.0 the IDE registers as 37.0 (24 to 36 are unused),
+    // so the search starts above that.
+    for (int n = 40; n >= 19; --n) {
+        try {
+            return GetIDERootDir(AStore, std::to_string(n) + ".0");
+        } catch (const std::exception&) {
+        }
+    }
+    return std::nullopt;
+}
+
+std::string DefaultDownloadDir() {
+    return IncludeTrailingPathDelimiter(GetCommonDocumentsDir()) + "Orvane" + PathDelimiter();
+}
+
+} // namespace orvane

@@ -1,0 +1,87 @@
+#include "registry/ProductRecords.h"
+
+#include "registry/Registry.h"
+
+namespace orvane {
+
+namespace {
+
+const std::string kProductKey = "SOFTWARE\\Embarcadero\\Orvane\\";
+
+std::string RecordKey(const std::string& AIDEVersion) {
+    return kProductKey + AIDEVersion + "\\";
+}
+
+// Reads the four plain values and the optional path of the open record key.
+void ReadRecordValues(TRegistry& AReg, TOrvaneRegistryData& AData) {
+    AData.Version = AReg.ReadString("ORVANE_INSTALLED_VERSION");
+    AData.DateTime = AReg.ReadString("ORVANE_DATETIME");
+    AData.License = AReg.ReadString("ORVANE_LICENSE");
+    AData.PackageType = AReg.ReadString("ORVANE_PACKAGETYPE");
+    if (AReg.ValueExists("ORVANE_INSTALLED_PATH")) {
+        AData.Path = AReg.ReadString("ORVANE_INSTALLED_PATH");
+    }
+}
+
+} // namespace
+
+void WriteRegistryData(TRegistryStore& AStore, const TOrvaneRegistryData& AData) {
+    TRegistry reg(AStore, raReadWrite);
+    const std::string key = RecordKey(AData.IDEVersion);
+    if (!reg.KeyExists(key)) {
+        reg.CreateKey(key);
+    }
+    if (reg.KeyExists(key) && reg.OpenKey(key, true)) {
+        reg.WriteString("ORVANE_INSTALLED_VERSION", AData.Version);
+        reg.WriteString("ORVANE_INSTALLED_PATH", AData.Path);
+        reg.WriteString("ORVANE_DATETIME", AData.DateTime);
+        reg.WriteString("ORVANE_LICENSE", AData.License);
+        reg.WriteString("ORVANE_PACKAGETYPE", AData.PackageType);
+        reg.CloseKey();
+    }
+}
+
+bool ReadRegistryData(TRegistryStore& AStore, const std::string& AIDEVersion,
+                      TOrvaneRegistryData& AData) {
+    AData = TOrvaneRegistryData{};
+    TRegistry reg(AStore, raRead);
+    const std::string key = RecordKey(AIDEVersion);
+    if (!reg.KeyExists(key) || !reg.OpenKey(key, false)) {
+        return false;
+    }
+    AData.IDEVersion = AIDEVersion;
+    ReadRecordValues(reg, AData);
+    reg.CloseKey();
+    return true;
+}
+
+void DeleteRegistryData(TRegistryStore& AStore, const std::string& AIDEVersion) {
+    TRegistry reg(AStore, raReadWrite);
+    const std::string key = RecordKey(AIDEVersion);
+    if (reg.KeyExists(key)) {
+        reg.DeleteKey(key);
+    }
+}
+
+std::vector<TOrvaneRegistryData> ReadInstalledVersions(TRegistryStore& AStore) {
+    std::vector<TOrvaneRegistryData> result;
+    TRegistry reg(AStore, raRead);
+    if (!reg.KeyExists(kProductKey) || !reg.OpenKey(kProductKey, false)) {
+        return result;
+    }
+    const auto names = reg.GetKeyNames();
+    reg.CloseKey();
+    for (const auto& name : names) {
+        if (!reg.OpenKey(RecordKey(name), false)) {
+            continue;
+        }
+        TOrvaneRegistryData data;
+        data.IDEVersion = name;
+        ReadRecordValues(reg, data);
+        reg.CloseKey();
+        result.push_back(std::move(data));
+    }
+    return result;
+}
+
+} // namespace orvane

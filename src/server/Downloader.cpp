@@ -1,0 +1,252 @@
+#include "server/Downloader.h"
+
+#include "server/HttpClient.h"
+#include "server/Protocol.h"
+
+#include <QCoreApplication>
+#include <QMetaObject>
+#include <QThread>
+#include <QThreadPool>
+
+#include <atomic>
+#include <chrono>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+namespace orvane {
+
+namespace {
+
+// A progress bar needs no more; waking the GUI thread per block costs throughput.
+constexpr auto KProgressInterval = std::chrono::milliseconds(10);
+
+std::atomic<int> GLive{0};
+std::atomic<int> GActive{0};
+
+bool OnGuiThread() {
+    const QCoreApplication* LApp = QCoreApplication::instance();
+    return !LApp || QThread::currentThread() == LApp->thread();
+}
+
+// A blocking queued call from the GUI thread to itself would deadlock, so a
+// notification raised there runs at once.
+template <class TFunc>
+void CallOnGui(TFunc AFunc, bool ABlocking) {
+    if (OnGuiThread()) {
+        AFunc();
+        return;
+    }
+    QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(AFunc),
+                              ABlocking ? Qt::BlockingQueuedConnection : Qt::QueuedConnection);
+}
+
+// Keeps the window painting. Nested pumps from notifications delivered by an
+// outer pump are skipped so a burst of queued progress cannot grow the stack.
+void PumpEvents() {
+    static thread_local bool LPumping = false;
+    if (LPumping || !QCoreApplication::instance()) {
+        return;
+    }
+    LPumping = true;
+    QCoreApplication::processEvents();
+    LPumping = false;
+}
+
+template <class THandler, class... TArgs>
+void CallHandler(const THandler& AHandler, TArgs&&... AArgs) {
+    if (!AHandler) {
+        return;
+    }
+    // A handler's own failure must not cross into the transfer or Qt's event
+    // dispatch; the download has ended either way.
+    try {
+        AHandler(std::forward<TArgs>(AArgs)...);
+    } catch (...) {
+    }
+}
+
+} // namespace
+
+TDownloader::TDownloader(std::string AAPIUrl, std::string AToken)
+    : APIUrl(std::move(AAPIUrl)), Token(std::move(AToken)) {
+    ++GLive;
+}
+
+TDownloader::~TDownloader() {
+    --GLive;
+}
+
+int TDownloader::LiveCount() {
+    return GLive.load();
+}
+
+int TDownloader::ActiveTransfers() {
+    return GActive.load();
+}
+
+void TDownloader::AbortAll() {
+    THttpClient::CancelAll();
+    while (GActive.load() > 0) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(2);
+    }
+}
+
+void TDownloader::CreateClient() {
+    FClient = std::make_unique<THttpClient>();
+    FClient->OnBegin = [this](std::int64_t AExpected) {
+        CallOnGui(
+            [this, AExpected] {
+                MaxProgress = AExpected;
+                CallHandler(OnStarted, *this);
+                PumpEvents();
+            },
+            false);
+    };
+    FClient->OnProgress = [this](std::int64_t AReceived) {
+        if (OnGuiThread()) {
+            Progress = AReceived;
+            CallHandler(OnProgress, *this);
+            PumpEvents();
+            return;
+        }
+        // A GUI thread slower than the network would otherwise face one queued
+        // call per received block.
+        FLatestProgress = AReceived;
+        const auto LNow = std::chrono::steady_clock::now();
+        if (LNow - FLastProgressPost < KProgressInterval || FProgressQueued.exchange(true)) {
+            return;
+        }
+        FLastProgressPost = LNow;
+        CallOnGui(
+            [this] {
+                FProgressQueued = false;
+                Progress = FLatestProgress;
+                CallHandler(OnProgress, *this);
+                PumpEvents();
+            },
+            false);
+    };
+    FClient->OnEnd = [this](std::int64_t AReceived) {
+        CallOnGui(
+            [this, AReceived] {
+                // Without an announced length the end still reports a full bar.
+                if (MaxProgress < 0) {
+                    MaxProgress = AReceived;
+                }
+                Progress = MaxProgress;
+                CallHandler(OnProgress, *this);
+                PumpEvents();
+            },
+            false);
+    };
+}
+
+void TDownloader::Download(const std::string& AEndPoint, const std::string& ADestFile,
+                           bool AAutoFree) {
+    AutoFree = AAutoFree;
+    Destination = ADestFile;
+    FCancelEpoch = THttpClient::CancelEpoch();
+
+    if (!IsAbsoluteEndpoint(AEndPoint) && Token.empty()) {
+        try {
+            if (!FClient) {
+                CreateClient();
+            }
+            const std::string LUrl = TokenUrl(APIUrl, Credentials);
+            std::string LBody;
+            try {
+                LBody = FClient->GetText(LUrl);
+            } catch (...) {
+                FClient.reset();
+                Token.clear();
+                throw;
+            }
+            Token = ReadTokenAnswer(LBody);
+        } catch (...) {
+            DeliverError(std::current_exception());
+            if (AutoFree) {
+                delete this;
+            }
+            return;
+        }
+    }
+
+    ++GActive;
+    QThreadPool::globalInstance()->start([this, AEndPoint] { RunTransfer(AEndPoint); });
+}
+
+void TDownloader::RunTransfer(const std::string& AEndPoint) {
+    std::exception_ptr LError;
+    try {
+        if (!Destination.empty()) {
+            auto LFile = std::make_unique<std::fstream>();
+            LFile->open(Destination, std::ios::in | std::ios::out | std::ios::trunc |
+                                         std::ios::binary);
+            if (!LFile->is_open()) {
+                throw std::runtime_error("Cannot create file \"" + Destination + "\". " +
+                                         std::strerror(errno));
+            }
+            FStream = std::move(LFile);
+        } else {
+            FStream = std::make_unique<std::stringstream>(std::ios::in | std::ios::out |
+                                                          std::ios::binary);
+        }
+        if (!FClient) {
+            CreateClient();
+        }
+        FClient->PinCancelEpoch(FCancelEpoch);
+        const std::string LUrl = RequestUrl(AEndPoint, APIUrl, Token);
+        FClient->Get(LUrl, [this](const char* AData, std::size_t ASize) {
+            if (!FStream->write(AData, static_cast<std::streamsize>(ASize))) {
+                throw std::runtime_error(Destination.empty()
+                                             ? std::string("Out of memory")
+                                             : "Failed to write \"" + Destination + "\"");
+            }
+        });
+        if (!FStream->flush()) {
+            throw std::runtime_error("Failed to write \"" + Destination + "\"");
+        }
+        FStream->seekg(0);
+    } catch (...) {
+        LError = std::current_exception();
+    }
+
+    if (LError) {
+        DeliverError(LError);
+    } else {
+        DeliverCompleted();
+    }
+
+    if (AutoFree) {
+        FClient.reset();
+    }
+    FStream.reset();
+    const bool LFree = AutoFree;
+    if (LFree) {
+        delete this;
+    }
+    --GActive;
+}
+
+void TDownloader::DeliverCompleted() {
+    CallOnGui([this] { CallHandler(OnCompleted, *this); }, true);
+}
+
+void TDownloader::DeliverError(std::exception_ptr AError) {
+    CallOnGui(
+        [this, AError] {
+            try {
+                std::rethrow_exception(AError);
+            } catch (const std::exception& E) {
+                CallHandler(OnError, E);
+            } catch (...) {
+                CallHandler(OnError, std::runtime_error("Unknown error"));
+            }
+        },
+        true);
+}
+
+} // namespace orvane

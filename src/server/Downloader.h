@@ -1,0 +1,79 @@
+#pragma once
+
+#include "server/Credentials.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <iosfwd>
+#include <memory>
+#include <string>
+
+namespace orvane {
+
+class THttpClient;
+
+// Fetches one resource from the API server without blocking the GUI thread.
+// Progress is queued to the GUI thread; the final notification (exactly one of
+// OnCompleted or OnError) runs there while the transfer waits for it.
+class TDownloader {
+public:
+    using TOnDownloadProgressProc = std::function<void(TDownloader& ASender)>;
+    using TOnDownloadCompletedProc = std::function<void(TDownloader& ASender)>;
+    // The exception lives only during the call.
+    using TOnDownloadErrorProc = std::function<void(const std::exception& AError)>;
+
+private:
+    std::unique_ptr<THttpClient> FClient;
+    std::unique_ptr<std::iostream> FStream;
+
+public:
+    std::string APIUrl;
+    TCredentials Credentials;
+    std::string Token;
+    std::string Destination;
+    bool AutoFree = false;
+    std::int64_t MaxProgress = 0;
+    std::int64_t Progress = 0;
+    TOnDownloadProgressProc OnStarted;
+    TOnDownloadProgressProc OnProgress;
+    TOnDownloadCompletedProc OnCompleted;
+    TOnDownloadErrorProc OnError;
+
+    TDownloader(std::string AAPIUrl, std::string AToken);
+    virtual ~TDownloader();
+    TDownloader(const TDownloader&) = delete;
+    TDownloader& operator=(const TDownloader&) = delete;
+
+    // GUI thread. Never throws: every outcome arrives through the handlers.
+    // With AAutoFree the object deletes itself after its final notification,
+    // so the caller must not touch it once this returned.
+    void Download(const std::string& AEndPoint, const std::string& ADestFile, bool AAutoFree);
+
+    // The answer: valid while OnCompleted runs (in memory or the open file).
+    std::iostream* Stream() const { return FStream.get(); }
+
+    // GUI thread: cancels every running transfer and processes events until
+    // each has delivered its final notification (for a window that closes).
+    static void AbortAll();
+    // Downloaders alive and transfers not yet finished, process-wide.
+    static int LiveCount();
+    static int ActiveTransfers();
+
+private:
+    void CreateClient();
+    void RunTransfer(const std::string& AEndPoint);
+    void DeliverCompleted();
+    void DeliverError(std::exception_ptr AError);
+
+    std::uint64_t FCancelEpoch = 0;
+    // Progress from the transfer: one notification waits in the GUI queue at a
+    // time and reports the newest count when it runs.
+    std::atomic<std::int64_t> FLatestProgress{0};
+    std::atomic<bool> FProgressQueued{false};
+    std::chrono::steady_clock::time_point FLastProgressPost; // transfer thread only
+};
+
+} // namespace orvane

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <stdexcept>
+#include <string>
+
+namespace orvane {
+
+// A failed request; the message is the HTTP client's own text.
+class THttpError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Plain GET over libcurl with the library's defaults: certificate checks on,
+// no redirects followed, no header, agent or time-out of our own.
+class THttpClient {
+public:
+    // Begin of an answer with the announced body length (-1 when unknown).
+    std::function<void(std::int64_t AExpected)> OnBegin;
+    // After each block, with the bytes received so far in this answer.
+    std::function<void(std::int64_t AReceived)> OnProgress;
+    // End of an answer, with the bytes received in it.
+    std::function<void(std::int64_t AReceived)> OnEnd;
+
+    THttpClient();
+    ~THttpClient();
+    THttpClient(const THttpClient&) = delete;
+    THttpClient& operator=(const THttpClient&) = delete;
+
+    // Sends the GET and hands each body block to AWrite (which may throw to
+    // stop). A status outside 2xx, a connection or TLS failure, or a
+    // cancellation throws THttpError.
+    void Get(const std::string& AUrl, const std::function<void(const char*, std::size_t)>& AWrite);
+
+    // Convenience: the whole body in memory.
+    std::string GetText(const std::string& AUrl);
+
+    // Stops this client's transfer at its next progress check.
+    void Cancel() { FCancelled = true; }
+
+    // Stops every transfer that is running now, in any client; later transfers
+    // run normally.
+    static void CancelAll();
+    static std::uint64_t CancelEpoch();
+
+    // Makes the following transfers count as started at AEpoch, so a CancelAll
+    // between then and their start stops them too.
+    void PinCancelEpoch(std::uint64_t AEpoch) {
+        FPinnedEpoch = AEpoch;
+        FPinned = true;
+    }
+
+private:
+    void* FHandle = nullptr;
+    std::atomic<bool> FCancelled{false};
+    std::uint64_t FPinnedEpoch = 0;
+    bool FPinned = false;
+};
+
+} // namespace orvane

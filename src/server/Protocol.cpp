@@ -1,0 +1,321 @@
+#include "server/Protocol.h"
+
+#include <openssl/evp.h>
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
+
+#include <cstdint>
+
+namespace orvane {
+
+namespace {
+
+bool StartsWith(const std::string& AText, const char* APrefix) {
+    return AText.rfind(APrefix, 0) == 0;
+}
+
+std::string Dequote(const std::string& AText) {
+    if (AText.size() < 2 || AText.front() != '"' || AText.back() != '"') {
+        return AText;
+    }
+    std::string Result;
+    Result.reserve(AText.size() - 2);
+    bool LPrevDropped = false;
+    for (std::size_t I = 1; I + 1 < AText.size(); ++I) {
+        const char C = AText[I];
+        if (C == '"' && !LPrevDropped) {
+            LPrevDropped = true;
+            continue;
+        }
+        LPrevDropped = false;
+        Result += C;
+    }
+    return Result;
+}
+
+std::string TrimControl(const std::string& AText) {
+    std::size_t LBegin = 0;
+    std::size_t LEnd = AText.size();
+    while (LBegin < LEnd && static_cast<unsigned char>(AText[LBegin]) <= 32) {
+        ++LBegin;
+    }
+    while (LEnd > LBegin && static_cast<unsigned char>(AText[LEnd - 1]) <= 32) {
+        --LEnd;
+    }
+    return AText.substr(LBegin, LEnd - LBegin);
+}
+
+void AppendUtf8(std::string& AOut, std::uint32_t ACode) {
+    if (ACode < 0x80) {
+        AOut += static_cast<char>(ACode);
+    } else if (ACode < 0x800) {
+        AOut += static_cast<char>(0xC0 | (ACode >> 6));
+        AOut += static_cast<char>(0x80 | (ACode & 0x3F));
+    } else if (ACode < 0x10000) {
+        AOut += static_cast<char>(0xE0 | (ACode >> 12));
+        AOut += static_cast<char>(0x80 | ((ACode >> 6) & 0x3F));
+        AOut += static_cast<char>(0x80 | (ACode & 0x3F));
+    } else {
+        AOut += static_cast<char>(0xF0 | (ACode >> 18));
+        AOut += static_cast<char>(0x80 | ((ACode >> 12) & 0x3F));
+        AOut += static_cast<char>(0x80 | ((ACode >> 6) & 0x3F));
+        AOut += static_cast<char>(0x80 | (ACode & 0x3F));
+    }
+}
+
+std::string Utf16ToUtf8(const std::string& ABytes, std::size_t AStart, bool ABigEndian) {
+    std::string Result;
+    auto LUnit = [&](std::size_t AAt) -> std::uint32_t {
+        const auto B0 = static_cast<unsigned char>(ABytes[AAt]);
+        const auto B1 = static_cast<unsigned char>(ABytes[AAt + 1]);
+        return ABigEndian ? (B0 << 8 | B1) : (B1 << 8 | B0);
+    };
+    std::size_t I = AStart;
+    while (I + 1 < ABytes.size()) {
+        std::uint32_t LCode = LUnit(I);
+        I += 2;
+        if (LCode >= 0xD800 && LCode <= 0xDBFF && I + 1 < ABytes.size()) {
+            const std::uint32_t LLow = LUnit(I);
+            if (LLow >= 0xDC00 && LLow <= 0xDFFF) {
+                LCode = 0x10000 + ((LCode - 0xD800) << 10) + (LLow - 0xDC00);
+                I += 2;
+            } else {
+                LCode = 0xFFFD;
+            }
+        } else if (LCode >= 0xD800 && LCode <= 0xDFFF) {
+            LCode = 0xFFFD;
+        }
+        AppendUtf8(Result, LCode);
+    }
+    return Result;
+}
+
+bool IsValidUtf8(const std::string& ABytes) {
+    std::size_t I = 0;
+    const std::size_t N = ABytes.size();
+    while (I < N) {
+        const auto C = static_cast<unsigned char>(ABytes[I]);
+        if (C < 0x80) {
+            ++I;
+            continue;
+        }
+        std::size_t LLength;
+        std::uint32_t LCode;
+        if (C >= 0xC2 && C <= 0xDF) {
+            LLength = 2;
+            LCode = C & 0x1F;
+        } else if (C >= 0xE0 && C <= 0xEF) {
+            LLength = 3;
+            LCode = C & 0x0F;
+        } else if (C >= 0xF0 && C <= 0xF4) {
+            LLength = 4;
+            LCode = C & 0x07;
+        } else {
+            return false;
+        }
+        if (I + LLength > N) {
+            return false;
+        }
+        for (std::size_t K = 1; K < LLength; ++K) {
+            const auto D = static_cast<unsigned char>(ABytes[I + K]);
+            if ((D & 0xC0) != 0x80) {
+                return false;
+            }
+            LCode = (LCode << 6) | (D & 0x3F);
+        }
+        if ((LLength == 3 && (LCode < 0x800 || (LCode >= 0xD800 && LCode <= 0xDFFF))) ||
+            (LLength == 4 && (LCode < 0x10000 || LCode > 0x10FFFF))) {
+            return false;
+        }
+        I += LLength;
+    }
+    return true;
+}
+
+} // namespace
+
+std::optional<std::string> ReadMemberText(const rapidjson::Value& AObject, const char* AName) {
+    if (!AObject.IsObject()) {
+        return std::nullopt;
+    }
+    const auto LMember = AObject.FindMember(AName);
+    if (LMember == AObject.MemberEnd()) {
+        return std::nullopt;
+    }
+    const rapidjson::Value& LValue = LMember->value;
+    std::string LText;
+    if (LValue.IsString()) {
+        LText.assign(LValue.GetString(), LValue.GetStringLength());
+    } else if (LValue.IsNumber()) {
+        // Only reached for documents parsed without numbers-as-strings.
+        rapidjson::StringBuffer LBuffer;
+        rapidjson::Writer<rapidjson::StringBuffer> LWriter(LBuffer);
+        LValue.Accept(LWriter);
+        LText = LBuffer.GetString();
+    } else {
+        return std::nullopt;
+    }
+    return TrimControl(Dequote(LText));
+}
+
+std::string ReadMemberTextOrEmpty(const rapidjson::Value& AObject, const char* AName) {
+    return ReadMemberText(AObject, AName).value_or(std::string());
+}
+
+std::string MD5Text(const std::string& AText) {
+    unsigned char LDigest[EVP_MAX_MD_SIZE];
+    unsigned int LLength = 0;
+    if (EVP_Digest(AText.data(), AText.size(), LDigest, &LLength, EVP_md5(), nullptr) != 1) {
+        throw std::runtime_error("MD5 digest failed");
+    }
+    static const char KHex[] = "0123456789abcdef";
+    std::string Result;
+    Result.reserve(LLength * 2);
+    for (unsigned int I = 0; I < LLength; ++I) {
+        Result += KHex[LDigest[I] >> 4];
+        Result += KHex[LDigest[I] & 0x0F];
+    }
+    return Result;
+}
+
+std::string FileVersionFromFile(const std::string& AFile) {
+    const auto LPos = AFile.rfind('_');
+    std::string LPiece = LPos == std::string::npos ? AFile : AFile.substr(LPos + 1);
+    for (auto LAt = LPiece.find(".zip"); LAt != std::string::npos; LAt = LPiece.find(".zip")) {
+        LPiece.erase(LAt, 4);
+    }
+    return LPiece;
+}
+
+std::string PercentEncodeQueryValue(const std::string& AValue) {
+    static const char KHex[] = "0123456789ABCDEF";
+    std::string Result;
+    Result.reserve(AValue.size());
+    for (const char C : AValue) {
+        const auto U = static_cast<unsigned char>(C);
+        if ((U >= 'A' && U <= 'Z') || (U >= 'a' && U <= 'z') || (U >= '0' && U <= '9') ||
+            U == '-' || U == '.' || U == '_' || U == '~') {
+            Result += C;
+        } else {
+            Result += '%';
+            Result += KHex[U >> 4];
+            Result += KHex[U & 0x0F];
+        }
+    }
+    return Result;
+}
+
+std::string EditionWord(TUserMode AMode, const char* AInvalidText) {
+    switch (AMode) {
+    case imDeveloper:
+        return "dev";
+    case imCommercial:
+        return "com";
+    }
+    throw TProtocolError(AInvalidText);
+}
+
+bool IsAbsoluteEndpoint(const std::string& AEndPoint) {
+    return StartsWith(AEndPoint, "https://") || StartsWith(AEndPoint, "http://");
+}
+
+std::string RequestUrl(const std::string& AEndPoint, const std::string& ABaseUrl,
+                       const std::string& AToken) {
+    if (IsAbsoluteEndpoint(AEndPoint)) {
+        return AEndPoint;
+    }
+    std::string LUrl = ABaseUrl;
+    if (!(!ABaseUrl.empty() && ABaseUrl.back() == '/') && !StartsWith(AEndPoint, "/")) {
+        LUrl += '/';
+    }
+    LUrl += AEndPoint;
+    LUrl += LUrl.find('?') != std::string::npos ? "&token=" : "?token=";
+    LUrl += PercentEncodeQueryValue(AToken);
+    return LUrl;
+}
+
+std::string TokenUrl(const std::string& ABaseUrl, const TCredentials& ACredentials) {
+    const std::string LWord = EditionWord(ACredentials.Mode, "invalid api token request");
+    if (LWord == "dev") {
+        return ABaseUrl + "/token/";
+    }
+    return ABaseUrl + "/token/?user=" + PercentEncodeQueryValue(ACredentials.Username) +
+           "&pwd=" + MD5Text(ACredentials.Password);
+}
+
+std::string ReadTokenAnswer(const std::string& ABody) {
+    const auto LDocument = ParseAnswer(ABody);
+    if (!LDocument || !LDocument->IsObject()) {
+        throw TProtocolError("failed to retrieve api token");
+    }
+    auto LToken = ReadMemberText(*LDocument, "token");
+    if (!LToken) {
+        throw TProtocolError("failed to retrieve api token");
+    }
+    return *LToken;
+}
+
+std::string ConfigurationEndpoint(TUserMode AMode, const std::string& AMacDigest) {
+    const std::string LWord = EditionWord(AMode, "invalid user mode");
+    return "/cfg/?mode=" + PercentEncodeQueryValue(LWord) +
+           "&mac=" + PercentEncodeQueryValue(AMacDigest);
+}
+
+std::string PackageEndpoint(const rapidjson::Value& AEntry) {
+    const std::string LUrl = ReadMemberTextOrEmpty(AEntry, "url");
+    const std::string LFile = ReadMemberTextOrEmpty(AEntry, "file");
+    if (StartsWith(LUrl, "http://") || StartsWith(LUrl, "https://") ||
+        StartsWith(LUrl, "file/")) {
+        return LUrl + LFile;
+    }
+    return ReadMemberTextOrEmpty(AEntry, "base_url") + LUrl + LFile;
+}
+
+std::string DecodeAnswerText(const std::string& ABytes) {
+    auto LHas = [&](std::initializer_list<unsigned char> ABom) {
+        if (ABytes.size() < ABom.size()) {
+            return false;
+        }
+        std::size_t I = 0;
+        for (const unsigned char B : ABom) {
+            if (static_cast<unsigned char>(ABytes[I++]) != B) {
+                return false;
+            }
+        }
+        return true;
+    };
+    if (LHas({0xEF, 0xBB, 0xBF})) {
+        return ABytes.substr(3);
+    }
+    if (LHas({0xFF, 0xFE})) {
+        return Utf16ToUtf8(ABytes, 2, false);
+    }
+    if (LHas({0xFE, 0xFF})) {
+        return Utf16ToUtf8(ABytes, 2, true);
+    }
+    if (IsValidUtf8(ABytes)) {
+        return ABytes;
+    }
+    std::string Result;
+    Result.reserve(ABytes.size() * 2);
+    for (const char C : ABytes) {
+        AppendUtf8(Result, static_cast<unsigned char>(C));
+    }
+    return Result;
+}
+
+std::unique_ptr<rapidjson::Document> ParseAnswer(const std::string& ABytes) {
+    const std::string LText = DecodeAnswerText(ABytes);
+    // A raw NUL is never valid JSON, but the parser would take it for the end.
+    if (LText.find('\0') != std::string::npos) {
+        return nullptr;
+    }
+    auto LDocument = std::make_unique<rapidjson::Document>();
+    LDocument->Parse<KAnswerParseFlags>(LText.data(), LText.size());
+    if (LDocument->HasParseError()) {
+        return nullptr;
+    }
+    return LDocument;
+}
+
+} // namespace orvane

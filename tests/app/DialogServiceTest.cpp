@@ -1,0 +1,157 @@
+#include "app/DialogService.h"
+#include "support/ModalDriver.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QPushButton>
+
+#include <functional>
+
+namespace {
+
+enum TUserAction { uaClickOk, uaClickYes, uaClickNo, uaCloseBox };
+
+struct TBoxCase {
+    const char* Name;
+    std::function<int(TDialogService&, const QString&)> Show;
+    TUserAction Action;
+    QMessageBox::Icon Icon;
+    QMessageBox::StandardButtons Buttons;
+    QMessageBox::StandardButton Default;
+    int Expected;
+};
+
+int ShowWarning(TDialogService& AService, const QString& AText) {
+    AService.Warning(nullptr, AText);
+    return mrNone;
+}
+
+int ShowMessage(TDialogService& AService, const QString& AText) {
+    AService.Message(nullptr, AText);
+    return mrNone;
+}
+
+int AskWarning(TDialogService& AService, const QString& AText) {
+    return AService.WarningQuestion(nullptr, AText);
+}
+
+int AskConfirmation(TDialogService& AService, const QString& AText) {
+    return AService.ConfirmationQuestion(nullptr, AText);
+}
+
+const QMessageBox::StandardButtons YesNo = QMessageBox::Yes | QMessageBox::No;
+
+const TBoxCase BoxCases[] = {
+    {"WarningOk", ShowWarning, uaClickOk, QMessageBox::Warning, QMessageBox::Ok, QMessageBox::Ok,
+     mrNone},
+    {"WarningClosed", ShowWarning, uaCloseBox, QMessageBox::Warning, QMessageBox::Ok,
+     QMessageBox::Ok, mrNone},
+    {"MessageOk", ShowMessage, uaClickOk, QMessageBox::NoIcon, QMessageBox::Ok, QMessageBox::Ok,
+     mrNone},
+    {"WarningQuestionYes", AskWarning, uaClickYes, QMessageBox::Warning, YesNo, QMessageBox::Yes,
+     mrYes},
+    {"WarningQuestionNo", AskWarning, uaClickNo, QMessageBox::Warning, YesNo, QMessageBox::Yes,
+     mrNo},
+    {"WarningQuestionClosed", AskWarning, uaCloseBox, QMessageBox::Warning, YesNo,
+     QMessageBox::Yes, mrCancel},
+    {"ConfirmationYes", AskConfirmation, uaClickYes, QMessageBox::Question, YesNo,
+     QMessageBox::Yes, mrYes},
+    {"ConfirmationNo", AskConfirmation, uaClickNo, QMessageBox::Question, YesNo, QMessageBox::Yes,
+     mrNo},
+    {"ConfirmationClosed", AskConfirmation, uaCloseBox, QMessageBox::Question, YesNo,
+     QMessageBox::Yes, mrCancel},
+};
+
+void PrintTo(const TBoxCase& ACase, std::ostream* AOut) { *AOut << ACase.Name; }
+
+class TQtMessageBoxTest : public testing::TestWithParam<TBoxCase> {};
+
+TEST_P(TQtMessageBoxTest, ShowsTheBoxAndReportsTheButton) {
+    const TBoxCase& Case = GetParam();
+    const QString Text = QStringLiteral("Package file already present: \"C:\\Temp\\a.zip\"");
+    TQtDialogService Service;
+
+    QMessageBox::Icon Icon = QMessageBox::Critical;
+    QString ShownText;
+    QMessageBox::StandardButtons Buttons;
+    QMessageBox::StandardButton Default = QMessageBox::NoButton;
+    TModalDriver Driver([&](QWidget& AModal) {
+        auto* Box = qobject_cast<QMessageBox*>(&AModal);
+        if (Box == nullptr)
+            return false;
+        Icon = Box->icon();
+        ShownText = Box->text();
+        Buttons = Box->standardButtons();
+        if (Box->defaultButton() != nullptr)
+            Default = Box->standardButton(Box->defaultButton());
+        switch (Case.Action) {
+        case uaClickOk:
+            Box->button(QMessageBox::Ok)->click();
+            break;
+        case uaClickYes:
+            Box->button(QMessageBox::Yes)->click();
+            break;
+        case uaClickNo:
+            Box->button(QMessageBox::No)->click();
+            break;
+        case uaCloseBox:
+            Box->close();
+            break;
+        }
+        return true;
+    });
+
+    const int Result = Case.Show(Service, Text);
+
+    ASSERT_TRUE(Driver.Handled()) << "no message box was shown";
+    EXPECT_EQ(Result, Case.Expected);
+    EXPECT_EQ(ShownText, Text);
+    EXPECT_EQ(Icon, Case.Icon);
+    EXPECT_EQ(Buttons, Case.Buttons);
+    EXPECT_EQ(Default, Case.Default);
+}
+
+INSTANTIATE_TEST_SUITE_P(Boxes, TQtMessageBoxTest, testing::ValuesIn(BoxCases),
+                         [](const auto& AInfo) { return std::string(AInfo.param.Name); });
+
+TEST(TQtDialogServiceTest, SelectFolderReturnsTheChosenFolderOrNothing) {
+    TTempDir Temp;
+    const QString Folder = QString::fromStdString(Temp.Path().string());
+    const QString Title = QStringLiteral("Please select your temporary download directory ...");
+
+    for (const bool Choose : {true, false}) {
+        SCOPED_TRACE(Choose ? "chosen" : "cancelled");
+        TQtDialogService Service;
+        QString ShownTitle;
+        TModalDriver Driver([&](QWidget& AModal) {
+            auto* Picker = qobject_cast<QFileDialog*>(&AModal);
+            if (Picker == nullptr)
+                return false;
+            ShownTitle = Picker->windowTitle();
+            if (Choose) {
+                Picker->setDirectory(Folder);
+                Picker->selectFile(Folder);
+                static_cast<QDialog*>(Picker)->accept();
+            } else {
+                Picker->reject();
+            }
+            return true;
+        });
+
+        const std::optional<QString> Result = Service.SelectFolder(nullptr, Title);
+
+        ASSERT_TRUE(Driver.Handled()) << "no folder dialog was shown";
+        EXPECT_EQ(ShownTitle, Title);
+        if (Choose) {
+            ASSERT_TRUE(Result.has_value());
+            EXPECT_EQ(QDir(*Result).canonicalPath(), QDir(Folder).canonicalPath());
+        } else {
+            EXPECT_FALSE(Result.has_value());
+        }
+    }
+}
+
+}

@@ -1,0 +1,538 @@
+#include "app/ActivityIndicator.h"
+#include "app/Unit2.h"
+#include "platform/ProductVersion.h"
+#include "registry/ProductRecords.h"
+#include "registry/RegistryStore.h"
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QDialog>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QStatusBar>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTemporaryDir>
+
+#include <deque>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace {
+
+// Answers folder pickers and questions in order and records what was asked.
+class TRecordingDialogs : public TDialogService {
+public:
+    struct TCall {
+        QString Kind;
+        QString Text;
+    };
+
+    std::deque<std::optional<QString>> Folders;
+    std::deque<int> Answers;
+    std::vector<TCall> Calls;
+    std::vector<QDialog*> Executed;
+
+    void Warning(QWidget*, const QString& AMessage) override { Calls.push_back({"Warning", AMessage}); }
+    int WarningQuestion(QWidget*, const QString& AMessage) override {
+        Calls.push_back({"WarningQuestion", AMessage});
+        return Next();
+    }
+    int ConfirmationQuestion(QWidget*, const QString& AMessage) override {
+        Calls.push_back({"ConfirmationQuestion", AMessage});
+        return Next();
+    }
+    void Message(QWidget*, const QString& AMessage) override { Calls.push_back({"Message", AMessage}); }
+    std::optional<QString> SelectFolder(QWidget*, const QString& ATitle) override {
+        Calls.push_back({"SelectFolder", ATitle});
+        if (Folders.empty()) {
+            ADD_FAILURE() << "unexpected folder picker: " << ATitle.toStdString();
+            return std::nullopt;
+        }
+        auto Folder = Folders.front();
+        Folders.pop_front();
+        return Folder;
+    }
+    int ExecDialog(QDialog& ADialog) override {
+        Calls.push_back({"ExecDialog", ADialog.windowTitle()});
+        Executed.push_back(&ADialog);
+        return mrOk;
+    }
+
+private:
+    int Next() {
+        if (Answers.empty()) {
+            ADD_FAILURE() << "unexpected question";
+            return mrNo;
+        }
+        const int Answer = Answers.front();
+        Answers.pop_front();
+        return Answer;
+    }
+};
+
+QString ReadText(const std::filesystem::path& APath) {
+    QFile File(QString::fromStdString(APath.string()));
+    return File.open(QIODevice::ReadOnly) ? QString::fromUtf8(File.readAll()) : QString();
+}
+
+class Form2Test : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(FTemp.isValid());
+        FRoot = FTemp.path().toStdString();
+        std::filesystem::create_directories(FRoot / "bin");
+        FStore = orvane::OpenSqliteRegistryStore(FRoot / "reg.sqlite");
+        FDialogs = std::make_shared<TRecordingDialogs>();
+    }
+
+    std::unique_ptr<TForm2> NewForm() {
+        TForm2Options Options;
+        // Nothing listens there: a configuration download fails at once, locally.
+        Options.ApiUrl = "http://127.0.0.1:1";
+        Options.ExeDir = FRoot / "bin";
+        Options.RegistryStore = FStore;
+        Options.Dialogs = FDialogs;
+        return std::make_unique<TForm2>(std::move(Options));
+    }
+
+    std::filesystem::path LogPath() const { return FRoot / "bin" / "install.log"; }
+
+    static std::vector<int> EnabledTabs(const TForm2& AForm) {
+        std::vector<int> Enabled;
+        for (int I = 0; I < AForm.TabControl1->count(); ++I)
+            if (AForm.TabControl1->isTabEnabled(I))
+                Enabled.push_back(I);
+        return Enabled;
+    }
+
+    QTemporaryDir FTemp;
+    std::filesystem::path FRoot;
+    std::shared_ptr<orvane::TRegistryStore> FStore;
+    std::shared_ptr<TRecordingDialogs> FDialogs;
+};
+
+TEST_F(Form2Test, StartsOnWelcomeWithTheVersionedTitle) {
+    auto Form = NewForm();
+    const auto Version = orvane::GetProductVersion();
+    ASSERT_TRUE(Version.has_value());
+    EXPECT_EQ(Form->windowTitle(), QStringLiteral("Orvane Installer %1.%2.%3")
+                                       .arg(Version->Major)
+                                       .arg(Version->Minor)
+                                       .arg(Version->Build));
+    EXPECT_EQ(Form->TabControl1->currentIndex(), int(wpWelcome));
+    EXPECT_EQ(EnabledTabs(*Form), std::vector<int>{wpWelcome});
+    EXPECT_EQ(Form->ProgressLabel->text(), QStringLiteral("..."));
+    EXPECT_FALSE(Form->CheckBox1->isChecked());
+    EXPECT_FALSE(Form->DownloadVersionsIndicator->isVisibleTo(Form.get()));
+}
+
+TEST_F(Form2Test, SwitchPageEnablesExactlyTheShownTab) {
+    auto Form = NewForm();
+    const struct {
+        int Value;
+        int Tab;
+    } Cases[] = {{wpWelcome, 0}, {wpCredentials, 1}, {wpVersions, 2}, {wpInstall, 3},
+                 {wpDone, 4},    {5, 4},             {255, 4},       {wpWelcome, 0}};
+    for (const auto& Case : Cases) {
+        SCOPED_TRACE(Case.Value);
+        Form->SwitchPage(TWizardPage(Case.Value));
+        EXPECT_EQ(Form->TabControl1->currentIndex(), Case.Tab);
+        EXPECT_EQ(EnabledTabs(*Form), std::vector<int>{Case.Tab});
+        EXPECT_EQ(Form->TabControl1->count(), 5);
+    }
+}
+
+TEST_F(Form2Test, InstalledVersionsLabelListsTheRecords) {
+    {
+        auto Form = NewForm();
+        EXPECT_EQ(Form->InstalledVersions->text(), QStringLiteral("Installed Versions:\r\n"));
+        EXPECT_TRUE(Form->FInstalledVersions.empty());
+        EXPECT_FALSE(Form->UninstallButton->isEnabled());
+    }
+    orvane::TOrvaneRegistryData Data{"22.0", "1.2.3", "2024-04-08 19:38:03", "Developer",
+                                     "DEVELOPER", "/tmp/x/22.0/"};
+    orvane::WriteRegistryData(*FStore, Data);
+    auto Form = NewForm();
+    EXPECT_EQ(Form->InstalledVersions->text(),
+              QStringLiteral("Installed Versions:\r\n"
+                             "1.2.3 @ 22.0 (2024-04-08 19:38:03) Developer [DEVELOPER]\r\n"));
+    ASSERT_EQ(Form->FInstalledVersions.size(), 1u);
+    EXPECT_EQ(Form->FInstalledVersions[0].Path, Data.Path);
+    EXPECT_TRUE(Form->UninstallButton->isEnabled());
+
+    // A refresh after the record is gone (as after an uninstall) empties the list again.
+    Form->SwitchPage(wpDone);
+    orvane::DeleteRegistryData(*FStore, "22.0");
+    Form->RefreshInstalledVersions();
+    EXPECT_EQ(Form->TabControl1->currentIndex(), int(wpWelcome));
+    EXPECT_EQ(Form->InstalledVersions->text(), QStringLiteral("Installed Versions:\r\n"));
+    EXPECT_FALSE(Form->UninstallButton->isEnabled());
+}
+
+// Each step clicks a real button (or types into an edit) of the window.
+enum TStep { sDeveloper, sCommercial, sTypeUser, sTypePassword, sLogin, sBack, sInstallBack };
+
+struct TFlowCase {
+    const char* Name;
+    std::vector<TStep> Steps;
+    int Page;
+    orvane::TUserMode Mode;
+    std::string Username;
+    std::string Password;
+    std::string Package;
+    QString UserEdit;
+};
+
+class Form2FlowTest : public Form2Test, public testing::WithParamInterface<TFlowCase> {};
+
+TEST_P(Form2FlowTest, CredentialsAndPageAfterClicks) {
+    const TFlowCase& Case = GetParam();
+    auto Form = NewForm();
+    for (TStep Step : Case.Steps) {
+        switch (Step) {
+        case sDeveloper: Form->DeveloperButton->click(); break;
+        case sCommercial: Form->CommercialButton->click(); break;
+        case sTypeUser: Form->Edt_User->setText(QStringLiteral(" me@example.org ")); break;
+        case sTypePassword: Form->Edt_Password->setText(QStringLiteral("p\u00e4ss word")); break;
+        case sLogin: Form->LoginButton->click(); break;
+        case sBack: Form->BackButton->click(); break;
+        case sInstallBack: Form->InstallBackButton->click(); break;
+        }
+    }
+    EXPECT_EQ(Form->TabControl1->currentIndex(), Case.Page);
+    EXPECT_EQ(EnabledTabs(*Form), std::vector<int>{Case.Page});
+    EXPECT_EQ(Form->FCredentials.Mode, Case.Mode);
+    EXPECT_EQ(Form->FCredentials.Username, Case.Username);
+    EXPECT_EQ(Form->FCredentials.Password, Case.Password);
+    EXPECT_EQ(Form->FCredentials.Package, Case.Package);
+    EXPECT_EQ(Form->Edt_User->text(), Case.UserEdit);
+    // The password never survives a login in the edit.
+    if (!Case.Steps.empty() && Case.Steps.back() == sLogin) {
+        EXPECT_TRUE(Form->Edt_Password->text().isEmpty());
+    }
+}
+
+const std::string TypedUser = " me@example.org ";
+const std::string TypedPassword = "p\xC3\xA4ss word";
+
+INSTANTIATE_TEST_SUITE_P(
+    Flows, Form2FlowTest,
+    testing::Values(
+        TFlowCase{"Developer", {sDeveloper}, wpVersions, orvane::imDeveloper, "", "", "DEVELOPER", ""},
+        TFlowCase{"Commercial", {sCommercial}, wpCredentials, orvane::imCommercial, "", "",
+                  "GAMEPACKAGE", ""},
+        TFlowCase{"LoginTakesTextsAsTyped",
+                  {sCommercial, sTypeUser, sTypePassword, sLogin},
+                  wpVersions, orvane::imCommercial, TypedUser, TypedPassword, "GAMEPACKAGE",
+                  QString::fromStdString(TypedUser)},
+        TFlowCase{"LoginWithEmptyEdits", {sCommercial, sLogin}, wpVersions, orvane::imCommercial,
+                  "", "", "GAMEPACKAGE", ""},
+        TFlowCase{"CommercialBackDeveloper", {sCommercial, sTypeUser, sBack, sDeveloper},
+                  wpVersions, orvane::imDeveloper, "", "", "DEVELOPER",
+                  QString::fromStdString(TypedUser)},
+        TFlowCase{"BackKeepsCredentials",
+                  {sCommercial, sTypeUser, sTypePassword, sLogin, sInstallBack},
+                  wpWelcome, orvane::imCommercial, TypedUser, TypedPassword, "GAMEPACKAGE",
+                  QString::fromStdString(TypedUser)},
+        TFlowCase{"SecondCommercialEmptiesCredentialsKeepsEmail",
+                  {sCommercial, sTypeUser, sTypePassword, sLogin, sInstallBack, sCommercial},
+                  wpCredentials, orvane::imCommercial, "", "", "GAMEPACKAGE",
+                  QString::fromStdString(TypedUser)},
+        TFlowCase{"DeveloperAfterCommercialLogin",
+                  {sCommercial, sTypeUser, sTypePassword, sLogin, sInstallBack, sDeveloper},
+                  wpVersions, orvane::imDeveloper, "", "", "DEVELOPER",
+                  QString::fromStdString(TypedUser)}),
+    [](const testing::TestParamInfo<TFlowCase>& AInfo) { return AInfo.param.Name; });
+
+TEST_F(Form2Test, PasswordRevealTogglesEchoMode) {
+    auto Form = NewForm();
+    ASSERT_TRUE(Form->Edt_Password->actions().contains(Form->PasswordEditButton1));
+    EXPECT_EQ(Form->Edt_Password->echoMode(), QLineEdit::Password);
+    Form->PasswordEditButton1->trigger();
+    EXPECT_EQ(Form->Edt_Password->echoMode(), QLineEdit::Normal);
+    Form->PasswordEditButton1->trigger();
+    EXPECT_EQ(Form->Edt_Password->echoMode(), QLineEdit::Password);
+}
+
+TEST_F(Form2Test, DirectoryPickersAddOneTrailingSeparator) {
+    auto Form = NewForm();
+    Form->DeveloperButton->click();
+    const QString Sep = QDir::separator();
+    const QString Picked = FTemp.path() + "/IDE folder";
+    const struct {
+        std::optional<QString> Answer;
+        QString Shown; // what the edit holds afterwards
+    } Cases[] = {
+        {Picked, QDir::toNativeSeparators(Picked) + Sep},
+        {std::nullopt, QDir::toNativeSeparators(Picked) + Sep}, // cancel keeps the text
+        {QStringLiteral("/"), QStringLiteral("/")},            // a root already ends with one
+        {Picked + "/", QDir::toNativeSeparators(Picked) + Sep},
+    };
+    struct {
+        QLineEdit* Edit;
+        QAction* Button;
+        QString Title;
+    } const Pickers[] = {
+        {Form->Edit1, Form->EllipsesEditButton1,
+         QStringLiteral("Please select your IDE installation directory ...")},
+        {Form->Edit2, Form->EllipsesEditButton2,
+         QStringLiteral("Please select your temporary download directory ...")},
+    };
+    for (const auto& Picker : Pickers) {
+        SCOPED_TRACE(Picker.Title.toStdString());
+        ASSERT_TRUE(Picker.Edit->actions().contains(Picker.Button));
+        EXPECT_TRUE(Picker.Edit->isReadOnly());
+        EXPECT_FALSE(Picker.Button->icon().isNull());
+        for (const auto& Case : Cases) {
+            FDialogs->Calls.clear();
+            FDialogs->Folders.push_back(Case.Answer);
+            Picker.Button->trigger();
+            ASSERT_EQ(FDialogs->Calls.size(), 1u);
+            EXPECT_EQ(FDialogs->Calls[0].Kind, QStringLiteral("SelectFolder"));
+            EXPECT_EQ(FDialogs->Calls[0].Text, Picker.Title);
+            EXPECT_EQ(Picker.Edit->text(), Case.Shown);
+        }
+    }
+}
+
+TEST_F(Form2Test, TermsTextOpensTheTermsDialog) {
+    auto Form = NewForm();
+    Form->DeveloperButton->click();
+    EXPECT_EQ(Form->SpeedButton1->text(), QStringLiteral("Accept our terms && conditions"));
+    Form->SpeedButton1->click();
+    EXPECT_TRUE(FDialogs->Calls.empty()) << "no terms dialog handed over yet";
+
+    QDialog Terms;
+    Terms.setWindowTitle(QStringLiteral("Terms"));
+    Form->SetTermsDialog(&Terms);
+    Form->SpeedButton1->click();
+    Form->SpeedButton1->click();
+    ASSERT_EQ(FDialogs->Executed.size(), 2u);
+    EXPECT_EQ(FDialogs->Executed[0], &Terms);
+    EXPECT_EQ(FDialogs->Executed[1], &Terms);
+}
+
+TEST_F(Form2Test, MessageBoxesGoThroughTheDialogService) {
+    auto Form = NewForm();
+    Form->ShowWarning(QStringLiteral("warn"));
+    Form->ShowInfo(QStringLiteral("info"));
+    const struct {
+        int Answer;
+        bool Result;
+    } Cases[] = {{mrYes, true}, {mrNo, false}, {mrCancel, false}, {mrOk, false}};
+    for (const auto& Case : Cases) {
+        FDialogs->Answers.push_back(Case.Answer);
+        EXPECT_EQ(Form->Confirmation(QStringLiteral("sure?")), Case.Result) << Case.Answer;
+    }
+    ASSERT_EQ(FDialogs->Calls.size(), 6u);
+    EXPECT_EQ(FDialogs->Calls[0].Kind, QStringLiteral("Warning"));
+    EXPECT_EQ(FDialogs->Calls[0].Text, QStringLiteral("warn"));
+    EXPECT_EQ(FDialogs->Calls[1].Kind, QStringLiteral("Warning"));
+    EXPECT_EQ(FDialogs->Calls[1].Text, QStringLiteral("info"));
+    for (std::size_t I = 2; I < 6; ++I)
+        EXPECT_EQ(FDialogs->Calls[I].Kind, QStringLiteral("ConfirmationQuestion"));
+}
+
+TEST_F(Form2Test, ProgressTakesByteCountsBeyondIntRange) {
+    auto Form = NewForm();
+    constexpr std::int64_t GiB = std::int64_t(1) << 30;
+    const struct {
+        std::int64_t Max;
+        std::int64_t Value;
+        double Fraction;
+    } Cases[] = {
+        {100, 0, 0.0},           {100, 50, 0.5},          {100, 100, 1.0},
+        {5 * GiB, 0, 0.0},       {5 * GiB, 5 * GiB / 2, 0.5}, {5 * GiB, 5 * GiB, 1.0},
+        {5 * GiB, 6 * GiB, 1.0}, {5 * GiB, -1, 0.0},      {INT64_MAX, INT64_MAX, 1.0},
+        {0, 0, 0.0},
+    };
+    for (const auto& Case : Cases) {
+        SCOPED_TRACE(testing::Message() << Case.Max << " / " << Case.Value);
+        Form->SetProgressRange(Case.Max);
+        Form->SetProgressValue(Case.Value);
+        const QProgressBar& Bar = *Form->ProgressBar;
+        EXPECT_EQ(Bar.minimum(), 0);
+        if (Case.Max == 0) {
+            EXPECT_EQ(Bar.value(), 0);
+            continue;
+        }
+        EXPECT_GT(Bar.maximum(), 0);
+        EXPECT_NEAR(double(Bar.value()) / Bar.maximum(), Case.Fraction, 1e-6);
+        if (Case.Fraction == 1.0) {
+            EXPECT_EQ(Bar.value(), Bar.maximum());
+        }
+    }
+}
+
+TEST_F(Form2Test, CloseButtonClosesTheWindow) {
+    auto Form = NewForm();
+    Form->show();
+    Form->SwitchPage(wpDone);
+    EXPECT_FALSE(Form->IsClosing());
+    Form->FinishButton->click();
+    EXPECT_TRUE(Form->IsClosing());
+    EXPECT_FALSE(Form->isVisible());
+}
+
+TEST_F(Form2Test, LogUpdatesTheLabelAndAppendsStampedEntries) {
+    const QString Stamp = QStringLiteral("<\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}> ");
+    {
+        auto Form = NewForm();
+        Form->SwitchPage(wpWelcome); // the label changes on a hidden page too
+        Form->Log(QStringLiteral("first"));
+        EXPECT_EQ(Form->ProgressLabel->text(), QStringLiteral("first"));
+        Form->Log(QString());
+        EXPECT_EQ(Form->ProgressLabel->text(), QString());
+    }
+    {
+        auto Form = NewForm(); // a second run appends below the first
+        Form->Log(QStringLiteral("<ERROR> a\r\nb"));
+        EXPECT_EQ(Form->ProgressLabel->text(), QStringLiteral("<ERROR> a\r\nb"));
+        EXPECT_EQ(Form->ProgressLabel->textFormat(), Qt::PlainText);
+    }
+    const QRegularExpression Expected(QStringLiteral("\\A%1first\\r\\n%1\\r\\n%1<ERROR> a\\r\\nb\\r\\n\\z")
+                                          .arg(Stamp));
+    const QString Text = ReadText(LogPath());
+    EXPECT_TRUE(Expected.match(Text).hasMatch()) << Text.toStdString();
+}
+
+TEST_F(Form2Test, NonAsciiLogEntryMakesTheFileUtf8) {
+    auto Form = NewForm();
+    Form->Log(QStringLiteral("plain"));
+    const QString Path = QStringLiteral("C:\\Temp\\M\u00fcller\\");
+    Form->Log(Path);
+    Form->Log(QStringLiteral("after"));
+    QFile File(QString::fromStdString(LogPath().string()));
+    ASSERT_TRUE(File.open(QIODevice::ReadOnly));
+    const QByteArray Bytes = File.readAll();
+    ASSERT_TRUE(Bytes.startsWith("\xEF\xBB\xBF"));
+    const QStringList Lines = QString::fromUtf8(Bytes.mid(3)).split(QStringLiteral("\r\n"));
+    ASSERT_EQ(Lines.size(), 4);
+    EXPECT_TRUE(Lines[0].endsWith(QStringLiteral("> plain")));
+    EXPECT_TRUE(Lines[1].endsWith("> " + Path));
+    EXPECT_TRUE(Lines[2].endsWith(QStringLiteral("> after")));
+    EXPECT_TRUE(Lines[3].isEmpty());
+}
+
+TEST_F(Form2Test, LogIntoAnUnwritableFolderStillUpdatesTheLabel) {
+    std::filesystem::create_directories(LogPath()); // install.log is a folder
+    const std::filesystem::path ExeDirs[] = {FRoot / "bin", FRoot / "no" / "such" / "dir"};
+    for (const auto& Dir : ExeDirs) {
+        SCOPED_TRACE(Dir.string());
+        TForm2Options Options;
+        Options.ApiUrl = "http://127.0.0.1:1";
+        Options.ExeDir = Dir;
+        Options.RegistryStore = FStore;
+        Options.Dialogs = FDialogs;
+        TForm2 Form(std::move(Options));
+        for (const QString& Message : {QStringLiteral("ascii"), QStringLiteral("\u00e4")}) {
+            EXPECT_NO_THROW(Form.Log(Message));
+            EXPECT_EQ(Form.ProgressLabel->text(), Message);
+        }
+    }
+    EXPECT_FALSE(std::filesystem::exists(FRoot / "no"));
+}
+
+TEST_F(Form2Test, ControlsCarryTheirLayoutNames) {
+    auto Form = NewForm();
+    const char* Names[] = {
+        "TabControl1",      "TbItm_Welcome",      "TbItm_Credentials",   "TbItm_Versions",
+        "TbItm_Install",    "TbItm_Completed",    "StatusLabel",         "Image1",
+        "Label7",           "DeveloperButton",    "CommercialButton",    "InstalledVersions",
+        "UninstallButton",  "Label8",             "Label5",              "Edt_User",
+        "Label6",           "Edt_Password",       "PasswordEditButton1", "LoginButton",
+        "BackButton",       "Label1",             "Edit1",               "EllipsesEditButton1",
+        "Label3",           "Edit2",              "EllipsesEditButton2", "DownloadablePackagesLabel",
+        "ListBox1",         "DownloadVersionsIndicator", "CheckBox1",    "SpeedButton1",
+        "InstallButton",    "InstallBackButton",  "ProgressLabel",       "ProgressBar",
+        "Label4",           "FinishButton"};
+    for (const char* Name : Names)
+        EXPECT_NE(Form->findChild<QObject*>(QLatin1String(Name)), nullptr) << Name;
+
+    const QStringList Tabs = {"Welcome", "Credentials", "Versions", "Install", "Done"};
+    for (int I = 0; I < Tabs.size(); ++I)
+        EXPECT_EQ(Form->TabControl1->tabText(I), Tabs[I]);
+}
+
+TEST_F(Form2Test, WindowGeometryFollowsTheLayout) {
+    auto Form = NewForm();
+    Form->show();
+    // Hidden pages are laid out when first shown.
+    for (int Page = wpDone; Page >= wpWelcome; --Page)
+        Form->SwitchPage(TWizardPage(Page));
+    EXPECT_EQ(Form->size(), QSize(1280, 800));
+    EXPECT_EQ(Form->minimumSize(), QSize(1024, 640));
+    EXPECT_EQ(Form->TabControl1->tabBar()->tabRect(0).height(), 40);
+    EXPECT_EQ(Form->StatusBar1->height(), 40);
+    EXPECT_TRUE(Form->StatusBar1->isSizeGripEnabled());
+    EXPECT_TRUE(Form->StatusLabel->text().isEmpty());
+
+    const struct {
+        QWidget* Widget;
+        int Height;
+    } Heights[] = {
+        {Form->Image1, 201},          {Form->Label7, 48},         {Form->DeveloperButton, 40},
+        {Form->CommercialButton, 40}, {Form->UninstallButton, 40}, {Form->Label8, 64},
+        {Form->Edt_User, 32},         {Form->Edt_Password, 32},   {Form->LoginButton, 40},
+        {Form->BackButton, 50},       {Form->Label1, 40},         {Form->Edit1, 32},
+        {Form->Label3, 40},           {Form->Edit2, 32},          {Form->DownloadablePackagesLabel, 40},
+        {Form->ListBox1, 168},        {Form->CheckBox1, 48},      {Form->SpeedButton1, 46},
+        {Form->InstallButton, 40},    {Form->InstallBackButton, 50}, {Form->ProgressBar, 40},
+        {Form->FinishButton, 40},
+    };
+    for (const auto& Case : Heights)
+        EXPECT_EQ(Case.Widget->height(), Case.Height) << Case.Widget->objectName().toStdString();
+    EXPECT_EQ(Form->FinishButton->width(), 268);
+
+    // The groups are centred on their pages, with the layout's widths.
+    const struct {
+        QWidget* Member;
+        int Width;
+    } Groups[] = {{Form->DeveloperButton, 256}, {Form->Label8, 380}, {Form->Edit1, 544}};
+    for (const auto& Case : Groups) {
+        QWidget* Group = Case.Member->parentWidget();
+        QWidget* Page = Group->parentWidget();
+        Form->SwitchPage(Page == Form->TbItm_Welcome       ? wpWelcome
+                         : Page == Form->TbItm_Credentials ? wpCredentials
+                                                           : wpVersions);
+        EXPECT_EQ(Group->width(), Case.Width);
+        EXPECT_NEAR(Group->geometry().center().x(), Page->rect().center().x(), 1);
+        EXPECT_NEAR(Group->geometry().center().y(), Page->rect().center().y(), 1);
+    }
+    // The indented credentials controls start 128 to the right of the group's edge.
+    for (QWidget* Widget : {static_cast<QWidget*>(Form->Edt_User), static_cast<QWidget*>(Form->Edt_Password),
+                            static_cast<QWidget*>(Form->LoginButton), static_cast<QWidget*>(Form->BackButton)})
+        EXPECT_EQ(Widget->x(), 128) << Widget->objectName().toStdString();
+    EXPECT_EQ(Form->SpeedButton1->x(), 48);
+}
+
+TEST_F(Form2Test, ActivityIndicatorCoversTheListAndLetsClicksThrough) {
+    auto Form = NewForm();
+    Form->show();
+    Form->SwitchPage(wpVersions);
+    TActivityIndicator& Indicator = *Form->DownloadVersionsIndicator;
+    EXPECT_TRUE(Indicator.testAttribute(Qt::WA_TransparentForMouseEvents));
+    Indicator.setVisible(true);
+    Indicator.SetAnimating(true);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(Indicator.IsAnimating());
+    EXPECT_EQ(Indicator.geometry(), Form->ListBox1->geometry());
+    EXPECT_EQ(Indicator.parentWidget(), Form->ListBox1->parentWidget());
+    Indicator.SetAnimating(false);
+    Indicator.setVisible(false);
+    EXPECT_FALSE(Indicator.IsAnimating());
+}
+
+} // namespace

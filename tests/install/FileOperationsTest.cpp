@@ -1,0 +1,63 @@
+#include "TestZip.h"
+
+#include "install/FileOperations.h"
+
+#include <gtest/gtest.h>
+
+namespace fs = std::filesystem;
+using namespace orvane;
+
+namespace {
+
+TEST(FileOperationsTest, ExistenceByKind) {
+    TTempDir LTemp;
+    WriteFileText(LTemp.Path() / "file.txt", "x");
+    fs::create_directories(LTemp.Path() / "folder");
+    const struct {
+        const char* Name;
+        bool IsDir;
+        bool IsFile;
+    } LCases[] = {{"file.txt", false, true}, {"folder", true, false}, {"folder/", true, false},
+                  {"missing", false, false}, {"missing/x", false, false}};
+    for (const auto& LCase : LCases) {
+        const std::string LPath = LTemp.Dir() + LCase.Name;
+        EXPECT_EQ(DirectoryExists(LPath), LCase.IsDir) << LCase.Name;
+        EXPECT_EQ(FileExists(LPath), LCase.IsFile) << LCase.Name;
+    }
+    EXPECT_FALSE(DirectoryExists(""));
+    EXPECT_FALSE(FileExists(""));
+}
+
+TEST(FileOperationsTest, ForceDirectoriesCreatesParentsAndReportsSuccess) {
+    TTempDir LTemp;
+    WriteFileText(LTemp.Path() / "a-file", "x");
+    const struct {
+        std::string Path;
+        bool Result;
+    } LCases[] = {
+        {LTemp.Dir() + "one/two/three/", true},
+        {LTemp.Dir() + "one/two/three", true}, // already there
+        {LTemp.Dir() + "\xC3\xA9t\xC3\xA9/x", true},
+        {LTemp.Dir() + "a-file/below", false},
+        {LTemp.Dir() + "a-file", false},
+        {"", false},
+    };
+    for (const auto& LCase : LCases) {
+        EXPECT_EQ(ForceDirectories(LCase.Path), LCase.Result) << LCase.Path;
+        EXPECT_EQ(DirectoryExists(LCase.Path), LCase.Result) << LCase.Path;
+    }
+}
+
+TEST(FileOperationsTest, RemoveFileDeletesFilesOnly) {
+    TTempDir LTemp;
+    WriteFileText(LTemp.Path() / "file.txt", "x");
+    fs::create_directories(LTemp.Path() / "folder");
+
+    EXPECT_TRUE(RemoveFile(LTemp.Dir() + "file.txt"));
+    EXPECT_FALSE(fs::exists(LTemp.Path() / "file.txt"));
+    EXPECT_FALSE(RemoveFile(LTemp.Dir() + "file.txt"));
+    EXPECT_FALSE(RemoveFile(LTemp.Dir() + "folder"));
+    EXPECT_TRUE(fs::is_directory(LTemp.Path() / "folder"));
+}
+
+} // namespace

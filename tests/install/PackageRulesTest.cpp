@@ -1,0 +1,133 @@
+#include "install/PackageRules.h"
+
+#include <gtest/gtest.h>
+
+using namespace orvane;
+
+namespace {
+
+TEST(PackageRulesTest, DownloadUrlForms) {
+    const struct {
+        const char* BaseUrl;
+        const char* Url;
+        const char* File;
+        const char* Expected;
+    } LCases[] = {
+        {"https://cdn.example/", "https://files.example/pkg/", "Orvane.zip",
+         "https://files.example/pkg/Orvane.zip"},
+        {"https://cdn.example/", "http://files.example/", "latest", "http://files.example/latest"},
+        {"https://cdn.example/", "file/", "Orvane_22.0_1.4.2.zip", "file/Orvane_22.0_1.4.2.zip"},
+        {"https://cdn.example/", "pkg/", "Orvane.zip", "https://cdn.example/pkg/Orvane.zip"},
+        {"", "pkg/", "Orvane.zip", "pkg/Orvane.zip"},
+        {"https://cdn.example/", "HTTPS://files.example/", "a.zip",
+         "https://cdn.example/HTTPS://files.example/a.zip"},
+        {"https://cdn.example/", "", "", "https://cdn.example/"},
+    };
+    for (const auto& LCase : LCases) {
+        EXPECT_EQ(PackageDownloadUrl(LCase.BaseUrl, LCase.Url, LCase.File), LCase.Expected)
+            << LCase.Url;
+    }
+}
+
+TEST(PackageRulesTest, FileVersionAndFileName) {
+    const struct {
+        std::optional<std::string> FileVersion;
+        const char* File;
+        const char* Version;
+        const char* ExpectedVersion;
+        const char* ExpectedName;
+    } LCases[] = {
+        {"1.4.2", "latest", "22.0", "1.4.2", "Orvane_22.0_1.4.2.zip"},
+        {std::nullopt, "Orvane_22.0_1.4.2.zip", "22.0", "1.4.2", "Orvane_22.0_1.4.2.zip"},
+        {std::nullopt, "", "22.0", "0.0.0.0", ""},
+        {std::nullopt, "latest", "23.0", "latest", "Orvane_23.0_latest.zip"},
+        {std::nullopt, "Orvane.zip", "22.0", "Orvane", "Orvane.zip"},
+        {std::nullopt, "Orvane_1.0_", "22.0", "", "Orvane_1.0_"},
+        {std::nullopt, "a_b.zip.zip", "22.0", "b", "a_b.zip.zip"},
+        {std::nullopt, "a_b.ZIP", "22.0", "b.ZIP", "a_b.ZIP"},
+        {"", "Orvane_22.0_1.4.2.zip", "22.0", "", "Orvane_22.0_1.4.2.zip"},
+        {"2.0", "Latest", "22.0", "2.0", "Latest"},
+    };
+    for (const auto& LCase : LCases) {
+        const std::string LVersion = PackageFileVersion(LCase.FileVersion, LCase.File);
+        EXPECT_EQ(LVersion, LCase.ExpectedVersion) << LCase.File;
+        EXPECT_EQ(PackageFileName(LCase.File, LCase.Version, LVersion), LCase.ExpectedName)
+            << LCase.File;
+    }
+}
+
+TEST(PackageRulesTest, PackageTypeAndLicense) {
+    const struct {
+        const char* Name;
+        TUserMode Mode;
+        const char* Type;
+    } LCases[] = {
+        {"Orvane GAMEPACKAGE 22", imCommercial, "GAMEPACKAGE"},
+        {"Orvane GAMEPACKAGE BASICPACKAGE", imDeveloper, "GAMEPACKAGE"},
+        {"Orvane BASICPACKAGE", imDeveloper, "BASIC"},
+        {"Orvane gamepackage", imDeveloper, "DEVELOPER"},
+        {"Orvane gamepackage", imCommercial, ""},
+        {"", imDeveloper, "DEVELOPER"},
+    };
+    for (const auto& LCase : LCases) {
+        EXPECT_EQ(PackageType(LCase.Name, LCase.Mode), LCase.Type) << LCase.Name;
+    }
+    EXPECT_EQ(LicenseWord(imDeveloper), "DEVELOPER");
+    EXPECT_EQ(LicenseWord(imCommercial), "COMMERCIAL");
+}
+
+TEST(PackageRulesTest, CommaLists) {
+    using TList = std::vector<std::string>;
+    const struct {
+        const char* Text;
+        TList Split;
+        TList Names;
+    } LCases[] = {
+        {"Win32,Win64", {"Win32", "Win64"}, {"Win32", "Win64"}},
+        {"Win32, Win64 ", {"Win32", " Win64 "}, {"Win32", "Win64"}},
+        {"A.bpl,,B.bpl,", {"A.bpl", "", "B.bpl", ""}, {"A.bpl", "B.bpl"}},
+        {" , ", {" ", " "}, {}},
+        {"", {}, {}},
+        {"\tA.bpl\r\n", {"\tA.bpl\r\n"}, {"A.bpl"}},
+    };
+    for (const auto& LCase : LCases) {
+        EXPECT_EQ(SplitCommaList(LCase.Text), LCase.Split) << LCase.Text;
+        EXPECT_EQ(CommaListNames(LCase.Text), LCase.Names) << LCase.Text;
+    }
+}
+
+TEST(PackageRulesTest, DottedVersionComparison) {
+    const struct {
+        const char* Left;
+        const char* Right;
+        int Expected;
+    } LCases[] = {
+        {"1.4.2", "1.4.2", 0},   {"1.10.0", "1.9.0", 1},  {"1.9.0", "1.10.0", -1},
+        {"2.0", "1.99.99", 1},   {"1.4", "1.4.0", 0},     {"1.4.0.1", "1.4", 1},
+        {"01.4", "1.4", 0},      {"1.4.2-rc", "1.4.2", 1}, {"1.4.a", "1.4.b", -1},
+        {"1.4.10", "1.4.9a", -1}, {"", "0", -1},           {"99999999999999999999.1", "1.1", 1},
+        {"0.0.0.0", "1.0", -1},
+    };
+    for (const auto& LCase : LCases) {
+        EXPECT_EQ(CompareVersions(LCase.Left, LCase.Right), LCase.Expected)
+            << LCase.Left << " vs " << LCase.Right;
+        EXPECT_EQ(CompareVersions(LCase.Right, LCase.Left), -LCase.Expected)
+            << LCase.Right << " vs " << LCase.Left;
+    }
+}
+
+TEST(PackageRulesTest, PlatformFoldersAndEntries) {
+    EXPECT_EQ(PlatformFolder("/c/22.0/", "Bpl", "Win32", '/'), "/c/22.0/Bpl/");
+    EXPECT_EQ(PlatformFolder("/c/22.0/", "Bpl", "Win64", '/'), "/c/22.0/Bpl/Win64/");
+    EXPECT_EQ(PlatformFolder("/c/22.0/", "Dcp", "win32", '/'), "/c/22.0/Dcp/win32/");
+    EXPECT_EQ(PlatformFolder("C:\\c\\", "Dcp", "Android", '\\'), "C:\\c\\Dcp\\Android\\");
+    EXPECT_EQ(ReleaseEntryName("Win64", "A.bpl"), "Win64/Release/A.bpl");
+}
+
+TEST(PackageRulesTest, TrimDropsControlCharactersAndBlanksOnly) {
+    EXPECT_EQ(TrimText(" \t\r\n x y \x01\x1f"), "x y");
+    EXPECT_EQ(TrimText("\xC2\xA0x"), "\xC2\xA0x");
+    EXPECT_EQ(TrimText("   "), "");
+}
+
+} // namespace

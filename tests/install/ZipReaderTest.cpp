@@ -1,0 +1,224 @@
+#include "TestZip.h"
+
+#include "install/ZipReader.h"
+
+#include <gtest/gtest.h>
+#include <gmock/gmock.h>
+
+#include <chrono>
+#include <fstream>
+
+namespace fs = std::filesystem;
+using orvane::EZipError;
+using orvane::TZipReader;
+using testing::HasSubstr;
+
+namespace {
+
+std::size_t OpenFileCount() {
+    std::size_t LCount = 0;
+    for ([[maybe_unused]] const auto& LItem : fs::directory_iterator("/proc/self/fd")) {
+        ++LCount;
+    }
+    return LCount;
+}
+
+// Text that deflate cannot squeeze to nothing, so extraction takes real blocks.
+std::string NoisyText(std::size_t ASize, unsigned ASeed) {
+    std::string LText(ASize, '\0');
+    unsigned LState = ASeed;
+    for (char& LChar : LText) {
+        LState = LState * 1103515245u + 12345u;
+        LChar = static_cast<char>('a' + (LState >> 16) % 26);
+    }
+    return LText;
+}
+
+class ZipReaderTest : public testing::Test {
+protected:
+    TTempDir FTemp;
+    fs::path Zip() const { return FTemp.Path() / "package.zip"; }
+    fs::path Target() const { return FTemp.Path() / "out"; }
+};
+
+TEST_F(ZipReaderTest, ExtractAllKeepsFoldersAndOverwrites) {
+    WriteTestZip(Zip(), {{"Win32/", ""},
+                         {"Win32/Release/A.bpl", "bpl-32"},
+                         {"Win32/Release/C/hpp/A.hpp", "header"},
+                         {"Win64/Release/A.bpl", "bpl-64"},
+                         {"readme.txt", "new readme"}});
+    WriteFileText(Target() / "readme.txt", "an older, longer readme");
+    WriteFileText(Target() / "kept.txt", "not in the zip");
+
+    TZipReader LZip(Zip().string());
+    LZip.ExtractAll((Target() / "").string());
+
+    EXPECT_EQ(ListTree(Target()),
+              (std::vector<std::string>{"Win32/", "Win32/Release/", "Win32/Release/A.bpl",
+                                        "Win32/Release/C/", "Win32/Release/C/hpp/",
+                                        "Win32/Release/C/hpp/A.hpp", "Win64/", "Win64/Release/",
+                                        "Win64/Release/A.bpl", "kept.txt", "readme.txt"}));
+    EXPECT_EQ(ReadFileText(Target() / "readme.txt"), "new readme");
+    EXPECT_EQ(ReadFileText(Target() / "Win64/Release/A.bpl"), "bpl-64");
+    EXPECT_EQ(ReadFileText(Target() / "Win32/Release/C/hpp/A.hpp"), "header");
+}
+
+TEST_F(ZipReaderTest, LargeEntryComesOutWholeWhilePumping) {
+    const std::string LData = NoisyText(24 * 1024 * 1024, 7);
+    WriteTestZip(Zip(), {{"big/data.bin", LData}, {"small.txt", "x"}});
+
+    std::vector<std::chrono::steady_clock::time_point> LCalls;
+    TZipReader LZip(Zip().string());
+    LZip.SetPump([&LCalls] { LCalls.push_back(std::chrono::steady_clock::now()); });
+    const auto LStart = std::chrono::steady_clock::now();
+    LZip.ExtractAll(Target().string());
+    const auto LEnd = std::chrono::steady_clock::now();
+
+    EXPECT_EQ(ReadFileText(Target() / "big/data.bin"), LData);
+    ASSERT_FALSE(LCalls.empty());
+    LCalls.insert(LCalls.begin(), LStart);
+    LCalls.push_back(LEnd);
+    std::chrono::steady_clock::duration LLongestGap{};
+    for (std::size_t LIndex = 1; LIndex < LCalls.size(); ++LIndex) {
+        LLongestGap = std::max(LLongestGap, LCalls[LIndex] - LCalls[LIndex - 1]);
+    }
+    // The pump runs every ~50 ms; leave room for a busy machine.
+    EXPECT_LT(LLongestGap, std::chrono::milliseconds(250))
+        << LCalls.size() << " pump calls over "
+        << std::chrono::duration_cast<std::chrono::milliseconds>(LEnd - LStart).count() << " ms";
+}
+
+TEST_F(ZipReaderTest, IndexOfIgnoresAsciiCaseOnly) {
+    WriteTestZip(Zip(), {{"Win32/Release/Orvane.bpl", "a"},
+                         {"Win32/Release/ORVANE.BPL", "second of the same folded name"},
+                         {"dlls/\xC3\x84rger.dll", "b"}});
+    TZipReader LZip(Zip().string());
+    const struct {
+        const char* Name;
+        std::int64_t Index;
+    } LCases[] = {
+        {"Win32/Release/Orvane.bpl", 0},
+        {"win32/release/orvane.BPL", 0},
+        {"WIN32/RELEASE/ORVANE.BPL", 0},
+        {"dlls/\xC3\x84rger.dll", 2},
+        {"DLLS/\xC3\x84RGER.DLL", 2},
+        {"dlls/\xC3\xA4rger.dll", -1}, // a lower-case umlaut is another name
+        {"Win32/Release/", -1},
+        {"Orvane.bpl", -1},
+        {"", -1},
+    };
+    for (const auto& LCase : LCases) {
+        EXPECT_EQ(LZip.IndexOf(LCase.Name), LCase.Index) << LCase.Name;
+    }
+}
+
+TEST_F(ZipReaderTest, ExtractOneEntryDropsItsFoldersAndOverwrites) {
+    WriteTestZip(Zip(), {{"Win64/Release/A.bpl", "bpl-64"}, {"Win64/Release/A.dcp", "dcp"}});
+    fs::create_directories(Target());
+    WriteFileText(Target() / "A.bpl", "old");
+
+    TZipReader LZip(Zip().string());
+    LZip.Extract("win64/release/a.bpl", Target().string());
+
+    EXPECT_EQ(ListTree(Target()), std::vector<std::string>{"A.bpl"});
+    EXPECT_EQ(ReadFileText(Target() / "A.bpl"), "bpl-64");
+    EXPECT_THAT([&] { LZip.Extract("Win32/Release/A.bpl", Target().string()); },
+                testing::ThrowsMessage<EZipError>(HasSubstr("\"Win32/Release/A.bpl\"")));
+}
+
+TEST_F(ZipReaderTest, OpenFailuresNameTheFile) {
+    WriteFileText(FTemp.Path() / "not-a-zip.zip", "PK? no, just text that is not an archive");
+    WriteFileText(FTemp.Path() / "empty.zip", "");
+    for (const char* LName : {"not-a-zip.zip", "missing.zip", "empty.zip"}) {
+        const std::string LFile = (FTemp.Path() / LName).string();
+        EXPECT_THAT([&] { TZipReader LZip(LFile); },
+                    testing::ThrowsMessage<EZipError>(HasSubstr("\"" + LFile + "\"")))
+            << LName;
+    }
+}
+
+TEST_F(ZipReaderTest, DamagedEntryFailsNamingItAndLeavesNoPartialFile) {
+    const std::string LData = NoisyText(256 * 1024, 3);
+    WriteTestZip(Zip(), {{"data.bin", LData}});
+    {
+        // Local header: 30 bytes, the name, then the extra field; the data follows.
+        std::fstream LFile(Zip(), std::ios::in | std::ios::out | std::ios::binary);
+        char LHeader[30];
+        LFile.read(LHeader, sizeof LHeader);
+        const auto LWord = [&](int AAt) {
+            return static_cast<unsigned char>(LHeader[AAt]) |
+                   static_cast<unsigned char>(LHeader[AAt + 1]) << 8;
+        };
+        const std::streamoff LDataAt = 30 + LWord(26) + LWord(28);
+        for (std::streamoff LAt = LDataAt + 1000; LAt < LDataAt + 1100; ++LAt) {
+            LFile.seekp(LAt);
+            LFile.put('\x5a');
+        }
+    }
+    TZipReader LZip(Zip().string());
+    EXPECT_THAT([&] { LZip.ExtractAll(Target().string()); },
+                testing::ThrowsMessage<EZipError>(HasSubstr("\"data.bin\"")));
+    EXPECT_FALSE(fs::exists(Target() / "data.bin"));
+}
+
+TEST_F(ZipReaderTest, ClosesTheFileOnEveryWayOut) {
+    WriteTestZip(Zip(), {{"good.txt", "fine"}, {"../escape.txt", "bad"}});
+    const std::size_t LBefore = OpenFileCount();
+    {
+        TZipReader LZip(Zip().string());
+        EXPECT_GT(OpenFileCount(), LBefore);
+        EXPECT_THROW(LZip.ExtractAll(Target().string()), EZipError);
+    }
+    EXPECT_EQ(OpenFileCount(), LBefore);
+    {
+        TZipReader LZip(Zip().string());
+        LZip.Close();
+        EXPECT_EQ(OpenFileCount(), LBefore);
+        EXPECT_THROW(LZip.IndexOf("good.txt"), EZipError);
+    }
+}
+
+struct THostileCase {
+    const char* Label;
+    TTestZipEntry Entry;
+};
+
+class HostileZipTest : public ZipReaderTest, public testing::WithParamInterface<THostileCase> {};
+
+TEST_P(HostileZipTest, RejectedBeforeAnythingIsWritten) {
+    const THostileCase& LCase = GetParam();
+    // A harmless entry first: validation must come before any writing.
+    WriteTestZip(Zip(), {{"Win32/Release/good.bpl", "good"}, LCase.Entry, {"z/later.txt", "z"}});
+    const fs::path LTarget = FTemp.Path() / "deep" / "er" / "out";
+    fs::create_directories(LTarget);
+
+    TZipReader LZip(Zip().string());
+    EXPECT_THAT([&] { LZip.ExtractAll((LTarget / "").string()); },
+                testing::ThrowsMessage<EZipError>(HasSubstr("\"" + LCase.Entry.Name + "\"")));
+    EXPECT_THAT([&] { LZip.Extract(LCase.Entry.Name, LTarget.string()); },
+                testing::ThrowsMessage<EZipError>(HasSubstr("\"" + LCase.Entry.Name + "\"")));
+
+    EXPECT_TRUE(ListTree(LTarget).empty());
+    // Nothing landed anywhere else inside the temp folder either.
+    EXPECT_EQ(ListTree(FTemp.Path()),
+              (std::vector<std::string>{"deep/", "deep/er/", "deep/er/out/", "package.zip"}));
+}
+
+const THostileCase CHostileCases[] = {
+    {"DotDot", {"../evil.txt", "x"}},
+    {"DotDotInside", {"Win32/../../evil.txt", "x"}},
+    {"DotDotFolder", {"../evil/", ""}},
+    {"Absolute", {"/tmp/orvane-evil.txt", "x"}},
+    {"DriveLetter", {"C:/evil.txt", "x"}},
+    {"DriveRelative", {"C:evil.txt", "x"}},
+    {"BackslashDotDot", {"..\\evil.txt", "x"}},
+    {"BackslashInside", {"Win32\\..\\..\\evil.txt", "x"}},
+    {"BackslashAbsolute", {"\\evil.txt", "x"}},
+    {"UncPath", {"\\\\server\\share\\evil.txt", "x"}},
+    {"Symlink", {"Win32/Release/link.bpl", "/etc/passwd", 0120777}},
+};
+
+INSTANTIATE_TEST_SUITE_P(Forms, HostileZipTest, testing::ValuesIn(CHostileCases),
+                         [](const auto& AInfo) { return std::string(AInfo.param.Label); });
+
+} // namespace

@@ -1,0 +1,94 @@
+#include "RegistryTestSupport.h"
+
+#include "registry/RegText.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <stdexcept>
+
+namespace orvane::test {
+
+TTempDir::TTempDir() {
+    std::random_device device;
+    std::mt19937_64 random(device() ^ static_cast<std::uint64_t>(
+                                          std::chrono::steady_clock::now().time_since_epoch().count()));
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const auto candidate = std::filesystem::temp_directory_path() /
+                               ("regtest-" + std::to_string(random()));
+        if (std::filesystem::create_directory(candidate)) {
+            FPath = candidate;
+            return;
+        }
+    }
+    throw std::runtime_error("cannot create a temp folder");
+}
+
+TTempDir::~TTempDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(FPath, ec);
+}
+
+TRegValue SzValue(const std::string& AName, const std::string& AText) {
+    return TypedValue(AName, rtSz, ToUtf16Le(AText, true));
+}
+
+TRegValue TypedValue(const std::string& AName, TRegValueType AType,
+                     std::vector<std::uint8_t> AData) {
+    TRegValue value;
+    value.Name = AName;
+    value.Type = AType;
+    value.Data = std::move(AData);
+    return value;
+}
+
+TRegValue DwordValue(const std::string& AName, std::uint32_t AValue) {
+    return TypedValue(AName, rtDword,
+                      {static_cast<std::uint8_t>(AValue), static_cast<std::uint8_t>(AValue >> 8),
+                       static_cast<std::uint8_t>(AValue >> 16),
+                       static_cast<std::uint8_t>(AValue >> 24)});
+}
+
+std::filesystem::path FixturePath(const std::string& AName) {
+    const char* source = std::getenv("ORVANE_SOURCE_DIR");
+    if (!source || !*source) {
+        throw std::runtime_error("ORVANE_SOURCE_DIR is not set");
+    }
+    return std::filesystem::path(source) / "tests" / "registry" / "fixtures" / AName;
+}
+
+std::string ReadFileBytes(const std::filesystem::path& AFile) {
+    std::ifstream in(AFile, std::ios::binary);
+    if (!in) {
+        throw std::runtime_error("cannot read " + AFile.string());
+    }
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+void WriteFileBytes(const std::filesystem::path& AFile, const std::string& ABytes) {
+    std::ofstream out(AFile, std::ios::binary | std::ios::trunc);
+    out << ABytes;
+    if (!out) {
+        throw std::runtime_error("cannot write " + AFile.string());
+    }
+}
+
+std::string ReadText(TRegistryStore& AStore, const std::string& AKey, const std::string& AName) {
+    const auto value = AStore.GetValue(AKey, AName);
+    if (!value) {
+        return "<missing>";
+    }
+    if (value->Type != rtSz && value->Type != rtExpandSz) {
+        return "<type " + std::to_string(value->Type) + ">";
+    }
+    return FromUtf16Le(value->Data, true);
+}
+
+#ifndef _WIN32
+TTempStore::TTempStore() : Store(OpenSqliteRegistryStore(Dir / "registry.sqlite")) {}
+#endif
+
+} // namespace orvane::test

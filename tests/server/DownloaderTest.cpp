@@ -1,0 +1,342 @@
+#include "server/Downloader.h"
+#include "server/HttpClient.h"
+#include "server/Protocol.h"
+#include "support/LocalApiServer.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QThread>
+#include <QThreadPool>
+
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <optional>
+
+using namespace orvane;
+
+namespace {
+
+// What one download reported, in the order it reported it.
+struct TRecord {
+    int Started = 0;
+    std::vector<std::int64_t> ProgressValues;
+    std::int64_t MaxAtEnd = -2;
+    int Completed = 0;
+    int Errors = 0;
+    std::string ErrorText;
+    std::string Body;
+    bool FinalBeforeReturn = false;
+    bool Done() const { return Completed + Errors > 0; }
+};
+
+void Wire(TDownloader& ADownloader, TRecord& ARecord) {
+    ADownloader.OnStarted = [&ARecord](TDownloader&) { ++ARecord.Started; };
+    ADownloader.OnProgress = [&ARecord](TDownloader& D) {
+        ARecord.ProgressValues.push_back(D.Progress);
+        ARecord.MaxAtEnd = D.MaxProgress;
+    };
+    ADownloader.OnCompleted = [&ARecord](TDownloader& D) {
+        ++ARecord.Completed;
+        EXPECT_TRUE(QThread::currentThread() == qApp->thread());
+        ARecord.Body.assign(std::istreambuf_iterator<char>(*D.Stream()), {});
+    };
+    ADownloader.OnError = [&ARecord](const std::exception& E) {
+        ++ARecord.Errors;
+        ARecord.ErrorText = E.what();
+        EXPECT_TRUE(QThread::currentThread() == qApp->thread());
+    };
+}
+
+// Processes events until ADone holds (or 20 s pass).
+template <class TPred>
+bool PumpUntil(TPred ADone) {
+    QElapsedTimer LTimer;
+    LTimer.start();
+    while (!ADone() && LTimer.elapsed() < 20000) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(1);
+    }
+    return ADone();
+}
+
+// Starts an auto-free download, waits for its end and for the object to go.
+TRecord RunDownload(const std::string& ABase, const std::string& AEndPoint,
+                    const std::string& ADest = "", TCredentials ACredentials = {},
+                    const std::string& AToken = "") {
+    TRecord LRecord;
+    const int LLiveBefore = TDownloader::LiveCount();
+    auto* LDownloader = new TDownloader(ABase, AToken);
+    LDownloader->Credentials = ACredentials;
+    Wire(*LDownloader, LRecord);
+    LDownloader->Download(AEndPoint, ADest, true);
+    LRecord.FinalBeforeReturn = LRecord.Done();
+    EXPECT_TRUE(PumpUntil([&] { return LRecord.Done() && TDownloader::ActiveTransfers() == 0; }))
+        << AEndPoint;
+    EXPECT_EQ(TDownloader::LiveCount(), LLiveBefore) << "auto-free object still alive";
+    return LRecord;
+}
+
+class TDownloaderTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        TLocalApiServer::TOptions LOptions;
+        LOptions.AccountsJson = R"({"accounts": [{"user": "a+b&c@x.test", "password": "pw"}]})";
+        FServer = new TLocalApiServer(LOptions);
+        FServer->WriteConfig("dev", R"({"ide": [{"name": "n"}]})");
+        FServer->WriteConfig("com", R"({"ide": []})");
+    }
+    static void TearDownTestSuite() {
+        delete FServer;
+        FServer = nullptr;
+    }
+    void SetUp() override {
+        FServer->Clear();
+        FTemp = std::filesystem::temp_directory_path() /
+                ("orvane-dl-" + std::string(::testing::UnitTest::GetInstance()
+                                                ->current_test_info()
+                                                ->name()));
+        std::filesystem::remove_all(FTemp);
+        std::filesystem::create_directories(FTemp);
+    }
+    void TearDown() override { std::filesystem::remove_all(FTemp); }
+
+    static std::string FreshToken() {
+        THttpClient LClient;
+        const std::string LToken = ReadTokenAnswer(LClient.GetText(FServer->BaseUrl() + "/token/"));
+        FServer->Clear();
+        return LToken;
+    }
+
+    static TLocalApiServer* FServer;
+    std::filesystem::path FTemp;
+};
+
+TLocalApiServer* TDownloaderTest::FServer = nullptr;
+
+TEST_F(TDownloaderTest, DeveloperConfigurationInMemory) {
+    const TRecord R = RunDownload(FServer->BaseUrl(), "/cfg/?mode=dev&mac=");
+    EXPECT_EQ(R.Errors, 0) << R.ErrorText;
+    ASSERT_EQ(R.Completed, 1);
+    EXPECT_EQ(R.Body, R"({"ide": [{"name": "n"}]})");
+    const auto LRequests = FServer->Requests();
+    ASSERT_EQ(LRequests.size(), 2u);
+    EXPECT_EQ(LRequests[0], "/token/");
+    EXPECT_EQ(LRequests[1].rfind("/cfg/?mode=dev&mac=&token=", 0), 0u) << LRequests[1];
+    EXPECT_GT(LRequests[1].size(), std::string("/cfg/?mode=dev&mac=&token=").size());
+    // Token answer and document both announced a start.
+    EXPECT_EQ(R.Started, 2);
+    ASSERT_FALSE(R.ProgressValues.empty());
+    EXPECT_EQ(R.ProgressValues.back(), static_cast<std::int64_t>(R.Body.size()));
+    EXPECT_EQ(R.MaxAtEnd, static_cast<std::int64_t>(R.Body.size()));
+}
+
+TEST_F(TDownloaderTest, CommercialLoginWithSpecialCharacters) {
+    TCredentials LCredentials{imCommercial, "a+b&c@x.test", "pw", "GAMEPACKAGE"};
+    const TRecord R = RunDownload(FServer->BaseUrl(), "/cfg/?mode=com&mac=", "", LCredentials);
+    EXPECT_EQ(R.Completed, 1) << R.ErrorText;
+    EXPECT_EQ(R.Body, R"({"ide": []})");
+    const auto LRequests = FServer->Requests();
+    ASSERT_FALSE(LRequests.empty());
+    EXPECT_EQ(LRequests[0], "/token/?user=a%2Bb%26c%40x.test&pwd=" + MD5Text("pw"));
+}
+
+TEST_F(TDownloaderTest, AbsoluteEndpointMakesNoTokenRequest) {
+    const std::string LToken = FreshToken();
+    FServer->WriteFile("abs.bin", "absolute");
+    // Credentials that would fail a token request prove none is made.
+    TCredentials LCredentials{imCommercial, "nobody", "wrong", ""};
+    const TRecord R = RunDownload("https://unused.invalid",
+                                  FServer->BaseUrl() + "/file/abs.bin?token=" + LToken, "",
+                                  LCredentials);
+    EXPECT_EQ(R.Completed, 1) << R.ErrorText;
+    EXPECT_EQ(R.Body, "absolute");
+    EXPECT_EQ(FServer->Requests(), std::vector<std::string>{"/file/abs.bin?token=" + LToken});
+}
+
+TEST_F(TDownloaderTest, GivenTokenMakesNoTokenRequest) {
+    const std::string LToken = FreshToken();
+    FServer->WriteFile("given.bin", "given");
+    const TRecord R = RunDownload(FServer->BaseUrl(), "file/given.bin", "", {}, LToken);
+    EXPECT_EQ(R.Completed, 1) << R.ErrorText;
+    EXPECT_EQ(FServer->Requests(), std::vector<std::string>{"/file/given.bin?token=" + LToken});
+}
+
+TEST_F(TDownloaderTest, NoHandlersRunsSilently) {
+    FServer->WriteFile("silent.bin", std::string(100000, 'x'));
+    const int LLiveBefore = TDownloader::LiveCount();
+    auto* LDownloader = new TDownloader(FServer->BaseUrl(), "");
+    LDownloader->Download("file/silent.bin", (FTemp / "silent.bin").string(), true);
+    EXPECT_TRUE(PumpUntil([&] {
+        return TDownloader::ActiveTransfers() == 0 && TDownloader::LiveCount() == LLiveBefore;
+    }));
+    EXPECT_EQ(std::filesystem::file_size(FTemp / "silent.bin"), 100000u);
+}
+
+TEST_F(TDownloaderTest, FailingTokenRequestReportsBeforeDownloadReturns) {
+    struct TCase {
+        const char* Name;
+        const char* Fault; // nullptr: none
+        int Code;
+        TCredentials Credentials;
+        std::string Message;
+        bool RequestSent;
+    };
+    const TCase KCases[] = {
+        {"status", "status", 503, {}, "The requested URL returned error: 503", true},
+        {"redirect not followed", "redirect", 0, {}, "The requested URL returned error: 302", true},
+        {"not json", "nonjson", 0, {}, "failed to retrieve api token", true},
+        {"json but not an object", "nonobject", 0, {}, "failed to retrieve api token", true},
+        {"wrong login", nullptr, 0, {imCommercial, "a+b&c@x.test", "bad", ""},
+         "The requested URL returned error: 401", true},
+        {"bad mode", nullptr, 0, {static_cast<TUserMode>(9), "", "", ""},
+         "invalid api token request", false},
+    };
+    for (const auto& C : KCases) {
+        FServer->Clear();
+        if (C.Fault) {
+            FServer->SetFault(C.Fault, "/token/", 1, C.Code);
+        }
+        const TRecord R = RunDownload(FServer->BaseUrl(), "/cfg/?mode=dev&mac=", "", C.Credentials);
+        EXPECT_TRUE(R.FinalBeforeReturn) << C.Name;
+        EXPECT_EQ(R.Errors, 1) << C.Name;
+        EXPECT_EQ(R.Completed, 0) << C.Name;
+        EXPECT_EQ(R.ErrorText, C.Message) << C.Name;
+        const auto LRequests = FServer->Requests();
+        EXPECT_EQ(LRequests.size(), C.RequestSent ? 1u : 0u) << C.Name;
+        for (const auto& LRequest : LRequests) {
+            EXPECT_EQ(LRequest.rfind("/token/", 0), 0u) << C.Name << ": " << LRequest;
+        }
+    }
+}
+
+TEST_F(TDownloaderTest, FailedTransferLeavesPartialFile) {
+    const std::string KBody(400000, 'z');
+    FServer->WriteFile("pkg.zip", KBody);
+    struct TCase {
+        const char* Name;
+        const char* Fault;
+        int Code;
+        std::string MessagePart;
+        bool PartialData;
+    };
+    const TCase KCases[] = {
+        {"truncated body", "truncated", 0, "transfer closed", true},
+        {"dropped connection", "drop", 0, "Empty reply from server", false},
+        {"status", "status", 404, "The requested URL returned error: 404", false},
+        {"redirect", "redirect", 0, "The requested URL returned error: 302", false},
+    };
+    for (const auto& C : KCases) {
+        FServer->Clear();
+        // Every time: libcurl retries once on a reused connection that dies unanswered.
+        FServer->SetFault(C.Fault, "/file/", -1, C.Code);
+        const auto LDest = FTemp / (std::string(C.Fault) + ".zip");
+        const TRecord R = RunDownload(FServer->BaseUrl(), "file/pkg.zip", LDest.string());
+        EXPECT_EQ(R.Errors, 1) << C.Name;
+        EXPECT_EQ(R.Completed, 0) << C.Name;
+        EXPECT_NE(R.ErrorText.find(C.MessagePart), std::string::npos)
+            << C.Name << ": " << R.ErrorText;
+        ASSERT_TRUE(std::filesystem::exists(LDest)) << C.Name;
+        const auto LSize = std::filesystem::file_size(LDest);
+        if (C.PartialData) {
+            EXPECT_GT(LSize, 0u) << C.Name;
+            EXPECT_LT(LSize, KBody.size()) << C.Name;
+        } else {
+            EXPECT_EQ(LSize, 0u) << C.Name;
+        }
+    }
+    for (const auto& LRequest : FServer->Requests()) {
+        EXPECT_EQ(LRequest.find("/elsewhere/"), std::string::npos) << "redirect was followed";
+    }
+}
+
+TEST_F(TDownloaderTest, DestinationThatCannotBeCreated) {
+    FServer->WriteFile("pkg.zip", "data");
+    const auto LDest = FTemp / "no-such-folder" / "pkg.zip";
+    const TRecord R = RunDownload(FServer->BaseUrl(), "file/pkg.zip", LDest.string());
+    EXPECT_EQ(R.Errors, 1);
+    EXPECT_NE(R.ErrorText.find(LDest.string()), std::string::npos) << R.ErrorText;
+    for (const auto& LRequest : FServer->Requests()) {
+        EXPECT_EQ(LRequest.rfind("/file/", 0), std::string::npos) << "transfer was sent";
+    }
+}
+
+TEST_F(TDownloaderTest, FileDownloadStreamsWithProgressToTheEnd) {
+    const std::uintmax_t KSize = 24u * 1024 * 1024 + 123;
+    FServer->MakeSizedFile("big.bin", KSize);
+    const auto LDest = FTemp / "big.bin";
+    std::ofstream(LDest) << "old content that must be cut";
+    const TRecord R = RunDownload(FServer->BaseUrl(), "file/big.bin", LDest.string());
+    ASSERT_EQ(R.Completed, 1) << R.ErrorText;
+    EXPECT_EQ(std::filesystem::file_size(LDest), KSize);
+    // The file stream is still open and readable during OnCompleted.
+    EXPECT_EQ(R.Body.size(), KSize);
+    EXPECT_GT(R.ProgressValues.size(), 3u);
+    for (std::size_t I = 1; I < R.ProgressValues.size(); ++I) {
+        EXPECT_LE(R.ProgressValues[I - 1], R.ProgressValues[I]);
+    }
+    EXPECT_EQ(R.ProgressValues.back(), static_cast<std::int64_t>(KSize));
+    EXPECT_EQ(R.MaxAtEnd, static_cast<std::int64_t>(KSize));
+}
+
+TEST_F(TDownloaderTest, WithoutAutoFreeTheObjectKeepsClientAndToken) {
+    FServer->WriteFile("a.bin", "A");
+    FServer->WriteFile("b.bin", "B");
+    TDownloader LDownloader(FServer->BaseUrl(), "");
+    TRecord LFirst;
+    Wire(LDownloader, LFirst);
+    LDownloader.Download("file/a.bin", "", false);
+    ASSERT_TRUE(PumpUntil([&] { return LFirst.Done(); }));
+    QThreadPool::globalInstance()->waitForDone();
+    EXPECT_EQ(LFirst.Body, "A");
+    EXPECT_FALSE(LDownloader.Token.empty());
+    EXPECT_EQ(LDownloader.Stream(), nullptr);
+
+    TRecord LSecond;
+    Wire(LDownloader, LSecond);
+    LDownloader.Download("file/b.bin", "", false);
+    ASSERT_TRUE(PumpUntil([&] { return LSecond.Done(); }));
+    QThreadPool::globalInstance()->waitForDone();
+    EXPECT_EQ(LSecond.Body, "B");
+    const auto LRequests = FServer->Requests();
+    ASSERT_EQ(LRequests.size(), 3u);
+    EXPECT_EQ(LRequests[0], "/token/");
+}
+
+TEST_F(TDownloaderTest, AbortAllEndsRunningTransfersThroughTheirErrorPath) {
+    FServer->MakeSizedFile("slow.bin", 4u * 1024 * 1024);
+    FServer->SetFault("slow", "/file/", 1, 0, 100);
+    TRecord R;
+    const int LLiveBefore = TDownloader::LiveCount();
+    auto* LDownloader = new TDownloader(FServer->BaseUrl(), "");
+    Wire(*LDownloader, R);
+    LDownloader->Download("file/slow.bin", (FTemp / "slow.bin").string(), true);
+    ASSERT_TRUE(PumpUntil([&] { return !R.ProgressValues.empty() && R.Started == 2; }));
+    QElapsedTimer LTimer;
+    LTimer.start();
+    TDownloader::AbortAll();
+    EXPECT_LT(LTimer.elapsed(), 5000);
+    EXPECT_EQ(TDownloader::ActiveTransfers(), 0);
+    EXPECT_EQ(R.Errors, 1);
+    EXPECT_EQ(R.Completed, 0);
+    EXPECT_EQ(R.ErrorText, "The download was cancelled");
+    EXPECT_EQ(TDownloader::LiveCount(), LLiveBefore);
+
+    // Later downloads are not affected.
+    FServer->WriteFile("after.bin", "after");
+    EXPECT_EQ(RunDownload(FServer->BaseUrl(), "file/after.bin").Body, "after");
+}
+
+TEST(DownloaderTls, SelfSignedCertificateFailsWithClearMessage) {
+    TLocalApiServer::TOptions LOptions;
+    LOptions.Tls = true;
+    TLocalApiServer LServer(LOptions);
+    const TRecord R = RunDownload(LServer.BaseUrl(), "/cfg/?mode=dev&mac=");
+    EXPECT_TRUE(R.FinalBeforeReturn);
+    EXPECT_EQ(R.Errors, 1);
+    EXPECT_NE(R.ErrorText.find("certificate"), std::string::npos) << R.ErrorText;
+}
+
+} // namespace

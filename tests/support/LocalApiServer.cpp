@@ -1,0 +1,163 @@
+#include "support/LocalApiServer.h"
+
+#include "server/HttpClient.h"
+#include "server/Protocol.h"
+
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <stdexcept>
+
+namespace {
+
+void RunOrThrow(const std::string& ACommand) {
+    if (std::system(ACommand.c_str()) != 0) {
+        throw std::runtime_error("command failed: " + ACommand);
+    }
+}
+
+std::string Quote(const std::filesystem::path& APath) {
+    return "'" + APath.string() + "'";
+}
+
+} // namespace
+
+std::filesystem::path TLocalApiServer::SourceDir() {
+    if (const char* LDir = std::getenv("ORVANE_SOURCE_DIR")) {
+        return LDir;
+    }
+    return ORVANE_TEST_SOURCE_DIR;
+}
+
+TLocalApiServer::TLocalApiServer() : TLocalApiServer(TOptions{}) {}
+
+TLocalApiServer::TLocalApiServer(const TOptions& AOptions) : FTls(AOptions.Tls) {
+    std::string LTemplate = (std::filesystem::temp_directory_path() / "orvane-api-XXXXXX").string();
+    if (!mkdtemp(LTemplate.data())) {
+        throw std::runtime_error("cannot create a temp folder");
+    }
+    FRoot = LTemplate;
+    std::filesystem::create_directories(FRoot / "config");
+    std::filesystem::create_directories(FRoot / "files");
+    const auto LTools = SourceDir() / "tools";
+    if (AOptions.SamplePackages) {
+        RunOrThrow("python3 " + Quote(LTools / "make_sample_packages.py") + " --out " +
+                   Quote(FRoot));
+    }
+    std::vector<std::string> LArgs = {"python3", (LTools / "api_server.py").string(), "--root",
+                                      FRoot.string(), "--port", "0"};
+    if (!AOptions.AccountsJson.empty()) {
+        std::ofstream(FRoot / "accounts.json") << AOptions.AccountsJson;
+        LArgs.push_back("--accounts");
+        LArgs.push_back((FRoot / "accounts.json").string());
+    }
+    if (FTls) {
+        RunOrThrow("openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=127.0.0.1 -keyout " +
+                   Quote(FRoot / "key.pem") + " -out " + Quote(FRoot / "cert.pem") +
+                   " >/dev/null 2>&1");
+        LArgs.insert(LArgs.end(), {"--cert", (FRoot / "cert.pem").string(), "--key",
+                                   (FRoot / "key.pem").string()});
+    }
+
+    int LPipe[2];
+    if (pipe(LPipe) != 0) {
+        throw std::runtime_error("pipe failed");
+    }
+    const std::string LLog = (FRoot / "server.log").string();
+    std::vector<char*> LArgv;
+    for (auto& LArg : LArgs) {
+        LArgv.push_back(LArg.data());
+    }
+    LArgv.push_back(nullptr);
+    FPid = fork();
+    if (FPid == 0) {
+        dup2(LPipe[1], 1);
+        close(LPipe[0]);
+        close(LPipe[1]);
+        if (FILE* LErr = std::fopen(LLog.c_str(), "w")) {
+            dup2(fileno(LErr), 2);
+        }
+        execvp("python3", LArgv.data());
+        _exit(127);
+    }
+    close(LPipe[1]);
+    if (FPid < 0) {
+        close(LPipe[0]);
+        throw std::runtime_error("fork failed");
+    }
+    std::string LLine;
+    pollfd LPoll{LPipe[0], POLLIN, 0};
+    while (LLine.find('\n') == std::string::npos && poll(&LPoll, 1, 15000) > 0) {
+        char LBuffer[256];
+        const ssize_t LRead = read(LPipe[0], LBuffer, sizeof LBuffer);
+        if (LRead <= 0) {
+            break;
+        }
+        LLine.append(LBuffer, static_cast<std::size_t>(LRead));
+    }
+    close(LPipe[0]);
+    if (LLine.rfind("PORT ", 0) != 0) {
+        kill(FPid, SIGKILL);
+        waitpid(FPid, nullptr, 0);
+        throw std::runtime_error("local API server did not start: " + LLine);
+    }
+    FPort = std::stoi(LLine.substr(5));
+}
+
+TLocalApiServer::~TLocalApiServer() {
+    if (FPid > 0) {
+        kill(FPid, SIGTERM);
+        waitpid(FPid, nullptr, 0);
+    }
+    std::error_code LError;
+    std::filesystem::remove_all(FRoot, LError);
+}
+
+std::string TLocalApiServer::BaseUrl() const {
+    return std::string(FTls ? "https" : "http") + "://127.0.0.1:" + std::to_string(FPort);
+}
+
+void TLocalApiServer::WriteConfig(const std::string& AMode, const std::string& ABytes) const {
+    std::ofstream(FRoot / "config" / (AMode + ".json"), std::ios::binary) << ABytes;
+}
+
+void TLocalApiServer::WriteFile(const std::string& AName, const std::string& ABytes) const {
+    std::ofstream(FRoot / "files" / AName, std::ios::binary) << ABytes;
+}
+
+void TLocalApiServer::MakeSizedFile(const std::string& AName, std::uintmax_t ASize) const {
+    const auto LPath = FRoot / "files" / AName;
+    std::ofstream(LPath, std::ios::binary).close();
+    std::filesystem::resize_file(LPath, ASize);
+}
+
+std::string TLocalApiServer::Control(const std::string& APathAndQuery) const {
+    orvane::THttpClient LClient;
+    return LClient.GetText(BaseUrl() + APathAndQuery);
+}
+
+void TLocalApiServer::SetFault(const std::string& AKind, const std::string& APrefix, int ACount,
+                               int ACode, int ADelayMs) const {
+    Control("/control/fault?kind=" + AKind + "&prefix=" +
+            orvane::PercentEncodeQueryValue(APrefix) + "&count=" + std::to_string(ACount) +
+            "&code=" + std::to_string(ACode) + "&delay=" + std::to_string(ADelayMs));
+}
+
+void TLocalApiServer::Clear() const {
+    Control("/control/clear");
+}
+
+std::vector<std::string> TLocalApiServer::Requests() const {
+    const auto LDocument = orvane::ParseAnswer(Control("/control/requests"));
+    std::vector<std::string> Result;
+    if (LDocument && LDocument->IsObject() && LDocument->HasMember("requests")) {
+        for (const auto& LItem : (*LDocument)["requests"].GetArray()) {
+            Result.emplace_back(LItem.GetString(), LItem.GetStringLength());
+        }
+    }
+    return Result;
+}

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+// The project's local API server (tools/api_server.py) on 127.0.0.1 with a
+// free port, serving from a temp folder of its own; stopped and removed at the
+// end of the object's life.
+class TLocalApiServer {
+public:
+    struct TOptions {
+        bool Tls = false;            // self-signed certificate made with the openssl CLI
+        bool SamplePackages = false; // fill the folder with tools/make_sample_packages.py
+        std::string AccountsJson;    // accounts file contents; empty: no accounts
+    };
+
+    TLocalApiServer();
+    explicit TLocalApiServer(const TOptions& AOptions);
+    ~TLocalApiServer();
+    TLocalApiServer(const TLocalApiServer&) = delete;
+    TLocalApiServer& operator=(const TLocalApiServer&) = delete;
+
+    int Port() const { return FPort; }
+    // "http://127.0.0.1:<port>" (https with Tls), without a trailing "/".
+    std::string BaseUrl() const;
+    const std::filesystem::path& Root() const { return FRoot; }
+
+    // Configuration document answered for an edition word ("dev", "com").
+    void WriteConfig(const std::string& AMode, const std::string& ABytes) const;
+    // A package file served under "/file/<name>".
+    void WriteFile(const std::string& AName, const std::string& ABytes) const;
+    // A file of ASize bytes without writing them (sparse).
+    void MakeSizedFile(const std::string& AName, std::uintmax_t ASize) const;
+
+    // Faults for requests whose path begins with APrefix; ACount < 0: all of them.
+    // Kinds: status, redirect, nonjson, nonobject, truncated, slow, drop.
+    void SetFault(const std::string& AKind, const std::string& APrefix, int ACount = -1,
+                  int ACode = 500, int ADelayMs = 50) const;
+    // Removes the faults and forgets the requests seen so far.
+    void Clear() const;
+    // Request targets (path and query) in arrival order.
+    std::vector<std::string> Requests() const;
+
+    static std::filesystem::path SourceDir();
+
+private:
+    std::string Control(const std::string& APathAndQuery) const;
+
+    std::filesystem::path FRoot;
+    int FPid = -1;
+    int FPort = 0;
+    bool FTls = false;
+};

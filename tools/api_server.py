@@ -1,0 +1,276 @@
+#!/usr/bin/env python3
+"""Local API server for tests and the demo: tokens, configuration documents and
+package files served from a folder, on 127.0.0.1 only.
+
+Folder layout (see make_sample_packages.py):
+  <root>/config/dev.json, <root>/config/com.json   configuration per edition
+  <root>/files/<name>                              package files, under /file/<name>
+
+Faults for tests are set through /control/ (see ControlRequest)."""
+
+import argparse
+import hashlib
+import json
+import os
+import secrets
+import socket
+import ssl
+import sys
+import threading
+import time
+from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+from urllib.parse import parse_qs, urlsplit
+
+FAULT_KINDS = ("status", "redirect", "nonjson", "nonobject", "truncated", "slow", "drop")
+CHUNK = 256 * 1024
+
+
+class State:
+    def __init__(self, root, accounts):
+        self.root = os.path.abspath(root)
+        self.accounts = accounts  # user -> MD5 text of the password
+        self.tokens = {}  # token -> edition word
+        self.faults = []  # dicts: kind, prefix, count (-1 endless), code, delay
+        self.requests = []  # raw request targets, in arrival order
+        self.lock = threading.Lock()
+
+    def issue_token(self, mode):
+        token = secrets.token_hex(16)
+        with self.lock:
+            self.tokens[token] = mode
+        return token
+
+    def token_mode(self, token):
+        with self.lock:
+            return self.tokens.get(token)
+
+    def take_fault(self, path):
+        with self.lock:
+            for fault in self.faults:
+                if path.startswith(fault["prefix"]) and fault["count"] != 0:
+                    if fault["count"] > 0:
+                        fault["count"] -= 1
+                    return dict(fault)
+        return None
+
+
+def load_accounts(path):
+    if not path:
+        return {}
+    with open(path, encoding="utf-8") as f:
+        data = json.load(f)
+    result = {}
+    for account in data.get("accounts", []):
+        if "password_md5" in account:
+            digest = account["password_md5"].lower()
+        else:
+            digest = hashlib.md5(account["password"].encode("utf-8")).hexdigest()
+        result[account["user"]] = digest
+    return result
+
+
+class Handler(BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+    server_version = "OrvaneLocalApi/1.0"
+
+    def log_message(self, fmt, *args):
+        if self.server.verbose:
+            sys.stderr.write("api_server: " + (fmt % args) + "\n")
+
+    @property
+    def state(self):
+        return self.server.state
+
+    def do_GET(self):
+        parts = urlsplit(self.path)
+        query = parse_qs(parts.query, keep_blank_values=True)
+        if parts.path.startswith("/control/"):
+            self.control_request(parts.path, query)
+            return
+        with self.state.lock:
+            self.state.requests.append(self.path)
+        fault = self.state.take_fault(parts.path)
+        if fault and fault["kind"] == "drop":
+            self.close_connection = True
+            try:
+                self.connection.shutdown(socket.SHUT_RDWR)
+            except OSError:
+                pass
+            return
+        if fault and fault["kind"] == "status":
+            self.send_json(fault["code"], {"error": "fault injected"})
+            return
+        if fault and fault["kind"] == "redirect":
+            self.send_response(302)
+            self.send_header("Location", "/elsewhere/")
+            self.send_header("Content-Length", "0")
+            self.end_headers()
+            return
+        if fault and fault["kind"] == "nonjson":
+            self.send_body(200, b"<html><body>Service unavailable</body></html>", "text/html")
+            return
+        if fault and fault["kind"] == "nonobject":
+            self.send_body(200, b"[1, 2, 3]", "application/json")
+            return
+
+        if parts.path == "/token/":
+            self.token_request(query)
+        elif parts.path == "/cfg/":
+            self.configuration_request(query, fault)
+        elif parts.path.startswith("/file/"):
+            self.file_request(parts.path[len("/file/"):], query, fault)
+        else:
+            self.send_json(404, {"error": "not found"})
+
+    def token_request(self, query):
+        if "user" not in query and "pwd" not in query:
+            self.send_json(200, {"token": self.state.issue_token("dev")})
+            return
+        user = query.get("user", [""])[0]
+        pwd = query.get("pwd", [""])[0].lower()
+        expected = self.state.accounts.get(user)
+        if expected is None or not secrets.compare_digest(expected, pwd):
+            self.send_json(401, {"error": "invalid user name or password"})
+            return
+        self.send_json(200, {"token": self.state.issue_token("com")})
+
+    def configuration_request(self, query, fault):
+        mode = query.get("mode", [""])[0]
+        token = query.get("token", [""])[0]
+        if mode not in ("dev", "com"):
+            self.send_json(400, {"error": "unknown mode"})
+            return
+        if self.state.token_mode(token) != mode:
+            self.send_json(403, {"error": "invalid token"})
+            return
+        path = os.path.join(self.state.root, "config", mode + ".json")
+        if not os.path.isfile(path):
+            self.send_json(404, {"error": "no configuration"})
+            return
+        self.send_file(path, "application/json", fault)
+
+    def file_request(self, name, query, fault):
+        token = query.get("token", [""])[0]
+        if self.state.token_mode(token) is None:
+            self.send_json(403, {"error": "invalid token"})
+            return
+        if not name or "/" in name or "\\" in name or name.startswith("."):
+            self.send_json(404, {"error": "not found"})
+            return
+        path = os.path.join(self.state.root, "files", name)
+        if not os.path.isfile(path):
+            self.send_json(404, {"error": "not found"})
+            return
+        self.send_file(path, "application/zip", fault)
+
+    def control_request(self, path, query):
+        """/control/fault?kind=&prefix=&count=&code=&delay=  set a fault
+        /control/clear                                     remove all faults
+        /control/requests                                  request targets seen"""
+        if path == "/control/fault":
+            kind = query.get("kind", [""])[0]
+            if kind not in FAULT_KINDS:
+                self.send_json(400, {"error": "unknown fault kind"})
+                return
+            fault = {
+                "kind": kind,
+                "prefix": query.get("prefix", ["/"])[0],
+                "count": int(query.get("count", ["-1"])[0]),
+                "code": int(query.get("code", ["500"])[0]),
+                "delay": int(query.get("delay", ["50"])[0]) / 1000.0,
+            }
+            with self.state.lock:
+                self.state.faults.append(fault)
+            self.send_json(200, {"ok": True})
+        elif path == "/control/clear":
+            with self.state.lock:
+                self.state.faults.clear()
+                self.state.requests.clear()
+            self.send_json(200, {"ok": True})
+        elif path == "/control/requests":
+            with self.state.lock:
+                requests = list(self.state.requests)
+            self.send_json(200, {"requests": requests})
+        else:
+            self.send_json(404, {"error": "not found"})
+
+    def send_json(self, code, value):
+        self.send_body(code, json.dumps(value).encode("utf-8"), "application/json")
+
+    def send_body(self, code, body, content_type):
+        self.send_response(code)
+        self.send_header("Content-Type", content_type)
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        self.wfile.write(body)
+
+    def send_file(self, path, content_type, fault):
+        size = os.path.getsize(path)
+        self.send_response(200)
+        self.send_header("Content-Type", content_type)
+        self.send_header("Content-Length", str(size))
+        self.end_headers()
+        with open(path, "rb") as f:
+            if fault and fault["kind"] == "truncated":
+                # Half the announced body, then the connection ends.
+                self.wfile.write(f.read(size // 2))
+                self.wfile.flush()
+                self.close_connection = True
+                self.connection.shutdown(socket.SHUT_RDWR)
+                return
+            if fault and fault["kind"] == "slow":
+                while True:
+                    block = f.read(16 * 1024)
+                    if not block:
+                        break
+                    self.wfile.write(block)
+                    self.wfile.flush()
+                    time.sleep(fault["delay"])
+                return
+            self.wfile.flush()
+            if isinstance(self.connection, ssl.SSLSocket):
+                while True:
+                    block = f.read(CHUNK)
+                    if not block:
+                        break
+                    self.wfile.write(block)
+            else:
+                self.connection.sendfile(f)
+
+
+class Server(ThreadingHTTPServer):
+    daemon_threads = True
+    allow_reuse_address = True
+
+    def handle_error(self, request, client_address):
+        # A client that goes away mid-answer is normal here (cancelled downloads).
+        if self.verbose:
+            super().handle_error(request, client_address)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--root", required=True, help="folder with config/ and files/")
+    parser.add_argument("--port", type=int, default=8765, help="0 picks a free port")
+    parser.add_argument("--accounts", help="JSON file of Commercial accounts")
+    parser.add_argument("--cert", help="PEM certificate: serve HTTPS")
+    parser.add_argument("--key", help="PEM private key for --cert")
+    parser.add_argument("--verbose", action="store_true", help="log requests to stderr")
+    args = parser.parse_args()
+
+    server = Server(("127.0.0.1", args.port), Handler)
+    server.state = State(args.root, load_accounts(args.accounts))
+    server.verbose = args.verbose
+    if args.cert:
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(args.cert, args.key)
+        server.socket = context.wrap_socket(server.socket, server_side=True)
+    print("PORT %d" % server.server_address[1], flush=True)
+    try:
+        server.serve_forever()
+    except KeyboardInterrupt:
+        pass
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# The local API server for the demo: sample packages generated into a folder,
+# served on 127.0.0.1 with the demo account. Prints "PORT <n>" first.
+#   tools/demo_server.sh [folder, default: a new temp folder] [port, default 8765]
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+root=${1:-$(mktemp -d)}
+port=${2:-8765}
+python3 "$here/make_sample_packages.py" --out "$root"
+exec python3 "$here/api_server.py" --root "$root" --port "$port" \
+  --accounts "$here/demo_accounts.json"

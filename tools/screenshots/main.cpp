@@ -1,0 +1,86 @@
+// Saves a picture of every wizard page of the real window, for the README.
+// Usage: orvane-screenshots <output folder>
+#include "app/Unit2.h"
+#include "registry/ProductRecords.h"
+#include "registry/RegistryStore.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QTemporaryDir>
+#include <QTextStream>
+#include <QThread>
+
+#include <cstdio>
+
+namespace {
+
+// Lets the window settle (layout, paint) before it is grabbed.
+void Settle() {
+    QElapsedTimer Timer;
+    Timer.start();
+    while (Timer.elapsed() < 300) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        QThread::msleep(10);
+    }
+}
+
+bool Save(TForm2& AForm, const QDir& AOut, const char* AName) {
+    Settle();
+    const QString Path = AOut.filePath(QLatin1String(AName) + QStringLiteral(".png"));
+    if (!AForm.grab().save(Path)) {
+        std::fprintf(stderr, "cannot write %s\n", qPrintable(Path));
+        return false;
+    }
+    std::printf("%s\n", qPrintable(Path));
+    std::fflush(stdout);
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QApplication App(argc, argv);
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: %s <output folder>\n", argv[0]);
+        return 2;
+    }
+    const QDir Out(QString::fromLocal8Bit(argv[1]));
+    if (!Out.exists() && !QDir().mkpath(Out.path())) {
+        std::fprintf(stderr, "cannot create %s\n", argv[1]);
+        return 1;
+    }
+    QTemporaryDir Sandbox;
+    if (!Sandbox.isValid()) {
+        std::fprintf(stderr, "no temporary folder\n");
+        return 1;
+    }
+    const std::filesystem::path Root = Sandbox.path().toStdString();
+    auto Store = orvane::OpenSqliteRegistryStore(Root / "reg.sqlite");
+    orvane::WriteRegistryData(*Store, {"22.0", "1.2.0", "2026-11-30 14:05:12", "Developer",
+                                       "DEVELOPER", (Root / "22.0").string() + "/"});
+
+    TForm2Options Options;
+    Options.ApiUrl = "http://127.0.0.1:1";
+    Options.ExeDir = Root;
+    Options.RegistryStore = Store;
+    TForm2 Form(std::move(Options));
+    Form.show();
+
+    bool Ok = Save(Form, Out, "welcome");
+    Form.SwitchPage(wpCredentials);
+    Form.Edt_User->setText(QStringLiteral("jane.doe@example.org"));
+    Form.Edt_Password->setText(QStringLiteral("secret"));
+    Ok = Save(Form, Out, "credentials") && Ok;
+    Form.SwitchPage(wpVersions);
+    Ok = Save(Form, Out, "versions") && Ok;
+    Form.SwitchPage(wpInstall);
+    Form.Log(QStringLiteral("Downloading \"Orvane_22.0.zip\" ..."));
+    Form.SetProgressRange(100);
+    Form.SetProgressValue(42);
+    Ok = Save(Form, Out, "install") && Ok;
+    Form.SwitchPage(wpDone);
+    Ok = Save(Form, Out, "done") && Ok;
+    return Ok ? 0 : 1;
+}
