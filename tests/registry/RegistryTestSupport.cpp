@@ -1,5 +1,6 @@
 #include "RegistryTestSupport.h"
 
+#include "platform/SystemFolders.h"
 #include "registry/RegText.h"
 
 #include <atomic>
@@ -14,11 +15,12 @@ namespace orvane::test {
 
 TTempDir::TTempDir() {
     std::random_device device;
-    std::mt19937_64 random(device() ^ static_cast<std::uint64_t>(
-                                          std::chrono::steady_clock::now().time_since_epoch().count()));
+    std::mt19937_64 random(
+        device() ^
+        static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()));
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const auto candidate = std::filesystem::temp_directory_path() /
-                               ("regtest-" + std::to_string(random()));
+        const auto candidate =
+            std::filesystem::temp_directory_path() / ("regtest-" + std::to_string(random()));
         if (std::filesystem::create_directory(candidate)) {
             FPath = candidate;
             return;
@@ -74,6 +76,15 @@ void WriteFileBytes(const std::filesystem::path& AFile, const std::string& AByte
     if (!out) {
         throw std::runtime_error("cannot write " + AFile.string());
     }
+}
+
+std::string Native(std::string APath) {
+    for (char& c : APath) {
+        if (c == '/') {
+            c = PathDelimiter();
+        }
+    }
+    return APath;
 }
 
 std::string ReadText(TRegistryStore& AStore, const std::string& AKey, const std::string& AName) {
