@@ -56,7 +56,7 @@ TEST(ProductRecords, WriteStoresFiveStringValuesInOrder) {
     WriteRegistryData(*store, Record("22.0", "5.1.0.7"));
     const std::vector<std::string> names{"ORVANE_INSTALLED_VERSION", "ORVANE_INSTALLED_PATH",
                                          "ORVANE_DATETIME", "ORVANE_LICENSE", "ORVANE_PACKAGETYPE"};
-    EXPECT_EQ(store->ValueNames(kRecord22), names);
+    EXPECT_TRUE(HasValueNames(*store, kRecord22, names));
     for (const auto& name : names) {
         EXPECT_EQ(store->GetValue(kRecord22, name)->Type, rtSz) << name;
     }

@@ -3,6 +3,7 @@
 #include "platform/SystemFolders.h"
 #include "registry/RegText.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -10,6 +11,10 @@
 #include <iterator>
 #include <random>
 #include <stdexcept>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 namespace orvane::test {
 
@@ -76,6 +81,40 @@ void WriteFileBytes(const std::filesystem::path& AFile, const std::string& AByte
     if (!out) {
         throw std::runtime_error("cannot write " + AFile.string());
     }
+}
+
+bool StoreKeepsValueOrder() {
+#ifdef _WIN32
+    // Wine's ntdll exports its version; Windows' does not.
+    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return !(ntdll && GetProcAddress(ntdll, "wine_get_version"));
+#else
+    return true;
+#endif
+}
+
+::testing::AssertionResult HasValueNames(TRegistryStore& AStore, const std::string& AKey,
+                                         std::vector<std::string> AExpected) {
+    auto actual = AStore.ValueNames(AKey);
+    if (!StoreKeepsValueOrder()) {
+        const auto byName = [](const std::string& A, const std::string& B) {
+            return FoldName(A) < FoldName(B);
+        };
+        std::sort(actual.begin(), actual.end(), byName);
+        std::sort(AExpected.begin(), AExpected.end(), byName);
+    }
+    if (actual == AExpected) {
+        return ::testing::AssertionSuccess();
+    }
+    auto list = [](const std::vector<std::string>& ANames) {
+        std::string out = "{";
+        for (const auto& name : ANames) {
+            out += " \"" + name + "\"";
+        }
+        return out + " }";
+    };
+    return ::testing::AssertionFailure()
+           << AKey << " holds " << list(actual) << ", expected " << list(AExpected);
 }
 
 std::string Native(std::string APath) {

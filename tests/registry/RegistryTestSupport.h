@@ -2,6 +2,8 @@
 
 #include "registry/RegistryStore.h"
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -33,6 +35,14 @@ TRegValue DwordValue(const std::string& AName, std::uint32_t AValue);
 std::filesystem::path FixturePath(const std::string& AName);
 std::string ReadFileBytes(const std::filesystem::path& AFile);
 void WriteFileBytes(const std::filesystem::path& AFile, const std::string& ABytes);
+
+// False where the registry sorts values instead of keeping their creation
+// order (Wine; Windows and the SQLite store keep it).
+bool StoreKeepsValueOrder();
+// The key's value names are AExpected, in that order where the store keeps
+// creation order, else as a set.
+::testing::AssertionResult HasValueNames(TRegistryStore& AStore, const std::string& AKey,
+                                         std::vector<std::string> AExpected);
 
 // APath with "/" turned into the platform's path separator.
 std::string Native(std::string APath);

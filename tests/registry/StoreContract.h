@@ -19,6 +19,9 @@ struct TStoreFactory {
     // Known deviations of an emulated registry (Wine), not of Windows itself.
     bool KeepsValueCreationOrder = true;
     bool SaveRefusesExistingFile = true;
+    // Windows orders names by their upper-case form ("_" after the letters);
+    // Wine by the lower-case one.
+    bool OrdersNamesUpperCase = true;
 };
 
 class StoreContract : public ::testing::TestWithParam<TStoreFactory> {
