@@ -83,9 +83,9 @@ TEST(CppPaths, RegisterHandlesKnownAndDisabledPackages) {
         "$(BDS)\\Bin\\dclstd280.bpl", "$(BDS)\\Bin\\dclDBXDrivers280.bpl",
         "$(BDS)\\Bin\\dclFMXtee9280.bpl", "C:\\Libs\\orvane_legacy.bpl",
         "/ide/Bpl/Orvane_Core280.bpl"};
-    EXPECT_TRUE(HasValueNames(*f.Store, kIDE + "Known Packages", known));
-    EXPECT_TRUE(HasValueNames(*f.Store, kIDE + "Disabled Packages",
-                              std::vector<std::string>{"$(BDS)\\Bin\\dclIPIndyImpl280.bpl"}));
+    EXPECT_EQ(InValueOrder(f.Store->ValueNames(kIDE + "Known Packages")), InValueOrder(known));
+    EXPECT_EQ(InValueOrder(f.Store->ValueNames(kIDE + "Disabled Packages")),
+              InValueOrder({"$(BDS)\\Bin\\dclIPIndyImpl280.bpl"}));
 }
 
 TEST(CppPaths, UnregisterLeavesEmptyValuesAndTheDisabledKey) {

@@ -3,6 +3,11 @@
 #include "platform/SystemFolders.h"
 #include "registry/RegText.h"
 
+#ifdef _WIN32
+#include "platform/Privilege.h"
+#include "registry/Win32RegistryStore.h"
+#endif
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -11,10 +16,6 @@
 #include <iterator>
 #include <random>
 #include <stdexcept>
-
-#ifdef _WIN32
-#include <windows.h>
-#endif
 
 namespace orvane::test {
 
@@ -83,49 +84,6 @@ void WriteFileBytes(const std::filesystem::path& AFile, const std::string& AByte
     }
 }
 
-bool StoreKeepsValueOrder() {
-#ifdef _WIN32
-    // Wine's ntdll exports its version; Windows' does not.
-    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    return !(ntdll && GetProcAddress(ntdll, "wine_get_version"));
-#else
-    return true;
-#endif
-}
-
-::testing::AssertionResult HasValueNames(TRegistryStore& AStore, const std::string& AKey,
-                                         std::vector<std::string> AExpected) {
-    auto actual = AStore.ValueNames(AKey);
-    if (!StoreKeepsValueOrder()) {
-        const auto byName = [](const std::string& A, const std::string& B) {
-            return FoldName(A) < FoldName(B);
-        };
-        std::sort(actual.begin(), actual.end(), byName);
-        std::sort(AExpected.begin(), AExpected.end(), byName);
-    }
-    if (actual == AExpected) {
-        return ::testing::AssertionSuccess();
-    }
-    auto list = [](const std::vector<std::string>& ANames) {
-        std::string out = "{";
-        for (const auto& name : ANames) {
-            out += " \"" + name + "\"";
-        }
-        return out + " }";
-    };
-    return ::testing::AssertionFailure()
-           << AKey << " holds " << list(actual) << ", expected " << list(AExpected);
-}
-
-std::string Native(std::string APath) {
-    for (char& c : APath) {
-        if (c == '/') {
-            c = PathDelimiter();
-        }
-    }
-    return APath;
-}
-
 std::string ReadText(TRegistryStore& AStore, const std::string& AKey, const std::string& AName) {
     const auto value = AStore.GetValue(AKey, AName);
     if (!value) {
@@ -137,7 +95,43 @@ std::string ReadText(TRegistryStore& AStore, const std::string& AKey, const std:
     return FromUtf16Le(value->Data, true);
 }
 
-#ifndef _WIN32
+std::string Native(std::string APath) {
+    for (char& c : APath) {
+        if (c == '/') {
+            c = PathDelimiter();
+        }
+    }
+    return APath;
+}
+
+std::vector<std::string> InValueOrder(std::vector<std::string> ANames) {
+#ifdef _WIN32
+    if (RunningUnderWine())
+        std::sort(ANames.begin(), ANames.end());
+#endif
+    return ANames;
+}
+
+#ifdef _WIN32
+TTempStore::TTempStore() : Store(OpenScratchRegistryStore()) {}
+
+std::shared_ptr<TRegistryStore> OpenScratchRegistryStore() {
+    static std::atomic<unsigned> counter{0};
+    static const bool privileged = EnablePrivilege("SeBackupPrivilege", true);
+    (void)privileged;
+    const std::string prefix = "Software\\OrvaneTests\\" + std::to_string(GetCurrentProcessId()) +
+                               "-" + std::to_string(++counter);
+    auto store = OpenWin32RegistryStore(HKEY_CURRENT_USER, prefix);
+    return std::shared_ptr<TRegistryStore>(store.get(), [store, prefix](TRegistryStore*) {
+        OpenWin32RegistryStore(HKEY_CURRENT_USER)->DeleteKey(prefix);
+    });
+}
+
+bool RunningUnderWine() {
+    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+#else
 TTempStore::TTempStore() : Store(OpenSqliteRegistryStore(Dir / "registry.sqlite")) {}
 #endif
 

@@ -2,8 +2,6 @@
 
 #include "registry/RegistryStore.h"
 
-#include <gtest/gtest.h>
-
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -36,14 +34,6 @@ std::filesystem::path FixturePath(const std::string& AName);
 std::string ReadFileBytes(const std::filesystem::path& AFile);
 void WriteFileBytes(const std::filesystem::path& AFile, const std::string& ABytes);
 
-// False where the registry sorts values instead of keeping their creation
-// order (Wine; Windows and the SQLite store keep it).
-bool StoreKeepsValueOrder();
-// The key's value names are AExpected, in that order where the store keeps
-// creation order, else as a set.
-::testing::AssertionResult HasValueNames(TRegistryStore& AStore, const std::string& AKey,
-                                         std::vector<std::string> AExpected);
-
 // APath with "/" turned into the platform's path separator.
 std::string Native(std::string APath);
 
@@ -51,8 +41,12 @@ std::string Native(std::string APath);
 // "<missing>" when absent, "<type N>" for another type.
 std::string ReadText(TRegistryStore& AStore, const std::string& AKey, const std::string& AName);
 
-#ifndef _WIN32
-// A new SQLite store in its own temp folder (kept alive by the returned holder).
+// Value names as Windows and the SQLite store enumerate them: creation order.
+// Wine sorts values, so under Wine both sides of a comparison are sorted.
+std::vector<std::string> InValueOrder(std::vector<std::string> ANames);
+
+// A new, empty store with its own temp folder: a SQLite file in that folder, or
+// on Windows a scratch key of the real registry (removed again at the end).
 struct TTempStore {
     TTempDir Dir;
     std::shared_ptr<TRegistryStore> Store;
@@ -60,6 +54,14 @@ struct TTempStore {
     TRegistryStore& operator*() { return *Store; }
     TRegistryStore* operator->() { return Store.get(); }
 };
+
+#ifdef _WIN32
+// A store on HKEY_CURRENT_USER below its own key "Software\OrvaneTests\<unique>",
+// deleted with everything below it when the last reference goes. The process
+// has SeBackupPrivilege enabled, as the installer enables it before saving keys.
+std::shared_ptr<TRegistryStore> OpenScratchRegistryStore();
+// Wine stands in for Windows; a few of its results differ from Windows.
+bool RunningUnderWine();
 #endif
 
 } // namespace orvane::test
