@@ -1,5 +1,6 @@
 #include "RegistryTestSupport.h"
 
+#include "platform/SystemFolders.h"
 #include "registry/RegText.h"
 
 #ifdef _WIN32
@@ -20,11 +21,12 @@ namespace orvane::test {
 
 TTempDir::TTempDir() {
     std::random_device device;
-    std::mt19937_64 random(device() ^ static_cast<std::uint64_t>(
-                                          std::chrono::steady_clock::now().time_since_epoch().count()));
+    std::mt19937_64 random(
+        device() ^
+        static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()));
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const auto candidate = std::filesystem::temp_directory_path() /
-                               ("regtest-" + std::to_string(random()));
+        const auto candidate =
+            std::filesystem::temp_directory_path() / ("regtest-" + std::to_string(random()));
         if (std::filesystem::create_directory(candidate)) {
             FPath = candidate;
             return;
@@ -91,6 +93,15 @@ std::string ReadText(TRegistryStore& AStore, const std::string& AKey, const std:
         return "<type " + std::to_string(value->Type) + ">";
     }
     return FromUtf16Le(value->Data, true);
+}
+
+std::string Native(std::string APath) {
+    for (char& c : APath) {
+        if (c == '/') {
+            c = PathDelimiter();
+        }
+    }
+    return APath;
 }
 
 std::vector<std::string> InValueOrder(std::vector<std::string> ANames) {
