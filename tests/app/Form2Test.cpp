@@ -250,6 +250,7 @@ TEST_F(Form2Test, PasswordRevealTogglesEchoMode) {
 TEST_F(Form2Test, DirectoryPickersAddOneTrailingSeparator) {
     auto Form = NewForm();
     Form->DeveloperButton->click();
+    WaitForConfiguration(*Form);
     const QString Sep = QDir::separator();
     const QString Picked = QString::fromStdString(FRoot.string()) + "/IDE folder";
     const struct {
