@@ -744,15 +744,15 @@ TEST_F(InstallRunTest, SamplePackageOfTheLocalServerInstalls) {
     EXPECT_EQ(LRecord->Path, VersionDir("22.0"));
     EXPECT_EQ(KnownPackages("22.0"),
               (std::map<std::string, std::string>{
-                  {CommonDir("22.0") + "Bpl/OrvaneCore.bpl", "OrvaneCore.bpl"},
-                  {CommonDir("22.0") + "Bpl/OrvaneVisual.bpl", "OrvaneVisual.bpl"}}));
+                  {CommonDir("22.0") + "Bpl/Orvane_Core.bpl", "Orvane_Core.bpl"},
+                  {CommonDir("22.0") + "Bpl/Orvane_Visual.bpl", "Orvane_Visual.bpl"}}));
     const auto LSearchPath =
         FStore->GetValue(std::string(CBds) + "22.0\\Library\\Win64", "Search Path");
     ASSERT_TRUE(LSearchPath);
     EXPECT_THAT(TextOf(*LSearchPath), HasSubstr(VersionDir("22.0") + "Win64/Release/"));
     EXPECT_EQ(ListTree(BinDir("22.0")),
               (std::vector<std::string>{"OrvaneNative.dll", "libeay32.dll", "ssleay32.dll"}));
-    EXPECT_TRUE(fs::exists(CommonDir("22.0") + "Dcp/Win64/OrvaneVisual.dcp"));
+    EXPECT_TRUE(fs::exists(CommonDir("22.0") + "Dcp/Win64/Orvane_Visual.dcp"));
     EXPECT_TRUE(fs::exists(VersionDir("22.0") + "Win32/Release/C/hpp/Orvane.Core.hpp"));
 }
 
