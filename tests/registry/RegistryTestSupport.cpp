@@ -1,5 +1,6 @@
 #include "RegistryTestSupport.h"
 
+#include "platform/SystemFolders.h"
 #include "registry/RegText.h"
 
 #ifdef _WIN32
@@ -91,6 +92,11 @@ std::string ReadText(TRegistryStore& AStore, const std::string& AKey, const std:
         return "<type " + std::to_string(value->Type) + ">";
     }
     return FromUtf16Le(value->Data, true);
+}
+
+std::string Native(std::string AText) {
+    std::replace(AText.begin(), AText.end(), '/', PathDelimiter());
+    return AText;
 }
 
 std::vector<std::string> InValueOrder(std::vector<std::string> ANames) {
