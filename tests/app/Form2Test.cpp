@@ -3,6 +3,10 @@
 #include "platform/ProductVersion.h"
 #include "registry/ProductRecords.h"
 #include "registry/RegistryStore.h"
+#include "server/Downloader.h"
+#include "support/LocalApiServer.h"
+#include "support/ScriptedDialogs.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -11,6 +15,7 @@
 #include <QCoreApplication>
 #include <QDialog>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -21,9 +26,7 @@
 #include <QStatusBar>
 #include <QTabBar>
 #include <QTabWidget>
-#include <QTemporaryDir>
 
-#include <deque>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -31,81 +34,51 @@
 
 namespace {
 
-// Answers folder pickers and questions in order and records what was asked.
-class TRecordingDialogs : public TDialogService {
-public:
-    struct TCall {
-        QString Kind;
-        QString Text;
-    };
-
-    std::deque<std::optional<QString>> Folders;
-    std::deque<int> Answers;
-    std::vector<TCall> Calls;
-    std::vector<QDialog*> Executed;
-
-    void Warning(QWidget*, const QString& AMessage) override { Calls.push_back({"Warning", AMessage}); }
-    int WarningQuestion(QWidget*, const QString& AMessage) override {
-        Calls.push_back({"WarningQuestion", AMessage});
-        return Next();
-    }
-    int ConfirmationQuestion(QWidget*, const QString& AMessage) override {
-        Calls.push_back({"ConfirmationQuestion", AMessage});
-        return Next();
-    }
-    void Message(QWidget*, const QString& AMessage) override { Calls.push_back({"Message", AMessage}); }
-    std::optional<QString> SelectFolder(QWidget*, const QString& ATitle) override {
-        Calls.push_back({"SelectFolder", ATitle});
-        if (Folders.empty()) {
-            ADD_FAILURE() << "unexpected folder picker: " << ATitle.toStdString();
-            return std::nullopt;
-        }
-        auto Folder = Folders.front();
-        Folders.pop_front();
-        return Folder;
-    }
-    int ExecDialog(QDialog& ADialog) override {
-        Calls.push_back({"ExecDialog", ADialog.windowTitle()});
-        Executed.push_back(&ADialog);
-        return mrOk;
-    }
-
-private:
-    int Next() {
-        if (Answers.empty()) {
-            ADD_FAILURE() << "unexpected question";
-            return mrNo;
-        }
-        const int Answer = Answers.front();
-        Answers.pop_front();
-        return Answer;
-    }
-};
-
 QString ReadText(const std::filesystem::path& APath) {
     QFile File(QString::fromStdString(APath.string()));
     return File.open(QIODevice::ReadOnly) ? QString::fromUtf8(File.readAll()) : QString();
 }
 
+// Accounts of the local API server: the credentials the flows type, and none.
+const char* const Accounts = R"({"accounts": [
+    {"user": " me@example.org ", "password": "p\u00e4ss word"},
+    {"user": "", "password": ""}]})";
+
 class Form2Test : public testing::Test {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(FTemp.isValid());
-        FRoot = FTemp.path().toStdString();
-        std::filesystem::create_directories(FRoot / "bin");
-        FStore = orvane::OpenSqliteRegistryStore(FRoot / "reg.sqlite");
-        FDialogs = std::make_shared<TRecordingDialogs>();
+    // One server for all tests: the edition buttons start real configuration
+    // downloads, and they must reach something local.
+    static void SetUpTestSuite() {
+        FServer = new TLocalApiServer({.Tls = false, .SamplePackages = true, .AccountsJson = Accounts});
+    }
+    static void TearDownTestSuite() {
+        delete FServer;
+        FServer = nullptr;
     }
 
-    std::unique_ptr<TForm2> NewForm() {
-        TForm2Options Options;
-        // Nothing listens there: a configuration download fails at once, locally.
-        Options.ApiUrl = "http://127.0.0.1:1";
-        Options.ExeDir = FRoot / "bin";
-        Options.RegistryStore = FStore;
-        Options.Dialogs = FDialogs;
-        return std::make_unique<TForm2>(std::move(Options));
+    void SetUp() override {
+        FRoot = FTemp.Path();
+        std::filesystem::create_directories(FRoot / "bin");
+        FStore = orvane::OpenSqliteRegistryStore(FRoot / "reg.sqlite");
+        FDialogs = std::make_shared<TScriptedDialogs>();
     }
+
+    void TearDown() override {
+        // Downloads still running end here, not in a later test.
+        orvane::TDownloader::AbortAll();
+        EXPECT_EQ(FDialogs->PendingAnswers(), 0u) << "answers left over";
+    }
+
+    TForm2Options Options(const std::filesystem::path& AExeDir) const {
+        TForm2Options Result;
+        Result.ApiUrl = FServer->BaseUrl();
+        Result.ExeDir = AExeDir;
+        Result.RegistryStore = FStore;
+        Result.Dialogs = FDialogs;
+        return Result;
+    }
+
+    std::unique_ptr<TForm2> NewForm() { return std::make_unique<TForm2>(Options(FRoot / "bin")); }
 
     std::filesystem::path LogPath() const { return FRoot / "bin" / "install.log"; }
 
@@ -117,11 +90,22 @@ protected:
         return Enabled;
     }
 
-    QTemporaryDir FTemp;
+    // A configuration download may still be running after a click; let it end
+    // before the window goes.
+    static void WaitForConfiguration(TForm2& AForm) {
+        QElapsedTimer Timer;
+        Timer.start();
+        while (AForm.DownloadVersionsIndicator->isVisibleTo(&AForm) && Timer.elapsed() < 10000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    }
+
+    static inline TLocalApiServer* FServer = nullptr;
+    TTempDir FTemp;
     std::filesystem::path FRoot;
     std::shared_ptr<orvane::TRegistryStore> FStore;
-    std::shared_ptr<TRecordingDialogs> FDialogs;
+    std::shared_ptr<TScriptedDialogs> FDialogs;
 };
+
 
 TEST_F(Form2Test, StartsOnWelcomeWithTheVersionedTitle) {
     auto Form = NewForm();
@@ -211,6 +195,8 @@ TEST_P(Form2FlowTest, CredentialsAndPageAfterClicks) {
         case sInstallBack: Form->InstallBackButton->click(); break;
         }
     }
+    WaitForConfiguration(*Form);
+    EXPECT_TRUE(FDialogs->Calls().empty()) << "no warning expected";
     EXPECT_EQ(Form->TabControl1->currentIndex(), Case.Page);
     EXPECT_EQ(EnabledTabs(*Form), std::vector<int>{Case.Page});
     EXPECT_EQ(Form->FCredentials.Mode, Case.Mode);
@@ -270,7 +256,7 @@ TEST_F(Form2Test, DirectoryPickersAddOneTrailingSeparator) {
     auto Form = NewForm();
     Form->DeveloperButton->click();
     const QString Sep = QDir::separator();
-    const QString Picked = FTemp.path() + "/IDE folder";
+    const QString Picked = QString::fromStdString(FRoot.string()) + "/IDE folder";
     const struct {
         std::optional<QString> Answer;
         QString Shown; // what the edit holds afterwards
@@ -296,12 +282,10 @@ TEST_F(Form2Test, DirectoryPickersAddOneTrailingSeparator) {
         EXPECT_TRUE(Picker.Edit->isReadOnly());
         EXPECT_FALSE(Picker.Button->icon().isNull());
         for (const auto& Case : Cases) {
-            FDialogs->Calls.clear();
-            FDialogs->Folders.push_back(Case.Answer);
+            FDialogs->ClearCalls();
+            FDialogs->AnswerFolder(Case.Answer);
             Picker.Button->trigger();
-            ASSERT_EQ(FDialogs->Calls.size(), 1u);
-            EXPECT_EQ(FDialogs->Calls[0].Kind, QStringLiteral("SelectFolder"));
-            EXPECT_EQ(FDialogs->Calls[0].Text, Picker.Title);
+            EXPECT_EQ(FDialogs->Calls(), (std::vector<TDialogCall>{{dkSelectFolder, Picker.Title}}));
             EXPECT_EQ(Picker.Edit->text(), Case.Shown);
         }
     }
@@ -311,17 +295,26 @@ TEST_F(Form2Test, TermsTextOpensTheTermsDialog) {
     auto Form = NewForm();
     Form->DeveloperButton->click();
     EXPECT_EQ(Form->SpeedButton1->text(), QStringLiteral("Accept our terms && conditions"));
+    WaitForConfiguration(*Form);
+    FDialogs->ClearCalls();
     Form->SpeedButton1->click();
-    EXPECT_TRUE(FDialogs->Calls.empty()) << "no terms dialog handed over yet";
+    EXPECT_TRUE(FDialogs->Calls().empty()) << "no terms dialog handed over yet";
 
     QDialog Terms;
     Terms.setWindowTitle(QStringLiteral("Terms"));
     Form->SetTermsDialog(&Terms);
-    Form->SpeedButton1->click();
-    Form->SpeedButton1->click();
-    ASSERT_EQ(FDialogs->Executed.size(), 2u);
-    EXPECT_EQ(FDialogs->Executed[0], &Terms);
-    EXPECT_EQ(FDialogs->Executed[1], &Terms);
+    std::vector<QDialog*> Shown;
+    // The window ignores the dialog's result, whichever it is.
+    for (int Result : {int(mrOk), int(mrCancel)}) {
+        FDialogs->AnswerDialog([&Shown, Result](QDialog& ADialog) {
+            Shown.push_back(&ADialog);
+            return Result;
+        });
+        Form->SpeedButton1->click();
+        EXPECT_EQ(Form->TabControl1->currentIndex(), int(wpVersions));
+    }
+    EXPECT_EQ(Shown, (std::vector<QDialog*>{&Terms, &Terms}));
+    EXPECT_EQ(FDialogs->Texts(dkExecDialog), (QStringList{"Terms", "Terms"}));
 }
 
 TEST_F(Form2Test, MessageBoxesGoThroughTheDialogService) {
@@ -333,16 +326,13 @@ TEST_F(Form2Test, MessageBoxesGoThroughTheDialogService) {
         bool Result;
     } Cases[] = {{mrYes, true}, {mrNo, false}, {mrCancel, false}, {mrOk, false}};
     for (const auto& Case : Cases) {
-        FDialogs->Answers.push_back(Case.Answer);
+        FDialogs->AnswerQuestion(Case.Answer);
         EXPECT_EQ(Form->Confirmation(QStringLiteral("sure?")), Case.Result) << Case.Answer;
     }
-    ASSERT_EQ(FDialogs->Calls.size(), 6u);
-    EXPECT_EQ(FDialogs->Calls[0].Kind, QStringLiteral("Warning"));
-    EXPECT_EQ(FDialogs->Calls[0].Text, QStringLiteral("warn"));
-    EXPECT_EQ(FDialogs->Calls[1].Kind, QStringLiteral("Warning"));
-    EXPECT_EQ(FDialogs->Calls[1].Text, QStringLiteral("info"));
-    for (std::size_t I = 2; I < 6; ++I)
-        EXPECT_EQ(FDialogs->Calls[I].Kind, QStringLiteral("ConfirmationQuestion"));
+    const TDialogCall Sure{dkConfirmationQuestion, QStringLiteral("sure?")};
+    EXPECT_EQ(FDialogs->Calls(), (std::vector<TDialogCall>{{dkWarning, QStringLiteral("warn")},
+                                                            {dkWarning, QStringLiteral("info")},
+                                                            Sure, Sure, Sure, Sure}));
 }
 
 TEST_F(Form2Test, ProgressTakesByteCountsBeyondIntRange) {
@@ -431,12 +421,7 @@ TEST_F(Form2Test, LogIntoAnUnwritableFolderStillUpdatesTheLabel) {
     const std::filesystem::path ExeDirs[] = {FRoot / "bin", FRoot / "no" / "such" / "dir"};
     for (const auto& Dir : ExeDirs) {
         SCOPED_TRACE(Dir.string());
-        TForm2Options Options;
-        Options.ApiUrl = "http://127.0.0.1:1";
-        Options.ExeDir = Dir;
-        Options.RegistryStore = FStore;
-        Options.Dialogs = FDialogs;
-        TForm2 Form(std::move(Options));
+        TForm2 Form(Options(Dir));
         for (const QString& Message : {QStringLiteral("ascii"), QStringLiteral("\u00e4")}) {
             EXPECT_NO_THROW(Form.Log(Message));
             EXPECT_EQ(Form.ProgressLabel->text(), Message);

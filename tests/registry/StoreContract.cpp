@@ -39,11 +39,9 @@ void StoreContract::SetUp() {
 }
 
 void StoreContract::TearDown() {
+    // The shared parent stays: removing it could race with a test running in parallel.
     if (FStore) {
         FStore->DeleteKey(FTestKey);
-        if (FStore->SubKeyNames(kContractRoot).empty()) {
-            FStore->DeleteKey(kContractRoot);
-        }
     }
     FStore.reset();
     TempDirHolder().reset();
