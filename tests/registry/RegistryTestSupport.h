@@ -41,6 +41,10 @@ std::string Native(std::string APath);
 // "<missing>" when absent, "<type N>" for another type.
 std::string ReadText(TRegistryStore& AStore, const std::string& AKey, const std::string& AName);
 
+// AText with every "/" turned into the platform's path separator: the path
+// entries the routines append use it.
+std::string Native(std::string AText);
+
 // Value names as Windows and the SQLite store enumerate them: creation order.
 // Wine sorts values, so under Wine both sides of a comparison are sorted.
 std::vector<std::string> InValueOrder(std::vector<std::string> ANames);
