@@ -136,7 +136,6 @@ TEST(TQtDialogServiceTest, SelectFolderReturnsTheChosenFolderOrNothing) {
             ShownTitle = Picker->windowTitle();
             if (Choose) {
                 Picker->setDirectory(Folder);
-                Picker->selectFile(Folder);
                 static_cast<QDialog*>(Picker)->accept();
             } else {
                 Picker->reject();

@@ -1,7 +1,14 @@
 #include "RegistryTestSupport.h"
 
+#include "platform/SystemFolders.h"
 #include "registry/RegText.h"
 
+#ifdef _WIN32
+#include "platform/Privilege.h"
+#include "registry/Win32RegistryStore.h"
+#endif
+
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -14,11 +21,12 @@ namespace orvane::test {
 
 TTempDir::TTempDir() {
     std::random_device device;
-    std::mt19937_64 random(device() ^ static_cast<std::uint64_t>(
-                                          std::chrono::steady_clock::now().time_since_epoch().count()));
+    std::mt19937_64 random(
+        device() ^
+        static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()));
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const auto candidate = std::filesystem::temp_directory_path() /
-                               ("regtest-" + std::to_string(random()));
+        const auto candidate =
+            std::filesystem::temp_directory_path() / ("regtest-" + std::to_string(random()));
         if (std::filesystem::create_directory(candidate)) {
             FPath = candidate;
             return;
@@ -87,7 +95,43 @@ std::string ReadText(TRegistryStore& AStore, const std::string& AKey, const std:
     return FromUtf16Le(value->Data, true);
 }
 
-#ifndef _WIN32
+std::string Native(std::string APath) {
+    for (char& c : APath) {
+        if (c == '/') {
+            c = PathDelimiter();
+        }
+    }
+    return APath;
+}
+
+std::vector<std::string> InValueOrder(std::vector<std::string> ANames) {
+#ifdef _WIN32
+    if (RunningUnderWine())
+        std::sort(ANames.begin(), ANames.end());
+#endif
+    return ANames;
+}
+
+#ifdef _WIN32
+TTempStore::TTempStore() : Store(OpenScratchRegistryStore()) {}
+
+std::shared_ptr<TRegistryStore> OpenScratchRegistryStore() {
+    static std::atomic<unsigned> counter{0};
+    static const bool privileged = EnablePrivilege("SeBackupPrivilege", true);
+    (void)privileged;
+    const std::string prefix = "Software\\OrvaneTests\\" + std::to_string(GetCurrentProcessId()) +
+                               "-" + std::to_string(++counter);
+    auto store = OpenWin32RegistryStore(HKEY_CURRENT_USER, prefix);
+    return std::shared_ptr<TRegistryStore>(store.get(), [store, prefix](TRegistryStore*) {
+        OpenWin32RegistryStore(HKEY_CURRENT_USER)->DeleteKey(prefix);
+    });
+}
+
+bool RunningUnderWine() {
+    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+#else
 TTempStore::TTempStore() : Store(OpenSqliteRegistryStore(Dir / "registry.sqlite")) {}
 #endif
 

@@ -34,12 +34,23 @@ std::filesystem::path FixturePath(const std::string& AName);
 std::string ReadFileBytes(const std::filesystem::path& AFile);
 void WriteFileBytes(const std::filesystem::path& AFile, const std::string& ABytes);
 
+// APath with "/" turned into the platform's path separator.
+std::string Native(std::string APath);
+
 // The text of a string value (REG_SZ or REG_EXPAND_SZ) up to its first NUL;
 // "<missing>" when absent, "<type N>" for another type.
 std::string ReadText(TRegistryStore& AStore, const std::string& AKey, const std::string& AName);
 
-#ifndef _WIN32
-// A new SQLite store in its own temp folder (kept alive by the returned holder).
+// AText with every "/" turned into the platform's path separator: the path
+// entries the routines append use it.
+std::string Native(std::string AText);
+
+// Value names as Windows and the SQLite store enumerate them: creation order.
+// Wine sorts values, so under Wine both sides of a comparison are sorted.
+std::vector<std::string> InValueOrder(std::vector<std::string> ANames);
+
+// A new, empty store with its own temp folder: a SQLite file in that folder, or
+// on Windows a scratch key of the real registry (removed again at the end).
 struct TTempStore {
     TTempDir Dir;
     std::shared_ptr<TRegistryStore> Store;
@@ -47,6 +58,14 @@ struct TTempStore {
     TRegistryStore& operator*() { return *Store; }
     TRegistryStore* operator->() { return Store.get(); }
 };
+
+#ifdef _WIN32
+// A store on HKEY_CURRENT_USER below its own key "Software\OrvaneTests\<unique>",
+// deleted with everything below it when the last reference goes. The process
+// has SeBackupPrivilege enabled, as the installer enables it before saving keys.
+std::shared_ptr<TRegistryStore> OpenScratchRegistryStore();
+// Wine stands in for Windows; a few of its results differ from Windows.
+bool RunningUnderWine();
 #endif
 
 } // namespace orvane::test

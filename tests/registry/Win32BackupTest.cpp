@@ -1,0 +1,134 @@
+#include "RegistryTestSupport.h"
+
+#include "platform/Privilege.h"
+#include "platform/Win32Text.h"
+#include "registry/GetItInstallations.h"
+#include "registry/Win32RegistryStore.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace orvane::test {
+namespace {
+
+const std::string kElements = "SOFTWARE\\Embarcadero\\BDS\\22.0\\CatalogRepository\\Elements";
+
+// Every key below AKey (paths relative to it) with its values sorted by name,
+// so that Wine's and Windows' value orders compare alike.
+using TTree = std::map<std::string, std::vector<TRegValue>>;
+
+void Collect(TRegistryStore& AStore, const std::string& AKey, const std::string& ARelative,
+             TTree& ATree) {
+    auto& values = ATree[ARelative];
+    for (const auto& name : AStore.ValueNames(AKey))
+        values.push_back(*AStore.GetValue(AKey, name));
+    std::sort(values.begin(), values.end(),
+              [](const TRegValue& A, const TRegValue& B) { return A.Name < B.Name; });
+    for (const auto& sub : AStore.SubKeyNames(AKey))
+        Collect(AStore, AKey.empty() ? sub : AKey + "\\" + sub,
+                ARelative.empty() ? sub : ARelative + "\\" + sub, ATree);
+}
+
+TTree Tree(TRegistryStore& AStore, const std::string& AKey) {
+    TTree tree;
+    Collect(AStore, AKey, "", tree);
+    return tree;
+}
+
+void ExpectSameTree(const TTree& AActual, const TTree& AExpected) {
+    ASSERT_EQ(AActual.size(), AExpected.size());
+    for (auto a = AActual.begin(), e = AExpected.begin(); a != AActual.end(); ++a, ++e) {
+        SCOPED_TRACE(e->first);
+        EXPECT_EQ(a->first, e->first);
+        ASSERT_EQ(a->second.size(), e->second.size());
+        for (std::size_t i = 0; i < a->second.size(); ++i) {
+            EXPECT_EQ(a->second[i].Name, e->second[i].Name);
+            EXPECT_EQ(a->second[i].Type, e->second[i].Type) << e->second[i].Name;
+            EXPECT_EQ(a->second[i].Data, e->second[i].Data) << e->second[i].Name;
+        }
+    }
+}
+
+// A hive file loaded below HKEY_USERS for the life of the object.
+class TLoadedHive {
+public:
+    explicit TLoadedHive(const std::filesystem::path& AFile)
+        : FName(L"OrvaneBackup-" + std::to_wstring(GetCurrentProcessId())) {
+        FResult = RegLoadKeyW(HKEY_USERS, FName.c_str(), AFile.wstring().c_str());
+    }
+    ~TLoadedHive() {
+        if (FResult == ERROR_SUCCESS)
+            RegUnLoadKeyW(HKEY_USERS, FName.c_str());
+    }
+    LSTATUS Result() const { return FResult; }
+    std::shared_ptr<TRegistryStore> Store() const {
+        return OpenWin32RegistryStore(HKEY_USERS, Narrow(FName));
+    }
+
+private:
+    std::wstring FName;
+    LSTATUS FResult;
+};
+
+// The cleanup saves each element with RegSaveKeyW before deleting it; the
+// backup must load again (RegLoadKeyW, which needs SeRestorePrivilege) with
+// the element's sub-keys and values. RegRestoreKeyW would be the other way
+// back on Windows, but Wine only stubs it.
+TEST(Win32Backup, CleanupBackupLoadsBackWithTheElementsKeysAndValues) {
+    TTempStore store;
+    const std::string element = kElements + "\\Orvane-Pack-5.1";
+    ASSERT_TRUE(store->CreateKey(element + "\\Files\\Win32"));
+    ASSERT_TRUE(store->CreateKey(element + "\\Metadata"));
+    ASSERT_TRUE(store->CreateKey(kElements + "\\Other-Pack"));
+    ASSERT_TRUE(store->SetValue(element, SzValue("Name", "Orvane Pack")));
+    ASSERT_TRUE(store->SetValue(element, SzValue("", "default value")));
+    ASSERT_TRUE(store->SetValue(element, DwordValue("Installed", 1)));
+    ASSERT_TRUE(store->SetValue(element + "\\Files\\Win32",
+                                TypedValue("List", rtMultiSz, SzValue("", "a.bpl").Data)));
+    ASSERT_TRUE(store->SetValue(element + "\\Metadata",
+                                TypedValue("Hash", rtBinary, {0x00, 0xFF, 0x10, 0x7F})));
+    ASSERT_TRUE(store->SetValue(element + "\\Metadata",
+                                TypedValue("Dir", rtExpandSz, SzValue("", "%BDS%\\Orvane").Data)));
+    const TTree before = Tree(*store, element);
+    ASSERT_EQ(before.size(), 4u); // the element, Files, Files\Win32, Metadata
+
+    const std::string backupDir = store.Dir.Path().string() + "\\";
+    std::vector<std::string> questions;
+    CleanupGetItInstallation(
+        *store, backupDir, nullptr, [&](const std::string& AQuestion) {
+            questions.push_back(AQuestion);
+            return true;
+        });
+    ASSERT_EQ(questions.size(), 1u);
+    EXPECT_FALSE(store->KeyExists(element));
+    EXPECT_TRUE(store->KeyExists(kElements + "\\Other-Pack"));
+
+    const auto backup = store.Dir / "Orvane-Pack-5.1.reg";
+    ASSERT_TRUE(std::filesystem::is_regular_file(backup));
+    ASSERT_TRUE(EnablePrivilege("SeRestorePrivilege", true));
+    ASSERT_TRUE(EnablePrivilege("SeBackupPrivilege", true));
+    TLoadedHive hive(backup);
+    ASSERT_EQ(hive.Result(), ERROR_SUCCESS) << SystemErrorText(hive.Result());
+    ExpectSameTree(Tree(*hive.Store(), ""), before);
+}
+
+// Saving onto an existing file fails on Windows and leaves the file; Wine
+// would overwrite it, so the store refuses before calling.
+TEST(Win32Backup, SecondBackupOfTheSameNameKeepsTheFirst) {
+    TTempStore store;
+    ASSERT_TRUE(store->CreateKey("Saved\\Below"));
+    const auto file = store.Dir / "saved.reg";
+    ASSERT_TRUE(store->SaveKey("Saved", file));
+    const std::string first = ReadFileBytes(file);
+    ASSERT_TRUE(store->SetValue("Saved", SzValue("added", "later")));
+    EXPECT_FALSE(store->SaveKey("Saved", file));
+    EXPECT_FALSE(store->LastErrorText().empty());
+    EXPECT_EQ(ReadFileBytes(file), first);
+}
+
+} // namespace
+} // namespace orvane::test
