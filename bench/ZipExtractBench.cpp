@@ -44,10 +44,10 @@ void Generate(const std::string& AZip, std::uint64_t ATotal, std::size_t AFiles)
     const std::uint64_t LBigShare = ATotal / 2;
     std::uint64_t LSum = 0;
     for (std::size_t LIndex = 0; LIndex < AFiles; ++LIndex) {
-        LSizes[LIndex] = LIndex < LBigCount ? LBigShare / LBigCount
-                                            : (ATotal - LBigShare) / (AFiles - LBigCount) / 2 +
-                                                  (LIndex * 7919) % ((ATotal - LBigShare) /
-                                                                     (AFiles - LBigCount));
+        LSizes[LIndex] = LIndex < LBigCount
+                             ? LBigShare / LBigCount
+                             : (ATotal - LBigShare) / (AFiles - LBigCount) / 2 +
+                                   (LIndex * 7919) % ((ATotal - LBigShare) / (AFiles - LBigCount));
         LSum += LSizes[LIndex];
     }
     LSizes.back() += ATotal > LSum ? ATotal - LSum : 0;

@@ -66,17 +66,15 @@ summary=$(awk -v mib="$size_mib" '
     printf "\nThroughput ratio TDownloader / curl: **%.2f**\n", o / c;
   }' "$results")
 
-mkdir -p docs
+section="$work/section.md"
 {
-  echo "# Benchmarks"
-  echo
   echo "## Package download: TDownloader vs curl"
   echo
   echo "One ${size_mib} MiB file from the local API server (tools/api_server.py) on 127.0.0.1,"
-  echo "written to disk; ${rounds} rounds, the two tools alternating. Release build; wall time"
-  echo "and peak RSS from GNU time (TDownloader's figure includes the Qt runtime and its token"
-  echo "request). Measured $(date -u '+%Y-%m-%d') on $(nproc) cores. The file streams to disk, so"
-  echo "peak memory does not grow with the file size."
+  echo "written to disk; ${rounds} rounds after one warm-up, the two tools alternating. Release build;"
+  echo "wall time and peak RSS from GNU time (TDownloader's figure includes the Qt runtime and its"
+  echo "token request). Measured $(date -u '+%Y-%m-%d') on $(nproc) cores. The file streams to disk,"
+  echo "so peak memory does not grow with the file size."
   echo
   echo "    bench/download_bench.sh ${size_mib} ${rounds}"
   echo
@@ -87,5 +85,21 @@ mkdir -p docs
   echo "Per run (round, tool, seconds, peak RSS in KiB):"
   echo
   sed 's/^/    /' "$results"
-} >docs/benchmarks.md
-cat docs/benchmarks.md
+  echo
+} >"$section"
+
+# Replace this benchmark's section of docs/benchmarks.md, keeping the others.
+mkdir -p docs
+python3 - "$section" docs/benchmarks.md <<'PY'
+import os, re, sys
+section = open(sys.argv[1], encoding="utf-8").read()
+path = sys.argv[2]
+text = open(path, encoding="utf-8").read() if os.path.exists(path) else "# Benchmarks\n\n"
+pattern = re.compile(r"^## Package download: TDownloader vs curl\n.*?(?=^## |\Z)", re.S | re.M)
+if pattern.search(text):
+    text = pattern.sub(lambda m: section, text, count=1)
+else:
+    text = text.rstrip("\n") + "\n\n" + section
+open(path, "w", encoding="utf-8").write(text)
+PY
+echo "$summary"

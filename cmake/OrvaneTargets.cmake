@@ -60,9 +60,13 @@ function(orvane_test AName)
   if(CMAKE_CROSSCOMPILING)
     # Wine's first start in a process tree is slow; discovery runs the exe too.
     set(_workdir WORKING_DIRECTORY ${ORVANE_TEST_WORKING_DIR} DISCOVERY_TIMEOUT 60)
-    list(APPEND _env "WINEPREFIX=${ORVANE_WINEPREFIX}" "WINEDEBUG=-all")
+    # Wine's drive Z: is the host's root, so the source tree is reachable by a Win32 path.
+    set(_env "ORVANE_SOURCE_DIR=Z:${PROJECT_SOURCE_DIR}" "WINEPREFIX=${ORVANE_WINEPREFIX}"
+      "WINEDEBUG=-all")
   endif()
   # Under Wine, CROSSCOMPILING_EMULATOR runs both discovery and the tests.
-  gtest_discover_tests(${AName} DISCOVERY_MODE PRE_TEST ${_workdir}
+  # NO_PRETTY_VALUES: named parameters would otherwise drag the printed
+  # parameter bytes into the test's name.
+  gtest_discover_tests(${AName} DISCOVERY_MODE PRE_TEST ${_workdir} NO_PRETTY_VALUES
     PROPERTIES TIMEOUT ${T_TIMEOUT} ENVIRONMENT "${_env}")
 endfunction()

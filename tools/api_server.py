@@ -21,7 +21,8 @@ import time
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 from urllib.parse import parse_qs, urlsplit
 
-FAULT_KINDS = ("status", "redirect", "nonjson", "nonobject", "truncated", "slow", "drop")
+FAULT_KINDS = ("status", "redirect", "nonjson", "nonobject", "truncated", "slow", "drop",
+               "nolength")
 CHUNK = 256 * 1024
 
 
@@ -208,7 +209,12 @@ class Handler(BaseHTTPRequestHandler):
         size = os.path.getsize(path)
         self.send_response(200)
         self.send_header("Content-Type", content_type)
-        self.send_header("Content-Length", str(size))
+        if fault and fault["kind"] == "nolength":
+            # No announced length: the end of the connection ends the body.
+            self.send_header("Connection", "close")
+            self.close_connection = True
+        else:
+            self.send_header("Content-Length", str(size))
         self.end_headers()
         with open(path, "rb") as f:
             if fault and fault["kind"] == "truncated":

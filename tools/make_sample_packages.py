@@ -11,8 +11,10 @@ import zipfile
 FRAMEWORK_VERSION = "1.4.2"
 IDE_VERSIONS = [("22.0", "RAD Studio 11"), ("23.0", "RAD Studio 12")]
 PLATFORMS = ["Win32", "Win64"]
-BPLS = ["OrvaneCore.bpl", "OrvaneVisual.bpl"]
-DCPS = ["OrvaneCore.dcp", "OrvaneVisual.dcp"]
+# The framework's package names carry the "Orvane_" marker the IDE registration
+# looks for when it removes them again.
+BPLS = ["Orvane_Core.bpl", "Orvane_Visual.bpl"]
+DCPS = ["Orvane_Core.dcp", "Orvane_Visual.dcp"]
 DLL = "Win32/Release/OrvaneNative.dll"
 
 

@@ -59,7 +59,7 @@ int AskYesNo(QWidget* AParent, QMessageBox::Icon AIcon, const QString& ATitle,
     }
 }
 
-}
+} // namespace
 
 void TQtDialogService::Warning(QWidget* AParent, const QString& AMessage) {
     ShowOkBox(AParent, QMessageBox::Warning, QStringLiteral("Warning"), AMessage);
@@ -84,4 +84,6 @@ std::optional<QString> TQtDialogService::SelectFolder(QWidget* AParent, const QS
     return Folder;
 }
 
-int TQtDialogService::ExecDialog(QDialog& ADialog) { return ADialog.exec(); }
+int TQtDialogService::ExecDialog(QDialog& ADialog) {
+    return ADialog.exec();
+}

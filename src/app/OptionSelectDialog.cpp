@@ -1,6 +1,7 @@
 #include "app/OptionSelectDialog.h"
 
 #include "app/DialogService.h"
+#include "app/Style.h"
 
 #include <QCheckBox>
 #include <QPushButton>
@@ -16,9 +17,11 @@ constexpr int RowMargin = 4;
 constexpr int MinSide = 240;
 
 // Option texts are shown as they are, so an ampersand is not a mnemonic.
-QString Literal(QString AText) { return AText.replace(QLatin1Char('&'), QStringLiteral("&&")); }
-
+QString Literal(QString AText) {
+    return AText.replace(QLatin1Char('&'), QStringLiteral("&&"));
 }
+
+} // namespace
 
 TMultipleOptionSelectDialog::TMultipleOptionSelectDialog() : QDialog(nullptr) {}
 
@@ -37,10 +40,14 @@ void TMultipleOptionSelectDialog::Execute(TDialogService& ADialogs, const QStrin
         AProc(Result, Dialog.GetCheckedValues());
 }
 
-void TMultipleOptionSelectDialog::reject() { done(mrCancel); }
+void TMultipleOptionSelectDialog::reject() {
+    done(mrCancel);
+}
 
 void TMultipleOptionSelectDialog::CreateControls(const QString& ATitle) {
     setWindowTitle(ATitle);
+    // Without an owner nothing would cascade the installer's look onto it.
+    setStyleSheet(OrvaneStyleSheet());
     FCheckBoxes.clear();
 
     // Every control goes on top of those made before it, so creating Cancel, OK

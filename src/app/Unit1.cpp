@@ -9,6 +9,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
@@ -42,6 +43,24 @@ QString ResourceText(const QString& APath) {
     return QString::fromUtf8(File.readAll());
 }
 
+// Tabs of a fixed height whatever borders and padding the style sheet gives them.
+class TFixedHeightTabBar : public QTabBar {
+public:
+    using QTabBar::QTabBar;
+
+protected:
+    QSize tabSizeHint(int AIndex) const override {
+        return QSize(QTabBar::tabSizeHint(AIndex).width(), TabHeight);
+    }
+};
+
+class TTermsTabWidget : public QTabWidget {
+public:
+    explicit TTermsTabWidget(QWidget* AParent) : QTabWidget(AParent) {
+        setTabBar(new TFixedHeightTabBar(this));
+    }
+};
+
 QPlainTextEdit* AddMemo(QWidget* ATab, const QString& AName, const QString& AText) {
     auto* Layout = new QVBoxLayout(ATab);
     Layout->setContentsMargins(Margin, Margin, Margin, Margin);
@@ -53,7 +72,7 @@ QPlainTextEdit* AddMemo(QWidget* ATab, const QString& AName, const QString& ATex
     return Memo;
 }
 
-}
+} // namespace
 
 TForm1::TForm1(TForm2* AMainForm) : QDialog(AMainForm), FMainForm(AMainForm) {
     setObjectName(QStringLiteral("Form1"));
@@ -65,9 +84,8 @@ TForm1::TForm1(TForm2* AMainForm) : QDialog(AMainForm), FMainForm(AMainForm) {
     Layout->setContentsMargins(0, 0, 0, 0);
     Layout->setSpacing(0);
 
-    TabControl1 = new QTabWidget(this);
+    TabControl1 = new TTermsTabWidget(this);
     TabControl1->setObjectName(QStringLiteral("TabControl1"));
-    TabControl1->setStyleSheet(QStringLiteral("QTabBar::tab { height: %1px; }").arg(TabHeight));
     TabItem1 = new QWidget(TabControl1);
     TabItem1->setObjectName(QStringLiteral("TabItem1"));
     Memo1 = AddMemo(TabItem1, QStringLiteral("Memo1"),
@@ -105,9 +123,13 @@ TForm1::TForm1(TForm2* AMainForm) : QDialog(AMainForm), FMainForm(AMainForm) {
     setGeometry(CentredGeometry(QSize(ClientWidth, ClientHeight), Screen->availableGeometry()));
 }
 
-void TForm1::Button1Click() { FMainForm->CheckBox1->setChecked(true); }
+void TForm1::Button1Click() {
+    FMainForm->CheckBox1->setChecked(true);
+}
 
-void TForm1::reject() { done(mrCancel); }
+void TForm1::reject() {
+    done(mrCancel);
+}
 
 QRect TForm1::CentredGeometry(QSize AClientSize, const QRect& AAvailable) {
     const int Width = std::min(AClientSize.width(), AAvailable.width());

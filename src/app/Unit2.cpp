@@ -5,6 +5,7 @@
 #include "platform/ProductVersion.h"
 #include "registry/ProductRecords.h"
 #include "registry/RegistryStore.h"
+#include "server/Downloader.h"
 
 #include <QAction>
 #include <QApplication>
@@ -545,5 +546,8 @@ std::filesystem::path TForm2::ExeDir() const {
 
 void TForm2::closeEvent(QCloseEvent* AEvent) {
     FClosing = true;
+    // A running transfer ends through its error path now, while its handlers
+    // can still reach this window.
+    orvane::TDownloader::AbortAll();
     QMainWindow::closeEvent(AEvent);
 }

@@ -1,6 +1,17 @@
-// TForm2's directory defaults; filled in once the registry layer lands.
+// TForm2's directory defaults on the Versions page.
 #include "app/Unit2.h"
 
-void TForm2::SetDefaultIDEDir() {}
+#include "registry/IDELocations.h"
 
-void TForm2::SetDefaultDownloadDir() {}
+#include <QLineEdit>
+
+void TForm2::SetDefaultIDEDir() {
+    // No IDE found: Edit1 keeps its text.
+    if (const auto dir = orvane::FindDefaultIDEDir(RegistryStore())) {
+        Edit1->setText(QString::fromStdString(*dir));
+    }
+}
+
+void TForm2::SetDefaultDownloadDir() {
+    Edit2->setText(QString::fromStdString(orvane::DefaultDownloadDir()));
+}

@@ -1,6 +1,254 @@
-// One package into one IDE version; filled in by the installation layer.
 #include "app/Unit2.h"
 
-bool TForm2::InstallPackage(const rapidjson::Value*, const QString&, const QString&) {
-    return false;
+#include "install/FileOperations.h"
+#include "install/PackageRules.h"
+#include "install/ZipReader.h"
+#include "platform/FileCopy.h"
+#include "platform/SystemFolders.h"
+#include "registry/CppPaths.h"
+#include "registry/DelphiLibrary.h"
+#include "registry/IDELocations.h"
+#include "registry/ProductRecords.h"
+#include "server/Downloader.h"
+#include "server/Protocol.h"
+
+#include <QCoreApplication>
+#include <QPointer>
+
+#include <chrono>
+#include <exception>
+#include <memory>
+#include <optional>
+#include <thread>
+
+namespace {
+
+QString Q(const std::string& AText) {
+    return QString::fromStdString(AText);
+}
+
+QString Quoted(const std::string& AText) {
+    return QStringLiteral("\"") + Q(AText) + "\"";
+}
+
+// Shared by InstallPackage and the download handlers, which may outlive the call.
+struct TWaitState {
+    bool LDone = false;
+    bool LHasErr = false;
+    std::string LErrMsg;
+};
+
+} // namespace
+
+bool TForm2::InstallPackage(const rapidjson::Value* AEntry, const QString& AIDEDir,
+                            const QString& ADownloadDir) {
+    using namespace orvane;
+
+    if (AEntry == nullptr || !AEntry->IsObject()) {
+        return false;
+    }
+    const rapidjson::Value& LEntry = *AEntry;
+    const std::string LSep(1, PathDelimiter());
+    const std::string LDownloadDir = ADownloadDir.toStdString();
+    const std::string LIDEDir = AIDEDir.toStdString();
+    auto LState = std::make_shared<TWaitState>();
+
+    const std::string LFile = ReadMemberTextOrEmpty(LEntry, "file");
+    const std::string LDownloadUrl = PackageEndpoint(LEntry);
+
+    if (!DirectoryExists(LDownloadDir) && !ForceDirectories(LDownloadDir)) {
+        Log(QStringLiteral("<ERROR> Failed to create directory: ") + Quoted(LDownloadDir));
+        return false;
+    }
+
+    const std::string LVersion = ReadMemberText(LEntry, "version").value_or("0.0");
+    const std::string LFileVersion =
+        PackageFileVersion(ReadMemberText(LEntry, "file_version"), LFile);
+    const std::string LPackageType =
+        PackageType(ReadMemberTextOrEmpty(LEntry, "name"), FCredentials.Mode);
+    const std::string LFileName = PackageFileName(LFile, LVersion, LFileVersion);
+    const std::string LPackagePath = LDownloadDir + LFileName;
+    const std::string LVersionDir = IncludeTrailingPathDelimiter(LDownloadDir) + LVersion + LSep;
+
+    if (FileExists(LPackagePath)) {
+        Log(QStringLiteral("Package file %1 already exists").arg(Q(LPackagePath)));
+        const int LAnswer = Dialogs().WarningQuestion(
+            this, QStringLiteral("The package file %1 already exists.\r\n\r\nDo you want to delete "
+                                 "it and download again?")
+                      .arg(Quoted(LPackagePath)));
+        if (LAnswer == mrYes) {
+            Log(QStringLiteral("Deleting existing package file %1").arg(Q(LPackagePath)));
+            RemoveFile(LPackagePath);
+        }
+    }
+
+    Log(QStringLiteral("Reading Orvane registry entry for %1").arg(Quoted(LVersion)));
+    TOrvaneRegistryData LRecord;
+    if (ReadRegistryData(RegistryStore(), LVersion, LRecord) &&
+        CompareVersions(LRecord.Version, LFileVersion) >= 0) {
+        const int LAnswer = Dialogs().WarningQuestion(
+            this,
+            QStringLiteral("You try to install version %1, but a Orvane version %2 is already "
+                           "installed.\r\n\r\nDo you want to continue?")
+                .arg(Quoted(LFileVersion), Quoted(LRecord.Version)));
+        if (LAnswer != mrYes) {
+            return false;
+        }
+    }
+
+    if (!FileExists(LPackagePath)) {
+        Log(QStringLiteral("Downloading %1 ...").arg(Quoted(LFileName)));
+        LState->LHasErr = false;
+        LState->LDone = false;
+        auto* LDownloader = new TDownloader(ApiUrl(), "");
+        LDownloader->Credentials = FCredentials;
+        QPointer<TForm2> LWindow(this);
+        LDownloader->OnStarted = [LWindow](TDownloader& ASender) {
+            if (LWindow) {
+                LWindow->SetProgressRange(ASender.MaxProgress);
+                LWindow->SetProgressValue(0);
+            }
+        };
+        LDownloader->OnProgress = [LWindow](TDownloader& ASender) {
+            if (LWindow) {
+                LWindow->SetProgressValue(ASender.Progress);
+            }
+        };
+        LDownloader->OnError = [LState](const std::exception& AError) {
+            LState->LDone = true;
+            LState->LErrMsg = AError.what();
+            LState->LHasErr = true;
+        };
+        LDownloader->OnCompleted = [LState](TDownloader&) { LState->LDone = true; };
+        LDownloader->Download(LDownloadUrl, LPackagePath, true);
+
+        bool LAborted = false;
+        while (!LState->LDone) {
+            QCoreApplication::processEvents();
+            // A window that closes stops its download; the error path below
+            // then removes the partial file and says so.
+            if (IsClosing() && !LAborted) {
+                LAborted = true;
+                TDownloader::AbortAll();
+                continue;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        if (LState->LHasErr) {
+            if (FileExists(LPackagePath)) {
+                RemoveFile(LPackagePath);
+                Log(QStringLiteral("Downloaded file deleted: %1").arg(Q(LPackagePath)));
+            }
+            Log(QStringLiteral("Failed to download package: %1 (Temporary=%2)\r\n%3")
+                    .arg(Q(LFileName), Quoted(LPackagePath), Q(LState->LErrMsg)));
+            return false;
+        }
+    }
+
+    Log(QStringLiteral("Extracting package %1 ...").arg(Quoted(LFileName)));
+    TZipReader LZip(LPackagePath);
+    LZip.SetPump([] { QCoreApplication::processEvents(); });
+
+    if (!ReadMemberText(LEntry, "version")) {
+        Log(QStringLiteral("<ERROR> The package entry has no \"version\""));
+        return false;
+    }
+
+    Log(QStringLiteral("Extracting all files for %1 into %2")
+            .arg(Quoted(LVersion), Quoted(LVersionDir)));
+    LZip.ExtractAll(LVersionDir);
+
+    const std::string LCommonDir = GetIDECommonDir(RegistryStore(), LVersion);
+    const std::string LBinDir = LIDEDir + LVersion + LSep + "bin" + LSep;
+
+    const std::optional<std::string> LBpls = ReadMemberText(LEntry, "bpls");
+    const std::optional<std::string> LDcps = ReadMemberText(LEntry, "dcps");
+    const std::string LDlls = ReadMemberTextOrEmpty(LEntry, "dlls");
+    const std::optional<std::string> LPlatformList = ReadMemberText(LEntry, "platforms");
+    QStringList LMissing;
+    for (const auto& [LName, LValue] : {std::pair{"bpls", &LBpls}, std::pair{"dcps", &LDcps},
+                                        std::pair{"platforms", &LPlatformList}}) {
+        if (!*LValue) {
+            LMissing << QStringLiteral("\"%1\"").arg(QLatin1String(LName));
+        }
+    }
+    if (!LMissing.isEmpty()) {
+        Log(QStringLiteral("<ERROR> The package entry has no %1").arg(LMissing.join(", ")));
+        return false;
+    }
+    const std::vector<std::string> LPlatforms = CommaListNames(*LPlatformList);
+
+    Log(QStringLiteral("Extracting BPL files for %1").arg(Quoted(LVersion)));
+    TKnownPackagePairs LPairs;
+    for (const std::string& LBpl : CommaListNames(*LBpls)) {
+        for (const std::string& LPlatform : LPlatforms) {
+            const std::string LDest = PlatformFolder(LCommonDir, "Bpl", LPlatform, PathDelimiter());
+            const std::string LEntryName = ReleaseEntryName(LPlatform, LBpl);
+            if (LPlatform == "Win32") {
+                LPairs.push_back({LDest + LBpl, LBpl});
+            }
+            if (LZip.IndexOf(LEntryName) >= 0) {
+                Log(QStringLiteral("Copy BPL file %1 to %2...")
+                        .arg(Quoted(LEntryName), Quoted(LDest)));
+                ForceDirectories(LDest);
+                LZip.Extract(LEntryName, LDest);
+            }
+        }
+    }
+
+    Log(QStringLiteral("Extracting DCP files for %1").arg(Quoted(LVersion)));
+    for (const std::string& LDcp : CommaListNames(*LDcps)) {
+        for (const std::string& LPlatform : LPlatforms) {
+            const std::string LDest = PlatformFolder(LCommonDir, "Dcp", LPlatform, PathDelimiter());
+            const std::string LEntryName = ReleaseEntryName(LPlatform, LDcp);
+            if (LZip.IndexOf(LEntryName) >= 0) {
+                Log(QStringLiteral("Copy DCP file %1 to %2 ...")
+                        .arg(Quoted(LEntryName), Quoted(LDest)));
+                ForceDirectories(LDest);
+                LZip.Extract(LEntryName, LDest);
+            }
+        }
+    }
+
+    Log(QStringLiteral("Extracting DLL files for %1").arg(Quoted(LVersion)));
+    for (const std::string& LDll : CommaListNames(LDlls)) {
+        try {
+            if (LZip.IndexOf(LDll) >= 0) {
+                Log(QStringLiteral("Copy DLL file %1 ...").arg(Quoted(LDll)));
+                ForceDirectories(LBinDir);
+                LZip.Extract(LDll, LBinDir);
+            }
+        } catch (const std::exception& AError) {
+            ShowWarning(Q(AError.what()));
+        }
+    }
+
+    const std::string LInstallerDir = IncludeTrailingPathDelimiter(Utf8FromPath(ExeDir()));
+    Log(QStringLiteral("Copying SSL libraries from %1 to %2")
+            .arg(Quoted(LInstallerDir), Quoted(LBinDir)));
+    try {
+        for (const char* LLibrary : {"libeay32.dll", "ssleay32.dll"}) {
+            CopyFileNoOverwrite(LInstallerDir + LLibrary, LBinDir + LLibrary);
+        }
+    } catch (const std::exception& AError) {
+        ShowWarning(Q(AError.what()));
+    }
+
+    Log(QStringLiteral("Writing Orvane registry entries ..."));
+    WriteRegistryData(RegistryStore(), TOrvaneRegistryData::Create(LVersion, LFileVersion,
+                                                                   LicenseWord(FCredentials.Mode),
+                                                                   LPackageType, LVersionDir));
+    Log(QStringLiteral("Writing Orvane registry entries done"));
+
+    Log(QStringLiteral("Editing registry entries ..."));
+    RegisterDelphiLibrary(RegistryStore(), LVersion, LVersionDir, LPairs,
+                          SplitCommaList(*LPlatformList));
+    RegisterCppPaths(RegistryStore(), LVersion, LVersionDir, LPairs);
+    Log(QStringLiteral("Editing registry entries done."));
+
+    Log(QStringLiteral("Extracting package %1 done.").arg(Quoted(LFileName)));
+    LZip.Close();
+
+    Log(QStringLiteral("Installation done."));
+    return true;
 }

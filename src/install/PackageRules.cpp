@@ -1,14 +1,12 @@
 #include "install/PackageRules.h"
 
+#include "server/Protocol.h"
+
 #include <algorithm>
 
 namespace orvane {
 
 namespace {
-
-bool StartsWith(const std::string& AText, const std::string& APrefix) {
-    return AText.compare(0, APrefix.size(), APrefix) == 0;
-}
 
 bool IsNumber(const std::string& AText) {
     return !AText.empty() &&
@@ -52,28 +50,12 @@ std::string TrimText(const std::string& AText) {
     return AText.substr(LBegin, LEnd - LBegin);
 }
 
-std::string PackageDownloadUrl(const std::string& ABaseUrl, const std::string& AUrl,
-                               const std::string& AFile) {
-    if (StartsWith(AUrl, "http://") || StartsWith(AUrl, "https://") || StartsWith(AUrl, "file/")) {
-        return AUrl + AFile;
-    }
-    return ABaseUrl + AUrl + AFile;
-}
-
-std::string FileVersionFromFileName(const std::string& AFile) {
-    std::string LLast = SplitAt(AFile, '_').back();
-    for (std::size_t LPos; (LPos = LLast.find(".zip")) != std::string::npos;) {
-        LLast.erase(LPos, 4);
-    }
-    return LLast;
-}
-
 std::string PackageFileVersion(const std::optional<std::string>& AFileVersion,
                                const std::string& AFile) {
     if (AFileVersion) {
         return *AFileVersion;
     }
-    return AFile.empty() ? "0.0.0.0" : FileVersionFromFileName(AFile);
+    return AFile.empty() ? "0.0.0.0" : FileVersionFromFile(AFile);
 }
 
 std::string PackageFileName(const std::string& AFile, const std::string& AVersion,

@@ -11,12 +11,9 @@ namespace orvane {
 // Characters of code 32 or less removed from both ends.
 std::string TrimText(const std::string& AText);
 
-// "url" + "file" when "url" is absolute or a "file/" path, else "base_url" + "url" + "file".
-std::string PackageDownloadUrl(const std::string& ABaseUrl, const std::string& AUrl,
-                               const std::string& AFile);
-// The last "_" piece of "file" without any ".zip": Orvane_22.0_1.4.2.zip gives 1.4.2.
-std::string FileVersionFromFileName(const std::string& AFile);
-// "file_version" when present, else derived from a non-empty "file", else "0.0.0.0".
+// "file_version" when present, else derived from a non-empty "file" (the last
+// "_" piece without ".zip"), else "0.0.0.0". The download URL of an entry is
+// PackageEndpoint of server/Protocol.h.
 std::string PackageFileVersion(const std::optional<std::string>& AFileVersion,
                                const std::string& AFile);
 // "file", or "Orvane_<version>_<file version>.zip" when "file" is exactly "latest".

@@ -55,7 +55,9 @@ std::int64_t NowMs() {
         .count();
 }
 
-std::string Quoted(const std::string& AText) { return "\"" + AText + "\""; }
+std::string Quoted(const std::string& AText) {
+    return "\"" + AText + "\"";
+}
 
 struct TFileCloser {
     void operator()(std::FILE* AFile) const { std::fclose(AFile); }
@@ -89,7 +91,9 @@ std::string UnsafeEntryReason(const std::string& AName) {
     return {};
 }
 
-TZipReader::~TZipReader() { Close(); }
+TZipReader::~TZipReader() {
+    Close();
+}
 
 void TZipReader::Open(const std::string& AFileName) {
     Close();
@@ -231,8 +235,8 @@ void TZipReader::WriteEntry(std::uint64_t AIndex, const std::string& AName,
 
     std::unique_ptr<zip_file_t, TZipFileCloser> LEntry(zip_fopen_index(FZip, AIndex, 0));
     if (!LEntry) {
-        throw EZipError("Cannot read entry " + Quoted(AName) + " of zip file " +
-                        Quoted(FFileName) + ": " + zip_strerror(FZip));
+        throw EZipError("Cannot read entry " + Quoted(AName) + " of zip file " + Quoted(FFileName) +
+                        ": " + zip_strerror(FZip));
     }
 #ifdef _WIN32
     std::unique_ptr<std::FILE, TFileCloser> LOut(_wfopen(LTarget.c_str(), L"wb"));

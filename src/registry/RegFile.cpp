@@ -26,7 +26,8 @@ constexpr const char* kHeader5 = "Windows Registry Editor Version 5.00";
 constexpr const char* kHeader4 = "REGEDIT4";
 constexpr std::size_t kHexWrapColumn = 77;
 
-bool IsBlank(char C) { return C == ' ' || C == '\t'; }
+// A stray CR (a CR LF file edited as LF, or the other way round) counts as blank.
+bool IsBlank(char C) { return C == ' ' || C == '\t' || C == '\r'; }
 
 std::string TrimRight(const std::string& AText) {
     std::size_t end = AText.size();

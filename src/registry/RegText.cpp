@@ -138,6 +138,10 @@ char32_t UpperChar(char32_t ACode) {
         return (ACode >= 'a' && ACode <= 'z') ? ACode - 32 : ACode;
     }
 #ifdef _WIN32
+    // wint_t is 16 bits wide here; characters beyond the BMP have no case anyway.
+    if (ACode > 0xFFFF) {
+        return ACode;
+    }
     return static_cast<char32_t>(std::towupper(static_cast<wint_t>(ACode)));
 #else
     // The C locale maps ASCII only; C.UTF-8 knows the whole repertoire.

@@ -1,8 +1,163 @@
-// TForm2's configuration download; filled in by the server layer.
+#include "app/ActivityIndicator.h"
 #include "app/Unit2.h"
+#include "server/Downloader.h"
+#include "server/MachineIdentifier.h"
+#include "server/PackageList.h"
+#include "server/Protocol.h"
 
-void TForm2::DownloadConfiguration() {}
+#include <QCoreApplication>
+#include <QLabel>
+#include <QListWidget>
+#include <QPointer>
+
+#include <iterator>
+#include <stdexcept>
+
+using orvane::ReadMemberText;
+
+namespace {
+
+const char* const KReadFailure = "Failed to read configuration from server!";
+
+void HideIndicator(TForm2& AForm) {
+    AForm.DownloadVersionsIndicator->SetAnimating(false);
+    AForm.DownloadVersionsIndicator->setVisible(false);
+    QCoreApplication::processEvents();
+}
+
+void ConfigurationFailed(TForm2& AForm, const QString& AMessage, orvane::TUserMode AMode) {
+    // A window that is closing aborts its download; nobody is there to read why.
+    if (!AForm.IsClosing()) {
+        AForm.ShowWarning(AMessage);
+    }
+    HideIndicator(AForm);
+    if (AMode == orvane::imCommercial) {
+        AForm.FCredentials.Mode = orvane::imDeveloper;
+        AForm.FCredentials.Username.clear();
+        AForm.FCredentials.Password.clear();
+        AForm.SwitchPage(wpWelcome);
+    }
+}
+
+void ConfigurationArrived(TForm2& AForm, orvane::TDownloader& ADownloader) {
+    try {
+        std::iostream& LStream = *ADownloader.Stream();
+        LStream.clear();
+        LStream.seekg(0);
+        const std::string LBytes{std::istreambuf_iterator<char>(LStream), {}};
+        auto LDocument = orvane::ParseAnswer(LBytes);
+        if (!LDocument || !LDocument->IsObject()) {
+            // An answer that is not a configuration document at all: an empty
+            // list, and the user is told why.
+            AForm.LoadConfiguration(nullptr);
+            throw std::runtime_error("configuration is not a JSON object");
+        }
+        AForm.LoadConfiguration(std::move(LDocument));
+    } catch (...) {
+        AForm.ShowWarning(KReadFailure);
+    }
+    HideIndicator(AForm);
+}
+
+} // namespace
+
+void TForm2::DownloadConfiguration() {
+    DownloadVersionsIndicator->setVisible(true);
+    DownloadVersionsIndicator->SetAnimating(true);
+    QCoreApplication::processEvents();
+
+    ListBox1->clear();
+    FConfig.reset();
+
+    auto LDownloader = std::make_unique<orvane::TDownloader>(ApiUrl(), "");
+    LDownloader->Credentials = FCredentials;
+    const orvane::TUserMode LMode = FCredentials.Mode;
+    // The window may be gone by the time a transfer ends.
+    QPointer<TForm2> LSelf(this);
+    LDownloader->OnError = [LSelf, LMode](const std::exception& AError) {
+        if (LSelf) {
+            ConfigurationFailed(*LSelf, QString::fromStdString(AError.what()), LMode);
+        }
+    };
+    LDownloader->OnCompleted = [LSelf](orvane::TDownloader& ADownloader) {
+        if (LSelf) {
+            ConfigurationArrived(*LSelf, ADownloader);
+        }
+    };
+
+    std::string LMachine;
+    try {
+        LMachine = orvane::GetMACAddress();
+    } catch (...) {
+        LMachine.clear();
+    }
+    if (!LMachine.empty()) {
+        LMachine = orvane::MD5Text(LMachine);
+    }
+    const std::string LEndPoint = orvane::ConfigurationEndpoint(FCredentials.Mode, LMachine);
+    LDownloader.release()->Download(LEndPoint, "", true);
+}
 
 void TForm2::LoadConfiguration(std::unique_ptr<rapidjson::Document> ADocument) {
+    DownloadablePackagesLabel->setText(QStringLiteral("Downloadable Packages (0 / 0)"));
+    if (FConfig) {
+        ListBox1->clear();
+        FConfig.reset();
+    }
     FConfig = std::move(ADocument);
+    if (!FConfig || IsClosing()) {
+        return;
+    }
+    ListBox1->clear();
+    if (!FConfig->IsObject()) {
+        throw std::runtime_error("configuration is not a JSON object");
+    }
+
+    const std::string LBase = orvane::ReadMemberTextOrEmpty(*FConfig, "url");
+    int LListed = 0;
+    int LAvailable = 0;
+    const auto LIde = FConfig->FindMember("ide");
+    if (LIde != FConfig->MemberEnd()) {
+        if (!LIde->value.IsArray()) {
+            throw std::runtime_error("\"ide\" is not an array");
+        }
+        auto& LAllocator = FConfig->GetAllocator();
+        for (rapidjson::Value& LEntry : LIde->value.GetArray()) {
+            if (!LEntry.IsObject()) {
+                throw std::runtime_error("an entry of \"ide\" is not an object");
+            }
+            const auto LName = ReadMemberText(LEntry, "name");
+            if (!LName) {
+                continue;
+            }
+            ++LListed;
+            // Appended even when the server sent one: the first of a name counts.
+            LEntry.AddMember("base_url", rapidjson::Value(LBase, LAllocator), LAllocator);
+
+            const auto LFile = ReadMemberText(LEntry, "file");
+            std::string LVersion;
+            if (const auto LFileVersion = ReadMemberText(LEntry, "file_version")) {
+                LVersion = *LFileVersion;
+            } else if (LFile && !LFile->empty()) {
+                LVersion = orvane::FileVersionFromFile(*LFile);
+            }
+            const QString LCaption =
+                LVersion.empty() ? QString::fromStdString(*LName)
+                                 : QStringLiteral("%1 (v%2)").arg(QString::fromStdString(*LName),
+                                                                  QString::fromStdString(LVersion));
+            auto* LItem = new QListWidgetItem(LCaption, ListBox1);
+            LItem->setFlags(LItem->flags() | Qt::ItemIsUserCheckable);
+            LItem->setCheckState(Qt::Unchecked);
+            TForm2AttachEntry(LItem, &LEntry);
+            if (LFile) {
+                if (!LFile->empty()) {
+                    ++LAvailable;
+                } else {
+                    LItem->setFlags(LItem->flags() & ~Qt::ItemIsEnabled);
+                }
+            }
+        }
+    }
+    DownloadablePackagesLabel->setText(
+        QStringLiteral("Downloadable Packages (%1 / %2)").arg(LAvailable).arg(LListed));
 }

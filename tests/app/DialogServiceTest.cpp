@@ -1,6 +1,7 @@
 #include "app/DialogService.h"
 #include "support/ModalDriver.h"
 #include "support/TempDir.h"
+#include "support/TestForm.h"
 
 #include <gtest/gtest.h>
 
@@ -55,17 +56,19 @@ const TBoxCase BoxCases[] = {
      mrYes},
     {"WarningQuestionNo", AskWarning, uaClickNo, QMessageBox::Warning, YesNo, QMessageBox::Yes,
      mrNo},
-    {"WarningQuestionClosed", AskWarning, uaCloseBox, QMessageBox::Warning, YesNo,
-     QMessageBox::Yes, mrCancel},
-    {"ConfirmationYes", AskConfirmation, uaClickYes, QMessageBox::Question, YesNo,
-     QMessageBox::Yes, mrYes},
+    {"WarningQuestionClosed", AskWarning, uaCloseBox, QMessageBox::Warning, YesNo, QMessageBox::Yes,
+     mrCancel},
+    {"ConfirmationYes", AskConfirmation, uaClickYes, QMessageBox::Question, YesNo, QMessageBox::Yes,
+     mrYes},
     {"ConfirmationNo", AskConfirmation, uaClickNo, QMessageBox::Question, YesNo, QMessageBox::Yes,
      mrNo},
     {"ConfirmationClosed", AskConfirmation, uaCloseBox, QMessageBox::Question, YesNo,
      QMessageBox::Yes, mrCancel},
 };
 
-void PrintTo(const TBoxCase& ACase, std::ostream* AOut) { *AOut << ACase.Name; }
+void PrintTo(const TBoxCase& ACase, std::ostream* AOut) {
+    *AOut << ACase.Name;
+}
 
 class TQtMessageBoxTest : public testing::TestWithParam<TBoxCase> {};
 
@@ -133,7 +136,6 @@ TEST(TQtDialogServiceTest, SelectFolderReturnsTheChosenFolderOrNothing) {
             ShownTitle = Picker->windowTitle();
             if (Choose) {
                 Picker->setDirectory(Folder);
-                Picker->selectFile(Folder);
                 static_cast<QDialog*>(Picker)->accept();
             } else {
                 Picker->reject();
@@ -154,4 +156,89 @@ TEST(TQtDialogServiceTest, SelectFolderReturnsTheChosenFolderOrNothing) {
     }
 }
 
+struct TForm2BoxCase {
+    const char* Name;
+    std::function<int(TForm2&, const QString&)> Call;
+    TUserAction Action;
+    QMessageBox::Icon Icon;
+    QMessageBox::StandardButtons Buttons;
+    int Expected;
+};
+
+void PrintTo(const TForm2BoxCase& ACase, std::ostream* AOut) {
+    *AOut << ACase.Name;
 }
+
+int Form2Warning(TForm2& AForm, const QString& AText) {
+    AForm.ShowWarning(AText);
+    return mrNone;
+}
+
+int Form2Info(TForm2& AForm, const QString& AText) {
+    AForm.ShowInfo(AText);
+    return mrNone;
+}
+
+int Form2Confirmation(TForm2& AForm, const QString& AText) {
+    return AForm.Confirmation(AText) ? 1 : 0;
+}
+
+const TForm2BoxCase Form2BoxCases[] = {
+    {"ShowWarning", Form2Warning, uaClickOk, QMessageBox::Warning, QMessageBox::Ok, mrNone},
+    {"ShowInfoIsAWarningToo", Form2Info, uaClickOk, QMessageBox::Warning, QMessageBox::Ok, mrNone},
+    {"ConfirmationYes", Form2Confirmation, uaClickYes, QMessageBox::Question, YesNo, 1},
+    {"ConfirmationNo", Form2Confirmation, uaClickNo, QMessageBox::Question, YesNo, 0},
+    {"ConfirmationClosed", Form2Confirmation, uaCloseBox, QMessageBox::Question, YesNo, 0},
+};
+
+class TForm2MessageBoxTest : public testing::TestWithParam<TForm2BoxCase> {};
+
+// The main window's box operations on real boxes, owned by the window.
+TEST_P(TForm2MessageBoxTest, ShowsAModalBoxOverTheWindow) {
+    const TForm2BoxCase& Case = GetParam();
+    TTempDir Temp;
+    auto Form = MakeTestForm2(Temp.Path(), std::make_shared<TQtDialogService>());
+    const QString Text = QStringLiteral("No version selected!");
+    QMessageBox::Icon Icon = QMessageBox::Critical;
+    QMessageBox::StandardButtons Buttons;
+    QWidget* Parent = nullptr;
+    bool Modal = false;
+    TModalDriver Driver([&](QWidget& AModal) {
+        auto* Box = qobject_cast<QMessageBox*>(&AModal);
+        if (Box == nullptr || Box->text() != Text)
+            return false;
+        Icon = Box->icon();
+        Buttons = Box->standardButtons();
+        Parent = Box->parentWidget();
+        Modal = Box->isModal();
+        switch (Case.Action) {
+        case uaClickOk:
+            Box->button(QMessageBox::Ok)->click();
+            break;
+        case uaClickYes:
+            Box->button(QMessageBox::Yes)->click();
+            break;
+        case uaClickNo:
+            Box->button(QMessageBox::No)->click();
+            break;
+        case uaCloseBox:
+            Box->close();
+            break;
+        }
+        return true;
+    });
+
+    const int Result = Case.Call(*Form, Text);
+
+    ASSERT_TRUE(Driver.Handled());
+    EXPECT_EQ(Result, Case.Expected);
+    EXPECT_EQ(Icon, Case.Icon);
+    EXPECT_EQ(Buttons, Case.Buttons);
+    EXPECT_EQ(Parent, Form.get());
+    EXPECT_TRUE(Modal);
+}
+
+INSTANTIATE_TEST_SUITE_P(Operations, TForm2MessageBoxTest, testing::ValuesIn(Form2BoxCases),
+                         [](const auto& AInfo) { return std::string(AInfo.param.Name); });
+
+} // namespace

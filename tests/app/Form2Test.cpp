@@ -4,6 +4,7 @@
 #include "platform/ProductVersion.h"
 #include "registry/ProductRecords.h"
 #include "registry/RegistryStore.h"
+#include "server/Downloader.h"
 #include "support/LocalApiServer.h"
 #include "support/ScriptedDialogs.h"
 #include "support/TempDir.h"
@@ -63,7 +64,11 @@ protected:
         FDialogs = std::make_shared<TScriptedDialogs>();
     }
 
-    void TearDown() override { EXPECT_EQ(FDialogs->PendingAnswers(), 0u) << "answers left over"; }
+    void TearDown() override {
+        // Downloads still running end here, not in a later test.
+        orvane::TDownloader::AbortAll();
+        EXPECT_EQ(FDialogs->PendingAnswers(), 0u) << "answers left over";
+    }
 
     TForm2Options Options(const std::filesystem::path& AExeDir) const {
         TForm2Options Result;
@@ -101,6 +106,7 @@ protected:
     std::shared_ptr<orvane::TRegistryStore> FStore;
     std::shared_ptr<TScriptedDialogs> FDialogs;
 };
+
 
 TEST_F(Form2Test, StartsOnWelcomeWithTheVersionedTitle) {
     auto Form = NewForm();

@@ -35,7 +35,8 @@ std::vector<TRow> RowsTopDown(QDialog& ADialog) {
     for (QAbstractButton* Control : ADialog.findChildren<QAbstractButton*>()) {
         auto* Push = qobject_cast<QPushButton*>(Control);
         Rows.push_back({Shown(Control->text()), Control->geometry(), Control->isChecked(),
-                        Push != nullptr, Push != nullptr && (Push->isDefault() || Push->autoDefault())});
+                        Push != nullptr,
+                        Push != nullptr && (Push->isDefault() || Push->autoDefault())});
     }
     std::sort(Rows.begin(), Rows.end(),
               [](const TRow& A, const TRow& B) { return A.Geometry.top() < B.Geometry.top(); });
@@ -117,15 +118,27 @@ const TResultCase ResultCases[] = {
     {"AllTickedOk", ThreeOptions, ThreeValues, {}, cbOk, mrOk, {"3", "2", "1"}},
     {"SecondUntickedOk", ThreeOptions, ThreeValues, {ThreeOptions[1]}, cbOk, mrOk, {"3", "1"}},
     {"AllUntickedOk", ThreeOptions, ThreeValues, ThreeOptions, cbOk, mrOk, {}},
-    {"CancelStillReportsTickedValues", ThreeOptions, ThreeValues, {ThreeOptions[0]}, cbCancel,
-     mrCancel, {"3", "2"}},
+    {"CancelStillReportsTickedValues",
+     ThreeOptions,
+     ThreeValues,
+     {ThreeOptions[0]},
+     cbCancel,
+     mrCancel,
+     {"3", "2"}},
     {"TitleBarCloseIsCancel", ThreeOptions, ThreeValues, {}, cbTitleBar, mrCancel, {"3", "2", "1"}},
     {"EmptyLists", {}, {}, {}, cbOk, mrOk, {}},
-    {"DuplicatesAndAmpersandsAsGiven", {"R&D", "Same", "Same"}, {"x", "v", "v"}, {}, cbOk, mrOk,
+    {"DuplicatesAndAmpersandsAsGiven",
+     {"R&D", "Same", "Same"},
+     {"x", "v", "v"},
+     {},
+     cbOk,
+     mrOk,
      {"v", "v", "x"}},
 };
 
-void PrintTo(const TResultCase& ACase, std::ostream* AOut) { *AOut << ACase.Name; }
+void PrintTo(const TResultCase& ACase, std::ostream* AOut) {
+    *AOut << ACase.Name;
+}
 
 class TOptionSelectResultTest : public testing::TestWithParam<TResultCase> {};
 
@@ -255,4 +268,4 @@ TEST(TMultipleOptionSelectDialogTest, RealModalLoopReportsTheClickedButton) {
     }
 }
 
-}
+} // namespace

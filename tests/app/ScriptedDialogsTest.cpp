@@ -16,8 +16,10 @@ namespace {
 
 TEST(TScriptedDialogsTest, AnswersInOrderAndRecordsEveryCall) {
     TScriptedDialogs Dialogs;
-    Dialogs.AnswerYes().AnswerFolder(QStringLiteral("/tmp/ide")).AnswerNo().AnswerFolder(
-        std::nullopt);
+    Dialogs.AnswerYes()
+        .AnswerFolder(QStringLiteral("/tmp/ide"))
+        .AnswerNo()
+        .AnswerFolder(std::nullopt);
 
     Dialogs.Warning(nullptr, QStringLiteral("w1"));
     EXPECT_EQ(Dialogs.WarningQuestion(nullptr, QStringLiteral("q1")), mrYes);
@@ -27,8 +29,8 @@ TEST(TScriptedDialogsTest, AnswersInOrderAndRecordsEveryCall) {
     EXPECT_EQ(Dialogs.SelectFolder(nullptr, QStringLiteral("f2")), std::nullopt);
 
     const std::vector<TDialogCall> Expected = {
-        {dkWarning, "w1"},  {dkWarningQuestion, "q1"},      {dkSelectFolder, "f1"},
-        {dkMessage, "m1"},  {dkConfirmationQuestion, "q2"}, {dkSelectFolder, "f2"},
+        {dkWarning, "w1"}, {dkWarningQuestion, "q1"},      {dkSelectFolder, "f1"},
+        {dkMessage, "m1"}, {dkConfirmationQuestion, "q2"}, {dkSelectFolder, "f2"},
     };
     EXPECT_EQ(Dialogs.Calls(), Expected);
     EXPECT_EQ(Dialogs.Texts(dkSelectFolder), QStringList({"f1", "f2"}));
@@ -70,7 +72,9 @@ const TUnexpectedCase UnexpectedCases[] = {
      RunDialog, mrCancel, 1},
 };
 
-void PrintTo(const TUnexpectedCase& ACase, std::ostream* AOut) { *AOut << ACase.Name; }
+void PrintTo(const TUnexpectedCase& ACase, std::ostream* AOut) {
+    *AOut << ACase.Name;
+}
 
 class TScriptedDialogsUnexpectedTest : public testing::TestWithParam<TUnexpectedCase> {};
 
@@ -85,8 +89,7 @@ TEST_P(TScriptedDialogsUnexpectedTest, FailsTheTestAndAnswersNoOrCancel) {
     EXPECT_EQ(Dialogs.Calls().size(), 1u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Calls, TScriptedDialogsUnexpectedTest,
-                         testing::ValuesIn(UnexpectedCases),
+INSTANTIATE_TEST_SUITE_P(Calls, TScriptedDialogsUnexpectedTest, testing::ValuesIn(UnexpectedCases),
                          [](const auto& AInfo) { return std::string(AInfo.param.Name); });
 
 // A dialog with two buttons that close it with results 1 and 2.
@@ -145,4 +148,4 @@ TEST(TScriptedDialogsTest, ClickButtonOnAMissingButtonFails) {
     EXPECT_FALSE(Dialog.isVisible());
 }
 
-}
+} // namespace

@@ -17,10 +17,13 @@ TEST(FileOperationsTest, ExistenceByKind) {
         const char* Name;
         bool IsDir;
         bool IsFile;
-    } LCases[] = {{"file.txt", false, true}, {"folder", true, false}, {"folder/", true, false},
-                  {"missing", false, false}, {"missing/x", false, false}};
+    } LCases[] = {{"file.txt", false, true},
+                  {"folder", true, false},
+                  {"folder/", true, false},
+                  {"missing", false, false},
+                  {"missing/x", false, false}};
     for (const auto& LCase : LCases) {
-        const std::string LPath = LTemp.Dir() + LCase.Name;
+        const std::string LPath = DirText(LTemp.Path()) + LCase.Name;
         EXPECT_EQ(DirectoryExists(LPath), LCase.IsDir) << LCase.Name;
         EXPECT_EQ(FileExists(LPath), LCase.IsFile) << LCase.Name;
     }
@@ -35,11 +38,11 @@ TEST(FileOperationsTest, ForceDirectoriesCreatesParentsAndReportsSuccess) {
         std::string Path;
         bool Result;
     } LCases[] = {
-        {LTemp.Dir() + "one/two/three/", true},
-        {LTemp.Dir() + "one/two/three", true}, // already there
-        {LTemp.Dir() + "\xC3\xA9t\xC3\xA9/x", true},
-        {LTemp.Dir() + "a-file/below", false},
-        {LTemp.Dir() + "a-file", false},
+        {DirText(LTemp.Path()) + "one/two/three/", true},
+        {DirText(LTemp.Path()) + "one/two/three", true}, // already there
+        {DirText(LTemp.Path()) + "\xC3\xA9t\xC3\xA9/x", true},
+        {DirText(LTemp.Path()) + "a-file/below", false},
+        {DirText(LTemp.Path()) + "a-file", false},
         {"", false},
     };
     for (const auto& LCase : LCases) {
@@ -53,10 +56,10 @@ TEST(FileOperationsTest, RemoveFileDeletesFilesOnly) {
     WriteFileText(LTemp.Path() / "file.txt", "x");
     fs::create_directories(LTemp.Path() / "folder");
 
-    EXPECT_TRUE(RemoveFile(LTemp.Dir() + "file.txt"));
+    EXPECT_TRUE(RemoveFile(DirText(LTemp.Path()) + "file.txt"));
     EXPECT_FALSE(fs::exists(LTemp.Path() / "file.txt"));
-    EXPECT_FALSE(RemoveFile(LTemp.Dir() + "file.txt"));
-    EXPECT_FALSE(RemoveFile(LTemp.Dir() + "folder"));
+    EXPECT_FALSE(RemoveFile(DirText(LTemp.Path()) + "file.txt"));
+    EXPECT_FALSE(RemoveFile(DirText(LTemp.Path()) + "folder"));
     EXPECT_TRUE(fs::is_directory(LTemp.Path() / "folder"));
 }
 

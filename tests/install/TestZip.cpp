@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <fstream>
-#include <random>
 #include <sstream>
 #include <stdexcept>
 
@@ -47,23 +46,9 @@ void WriteTestZip(const fs::path& AFile, const std::vector<TTestZipEntry>& AEntr
     }
 }
 
-TTempDir::TTempDir() {
-    std::random_device LRandom;
-    for (;;) {
-        FPath = fs::temp_directory_path() /
-                ("orvane-install-test-" + std::to_string(LRandom()) + std::to_string(LRandom()));
-        if (fs::create_directory(FPath)) {
-            break;
-        }
-    }
+std::string DirText(const fs::path& ADir) {
+    return (ADir / "").string();
 }
-
-TTempDir::~TTempDir() {
-    std::error_code LError;
-    fs::remove_all(FPath, LError);
-}
-
-std::string TTempDir::Dir() const { return (FPath / "").string(); }
 
 std::string ReadFileText(const fs::path& AFile) {
     std::ifstream LIn(AFile, std::ios::binary);

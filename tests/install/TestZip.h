@@ -1,5 +1,7 @@
 #pragma once
 
+#include "support/TempDir.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -16,21 +18,8 @@ struct TTestZipEntry {
 // Writes a real zip file with libzip (deflate for files). Throws on failure.
 void WriteTestZip(const std::filesystem::path& AFile, const std::vector<TTestZipEntry>& AEntries);
 
-// A fresh folder below the system temp folder, removed with everything in it.
-class TTempDir {
-public:
-    TTempDir();
-    ~TTempDir();
-    TTempDir(const TTempDir&) = delete;
-    TTempDir& operator=(const TTempDir&) = delete;
-
-    const std::filesystem::path& Path() const { return FPath; }
-    // The folder as text with a trailing separator, as the installer writes folders.
-    std::string Dir() const;
-
-private:
-    std::filesystem::path FPath;
-};
+// A folder as text with a trailing separator, as the installer writes folders.
+std::string DirText(const std::filesystem::path& ADir);
 
 std::string ReadFileText(const std::filesystem::path& AFile);
 void WriteFileText(const std::filesystem::path& AFile, const std::string& AText);

@@ -2,8 +2,8 @@
 
 #include "install/ZipReader.h"
 
-#include <gtest/gtest.h>
 #include <gmock/gmock.h>
+#include <gtest/gtest.h>
 
 #include <chrono>
 #include <fstream>

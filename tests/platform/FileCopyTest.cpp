@@ -27,7 +27,8 @@ void Write(const fs::path& AFile, const std::string& AText) {
 class FileCopyTest : public testing::Test {
 protected:
     void SetUp() override {
-        FRoot = fs::temp_directory_path() / ("orvane-copy-" + std::to_string(std::random_device{}()));
+        FRoot =
+            fs::temp_directory_path() / ("orvane-copy-" + std::to_string(std::random_device{}()));
         fs::create_directories(FRoot / "dest");
         Write(FRoot / "source.dll", "library bytes");
         Write(FRoot / "dest" / "present.dll", "already here");
@@ -79,9 +80,9 @@ TEST_F(FileCopyTest, CopiesContentWithoutTouchingTheSource) {
     EXPECT_EQ(Slurp(FRoot / "dest" / "source.dll"), "library bytes");
     EXPECT_EQ(Slurp(FRoot / "dest" / "big.bin"), LBig);
     EXPECT_EQ(Slurp(FRoot / "source.dll"), "library bytes");
-    EXPECT_THAT([&] { orvane::CopyFileNoOverwrite(At("source.dll"), At("dest/source.dll")); },
-                testing::ThrowsMessage<std::runtime_error>(
-                    HasSubstr("The specified file already exists")));
+    EXPECT_THAT(
+        [&] { orvane::CopyFileNoOverwrite(At("source.dll"), At("dest/source.dll")); },
+        testing::ThrowsMessage<std::runtime_error>(HasSubstr("The specified file already exists")));
 }
 
 } // namespace

@@ -206,6 +206,8 @@ TEST(RegFile, AcceptedForms) {
          ToUtf16Le("d", true)},
         {"escaped name", h5 + "[HKEY_CURRENT_USER\\A]\r\n\"a\\\"b\\\\c\"=\"\"\r\n", "A", "a\"b\\c",
          rtSz, {0, 0}},
+        {"stray CR line", h5 + "[HKEY_CURRENT_USER\\A]\r\n\"s\"=\"x\"\r\n\r\r\n", "A", "s", rtSz,
+         ToUtf16Le("x", true)},
         {"LF only", "Windows Registry Editor Version 5.00\n[HKEY_CURRENT_USER\\A]\n\"s\"=\"x\"",
          "A", "s", rtSz, ToUtf16Le("x", true)},
     };

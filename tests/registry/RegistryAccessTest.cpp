@@ -130,7 +130,7 @@ TEST(RegistryAccess, WriteStringStoresATerminatedRegSz) {
     EXPECT_EQ(value->Type, rtSz);
     EXPECT_EQ(value->Data, ToUtf16Le("now text", true));
     EXPECT_EQ(reg.ReadString(""), "default");
-    EXPECT_EQ(reg.GetValueNames(), (std::vector<std::string>{"Was DWORD", ""}));
+    EXPECT_EQ(InValueOrder(reg.GetValueNames()), InValueOrder({"Was DWORD", ""}));
 }
 
 TEST(RegistryAccess, DeleteKeyAndValueBelowTheOpenKey) {

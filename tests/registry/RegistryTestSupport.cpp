@@ -2,6 +2,12 @@
 
 #include "registry/RegText.h"
 
+#ifdef _WIN32
+#include "platform/Privilege.h"
+#include "registry/Win32RegistryStore.h"
+#endif
+
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -87,7 +93,34 @@ std::string ReadText(TRegistryStore& AStore, const std::string& AKey, const std:
     return FromUtf16Le(value->Data, true);
 }
 
-#ifndef _WIN32
+std::vector<std::string> InValueOrder(std::vector<std::string> ANames) {
+#ifdef _WIN32
+    if (RunningUnderWine())
+        std::sort(ANames.begin(), ANames.end());
+#endif
+    return ANames;
+}
+
+#ifdef _WIN32
+TTempStore::TTempStore() : Store(OpenScratchRegistryStore()) {}
+
+std::shared_ptr<TRegistryStore> OpenScratchRegistryStore() {
+    static std::atomic<unsigned> counter{0};
+    static const bool privileged = EnablePrivilege("SeBackupPrivilege", true);
+    (void)privileged;
+    const std::string prefix = "Software\\OrvaneTests\\" + std::to_string(GetCurrentProcessId()) +
+                               "-" + std::to_string(++counter);
+    auto store = OpenWin32RegistryStore(HKEY_CURRENT_USER, prefix);
+    return std::shared_ptr<TRegistryStore>(store.get(), [store, prefix](TRegistryStore*) {
+        OpenWin32RegistryStore(HKEY_CURRENT_USER)->DeleteKey(prefix);
+    });
+}
+
+bool RunningUnderWine() {
+    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+#else
 TTempStore::TTempStore() : Store(OpenSqliteRegistryStore(Dir / "registry.sqlite")) {}
 #endif
 

@@ -38,8 +38,12 @@ void WriteFileBytes(const std::filesystem::path& AFile, const std::string& AByte
 // "<missing>" when absent, "<type N>" for another type.
 std::string ReadText(TRegistryStore& AStore, const std::string& AKey, const std::string& AName);
 
-#ifndef _WIN32
-// A new SQLite store in its own temp folder (kept alive by the returned holder).
+// Value names as Windows and the SQLite store enumerate them: creation order.
+// Wine sorts values, so under Wine both sides of a comparison are sorted.
+std::vector<std::string> InValueOrder(std::vector<std::string> ANames);
+
+// A new, empty store with its own temp folder: a SQLite file in that folder, or
+// on Windows a scratch key of the real registry (removed again at the end).
 struct TTempStore {
     TTempDir Dir;
     std::shared_ptr<TRegistryStore> Store;
@@ -47,6 +51,14 @@ struct TTempStore {
     TRegistryStore& operator*() { return *Store; }
     TRegistryStore* operator->() { return Store.get(); }
 };
+
+#ifdef _WIN32
+// A store on HKEY_CURRENT_USER below its own key "Software\OrvaneTests\<unique>",
+// deleted with everything below it when the last reference goes. The process
+// has SeBackupPrivilege enabled, as the installer enables it before saving keys.
+std::shared_ptr<TRegistryStore> OpenScratchRegistryStore();
+// Wine stands in for Windows; a few of its results differ from Windows.
+bool RunningUnderWine();
 #endif
 
 } // namespace orvane::test

@@ -19,6 +19,12 @@ struct TStoreFactory {
     // Known deviations of an emulated registry (Wine), not of Windows itself.
     bool KeepsValueCreationOrder = true;
     bool SaveRefusesExistingFile = true;
+    // Windows orders sub-keys by their upper-cased names ("_" after the
+    // letters); Wine compares lower-cased names.
+    bool OrdersSubKeysUpperCased = true;
+    // Windows keeps a string's bytes as written, terminator or not; Wine adds
+    // a missing terminator.
+    bool KeepsUnterminatedStrings = true;
 };
 
 class StoreContract : public ::testing::TestWithParam<TStoreFactory> {

@@ -281,6 +281,26 @@ TEST_F(TDownloaderTest, FileDownloadStreamsWithProgressToTheEnd) {
     EXPECT_EQ(R.MaxAtEnd, static_cast<std::int64_t>(KSize));
 }
 
+TEST_F(TDownloaderTest, BodyWithoutAnnouncedLengthStillEndsWithAFullBar) {
+    const std::string KBody(300000, 'n');
+    FServer->WriteFile("nolength.bin", KBody);
+    const std::string LToken = FreshToken();
+    FServer->SetFault("nolength", "/file/", 1);
+    std::vector<std::int64_t> LMaxAtStart;
+    TRecord R;
+    auto* LDownloader = new TDownloader(FServer->BaseUrl(), LToken);
+    Wire(*LDownloader, R);
+    LDownloader->OnStarted = [&LMaxAtStart](TDownloader& D) { LMaxAtStart.push_back(D.MaxProgress); };
+    LDownloader->Download("file/nolength.bin", "", true);
+    ASSERT_TRUE(PumpUntil([&] { return R.Done() && TDownloader::ActiveTransfers() == 0; }));
+    ASSERT_EQ(R.Completed, 1) << R.ErrorText;
+    EXPECT_EQ(R.Body, KBody);
+    EXPECT_EQ(LMaxAtStart, std::vector<std::int64_t>{-1});
+    ASSERT_FALSE(R.ProgressValues.empty());
+    EXPECT_EQ(R.ProgressValues.back(), static_cast<std::int64_t>(KBody.size()));
+    EXPECT_EQ(R.MaxAtEnd, static_cast<std::int64_t>(KBody.size()));
+}
+
 TEST_F(TDownloaderTest, WithoutAutoFreeTheObjectKeepsClientAndToken) {
     FServer->WriteFile("a.bin", "A");
     FServer->WriteFile("b.bin", "B");

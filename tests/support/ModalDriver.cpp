@@ -16,7 +16,9 @@ TModalDriver::TModalDriver(TAction AAction, int ATimeoutMs)
     FTimer.start(PollMs);
 }
 
-TModalDriver::~TModalDriver() { FTimer.stop(); }
+TModalDriver::~TModalDriver() {
+    FTimer.stop();
+}
 
 void TModalDriver::Poll() {
     QWidget* Modal = QApplication::activeModalWidget();

@@ -24,7 +24,7 @@ const char* AnswerName(std::size_t AIndex) {
     return AIndex < std::size(Names) ? Names[AIndex] : "?";
 }
 
-}
+} // namespace
 
 const char* DialogKindName(TDialogKind AKind) {
     switch (AKind) {
@@ -71,8 +71,7 @@ QStringList TScriptedDialogs::Texts(TDialogKind AKind) const {
     return Result;
 }
 
-template <typename T>
-std::optional<T> TScriptedDialogs::Take(const TDialogCall& ACall) {
+template <typename T> std::optional<T> TScriptedDialogs::Take(const TDialogCall& ACall) {
     std::ostringstream Call;
     PrintTo(ACall, &Call);
     if (FAnswers.empty()) {

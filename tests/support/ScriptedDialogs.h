@@ -80,8 +80,7 @@ private:
 
     int Question(TDialogKind AKind, const QString& AMessage);
     // The next answer if it holds an alternative T; otherwise a recorded failure.
-    template <typename T>
-    std::optional<T> Take(const TDialogCall& ACall);
+    template <typename T> std::optional<T> Take(const TDialogCall& ACall);
 
     std::deque<TAnswer> FAnswers;
     std::vector<TDialogCall> FCalls;

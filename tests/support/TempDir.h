@@ -26,7 +26,9 @@ public:
     TTempDir& operator=(const TTempDir&) = delete;
 
     const std::filesystem::path& Path() const { return FPath; }
-    std::filesystem::path operator/(const std::filesystem::path& AName) const { return FPath / AName; }
+    std::filesystem::path operator/(const std::filesystem::path& AName) const {
+        return FPath / AName;
+    }
 
 private:
     std::filesystem::path FPath;

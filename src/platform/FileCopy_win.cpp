@@ -1,0 +1,51 @@
+#include "platform/FileCopy.h"
+
+#include "platform/Win32Text.h"
+
+#include <stdexcept>
+
+namespace orvane {
+
+namespace {
+
+// Files and folders alike: a folder in the way is reported as a present
+// destination, and a folder as the source fails in the copy with the system's text.
+bool Exists(const std::wstring& APath) {
+    return GetFileAttributesW(APath.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool IsDirectory(const std::wstring& APath) {
+    const DWORD attrs = GetFileAttributesW(APath.c_str());
+    return attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+// Folder part of a file name, as the installer writes them (with "\"); empty
+// for a bare name, which lives in the current folder.
+std::wstring FolderOf(const std::wstring& AFile) {
+    const auto pos = AFile.find_last_of(L"\\/");
+    if (pos == std::wstring::npos)
+        return AFile.size() >= 2 && AFile[1] == L':' ? AFile.substr(0, 2) + L"." : L"";
+    if (pos == 0 || (pos == 2 && AFile[1] == L':'))
+        return AFile.substr(0, pos + 1);
+    return AFile.substr(0, pos);
+}
+
+} // namespace
+
+void CopyFileNoOverwrite(const std::string& ASource, const std::string& ADest) {
+    const std::wstring source = Widen(ASource);
+    const std::wstring dest = Widen(ADest);
+    // The installer's own texts, tested before the copy so they read the same on
+    // every system and every language of Windows.
+    if (!Exists(source))
+        throw std::runtime_error("The specified file was not found");
+    const std::wstring folder = FolderOf(dest);
+    if (!folder.empty() && !IsDirectory(folder))
+        throw std::runtime_error("The specified path was not found");
+    if (Exists(dest))
+        throw std::runtime_error("The specified file already exists");
+    if (!CopyFileW(source.c_str(), dest.c_str(), TRUE))
+        throw std::runtime_error(SystemErrorText(GetLastError()));
+}
+
+} // namespace orvane

@@ -1,0 +1,51 @@
+#pragma once
+
+// Windows only: UTF-8 <-> UTF-16 at the Win32 boundary, and system message texts.
+
+#include <windows.h>
+
+#include <string>
+#include <string_view>
+
+namespace orvane {
+
+inline std::wstring Widen(std::string_view AText) {
+    if (AText.empty())
+        return {};
+    const int len = MultiByteToWideChar(CP_UTF8, 0, AText.data(), static_cast<int>(AText.size()),
+                                        nullptr, 0);
+    std::wstring result(static_cast<std::size_t>(len), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, AText.data(), static_cast<int>(AText.size()), result.data(),
+                        len);
+    return result;
+}
+
+inline std::string Narrow(std::wstring_view AText) {
+    if (AText.empty())
+        return {};
+    const int len = WideCharToMultiByte(CP_UTF8, 0, AText.data(), static_cast<int>(AText.size()),
+                                        nullptr, 0, nullptr, nullptr);
+    std::string result(static_cast<std::size_t>(len), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, AText.data(), static_cast<int>(AText.size()), result.data(),
+                        len, nullptr, nullptr);
+    return result;
+}
+
+// The system's message text for an error code, without the trailing line break;
+// "System error <code>" when the system has no text for it.
+inline std::string SystemErrorText(DWORD ACode) {
+    wchar_t* buffer = nullptr;
+    const DWORD len = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, ACode, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    std::wstring text(buffer != nullptr ? buffer : L"", len);
+    if (buffer != nullptr)
+        LocalFree(buffer);
+    while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' '))
+        text.pop_back();
+    if (text.empty())
+        return "System error " + std::to_string(ACode);
+    return Narrow(text);
+}
+
+} // namespace orvane
