@@ -139,6 +139,9 @@ TEST_F(Form2Test, SwitchPageEnablesExactlyTheShownTab) {
         EXPECT_EQ(Form->TabControl1->currentIndex(), Case.Tab);
         EXPECT_EQ(EnabledTabs(*Form), std::vector<int>{Case.Tab});
         EXPECT_EQ(Form->TabControl1->count(), 5);
+        // The controls of the other pages take no input.
+        for (int I = 0; I < Form->TabControl1->count(); ++I)
+            EXPECT_EQ(Form->TabControl1->widget(I)->isEnabled(), I == Case.Tab) << I;
     }
 }
 
