@@ -28,8 +28,8 @@ std::vector<std::uint8_t> ParseAddress(const std::string& AText) {
     std::size_t I = 0;
     while (I < AText.size()) {
         const auto LEnd = AText.find(':', I);
-        const std::string LPiece = AText.substr(I, LEnd == std::string::npos ? std::string::npos
-                                                                           : LEnd - I);
+        const std::string LPiece =
+            AText.substr(I, LEnd == std::string::npos ? std::string::npos : LEnd - I);
         if (LPiece.empty() || LPiece.size() > 2) {
             return {};
         }

@@ -4,6 +4,8 @@ namespace orvane {
 
 // Without process tokens there is nothing to enable: saving a key needs no
 // privilege in the portable store.
-bool EnablePrivilege(const std::string&, bool) { return true; }
+bool EnablePrivilege(const std::string&, bool) {
+    return true;
+}
 
 } // namespace orvane

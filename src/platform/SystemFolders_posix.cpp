@@ -33,7 +33,8 @@ std::string DocumentsDirFromUserDirs(const std::string& AHome) {
             continue;
         }
         std::string value = line.substr(start + prefix.size());
-        while (!value.empty() && (value.back() == ' ' || value.back() == '\t' || value.back() == '\r')) {
+        while (!value.empty() &&
+               (value.back() == ' ' || value.back() == '\t' || value.back() == '\r')) {
             value.pop_back();
         }
         if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
@@ -88,7 +89,8 @@ std::string GetExecutableDir() {
 
 std::string FullPathName(const std::string& APath) {
     if (APath.find('\0') != std::string::npos) {
-        throw std::runtime_error("The filename, directory name, or volume label syntax is incorrect.");
+        throw std::runtime_error(
+            "The filename, directory name, or volume label syntax is incorrect.");
     }
     std::filesystem::path path(APath);
     if (!path.is_absolute()) {
@@ -99,7 +101,9 @@ std::string FullPathName(const std::string& APath) {
     return result.empty() ? std::string("/") : result;
 }
 
-char PathDelimiter() { return '/'; }
+char PathDelimiter() {
+    return '/';
+}
 
 std::string IncludeTrailingPathDelimiter(const std::string& APath) {
     if (!APath.empty() && APath.back() == PathDelimiter()) {

@@ -20,7 +20,9 @@ std::string ElementsKey(const std::string& AIDEVersion) {
     return kBDSKey + AIDEVersion + "\\CatalogRepository\\Elements\\";
 }
 
-bool IsFrameworkElement(const std::string& AName) { return AName.rfind(kMarker, 0) == 0; }
+bool IsFrameworkElement(const std::string& AName) {
+    return AName.rfind(kMarker, 0) == 0;
+}
 
 // IDE versions below the BDS key, or none when it is missing or closed.
 std::vector<std::string> IDEVersions(TRegistry& AReg) {
@@ -81,7 +83,7 @@ void CleanupGetItInstallation(TRegistryStore& AStore, const std::string& ABackup
             }
             log("Installation exists: " + name);
             if (!AAsk || !AAsk("A Orvane GetIt Installation exists for BDS " + name +
-                                ". Do you want to remove it now?")) {
+                               ". Do you want to remove it now?")) {
                 continue;
             }
             const bool taken = backedUp.count(FoldName(name)) != 0;

@@ -13,7 +13,8 @@ std::string ParentOf(const std::string& APath) {
         FullPathName(IncludeTrailingPathDelimiter(APath) + ".." + PathDelimiter()));
 }
 
-std::string ReadIDEPath(TRegistryStore& AStore, const std::string& AKey, const std::string& AValue) {
+std::string ReadIDEPath(TRegistryStore& AStore, const std::string& AKey,
+                        const std::string& AValue) {
     TRegistry reg(AStore, raRead);
     if (!reg.KeyExists(AKey)) {
         throw ESilentAbort("registry key missing: " + AKey);

@@ -27,7 +27,9 @@ constexpr const char* kHeader4 = "REGEDIT4";
 constexpr std::size_t kHexWrapColumn = 77;
 
 // A stray CR (a CR LF file edited as LF, or the other way round) counts as blank.
-bool IsBlank(char C) { return C == ' ' || C == '\t' || C == '\r'; }
+bool IsBlank(char C) {
+    return C == ' ' || C == '\t' || C == '\r';
+}
 
 std::string TrimRight(const std::string& AText) {
     std::size_t end = AText.size();
@@ -231,7 +233,9 @@ std::vector<std::uint8_t> ParseHexBytes(const std::vector<std::string>& ALines, 
     return bytes;
 }
 
-bool IsTextType(std::uint32_t AType) { return AType == rtSz || AType == rtExpandSz || AType == rtMultiSz; }
+bool IsTextType(std::uint32_t AType) {
+    return AType == rtSz || AType == rtExpandSz || AType == rtMultiSz;
+}
 
 std::vector<std::uint8_t> AnsiToUtf16(const std::vector<std::uint8_t>& ABytes) {
     bool valid = true;
@@ -299,9 +303,9 @@ TRegFileValue ParseValueLine(const std::vector<std::string>& ALines, std::size_t
             value = value * 16 + static_cast<std::uint32_t>(d);
         }
         result.Value.Type = rtDword;
-        result.Value.Data = {static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
-                             static_cast<std::uint8_t>(value >> 16),
-                             static_cast<std::uint8_t>(value >> 24)};
+        result.Value.Data = {
+            static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
+            static_cast<std::uint8_t>(value >> 16), static_cast<std::uint8_t>(value >> 24)};
         return result;
     }
     if (StartsWithNoCase(data, "hex")) {
@@ -549,8 +553,8 @@ bool WriteNewRegFile(const std::filesystem::path& AFile, const std::string& ATex
                      std::string& AError) {
     const std::string bytes = EncodeRegFileBytes(AText);
 #ifdef _WIN32
-    const int fd = _wopen(AFile.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY,
-                          _S_IREAD | _S_IWRITE);
+    const int fd =
+        _wopen(AFile.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
 #else
     const int fd = ::open(AFile.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
 #endif

@@ -36,7 +36,7 @@ struct TRegFileValue {
 };
 
 struct TRegFileKey {
-    std::string Path; // below HKEY_CURRENT_USER, no leading or trailing "\"
+    std::string Path;    // below HKEY_CURRENT_USER, no leading or trailing "\"
     bool Delete = false; // [-KEY]
     std::vector<TRegFileValue> Values;
     int Line = 0;

@@ -188,7 +188,8 @@ public:
             return false;
         }
         // Replacing keeps the value's place in the enumeration, and its name's case.
-        TStatement update(*this, "UPDATE vals SET type = ?3, data = ?4 WHERE key = ?1 AND fold = ?2");
+        TStatement update(*this,
+                          "UPDATE vals SET type = ?3, data = ?4 WHERE key = ?1 AND fold = ?2");
         update.Bind(1, *id).Bind(2, FoldName(AValue.Name)).Bind(3, std::int64_t(AValue.Type));
         update.BindBlob(4, AValue.Data);
         update.Step();
@@ -249,9 +250,7 @@ public:
 
     std::string LastErrorText() const override { return FLastError; }
 
-    [[noreturn]] void Fail(const std::string& AText) {
-        throw ERegistryStoreError(Describe(AText));
-    }
+    [[noreturn]] void Fail(const std::string& AText) { throw ERegistryStoreError(Describe(AText)); }
 
     sqlite3* Db() { return FDb; }
 

@@ -141,10 +141,10 @@ void TForm2::LoadConfiguration(std::unique_ptr<rapidjson::Document> ADocument) {
             } else if (LFile && !LFile->empty()) {
                 LVersion = orvane::FileVersionFromFile(*LFile);
             }
-            const QString LCaption =
-                LVersion.empty() ? QString::fromStdString(*LName)
-                                 : QStringLiteral("%1 (v%2)").arg(QString::fromStdString(*LName),
-                                                                  QString::fromStdString(LVersion));
+            const QString LCaption = LVersion.empty() ? QString::fromStdString(*LName)
+                                                      : QStringLiteral("%1 (v%2)")
+                                                            .arg(QString::fromStdString(*LName),
+                                                                 QString::fromStdString(LVersion));
             auto* LItem = new QListWidgetItem(LCaption, ListBox1);
             LItem->setFlags(LItem->flags() | Qt::ItemIsUserCheckable);
             LItem->setCheckState(Qt::Unchecked);

@@ -9,8 +9,8 @@
 #include <QThreadPool>
 
 #include <atomic>
-#include <chrono>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -32,8 +32,7 @@ bool OnGuiThread() {
 
 // A blocking queued call from the GUI thread to itself would deadlock, so a
 // notification raised there runs at once.
-template <class TFunc>
-void CallOnGui(TFunc AFunc, bool ABlocking) {
+template <class TFunc> void CallOnGui(TFunc AFunc, bool ABlocking) {
     if (OnGuiThread()) {
         AFunc();
         return;
@@ -183,8 +182,8 @@ void TDownloader::RunTransfer(const std::string& AEndPoint) {
     try {
         if (!Destination.empty()) {
             auto LFile = std::make_unique<std::fstream>();
-            LFile->open(Destination, std::ios::in | std::ios::out | std::ios::trunc |
-                                         std::ios::binary);
+            LFile->open(Destination,
+                        std::ios::in | std::ios::out | std::ios::trunc | std::ios::binary);
             if (!LFile->is_open()) {
                 throw std::runtime_error("Cannot create file \"" + Destination + "\". " +
                                          std::strerror(errno));

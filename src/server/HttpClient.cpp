@@ -134,8 +134,8 @@ void THttpClient::Get(const std::string& AUrl,
     // Signals are not thread-safe; pool threads run transfers.
     curl_easy_setopt(LCurl, CURLOPT_NOSIGNAL, 1L);
 
-    const CURLcode LCode = T.Epoch == GCancelEpoch.load() ? curl_easy_perform(LCurl)
-                                                          : CURLE_ABORTED_BY_CALLBACK;
+    const CURLcode LCode =
+        T.Epoch == GCancelEpoch.load() ? curl_easy_perform(LCurl) : CURLE_ABORTED_BY_CALLBACK;
     T.Cancel = T.Cancel || LCode == CURLE_ABORTED_BY_CALLBACK;
     curl_easy_setopt(LCurl, CURLOPT_ERRORBUFFER, nullptr);
     if (LCode != CURLE_OK) {

@@ -264,8 +264,7 @@ std::string ConfigurationEndpoint(TUserMode AMode, const std::string& AMacDigest
 std::string PackageEndpoint(const rapidjson::Value& AEntry) {
     const std::string LUrl = ReadMemberTextOrEmpty(AEntry, "url");
     const std::string LFile = ReadMemberTextOrEmpty(AEntry, "file");
-    if (StartsWith(LUrl, "http://") || StartsWith(LUrl, "https://") ||
-        StartsWith(LUrl, "file/")) {
+    if (StartsWith(LUrl, "http://") || StartsWith(LUrl, "https://") || StartsWith(LUrl, "file/")) {
         return LUrl + LFile;
     }
     return ReadMemberTextOrEmpty(AEntry, "base_url") + LUrl + LFile;

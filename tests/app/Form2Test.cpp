@@ -1,4 +1,5 @@
 #include "app/ActivityIndicator.h"
+#include "app/Unit1.h"
 #include "app/Unit2.h"
 #include "platform/ProductVersion.h"
 #include "registry/ProductRecords.h"
@@ -255,6 +256,7 @@ TEST_F(Form2Test, PasswordRevealTogglesEchoMode) {
 TEST_F(Form2Test, DirectoryPickersAddOneTrailingSeparator) {
     auto Form = NewForm();
     Form->DeveloperButton->click();
+    WaitForConfiguration(*Form);
     const QString Sep = QDir::separator();
     const QString Picked = QString::fromStdString(FRoot.string()) + "/IDE folder";
     const struct {
@@ -315,6 +317,32 @@ TEST_F(Form2Test, TermsTextOpensTheTermsDialog) {
     }
     EXPECT_EQ(Shown, (std::vector<QDialog*>{&Terms, &Terms}));
     EXPECT_EQ(FDialogs->Texts(dkExecDialog), (QStringList{"Terms", "Terms"}));
+}
+
+// The real terms dialog as main hands it over: its buttons drive the tick box
+// of the Versions page, and the window ignores how it was closed.
+TEST_F(Form2Test, TermsDialogTicksTheTermsBox) {
+    auto Form = NewForm();
+    TForm1 Terms(Form.get());
+    Form->SetTermsDialog(&Terms);
+    Form->DeveloperButton->click();
+    WaitForConfiguration(*Form);
+    FDialogs->ClearCalls();
+    const struct {
+        const char* Button;
+        bool Ticked;
+    } Steps[] = {{"I Deny", false}, {"I Accept", true}, {"I Deny", true}, {"I Accept", true}};
+    for (const auto& Step : Steps) {
+        SCOPED_TRACE(Step.Button);
+        FDialogs->AnswerDialog([&Step](QDialog& ADialog) {
+            return TScriptedDialogs::ClickButton(ADialog, QString::fromLatin1(Step.Button));
+        });
+        Form->SpeedButton1->click();
+        EXPECT_EQ(Form->CheckBox1->isChecked(), Step.Ticked);
+        EXPECT_FALSE(Terms.isVisible());
+        EXPECT_EQ(Form->TabControl1->currentIndex(), int(wpVersions));
+    }
+    EXPECT_EQ(FDialogs->Texts(dkExecDialog).size(), 4);
 }
 
 TEST_F(Form2Test, MessageBoxesGoThroughTheDialogService) {

@@ -1,6 +1,6 @@
 #include "app/Unit2.h"
-#include "registry/RegistryStore.h"
 #include "registry/RegText.h"
+#include "registry/RegistryStore.h"
 #include "support/ScriptedDialogs.h"
 
 #include <gtest/gtest.h>

@@ -425,9 +425,12 @@ TEST_F(InstallFormTest, AlreadyInstalledQuestionComparesDottedVersions) {
         const char* New;
         bool Asked;
     } LCases[] = {
-        {"1.4.2", "1.4.2", true},   {"1.10.0", "1.9.0", true}, // a downgrade, although "1.10.0" <
-                                                               // "1.9.0" as text
-        {"1.9.0", "1.10.0", false}, {"1.4.2", "1.4.3", false}, {"2.0", "1.99", true},
+        {"1.4.2", "1.4.2", true},
+        {"1.10.0", "1.9.0", true}, // a downgrade, although "1.10.0" <
+                                   // "1.9.0" as text
+        {"1.9.0", "1.10.0", false},
+        {"1.4.2", "1.4.3", false},
+        {"2.0", "1.99", true},
     };
     for (const auto& LCase : LCases) {
         for (const int LAnswer : {mrNo, mrCancel, mrAbort, mrYes}) {
@@ -628,6 +631,38 @@ TEST_F(InstallFormTest, ProgressBarFollowsADownloadBeyondTwoGiB) {
     EXPECT_EQ(LValues.back(), FForm->ProgressBar->maximum());
     EXPECT_TRUE(std::is_sorted(LStart - 1, LValues.end())) << testing::PrintToString(LValues);
     EXPECT_EQ(FForm->ProgressBar->minimum(), 0);
+}
+
+TEST_F(InstallFormTest, WindowKeepsRespondingWhileALargePackageIsExtracted) {
+    std::string LLarge(24 * 1024 * 1024, '\0');
+    unsigned LState = 11;
+    for (char& LChar : LLarge) {
+        LState = LState * 1103515245u + 12345u;
+        LChar = static_cast<char>('a' + (LState >> 16) % 26);
+    }
+    fs::create_directories(DownloadDir());
+    WriteTestZip(DownloadDir() + "Orvane.zip", {{"Win32/Release/Orvane_Core.bpl", LLarge}});
+    FDialogs->AnswerNo(); // reuse it: no download
+    const auto LEntry = Json(R"({"name": "Orvane", "version": "22.0", "url": "file/",
+        "file": "Orvane.zip", "bpls": "", "dcps": "", "platforms": "Win32"})");
+    // Log lets events run once per line; more ticks under the extraction's own
+    // line can only come from pumping inside the extraction.
+    const QString LExtracting = QString::fromStdString("Extracting all files for \"22.0\" into \"" +
+                                                       VersionDir("22.0") + "\"");
+    int LTicksWhileExtracting = 0;
+    QTimer LTimer;
+    LTimer.setInterval(5);
+    QObject::connect(&LTimer, &QTimer::timeout,
+                     [&] { LTicksWhileExtracting += FForm->ProgressLabel->text() == LExtracting; });
+    LTimer.start();
+
+    const auto LStart = std::chrono::steady_clock::now();
+    ASSERT_TRUE(Install(*LEntry));
+    const auto LTook = std::chrono::steady_clock::now() - LStart;
+
+    EXPECT_EQ(fs::file_size(VersionDir("22.0") + "Win32/Release/Orvane_Core.bpl"), LLarge.size());
+    EXPECT_GE(LTicksWhileExtracting, 3)
+        << std::chrono::duration_cast<std::chrono::milliseconds>(LTook).count() << " ms";
 }
 
 TEST_F(InstallFormTest, MissingEntryOrUncreatableDownloadDirectory) {

@@ -1,5 +1,5 @@
-#include "platform/Privilege.h"
 #include "platform/SystemFolders.h"
+#include "platform/Privilege.h"
 
 #include <gtest/gtest.h>
 
@@ -20,9 +20,10 @@ struct TEnvCase {
 };
 
 TEST(SystemFolders, DocumentsFolderSources) {
-    const auto base = std::filesystem::temp_directory_path() /
-                      ("folders-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-                       "-" + std::to_string(std::rand()));
+    const auto base =
+        std::filesystem::temp_directory_path() /
+        ("folders-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
+         std::to_string(std::rand()));
     const std::string home = (base / "home").string();
     const std::string config = (base / "config").string();
     const TEnvCase cases[] = {
@@ -47,10 +48,13 @@ TEST(SystemFolders, DocumentsFolderSources) {
         std::filesystem::create_directories(base / "config");
         if (c.UserDirsLine) {
             const auto dir = c.ConfigHomeSet ? base / "config" : base / "home" / ".config";
-            std::ofstream(dir / "user-dirs.dirs") << "# written by a test\n" << c.UserDirsLine << "\n";
+            std::ofstream(dir / "user-dirs.dirs") << "# written by a test\n"
+                                                  << c.UserDirsLine << "\n";
         }
-        c.DocumentsDir ? setenv("XDG_DOCUMENTS_DIR", c.DocumentsDir, 1) : unsetenv("XDG_DOCUMENTS_DIR");
-        c.ConfigHomeSet ? setenv("XDG_CONFIG_HOME", config.c_str(), 1) : unsetenv("XDG_CONFIG_HOME");
+        c.DocumentsDir ? setenv("XDG_DOCUMENTS_DIR", c.DocumentsDir, 1)
+                       : unsetenv("XDG_DOCUMENTS_DIR");
+        c.ConfigHomeSet ? setenv("XDG_CONFIG_HOME", config.c_str(), 1)
+                        : unsetenv("XDG_CONFIG_HOME");
         c.HomeSet ? setenv("HOME", home.c_str(), 1) : unsetenv("HOME");
         std::string expected = c.Expected;
         if (expected.starts_with("~")) {
@@ -67,14 +71,9 @@ TEST(SystemFolders, FullPathNameNormalisesLexically) {
         std::string In;
         std::string Out;
     } const cases[] = {
-        {"/a/b/../c", "/a/c"},
-        {"/a/b/..", "/a/"},
-        {"/a/./b//c/", "/a/b/c/"},
-        {"/../..", "/"},
-        {"/", "/"},
-        {"/a/b/../", "/a/"},
-        {"x/../y", cwd + "/y"},
-        {"", cwd + "/"},
+        {"/a/b/../c", "/a/c"},  {"/a/b/..", "/a/"}, {"/a/./b//c/", "/a/b/c/"},
+        {"/../..", "/"},        {"/", "/"},         {"/a/b/../", "/a/"},
+        {"x/../y", cwd + "/y"}, {"", cwd + "/"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(FullPathName(c.In), c.Out) << c.In;

@@ -11,7 +11,7 @@ namespace {
 
 const std::string kIDE = "SOFTWARE\\Embarcadero\\BDS\\22.0\\";
 const std::string kPaths = kIDE + "C++\\Paths\\";
-const std::string kMarkedDir = "/home/u/Documents/Orvane/22.0/";
+const std::string kMarkedDir = Native("/home/u/Documents/Orvane/22.0/");
 
 std::string Added(const std::string& ADir, const std::string& APlatform) {
     const std::string b = ADir + APlatform + Native("/Release/");
@@ -36,9 +36,10 @@ TEST(CppPaths, TheFourDirectoriesFollowTheCleanedList) {
     TTempStore store;
     ASSERT_TRUE(store->CreateKey(kPaths + "Win32"));
     ASSERT_TRUE(store->SetValue(kPaths + "Win32", SzValue("IncludePath", "C:\\Inc;")));
-    RegisterCppPaths(*store, "22.0", "T/", {});
+    RegisterCppPaths(*store, "22.0", Native("T/"), {});
     EXPECT_EQ(ReadText(*store, kPaths + "Win32", "IncludePath"),
-              "C:\\Inc;" + Added("T/", "Win32"));
+              "C:\\Inc;" + Native("T/Win32/Release/;T/Win32/Release/C/;T/Win32/Release/C/hpp/;"
+                                  "T/Win32/Release/C/lib/;"));
 }
 
 TEST(CppPaths, RegisterEditsEveryExistingValueOfTheThreePlatforms) {
@@ -62,8 +63,10 @@ TEST(CppPaths, RegisterEditsEveryExistingValueOfTheThreePlatforms) {
         {"Win64", "LibraryPath_Clang32", "<missing>"},
         // Android gets its entries whatever platforms the package has.
         {"Android", "IncludePath",
-         "$(BDSINCLUDE)\\android\\crtl;$(BDSINCLUDE)\\android\\rtl;" + Added(kMarkedDir, "Android")},
-        {"Android", "LibraryPath", "$(BDSLIB)\\$(PLATFORM)\\release;" + Added(kMarkedDir, "Android")},
+         "$(BDSINCLUDE)\\android\\crtl;$(BDSINCLUDE)\\android\\rtl;" +
+             Added(kMarkedDir, "Android")},
+        {"Android", "LibraryPath",
+         "$(BDSLIB)\\$(PLATFORM)\\release;" + Added(kMarkedDir, "Android")},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(f.Text(kPaths + c.Platform, c.Value), c.Expected) << c.Platform << " " << c.Value;
@@ -74,15 +77,15 @@ TEST(CppPaths, RegisterEditsEveryExistingValueOfTheThreePlatforms) {
 
 TEST(CppPaths, RegisterHandlesKnownAndDisabledPackages) {
     TFixture f;
-    RegisterCppPaths(*f.Store, "22.0", kMarkedDir, {{"/ide/Bpl/Orvane_Core280.bpl", "Orvane_Core280.bpl"}});
-    const std::vector<std::string> known{"$(BDS)\\Bin\\dclstd280.bpl",
-                                         "$(BDS)\\Bin\\dclDBXDrivers280.bpl",
-                                         "$(BDS)\\Bin\\dclFMXtee9280.bpl",
-                                         "C:\\Libs\\orvane_legacy.bpl",
-                                         "/ide/Bpl/Orvane_Core280.bpl"};
+    RegisterCppPaths(*f.Store, "22.0", kMarkedDir,
+                     {{"/ide/Bpl/Orvane_Core280.bpl", "Orvane_Core280.bpl"}});
+    const std::vector<std::string> known{
+        "$(BDS)\\Bin\\dclstd280.bpl", "$(BDS)\\Bin\\dclDBXDrivers280.bpl",
+        "$(BDS)\\Bin\\dclFMXtee9280.bpl", "C:\\Libs\\orvane_legacy.bpl",
+        "/ide/Bpl/Orvane_Core280.bpl"};
     EXPECT_EQ(InValueOrder(f.Store->ValueNames(kIDE + "Known Packages")), InValueOrder(known));
-    EXPECT_EQ(f.Store->ValueNames(kIDE + "Disabled Packages"),
-              std::vector<std::string>{"$(BDS)\\Bin\\dclIPIndyImpl280.bpl"});
+    EXPECT_EQ(InValueOrder(f.Store->ValueNames(kIDE + "Disabled Packages")),
+              InValueOrder({"$(BDS)\\Bin\\dclIPIndyImpl280.bpl"}));
 }
 
 TEST(CppPaths, UnregisterLeavesEmptyValuesAndTheDisabledKey) {
@@ -90,7 +93,8 @@ TEST(CppPaths, UnregisterLeavesEmptyValuesAndTheDisabledKey) {
     ASSERT_TRUE(f.Store->SetValue(kPaths + "Android", SzValue("IncludePath", "C:\\orvane\\inc;")));
     RegisterCppPaths(*f.Store, "22.0", kMarkedDir, {{"/ide/Bpl/Orvane_Core280.bpl", "x"}});
     // Something the uninstallation of C++ paths must not touch.
-    ASSERT_TRUE(f.Store->SetValue(kIDE + "Disabled Packages", SzValue("/ide/Bpl/Orvane_Old.bpl", "x")));
+    ASSERT_TRUE(
+        f.Store->SetValue(kIDE + "Disabled Packages", SzValue("/ide/Bpl/Orvane_Old.bpl", "x")));
     UnregisterCppPaths(*f.Store, "22.0");
 
     EXPECT_EQ(f.Text(kPaths + "Win32", "IncludePath"), kWin32Include);

@@ -14,8 +14,8 @@ const std::string kKnown = kIDE + "Known Packages";
 const std::string kDisabled = kIDE + "Disabled Packages";
 const std::string kLib = kIDE + "Library\\";
 // The default download folder holds the marker; a folder chosen elsewhere may not.
-const std::string kMarkedDir = "/home/u/Documents/Orvane/22.0/";
-const std::string kPlainDir = "/opt/packages/22.0/";
+const std::string kMarkedDir = Native("/home/u/Documents/Orvane/22.0/");
+const std::string kPlainDir = Native("/opt/packages/22.0/");
 
 const std::string kWin32Old = "c:\\program files (x86)\\embarcadero\\studio\\22.0\\lib\\Win32\\"
                               "release;$(BDSUSERDIR)\\Imports;$(BDS)\\Imports;$(BDSCOMMONDIR)\\Dcp;"
@@ -63,11 +63,13 @@ TEST(DelphiLibrary, RegisterReplacesTheFrameworksEntries) {
     TFixture f;
     RegisterDelphiLibrary(*f.Store, "22.0", kMarkedDir, kPairs, {"Win32", " Win64 ", "Android"});
 
-    EXPECT_EQ(f.Text(kLib + "Win32", "Search Path"), kWin32Old + kMarkedDir + Native("Win32/Release/;"));
-    EXPECT_EQ(f.Text(kLib + "Win64", "Search Path"), kWin64Old + kMarkedDir + Native("Win64/Release/;"));
+    EXPECT_EQ(f.Text(kLib + "Win32", "Search Path"),
+              kWin32Old + kMarkedDir + Native("Win32/Release/") + ";");
+    EXPECT_EQ(f.Text(kLib + "Win64", "Search Path"),
+              kWin64Old + kMarkedDir + Native("Win64/Release/") + ";");
     // "Android" is registered under the Android32 key with its own folder name.
     EXPECT_EQ(f.Text(kLib + "Android32", "Search Path"),
-              kAndroidOld + kMarkedDir + Native("Android/Release/;"));
+              kAndroidOld + kMarkedDir + Native("Android/Release/") + ";");
     EXPECT_FALSE(f.Store->KeyExists(kLib + "Android"));
     // A platform the package does not have is left alone.
     EXPECT_EQ(f.Text(kLib + "Android64", "Search Path"), "<missing>");
@@ -76,7 +78,8 @@ TEST(DelphiLibrary, RegisterReplacesTheFrameworksEntries) {
 
     // Registering again leaves one entry per platform.
     RegisterDelphiLibrary(*f.Store, "22.0", kMarkedDir, kPairs, {"Win32"});
-    EXPECT_EQ(f.Text(kLib + "Win32", "Search Path"), kWin32Old + kMarkedDir + Native("Win32/Release/;"));
+    EXPECT_EQ(f.Text(kLib + "Win32", "Search Path"),
+              kWin32Old + kMarkedDir + Native("Win32/Release/") + ";");
 }
 
 TEST(DelphiLibrary, RegisterWritesKnownPackagesAndCleansDisabledOnes) {
@@ -87,22 +90,22 @@ TEST(DelphiLibrary, RegisterWritesKnownPackagesAndCleansDisabledOnes) {
     RegisterDelphiLibrary(*f.Store, "22.0", kMarkedDir, pairs, {"Win32"});
 
     const std::vector<std::string> known{
-        "$(BDS)\\Bin\\dclDBXDrivers280.bpl", "$(BDS)\\Bin\\dclFMXtee9280.bpl",
-        "C:\\Libs\\orvane_legacy.bpl",       "/ide/22.0/Bpl/Orvane_Core280.bpl",
+        "$(BDS)\\Bin\\dclDBXDrivers280.bpl",  "$(BDS)\\Bin\\dclFMXtee9280.bpl",
+        "C:\\Libs\\orvane_legacy.bpl",        "/ide/22.0/Bpl/Orvane_Core280.bpl",
         "/ide/22.0/Bpl/Orvane_Design280.bpl", "$(BDS)\\Bin\\dclstd280.bpl",
     };
     EXPECT_EQ(InValueOrder(f.Store->ValueNames(kKnown)), InValueOrder(known));
     EXPECT_EQ(f.Text(kKnown, "/ide/22.0/Bpl/Orvane_Core280.bpl"), "Orvane_Core280.bpl");
     EXPECT_EQ(f.Text(kKnown, "$(BDS)\\Bin\\dclstd280.bpl"), "dclstd280.bpl");
-    EXPECT_EQ(f.Store->ValueNames(kDisabled),
-              std::vector<std::string>{"$(BDS)\\Bin\\dclIPIndyImpl280.bpl"});
+    EXPECT_EQ(InValueOrder(f.Store->ValueNames(kDisabled)),
+              InValueOrder({"$(BDS)\\Bin\\dclIPIndyImpl280.bpl"}));
 }
 
 TEST(DelphiLibrary, EntriesWithoutTheMarkerAreNeverReplaced) {
     TFixture f;
     RegisterDelphiLibrary(*f.Store, "22.0", kPlainDir, {}, {"Win32"});
     RegisterDelphiLibrary(*f.Store, "22.0", kPlainDir, {}, {"Win32"});
-    const std::string entry = kPlainDir + Native("Win32/Release/;");
+    const std::string entry = kPlainDir + Native("Win32/Release/") + ";";
     EXPECT_EQ(f.Text(kLib + "Win32", "Search Path"), kWin32Old + entry + entry);
     UnregisterDelphiLibrary(*f.Store, "22.0");
     EXPECT_EQ(f.Text(kLib + "Win32", "Search Path"), kWin32Old + entry + entry);
@@ -112,15 +115,20 @@ TEST(DelphiLibrary, PlatformNamesAndMissingKeys) {
     struct TCase {
         const char* Name;
         std::vector<std::string> Platforms;
-        std::string Key;      // library key that must hold the new entry
-        std::string Entry;    // "" when nothing may be added anywhere
+        std::string Key;   // library key that must hold the new entry
+        std::string Entry; // "" when nothing may be added anywhere
     } const cases[] = {
         {"lower-case android is not mapped", {"android"}, "", ""},
         {"platform without library key", {"Linux64"}, "", ""},
         {"empty name from a stray comma", {"", " "}, "", ""},
-        {"missing Search Path value", {"Android64"}, kLib + "Android64",
-         kPlainDir + Native("Android64/Release/;")},
-        {"padded name", {" Win64\t"}, kLib + "Win64", kWin64Old + kPlainDir + Native("Win64/Release/;")},
+        {"missing Search Path value",
+         {"Android64"},
+         kLib + "Android64",
+         kPlainDir + Native("Android64/Release/") + ";"},
+        {"padded name",
+         {" Win64\t"},
+         kLib + "Win64",
+         kWin64Old + kPlainDir + Native("Win64/Release/") + ";"},
     };
     for (const auto& c : cases) {
         TFixture f;
@@ -147,7 +155,8 @@ TEST(DelphiLibrary, NoPackageKeysNothingIsCreated) {
     RegisterDelphiLibrary(*store, "22.0", kMarkedDir, kPairs, {"Win32"});
     EXPECT_FALSE(store->KeyExists(kKnown));
     EXPECT_FALSE(store->KeyExists(kDisabled));
-    EXPECT_EQ(ReadText(*store, kLib + "Win32", "Search Path"), kMarkedDir + Native("Win32/Release/;"));
+    EXPECT_EQ(ReadText(*store, kLib + "Win32", "Search Path"),
+              kMarkedDir + Native("Win32/Release/") + ";");
     UnregisterDelphiLibrary(*store, "23.0");
     EXPECT_FALSE(store->KeyExists("SOFTWARE\\Embarcadero\\BDS\\23.0"));
 }
@@ -163,13 +172,12 @@ TEST(DelphiLibrary, UnregisterCleansAllFourPlatformsAndBothPackageKeys) {
     EXPECT_EQ(f.Text(kLib + "Android32", "Search Path"), kAndroidOld);
     // A library key without "Search Path" gets an empty one.
     EXPECT_EQ(f.Text(kLib + "Android64", "Search Path"), "");
-    const std::vector<std::string> known{"$(BDS)\\Bin\\dclstd280.bpl",
-                                         "$(BDS)\\Bin\\dclDBXDrivers280.bpl",
-                                         "$(BDS)\\Bin\\dclFMXtee9280.bpl",
-                                         "C:\\Libs\\orvane_legacy.bpl"};
+    const std::vector<std::string> known{
+        "$(BDS)\\Bin\\dclstd280.bpl", "$(BDS)\\Bin\\dclDBXDrivers280.bpl",
+        "$(BDS)\\Bin\\dclFMXtee9280.bpl", "C:\\Libs\\orvane_legacy.bpl"};
     EXPECT_EQ(InValueOrder(f.Store->ValueNames(kKnown)), InValueOrder(known));
-    EXPECT_EQ(f.Store->ValueNames(kDisabled),
-              std::vector<std::string>{"$(BDS)\\Bin\\dclIPIndyImpl280.bpl"});
+    EXPECT_EQ(InValueOrder(f.Store->ValueNames(kDisabled)),
+              InValueOrder({"$(BDS)\\Bin\\dclIPIndyImpl280.bpl"}));
 }
 
 TEST(DelphiLibrary, NonStringSearchPathStopsWithTheErrorAndKeepsEarlierWrites) {
@@ -182,7 +190,8 @@ TEST(DelphiLibrary, NonStringSearchPathStopsWithTheErrorAndKeepsEarlierWrites) {
         EXPECT_STREQ(e.what(), "Invalid data type for 'Search Path'");
     }
     EXPECT_EQ(f.Text(kKnown, "/ide/22.0/Bpl/Orvane_Core280.bpl"), "Orvane_Core280.bpl");
-    EXPECT_EQ(f.Text(kLib + "Win32", "Search Path"), kWin32Old + kMarkedDir + Native("Win32/Release/;"));
+    EXPECT_EQ(f.Text(kLib + "Win32", "Search Path"),
+              kWin32Old + kMarkedDir + Native("Win32/Release/") + ";");
     // The step after the failing one did not run.
     EXPECT_EQ(f.Text(kLib + "Android32", "Search Path"),
               kAndroidOld.substr(0, kAndroidOld.size() - 1));
@@ -197,7 +206,8 @@ TEST(DelphiLibrary, PackageValueHelpersOnAnOpenKey) {
     TRegistry reg(*store);
     ASSERT_TRUE(reg.OpenKey("K\\", false));
     RemoveMarkedPackageValues(reg);
-    EXPECT_EQ(InValueOrder(store->ValueNames("K")), InValueOrder({"orvane_2", "ORVANE_4", "plain"}));
+    EXPECT_EQ(InValueOrder(store->ValueNames("K")),
+              InValueOrder({"orvane_2", "ORVANE_4", "plain"}));
     WritePackagePairs(reg, {{"plain", "new"}, {"added", "1"}});
     EXPECT_EQ(InValueOrder(store->ValueNames("K")),
               InValueOrder({"orvane_2", "ORVANE_4", "plain", "added"}));

@@ -57,8 +57,9 @@ TEST(GetItInstallations, NoBDSKey) {
     EXPECT_FALSE(HasGetItInstallation(*store));
     TSession session;
     session.Run(*store, "/backups/");
-    EXPECT_EQ(session.Log, std::vector<std::string>{
-                               "Cleaning up GetIt Installation: /backups/ (temporary download dir)"});
+    EXPECT_EQ(session.Log,
+              std::vector<std::string>{
+                  "Cleaning up GetIt Installation: /backups/ (temporary download dir)"});
 }
 
 TEST(GetItInstallations, VersionsWithoutElements) {
@@ -80,9 +81,9 @@ TEST(GetItInstallations, VersionsWithoutElements) {
 TEST(GetItInstallations, OnlyElementsStartingWithTheExactMarkerCount) {
     TFixture f;
     EXPECT_TRUE(HasGetItInstallation(*f.Store));
-    for (const auto& key : {Elements("22.0") + "Orvane-Framework-5.0",
-                            Elements("23.0") + "Orvane-Demos-1.0",
-                            Elements("23.0") + "Orvane-Framework-5.0"}) {
+    for (const auto& key :
+         {Elements("22.0") + "Orvane-Framework-5.0", Elements("23.0") + "Orvane-Demos-1.0",
+          Elements("23.0") + "Orvane-Framework-5.0"}) {
         ASSERT_TRUE(f.Store->DeleteKey(key)) << key;
     }
     // Left: orvane-extra and MyOrvane-pack.
@@ -128,8 +129,8 @@ TEST(GetItInstallations, RemovesEveryAcceptedElementWithItsOwnBackup) {
               (std::vector<std::string>{"MyOrvane-pack", "orvane-extra", "SVGIconImageList-2.4"}));
 
     // Each backup restores its own element, the two of the same name included.
-    for (const char* file : {"Orvane-Framework-5.0.reg", "Orvane-Demos-1.0.reg",
-                             "Orvane-Framework-5.0 (23.0).reg"}) {
+    for (const char* file :
+         {"Orvane-Framework-5.0.reg", "Orvane-Demos-1.0.reg", "Orvane-Framework-5.0 (23.0).reg"}) {
         ImportRegFile(*f.Store, f.Store.Dir / "backup" / file);
     }
     EXPECT_EQ(ReadText(*f.Store, Elements("22.0") + "Orvane-Framework-5.0", "Version"), "5.0");
@@ -149,9 +150,9 @@ TEST(GetItInstallations, DeclinedElementStaysAndIsOfferedAgain) {
     EXPECT_FALSE(std::filesystem::exists(f.Store.Dir / "backup" / "Orvane-Framework-5.0.reg"));
     EXPECT_TRUE(std::filesystem::exists(f.Store.Dir / "backup" / "Orvane-Demos-1.0.reg"));
     // Declining still logs the element and the end of its IDE version.
-    EXPECT_EQ(std::count(first.Log.begin(), first.Log.end(),
-                         "Installation exists: Orvane-Framework-5.0"),
-              2);
+    EXPECT_EQ(
+        std::count(first.Log.begin(), first.Log.end(), "Installation exists: Orvane-Framework-5.0"),
+        2);
     EXPECT_EQ(first.Log.back(), "Cleaning up registry entry done: " + Elements("23.0"));
 
     EXPECT_TRUE(HasGetItInstallation(*f.Store));
@@ -184,10 +185,10 @@ TEST(GetItInstallations, BackupThatCannotBeSavedKeepsTheKeyAndSaysWhy) {
     EXPECT_NE(std::find(session.Log.begin(), session.Log.end(),
                         "Creating registry backup at: " + missing + "Orvane-Framework-5.0.reg"),
               session.Log.end());
-    EXPECT_EQ(std::find(session.Log.begin(), session.Log.end(),
-                        "Creating registry backup at: " + missing +
-                            "Orvane-Framework-5.0 (23.0).reg"),
-              session.Log.end());
+    EXPECT_EQ(
+        std::find(session.Log.begin(), session.Log.end(),
+                  "Creating registry backup at: " + missing + "Orvane-Framework-5.0 (23.0).reg"),
+        session.Log.end());
 }
 
 TEST(GetItInstallations, StaleBackupOfTheSameNameIsReplaced) {

@@ -83,7 +83,8 @@ TEST(IDELocations, RootDirOfAMissingVersionIsASilentAbort) {
         GetIDERootDir(*store, "22.0");
         ADD_FAILURE() << "no abort";
     } catch (const ESilentAbort& e) {
-        EXPECT_STREQ(e.what(), "registry key missing: SOFTWARE\\Embarcadero\\BDS\\22.0\\Maintenance\\");
+        EXPECT_STREQ(e.what(),
+                     "registry key missing: SOFTWARE\\Embarcadero\\BDS\\22.0\\Maintenance\\");
     }
 }
 
@@ -97,18 +98,15 @@ TEST(IDELocations, CommonDirFromTheCatalogRepositoryOrTheDocumentsFolder) {
         std::string Expected;
     };
     const std::vector<TCase> cases{
-        {"catalog repository",
-         true,
+        {"catalog repository", true,
          SzValue("BDSCatalogRepositoryAllUsers", "/pub/Embarcadero/Studio/22.0/CatalogRepository"),
          "/pub/Embarcadero/Studio/22.0/"},
-        {"expandable text is not expanded",
-         true,
+        {"expandable text is not expanded", true,
          TypedValue("BDSCatalogRepositoryAllUsers", rtExpandSz, SzValue("", "/pub/$(X)/Repo").Data),
          "/pub/$(X)/"},
-        {"no Environment Variables key", false, std::nullopt, "/home/u/Docs/Embarcadero/Studio/22.0/"},
-        {"value of another type",
-         true,
-         DwordValue("BDSCatalogRepositoryAllUsers", 5),
+        {"no Environment Variables key", false, std::nullopt,
+         "/home/u/Docs/Embarcadero/Studio/22.0/"},
+        {"value of another type", true, DwordValue("BDSCatalogRepositoryAllUsers", 5),
          "/home/u/Docs/Embarcadero/Studio/22.0/"},
         {"key without the value", true, std::nullopt, "/"},
     };

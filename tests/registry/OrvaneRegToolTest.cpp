@@ -57,10 +57,12 @@ TRun RunTool(const TTempDir& ADir, const std::vector<std::string>& AArgs) {
 TEST(OrvaneRegTool, ImportThenExportToStdoutAndFile) {
     TTempDir dir;
     const std::string store = (dir / "store.sqlite").string();
-    const auto imported = RunTool(dir, {"--store", store, "import", FixturePath("ide-22.0.reg").string()});
+    const auto imported =
+        RunTool(dir, {"--store", store, "import", FixturePath("ide-22.0.reg").string()});
     ASSERT_EQ(imported.Exit, 0) << imported.Err;
 
-    const auto exported = RunTool(dir, {"--store", store, "export", "HKCU\\SOFTWARE\\Embarcadero\\BDS"});
+    const auto exported =
+        RunTool(dir, {"--store", store, "export", "HKCU\\SOFTWARE\\Embarcadero\\BDS"});
     ASSERT_EQ(exported.Exit, 0) << exported.Err;
     auto opened = OpenSqliteRegistryStore(store);
     const std::string text = ExportRegText(*opened, "SOFTWARE\\Embarcadero\\BDS");
@@ -70,16 +72,18 @@ TEST(OrvaneRegTool, ImportThenExportToStdoutAndFile) {
 
     const auto file = dir / "out.reg";
     WriteFileBytes(file, "replaced by the export");
-    const auto toFile = RunTool(
-        dir, {"--store", store, "export", "HKEY_CURRENT_USER\\SOFTWARE\\Embarcadero", file.string()});
+    const auto toFile = RunTool(dir, {"--store", store, "export",
+                                      "HKEY_CURRENT_USER\\SOFTWARE\\Embarcadero", file.string()});
     ASSERT_EQ(toFile.Exit, 0) << toFile.Err;
-    EXPECT_EQ(ReadFileBytes(file), EncodeRegFileBytes(ExportRegText(*opened, "SOFTWARE\\Embarcadero")));
+    EXPECT_EQ(ReadFileBytes(file),
+              EncodeRegFileBytes(ExportRegText(*opened, "SOFTWARE\\Embarcadero")));
 }
 
 TEST(OrvaneRegTool, ErrorsAndUsage) {
     TTempDir dir;
     const std::string store = (dir / "store.sqlite").string();
-    WriteFileBytes(dir / "bad.reg", "Windows Registry Editor Version 5.00\n\n[HKCU\\A]\n\"x\"=what\n");
+    WriteFileBytes(dir / "bad.reg",
+                   "Windows Registry Editor Version 5.00\n\n[HKCU\\A]\n\"x\"=what\n");
     struct TCase {
         std::vector<std::string> Args;
         int Exit;

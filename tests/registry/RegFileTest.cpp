@@ -55,7 +55,8 @@ void FillAllKinds(TRegistryStore& AStore, const std::string& AKey) {
     for (const auto& value : values) {
         ASSERT_TRUE(AStore.SetValue(AKey + "\\Sub", value)) << value.Name;
     }
-    ASSERT_TRUE(AStore.SetValue(AKey + "\\Sub\\Deeper", TypedValue("long", rtBinary, Bytes(300, 7))));
+    ASSERT_TRUE(
+        AStore.SetValue(AKey + "\\Sub\\Deeper", TypedValue("long", rtBinary, Bytes(300, 7))));
 }
 
 TEST(RegFile, ExportImportExportIsIdentical) {
@@ -126,8 +127,8 @@ TEST(RegFile, LongHexDataWrapsLikeRegedit) {
         EXPECT_LE(line.size(), 80u) << line;
         const bool last = i + 1 == value.size();
         EXPECT_EQ(line.back() == '\\', !last) << line;
-        const std::string data = i == 0 ? line.substr(std::string("\"ProductId\"=hex:").size())
-                                        : line.substr(2);
+        const std::string data =
+            i == 0 ? line.substr(std::string("\"ProductId\"=hex:").size()) : line.substr(2);
         if (i > 0) {
             EXPECT_EQ(line.substr(0, 2), "  ");
         }
@@ -135,8 +136,9 @@ TEST(RegFile, LongHexDataWrapsLikeRegedit) {
         const std::size_t bytes = last ? (data.size() + 1) / 3 : (data.size() - 1) / 3;
         EXPECT_EQ(bytes, counts[i]) << line;
     }
-    EXPECT_EQ(value[0], "\"ProductId\"=hex:00,0d,1a,27,34,41,4e,5b,68,75,82,8f,9c,a9,b6,c3,d0,dd,ea,"
-                        "f7,04,\\");
+    EXPECT_EQ(value[0],
+              "\"ProductId\"=hex:00,0d,1a,27,34,41,4e,5b,68,75,82,8f,9c,a9,b6,c3,d0,dd,ea,"
+              "f7,04,\\");
 }
 
 TEST(RegFile, SavedFileIsUtf16WithByteOrderMark) {
@@ -147,8 +149,8 @@ TEST(RegFile, SavedFileIsUtf16WithByteOrderMark) {
     const std::string bytes = ReadFileBytes(store.Dir / "k.reg");
     ASSERT_GE(bytes.size(), 2u);
     EXPECT_EQ(bytes.substr(0, 2), "\xFF\xFE");
-    const std::string text =
-        FromUtf16Le(reinterpret_cast<const std::uint8_t*>(bytes.data()) + 2, bytes.size() - 2, false);
+    const std::string text = FromUtf16Le(reinterpret_cast<const std::uint8_t*>(bytes.data()) + 2,
+                                         bytes.size() - 2, false);
     EXPECT_EQ(text, ExportRegText(*store, "K"));
     EXPECT_NE(text.find("\"name\"=\"Ü\"\r\n"), std::string::npos);
 }
@@ -191,21 +193,40 @@ TEST(RegFile, AcceptedForms) {
          "A", "m", rtMultiSz, ToUtf16Le(std::string("a\0b\0\0", 5), false)},
         {"UTF-8 with BOM", "\xEF\xBB\xBF" + h5 + "[HKCU\\A]\r\n\"ü\"=\"ß\"\r\n", "A", "ü", rtSz,
          ToUtf16Le("ß", true)},
-        {"hkcu abbreviation and blanks", h5 + "[hkcu\\A\\B\\]\r\n  \"v\" = dword:FFFFFFFF  \r\n",
-         "A\\B", "v", rtDword, {0xFF, 0xFF, 0xFF, 0xFF}},
-        {"short dword", h5 + "[HKEY_CURRENT_USER\\A]\r\n\"v\"=dword:1\r\n", "A", "v", rtDword,
+        {"hkcu abbreviation and blanks",
+         h5 + "[hkcu\\A\\B\\]\r\n  \"v\" = dword:FFFFFFFF  \r\n",
+         "A\\B",
+         "v",
+         rtDword,
+         {0xFF, 0xFF, 0xFF, 0xFF}},
+        {"short dword",
+         h5 + "[HKEY_CURRENT_USER\\A]\r\n\"v\"=dword:1\r\n",
+         "A",
+         "v",
+         rtDword,
          {1, 0, 0, 0}},
         {"continuation and comments",
          h5 + "; comment\r\n[HKEY_CURRENT_USER\\A]\r\n;another\r\n\"b\"=hex:01,02,\\\r\n  03,\\\r\n"
               "      04\r\n",
-         "A", "b", rtBinary, {1, 2, 3, 4}},
-        {"typed hex, upper-case digits", h5 + "[HKEY_CURRENT_USER\\A]\r\n\"t\"=hex(B):0A,0b\r\n",
-         "A", "t", rtQword, {10, 11}},
+         "A",
+         "b",
+         rtBinary,
+         {1, 2, 3, 4}},
+        {"typed hex, upper-case digits",
+         h5 + "[HKEY_CURRENT_USER\\A]\r\n\"t\"=hex(B):0A,0b\r\n",
+         "A",
+         "t",
+         rtQword,
+         {10, 11}},
         {"empty hex", h5 + "[HKEY_CURRENT_USER\\A]\r\n\"t\"=hex(0):\r\n", "A", "t", rtNone, {}},
         {"default value", h5 + "[HKEY_CURRENT_USER\\A]\r\n@=\"d\"\r\n", "A", "", rtSz,
          ToUtf16Le("d", true)},
-        {"escaped name", h5 + "[HKEY_CURRENT_USER\\A]\r\n\"a\\\"b\\\\c\"=\"\"\r\n", "A", "a\"b\\c",
-         rtSz, {0, 0}},
+        {"escaped name",
+         h5 + "[HKEY_CURRENT_USER\\A]\r\n\"a\\\"b\\\\c\"=\"\"\r\n",
+         "A",
+         "a\"b\\c",
+         rtSz,
+         {0, 0}},
         {"stray CR line", h5 + "[HKEY_CURRENT_USER\\A]\r\n\"s\"=\"x\"\r\n\r\r\n", "A", "s", rtSz,
          ToUtf16Le("x", true)},
         {"LF only", "Windows Registry Editor Version 5.00\n[HKEY_CURRENT_USER\\A]\n\"s\"=\"x\"",

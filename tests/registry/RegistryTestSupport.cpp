@@ -21,11 +21,12 @@ namespace orvane::test {
 
 TTempDir::TTempDir() {
     std::random_device device;
-    std::mt19937_64 random(device() ^ static_cast<std::uint64_t>(
-                                          std::chrono::steady_clock::now().time_since_epoch().count()));
+    std::mt19937_64 random(
+        device() ^
+        static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()));
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const auto candidate = std::filesystem::temp_directory_path() /
-                               ("regtest-" + std::to_string(random()));
+        const auto candidate =
+            std::filesystem::temp_directory_path() / ("regtest-" + std::to_string(random()));
         if (std::filesystem::create_directory(candidate)) {
             FPath = candidate;
             return;
@@ -94,9 +95,13 @@ std::string ReadText(TRegistryStore& AStore, const std::string& AKey, const std:
     return FromUtf16Le(value->Data, true);
 }
 
-std::string Native(std::string AText) {
-    std::replace(AText.begin(), AText.end(), '/', PathDelimiter());
-    return AText;
+std::string Native(std::string APath) {
+    for (char& c : APath) {
+        if (c == '/') {
+            c = PathDelimiter();
+        }
+    }
+    return APath;
 }
 
 std::vector<std::string> InValueOrder(std::vector<std::string> ANames) {

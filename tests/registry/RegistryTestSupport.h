@@ -34,6 +34,9 @@ std::filesystem::path FixturePath(const std::string& AName);
 std::string ReadFileBytes(const std::filesystem::path& AFile);
 void WriteFileBytes(const std::filesystem::path& AFile, const std::string& ABytes);
 
+// APath with "/" turned into the platform's path separator.
+std::string Native(std::string APath);
+
 // The text of a string value (REG_SZ or REG_EXPAND_SZ) up to its first NUL;
 // "<missing>" when absent, "<type N>" for another type.
 std::string ReadText(TRegistryStore& AStore, const std::string& AKey, const std::string& AName);

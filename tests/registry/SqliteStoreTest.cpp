@@ -48,7 +48,8 @@ TEST(SqliteStore, ConcurrentWritersAllLand) {
             // Each writer is its own connection, as a second installer would be.
             auto store = OpenSqliteRegistryStore(file);
             for (int i = 0; i < kWrites; ++i) {
-                store->SetValue("Busy", SzValue("w" + std::to_string(w) + "-" + std::to_string(i), "x"));
+                store->SetValue("Busy",
+                                SzValue("w" + std::to_string(w) + "-" + std::to_string(i), "x"));
                 store->CreateKey("Busy\\k" + std::to_string(w) + "-" + std::to_string(i));
             }
         });
@@ -93,7 +94,9 @@ void MakeForeignDatabase(const std::filesystem::path& AFile) {
     WriteFileBytes(AFile, bytes);
 }
 
-void MakeDirectory(const std::filesystem::path& AFile) { std::filesystem::create_directory(AFile); }
+void MakeDirectory(const std::filesystem::path& AFile) {
+    std::filesystem::create_directory(AFile);
+}
 
 TEST(SqliteStore, UnusableFileGivesAnErrorNamingIt) {
     const TBadStoreCase cases[] = {

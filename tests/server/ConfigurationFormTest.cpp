@@ -66,7 +66,8 @@ protected:
     void WaitForDownloads() {
         QElapsedTimer LTimer;
         LTimer.start();
-        while ((TDownloader::ActiveTransfers() > 0 || FForm->DownloadVersionsIndicator->IsAnimating()) &&
+        while ((TDownloader::ActiveTransfers() > 0 ||
+                FForm->DownloadVersionsIndicator->IsAnimating()) &&
                LTimer.elapsed() < 20000) {
             QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
             QThread::msleep(1);
@@ -145,17 +146,29 @@ TEST_F(TConfigurationFormTest, DeveloperListCases) {
          "Downloadable Packages (0 / 2)",
          {}},
         {"no ide member", R"({"url": "x"})", {}, {}, "Downloadable Packages (0 / 0)", {}},
-        {"ide not an array", R"({"ide": {"name": "A"}})", {}, {},
-         "Downloadable Packages (0 / 0)", {KReadFailure}},
+        {"ide not an array",
+         R"({"ide": {"name": "A"}})",
+         {},
+         {},
+         "Downloadable Packages (0 / 0)",
+         {KReadFailure}},
         {"element not an object keeps earlier items",
          R"({"ide": [{"name": "A", "file": "a_1.zip"}, 5, {"name": "B"}]})",
          {"A (v1)"},
          {true},
          "Downloadable Packages (0 / 0)",
          {KReadFailure}},
-        {"JSON but not an object", R"(["A"])", {}, {}, "Downloadable Packages (0 / 0)",
+        {"JSON but not an object",
+         R"(["A"])",
+         {},
+         {},
+         "Downloadable Packages (0 / 0)",
          {KReadFailure}},
-        {"not JSON at all", "<html>maintenance</html>", {}, {}, "Downloadable Packages (0 / 0)",
+        {"not JSON at all",
+         "<html>maintenance</html>",
+         {},
+         {},
+         "Downloadable Packages (0 / 0)",
          {KReadFailure}},
         {"empty answer", "", {}, {}, "Downloadable Packages (0 / 0)", {KReadFailure}},
         {"UTF-8 byte-order mark",

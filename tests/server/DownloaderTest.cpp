@@ -51,8 +51,7 @@ void Wire(TDownloader& ADownloader, TRecord& ARecord) {
 }
 
 // Processes events until ADone holds (or 20 s pass).
-template <class TPred>
-bool PumpUntil(TPred ADone) {
+template <class TPred> bool PumpUntil(TPred ADone) {
     QElapsedTimer LTimer;
     LTimer.start();
     while (!ADone() && LTimer.elapsed() < 20000) {
@@ -95,9 +94,8 @@ protected:
     void SetUp() override {
         FServer->Clear();
         FTemp = std::filesystem::temp_directory_path() /
-                ("orvane-dl-" + std::string(::testing::UnitTest::GetInstance()
-                                                ->current_test_info()
-                                                ->name()));
+                ("orvane-dl-" +
+                 std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
         std::filesystem::remove_all(FTemp);
         std::filesystem::create_directories(FTemp);
     }
@@ -148,9 +146,9 @@ TEST_F(TDownloaderTest, AbsoluteEndpointMakesNoTokenRequest) {
     FServer->WriteFile("abs.bin", "absolute");
     // Credentials that would fail a token request prove none is made.
     TCredentials LCredentials{imCommercial, "nobody", "wrong", ""};
-    const TRecord R = RunDownload("https://unused.invalid",
-                                  FServer->BaseUrl() + "/file/abs.bin?token=" + LToken, "",
-                                  LCredentials);
+    const TRecord R =
+        RunDownload("https://unused.invalid", FServer->BaseUrl() + "/file/abs.bin?token=" + LToken,
+                    "", LCredentials);
     EXPECT_EQ(R.Completed, 1) << R.ErrorText;
     EXPECT_EQ(R.Body, "absolute");
     EXPECT_EQ(FServer->Requests(), std::vector<std::string>{"/file/abs.bin?token=" + LToken});
@@ -189,10 +187,18 @@ TEST_F(TDownloaderTest, FailingTokenRequestReportsBeforeDownloadReturns) {
         {"redirect not followed", "redirect", 0, {}, "The requested URL returned error: 302", true},
         {"not json", "nonjson", 0, {}, "failed to retrieve api token", true},
         {"json but not an object", "nonobject", 0, {}, "failed to retrieve api token", true},
-        {"wrong login", nullptr, 0, {imCommercial, "a+b&c@x.test", "bad", ""},
-         "The requested URL returned error: 401", true},
-        {"bad mode", nullptr, 0, {static_cast<TUserMode>(9), "", "", ""},
-         "invalid api token request", false},
+        {"wrong login",
+         nullptr,
+         0,
+         {imCommercial, "a+b&c@x.test", "bad", ""},
+         "The requested URL returned error: 401",
+         true},
+        {"bad mode",
+         nullptr,
+         0,
+         {static_cast<TUserMode>(9), "", "", ""},
+         "invalid api token request",
+         false},
     };
     for (const auto& C : KCases) {
         FServer->Clear();
@@ -290,7 +296,9 @@ TEST_F(TDownloaderTest, BodyWithoutAnnouncedLengthStillEndsWithAFullBar) {
     TRecord R;
     auto* LDownloader = new TDownloader(FServer->BaseUrl(), LToken);
     Wire(*LDownloader, R);
-    LDownloader->OnStarted = [&LMaxAtStart](TDownloader& D) { LMaxAtStart.push_back(D.MaxProgress); };
+    LDownloader->OnStarted = [&LMaxAtStart](TDownloader& D) {
+        LMaxAtStart.push_back(D.MaxProgress);
+    };
     LDownloader->Download("file/nolength.bin", "", true);
     ASSERT_TRUE(PumpUntil([&] { return R.Done() && TDownloader::ActiveTransfers() == 0; }));
     ASSERT_EQ(R.Completed, 1) << R.ErrorText;

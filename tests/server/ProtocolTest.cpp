@@ -20,7 +20,8 @@ struct TUrlCase {
 
 TEST(RequestUrl, CasesTable) {
     const TUrlCase KCases[] = {
-        {"absolute https unchanged", "https://cdn.test/a.zip", KBase, "T", "https://cdn.test/a.zip"},
+        {"absolute https unchanged", "https://cdn.test/a.zip", KBase, "T",
+         "https://cdn.test/a.zip"},
         {"absolute http unchanged", "http://cdn.test/a.zip?x=1", KBase, "T",
          "http://cdn.test/a.zip?x=1"},
         {"capital HTTPS is relative", "HTTPS://cdn.test/a.zip", KBase, "T",
@@ -30,7 +31,8 @@ TEST(RequestUrl, CasesTable) {
         {"slash added between", "file/a.zip", KBase, "T", KBase + "/file/a.zip?token=T"},
         {"base ending in slash", "file/a.zip", KBase + "/", "T", KBase + "/file/a.zip?token=T"},
         {"double slash kept", "/file/a.zip", KBase + "/", "T", KBase + "//file/a.zip?token=T"},
-        {"empty token still appended", "/cfg/?mode=dev", KBase, "", KBase + "/cfg/?mode=dev&token="},
+        {"empty token still appended", "/cfg/?mode=dev", KBase, "",
+         KBase + "/cfg/?mode=dev&token="},
         {"question mark anywhere", "a?b", KBase, "T", KBase + "/a?b&token=T"},
         {"token is encoded", "/x", KBase, "a+b&c", KBase + "/x?token=a%2Bb%26c"},
         {"empty base", "file/a.zip", "", "T", "/file/a.zip?token=T"},
@@ -79,7 +81,9 @@ TEST(MD5Text, Vectors) {
         {"abc", "900150983cd24fb0d6963f7d28e17f72"},
         {"The quick brown fox jumps over the lazy dog", "9e107d9d372bb6826bd81d3542a419d6"},
         // "Größe" as UTF-8 bytes
-        {"Gr\xC3\xB6\xC3\x9F" "e", "d248453369cf82a6a64617f1357089c5"},
+        {"Gr\xC3\xB6\xC3\x9F"
+         "e",
+         "d248453369cf82a6a64617f1357089c5"},
     };
     for (const auto& [LText, LDigest] : KVectors) {
         EXPECT_EQ(MD5Text(LText), LDigest) << LText;
@@ -177,6 +181,16 @@ TEST(PackageEndpoint, Cases) {
     }
 }
 
+// UTF-16LE bytes with their byte-order mark.
+std::string Utf16Le(const std::u16string& AText) {
+    std::string Result = "\xFF\xFE";
+    for (const char16_t C : AText) {
+        Result += static_cast<char>(C & 0xFF);
+        Result += static_cast<char>(C >> 8);
+    }
+    return Result;
+}
+
 TEST(ParseAnswer, OneValueWithEncodings) {
     struct TCase {
         const char* Name;
@@ -192,6 +206,8 @@ TEST(ParseAnswer, OneValueWithEncodings) {
          "\xC3\xA9"},
         {"utf-16be bom", std::string("\xFE\xFF\0{\0\"\0n\0\"\0:\0\"\0\xE9\0\"\0}", 20), true,
          "\xC3\xA9"},
+        {"utf-16le surrogate pair", Utf16Le(u"{\"n\":\"\U0001F600\"}"), true, "\xF0\x9F\x98\x80"},
+        {"utf-16le lone surrogate", Utf16Le(u"{\"n\":\"\xD800x\"}"), true, "\xEF\xBF\xBDx"},
         {"latin-1 fallback", "{\"n\":\"caf\xE9\"}", true, "caf\xC3\xA9"},
         {"array is a value", "[1,2]", true, ""},
         {"empty", "", false, ""},

@@ -48,17 +48,17 @@ TLocalApiServer::TLocalApiServer(const TOptions& AOptions) : FTls(AOptions.Tls) 
         RunOrThrow("python3 " + Quote(LTools / "make_sample_packages.py") + " --out " +
                    Quote(FRoot));
     }
-    std::vector<std::string> LArgs = {"python3", (LTools / "api_server.py").string(), "--root",
-                                      FRoot.string(), "--port", "0"};
+    std::vector<std::string> LArgs = {
+        "python3", (LTools / "api_server.py").string(), "--root", FRoot.string(), "--port", "0"};
     if (!AOptions.AccountsJson.empty()) {
         std::ofstream(FRoot / "accounts.json") << AOptions.AccountsJson;
         LArgs.push_back("--accounts");
         LArgs.push_back((FRoot / "accounts.json").string());
     }
     if (FTls) {
-        RunOrThrow("openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=127.0.0.1 -keyout " +
-                   Quote(FRoot / "key.pem") + " -out " + Quote(FRoot / "cert.pem") +
-                   " >/dev/null 2>&1");
+        RunOrThrow(
+            "openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=127.0.0.1 -keyout " +
+            Quote(FRoot / "key.pem") + " -out " + Quote(FRoot / "cert.pem") + " >/dev/null 2>&1");
         LArgs.insert(LArgs.end(), {"--cert", (FRoot / "cert.pem").string(), "--key",
                                    (FRoot / "key.pem").string()});
     }
@@ -142,9 +142,9 @@ std::string TLocalApiServer::Control(const std::string& APathAndQuery) const {
 
 void TLocalApiServer::SetFault(const std::string& AKind, const std::string& APrefix, int ACount,
                                int ACode, int ADelayMs) const {
-    Control("/control/fault?kind=" + AKind + "&prefix=" +
-            orvane::PercentEncodeQueryValue(APrefix) + "&count=" + std::to_string(ACount) +
-            "&code=" + std::to_string(ACode) + "&delay=" + std::to_string(ADelayMs));
+    Control("/control/fault?kind=" + AKind + "&prefix=" + orvane::PercentEncodeQueryValue(APrefix) +
+            "&count=" + std::to_string(ACount) + "&code=" + std::to_string(ACode) +
+            "&delay=" + std::to_string(ADelayMs));
 }
 
 void TLocalApiServer::Clear() const {
