@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QMetaObject>
+#include <QSemaphore>
 #include <QThread>
 #include <QThreadPool>
 
@@ -27,18 +28,58 @@ std::atomic<int> GActive{0};
 
 bool OnGuiThread() {
     const QCoreApplication* LApp = QCoreApplication::instance();
-    return !LApp || QThread::currentThread() == LApp->thread();
+    return LApp && QThread::currentThread() == LApp->thread();
 }
 
-// A blocking queued call from the GUI thread to itself would deadlock, so a
-// notification raised there runs at once.
-template <class TFunc> void CallOnGui(TFunc AFunc, bool ABlocking) {
+// Progress: queued to the GUI thread, or run at once when raised there.
+template <class TFunc> void PostToGui(TFunc AFunc) {
     if (OnGuiThread()) {
         AFunc();
         return;
     }
-    QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(AFunc),
-                              ABlocking ? Qt::BlockingQueuedConnection : Qt::QueuedConnection);
+    if (QCoreApplication* LApp = QCoreApplication::instance()) {
+        QMetaObject::invokeMethod(LApp, std::move(AFunc), Qt::QueuedConnection);
+    }
+}
+
+// The final notification: runs on the GUI thread while the calling thread
+// waits. A plain blocking queued call would deadlock against an application
+// that is being destroyed (it waits for the pool's tasks without processing
+// events), so the wait gives up when the call has not started by then.
+void RunOnGuiAndWait(std::function<void()> AFunc) {
+    if (OnGuiThread()) {
+        AFunc();
+        return;
+    }
+    struct TCall {
+        enum { csPending, csRunning, csAbandoned };
+        std::atomic<int> State{csPending};
+        QSemaphore Done;
+    };
+    auto LCall = std::make_shared<TCall>();
+    QCoreApplication* LApp = QCoreApplication::instance();
+    if (!LApp || QCoreApplication::closingDown()) {
+        return;
+    }
+    QMetaObject::invokeMethod(
+        LApp,
+        [LCall, AFunc = std::move(AFunc)] {
+            int LExpected = TCall::csPending;
+            if (!LCall->State.compare_exchange_strong(LExpected, TCall::csRunning)) {
+                return;
+            }
+            AFunc();
+            LCall->Done.release();
+        },
+        Qt::QueuedConnection);
+    while (!LCall->Done.tryAcquire(1, 20)) {
+        if (!QCoreApplication::instance() || QCoreApplication::closingDown()) {
+            int LExpected = TCall::csPending;
+            if (LCall->State.compare_exchange_strong(LExpected, TCall::csAbandoned)) {
+                return;
+            }
+        }
+    }
 }
 
 // Keeps the window painting. Nested pumps from notifications delivered by an
@@ -96,13 +137,11 @@ void TDownloader::AbortAll() {
 void TDownloader::CreateClient() {
     FClient = std::make_unique<THttpClient>();
     FClient->OnBegin = [this](std::int64_t AExpected) {
-        CallOnGui(
-            [this, AExpected] {
-                MaxProgress = AExpected;
-                CallHandler(OnStarted, *this);
-                PumpEvents();
-            },
-            false);
+        PostToGui([this, AExpected] {
+            MaxProgress = AExpected;
+            CallHandler(OnStarted, *this);
+            PumpEvents();
+        });
     };
     FClient->OnProgress = [this](std::int64_t AReceived) {
         if (OnGuiThread()) {
@@ -119,32 +158,48 @@ void TDownloader::CreateClient() {
             return;
         }
         FLastProgressPost = LNow;
-        CallOnGui(
-            [this] {
-                FProgressQueued = false;
-                Progress = FLatestProgress;
-                CallHandler(OnProgress, *this);
-                PumpEvents();
-            },
-            false);
+        PostToGui([this] {
+            FProgressQueued = false;
+            Progress = FLatestProgress;
+            CallHandler(OnProgress, *this);
+            PumpEvents();
+        });
     };
     FClient->OnEnd = [this](std::int64_t AReceived) {
-        CallOnGui(
-            [this, AReceived] {
-                // Without an announced length the end still reports a full bar.
-                if (MaxProgress < 0) {
-                    MaxProgress = AReceived;
-                }
-                Progress = MaxProgress;
-                CallHandler(OnProgress, *this);
-                PumpEvents();
-            },
-            false);
+        PostToGui([this, AReceived] {
+            // Without an announced length the end still reports a full bar.
+            if (MaxProgress < 0) {
+                MaxProgress = AReceived;
+            }
+            Progress = MaxProgress;
+            CallHandler(OnProgress, *this);
+            PumpEvents();
+        });
     };
 }
 
+namespace {
+
+// The application's teardown waits for the pool's tasks: transfers still
+// running then are cancelled first, so a program that ends mid-download does
+// not wait for the rest of it.
+void CancelTransfersAtExit() {
+    static QCoreApplication* LRegisteredFor = nullptr;
+    QCoreApplication* LApp = QCoreApplication::instance();
+    if (LApp && LApp != LRegisteredFor) {
+        LRegisteredFor = LApp;
+        qAddPostRoutine([] {
+            LRegisteredFor = nullptr;
+            THttpClient::CancelAll();
+        });
+    }
+}
+
+} // namespace
+
 void TDownloader::Download(const std::string& AEndPoint, const std::string& ADestFile,
                            bool AAutoFree) {
+    CancelTransfersAtExit();
     AutoFree = AAutoFree;
     Destination = ADestFile;
     FCancelEpoch = THttpClient::CancelEpoch();
@@ -231,21 +286,19 @@ void TDownloader::RunTransfer(const std::string& AEndPoint) {
 }
 
 void TDownloader::DeliverCompleted() {
-    CallOnGui([this] { CallHandler(OnCompleted, *this); }, true);
+    RunOnGuiAndWait([this] { CallHandler(OnCompleted, *this); });
 }
 
 void TDownloader::DeliverError(std::exception_ptr AError) {
-    CallOnGui(
-        [this, AError] {
-            try {
-                std::rethrow_exception(AError);
-            } catch (const std::exception& E) {
-                CallHandler(OnError, E);
-            } catch (...) {
-                CallHandler(OnError, std::runtime_error("Unknown error"));
-            }
-        },
-        true);
+    RunOnGuiAndWait([this, AError] {
+        try {
+            std::rethrow_exception(AError);
+        } catch (const std::exception& E) {
+            CallHandler(OnError, E);
+        } catch (...) {
+            CallHandler(OnError, std::runtime_error("Unknown error"));
+        }
+    });
 }
 
 } // namespace orvane

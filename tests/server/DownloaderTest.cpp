@@ -7,6 +7,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QProcess>
 #include <QThread>
 #include <QThreadPool>
 
@@ -355,6 +356,29 @@ TEST_F(TDownloaderTest, AbortAllEndsRunningTransfersThroughTheirErrorPath) {
     // Later downloads are not affected.
     FServer->WriteFile("after.bin", "after");
     EXPECT_EQ(RunDownload(FServer->BaseUrl(), "file/after.bin").Body, "after");
+}
+
+TEST_F(TDownloaderTest, ProgramEndingDuringATransferDoesNotHang) {
+    FServer->MakeSizedFile("endless.bin", 8u * 1024 * 1024);
+    FServer->SetFault("slow", "/file/", -1, 0, 200);
+    QProcess LProbe;
+    LProbe.start(ORVANE_EXIT_PROBE,
+                 {QString::fromStdString(FServer->BaseUrl()), QStringLiteral("file/endless.bin")});
+    ASSERT_TRUE(LProbe.waitForStarted(10000));
+    const bool LFinished = LProbe.waitForFinished(20000);
+    if (!LFinished) {
+        LProbe.kill();
+        LProbe.waitForFinished(5000);
+    }
+    ASSERT_TRUE(LFinished) << "the program hung in its teardown";
+    EXPECT_EQ(LProbe.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(LProbe.exitCode(), 0) << LProbe.readAllStandardError().toStdString();
+    // The transfer had started on the server before the program ended.
+    bool LRequested = false;
+    for (const auto& LRequest : FServer->Requests()) {
+        LRequested = LRequested || LRequest.rfind("/file/endless.bin?token=", 0) == 0;
+    }
+    EXPECT_TRUE(LRequested);
 }
 
 TEST(DownloaderTls, SelfSignedCertificateFailsWithClearMessage) {
