@@ -90,7 +90,7 @@ class Handler(BaseHTTPRequestHandler):
             return
         with self.state.lock:
             self.state.requests.append(self.path)
-        fault = self.state.take_fault(parts.path)
+        fault = self.state.take_fault(self.path)
         if fault and fault["kind"] == "drop":
             self.close_connection = True
             try:

@@ -326,6 +326,29 @@ TEST_F(TConfigurationFormTest, IndicatorRunsWhileTheDocumentIsOnItsWay) {
     EXPECT_EQ(Captions(), QStringList{"A"});
 }
 
+TEST_F(TConfigurationFormTest, OverlappingDownloadsShowTheOneThatEndedLast) {
+    // A Commercial download with a slow answer, then a Developer one that ends first.
+    FServer->WriteConfig("com", std::string(100 * 1024, ' ') + R"({"ide": [{"name": "Slow"}]})");
+    FServer->WriteConfig("dev", R"({"ide": [{"name": "Fast"}, {"name": "Fast 2"}]})");
+    FServer->SetFault("slow", "/cfg/?mode=com", 1, 0, 80);
+    FForm->CommercialButton->click();
+    FForm->Edt_User->setText("buyer+1@x.test");
+    FForm->Edt_Password->setText("s3cret pw");
+    FForm->LoginButton->click();
+    FForm->SwitchPage(wpWelcome);
+    FForm->DeveloperButton->click();
+    QElapsedTimer LTimer;
+    LTimer.start();
+    while (Captions().isEmpty() && LTimer.elapsed() < 10000) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    EXPECT_EQ(Captions(), (QStringList{"Fast", "Fast 2"}));
+    WaitForDownloads();
+    EXPECT_EQ(Captions(), QStringList{"Slow"});
+    EXPECT_EQ(FForm->DownloadablePackagesLabel->text(), "Downloadable Packages (0 / 1)");
+    EXPECT_TRUE(FDialogs->Calls().empty());
+}
+
 TEST_F(TConfigurationFormTest, InvalidModeEscapesToTheCaller) {
     FForm->FCredentials.Mode = static_cast<TUserMode>(5);
     const int LLiveBefore = TDownloader::LiveCount();

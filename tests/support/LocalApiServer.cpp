@@ -121,12 +121,24 @@ std::string TLocalApiServer::BaseUrl() const {
     return std::string(FTls ? "https" : "http") + "://127.0.0.1:" + std::to_string(FPort);
 }
 
+namespace {
+
+// Replaces the file as a whole, so an answer the server is still sending from
+// the old one keeps its bytes.
+void ReplaceFile(const std::filesystem::path& APath, const std::string& ABytes) {
+    const auto LTemp = APath.string() + ".new";
+    std::ofstream(LTemp, std::ios::binary) << ABytes;
+    std::filesystem::rename(LTemp, APath);
+}
+
+} // namespace
+
 void TLocalApiServer::WriteConfig(const std::string& AMode, const std::string& ABytes) const {
-    std::ofstream(FRoot / "config" / (AMode + ".json"), std::ios::binary) << ABytes;
+    ReplaceFile(FRoot / "config" / (AMode + ".json"), ABytes);
 }
 
 void TLocalApiServer::WriteFile(const std::string& AName, const std::string& ABytes) const {
-    std::ofstream(FRoot / "files" / AName, std::ios::binary) << ABytes;
+    ReplaceFile(FRoot / "files" / AName, ABytes);
 }
 
 void TLocalApiServer::MakeSizedFile(const std::string& AName, std::uintmax_t ASize) const {

@@ -34,7 +34,8 @@ public:
     // A file of ASize bytes without writing them (sparse).
     void MakeSizedFile(const std::string& AName, std::uintmax_t ASize) const;
 
-    // Faults for requests whose path begins with APrefix; ACount < 0: all of them.
+    // Faults for requests whose target (path and query) begins with APrefix;
+    // ACount < 0: all of them.
     // Kinds: status, redirect, nonjson, nonobject, truncated, slow, drop.
     void SetFault(const std::string& AKind, const std::string& APrefix, int ACount = -1,
                   int ACode = 500, int ADelayMs = 50) const;
