@@ -31,6 +31,8 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
+#include <exception>
+
 #include <climits>
 #include <functional>
 
@@ -382,17 +384,22 @@ void TForm2::CreateControls() {
         Layout->addLayout(ButtonBox, 0, 0, Qt::AlignCenter);
     }
 
-    connect(DeveloperButton, &QPushButton::clicked, this, &TForm2::DeveloperButtonClick);
-    connect(CommercialButton, &QPushButton::clicked, this, &TForm2::CommercialButtonClick);
-    connect(UninstallButton, &QPushButton::clicked, this, &TForm2::UninstallButtonClick);
-    connect(LoginButton, &QPushButton::clicked, this, &TForm2::LoginButtonClick);
-    connect(BackButton, &QPushButton::clicked, this, &TForm2::BackButtonClick);
-    connect(InstallBackButton, &QPushButton::clicked, this, &TForm2::BackButtonClick);
-    connect(InstallButton, &QPushButton::clicked, this, &TForm2::InstallButtonClick);
-    connect(SpeedButton1, &QPushButton::clicked, this, &TForm2::SpeedButton1Click);
-    connect(FinishButton, &QPushButton::clicked, this, &TForm2::FinishButtonClick);
-    connect(EllipsesEditButton1, &QAction::triggered, this, &TForm2::EllipsesEditButton1Click);
-    connect(EllipsesEditButton2, &QAction::triggered, this, &TForm2::EllipsesEditButton2Click);
+    // Every handler runs through RunHandler, which reports a failure the
+    // handler lets escape.
+    const auto Handle = [this](auto* ASender, auto ASignal, void (TForm2::*AHandler)()) {
+        connect(ASender, ASignal, this, [this, AHandler] { RunHandler(AHandler); });
+    };
+    Handle(DeveloperButton, &QPushButton::clicked, &TForm2::DeveloperButtonClick);
+    Handle(CommercialButton, &QPushButton::clicked, &TForm2::CommercialButtonClick);
+    Handle(UninstallButton, &QPushButton::clicked, &TForm2::UninstallButtonClick);
+    Handle(LoginButton, &QPushButton::clicked, &TForm2::LoginButtonClick);
+    Handle(BackButton, &QPushButton::clicked, &TForm2::BackButtonClick);
+    Handle(InstallBackButton, &QPushButton::clicked, &TForm2::BackButtonClick);
+    Handle(InstallButton, &QPushButton::clicked, &TForm2::InstallButtonClick);
+    Handle(SpeedButton1, &QPushButton::clicked, &TForm2::SpeedButton1Click);
+    Handle(FinishButton, &QPushButton::clicked, &TForm2::FinishButtonClick);
+    Handle(EllipsesEditButton1, &QAction::triggered, &TForm2::EllipsesEditButton1Click);
+    Handle(EllipsesEditButton2, &QAction::triggered, &TForm2::EllipsesEditButton2Click);
     connect(PasswordEditButton1, &QAction::toggled, this, [this](bool AShown) {
         Edt_Password->setEchoMode(AShown ? QLineEdit::Normal : QLineEdit::Password);
         PasswordEditButton1->setIcon(EyeIcon(!AShown));
@@ -509,6 +516,18 @@ void TForm2::EllipsesEditButton2Click() {
 void TForm2::FinishButtonClick() {
     close();
     QCoreApplication::quit();
+}
+
+void TForm2::RunHandler(void (TForm2::*AHandler)()) {
+    // The handlers catch nothing themselves: a failure ends the handler where
+    // it happened and is shown as a warning, and the wizard stays on the page
+    // it was on. Letting it unwind through Qt's event dispatch would end the
+    // program.
+    try {
+        (this->*AHandler)();
+    } catch (const std::exception& AError) {
+        ShowWarning(QString::fromUtf8(AError.what()));
+    }
 }
 
 void TForm2::ShowWarning(const QString& AMessage) { Dialogs().Warning(this, AMessage); }

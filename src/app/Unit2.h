@@ -179,6 +179,7 @@ protected:
 
 private:
     void CreateControls();
+    void RunHandler(void (TForm2::*AHandler)());
 
     TForm2Options FOptions;
     std::shared_ptr<TDialogService> FDialogs;

@@ -1,15 +1,27 @@
+#include "app/Application.h"
 #include "app/Unit1.h"
 #include "app/Unit2.h"
 
-#include <QApplication>
+#include <QMessageBox>
+
+#include <exception>
+#include <memory>
 
 int main(int argc, char** argv) {
-    QApplication App(argc, argv);
-    TForm2 Form2;
-    Form2.show();
+    TOrvaneApplication App(argc, argv);
+    std::unique_ptr<TForm2> Form2;
+    try {
+        Form2 = std::make_unique<TForm2>();
+    } catch (const std::exception& AError) {
+        // The window could not even read the installation records (an
+        // unreadable registry store, a record of the wrong type): say why.
+        QMessageBox::critical(nullptr, QStringLiteral("Orvane Installation"),
+                              QString::fromUtf8(AError.what()));
+        return 1;
+    }
+    Form2->show();
     // Created once and kept hidden, so the terms keep their tab and scroll
-    // position between showings.
-    TForm1 Form1(&Form2);
-    Form2.SetTermsDialog(&Form1);
+    // position between showings; a child of the window, which deletes it.
+    Form2->SetTermsDialog(new TForm1(Form2.get()));
     return QApplication::exec();
 }

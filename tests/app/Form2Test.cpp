@@ -2,7 +2,9 @@
 #include "app/Unit1.h"
 #include "app/Unit2.h"
 #include "platform/ProductVersion.h"
+#include "registry/IDELocations.h"
 #include "registry/ProductRecords.h"
+#include "registry/Registry.h"
 #include "registry/RegistryStore.h"
 #include "server/Downloader.h"
 #include "support/LocalApiServer.h"
@@ -29,6 +31,7 @@
 #include <QTabWidget>
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -136,6 +139,9 @@ TEST_F(Form2Test, SwitchPageEnablesExactlyTheShownTab) {
         EXPECT_EQ(Form->TabControl1->currentIndex(), Case.Tab);
         EXPECT_EQ(EnabledTabs(*Form), std::vector<int>{Case.Tab});
         EXPECT_EQ(Form->TabControl1->count(), 5);
+        // The controls of the other pages take no input.
+        for (int I = 0; I < Form->TabControl1->count(); ++I)
+            EXPECT_EQ(Form->TabControl1->widget(I)->isEnabled(), I == Case.Tab) << I;
     }
 }
 
@@ -291,6 +297,44 @@ TEST_F(Form2Test, DirectoryPickersAddOneTrailingSeparator) {
             EXPECT_EQ(Picker.Edit->text(), Case.Shown);
         }
     }
+}
+
+TEST_F(Form2Test, EveryEntryIntoVersionsRestoresTheDefaultFolders) {
+    {
+        orvane::TRegistry Registry(*FStore);
+        ASSERT_TRUE(Registry.OpenKey("SOFTWARE\\Embarcadero\\BDS\\23.0\\Maintenance", true));
+        Registry.WriteString("InstallDir", (FRoot / "Studio" / "23.0").string());
+    }
+    const QString IDEDir = QString::fromStdString((FRoot / "Studio").string() + "/");
+    const QString DownloadDir = QString::fromStdString(orvane::DefaultDownloadDir());
+    const QString Picked = QString::fromStdString((FRoot / "picked").string());
+
+    auto Form = NewForm();
+    // Each way into the page: the edition button, the login, and the page switch itself.
+    const std::function<void()> Entries[] = {
+        [&] { Form->DeveloperButton->click(); },
+        [&] {
+            Form->CommercialButton->click();
+            Form->Edt_User->setText(QStringLiteral(" me@example.org "));
+            Form->Edt_Password->setText(QStringLiteral("p\u00e4ss word"));
+            Form->LoginButton->click();
+        },
+        [&] { Form->SwitchPage(wpVersions); },
+    };
+    for (const auto& Enter : Entries) {
+        Enter();
+        WaitForConfiguration(*Form);
+        ASSERT_EQ(Form->TabControl1->currentIndex(), int(wpVersions));
+        EXPECT_EQ(Form->Edit1->text(), IDEDir);
+        EXPECT_EQ(Form->Edit2->text(), DownloadDir);
+        FDialogs->AnswerFolder(Picked).AnswerFolder(Picked);
+        Form->EllipsesEditButton1->trigger();
+        Form->EllipsesEditButton2->trigger();
+        EXPECT_EQ(Form->Edit1->text(), Picked + "/");
+        EXPECT_EQ(Form->Edit2->text(), Picked + "/");
+        Form->InstallBackButton->click();
+    }
+    EXPECT_TRUE(FDialogs->Texts(dkWarning).isEmpty());
 }
 
 TEST_F(Form2Test, TermsTextOpensTheTermsDialog) {

@@ -51,6 +51,24 @@ TEST(PrivilegeWin, EnablesAndDisablesInTheProcessToken) {
     }
 }
 
+// A token without the privilege still gets true: the adjustment succeeds with
+// ERROR_NOT_ALL_ASSIGNED, which is not looked at, and the token is unchanged.
+TEST(PrivilegeWin, PrivilegeTheTokenLacksStillReportsTrue) {
+    // Held by no administrator's token on Windows.
+    for (const auto* name : {L"SeCreateTokenPrivilege", L"SeTcbPrivilege",
+                             L"SeTrustedCredManAccessPrivilege", L"SeRelabelPrivilege"}) {
+        if (PrivilegeAttributes(name))
+            continue;
+        SCOPED_TRACE(orvane::Narrow(name));
+        SetLastError(ERROR_SUCCESS);
+        EXPECT_TRUE(orvane::EnablePrivilege(orvane::Narrow(name), true));
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_ALL_ASSIGNED));
+        EXPECT_FALSE(PrivilegeAttributes(name).has_value());
+        return;
+    }
+    GTEST_SKIP() << "this process's token holds every candidate privilege";
+}
+
 // A failed look-up raises the system's text for the look-up's error code
 // (ERROR_NO_SUCH_PRIVILEGE on Windows; the wording is the system's).
 TEST(PrivilegeWin, UnknownPrivilegeRaisesTheSystemText) {

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <utility>
 
 namespace orvane::test {
 namespace {
@@ -129,9 +130,13 @@ TEST(GetItInstallations, RemovesEveryAcceptedElementWithItsOwnBackup) {
               (std::vector<std::string>{"MyOrvane-pack", "orvane-extra", "SVGIconImageList-2.4"}));
 
     // Each backup restores its own element, the two of the same name included.
-    for (const char* file :
-         {"Orvane-Framework-5.0.reg", "Orvane-Demos-1.0.reg", "Orvane-Framework-5.0 (23.0).reg"}) {
-        ImportRegFile(*f.Store, f.Store.Dir / "backup" / file);
+    const std::pair<const char*, std::string> backups[] = {
+        {"Orvane-Framework-5.0.reg", Elements("22.0") + "Orvane-Framework-5.0"},
+        {"Orvane-Demos-1.0.reg", Elements("23.0") + "Orvane-Demos-1.0"},
+        {"Orvane-Framework-5.0 (23.0).reg", Elements("23.0") + "Orvane-Framework-5.0"},
+    };
+    for (const auto& [file, key] : backups) {
+        RestoreSavedKey(f.Store, f.Store.Dir / "backup" / file, key);
     }
     EXPECT_EQ(ReadText(*f.Store, Elements("22.0") + "Orvane-Framework-5.0", "Version"), "5.0");
     EXPECT_EQ(ReadText(*f.Store, Elements("23.0") + "Orvane-Framework-5.0", "Version"), "5.1");
@@ -199,7 +204,7 @@ TEST(GetItInstallations, StaleBackupOfTheSameNameIsReplaced) {
     session.Answers = {false, true, false};
     session.Run(*f.Store, f.BackupDir);
     EXPECT_FALSE(f.Store->KeyExists(Elements("23.0") + "Orvane-Demos-1.0"));
-    ImportRegFile(*f.Store, stale);
+    RestoreSavedKey(f.Store, stale, Elements("23.0") + "Orvane-Demos-1.0");
     EXPECT_EQ(ReadText(*f.Store, Elements("23.0") + "Orvane-Demos-1.0", "Id"), "Orvane-Demos-1.0");
 }
 

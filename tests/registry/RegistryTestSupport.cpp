@@ -1,10 +1,12 @@
 #include "RegistryTestSupport.h"
 
 #include "platform/SystemFolders.h"
+#include "registry/RegFile.h"
 #include "registry/RegText.h"
 
 #ifdef _WIN32
 #include "platform/Privilege.h"
+#include "platform/Win32Text.h"
 #include "registry/Win32RegistryStore.h"
 #endif
 
@@ -113,6 +115,43 @@ std::vector<std::string> InValueOrder(std::vector<std::string> ANames) {
 }
 
 #ifdef _WIN32
+namespace {
+
+void CopyTree(TRegistryStore& AFrom, const std::string& AFromKey, TRegistryStore& ATo,
+              const std::string& AToKey) {
+    if (!ATo.CreateKey(AToKey)) {
+        throw std::runtime_error("cannot create " + AToKey + ": " + ATo.LastErrorText());
+    }
+    for (const auto& name : AFrom.ValueNames(AFromKey)) {
+        ATo.SetValue(AToKey, *AFrom.GetValue(AFromKey, name));
+    }
+    for (const auto& sub : AFrom.SubKeyNames(AFromKey)) {
+        CopyTree(AFrom, AFromKey.empty() ? sub : AFromKey + "\\" + sub, ATo, AToKey + "\\" + sub);
+    }
+}
+
+} // namespace
+
+void RestoreSavedKey(TTempStore& AStore, const std::filesystem::path& AFile,
+                     const std::string& AKey) {
+    EnablePrivilege("SeRestorePrivilege", true);
+    EnablePrivilege("SeBackupPrivilege", true);
+    const std::wstring mount = L"OrvaneRestore-" + std::to_wstring(GetCurrentProcessId());
+    const LSTATUS rc = RegLoadKeyW(HKEY_USERS, mount.c_str(), AFile.wstring().c_str());
+    if (rc != ERROR_SUCCESS) {
+        throw std::runtime_error("cannot load " + AFile.string() + ": " +
+                                 SystemErrorText(static_cast<DWORD>(rc)));
+    }
+    try {
+        auto hive = OpenWin32RegistryStore(HKEY_USERS, Narrow(mount));
+        CopyTree(*hive, "", *AStore, AKey);
+    } catch (...) {
+        RegUnLoadKeyW(HKEY_USERS, mount.c_str());
+        throw;
+    }
+    RegUnLoadKeyW(HKEY_USERS, mount.c_str());
+}
+
 TTempStore::TTempStore() : Store(OpenScratchRegistryStore()) {}
 
 std::shared_ptr<TRegistryStore> OpenScratchRegistryStore() {
@@ -133,6 +172,10 @@ bool RunningUnderWine() {
 }
 #else
 TTempStore::TTempStore() : Store(OpenSqliteRegistryStore(Dir / "registry.sqlite")) {}
+
+void RestoreSavedKey(TTempStore& AStore, const std::filesystem::path& AFile, const std::string&) {
+    ImportRegFile(*AStore, AFile);
+}
 #endif
 
 } // namespace orvane::test

@@ -59,6 +59,12 @@ struct TTempStore {
     TRegistryStore* operator->() { return Store.get(); }
 };
 
+// Puts a key saved by SaveKey back as AKey (no leading or trailing "\\"): a .reg
+// file is imported (it names its keys), a Windows hive file is loaded and copied
+// there, as RegRestoreKeyW would (Wine only stubs that function).
+void RestoreSavedKey(TTempStore& AStore, const std::filesystem::path& AFile,
+                     const std::string& AKey);
+
 #ifdef _WIN32
 // A store on HKEY_CURRENT_USER below its own key "Software\OrvaneTests\<unique>",
 // deleted with everything below it when the last reference goes. The process

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <QApplication>
+#include "app/Application.h"
 
 // GUI tests need one QApplication for the whole run; ctest sets the offscreen
 // platform, and so does this when started by hand without a display.
@@ -8,6 +8,10 @@ int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     testing::InitGoogleTest(&argc, argv);
-    QApplication App(argc, argv);
+    TOrvaneApplication App(argc, argv);
+    // A failure escaping a handler would otherwise wait for a click on its box.
+    App.SetErrorHandler([](const QString& AMessage) {
+        ADD_FAILURE() << "failure escaped a handler: " << AMessage.toStdString();
+    });
     return RUN_ALL_TESTS();
 }

@@ -1,5 +1,8 @@
 // Saves a picture of every wizard page of the real window, for the README.
-// Usage: orvane-screenshots <output folder>
+// Usage: orvane-screenshots <output folder> [API base URL]
+// With an API server (the local one of tools/), the Versions page shows the
+// packages it offers.
+#include "app/ActivityIndicator.h"
 #include "app/Unit2.h"
 #include "registry/ProductRecords.h"
 #include "registry/RegistryStore.h"
@@ -8,6 +11,8 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <QThread>
@@ -42,8 +47,8 @@ bool Save(TForm2& AForm, const QDir& AOut, const char* AName) {
 
 int main(int argc, char** argv) {
     QApplication App(argc, argv);
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: %s <output folder>\n", argv[0]);
+    if (argc != 2 && argc != 3) {
+        std::fprintf(stderr, "usage: %s <output folder> [API base URL]\n", argv[0]);
         return 2;
     }
     const QDir Out(QString::fromLocal8Bit(argv[1]));
@@ -62,7 +67,8 @@ int main(int argc, char** argv) {
                                        "DEVELOPER", (Root / "22.0").string() + "/"});
 
     TForm2Options Options;
-    Options.ApiUrl = "http://127.0.0.1:1";
+    // Without a server nothing listens there, and nothing is downloaded.
+    Options.ApiUrl = argc == 3 ? argv[2] : "http://127.0.0.1:1";
     Options.ExeDir = Root;
     Options.RegistryStore = Store;
     TForm2 Form(std::move(Options));
@@ -73,7 +79,19 @@ int main(int argc, char** argv) {
     Form.Edt_User->setText(QStringLiteral("jane.doe@example.org"));
     Form.Edt_Password->setText(QStringLiteral("secret"));
     Ok = Save(Form, Out, "credentials") && Ok;
-    Form.SwitchPage(wpVersions);
+    if (argc == 3) {
+        // Only the shown page takes clicks.
+        Form.BackButton->click();
+        Form.DeveloperButton->click();
+        QElapsedTimer Timer;
+        Timer.start();
+        while (Form.DownloadVersionsIndicator->isVisibleTo(&Form) && Timer.elapsed() < 10000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        if (Form.ListBox1->count() > 0 && (Form.ListBox1->item(0)->flags() & Qt::ItemIsEnabled))
+            Form.ListBox1->item(0)->setCheckState(Qt::Checked);
+    } else {
+        Form.SwitchPage(wpVersions);
+    }
     Ok = Save(Form, Out, "versions") && Ok;
     Form.SwitchPage(wpInstall);
     Form.Log(QStringLiteral("Downloading \"Orvane_22.0.zip\" ..."));

@@ -1,0 +1,26 @@
+#include "app/Application.h"
+
+#include <QMessageBox>
+
+#include <exception>
+
+TOrvaneApplication::TOrvaneApplication(int& AArgc, char** AArgv) : QApplication(AArgc, AArgv) {}
+
+bool TOrvaneApplication::notify(QObject* AReceiver, QEvent* AEvent) {
+    try {
+        return QApplication::notify(AReceiver, AEvent);
+    } catch (const std::exception& AError) {
+        ReportError(QString::fromUtf8(AError.what()));
+    } catch (...) {
+        ReportError(QStringLiteral("Unknown error"));
+    }
+    return true;
+}
+
+void TOrvaneApplication::ReportError(const QString& AMessage) {
+    if (FErrorHandler) {
+        FErrorHandler(AMessage);
+        return;
+    }
+    QMessageBox::warning(activeWindow(), applicationDisplayName(), AMessage);
+}

@@ -1,0 +1,76 @@
+#include "app/Application.h"
+#include "app/Unit2.h"
+#include "registry/ProductRecords.h"
+#include "registry/RegistryStore.h"
+#include "support/ScriptedDialogs.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <QPushButton>
+#include <QTabWidget>
+
+
+namespace {
+
+// Restores the test run's handler after a test that installs its own.
+class ApplicationTest : public testing::Test {
+protected:
+    void TearDown() override {
+        App().SetErrorHandler([](const QString& AMessage) {
+            ADD_FAILURE() << "failure escaped a handler: " << AMessage.toStdString();
+        });
+    }
+    static TOrvaneApplication& App() { return *static_cast<TOrvaneApplication*>(qApp); }
+};
+
+TEST_F(ApplicationTest, AFailureEscapingAClickIsReportedAndTheWindowStaysUsable) {
+    TTempDir temp;
+    auto store = orvane::OpenSqliteRegistryStore(temp / "registry.sqlite");
+    orvane::WriteRegistryData(*store, orvane::TOrvaneRegistryData::Create(
+                                          "22.0", "1.4.2", "DEVELOPER", "DEVELOPER", "/tmp/x/"));
+    auto dialogs = std::make_shared<TScriptedDialogs>();
+    TForm2Options options;
+    options.ApiUrl = "http://127.0.0.1:9";
+    options.ExeDir = temp.Path();
+    options.RegistryStore = store;
+    options.Dialogs = dialogs;
+    TForm2 form(options);
+    form.show();
+
+    // Another record goes bad behind the window's back: the refresh after the
+    // uninstallation cannot read it.
+    const std::string bad = "SOFTWARE\\Embarcadero\\Orvane\\23.0";
+    ASSERT_TRUE(store->CreateKey(bad));
+    ASSERT_TRUE(store->SetValue(bad, {"ORVANE_LICENSE", orvane::rtDword, {1, 0, 0, 0}}));
+
+    dialogs->AnswerDialog(
+        [](QDialog& ADialog) { return TScriptedDialogs::ClickButton(ADialog, "OK"); });
+    form.UninstallButton->click();
+
+    EXPECT_EQ(dialogs->Texts(dkMessage), QStringList{"Version 22.0 successfully uninstalled"});
+    EXPECT_EQ(dialogs->Texts(dkWarning), QStringList{"Invalid data type for 'ORVANE_LICENSE'"});
+    // The program goes on: the window still answers clicks.
+    form.CommercialButton->click();
+    EXPECT_EQ(form.TabControl1->currentWidget(), form.TbItm_Credentials);
+}
+
+// The last safety net, for failures outside the window's handlers.
+TEST_F(ApplicationTest, AFailureEscapingAnEventIsReportedNotFatal) {
+    class TThrowing : public QObject {
+    public:
+        bool event(QEvent*) override { throw std::runtime_error("store went away"); }
+    };
+    TThrowing target;
+    QStringList reported;
+    App().SetErrorHandler([&](const QString& AMessage) { reported << AMessage; });
+    QEvent event(QEvent::User);
+    EXPECT_TRUE(QCoreApplication::sendEvent(&target, &event));
+    EXPECT_EQ(reported, QStringList{"store went away"});
+}
+
+} // namespace
