@@ -365,23 +365,24 @@ void TForm2::CreateControls() {
 
     // Done
     {
-        auto* Layout = new QGridLayout(TbItm_Completed);
-        Layout->setContentsMargins(0, 0, 0, 0);
+        // The text sits above the Close button and grows upwards, so a failure
+        // summary of several versions never runs under the button; the button
+        // stays a little below the page's centre.
+        auto* Layout = new QVBoxLayout(TbItm_Completed);
+        Layout->setContentsMargins(16, 16, 16, 16);
+        Layout->setSpacing(0);
         Label4 = NewLabel(TbItm_Completed, "Label4",
                           QStringLiteral("Thank you for installing Orvane! You can now start working!"));
-        Label4->setAlignment(Qt::AlignCenter);
+        Label4->setAlignment(Qt::AlignHCenter | Qt::AlignBottom);
         Label4->setWordWrap(true);
-        Label4->setContentsMargins(16, 16, 16, 16);
         SetFontSize(Label4, 14);
         SetWhite(Label4);
-        Layout->addWidget(Label4, 0, 0);
+        Layout->addWidget(Label4, 3);
+        Layout->addSpacing(24);
         FinishButton = NewButton(TbItm_Completed, "FinishButton", QStringLiteral("Close"));
         FinishButton->setFixedSize(268, 40);
-        // Centred on the page, pushed down by its top margin.
-        auto* ButtonBox = new QVBoxLayout;
-        ButtonBox->setContentsMargins(0, 128, 0, 0);
-        ButtonBox->addWidget(FinishButton);
-        Layout->addLayout(ButtonBox, 0, 0, Qt::AlignCenter);
+        Layout->addWidget(FinishButton, 0, Qt::AlignHCenter);
+        Layout->addStretch(2);
     }
 
     // Every handler runs through RunHandler, which reports a failure the

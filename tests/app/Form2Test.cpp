@@ -575,6 +575,27 @@ TEST_F(Form2Test, WindowGeometryFollowsTheLayout) {
     EXPECT_EQ(Form->SpeedButton1->x(), 48);
 }
 
+TEST_F(Form2Test, DoneTextNeverRunsUnderTheCloseButton) {
+    auto Form = NewForm();
+    Form->show();
+    Form->SwitchPage(wpDone);
+    QString Summary;
+    for (int I = 0; I < 4; ++I)
+        Summary += QStringLiteral("<ERROR> Failed to create directory: \"C:\\Temp\\2%1.0\\\"\r\n\r\n").arg(I);
+    const QString Texts[] = {Form->Label4->text(), Summary};
+    for (const QString& Text : Texts) {
+        SCOPED_TRACE(Text.toStdString());
+        Form->Label4->setText(Text);
+        QCoreApplication::processEvents();
+        const QRect Label = Form->Label4->geometry();
+        const QRect Button = Form->FinishButton->geometry();
+        EXPECT_LE(Label.bottom(), Button.top());
+        EXPECT_GE(Label.height(), Form->Label4->heightForWidth(Label.width())) << "text cut off";
+        EXPECT_NEAR(Button.center().x(), Form->TbItm_Completed->rect().center().x(), 1);
+        EXPECT_GT(Button.top(), Form->TbItm_Completed->rect().center().y() - 20);
+    }
+}
+
 TEST_F(Form2Test, ActivityIndicatorCoversTheListAndLetsClicksThrough) {
     auto Form = NewForm();
     Form->show();
