@@ -50,15 +50,8 @@ void TForm2::StartInstallation() {
                 return;
             }
             // The backups go where the packages will go, which may not exist yet.
-            const std::string LBackupDir = WithTrailingDelimiter(Edit2->text()).toStdString();
-            orvane::ForceDirectories(LBackupDir);
-            orvane::CleanupGetItInstallation(
-                RegistryStore(), LBackupDir,
-                [this](const std::string& ALine) { Log(QString::fromStdString(ALine)); },
-                [this](const std::string& AQuestion) {
-                    return Dialogs().ConfirmationQuestion(
-                               this, QString::fromStdString(AQuestion)) == mrYes;
-                });
+            orvane::ForceDirectories(WithTrailingDelimiter(Edit2->text()).toStdString());
+            CleanupGetItInstallation(Edit2->text());
         }
     } catch (const std::exception& AError) {
         ShowWarning(QString::fromStdString(AError.what()));

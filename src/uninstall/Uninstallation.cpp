@@ -2,10 +2,8 @@
 // versions, and their registry entries and records are removed. Files stay.
 #include "app/OptionSelectDialog.h"
 #include "app/Unit2.h"
-#include "platform/SystemFolders.h"
 #include "registry/CppPaths.h"
 #include "registry/DelphiLibrary.h"
-#include "registry/GetItInstallations.h"
 #include "registry/ProductRecords.h"
 
 #include <exception>
@@ -65,14 +63,4 @@ void TForm2::UninstallVersion(const QString& AIDEVersion) {
     orvane::DeleteRegistryData(store, ideVersion);
     Log(QStringLiteral("Deleting Orvane registry entry done"));
     Log(QStringLiteral("Uninstallation done"));
-}
-
-void TForm2::CleanupGetItInstallation(const QString& ABackupDir) {
-    const std::string backupDir = orvane::IncludeTrailingPathDelimiter(ABackupDir.toStdString());
-    orvane::CleanupGetItInstallation(
-        RegistryStore(), backupDir,
-        [this](const std::string& ALine) { Log(QString::fromStdString(ALine)); },
-        [this](const std::string& AQuestion) {
-            return Dialogs().ConfirmationQuestion(this, QString::fromStdString(AQuestion)) == mrYes;
-        });
 }
