@@ -15,6 +15,24 @@ namespace {
 
 enum TUserAction { uaClickOk, uaClickYes, uaClickNo, uaCloseBox };
 
+// What the user does with an open message box.
+void Act(QMessageBox& ABox, TUserAction AAction) {
+    switch (AAction) {
+    case uaClickOk:
+        ABox.button(QMessageBox::Ok)->click();
+        break;
+    case uaClickYes:
+        ABox.button(QMessageBox::Yes)->click();
+        break;
+    case uaClickNo:
+        ABox.button(QMessageBox::No)->click();
+        break;
+    case uaCloseBox:
+        ABox.close();
+        break;
+    }
+}
+
 struct TBoxCase {
     const char* Name;
     std::function<int(TDialogService&, const QString&)> Show;
@@ -90,20 +108,7 @@ TEST_P(TQtMessageBoxTest, ShowsTheBoxAndReportsTheButton) {
         Buttons = Box->standardButtons();
         if (Box->defaultButton() != nullptr)
             Default = Box->standardButton(Box->defaultButton());
-        switch (Case.Action) {
-        case uaClickOk:
-            Box->button(QMessageBox::Ok)->click();
-            break;
-        case uaClickYes:
-            Box->button(QMessageBox::Yes)->click();
-            break;
-        case uaClickNo:
-            Box->button(QMessageBox::No)->click();
-            break;
-        case uaCloseBox:
-            Box->close();
-            break;
-        }
+        Act(*Box, Case.Action);
         return true;
     });
 
@@ -211,20 +216,7 @@ TEST_P(TForm2MessageBoxTest, ShowsAModalBoxOverTheWindow) {
         Buttons = Box->standardButtons();
         Parent = Box->parentWidget();
         Modal = Box->isModal();
-        switch (Case.Action) {
-        case uaClickOk:
-            Box->button(QMessageBox::Ok)->click();
-            break;
-        case uaClickYes:
-            Box->button(QMessageBox::Yes)->click();
-            break;
-        case uaClickNo:
-            Box->button(QMessageBox::No)->click();
-            break;
-        case uaCloseBox:
-            Box->close();
-            break;
-        }
+        Act(*Box, Case.Action);
         return true;
     });
 

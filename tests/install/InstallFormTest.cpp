@@ -3,6 +3,7 @@
 #include "app/Unit2.h"
 #include "install/ZipReader.h"
 #include "registry/ProductRecords.h"
+#include "registry/RegText.h"
 #include "registry/RegistryStore.h"
 #include "server/PackageList.h"
 #include "server/Protocol.h"
@@ -38,27 +39,11 @@ namespace {
 const char* const CBds = "SOFTWARE\\Embarcadero\\BDS\\";
 
 orvane::TRegValue StringValue(const std::string& AName, const std::string& AText) {
-    orvane::TRegValue LValue{AName, orvane::rtSz, {}};
-    const QString LText = QString::fromStdString(AText);
-    for (const char16_t LUnit : LText.toStdU16String()) {
-        LValue.Data.push_back(static_cast<std::uint8_t>(LUnit & 0xff));
-        LValue.Data.push_back(static_cast<std::uint8_t>(LUnit >> 8));
-    }
-    LValue.Data.push_back(0);
-    LValue.Data.push_back(0);
-    return LValue;
+    return {AName, orvane::rtSz, orvane::ToUtf16Le(AText, true)};
 }
 
 std::string TextOf(const orvane::TRegValue& AValue) {
-    std::u16string LText;
-    for (std::size_t LAt = 0; LAt + 1 < AValue.Data.size(); LAt += 2) {
-        const char16_t LUnit = static_cast<char16_t>(AValue.Data[LAt] | AValue.Data[LAt + 1] << 8);
-        if (LUnit == 0) {
-            break;
-        }
-        LText += LUnit;
-    }
-    return QString::fromStdU16String(LText).toStdString();
+    return orvane::FromUtf16Le(AValue.Data, true);
 }
 
 std::string FileBytes(const fs::path& AFile) {
