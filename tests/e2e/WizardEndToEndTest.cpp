@@ -11,6 +11,7 @@
 #include "registry/RegistryStore.h"
 #include "server/Downloader.h"
 #include "server/PackageList.h"
+#include "support/FileText.h"
 #include "support/LocalApiServer.h"
 #include "support/ScriptedDialogs.h"
 #include "support/TempDir.h"
@@ -27,9 +28,7 @@
 #include <QTabWidget>
 
 #include <cstdlib>
-#include <fstream>
 #include <map>
-#include <sstream>
 
 namespace fs = std::filesystem;
 using namespace orvane;
@@ -40,13 +39,6 @@ const std::string KBds = "SOFTWARE\\Embarcadero\\BDS\\";
 const char* const KAccounts =
     R"({"accounts": [{"user": "buyer@example.org", "password": "s3cret"}]})";
 const char* const KThanks = "Thank you for installing Orvane! You can now start working!";
-
-std::string ReadFile(const fs::path& AFile) {
-    std::ifstream file(AFile, std::ios::binary);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
 
 // Every value of every key below AKey, as "key|name=data" for strings and
 // "key|name:type" for other types; the way to compare an IDE's keys before
@@ -90,8 +82,8 @@ protected:
         setenv("HOME", (FSandbox / "home").c_str(), 1);
         setenv("XDG_DOCUMENTS_DIR", (FSandbox / "home" / "Documents").c_str(), 1);
         fs::create_directories(FSandbox / "bin");
-        std::ofstream(FSandbox / "bin" / "libeay32.dll") << "libeay";
-        std::ofstream(FSandbox / "bin" / "ssleay32.dll") << "ssleay";
+        WriteFileText(FSandbox / "bin" / "libeay32.dll", "libeay");
+        WriteFileText(FSandbox / "bin" / "ssleay32.dll", "ssleay");
 
         FStore = OpenSqliteRegistryStore(FSandbox / "registry.sqlite");
         SeedIdes();
@@ -104,7 +96,7 @@ protected:
 
     // The demo's two IDE versions (22.0, 23.0) with their folders.
     void SeedIdes() {
-        std::string text = ReadFile(TLocalApiServer::SourceDir() / "tools" / "sandbox" / "ide.reg");
+        std::string text = ReadFileText(TLocalApiServer::SourceDir() / "tools" / "sandbox" / "ide.reg");
         const std::string marker = "%SANDBOX%";
         for (std::size_t at; (at = text.find(marker)) != std::string::npos;)
             text.replace(at, marker.size(), FSandbox.string());
@@ -250,7 +242,7 @@ TEST_F(WizardEndToEnd, DeveloperInstallsTwoVersionsThenUninstallsThemAgain) {
         const std::string include = reg.ReadString("IncludePath");
         EXPECT_EQ(include.substr(include.size() - four.size()), four);
     }
-    const std::string log = ReadFile(FSandbox / "bin" / "install.log");
+    const std::string log = ReadFileText(FSandbox / "bin" / "install.log");
     EXPECT_NE(log.find("Installation done."), std::string::npos);
 
     // Restart: the Welcome page lists both installations.

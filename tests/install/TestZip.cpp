@@ -50,19 +50,6 @@ std::string DirText(const fs::path& ADir) {
     return (ADir / "").string();
 }
 
-std::string ReadFileText(const fs::path& AFile) {
-    std::ifstream LIn(AFile, std::ios::binary);
-    std::ostringstream LText;
-    LText << LIn.rdbuf();
-    return LText.str();
-}
-
-void WriteFileText(const fs::path& AFile, const std::string& AText) {
-    fs::create_directories(AFile.parent_path());
-    std::ofstream LOut(AFile, std::ios::binary | std::ios::trunc);
-    LOut << AText;
-}
-
 std::vector<std::string> ListTree(const fs::path& ARoot) {
     std::vector<std::string> LResult;
     if (!fs::exists(ARoot)) {

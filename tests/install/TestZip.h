@@ -1,5 +1,7 @@
 #pragma once
 
+#include "support/FileText.h"
+
 #include "support/TempDir.h"
 
 #include <cstdint>
@@ -21,7 +23,5 @@ void WriteTestZip(const std::filesystem::path& AFile, const std::vector<TTestZip
 // A folder as text with a trailing separator, as the installer writes folders.
 std::string DirText(const std::filesystem::path& ADir);
 
-std::string ReadFileText(const std::filesystem::path& AFile);
-void WriteFileText(const std::filesystem::path& AFile, const std::string& AText);
 // Every file and folder below ARoot, relative, sorted.
 std::vector<std::string> ListTree(const std::filesystem::path& ARoot);

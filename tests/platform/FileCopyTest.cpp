@@ -1,6 +1,8 @@
 #include "platform/FileCopy.h"
 
 #include <gmock/gmock.h>
+#include "support/FileText.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -13,25 +15,14 @@ using testing::HasSubstr;
 
 namespace {
 
-std::string Slurp(const fs::path& AFile) {
-    std::ifstream LIn(AFile, std::ios::binary);
-    std::ostringstream LText;
-    LText << LIn.rdbuf();
-    return LText.str();
-}
-
-void Write(const fs::path& AFile, const std::string& AText) {
-    std::ofstream(AFile, std::ios::binary) << AText;
-}
-
 class FileCopyTest : public testing::Test {
 protected:
     void SetUp() override {
         FRoot =
             fs::temp_directory_path() / ("orvane-copy-" + std::to_string(std::random_device{}()));
         fs::create_directories(FRoot / "dest");
-        Write(FRoot / "source.dll", "library bytes");
-        Write(FRoot / "dest" / "present.dll", "already here");
+        WriteFileText(FRoot / "source.dll", "library bytes");
+        WriteFileText(FRoot / "dest" / "present.dll", "already here");
     }
     void TearDown() override { fs::remove_all(FRoot); }
     std::string At(const std::string& AName) const { return (FRoot / AName).string(); }
@@ -63,7 +54,7 @@ TEST_F(FileCopyTest, FailuresAreTestedInOrder) {
                     testing::ThrowsMessage<std::runtime_error>(HasSubstr(LCase.Message)))
             << LCase.Source << " -> " << LCase.Dest;
     }
-    EXPECT_EQ(Slurp(FRoot / "dest" / "present.dll"), "already here");
+    EXPECT_EQ(ReadFileText(FRoot / "dest" / "present.dll"), "already here");
     EXPECT_FALSE(fs::exists(FRoot / "dest" / "copy-of-folder"));
 }
 
@@ -72,14 +63,14 @@ TEST_F(FileCopyTest, CopiesContentWithoutTouchingTheSource) {
     for (std::size_t LIndex = 0; LIndex < LBig.size(); ++LIndex) {
         LBig[LIndex] = static_cast<char>(LIndex * 31 % 251);
     }
-    Write(FRoot / "big.bin", LBig);
+    WriteFileText(FRoot / "big.bin", LBig);
 
     orvane::CopyFileNoOverwrite(At("source.dll"), At("dest/source.dll"));
     orvane::CopyFileNoOverwrite(At("big.bin"), At("dest/big.bin"));
 
-    EXPECT_EQ(Slurp(FRoot / "dest" / "source.dll"), "library bytes");
-    EXPECT_EQ(Slurp(FRoot / "dest" / "big.bin"), LBig);
-    EXPECT_EQ(Slurp(FRoot / "source.dll"), "library bytes");
+    EXPECT_EQ(ReadFileText(FRoot / "dest" / "source.dll"), "library bytes");
+    EXPECT_EQ(ReadFileText(FRoot / "dest" / "big.bin"), LBig);
+    EXPECT_EQ(ReadFileText(FRoot / "source.dll"), "library bytes");
     EXPECT_THAT(
         [&] { orvane::CopyFileNoOverwrite(At("source.dll"), At("dest/source.dll")); },
         testing::ThrowsMessage<std::runtime_error>(HasSubstr("The specified file already exists")));

@@ -1,6 +1,8 @@
 #include "platform/FileCopy.h"
 #include "platform/Win32Text.h"
 
+#include "support/FileText.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -12,17 +14,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string ReadAll(const fs::path& AFile) {
-    std::ifstream in(AFile, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
-
-void WriteAll(const fs::path& AFile, const std::string& AText) {
-    std::ofstream(AFile, std::ios::binary) << AText;
-}
 
 class FileCopyWin : public ::testing::Test {
 protected:
@@ -72,14 +63,14 @@ TEST_F(FileCopyWin, InstallerTextsInTheirOrder) {
         fs::create_directories(FDir / "dest");
         const std::string source = At("lib.bpl");
         if (c.SourceFile)
-            WriteAll(source, "new contents");
+            WriteFileText(source, "new contents");
         const std::string dest = At(c.Dest);
         if (c.DestExists && !fs::is_directory(dest))
-            WriteAll(dest, "old");
+            WriteFileText(dest, "old");
 
         if (c.Message == nullptr) {
             orvane::CopyFileNoOverwrite(source, dest);
-            EXPECT_EQ(ReadAll(dest), "new contents");
+            EXPECT_EQ(ReadFileText(dest), "new contents");
             continue;
         }
         try {
@@ -91,7 +82,7 @@ TEST_F(FileCopyWin, InstallerTextsInTheirOrder) {
         if (fs::is_directory(dest))
             EXPECT_TRUE(fs::is_empty(dest));
         else if (c.DestExists)
-            EXPECT_EQ(ReadAll(dest), "old");
+            EXPECT_EQ(ReadFileText(dest), "old");
         else
             EXPECT_FALSE(fs::exists(dest));
     }

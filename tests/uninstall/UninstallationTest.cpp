@@ -3,6 +3,7 @@
 #include "registry/RegFile.h"
 #include "registry/Registry.h"
 #include "registry/RegistryStore.h"
+#include "support/FileText.h"
 #include "support/ScriptedDialogs.h"
 #include "support/TempDir.h"
 
@@ -13,8 +14,6 @@
 #include <QLabel>
 #include <QPushButton>
 
-#include <fstream>
-#include <sstream>
 
 using namespace orvane;
 
@@ -80,12 +79,7 @@ protected:
         return FStore->ValueNames(AKey);
     }
 
-    std::string LogText() {
-        std::ifstream file(FTemp.Path() / "bin" / "install.log", std::ios::binary);
-        std::stringstream text;
-        text << file.rdbuf();
-        return text.str();
-    }
+    std::string LogText() { return ReadFileText(FTemp.Path() / "bin" / "install.log"); }
 
     // Option dialog script: untick the given options, then press the button.
     static TScriptedDialogs::TDialogScript Choose(QStringList AUntick, QString AButton) {
