@@ -1,5 +1,6 @@
 #include "install/PackageRules.h"
 
+#include "platform/Text.h"
 #include "server/Protocol.h"
 
 #include <algorithm>
@@ -36,19 +37,6 @@ int CompareNumbers(const std::string& ALeft, const std::string& ARight) {
 }
 
 } // namespace
-
-std::string TrimText(const std::string& AText) {
-    const auto LIsBlank = [](char C) { return static_cast<unsigned char>(C) <= 32; };
-    std::size_t LBegin = 0;
-    std::size_t LEnd = AText.size();
-    while (LBegin < LEnd && LIsBlank(AText[LBegin])) {
-        ++LBegin;
-    }
-    while (LEnd > LBegin && LIsBlank(AText[LEnd - 1])) {
-        --LEnd;
-    }
-    return AText.substr(LBegin, LEnd - LBegin);
-}
 
 std::string PackageFileVersion(const std::optional<std::string>& AFileVersion,
                                const std::string& AFile) {
@@ -90,7 +78,7 @@ std::vector<std::string> SplitCommaList(const std::string& AText) {
 std::vector<std::string> CommaListNames(const std::string& AText) {
     std::vector<std::string> LResult;
     for (const std::string& LItem : SplitCommaList(AText)) {
-        std::string LName = TrimText(LItem);
+        std::string LName = TrimControl(LItem);
         if (!LName.empty()) {
             LResult.push_back(std::move(LName));
         }

@@ -8,9 +8,6 @@
 
 namespace orvane {
 
-// Characters of code 32 or less removed from both ends.
-std::string TrimText(const std::string& AText);
-
 // "file_version" when present, else derived from a non-empty "file" (the last
 // "_" piece without ".zip"), else "0.0.0.0". The download URL of an entry is
 // PackageEndpoint of server/Protocol.h.

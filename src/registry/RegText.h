@@ -1,22 +1,10 @@
 #pragma once
 
-#include <cstdint>
+#include "platform/Text.h"
+
 #include <string>
-#include <vector>
 
 namespace orvane {
-
-// UTF-8 <-> UTF-16LE as the registry stores strings. Invalid UTF-8 becomes
-// U+FFFD; unpaired surrogates in UTF-16 become U+FFFD as well.
-std::u32string DecodeUtf8(const std::string& AText, bool* AValid = nullptr);
-void AppendUtf8(std::string& AOut, char32_t ACode);
-std::vector<std::uint8_t> ToUtf16Le(const std::string& AText, bool AWithNul);
-// Decodes the whole buffer (an odd last byte is ignored); with AStopAtNul the
-// text ends at the first NUL character.
-std::string FromUtf16Le(const std::uint8_t* AData, std::size_t ASize, bool AStopAtNul);
-inline std::string FromUtf16Le(const std::vector<std::uint8_t>& AData, bool AStopAtNul) {
-    return FromUtf16Le(AData.data(), AData.size(), AStopAtNul);
-}
 
 // Name folding for case-insensitive comparison the way the registry compares
 // names: upper case, per character.

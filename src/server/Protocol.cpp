@@ -1,10 +1,14 @@
 #include "server/Protocol.h"
 
+#include "platform/Text.h"
+
 #include <openssl/evp.h>
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
 #include <cstdint>
+#include <utility>
+#include <vector>
 
 namespace orvane {
 
@@ -33,103 +37,16 @@ std::string Dequote(const std::string& AText) {
     return Result;
 }
 
-std::string TrimControl(const std::string& AText) {
-    std::size_t LBegin = 0;
-    std::size_t LEnd = AText.size();
-    while (LBegin < LEnd && static_cast<unsigned char>(AText[LBegin]) <= 32) {
-        ++LBegin;
-    }
-    while (LEnd > LBegin && static_cast<unsigned char>(AText[LEnd - 1]) <= 32) {
-        --LEnd;
-    }
-    return AText.substr(LBegin, LEnd - LBegin);
-}
-
-void AppendUtf8(std::string& AOut, std::uint32_t ACode) {
-    if (ACode < 0x80) {
-        AOut += static_cast<char>(ACode);
-    } else if (ACode < 0x800) {
-        AOut += static_cast<char>(0xC0 | (ACode >> 6));
-        AOut += static_cast<char>(0x80 | (ACode & 0x3F));
-    } else if (ACode < 0x10000) {
-        AOut += static_cast<char>(0xE0 | (ACode >> 12));
-        AOut += static_cast<char>(0x80 | ((ACode >> 6) & 0x3F));
-        AOut += static_cast<char>(0x80 | (ACode & 0x3F));
-    } else {
-        AOut += static_cast<char>(0xF0 | (ACode >> 18));
-        AOut += static_cast<char>(0x80 | ((ACode >> 12) & 0x3F));
-        AOut += static_cast<char>(0x80 | ((ACode >> 6) & 0x3F));
-        AOut += static_cast<char>(0x80 | (ACode & 0x3F));
-    }
-}
-
+// UTF-16 answer bytes from AStart on, in either byte order.
 std::string Utf16ToUtf8(const std::string& ABytes, std::size_t AStart, bool ABigEndian) {
-    std::string Result;
-    auto LUnit = [&](std::size_t AAt) -> std::uint32_t {
-        const auto B0 = static_cast<unsigned char>(ABytes[AAt]);
-        const auto B1 = static_cast<unsigned char>(ABytes[AAt + 1]);
-        return ABigEndian ? (B0 << 8 | B1) : (B1 << 8 | B0);
-    };
-    std::size_t I = AStart;
-    while (I + 1 < ABytes.size()) {
-        std::uint32_t LCode = LUnit(I);
-        I += 2;
-        if (LCode >= 0xD800 && LCode <= 0xDBFF && I + 1 < ABytes.size()) {
-            const std::uint32_t LLow = LUnit(I);
-            if (LLow >= 0xDC00 && LLow <= 0xDFFF) {
-                LCode = 0x10000 + ((LCode - 0xD800) << 10) + (LLow - 0xDC00);
-                I += 2;
-            } else {
-                LCode = 0xFFFD;
-            }
-        } else if (LCode >= 0xD800 && LCode <= 0xDFFF) {
-            LCode = 0xFFFD;
+    std::vector<std::uint8_t> LLittle(ABytes.begin() + static_cast<std::ptrdiff_t>(AStart),
+                                      ABytes.end());
+    if (ABigEndian) {
+        for (std::size_t I = 0; I + 1 < LLittle.size(); I += 2) {
+            std::swap(LLittle[I], LLittle[I + 1]);
         }
-        AppendUtf8(Result, LCode);
     }
-    return Result;
-}
-
-bool IsValidUtf8(const std::string& ABytes) {
-    std::size_t I = 0;
-    const std::size_t N = ABytes.size();
-    while (I < N) {
-        const auto C = static_cast<unsigned char>(ABytes[I]);
-        if (C < 0x80) {
-            ++I;
-            continue;
-        }
-        std::size_t LLength;
-        std::uint32_t LCode;
-        if (C >= 0xC2 && C <= 0xDF) {
-            LLength = 2;
-            LCode = C & 0x1F;
-        } else if (C >= 0xE0 && C <= 0xEF) {
-            LLength = 3;
-            LCode = C & 0x0F;
-        } else if (C >= 0xF0 && C <= 0xF4) {
-            LLength = 4;
-            LCode = C & 0x07;
-        } else {
-            return false;
-        }
-        if (I + LLength > N) {
-            return false;
-        }
-        for (std::size_t K = 1; K < LLength; ++K) {
-            const auto D = static_cast<unsigned char>(ABytes[I + K]);
-            if ((D & 0xC0) != 0x80) {
-                return false;
-            }
-            LCode = (LCode << 6) | (D & 0x3F);
-        }
-        if ((LLength == 3 && (LCode < 0x800 || (LCode >= 0xD800 && LCode <= 0xDFFF))) ||
-            (LLength == 4 && (LCode < 0x10000 || LCode > 0x10FFFF))) {
-            return false;
-        }
-        I += LLength;
-    }
-    return true;
+    return FromUtf16Le(LLittle, false);
 }
 
 } // namespace
@@ -292,7 +209,9 @@ std::string DecodeAnswerText(const std::string& ABytes) {
     if (LHas({0xFE, 0xFF})) {
         return Utf16ToUtf8(ABytes, 2, true);
     }
-    if (IsValidUtf8(ABytes)) {
+    bool LValid = false;
+    DecodeUtf8(ABytes, &LValid);
+    if (LValid) {
         return ABytes;
     }
     std::string Result;

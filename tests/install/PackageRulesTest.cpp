@@ -103,10 +103,4 @@ TEST(PackageRulesTest, PlatformFoldersAndEntries) {
     EXPECT_EQ(ReleaseEntryName("Win64", "A.bpl"), "Win64/Release/A.bpl");
 }
 
-TEST(PackageRulesTest, TrimDropsControlCharactersAndBlanksOnly) {
-    EXPECT_EQ(TrimText(" \t\r\n x y \x01\x1f"), "x y");
-    EXPECT_EQ(TrimText("\xC2\xA0x"), "\xC2\xA0x");
-    EXPECT_EQ(TrimText("   "), "");
-}
-
 } // namespace

@@ -1,0 +1,140 @@
+#include "platform/Text.h"
+
+namespace orvane {
+
+std::string TrimControl(const std::string& AText) {
+    std::size_t first = 0;
+    std::size_t last = AText.size();
+    while (first < last && static_cast<unsigned char>(AText[first]) <= 32) {
+        ++first;
+    }
+    while (last > first && static_cast<unsigned char>(AText[last - 1]) <= 32) {
+        --last;
+    }
+    return AText.substr(first, last - first);
+}
+
+std::u32string DecodeUtf8(const std::string& AText, bool* AValid) {
+    std::u32string out;
+    out.reserve(AText.size());
+    bool valid = true;
+    const auto* p = reinterpret_cast<const unsigned char*>(AText.data());
+    const std::size_t n = AText.size();
+    std::size_t i = 0;
+    while (i < n) {
+        const unsigned char c = p[i];
+        if (c < 0x80) {
+            out.push_back(c);
+            ++i;
+            continue;
+        }
+        int extra = 0;
+        char32_t code = 0;
+        char32_t minimum = 0;
+        if ((c & 0xE0) == 0xC0) {
+            extra = 1;
+            code = c & 0x1F;
+            minimum = 0x80;
+        } else if ((c & 0xF0) == 0xE0) {
+            extra = 2;
+            code = c & 0x0F;
+            minimum = 0x800;
+        } else if ((c & 0xF8) == 0xF0) {
+            extra = 3;
+            code = c & 0x07;
+            minimum = 0x10000;
+        } else {
+            out.push_back(0xFFFD);
+            valid = false;
+            ++i;
+            continue;
+        }
+        bool ok = i + static_cast<std::size_t>(extra) < n;
+        for (int k = 1; ok && k <= extra; ++k) {
+            const unsigned char cc = p[i + k];
+            if ((cc & 0xC0) != 0x80) {
+                ok = false;
+            } else {
+                code = (code << 6) | (cc & 0x3F);
+            }
+        }
+        if (!ok || code < minimum || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
+            out.push_back(0xFFFD);
+            valid = false;
+            ++i;
+            continue;
+        }
+        out.push_back(code);
+        i += 1 + extra;
+    }
+    if (AValid) {
+        *AValid = valid;
+    }
+    return out;
+}
+
+void AppendUtf8(std::string& AOut, char32_t ACode) {
+    if (ACode < 0x80) {
+        AOut.push_back(static_cast<char>(ACode));
+    } else if (ACode < 0x800) {
+        AOut.push_back(static_cast<char>(0xC0 | (ACode >> 6)));
+        AOut.push_back(static_cast<char>(0x80 | (ACode & 0x3F)));
+    } else if (ACode < 0x10000) {
+        AOut.push_back(static_cast<char>(0xE0 | (ACode >> 12)));
+        AOut.push_back(static_cast<char>(0x80 | ((ACode >> 6) & 0x3F)));
+        AOut.push_back(static_cast<char>(0x80 | (ACode & 0x3F)));
+    } else {
+        AOut.push_back(static_cast<char>(0xF0 | (ACode >> 18)));
+        AOut.push_back(static_cast<char>(0x80 | ((ACode >> 12) & 0x3F)));
+        AOut.push_back(static_cast<char>(0x80 | ((ACode >> 6) & 0x3F)));
+        AOut.push_back(static_cast<char>(0x80 | (ACode & 0x3F)));
+    }
+}
+
+std::vector<std::uint8_t> ToUtf16Le(const std::string& AText, bool AWithNul) {
+    std::vector<std::uint8_t> out;
+    out.reserve(AText.size() * 2 + 2);
+    auto unit = [&out](char32_t AUnit) {
+        out.push_back(static_cast<std::uint8_t>(AUnit & 0xFF));
+        out.push_back(static_cast<std::uint8_t>((AUnit >> 8) & 0xFF));
+    };
+    for (char32_t code : DecodeUtf8(AText)) {
+        if (code >= 0x10000) {
+            code -= 0x10000;
+            unit(0xD800 + (code >> 10));
+            unit(0xDC00 + (code & 0x3FF));
+        } else {
+            unit(code);
+        }
+    }
+    if (AWithNul) {
+        unit(0);
+    }
+    return out;
+}
+
+std::string FromUtf16Le(const std::uint8_t* AData, std::size_t ASize, bool AStopAtNul) {
+    std::string out;
+    const std::size_t units = ASize / 2;
+    for (std::size_t i = 0; i < units; ++i) {
+        char32_t u = AData[2 * i] | (AData[2 * i + 1] << 8);
+        if (u == 0 && AStopAtNul) {
+            break;
+        }
+        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units) {
+            const char32_t low = AData[2 * i + 2] | (AData[2 * i + 3] << 8);
+            if (low >= 0xDC00 && low <= 0xDFFF) {
+                AppendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00));
+                ++i;
+                continue;
+            }
+        }
+        if (u >= 0xD800 && u <= 0xDFFF) {
+            u = 0xFFFD;
+        }
+        AppendUtf8(out, u);
+    }
+    return out;
+}
+
+} // namespace orvane

@@ -1,0 +1,65 @@
+#include "platform/Text.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using orvane::DecodeUtf8;
+using orvane::FromUtf16Le;
+using orvane::ToUtf16Le;
+using orvane::TrimControl;
+
+TEST(Text, TrimDropsControlCharactersAndBlanksOnly) {
+    EXPECT_EQ(TrimControl(" \t\r\n x y \x01\x1f"), "x y");
+    EXPECT_EQ(TrimControl("\xC2\xA0x"), "\xC2\xA0x"); // a no-break space is text
+    EXPECT_EQ(TrimControl("   "), "");
+    EXPECT_EQ(TrimControl(""), "");
+}
+
+TEST(Text, Utf8AndUtf16LeRoundTrip) {
+    // ASCII, a Latin-1 letter, a BMP character and one beyond it (a surrogate pair).
+    const std::string text = "a\xC3\xA4\xE2\x82\xAC\xF0\x9F\x98\x80";
+    const std::vector<std::uint8_t> units = ToUtf16Le(text, true);
+    EXPECT_EQ(units, (std::vector<std::uint8_t>{'a', 0, 0xE4, 0, 0xAC, 0x20, 0x3D, 0xD8, 0x00,
+                                                 0xDE, 0, 0}));
+    EXPECT_EQ(FromUtf16Le(units, true), text);
+}
+
+TEST(Text, Utf16DecodingStopsAtNulOnlyWhenAskedAndReplacesLoneSurrogates) {
+    const std::vector<std::uint8_t> withNul{'a', 0, 0, 0, 'b', 0};
+    EXPECT_EQ(FromUtf16Le(withNul, true), "a");
+    EXPECT_EQ(FromUtf16Le(withNul, false), std::string("a\0b", 3));
+    // A high surrogate followed by a letter, then a lone low surrogate, then an odd byte.
+    const std::vector<std::uint8_t> broken{0x3D, 0xD8, 'x', 0, 0x00, 0xDE, 'y'};
+    EXPECT_EQ(FromUtf16Le(broken, false), "\xEF\xBF\xBDx\xEF\xBF\xBD");
+}
+
+TEST(Text, InvalidUtf8IsFlaggedAndReplaced) {
+    struct TCase {
+        const char* Bytes;
+        bool Valid;
+    };
+    const TCase cases[] = {
+        {"plain", true},
+        {"\xC3\xA4", true},
+        {"\xC0\x80", false},         // overlong
+        {"\xED\xA0\x80", false},     // encoded surrogate
+        {"\xF4\x90\x80\x80", false}, // beyond U+10FFFF
+        {"\xE2\x82", false},         // cut short
+        {"\xE4", false},             // Latin-1 byte
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Bytes);
+        bool valid = !c.Valid;
+        const std::u32string decoded = DecodeUtf8(c.Bytes, &valid);
+        EXPECT_EQ(valid, c.Valid);
+        if (!c.Valid) {
+            EXPECT_NE(decoded.find(U'\uFFFD'), std::u32string::npos);
+        }
+    }
+}
+
+} // namespace
