@@ -1,6 +1,7 @@
 #include "registry/CppPaths.h"
 
 #include "platform/SystemFolders.h"
+#include "registry/IDEKeys.h"
 #include "registry/Registry.h"
 
 namespace orvane {
@@ -11,33 +12,16 @@ constexpr const char* kCppPlatforms[] = {"Win32", "Win64", "Android"};
 constexpr const char* kPathValues[] = {"IncludePath", "IncludePath_Clang32", "LibraryPath",
                                        "LibraryPath_Clang32"};
 
-std::string IDEKey(const std::string& AIDEVersion, const std::string& ASub) {
-    return "SOFTWARE\\Embarcadero\\BDS\\" + AIDEVersion + "\\" + ASub + "\\";
-}
-
-bool OpenExisting(TRegistry& AReg, const std::string& AKey) {
-    return AReg.KeyExists(AKey) && AReg.OpenKey(AKey, true);
-}
-
 } // namespace
 
 void RegisterCppPaths(TRegistryStore& AStore, const std::string& AIDEVersion,
                       const std::string& AVersionDir, const TKnownPackagePairs& APairs) {
     TRegistry reg(AStore, raReadWrite);
-    if (OpenExisting(reg, IDEKey(AIDEVersion, "Known Packages"))) {
-        RemoveMarkedPackageValues(reg);
-        if (!APairs.empty()) {
-            WritePackagePairs(reg, APairs);
-        }
-        reg.CloseKey();
-    }
-    if (OpenExisting(reg, IDEKey(AIDEVersion, "Disabled Packages"))) {
-        RemoveMarkedPackageValues(reg);
-        reg.CloseKey();
-    }
+    CleanPackageKey(reg, IDEKey(AIDEVersion, "Known Packages"), &APairs);
+    CleanPackageKey(reg, IDEKey(AIDEVersion, "Disabled Packages"), nullptr);
     const char sep = PathDelimiter();
     for (const char* platform : kCppPlatforms) {
-        if (!OpenExisting(reg, IDEKey(AIDEVersion, std::string("C++\\Paths\\") + platform))) {
+        if (!OpenExistingKey(reg, IDEKey(AIDEVersion, std::string("C++\\Paths\\") + platform))) {
             continue;
         }
         const std::string base = AVersionDir + platform + sep + "Release" + sep;
@@ -54,12 +38,9 @@ void RegisterCppPaths(TRegistryStore& AStore, const std::string& AIDEVersion,
 
 void UnregisterCppPaths(TRegistryStore& AStore, const std::string& AIDEVersion) {
     TRegistry reg(AStore, raReadWrite);
-    if (OpenExisting(reg, IDEKey(AIDEVersion, "Known Packages"))) {
-        RemoveMarkedPackageValues(reg);
-        reg.CloseKey();
-    }
+    CleanPackageKey(reg, IDEKey(AIDEVersion, "Known Packages"), nullptr);
     for (const char* platform : kCppPlatforms) {
-        if (!OpenExisting(reg, IDEKey(AIDEVersion, std::string("C++\\Paths\\") + platform))) {
+        if (!OpenExistingKey(reg, IDEKey(AIDEVersion, std::string("C++\\Paths\\") + platform))) {
             continue;
         }
         for (const char* value : kPathValues) {

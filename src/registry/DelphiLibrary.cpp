@@ -1,6 +1,8 @@
 #include "registry/DelphiLibrary.h"
 
 #include "platform/SystemFolders.h"
+#include "platform/Text.h"
+#include "registry/IDEKeys.h"
 #include "registry/Registry.h"
 
 #include <algorithm>
@@ -9,30 +11,20 @@ namespace orvane {
 
 namespace {
 
-std::string TrimControl(const std::string& AText) {
-    std::size_t first = 0;
-    std::size_t last = AText.size();
-    while (first < last && static_cast<unsigned char>(AText[first]) <= 32) {
-        ++first;
-    }
-    while (last > first && static_cast<unsigned char>(AText[last - 1]) <= 32) {
-        --last;
-    }
-    return AText.substr(first, last - first);
-}
-
-std::string IDEKey(const std::string& AIDEVersion, const std::string& ASub) {
-    return "SOFTWARE\\Embarcadero\\BDS\\" + AIDEVersion + "\\" + ASub + "\\";
-}
-
 std::string LibraryKey(const std::string& AIDEVersion, const std::string& APlatform) {
     // The library key of the 32-bit Android platform carries the bitness.
     const std::string keyName = APlatform == "Android" ? "Android32" : APlatform;
     return IDEKey(AIDEVersion, "Library\\" + keyName);
 }
 
+} // namespace
+
+bool OpenExistingKey(TRegistry& AReg, const std::string& AKey) {
+    return AReg.KeyExists(AKey) && AReg.OpenKey(AKey, true);
+}
+
 void CleanPackageKey(TRegistry& AReg, const std::string& AKey, const TKnownPackagePairs* APairs) {
-    if (!AReg.KeyExists(AKey) || !AReg.OpenKey(AKey, true)) {
+    if (!OpenExistingKey(AReg, AKey)) {
         return;
     }
     RemoveMarkedPackageValues(AReg);
@@ -41,8 +33,6 @@ void CleanPackageKey(TRegistry& AReg, const std::string& AKey, const TKnownPacka
     }
     AReg.CloseKey();
 }
-
-} // namespace
 
 std::string CleanPathList(const std::string& AList) {
     std::string result;
@@ -97,7 +87,7 @@ void RegisterDelphiLibrary(TRegistryStore& AStore, const std::string& AIDEVersio
             continue;
         }
         const std::string key = LibraryKey(AIDEVersion, name);
-        if (!reg.KeyExists(key) || !reg.OpenKey(key, true)) {
+        if (!OpenExistingKey(reg, key)) {
             continue;
         }
         const std::string old = reg.ReadString("Search Path");
@@ -114,7 +104,7 @@ void UnregisterDelphiLibrary(TRegistryStore& AStore, const std::string& AIDEVers
     CleanPackageKey(reg, IDEKey(AIDEVersion, "Disabled Packages"), nullptr);
     for (const char* platform : {"Win32", "Win64", "Android", "Android64"}) {
         const std::string key = LibraryKey(AIDEVersion, platform);
-        if (!reg.KeyExists(key) || !reg.OpenKey(key, true)) {
+        if (!OpenExistingKey(reg, key)) {
             continue;
         }
         reg.WriteString("Search Path", CleanPathList(reg.ReadString("Search Path")));

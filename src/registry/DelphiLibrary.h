@@ -12,6 +12,14 @@ class TRegistryStore;
 // [0] full path of a Win32 BPL in the IDE common directory, [1] its file name.
 using TKnownPackagePairs = std::vector<std::array<std::string, 2>>;
 
+// Opens AKey only when it exists; opened with create allowed, as the IDE's
+// keys are everywhere, so no IDE key is ever created.
+bool OpenExistingKey(TRegistry& AReg, const std::string& AKey);
+// The package-key step of the library and C++ registration: removes the
+// framework's values from AKey and, when APairs has any, writes them. A
+// missing key is skipped.
+void CleanPackageKey(TRegistry& AReg, const std::string& AKey, const TKnownPackagePairs* APairs);
+
 // Drops empty entries and entries marked "orvane" (any case); keeps the rest
 // untrimmed, each followed by ";".
 std::string CleanPathList(const std::string& AList);

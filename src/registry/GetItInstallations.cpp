@@ -1,6 +1,7 @@
 #include "registry/GetItInstallations.h"
 
 #include "platform/Privilege.h"
+#include "registry/IDEKeys.h"
 #include "registry/RegText.h"
 #include "registry/Registry.h"
 
@@ -13,11 +14,10 @@ namespace orvane {
 
 namespace {
 
-const std::string kBDSKey = "SOFTWARE\\Embarcadero\\BDS\\";
 const std::string kMarker = "Orvane-";
 
 std::string ElementsKey(const std::string& AIDEVersion) {
-    return kBDSKey + AIDEVersion + "\\CatalogRepository\\Elements\\";
+    return IDEKey(AIDEVersion, "CatalogRepository\\Elements");
 }
 
 bool IsFrameworkElement(const std::string& AName) {
@@ -26,7 +26,7 @@ bool IsFrameworkElement(const std::string& AName) {
 
 // IDE versions below the BDS key, or none when it is missing or closed.
 std::vector<std::string> IDEVersions(TRegistry& AReg) {
-    if (!AReg.KeyExists(kBDSKey) || !AReg.OpenKey(kBDSKey, false)) {
+    if (!AReg.KeyExists(KBdsKey) || !AReg.OpenKey(KBdsKey, false)) {
         return {};
     }
     auto versions = AReg.GetKeyNames();

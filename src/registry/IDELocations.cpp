@@ -1,6 +1,7 @@
 #include "registry/IDELocations.h"
 
 #include "platform/SystemFolders.h"
+#include "registry/IDEKeys.h"
 #include "registry/Registry.h"
 
 namespace orvane {
@@ -28,14 +29,13 @@ std::string ReadIDEPath(TRegistryStore& AStore, const std::string& AKey,
 } // namespace
 
 std::string GetIDERootDir(TRegistryStore& AStore, const std::string& AVersion) {
-    return ReadIDEPath(AStore, "SOFTWARE\\Embarcadero\\BDS\\" + AVersion + "\\Maintenance\\",
+    return ReadIDEPath(AStore, IDEKey(AVersion, "Maintenance"),
                        "InstallDir");
 }
 
 std::string GetIDECommonDir(TRegistryStore& AStore, const std::string& AVersion) {
     try {
-        return ReadIDEPath(AStore,
-                           "SOFTWARE\\Embarcadero\\BDS\\" + AVersion + "\\Environment Variables\\",
+        return ReadIDEPath(AStore, IDEKey(AVersion, "Environment Variables"),
                            "BDSCatalogRepositoryAllUsers");
     } catch (...) {
         const char sep = PathDelimiter();
