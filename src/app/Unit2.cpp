@@ -142,6 +142,18 @@ QIcon EyeIcon(bool AOpen) {
     });
 }
 
+// A read-only directory field with its ellipsis button inside.
+QLineEdit* NewDirectoryEdit(QWidget* AParent, const char* AName, const QString& AText,
+                            const char* AButtonName, QAction*& AButton) {
+    auto* Edit = new QLineEdit(AText, AParent);
+    Edit->setObjectName(QString::fromLatin1(AName));
+    Edit->setReadOnly(true);
+    AButton = new QAction(EllipsisIcon(), QStringLiteral("Browse ..."), Edit);
+    AButton->setObjectName(QString::fromLatin1(AButtonName));
+    Edit->addAction(AButton, QLineEdit::TrailingPosition);
+    return Edit;
+}
+
 } // namespace
 
 TForm2::TForm2(TForm2Options AOptions, QWidget* AParent)
@@ -276,21 +288,14 @@ void TForm2::CreateControls() {
         QWidget* Parent = Group->parentWidget();
         Label1 = NewLabel(Parent, "Label1", QStringLiteral("Delphi IDE Directory"));
         Stack(Group, Label1, 40);
-        Edit1 = new QLineEdit(QStringLiteral("C:\\Program Files (x86)\\Embarcadero\\Studio\\"), Parent);
-        Edit1->setObjectName(QStringLiteral("Edit1"));
-        Edit1->setReadOnly(true);
-        EllipsesEditButton1 = new QAction(EllipsisIcon(), QStringLiteral("Browse ..."), Edit1);
-        EllipsesEditButton1->setObjectName(QStringLiteral("EllipsesEditButton1"));
-        Edit1->addAction(EllipsesEditButton1, QLineEdit::TrailingPosition);
+        Edit1 = NewDirectoryEdit(Parent, "Edit1",
+                                 QStringLiteral("C:\\Program Files (x86)\\Embarcadero\\Studio\\"),
+                                 "EllipsesEditButton1", EllipsesEditButton1);
         Stack(Group, Edit1, 32);
         Label3 = NewLabel(Parent, "Label3", QStringLiteral("Install Directory"));
         Stack(Group, Label3, 40, 8);
-        Edit2 = new QLineEdit(QStringLiteral("C:\\Temp\\"), Parent);
-        Edit2->setObjectName(QStringLiteral("Edit2"));
-        Edit2->setReadOnly(true);
-        EllipsesEditButton2 = new QAction(EllipsisIcon(), QStringLiteral("Browse ..."), Edit2);
-        EllipsesEditButton2->setObjectName(QStringLiteral("EllipsesEditButton2"));
-        Edit2->addAction(EllipsesEditButton2, QLineEdit::TrailingPosition);
+        Edit2 = NewDirectoryEdit(Parent, "Edit2", QStringLiteral("C:\\Temp\\"),
+                                 "EllipsesEditButton2", EllipsesEditButton2);
         Stack(Group, Edit2, 32);
         DownloadablePackagesLabel =
             NewLabel(Parent, "DownloadablePackagesLabel", QStringLiteral("Downloadable Packages"));
