@@ -133,33 +133,11 @@ public:
     }
 
     std::vector<std::string> SubKeyNames(const std::string& AKey) override {
-        std::vector<std::string> names;
-        TReadTransaction txn(*this);
-        const auto id = FindKey(AKey);
-        if (!id) {
-            return names;
-        }
-        TStatement list(*this, "SELECT name FROM keys WHERE parent = ?1 ORDER BY fold");
-        list.Bind(1, *id);
-        while (list.Step()) {
-            names.push_back(list.Text(0));
-        }
-        return names;
+        return ListNames(AKey, "SELECT name FROM keys WHERE parent = ?1 ORDER BY fold");
     }
 
     std::vector<std::string> ValueNames(const std::string& AKey) override {
-        std::vector<std::string> names;
-        TReadTransaction txn(*this);
-        const auto id = FindKey(AKey);
-        if (!id) {
-            return names;
-        }
-        TStatement list(*this, "SELECT name FROM vals WHERE key = ?1 ORDER BY id");
-        list.Bind(1, *id);
-        while (list.Step()) {
-            names.push_back(list.Text(0));
-        }
-        return names;
+        return ListNames(AKey, "SELECT name FROM vals WHERE key = ?1 ORDER BY id");
     }
 
     std::optional<TRegValue> GetValue(const std::string& AKey, const std::string& AName) override {
@@ -255,6 +233,23 @@ public:
     sqlite3* Db() { return FDb; }
 
 private:
+    // Names below AKey in the order the query gives (sub-keys: case-insensitive
+    // name order; values: creation order); none when the key is missing.
+    std::vector<std::string> ListNames(const std::string& AKey, const char* AQuery) {
+        std::vector<std::string> names;
+        TReadTransaction txn(*this);
+        const auto id = FindKey(AKey);
+        if (!id) {
+            return names;
+        }
+        TStatement list(*this, AQuery);
+        list.Bind(1, *id);
+        while (list.Step()) {
+            names.push_back(list.Text(0));
+        }
+        return names;
+    }
+
     class TReadTransaction {
     public:
         explicit TReadTransaction(TSqliteRegistryStore& AStore) : FStore(AStore) {
