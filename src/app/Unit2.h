@@ -109,7 +109,6 @@ public:
     // The terms dialog (a TForm1) is created once by main and handed over. Kept
     // as its QDialog base so the window does not depend on the dialog's unit.
     void SetTermsDialog(QDialog* AForm) { FTermsDialog = AForm; }
-    QDialog* TermsDialog() const { return FTermsDialog; }
 
     // Progress bar in 64-bit byte counts (scaled to the bar's int range).
     void SetProgressRange(std::int64_t AMax);

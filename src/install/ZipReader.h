@@ -37,7 +37,6 @@ public:
 
     void Open(const std::string& AFileName);
     void Close();
-    bool IsOpen() const { return FZip != nullptr; }
 
     std::int64_t Count() const;
     std::string Name(std::int64_t AIndex) const;
