@@ -15,6 +15,7 @@
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 namespace orvane {
 
@@ -210,9 +211,10 @@ void TDownloader::Download(const std::string& AEndPoint, const std::string& ADes
                 CreateClient();
             }
             const std::string LUrl = TokenUrl(APIUrl, Credentials);
+            FClient->PinCancelEpoch(FCancelEpoch);
             std::string LBody;
             try {
-                LBody = FClient->GetText(LUrl);
+                LBody = GetWhileGuiRuns(LUrl);
             } catch (...) {
                 FClient.reset();
                 Token.clear();
@@ -230,6 +232,44 @@ void TDownloader::Download(const std::string& AEndPoint, const std::string& ADes
 
     ++GActive;
     QThreadPool::globalInstance()->start([this, AEndPoint] { RunTransfer(AEndPoint); });
+}
+
+// The token request holds up its caller, the GUI thread, but not the window:
+// the request runs on a thread of its own while this one keeps processing
+// events, so the window paints, and closing it cancels the request (AbortAll
+// waits for it like for a transfer). Whatever HTTP client is used, a silent
+// server cannot freeze the window.
+std::string TDownloader::GetWhileGuiRuns(const std::string& AUrl) {
+    if (!OnGuiThread()) {
+        return FClient->GetText(AUrl);
+    }
+    struct TRequest {
+        std::string Body;
+        std::exception_ptr Error;
+        QSemaphore Finished;
+    };
+    auto LRequest = std::make_shared<TRequest>();
+    ++GActive;
+    std::thread LThread([this, AUrl, LRequest] {
+        try {
+            LRequest->Body = FClient->GetText(AUrl);
+        } catch (...) {
+            LRequest->Error = std::current_exception();
+        }
+        --GActive;
+        LRequest->Finished.release();
+    });
+    while (!LRequest->Finished.tryAcquire(1, 10)) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    }
+    LThread.join();
+    // The answer's progress notifications were queued from that thread; they
+    // run now, before the caller goes on (and before this object may go).
+    QCoreApplication::sendPostedEvents(QCoreApplication::instance(), QEvent::MetaCall);
+    if (LRequest->Error) {
+        std::rethrow_exception(LRequest->Error);
+    }
+    return LRequest->Body;
 }
 
 void TDownloader::RunTransfer(const std::string& AEndPoint) {

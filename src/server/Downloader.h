@@ -58,12 +58,14 @@ public:
     // GUI thread: cancels every running transfer and processes events until
     // each has delivered its final notification (for a window that closes).
     static void AbortAll();
-    // Downloaders alive and transfers not yet finished, process-wide.
+    // Downloaders alive, and transfers and token requests not yet finished,
+    // process-wide.
     static int LiveCount();
     static int ActiveTransfers();
 
 private:
     void CreateClient();
+    std::string GetWhileGuiRuns(const std::string& AUrl);
     void RunTransfer(const std::string& AEndPoint);
     void DeliverCompleted();
     void DeliverError(std::exception_ptr AError);
