@@ -6,6 +6,7 @@
 #include "server/PackageList.h"
 #include "server/Protocol.h"
 #include "support/LocalApiServer.h"
+#include "support/NetworkSettings.h"
 #include "support/ScriptedDialogs.h"
 #include "support/TempDir.h"
 
@@ -18,7 +19,9 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QTest>
 #include <QThread>
+#include <QTimer>
 
 #include <memory>
 
@@ -58,7 +61,9 @@ protected:
     }
 
     void TearDown() override {
-        WaitForDownloads();
+        if (FForm) {
+            WaitForDownloads();
+        }
         FForm.reset();
     }
 
@@ -378,6 +383,39 @@ TEST_F(TConfigurationFormTest, ClosingTheWindowAbortsTheDownloadQuietly) {
     EXPECT_EQ(TDownloader::ActiveTransfers(), 0);
     EXPECT_LT(LTimer.elapsed(), 5000);
     EXPECT_TRUE(FDialogs->Calls().empty());
+}
+
+TEST_F(TConfigurationFormTest, ClosingTheWindowDuringASilentTokenRequestEndsIt) {
+    // Default limits: a stall of 30 s, so only the closing window ends it soon.
+    FServer->SetFault("accept-silent", "/token/", -1, 0, 0, 60000);
+    FForm->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(FForm.get()));
+    const int LLiveBefore = TDownloader::LiveCount();
+    int LTicks = 0;
+    QTimer LTicker;
+    LTicker.setInterval(20);
+    QObject::connect(&LTicker, &QTimer::timeout, [&LTicks] { ++LTicks; });
+    LTicker.start();
+    int LTicksBeforeClose = -1;
+    QTimer::singleShot(500, FForm.get(), [this, &LTicks, &LTicksBeforeClose] {
+        LTicksBeforeClose = LTicks;
+        FForm->close();
+    });
+    QElapsedTimer LTimer;
+    LTimer.start();
+    FForm->DeveloperButton->click();
+    EXPECT_LT(LTimer.elapsed(), 10000);
+    // The window's events ran while the request waited, and it closed.
+    EXPECT_GT(LTicksBeforeClose, 5);
+    EXPECT_TRUE(FForm->IsClosing());
+    EXPECT_FALSE(FForm->isVisible());
+    EXPECT_EQ(TDownloader::ActiveTransfers(), 0);
+    EXPECT_EQ(TDownloader::LiveCount(), LLiveBefore);
+    EXPECT_TRUE(FDialogs->Calls().empty());
+    EXPECT_EQ(FServer->Requests(), std::vector<std::string>{"/token/"});
+    // Nothing that outlives the window may reach it afterwards.
+    FForm.reset();
+    QTest::qWait(200);
 }
 
 } // namespace
