@@ -6,15 +6,6 @@ namespace fs = std::filesystem;
 
 namespace orvane {
 
-fs::path PathFromUtf8(const std::string& AText) {
-    return fs::path(std::u8string(AText.begin(), AText.end()));
-}
-
-std::string Utf8FromPath(const fs::path& APath) {
-    const std::u8string LText = APath.u8string();
-    return std::string(LText.begin(), LText.end());
-}
-
 bool DirectoryExists(const std::string& ADir) {
     if (ADir.empty()) {
         return false;

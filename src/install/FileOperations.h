@@ -1,13 +1,11 @@
 #pragma once
 
+#include "platform/FileNames.h"
+
 #include <filesystem>
 #include <string>
 
 namespace orvane {
-
-// UTF-8 text to a file-system path and back, the same on every platform.
-std::filesystem::path PathFromUtf8(const std::string& AText);
-std::string Utf8FromPath(const std::filesystem::path& APath);
 
 bool DirectoryExists(const std::string& ADir);
 // Creates ADir with all missing parents; true when it exists afterwards.

@@ -12,6 +12,10 @@ namespace {
 
 std::atomic<std::uint64_t> GCancelEpoch{0};
 
+std::mutex GSettingsLock;
+THttpLimits GLimits;
+std::string GTestCaFile;
+
 void InitCurlOnce() {
     static std::once_flag LOnce;
     std::call_once(LOnce, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
@@ -103,6 +107,26 @@ void THttpClient::CancelAll() {
 
 std::uint64_t THttpClient::CancelEpoch() {
     return GCancelEpoch.load();
+}
+
+void THttpClient::SetLimits(const THttpLimits& ALimits) {
+    const std::lock_guard LLock(GSettingsLock);
+    GLimits = ALimits;
+}
+
+THttpLimits THttpClient::Limits() {
+    const std::lock_guard LLock(GSettingsLock);
+    return GLimits;
+}
+
+void THttpClient::SetTestCaFile(const std::string& APemFile) {
+    const std::lock_guard LLock(GSettingsLock);
+    GTestCaFile = APemFile;
+}
+
+std::string THttpClient::TestCaFile() {
+    const std::lock_guard LLock(GSettingsLock);
+    return GTestCaFile;
 }
 
 void THttpClient::Get(const std::string& AUrl,
