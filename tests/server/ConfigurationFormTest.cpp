@@ -176,6 +176,15 @@ TEST_F(TConfigurationFormTest, DeveloperListCases) {
          "Downloadable Packages (0 / 0)",
          {KReadFailure}},
         {"empty answer", "", {}, {}, "Downloadable Packages (0 / 0)", {KReadFailure}},
+        // Two million open arrays once overflowed the GUI thread's stack; the
+        // rows after it show the window still lists documents.
+        {"nesting bomb",
+         R"({"url": "x", "ide": [{"name": "A", "file": "a_1.zip", "x": )" +
+             std::string(2000000, '['),
+         {},
+         {},
+         "Downloadable Packages (0 / 0)",
+         {KReadFailure}},
         {"UTF-8 byte-order mark",
          "\xEF\xBB\xBF{\"ide\": [{\"name\": \"Caf\xC3\xA9\", \"file\": \"p_5.zip\"}]}",
          {QString::fromUtf8("Caf\xC3\xA9 (v5)")},
