@@ -22,7 +22,7 @@ from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 from urllib.parse import parse_qs, urlsplit
 
 FAULT_KINDS = ("status", "redirect", "nonjson", "nonobject", "truncated", "slow", "drop",
-               "nolength")
+               "nolength", "late")
 CHUNK = 256 * 1024
 
 
@@ -99,6 +99,11 @@ class Handler(BaseHTTPRequestHandler):
                 pass
             return
         if fault and fault["kind"] == "status":
+            self.send_json(fault["code"], {"error": "fault injected"})
+            return
+        if fault and fault["kind"] == "late":
+            # The status answer, after a delay: a failure that arrives late.
+            time.sleep(fault["delay"])
             self.send_json(fault["code"], {"error": "fault injected"})
             return
         if fault and fault["kind"] == "redirect":

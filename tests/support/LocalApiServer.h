@@ -36,7 +36,8 @@ public:
 
     // Faults for requests whose target (path and query) begins with APrefix;
     // ACount < 0: all of them.
-    // Kinds: status, redirect, nonjson, nonobject, truncated, slow, drop.
+    // Kinds: status, redirect, nonjson, nonobject, truncated, slow, drop, nolength,
+    // late (the status answer after ADelayMs).
     void SetFault(const std::string& AKind, const std::string& APrefix, int ACount = -1,
                   int ACode = 500, int ADelayMs = 50) const;
     // Removes the faults and forgets the requests seen so far.
