@@ -22,7 +22,7 @@ from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 from urllib.parse import parse_qs, urlsplit
 
 FAULT_KINDS = ("status", "redirect", "nonjson", "nonobject", "truncated", "slow", "drop",
-               "nolength", "stall", "accept-silent")
+               "nolength", "stall", "accept-silent", "late")
 # Upper bound of a silence, so a forgotten client never keeps a thread for ever.
 MAX_HOLD = 300.0
 CHUNK = 256 * 1024
@@ -114,6 +114,11 @@ class Handler(BaseHTTPRequestHandler):
             self.hold_silence(fault["hold"])
             return
         if fault and fault["kind"] == "status":
+            self.send_json(fault["code"], {"error": "fault injected"})
+            return
+        if fault and fault["kind"] == "late":
+            # The status answer, after a delay: a failure that arrives late.
+            time.sleep(fault["delay"])
             self.send_json(fault["code"], {"error": "fault injected"})
             return
         if fault and fault["kind"] == "redirect":

@@ -252,8 +252,11 @@ TEST_F(TDownloaderTest, FailedTransferLeavesPartialFile) {
         EXPECT_EQ(R.Completed, 0) << C.Name;
         EXPECT_NE(R.ErrorText.find(C.MessagePart), std::string::npos)
             << C.Name << ": " << R.ErrorText;
-        ASSERT_TRUE(std::filesystem::exists(LDest)) << C.Name;
-        const auto LSize = std::filesystem::file_size(LDest);
+        // The partial file never carries the final name.
+        EXPECT_FALSE(std::filesystem::exists(LDest)) << C.Name;
+        const std::filesystem::path LPartial = TDownloader::PartialFileName(LDest.string());
+        ASSERT_TRUE(std::filesystem::exists(LPartial)) << C.Name;
+        const auto LSize = std::filesystem::file_size(LPartial);
         if (C.PartialData) {
             EXPECT_GT(LSize, 0u) << C.Name;
             EXPECT_LT(LSize, KBody.size()) << C.Name;
@@ -285,6 +288,7 @@ TEST_F(TDownloaderTest, FileDownloadStreamsWithProgressToTheEnd) {
     const TRecord R = RunDownload(FServer->BaseUrl(), "file/big.bin", LDest.string());
     ASSERT_EQ(R.Completed, 1) << R.ErrorText;
     EXPECT_EQ(std::filesystem::file_size(LDest), KSize);
+    EXPECT_FALSE(std::filesystem::exists(TDownloader::PartialFileName(LDest.string())));
     // The file stream is still open and readable during OnCompleted.
     EXPECT_EQ(R.Body.size(), KSize);
     EXPECT_GT(R.ProgressValues.size(), 3u);
