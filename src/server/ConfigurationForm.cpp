@@ -68,18 +68,37 @@ void TForm2::DownloadConfiguration() {
     ListBox1->clear();
     FConfig.reset();
 
+    // A newer request supersedes the one still on its way.
+    if (FConfigCancel) {
+        *FConfigCancel = true;
+    }
+    FConfigCancel = std::make_shared<std::atomic<bool>>(false);
+    const std::uint64_t LRequest = ++FConfigRequest;
+
     auto LDownloader = std::make_unique<orvane::TDownloader>(ApiUrl(), "");
     LDownloader->Credentials = FCredentials;
+    LDownloader->Cancelled = FConfigCancel;
     const orvane::TUserMode LMode = FCredentials.Mode;
-    // The window may be gone by the time a transfer ends.
+    // The window may be gone by the time a transfer ends. An older request's
+    // answer is dropped; so is the newest one while an installation runs.
     QPointer<TForm2> LSelf(this);
-    LDownloader->OnError = [LSelf, LMode](const std::exception& AError) {
-        if (LSelf) {
+    const auto LTakes = [LSelf, LRequest] {
+        if (!LSelf || LRequest != LSelf->FConfigRequest) {
+            return false;
+        }
+        if (LSelf->IsBusy()) {
+            HideIndicator(*LSelf);
+            return false;
+        }
+        return true;
+    };
+    LDownloader->OnError = [LSelf, LMode, LTakes](const std::exception& AError) {
+        if (LTakes()) {
             ConfigurationFailed(*LSelf, QString::fromStdString(AError.what()), LMode);
         }
     };
-    LDownloader->OnCompleted = [LSelf](orvane::TDownloader& ADownloader) {
-        if (LSelf) {
+    LDownloader->OnCompleted = [LSelf, LTakes](orvane::TDownloader& ADownloader) {
+        if (LTakes()) {
             ConfigurationArrived(*LSelf, ADownloader);
         }
     };
