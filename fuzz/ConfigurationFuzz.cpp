@@ -18,8 +18,12 @@ using orvane::ReadMemberTextOrEmpty;
 
 // A name from the server becomes a file name only through the name check; the
 // check and the sanitiser must agree, and a name that passes stays one plain
-// name inside its folder.
-void CheckName(const std::string& AName) {
+// name inside its folder. AEntryUsable: the installation's entry check let the
+// entry through, so this name must pass.
+void CheckName(const std::string& AName, bool AEntryUsable) {
+    if (AEntryUsable && !orvane::UnsafeFileNameReason(AName).empty()) {
+        orvane::fuzz::Violated("an entry passed with the unusable name \"" + AName + "\"");
+    }
     const std::string LSafe = orvane::SafeFileName(AName);
     if (!orvane::UnsafeFileNameReason(LSafe).empty()) {
         orvane::fuzz::Violated("the sanitised name \"" + LSafe +
@@ -44,9 +48,12 @@ void ReadLikeAnInstallation(const rapidjson::Value& AEntry, orvane::TUserMode AM
     const std::string LVersion = ReadMemberText(AEntry, "version").value_or("0.0");
     const std::string LFileVersion =
         orvane::PackageFileVersion(ReadMemberText(AEntry, "file_version"), LFile);
-    CheckName(orvane::PackageFileName(LFile, LVersion, LFileVersion));
-    CheckName(LVersion);
-    (void)orvane::IsIdeVersionText(LVersion);
+    const bool LUsable = orvane::UnusableEntryName(AEntry).empty();
+    if (LUsable && !orvane::IsIdeVersionText(LVersion)) {
+        orvane::fuzz::Violated("an entry passed with the version \"" + LVersion + "\"");
+    }
+    CheckName(orvane::PackageFileName(LFile, LVersion, LFileVersion), LUsable);
+    CheckName(LVersion, false);
     (void)orvane::PackageType(ReadMemberTextOrEmpty(AEntry, "name"), AMode);
     (void)orvane::LicenseWord(AMode);
     (void)orvane::CompareVersions(LFileVersion, ReadMemberTextOrEmpty(AEntry, "base_url"));
@@ -63,14 +70,14 @@ void ReadLikeAnInstallation(const rapidjson::Value& AEntry, orvane::TUserMode AM
                 (void)orvane::PlatformFolder("C:\\Common\\", "Bpl", LPlatform, '\\');
                 (void)orvane::ReleaseEntryName(LPlatform, LFileName);
             }
-            CheckName(LFileName);
+            CheckName(LFileName, LUsable);
         }
     }
     for (const std::string& LPlatform : orvane::CommaListNames(*LPlatforms)) {
-        CheckName(LPlatform);
+        CheckName(LPlatform, LUsable);
     }
     for (const std::string& LDll : orvane::CommaListNames(ReadMemberTextOrEmpty(AEntry, "dlls"))) {
-        CheckName(LDll.substr(LDll.find_last_of("/\\") + 1));
+        CheckName(LDll.substr(LDll.find_last_of("/\\") + 1), LUsable);
     }
 }
 
