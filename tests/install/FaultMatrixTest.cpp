@@ -141,11 +141,8 @@ protected:
     }
 
     static TLocalApiServer* NewTlsServer(const TTestCa::TIssued& ACertificate) {
-        TLocalApiServer::TOptions LOptions;
-        LOptions.Tls = true;
-        LOptions.CertFile = ACertificate.CertFile;
-        LOptions.KeyFile = ACertificate.KeyFile;
-        return new TLocalApiServer(LOptions);
+        return TLocalApiServer::WithCertificate(ACertificate.CertFile, ACertificate.KeyFile)
+            .release();
     }
 
     static std::string ApiUrlFor(TSetup ASetup) {
