@@ -13,12 +13,6 @@ namespace orvane {
 
 namespace {
 
-std::atomic<std::uint64_t> GCancelEpoch{0};
-
-std::mutex GSettingsLock;
-THttpLimits GLimits;
-std::string GTestCaFile;
-
 void InitCurlOnce() {
     static std::once_flag LOnce;
     std::call_once(LOnce, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
@@ -50,14 +44,6 @@ struct TTransfer {
         LastByte = TClock::now();
     }
 };
-
-std::string DurationText(std::chrono::milliseconds AValue) {
-    const auto LMs = AValue.count();
-    if (LMs % 1000 != 0) {
-        return std::to_string(LMs) + " ms";
-    }
-    return std::to_string(LMs / 1000) + (LMs == 1000 ? " second" : " seconds");
-}
 
 // "host:port" of a URL, for messages.
 std::string HostAndPort(const std::string& AUrl) {
@@ -176,7 +162,7 @@ size_t WriteCallback(char* ABuffer, size_t ASize, size_t ACount, void* AUser) {
 // arrives: the place for cancellation and the stall limit.
 int ProgressCallback(void* AUser, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
     auto* T = static_cast<TTransfer*>(AUser);
-    if (T->Cancelled->load() || GCancelEpoch.load() != T->Epoch) {
+    if (T->Cancelled->load() || THttpClient::CancelEpoch() != T->Epoch) {
         T->Cancel = true;
         return 1;
     }
@@ -221,34 +207,6 @@ THttpClient::~THttpClient() {
     curl_easy_cleanup(static_cast<CURL*>(FHandle));
 }
 
-void THttpClient::CancelAll() {
-    ++GCancelEpoch;
-}
-
-std::uint64_t THttpClient::CancelEpoch() {
-    return GCancelEpoch.load();
-}
-
-void THttpClient::SetLimits(const THttpLimits& ALimits) {
-    const std::lock_guard LLock(GSettingsLock);
-    GLimits = ALimits;
-}
-
-THttpLimits THttpClient::Limits() {
-    const std::lock_guard LLock(GSettingsLock);
-    return GLimits;
-}
-
-void THttpClient::SetTestCaFile(const std::string& APemFile) {
-    const std::lock_guard LLock(GSettingsLock);
-    GTestCaFile = APemFile;
-}
-
-std::string THttpClient::TestCaFile() {
-    const std::lock_guard LLock(GSettingsLock);
-    return GTestCaFile;
-}
-
 void THttpClient::Get(const std::string& AUrl,
                       const std::function<void(const char*, std::size_t)>& AWrite) {
     auto* LCurl = static_cast<CURL*>(FHandle);
@@ -258,7 +216,7 @@ void THttpClient::Get(const std::string& AUrl,
     T.OnBegin = &OnBegin;
     T.OnProgress = &OnProgress;
     T.Cancelled = &FCancelled;
-    T.Epoch = FPinned ? FPinnedEpoch : GCancelEpoch.load();
+    T.Epoch = FPinned ? FPinnedEpoch : THttpClient::CancelEpoch();
     FCancelled = false;
     const THttpLimits LLimits = Limits();
     T.StallLimit = LLimits.StallLimit;
@@ -288,8 +246,8 @@ void THttpClient::Get(const std::string& AUrl,
     curl_easy_setopt(LCurl, CURLOPT_SSL_CTX_FUNCTION, LAddCa);
     curl_easy_setopt(LCurl, CURLOPT_SSL_CTX_DATA, &LTestCa);
 
-    const CURLcode LCode =
-        T.Epoch == GCancelEpoch.load() ? curl_easy_perform(LCurl) : CURLE_ABORTED_BY_CALLBACK;
+    const CURLcode LCode = T.Epoch == THttpClient::CancelEpoch() ? curl_easy_perform(LCurl)
+                                                                 : CURLE_ABORTED_BY_CALLBACK;
     T.Cancel = T.Cancel || LCode == CURLE_ABORTED_BY_CALLBACK;
     curl_easy_setopt(LCurl, CURLOPT_ERRORBUFFER, nullptr);
     if (LCode != CURLE_OK) {
@@ -317,12 +275,6 @@ void THttpClient::Get(const std::string& AUrl,
     if (OnEnd) {
         OnEnd(T.Received);
     }
-}
-
-std::string THttpClient::GetText(const std::string& AUrl) {
-    std::string LBody;
-    Get(AUrl, [&LBody](const char* AData, std::size_t ASize) { LBody.append(AData, ASize); });
-    return LBody;
 }
 
 } // namespace orvane

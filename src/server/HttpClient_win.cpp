@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cwchar>
-#include <mutex>
 #include <vector>
 
 namespace orvane {
@@ -18,26 +17,12 @@ namespace {
 
 using TClock = std::chrono::steady_clock;
 
-std::atomic<std::uint64_t> GCancelEpoch{0};
-
-std::mutex GSettingsLock;
-THttpLimits GLimits;
-std::string GTestCaFile;
-
 // How often a waiting transfer looks at cancellation and its clocks.
 constexpr DWORD KPollMs = 50;
 // Largest block handed to the sink at once, as the libcurl client does.
 constexpr DWORD KBlockSize = 100 * 1024;
 // A read that completes within this time finds a stream that keeps up.
 constexpr std::chrono::milliseconds KQuickRead{10};
-
-std::string DurationText(std::chrono::milliseconds AValue) {
-    const auto LMs = AValue.count();
-    if (LMs % 1000 != 0) {
-        return std::to_string(LMs) + " ms";
-    }
-    return std::to_string(LMs / 1000) + (LMs == 1000 ? " second" : " seconds");
-}
 
 // What WinHTTP's callback thread hands over to the waiting transfer. It lives
 // on the heap until WinHTTP says the request handle is closing: after a
@@ -48,6 +33,10 @@ struct TCallbackState {
     DWORD Error = 0;
     DWORD Bytes = 0;
     DWORD SecureFailure = 0;
+    // The request went out (after the TLS handshake): the connect time-out
+    // ends here and the stall clock starts. Wine completes the send step only
+    // with the answer's status line, so that step cannot tell.
+    std::atomic<bool> Sent{false};
     std::vector<char> Buffer = std::vector<char>(KBlockSize);
 
     ~TCallbackState() {
@@ -66,6 +55,9 @@ void CALLBACK StatusCallback(HINTERNET, DWORD_PTR AContext, DWORD AStatus, LPVOI
     switch (AStatus) {
     case WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING:
         delete LState;
+        return;
+    case WINHTTP_CALLBACK_STATUS_REQUEST_SENT:
+        LState->Sent = true;
         return;
     case WINHTTP_CALLBACK_STATUS_SECURE_FAILURE:
         // Comes before the request error that ends the operation.
@@ -266,7 +258,9 @@ public:
               std::uint64_t AEpoch)
         : FUrl(AUrl), FCancelled(ACancelled), FEpoch(AEpoch), FLimits(THttpClient::Limits()) {
         const TUrl LUrl = CrackUrl(AUrl);
-        FHostPort = Narrow(LUrl.Host) + ":" + std::to_string(LUrl.Port);
+        FHost = Narrow(LUrl.Host);
+        FPort = LUrl.Port;
+        FHostPort = FHost + ":" + std::to_string(FPort);
         FConnection.Value = WinHttpConnect(ASession, LUrl.Host.c_str(), LUrl.Port, 0);
         if (!FConnection.Value) {
             Fail(GetLastError());
@@ -284,11 +278,11 @@ public:
         if (!LState->Event ||
             !WinHttpSetOption(FRequest.Value, WINHTTP_OPTION_CONTEXT_VALUE, &LContext,
                               sizeof LContext) ||
-            WinHttpSetStatusCallback(FRequest.Value, &StatusCallback,
-                                     WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS |
-                                         WINHTTP_CALLBACK_FLAG_SECURE_FAILURE |
-                                         WINHTTP_CALLBACK_FLAG_HANDLES,
-                                     0) == WINHTTP_INVALID_STATUS_CALLBACK) {
+            WinHttpSetStatusCallback(
+                FRequest.Value, &StatusCallback,
+                WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS | WINHTTP_CALLBACK_FLAG_SECURE_FAILURE |
+                    WINHTTP_CALLBACK_FLAG_SEND_REQUEST | WINHTTP_CALLBACK_FLAG_HANDLES,
+                0) == WINHTTP_INVALID_STATUS_CALLBACK) {
             const DWORD LError = GetLastError();
             delete LState;
             FRequest.Close();
@@ -330,8 +324,6 @@ public:
             Fail(GetLastError());
         }
         Wait();
-        FConnected = true;
-        FLastByte = TClock::now();
         if (!WinHttpReceiveResponse(FRequest.Value, nullptr)) {
             Fail(GetLastError());
         }
@@ -413,10 +405,14 @@ private:
             if (LWait != WAIT_TIMEOUT) {
                 Abort("Waiting for the HTTP request failed");
             }
-            if (FCancelled.load() || GCancelEpoch.load() != FEpoch) {
+            if (FCancelled.load() || THttpClient::CancelEpoch() != FEpoch) {
                 Abort("The download was cancelled");
             }
             const auto LNow = TClock::now();
+            if (!FConnected && FState->Sent) {
+                FConnected = true;
+                FLastByte = LNow;
+            }
             if (!FConnected && FLimits.ConnectTimeout.count() > 0 &&
                 LNow - FStart >= FLimits.ConnectTimeout) {
                 Abort(ConnectTimeoutText());
@@ -438,25 +434,27 @@ private:
 
     [[noreturn]] void Fail(DWORD AError) {
         if (AError == ERROR_WINHTTP_OPERATION_CANCELLED &&
-            (FCancelled.load() || GCancelEpoch.load() != FEpoch)) {
+            (FCancelled.load() || THttpClient::CancelEpoch() != FEpoch)) {
             throw THttpError("The download was cancelled");
         }
-        if (AError == ERROR_WINHTTP_TIMEOUT) {
-            throw THttpError(FConnected ? StallText() : ConnectTimeoutText());
+        // Wine reports its own receive time-out as the socket's WSAETIMEDOUT.
+        if (AError == ERROR_WINHTTP_TIMEOUT || AError == WSAETIMEDOUT) {
+            throw THttpError(FConnected || (FState && FState->Sent) ? StallText()
+                                                                    : ConnectTimeoutText());
         }
         if (AError == ERROR_WINHTTP_SECURE_FAILURE && FState && FState->SecureFailure) {
             throw THttpError(CertificateText(FState->SecureFailure) + " (" + FHostPort + ")");
         }
         if (AError == ERROR_WINHTTP_CANNOT_CONNECT || AError == ERROR_WINHTTP_NAME_NOT_RESOLVED) {
-            const std::string LPeer = FProxy.empty() ? FHostPort : "proxy " + FProxy;
+            const std::string LPeer =
+                FProxy.empty() ? FHost + " port " + std::to_string(FPort) : "proxy " + FProxy;
             throw THttpError("Failed to connect to " + LPeer + ": " + WinHttpErrorText(AError));
         }
         throw THttpError(WinHttpErrorText(AError) + " (" + FHostPort + ")");
     }
 
     std::string ConnectTimeoutText() const {
-        return "Failed to connect to " + (FProxy.empty() ? FHostPort : "proxy " + FProxy) +
-               " within " + DurationText(FLimits.ConnectTimeout);
+        return "No connection to " + FHostPort + " within " + DurationText(FLimits.ConnectTimeout);
     }
 
     std::string StallText() const {
@@ -485,6 +483,8 @@ private:
     }
 
     std::string FUrl;
+    std::string FHost;
+    int FPort = 0;
     std::string FHostPort;
     std::string FProxy;
     const std::atomic<bool>& FCancelled;
@@ -513,49 +513,15 @@ THttpClient::~THttpClient() {
     WinHttpCloseHandle(static_cast<HINTERNET>(FHandle));
 }
 
-void THttpClient::CancelAll() {
-    ++GCancelEpoch;
-}
-
-std::uint64_t THttpClient::CancelEpoch() {
-    return GCancelEpoch.load();
-}
-
-void THttpClient::SetLimits(const THttpLimits& ALimits) {
-    const std::lock_guard LLock(GSettingsLock);
-    GLimits = ALimits;
-}
-
-THttpLimits THttpClient::Limits() {
-    const std::lock_guard LLock(GSettingsLock);
-    return GLimits;
-}
-
-void THttpClient::SetTestCaFile(const std::string& APemFile) {
-    const std::lock_guard LLock(GSettingsLock);
-    GTestCaFile = APemFile;
-}
-
-std::string THttpClient::TestCaFile() {
-    const std::lock_guard LLock(GSettingsLock);
-    return GTestCaFile;
-}
-
 void THttpClient::Get(const std::string& AUrl,
                       const std::function<void(const char*, std::size_t)>& AWrite) {
-    const std::uint64_t LEpoch = FPinned ? FPinnedEpoch : GCancelEpoch.load();
+    const std::uint64_t LEpoch = FPinned ? FPinnedEpoch : THttpClient::CancelEpoch();
     FCancelled = false;
-    if (LEpoch != GCancelEpoch.load()) {
+    if (LEpoch != THttpClient::CancelEpoch()) {
         throw THttpError("The download was cancelled");
     }
     TTransfer LTransfer(static_cast<HINTERNET>(FHandle), AUrl, FCancelled, LEpoch);
     LTransfer.Run(*this, AWrite);
-}
-
-std::string THttpClient::GetText(const std::string& AUrl) {
-    std::string LBody;
-    Get(AUrl, [&LBody](const char* AData, std::size_t ASize) { LBody.append(AData, ASize); });
-    return LBody;
 }
 
 } // namespace orvane

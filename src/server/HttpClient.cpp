@@ -1,0 +1,61 @@
+#include "server/HttpClient.h"
+
+#include <mutex>
+
+// What both HTTP clients (HttpClient_posix.cpp, HttpClient_win.cpp) share: the
+// process-wide cancellation epoch and settings, and the texts built from them.
+namespace orvane {
+
+namespace {
+
+std::atomic<std::uint64_t> GCancelEpoch{0};
+
+std::mutex GSettingsLock;
+THttpLimits GLimits;
+std::string GTestCaFile;
+
+} // namespace
+
+std::string DurationText(std::chrono::milliseconds AValue) {
+    const auto LMs = AValue.count();
+    if (LMs % 1000 != 0) {
+        return std::to_string(LMs) + " ms";
+    }
+    return std::to_string(LMs / 1000) + (LMs == 1000 ? " second" : " seconds");
+}
+
+void THttpClient::CancelAll() {
+    ++GCancelEpoch;
+}
+
+std::uint64_t THttpClient::CancelEpoch() {
+    return GCancelEpoch.load();
+}
+
+void THttpClient::SetLimits(const THttpLimits& ALimits) {
+    const std::lock_guard LLock(GSettingsLock);
+    GLimits = ALimits;
+}
+
+THttpLimits THttpClient::Limits() {
+    const std::lock_guard LLock(GSettingsLock);
+    return GLimits;
+}
+
+void THttpClient::SetTestCaFile(const std::string& APemFile) {
+    const std::lock_guard LLock(GSettingsLock);
+    GTestCaFile = APemFile;
+}
+
+std::string THttpClient::TestCaFile() {
+    const std::lock_guard LLock(GSettingsLock);
+    return GTestCaFile;
+}
+
+std::string THttpClient::GetText(const std::string& AUrl) {
+    std::string LBody;
+    Get(AUrl, [&LBody](const char* AData, std::size_t ASize) { LBody.append(AData, ASize); });
+    return LBody;
+}
+
+} // namespace orvane
