@@ -56,12 +56,15 @@ public:
         std::ofstream(LPath, std::ios::binary).close();
         std::filesystem::resize_file(LPath, ASize);
     }
+    // See tools/api_server.py: ADelayMs between the blocks of "slow", AHoldMs of
+    // silence of "stall" and "accept-silent".
     void SetFault(const std::string& AKind, const std::string& APrefix, int ACode = 500,
-                  int ADelayMs = 50) const {
+                  int ADelayMs = 50, int AHoldMs = 30000) const {
         THttpClient LClient;
         LClient.GetText(FBaseUrl + "/control/fault?kind=" + AKind +
-                        "&prefix=" + PercentEncodeQueryValue(APrefix) + "&count=-1&code=" +
-                        std::to_string(ACode) + "&delay=" + std::to_string(ADelayMs));
+                        "&prefix=" + PercentEncodeQueryValue(APrefix) +
+                        "&count=-1&code=" + std::to_string(ACode) +
+                        "&delay=" + std::to_string(ADelayMs) + "&hold=" + std::to_string(AHoldMs));
     }
     std::string FileUrl(const std::string& AName) const {
         THttpClient LClient;
@@ -170,6 +173,20 @@ std::uint64_t PeakMemory() {
 #endif
 }
 
+// Shortens the process-wide limits for one test.
+class TLimitsGuard {
+public:
+    explicit TLimitsGuard(const THttpLimits& ALimits) : FSaved(THttpClient::Limits()) {
+        THttpClient::SetLimits(ALimits);
+    }
+    ~TLimitsGuard() { THttpClient::SetLimits(FSaved); }
+    TLimitsGuard(const TLimitsGuard&) = delete;
+    TLimitsGuard& operator=(const TLimitsGuard&) = delete;
+
+private:
+    THttpLimits FSaved;
+};
+
 std::string Pattern(std::size_t ASize) {
     std::string Result(ASize, '\0');
     for (std::size_t I = 0; I < ASize; ++I) {
@@ -270,7 +287,7 @@ TEST(HttpClientContract, BodyCutShortOfItsLengthFails) {
 TEST(HttpClientContract, ConnectionRefusedNamesTheServer) {
     // Nothing listens on port 1 of the loopback address.
     const TRecord R = Fetch("http://127.0.0.1:1/token/");
-    EXPECT_NE(R.Error.find("Failed to connect to 127.0.0.1"), std::string::npos) << R.Error;
+    EXPECT_EQ(R.Error.rfind("Failed to connect to 127.0.0.1 port 1", 0), 0u) << R.Error;
     EXPECT_NE(R.Error.find("Couldn't connect to server"), std::string::npos) << R.Error;
     EXPECT_TRUE(R.Begins.empty());
 }
@@ -342,6 +359,46 @@ TEST(HttpClientContract, PinnedEpochCancelsATransferThatHadNotStartedYet) {
     EXPECT_TRUE(R.Begins.empty());
     // An unpinned client counts from its own start.
     EXPECT_EQ(Fetch(LUrl).Body, "pinned");
+}
+
+TEST(HttpClientContract, SilentServerFailsAfterTheStallLimit) {
+    using namespace std::chrono_literals;
+    const auto& S = TContractServer::Get();
+    const TLimitsGuard LLimits({2000ms, 600ms});
+    S.SetFault("stall", "/token/?" + Unique("stall"));
+    S.SetFault("accept-silent", "/token/?" + Unique("silent"));
+    const struct {
+        const char* Name;
+        std::string Url;
+    } KCases[] = {
+        {"headers, then nothing", S.BaseUrl() + "/token/?" + Unique("stall")},
+        {"request read, never answered", S.BaseUrl() + "/token/?" + Unique("silent")},
+    };
+    for (const auto& C : KCases) {
+        const auto LStart = TClock::now();
+        const TRecord R = Fetch(C.Url);
+        const auto LElapsed = TClock::now() - LStart;
+        EXPECT_EQ(R.Error, "No data received from the server for 600 ms") << C.Name;
+        EXPECT_GE(LElapsed, 550ms) << C.Name;
+        // Far below the 30 s the server would stay silent.
+        EXPECT_LT(LElapsed, 10s) << C.Name;
+    }
+}
+
+TEST(HttpClientContract, SlowButSteadyAnswerIsNotAStall) {
+    using namespace std::chrono_literals;
+    const auto& S = TContractServer::Get();
+    const TLimitsGuard LLimits({2000ms, 600ms});
+    const std::string LBody = Pattern(16 * 1024 * 5);
+    S.WriteFile(Unique("steady.bin"), LBody);
+    // Five blocks 300 ms apart: over a second in all, never 600 ms without a byte.
+    S.SetFault("slow", "/file/" + Unique("steady.bin"), 0, 300);
+    const std::string LUrl = S.FileUrl(Unique("steady.bin"));
+    const auto LStart = TClock::now();
+    const TRecord R = Fetch(LUrl);
+    EXPECT_EQ(R.Error, "");
+    EXPECT_EQ(R.Body, LBody);
+    EXPECT_GE(TClock::now() - LStart, 1200ms);
 }
 
 } // namespace
