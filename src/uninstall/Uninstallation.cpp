@@ -49,7 +49,7 @@ void TForm2::UninstallVersion(const QString& AIDEVersion) {
     orvane::TRegistryStore& store = RegistryStore();
 
     Log(QStringLiteral("Uninstallation started ..."));
-    CleanupGetItInstallation(QString::fromStdString(ExeDir().string()));
+    CleanupGetItInstallation(QString::fromStdU16String(ExeDir().u16string()));
 
     Log(QStringLiteral("Removing Delphi registry entries for \"%1\"").arg(AIDEVersion));
     orvane::UnregisterDelphiLibrary(store, ideVersion);
