@@ -436,13 +436,25 @@ void TForm2::RefreshInstalledVersions() {
     raise();
     activateWindow();
     InstalledVersions->setText(QStringLiteral("Installed Versions:\r\n"));
-    FInstalledVersions = orvane::ReadInstalledVersions(RegistryStore());
-    for (const orvane::TOrvaneRegistryData& Data : FInstalledVersions) {
+    // When the records cannot be read at all, no list is left behind: the old
+    // one may offer versions that are gone.
+    FInstalledVersions.clear();
+    try {
+        FInstalledVersions = orvane::ReadInstalledVersions(RegistryStore());
+    } catch (const std::exception& AError) {
         InstalledVersions->setText(InstalledVersions->text() +
-                                   QStringLiteral("%1 @ %2 (%3) %4 [%5]\r\n")
-                                       .arg(FromStd(Data.Version), FromStd(Data.IDEVersion),
-                                            FromStd(Data.DateTime), FromStd(Data.License),
-                                            FromStd(Data.PackageType)));
+                                   QStringLiteral("The installation records cannot be read: %1\r\n")
+                                       .arg(QString::fromUtf8(AError.what())));
+    }
+    for (const orvane::TOrvaneRegistryData& Data : FInstalledVersions) {
+        const QString Line =
+            Data.ReadError.empty()
+                ? QStringLiteral("%1 @ %2 (%3) %4 [%5]\r\n")
+                      .arg(FromStd(Data.Version), FromStd(Data.IDEVersion), FromStd(Data.DateTime),
+                           FromStd(Data.License), FromStd(Data.PackageType))
+                : QStringLiteral("%1: the record cannot be read (%2)\r\n")
+                      .arg(FromStd(Data.IDEVersion), FromStd(Data.ReadError));
+        InstalledVersions->setText(InstalledVersions->text() + Line);
     }
     UninstallButton->setEnabled(!FInstalledVersions.empty());
 }

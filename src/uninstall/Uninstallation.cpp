@@ -18,7 +18,9 @@ void TForm2::UninstallButtonClick() {
     QStringList values;
     for (const auto& record : FInstalledVersions) {
         const QString ideVersion = QString::fromStdString(record.IDEVersion);
-        options << QStringLiteral("%1 (%2)").arg(ideVersion, QString::fromStdString(record.Version));
+        options << QStringLiteral("%1 (%2)").arg(
+            ideVersion, record.ReadError.empty() ? QString::fromStdString(record.Version)
+                                                 : QStringLiteral("the record cannot be read"));
         values << ideVersion;
     }
 
