@@ -13,6 +13,7 @@
 #include <QDialog>
 #include <QLabel>
 #include <QPushButton>
+#include <QTimer>
 
 using namespace orvane;
 
@@ -338,6 +339,43 @@ TEST_F(UninstallationTest, ARefreshThatFailsLeavesNoStaleListBehind) {
               "disk I/O error\r\n");
     EXPECT_EQ(form->TabControl1->currentWidget(), form->TbItm_Welcome);
     EXPECT_TRUE(form->DeveloperButton->isEnabled());
+}
+
+// Log pumps events during the uninstallation; clicks on the Welcome page's
+// buttons then must not start a second flow inside the first.
+TEST_F(UninstallationTest, ClicksOnTheWelcomePageDuringAnUninstallationDoNothing) {
+    Record("22.0", "1.4.2");
+    Record("23.0", "1.5.0");
+    auto form = MakeForm();
+    TForm2* window = form.get();
+    std::vector<bool> enabledDuringTheRun;
+    FDialogs->AnswerDialog([window, &enabledDuringTheRun](QDialog& ADialog) {
+        // Runs at the first pump inside the uninstallation.
+        QTimer::singleShot(0, window, [window, &enabledDuringTheRun] {
+            for (QPushButton* button :
+                 {window->DeveloperButton, window->CommercialButton, window->UninstallButton}) {
+                enabledDuringTheRun.push_back(button->isEnabled());
+                button->click();
+            }
+        });
+        for (QCheckBox* box : ADialog.findChildren<QCheckBox*>())
+            box->setChecked(box->text().startsWith("23.0"));
+        return TScriptedDialogs::ClickButton(ADialog, "OK");
+    });
+    form->UninstallButton->click();
+
+    EXPECT_EQ(enabledDuringTheRun, (std::vector<bool>{false, false, false}));
+    // Only the one option dialog and the one result: no second flow asked anything.
+    EXPECT_EQ(FDialogs->Calls(), (std::vector<TDialogCall>{
+                                     {dkExecDialog, "Which versions you would like to uninstall?"},
+                                     {dkMessage, "Version 23.0 successfully uninstalled"}}));
+    EXPECT_EQ(form->FCredentials.Package, "");
+    EXPECT_EQ(form->TabControl1->currentWidget(), form->TbItm_Welcome);
+    // Restored: the editions again, Uninstall as the refreshed list says.
+    EXPECT_TRUE(form->DeveloperButton->isEnabled());
+    EXPECT_TRUE(form->CommercialButton->isEnabled());
+    EXPECT_TRUE(form->UninstallButton->isEnabled());
+    ASSERT_EQ(form->FInstalledVersions.size(), 1u);
 }
 
 } // namespace
