@@ -2,6 +2,7 @@
 #include "app/Unit2.h"
 #include "registry/ProductRecords.h"
 #include "registry/RegistryStore.h"
+#include "support/ModalDriver.h"
 #include "support/ScriptedDialogs.h"
 #include "support/TempDir.h"
 
@@ -11,6 +12,7 @@
 
 #include <QCoreApplication>
 #include <QEvent>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTabWidget>
 
@@ -66,6 +68,28 @@ TEST_F(ApplicationTest, AFailureEscapingAnEventIsReportedNotFatal) {
     QEvent event(QEvent::User);
     EXPECT_TRUE(QCoreApplication::sendEvent(&target, &event));
     EXPECT_EQ(reported, QStringList{"store went away"});
+}
+
+// Without a handler installed, the user sees the failure in a warning box, as
+// plain text: failure texts carry names from zips and the server.
+TEST_F(ApplicationTest, AnUnhandledFailureIsShownAsPlainText) {
+    App().SetErrorHandler(nullptr);
+    const QString Text = QStringLiteral("Cannot extract <a href=\"https://example.org\">x</a>");
+    QString Shown;
+    Qt::TextFormat Format = Qt::AutoText;
+    TModalDriver Driver([&](QWidget& AModal) {
+        auto* Box = qobject_cast<QMessageBox*>(&AModal);
+        if (Box == nullptr)
+            return false;
+        Shown = Box->text();
+        Format = Box->textFormat();
+        Box->button(QMessageBox::Ok)->click();
+        return true;
+    });
+    App().ReportError(Text);
+    ASSERT_TRUE(Driver.Handled());
+    EXPECT_EQ(Shown, Text);
+    EXPECT_EQ(Format, Qt::PlainText);
 }
 
 } // namespace
