@@ -3,6 +3,7 @@
 #include "app/ActivityIndicator.h"
 #include "app/Style.h"
 #include "platform/ProductVersion.h"
+#include "platform/SystemFolders.h"
 #include "registry/ProductRecords.h"
 #include "registry/RegistryStore.h"
 #include "server/Downloader.h"
@@ -288,9 +289,9 @@ void TForm2::CreateControls() {
         QWidget* Parent = Group->parentWidget();
         Label1 = NewLabel(Parent, "Label1", QStringLiteral("Delphi IDE Directory"));
         Stack(Group, Label1, 40);
-        Edit1 = NewDirectoryEdit(Parent, "Edit1",
-                                 QStringLiteral("C:\\Program Files (x86)\\Embarcadero\\Studio\\"),
-                                 "EllipsesEditButton1", EllipsesEditButton1);
+        Edit1 =
+            NewDirectoryEdit(Parent, "Edit1", QString::fromStdString(orvane::DefaultIDEFolder()),
+                             "EllipsesEditButton1", EllipsesEditButton1);
         Stack(Group, Edit1, 32);
         Label3 = NewLabel(Parent, "Label3", QStringLiteral("Install Directory"));
         Stack(Group, Label3, 40, 8);
