@@ -1,5 +1,6 @@
 #include "registry/ProductRecords.h"
 
+#include "registry/IDEKeys.h"
 #include "registry/Registry.h"
 
 namespace orvane {
@@ -9,7 +10,7 @@ namespace {
 const std::string kProductKey = "SOFTWARE\\Embarcadero\\Orvane\\";
 
 std::string RecordKey(const std::string& AIDEVersion) {
-    return kProductKey + AIDEVersion + "\\";
+    return kProductKey + RequireIDEVersion(AIDEVersion) + "\\";
 }
 
 // Reads the four plain values and the optional path of the open record key.
@@ -59,6 +60,9 @@ void WriteRegistryData(TRegistryStore& AStore, const TOrvaneRegistryData& AData)
 bool ReadRegistryData(TRegistryStore& AStore, const std::string& AIDEVersion,
                       TOrvaneRegistryData& AData) {
     AData = TOrvaneRegistryData{};
+    if (AIDEVersion.empty()) {
+        return false;
+    }
     TRegistry reg(AStore, raRead);
     const std::string key = RecordKey(AIDEVersion);
     if (!reg.KeyExists(key) || !reg.OpenKey(key, false)) {
@@ -87,7 +91,7 @@ std::vector<TOrvaneRegistryData> ReadInstalledVersions(TRegistryStore& AStore) {
     const auto names = reg.GetKeyNames();
     reg.CloseKey();
     for (const auto& name : names) {
-        if (!reg.OpenKey(RecordKey(name), false)) {
+        if (name.empty() || !reg.OpenKey(RecordKey(name), false)) {
             continue;
         }
         TOrvaneRegistryData data;

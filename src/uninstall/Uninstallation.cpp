@@ -35,6 +35,7 @@ private:
 } // namespace
 
 void TForm2::UninstallButtonClick() {
+    const TBusyScope LBusy(*this);
     if (FInstalledVersions.empty()) {
         Dialogs().Message(this, QStringLiteral("No installations found to be uninstalled"));
         return;
