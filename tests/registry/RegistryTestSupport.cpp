@@ -1,5 +1,6 @@
 #include "RegistryTestSupport.h"
 
+#include "platform/FileNames.h"
 #include "platform/SystemFolders.h"
 #include "registry/RegFile.h"
 #include "registry/RegText.h"
@@ -256,7 +257,7 @@ void RestoreSavedKey(TTempStore& AStore, const std::filesystem::path& AFile,
     const std::wstring mount = L"OrvaneRestore-" + std::to_wstring(GetCurrentProcessId());
     const LSTATUS rc = RegLoadKeyW(HKEY_USERS, mount.c_str(), AFile.wstring().c_str());
     if (rc != ERROR_SUCCESS) {
-        throw std::runtime_error("cannot load " + AFile.string() + ": " +
+        throw std::runtime_error("cannot load " + Utf8FromPath(AFile) + ": " +
                                  SystemErrorText(static_cast<DWORD>(rc)));
     }
     try {
