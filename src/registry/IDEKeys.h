@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace orvane {
 
@@ -11,5 +12,15 @@ inline const std::string KBdsKey = "SOFTWARE\\Embarcadero\\BDS\\";
 inline std::string IDEKey(const std::string& AIDEVersion, const std::string& ASub) {
     return KBdsKey + AIDEVersion + "\\" + ASub + "\\";
 }
+
+// "Library\<platform>": the 32-bit Android platform's key carries its bitness.
+inline std::string LibraryKey(const std::string& AIDEVersion, const std::string& APlatform) {
+    return IDEKey(AIDEVersion, "Library\\" + (APlatform == "Android" ? "Android32" : APlatform));
+}
+
+// The platforms whose library keys an uninstallation cleans.
+inline const std::vector<std::string> KLibraryPlatforms{"Win32", "Win64", "Android", "Android64"};
+// The platforms with C++ path keys ("C++\Paths\<platform>").
+inline const std::vector<std::string> KCppPlatforms{"Win32", "Win64", "Android"};
 
 } // namespace orvane

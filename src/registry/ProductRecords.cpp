@@ -8,10 +8,6 @@ namespace {
 
 const std::string kProductKey = "SOFTWARE\\Embarcadero\\Orvane\\";
 
-std::string RecordKey(const std::string& AIDEVersion) {
-    return kProductKey + AIDEVersion + "\\";
-}
-
 // Reads the four plain values and the optional path of the open record key.
 void ReadRecordValues(TRegistry& AReg, TOrvaneRegistryData& AData) {
     AData.Version = AReg.ReadString("ORVANE_INSTALLED_VERSION");
@@ -24,6 +20,10 @@ void ReadRecordValues(TRegistry& AReg, TOrvaneRegistryData& AData) {
 }
 
 } // namespace
+
+std::string RecordKey(const std::string& AIDEVersion) {
+    return kProductKey + AIDEVersion + "\\";
+}
 
 void WriteRegistryData(TRegistryStore& AStore, const TOrvaneRegistryData& AData) {
     TRegistry reg(AStore, raReadWrite);
