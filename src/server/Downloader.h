@@ -41,6 +41,9 @@ public:
     TOnDownloadProgressProc OnProgress;
     TOnDownloadCompletedProc OnCompleted;
     TOnDownloadErrorProc OnError;
+    // Transfer thread: each block of the answer right after it is written, so
+    // a digest is fed while the file downloads. Not called for the token.
+    std::function<void(const char* AData, std::size_t ASize)> OnData;
 
     TDownloader(std::string AAPIUrl, std::string AToken);
     virtual ~TDownloader();
