@@ -2,6 +2,8 @@
 
 #include "server/Credentials.h"
 
+#include <rapidjson/document.h>
+
 #include <optional>
 #include <string>
 #include <vector>
@@ -38,5 +40,11 @@ std::string PlatformFolder(const std::string& ACommonDir, const std::string& AKi
                            const std::string& APlatform, char ASeparator);
 // platform + "/Release/" + file name: how the package zip names its files.
 std::string ReleaseEntryName(const std::string& APlatform, const std::string& AFileName);
+
+// The entry's "sha256" in lower case, or nothing when the member is absent.
+// False with AError when it is there but not 64 hexadecimal digits (it comes
+// from the network: the version is not installed then).
+bool ReadExpectedSha256(const rapidjson::Value& AEntry, std::optional<std::string>& ADigest,
+                        std::string& AError);
 
 } // namespace orvane
