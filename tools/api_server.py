@@ -22,7 +22,9 @@ from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 from urllib.parse import parse_qs, urlsplit
 
 FAULT_KINDS = ("status", "redirect", "nonjson", "nonobject", "truncated", "slow", "drop",
-               "nolength")
+               "nolength", "stall", "accept-silent", "late")
+# Upper bound of a silence, so a forgotten client never keeps a thread for ever.
+MAX_HOLD = 300.0
 CHUNK = 256 * 1024
 
 
@@ -98,7 +100,25 @@ class Handler(BaseHTTPRequestHandler):
             except OSError:
                 pass
             return
+        if fault and fault["kind"] == "accept-silent":
+            # The request was read; no status line ever comes.
+            self.hold_silence(fault["hold"])
+            return
+        if fault and fault["kind"] == "stall":
+            # A normal start of an answer, then nothing.
+            self.send_response(200)
+            self.send_header("Content-Type", "application/octet-stream")
+            self.send_header("Content-Length", "1000000")
+            self.end_headers()
+            self.wfile.flush()
+            self.hold_silence(fault["hold"])
+            return
         if fault and fault["kind"] == "status":
+            self.send_json(fault["code"], {"error": "fault injected"})
+            return
+        if fault and fault["kind"] == "late":
+            # The status answer, after a delay: a failure that arrives late.
+            time.sleep(fault["delay"])
             self.send_json(fault["code"], {"error": "fault injected"})
             return
         if fault and fault["kind"] == "redirect":
@@ -122,6 +142,25 @@ class Handler(BaseHTTPRequestHandler):
             self.file_request(parts.path[len("/file/"):], query, fault)
         else:
             self.send_json(404, {"error": "not found"})
+
+    def hold_silence(self, seconds):
+        """Sends nothing for the given time (or until the client leaves), then
+        ends the connection."""
+        self.close_connection = True
+        deadline = time.monotonic() + min(seconds, MAX_HOLD)
+        self.connection.settimeout(0.1)
+        while time.monotonic() < deadline:
+            try:
+                if not self.connection.recv(4096):
+                    break  # the client closed its end
+            except (socket.timeout, ssl.SSLWantReadError):
+                continue
+            except OSError:
+                break
+        try:
+            self.connection.shutdown(socket.SHUT_RDWR)
+        except OSError:
+            pass
 
     def token_request(self, query):
         if "user" not in query and "pwd" not in query:
@@ -165,7 +204,9 @@ class Handler(BaseHTTPRequestHandler):
         self.send_file(path, "application/zip", fault)
 
     def control_request(self, path, query):
-        """/control/fault?kind=&prefix=&count=&code=&delay=  set a fault
+        """/control/fault?kind=&prefix=&count=&code=&delay=&hold=  set a fault
+           (delay: ms between blocks of "slow"; hold: ms of silence of
+           "stall" and "accept-silent", default 60000, at most MAX_HOLD)
         /control/clear                                     remove all faults
         /control/requests                                  request targets seen"""
         if path == "/control/fault":
@@ -179,6 +220,7 @@ class Handler(BaseHTTPRequestHandler):
                 "count": int(query.get("count", ["-1"])[0]),
                 "code": int(query.get("code", ["500"])[0]),
                 "delay": int(query.get("delay", ["50"])[0]) / 1000.0,
+                "hold": int(query.get("hold", ["60000"])[0]) / 1000.0,
             }
             with self.state.lock:
                 self.state.faults.append(fault)

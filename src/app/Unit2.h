@@ -10,6 +10,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -120,6 +121,21 @@ public:
     orvane::TRegistryStore& RegistryStore() const { return *FRegistryStore; }
     // Set once the window is closing; long-running work checks it.
     bool IsClosing() const { return FClosing; }
+    // An installation or uninstallation is running: nothing may replace FConfig
+    // or switch pages under it, so configuration answers are dropped meanwhile.
+    bool IsBusy() const { return FBusy > 0; }
+
+    // Marks the window busy for its lifetime.
+    class TBusyScope {
+    public:
+        explicit TBusyScope(TForm2& AForm) : FForm(AForm) { ++FForm.FBusy; }
+        ~TBusyScope() { --FForm.FBusy; }
+        TBusyScope(const TBusyScope&) = delete;
+        TBusyScope& operator=(const TBusyScope&) = delete;
+
+    private:
+        TForm2& FForm;
+    };
 
     // Shared wizard state
     orvane::TCredentials FCredentials;
@@ -186,4 +202,9 @@ private:
     QDialog* FTermsDialog = nullptr;
     std::int64_t FProgressMax = 0;
     bool FClosing = false;
+    int FBusy = 0;
+    // Only the newest configuration request may fill the list; the older ones'
+    // transfers are told to stop.
+    std::uint64_t FConfigRequest = 0;
+    std::shared_ptr<std::atomic<bool>> FConfigCancel;
 };

@@ -56,6 +56,10 @@ bool TForm2::InstallPackage(const rapidjson::Value* AEntry, const QString& AIDED
     const std::string LFile = ReadMemberTextOrEmpty(LEntry, "file");
     const std::string LDownloadUrl = PackageEndpoint(LEntry);
 
+    if (const std::string LUnusable = UnusableEntryName(LEntry); !LUnusable.empty()) {
+        Log(QStringLiteral("<ERROR> ") + Q(LUnusable));
+        return false;
+    }
     if (!DirectoryExists(LDownloadDir) && !ForceDirectories(LDownloadDir)) {
         Log(QStringLiteral("<ERROR> Failed to create directory: ") + Quoted(LDownloadDir));
         return false;
@@ -135,9 +139,10 @@ bool TForm2::InstallPackage(const rapidjson::Value* AEntry, const QString& AIDED
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
         }
         if (LState->LHasErr) {
-            if (FileExists(LPackagePath)) {
-                RemoveFile(LPackagePath);
-                Log(QStringLiteral("Downloaded file deleted: %1").arg(Q(LPackagePath)));
+            const std::string LPartial = TDownloader::PartialFileName(LPackagePath);
+            if (FileExists(LPartial)) {
+                RemoveFile(LPartial);
+                Log(QStringLiteral("Downloaded file deleted: %1").arg(Q(LPartial)));
             }
             Log(QStringLiteral("Failed to download package: %1 (Temporary=%2)\r\n%3")
                     .arg(Q(LFileName), Quoted(LPackagePath), Q(LState->LErrMsg)));
@@ -154,12 +159,13 @@ bool TForm2::InstallPackage(const rapidjson::Value* AEntry, const QString& AIDED
         return false;
     }
 
+    const std::string LCommonDir = GetIDECommonDir(RegistryStore(), LVersion);
+    const std::string LBinDir = LIDEDir + LVersion + LSep + "bin" + LSep;
+    RequireFreeSpace(PackageSpaceNeeds(LZip, LEntry, LVersionDir, LCommonDir, LBinDir));
+
     Log(QStringLiteral("Extracting all files for %1 into %2")
             .arg(Quoted(LVersion), Quoted(LVersionDir)));
     LZip.ExtractAll(LVersionDir);
-
-    const std::string LCommonDir = GetIDECommonDir(RegistryStore(), LVersion);
-    const std::string LBinDir = LIDEDir + LVersion + LSep + "bin" + LSep;
 
     const std::optional<std::string> LBpls = ReadMemberText(LEntry, "bpls");
     const std::optional<std::string> LDcps = ReadMemberText(LEntry, "dcps");
@@ -211,15 +217,13 @@ bool TForm2::InstallPackage(const rapidjson::Value* AEntry, const QString& AIDED
     }
 
     Log(QStringLiteral("Extracting DLL files for %1").arg(Quoted(LVersion)));
+    // A DLL that cannot be written (a full disk) ends the version like a BPL
+    // would: nothing half-installed gets registered.
     for (const std::string& LDll : CommaListNames(LDlls)) {
-        try {
-            if (LZip.IndexOf(LDll) >= 0) {
-                Log(QStringLiteral("Copy DLL file %1 ...").arg(Quoted(LDll)));
-                ForceDirectories(LBinDir);
-                LZip.Extract(LDll, LBinDir);
-            }
-        } catch (const std::exception& AError) {
-            ShowWarning(Q(AError.what()));
+        if (LZip.IndexOf(LDll) >= 0) {
+            Log(QStringLiteral("Copy DLL file %1 ...").arg(Quoted(LDll)));
+            ForceDirectories(LBinDir);
+            LZip.Extract(LDll, LBinDir);
         }
     }
 

@@ -1,5 +1,8 @@
 #include "install/PackageRules.h"
 
+#include "install/ZipReader.h"
+#include "platform/FileNames.h"
+#include "platform/SystemFolders.h"
 #include "platform/Text.h"
 #include "server/Protocol.h"
 #include "server/Sha256.h"
@@ -25,6 +28,33 @@ std::vector<std::string> SplitAt(const std::string& AText, char ASeparator) {
         }
     }
     return LResult;
+}
+
+// A hostile value may hold control characters; the log shows them as escapes.
+std::string Visible(const std::string& AText) {
+    static const char* const KHex = "0123456789ABCDEF";
+    std::string LResult;
+    for (const char LChar : AText) {
+        const auto LByte = static_cast<unsigned char>(LChar);
+        if (LByte < 32 || LByte == 127) {
+            LResult += std::string("\\x") + KHex[LByte >> 4] + KHex[LByte & 15];
+        } else {
+            LResult += LChar;
+        }
+    }
+    return LResult;
+}
+
+std::string Unusable(const std::string& AMember, const std::string& AValue,
+                     const std::string& AReason) {
+    return "Unusable \"" + AMember + "\" in the package entry: \"" + Visible(AValue) + "\" (" +
+           AReason + ")";
+}
+
+// The file name an entry name is written under: what follows its last separator.
+std::string LastSegment(const std::string& AName) {
+    const std::size_t LSlash = AName.find_last_of("/\\");
+    return LSlash == std::string::npos ? AName : AName.substr(LSlash + 1);
 }
 
 int CompareNumbers(const std::string& ALeft, const std::string& ARight) {
@@ -134,6 +164,57 @@ bool ReadExpectedSha256(const rapidjson::Value& AEntry, std::optional<std::strin
         return false;
     }
     return true;
+}
+
+std::string UnusableEntryName(const rapidjson::Value& AEntry) {
+    const std::string LVersion = ReadMemberText(AEntry, "version").value_or("0.0");
+    if (!IsIdeVersionText(LVersion)) {
+        return Unusable("version", LVersion, "not an IDE version such as 22.0");
+    }
+    const std::string LFile = ReadMemberTextOrEmpty(AEntry, "file");
+    const std::string LFileName = PackageFileName(
+        LFile, LVersion, PackageFileVersion(ReadMemberText(AEntry, "file_version"), LFile));
+    if (const std::string LReason = UnsafeFileNameReason(LFileName); !LReason.empty()) {
+        // "latest" is safe itself; the name made from it carries "file_version".
+        return LFile == "latest" ? Unusable("file_version", LFileName, LReason)
+                                 : Unusable("file", LFile, LReason);
+    }
+    for (const char* LMember : {"bpls", "dcps", "platforms", "dlls"}) {
+        for (const std::string& LName : CommaListNames(ReadMemberTextOrEmpty(AEntry, LMember))) {
+            const std::string LWritten =
+                std::string(LMember) == "dlls" ? LastSegment(LName) : LName;
+            if (const std::string LReason = UnsafeFileNameReason(LWritten); !LReason.empty()) {
+                return Unusable(LMember, LName, LReason);
+            }
+        }
+    }
+    return {};
+}
+
+std::vector<TSpaceNeed> PackageSpaceNeeds(const TZipReader& AZip, const rapidjson::Value& AEntry,
+                                          const std::string& AVersionDir,
+                                          const std::string& ACommonDir,
+                                          const std::string& ABinDir) {
+    AZip.CheckDeclaredSizes();
+    std::vector<TSpaceNeed> LNeeds{{AVersionDir, AZip.TotalDeclaredSize()}};
+    const auto LSizeOf = [&AZip](const std::string& AName) -> std::uint64_t {
+        const std::int64_t LIndex = AZip.IndexOf(AName);
+        return LIndex < 0 ? 0 : AZip.DeclaredSize(LIndex);
+    };
+    const std::vector<std::string> LPlatforms =
+        CommaListNames(ReadMemberTextOrEmpty(AEntry, "platforms"));
+    for (const auto& [LMember, LKind] : {std::pair{"bpls", "Bpl"}, std::pair{"dcps", "Dcp"}}) {
+        for (const std::string& LName : CommaListNames(ReadMemberTextOrEmpty(AEntry, LMember))) {
+            for (const std::string& LPlatform : LPlatforms) {
+                LNeeds.push_back({PlatformFolder(ACommonDir, LKind, LPlatform, PathDelimiter()),
+                                  LSizeOf(ReleaseEntryName(LPlatform, LName))});
+            }
+        }
+    }
+    for (const std::string& LDll : CommaListNames(ReadMemberTextOrEmpty(AEntry, "dlls"))) {
+        LNeeds.push_back({ABinDir, LSizeOf(LDll)});
+    }
+    return LNeeds;
 }
 
 } // namespace orvane

@@ -50,9 +50,22 @@ public:
     void SetPump(TZipPump APump) { FPump = std::move(APump); }
     void SetProgress(TZipProgress AProgress) { FProgress = std::move(AProgress); }
 
+    // Uncompressed size the archive declares for an entry, and for all of them.
+    std::uint64_t DeclaredSize(std::int64_t AIndex) const;
+    std::uint64_t TotalDeclaredSize() const;
+    // Refuses an archive whose declared sizes no package has: more than
+    // KMaxTotalSize in all, or an entry beyond KMaxRatio times its compressed
+    // size (a zip bomb). Extraction runs it first.
+    void CheckDeclaredSizes() const;
+    static constexpr std::uint64_t KMaxTotalSize = std::uint64_t{8} << 30;
+    static constexpr std::uint64_t KMaxRatio = 1000;
+
     // Writes every entry below ADir, keeping its folders and overwriting files.
-    // All names are checked first: one unsafe entry fails the whole call before
-    // anything is written.
+    // All names and sizes are checked first: one unsafe entry fails the whole
+    // call before anything is written. Each file is written under a temporary
+    // name beside its target and renamed when complete, so a failure (a full
+    // disk, an entry longer or shorter than it declares) never leaves a partial
+    // file under the final name.
     void ExtractAll(const std::string& ADir);
     // Writes the named entry into ADir under its file name alone.
     void Extract(const std::string& AName, const std::string& ADir);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -8,9 +9,17 @@ namespace orvane {
 // The IDE versions' keys below HKEY_CURRENT_USER.
 inline const std::string KBdsKey = "SOFTWARE\\Embarcadero\\BDS\\";
 
+// An empty version would turn a version's key into its parent: refused.
+inline const std::string& RequireIDEVersion(const std::string& AIDEVersion) {
+    if (AIDEVersion.empty()) {
+        throw std::invalid_argument("No IDE version given");
+    }
+    return AIDEVersion;
+}
+
 // "SOFTWARE\Embarcadero\BDS\<version>\<sub>\".
 inline std::string IDEKey(const std::string& AIDEVersion, const std::string& ASub) {
-    return KBdsKey + AIDEVersion + "\\" + ASub + "\\";
+    return KBdsKey + RequireIDEVersion(AIDEVersion) + "\\" + ASub + "\\";
 }
 
 // "Library\<platform>": the 32-bit Android platform's key carries its bitness.

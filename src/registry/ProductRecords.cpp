@@ -1,5 +1,6 @@
 #include "registry/ProductRecords.h"
 
+#include "registry/IDEKeys.h"
 #include "registry/Registry.h"
 
 namespace orvane {
@@ -22,7 +23,7 @@ void ReadRecordValues(TRegistry& AReg, TOrvaneRegistryData& AData) {
 } // namespace
 
 std::string RecordKey(const std::string& AIDEVersion) {
-    return kProductKey + AIDEVersion + "\\";
+    return kProductKey + RequireIDEVersion(AIDEVersion) + "\\";
 }
 
 void WriteRegistryData(TRegistryStore& AStore, const TOrvaneRegistryData& AData) {
@@ -44,6 +45,9 @@ void WriteRegistryData(TRegistryStore& AStore, const TOrvaneRegistryData& AData)
 bool ReadRegistryData(TRegistryStore& AStore, const std::string& AIDEVersion,
                       TOrvaneRegistryData& AData) {
     AData = TOrvaneRegistryData{};
+    if (AIDEVersion.empty()) {
+        return false;
+    }
     TRegistry reg(AStore, raRead);
     const std::string key = RecordKey(AIDEVersion);
     if (!reg.KeyExists(key) || !reg.OpenKey(key, false)) {
@@ -72,7 +76,7 @@ std::vector<TOrvaneRegistryData> ReadInstalledVersions(TRegistryStore& AStore) {
     const auto names = reg.GetKeyNames();
     reg.CloseKey();
     for (const auto& name : names) {
-        if (!reg.OpenKey(RecordKey(name), false)) {
+        if (name.empty() || !reg.OpenKey(RecordKey(name), false)) {
             continue;
         }
         TOrvaneRegistryData data;

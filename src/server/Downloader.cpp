@@ -1,5 +1,6 @@
 #include "server/Downloader.h"
 
+#include "platform/FileNames.h"
 #include "server/HttpClient.h"
 #include "server/Protocol.h"
 
@@ -13,8 +14,10 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 namespace orvane {
 
@@ -210,9 +213,10 @@ void TDownloader::Download(const std::string& AEndPoint, const std::string& ADes
                 CreateClient();
             }
             const std::string LUrl = TokenUrl(APIUrl, Credentials);
+            FClient->PinCancelEpoch(FCancelEpoch);
             std::string LBody;
             try {
-                LBody = FClient->GetText(LUrl);
+                LBody = GetWhileGuiRuns(LUrl);
             } catch (...) {
                 FClient.reset();
                 Token.clear();
@@ -232,15 +236,54 @@ void TDownloader::Download(const std::string& AEndPoint, const std::string& ADes
     QThreadPool::globalInstance()->start([this, AEndPoint] { RunTransfer(AEndPoint); });
 }
 
+// The token request holds up its caller, the GUI thread, but not the window:
+// the request runs on a thread of its own while this one keeps processing
+// events, so the window paints, and closing it cancels the request (AbortAll
+// waits for it like for a transfer). Whatever HTTP client is used, a silent
+// server cannot freeze the window.
+std::string TDownloader::GetWhileGuiRuns(const std::string& AUrl) {
+    if (!OnGuiThread()) {
+        return FClient->GetText(AUrl);
+    }
+    struct TRequest {
+        std::string Body;
+        std::exception_ptr Error;
+        QSemaphore Finished;
+    };
+    auto LRequest = std::make_shared<TRequest>();
+    ++GActive;
+    std::thread LThread([this, AUrl, LRequest] {
+        try {
+            LRequest->Body = FClient->GetText(AUrl);
+        } catch (...) {
+            LRequest->Error = std::current_exception();
+        }
+        --GActive;
+        LRequest->Finished.release();
+    });
+    while (!LRequest->Finished.tryAcquire(1, 10)) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    }
+    LThread.join();
+    // The answer's progress notifications were queued from that thread; they
+    // run now, before the caller goes on (and before this object may go).
+    QCoreApplication::sendPostedEvents(QCoreApplication::instance(), QEvent::MetaCall);
+    if (LRequest->Error) {
+        std::rethrow_exception(LRequest->Error);
+    }
+    return LRequest->Body;
+}
+
 void TDownloader::RunTransfer(const std::string& AEndPoint) {
     std::exception_ptr LError;
     try {
         if (!Destination.empty()) {
+            const std::string LPartial = PartialFileName(Destination);
             auto LFile = std::make_unique<std::fstream>();
-            LFile->open(Destination,
+            LFile->open(PathFromUtf8(LPartial),
                         std::ios::in | std::ios::out | std::ios::trunc | std::ios::binary);
             if (!LFile->is_open()) {
-                throw std::runtime_error("Cannot create file \"" + Destination + "\". " +
+                throw std::runtime_error("Cannot create file \"" + LPartial + "\". " +
                                          std::strerror(errno));
             }
             FStream = std::move(LFile);
@@ -253,7 +296,14 @@ void TDownloader::RunTransfer(const std::string& AEndPoint) {
         }
         FClient->PinCancelEpoch(FCancelEpoch);
         const std::string LUrl = RequestUrl(AEndPoint, APIUrl, Token);
-        FClient->Get(LUrl, [this](const char* AData, std::size_t ASize) {
+        const auto LRequireWanted = [this] {
+            if (Cancelled && *Cancelled) {
+                throw THttpError("The download was cancelled");
+            }
+        };
+        LRequireWanted();
+        FClient->Get(LUrl, [this, &LRequireWanted](const char* AData, std::size_t ASize) {
+            LRequireWanted();
             if (!FStream->write(AData, static_cast<std::streamsize>(ASize))) {
                 throw std::runtime_error(Destination.empty()
                                              ? std::string("Out of memory")
@@ -265,6 +315,9 @@ void TDownloader::RunTransfer(const std::string& AEndPoint) {
         });
         if (!FStream->flush()) {
             throw std::runtime_error("Failed to write \"" + Destination + "\"");
+        }
+        if (!Destination.empty()) {
+            TakeFinalName();
         }
         FStream->seekg(0);
     } catch (...) {
@@ -286,6 +339,27 @@ void TDownloader::RunTransfer(const std::string& AEndPoint) {
         delete this;
     }
     --GActive;
+}
+
+void TDownloader::TakeFinalName() {
+    auto& LFile = static_cast<std::fstream&>(*FStream);
+    LFile.close();
+    if (LFile.fail()) {
+        throw std::runtime_error("Failed to write \"" + Destination + "\"");
+    }
+    std::error_code LError;
+    std::filesystem::rename(PathFromUtf8(PartialFileName(Destination)), PathFromUtf8(Destination),
+                            LError);
+    if (LError) {
+        throw std::runtime_error("Cannot rename \"" + PartialFileName(Destination) + "\" to \"" +
+                                 Destination + "\". " + LError.message());
+    }
+    // OnCompleted may read the answer back.
+    LFile.open(PathFromUtf8(Destination), std::ios::in | std::ios::binary);
+    if (!LFile.is_open()) {
+        throw std::runtime_error("Cannot open file \"" + Destination + "\". " +
+                                 std::strerror(errno));
+    }
 }
 
 void TDownloader::DeliverCompleted() {

@@ -44,6 +44,9 @@ public:
     // Transfer thread: each block of the answer right after it is written, so
     // a digest is fed while the file downloads. Not called for the token.
     std::function<void(const char* AData, std::size_t ASize)> OnData;
+    // Set by the owner when it no longer wants the answer: the transfer stops
+    // and ends through OnError. Optional.
+    std::shared_ptr<const std::atomic<bool>> Cancelled;
 
     TDownloader(std::string AAPIUrl, std::string AToken);
     virtual ~TDownloader();
@@ -55,19 +58,29 @@ public:
     // so the caller must not touch it once this returned.
     void Download(const std::string& AEndPoint, const std::string& ADestFile, bool AAutoFree);
 
+    // A file download is written here and takes its final name only when
+    // complete; after a failure the partial file stays for the owner to remove.
+    static std::string PartialFileName(const std::string& ADestination) {
+        return ADestination + ".part";
+    }
+
     // The answer: valid while OnCompleted runs (in memory or the open file).
     std::iostream* Stream() const { return FStream.get(); }
 
     // GUI thread: cancels every running transfer and processes events until
     // each has delivered its final notification (for a window that closes).
     static void AbortAll();
-    // Downloaders alive and transfers not yet finished, process-wide.
+    // Downloaders alive, and transfers and token requests not yet finished,
+    // process-wide.
     static int LiveCount();
     static int ActiveTransfers();
 
 private:
     void CreateClient();
+    std::string GetWhileGuiRuns(const std::string& AUrl);
     void RunTransfer(const std::string& AEndPoint);
+    // Closes the complete file, gives it its final name and reopens it there.
+    void TakeFinalName();
     void DeliverCompleted();
     void DeliverError(std::exception_ptr AError);
 

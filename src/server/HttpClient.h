@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <stdexcept>
@@ -14,8 +15,17 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// Plain GET over libcurl with the library's defaults: certificate checks on,
-// no redirects followed, no header, agent or time-out of our own.
+// Process-wide limits for transfers started afterwards; tests shorten them.
+struct THttpLimits {
+    std::chrono::milliseconds ConnectTimeout{std::chrono::seconds(30)};
+    std::chrono::milliseconds StallLimit{std::chrono::seconds(30)}; // no byte for this long fails
+};
+
+// Plain GET: certificate checks always on, no redirects followed, no header or
+// agent of our own. A connect time-out and a stall limit (THttpLimits) end a
+// silent peer; there is no limit on the total time, packages are large.
+// Proxies come from the usual environment variables (libcurl) or the user's
+// settings (WinHTTP).
 class THttpClient {
 public:
     // Begin of an answer with the announced body length (-1 when unknown).
@@ -52,6 +62,12 @@ public:
         FPinnedEpoch = AEpoch;
         FPinned = true;
     }
+
+    static void SetLimits(const THttpLimits& ALimits);
+    static THttpLimits Limits();
+    // Extra PEM CA file trusted for TLS, besides the system's store. Tests only; empty: none.
+    static void SetTestCaFile(const std::string& APemFile);
+    static std::string TestCaFile();
 
 private:
     void* FHandle = nullptr;

@@ -3,6 +3,9 @@
 #include "platform/Text.h"
 
 #include <openssl/evp.h>
+#include <rapidjson/encodedstream.h>
+#include <rapidjson/memorystream.h>
+#include <rapidjson/reader.h>
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
@@ -48,6 +51,48 @@ std::string Utf16ToUtf8(const std::string& ABytes, std::size_t AStart, bool ABig
     }
     return FromUtf16Le(LLittle, false);
 }
+
+// Passes the parser's events on to a document and stops the parse as soon as
+// arrays and objects nest deeper than KMaxAnswerDepth.
+class TDepthLimitedHandler {
+public:
+    using Ch = char;
+
+    explicit TDepthLimitedHandler(rapidjson::Document& ADocument) : FDocument(ADocument) {}
+
+    bool Null() { return FDocument.Null(); }
+    bool Bool(bool AValue) { return FDocument.Bool(AValue); }
+    bool Int(int AValue) { return FDocument.Int(AValue); }
+    bool Uint(unsigned AValue) { return FDocument.Uint(AValue); }
+    bool Int64(std::int64_t AValue) { return FDocument.Int64(AValue); }
+    bool Uint64(std::uint64_t AValue) { return FDocument.Uint64(AValue); }
+    bool Double(double AValue) { return FDocument.Double(AValue); }
+    bool RawNumber(const Ch* AText, rapidjson::SizeType ALength, bool ACopy) {
+        return FDocument.RawNumber(AText, ALength, ACopy);
+    }
+    bool String(const Ch* AText, rapidjson::SizeType ALength, bool ACopy) {
+        return FDocument.String(AText, ALength, ACopy);
+    }
+    bool Key(const Ch* AText, rapidjson::SizeType ALength, bool ACopy) {
+        return FDocument.Key(AText, ALength, ACopy);
+    }
+    bool StartObject() { return Enter() && FDocument.StartObject(); }
+    bool EndObject(rapidjson::SizeType ACount) {
+        --FDepth;
+        return FDocument.EndObject(ACount);
+    }
+    bool StartArray() { return Enter() && FDocument.StartArray(); }
+    bool EndArray(rapidjson::SizeType ACount) {
+        --FDepth;
+        return FDocument.EndArray(ACount);
+    }
+
+private:
+    bool Enter() { return ++FDepth <= KMaxAnswerDepth; }
+
+    rapidjson::Document& FDocument;
+    unsigned FDepth = 0;
+};
 
 } // namespace
 
@@ -229,8 +274,18 @@ std::unique_ptr<rapidjson::Document> ParseAnswer(const std::string& ABytes) {
         return nullptr;
     }
     auto LDocument = std::make_unique<rapidjson::Document>();
-    LDocument->Parse<KAnswerParseFlags>(LText.data(), LText.size());
-    if (LDocument->HasParseError()) {
+    bool LParsed = false;
+    auto LGenerate = [&](rapidjson::Document& ADocument) {
+        rapidjson::MemoryStream LBytes(LText.data(), LText.size());
+        // The stream Document::Parse reads through (it skips a UTF-8 byte-order mark).
+        rapidjson::EncodedInputStream<rapidjson::UTF8<>, rapidjson::MemoryStream> LStream(LBytes);
+        TDepthLimitedHandler LHandler(ADocument);
+        rapidjson::Reader LReader;
+        LParsed = !LReader.Parse<KAnswerParseFlags>(LStream, LHandler).IsError();
+        return LParsed;
+    };
+    LDocument->Populate(LGenerate);
+    if (!LParsed) {
         return nullptr;
     }
     return LDocument;

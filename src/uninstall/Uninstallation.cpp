@@ -9,6 +9,7 @@
 #include <exception>
 
 void TForm2::UninstallButtonClick() {
+    const TBusyScope LBusy(*this);
     if (FInstalledVersions.empty()) {
         Dialogs().Message(this, QStringLiteral("No installations found to be uninstalled"));
         return;
@@ -18,7 +19,8 @@ void TForm2::UninstallButtonClick() {
     QStringList values;
     for (const auto& record : FInstalledVersions) {
         const QString ideVersion = QString::fromStdString(record.IDEVersion);
-        options << QStringLiteral("%1 (%2)").arg(ideVersion, QString::fromStdString(record.Version));
+        options << QStringLiteral("%1 (%2)").arg(ideVersion,
+                                                 QString::fromStdString(record.Version));
         values << ideVersion;
     }
 

@@ -5,12 +5,15 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <fstream>
 
 namespace fs = std::filesystem;
 using orvane::EZipError;
 using orvane::TZipReader;
+using testing::AllOf;
 using testing::HasSubstr;
 
 namespace {
@@ -193,6 +196,81 @@ TEST_F(ZipReaderTest, ProgressFollowsTheBytesWrittenByExtractAll) {
     for (const auto& LCall : LCalls) {
         EXPECT_EQ(LCall.first, 0);
     }
+}
+
+// Sizes that no real package declares, and sizes that lie: the archive fails
+// with a message naming what is wrong, and no file is left under a final
+// name nor a temporary one.
+TEST_F(ZipReaderTest, AbsurdOrLyingSizesFailWithoutAPartialFile) {
+    const std::string LZeros(64u << 20, '\0');
+    const std::string LText = NoisyText(300 * 1024, 5);
+    const struct {
+        const char* Label;
+        std::vector<TTestZipEntry> Entries;
+        std::vector<std::pair<std::string, std::uint32_t>> Declared;
+        const char* Message;
+        bool AnythingWritten; // entries before the lying one are complete files
+    } LCases[] = {
+        {"64 MiB of zeros: beyond 1000:1",
+         {{"a.txt", "fine"}, {"zeros.bin", LZeros}},
+         {},
+         "\"zeros.bin\"",
+         false},
+        {"declares 3 x 3.5 GiB",
+         {{"a.bin", "a"}, {"b.bin", "b"}, {"c.bin", "c"}},
+         {{"a.bin", 3584u << 20}, {"b.bin", 3584u << 20}, {"c.bin", 3584u << 20}},
+         "more than a package can hold",
+         false},
+        {"declares 100 MiB for a few bytes",
+         {{"small.bin", "tiny"}},
+         {{"small.bin", 100u << 20}},
+         "\"small.bin\"",
+         false},
+        {"holds more than it declares",
+         {{"a.txt", "fine"}, {"big.txt", LText}},
+         {{"big.txt", 1000}},
+         "\"big.txt\"",
+         true},
+        {"holds less than it declares",
+         {{"a.txt", "fine"}, {"big.txt", LText}},
+         {{"big.txt", 400 * 1024}},
+         "\"big.txt\"",
+         true},
+    };
+    for (const auto& LCase : LCases) {
+        fs::remove_all(Target());
+        WriteTestZip(Zip(), LCase.Entries);
+        for (const auto& [LName, LSize] : LCase.Declared) {
+            SetDeclaredSize(Zip(), LName, LSize);
+        }
+        TZipReader LZip(Zip().string());
+        EXPECT_THAT([&] { LZip.ExtractAll(Target().string()); },
+                    testing::ThrowsMessage<EZipError>(HasSubstr(LCase.Message)))
+            << LCase.Label;
+        EXPECT_EQ(ListTree(Target()), LCase.AnythingWritten ? std::vector<std::string>{"a.txt"}
+                                                            : std::vector<std::string>{})
+            << LCase.Label;
+        // One entry alone is checked the same way.
+        const std::string LLast = LCase.Entries.back().Name;
+        fs::remove_all(Target());
+        EXPECT_THROW(LZip.Extract(LLast, Target().string()), EZipError) << LCase.Label;
+        EXPECT_TRUE(ListTree(Target()).empty()) << LCase.Label;
+    }
+}
+
+// A full disk (here a file-size limit: writes beyond it fail with EFBIG) ends
+// the entry with the system's reason; the file never gets its final name.
+TEST_F(ZipReaderTest, FullDiskFailsTheEntryWithoutAPartialFile) {
+    WriteTestZip(Zip(), {{"small.txt", "fine"}, {"big.txt", NoisyText(3u << 20, 9)}});
+    TZipReader LZip(Zip().string());
+    {
+        const TFileSizeLimit LLimit(1u << 20);
+        EXPECT_THAT([&] { LZip.ExtractAll(Target().string()); },
+                    testing::ThrowsMessage<EZipError>(
+                        AllOf(HasSubstr("\"" + (Target() / "big.txt").string() + "\""),
+                              HasSubstr(std::strerror(EFBIG)))));
+    }
+    EXPECT_EQ(ListTree(Target()), std::vector<std::string>{"small.txt"});
 }
 
 TEST_F(ZipReaderTest, ClosesTheFileOnEveryWayOut) {

@@ -6,6 +6,7 @@
 #include "server/PackageList.h"
 #include "server/Protocol.h"
 #include "support/LocalApiServer.h"
+#include "support/NetworkSettings.h"
 #include "support/ScriptedDialogs.h"
 #include "support/TempDir.h"
 
@@ -18,7 +19,9 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QTest>
 #include <QThread>
+#include <QTimer>
 
 #include <memory>
 
@@ -58,7 +61,9 @@ protected:
     }
 
     void TearDown() override {
-        WaitForDownloads();
+        if (FForm) {
+            WaitForDownloads();
+        }
         FForm.reset();
     }
 
@@ -171,6 +176,15 @@ TEST_F(TConfigurationFormTest, DeveloperListCases) {
          "Downloadable Packages (0 / 0)",
          {KReadFailure}},
         {"empty answer", "", {}, {}, "Downloadable Packages (0 / 0)", {KReadFailure}},
+        // Two million open arrays once overflowed the GUI thread's stack; the
+        // rows after it show the window still lists documents.
+        {"nesting bomb",
+         R"({"url": "x", "ide": [{"name": "A", "file": "a_1.zip", "x": )" +
+             std::string(2000000, '['),
+         {},
+         {},
+         "Downloadable Packages (0 / 0)",
+         {KReadFailure}},
         {"UTF-8 byte-order mark",
          "\xEF\xBB\xBF{\"ide\": [{\"name\": \"Caf\xC3\xA9\", \"file\": \"p_5.zip\"}]}",
          {QString::fromUtf8("Caf\xC3\xA9 (v5)")},
@@ -326,26 +340,27 @@ TEST_F(TConfigurationFormTest, IndicatorRunsWhileTheDocumentIsOnItsWay) {
     EXPECT_EQ(Captions(), QStringList{"A"});
 }
 
-TEST_F(TConfigurationFormTest, OverlappingDownloadsShowTheOneThatEndedLast) {
-    // A Commercial download with a slow answer, then a Developer one that ends first.
-    FServer->WriteConfig("com", std::string(100 * 1024, ' ') + R"({"ide": [{"name": "Slow"}]})");
+// Only the newest request may fill the list: the older one's answer is dropped
+// and its transfer stopped, however late it would have ended.
+TEST_F(TConfigurationFormTest, OverlappingDownloadsOnlyTheNewestFillsTheList) {
+    // A Commercial download with a slow answer (at least 3.7 s), then a Developer one.
+    FServer->WriteConfig("com", std::string(600 * 1024, ' ') + R"({"ide": [{"name": "Slow"}]})");
     FServer->WriteConfig("dev", R"({"ide": [{"name": "Fast"}, {"name": "Fast 2"}]})");
-    FServer->SetFault("slow", "/cfg/?mode=com", 1, 0, 80);
+    FServer->SetFault("slow", "/cfg/?mode=com", 1, 0, 100);
     FForm->CommercialButton->click();
     FForm->Edt_User->setText("buyer+1@x.test");
     FForm->Edt_Password->setText("s3cret pw");
     FForm->LoginButton->click();
-    FForm->SwitchPage(wpWelcome);
-    FForm->DeveloperButton->click();
+    ASSERT_EQ(TDownloader::ActiveTransfers(), 1);
+    FForm->InstallBackButton->click();
     QElapsedTimer LTimer;
     LTimer.start();
-    while (Captions().isEmpty() && LTimer.elapsed() < 10000) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    EXPECT_EQ(Captions(), (QStringList{"Fast", "Fast 2"}));
+    FForm->DeveloperButton->click();
     WaitForDownloads();
-    EXPECT_EQ(Captions(), QStringList{"Slow"});
-    EXPECT_EQ(FForm->DownloadablePackagesLabel->text(), "Downloadable Packages (0 / 1)");
+    EXPECT_LT(LTimer.elapsed(), 3000) << "the older transfer ran to its end";
+    EXPECT_EQ(Captions(), (QStringList{"Fast", "Fast 2"}));
+    EXPECT_EQ(FForm->DownloadablePackagesLabel->text(), "Downloadable Packages (0 / 2)");
+    EXPECT_EQ(FForm->FCredentials.Mode, imDeveloper);
     EXPECT_TRUE(FDialogs->Calls().empty());
 }
 
@@ -378,6 +393,39 @@ TEST_F(TConfigurationFormTest, ClosingTheWindowAbortsTheDownloadQuietly) {
     EXPECT_EQ(TDownloader::ActiveTransfers(), 0);
     EXPECT_LT(LTimer.elapsed(), 5000);
     EXPECT_TRUE(FDialogs->Calls().empty());
+}
+
+TEST_F(TConfigurationFormTest, ClosingTheWindowDuringASilentTokenRequestEndsIt) {
+    // Default limits: a stall of 30 s, so only the closing window ends it soon.
+    FServer->SetFault("accept-silent", "/token/", -1, 0, 0, 60000);
+    FForm->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(FForm.get()));
+    const int LLiveBefore = TDownloader::LiveCount();
+    int LTicks = 0;
+    QTimer LTicker;
+    LTicker.setInterval(20);
+    QObject::connect(&LTicker, &QTimer::timeout, [&LTicks] { ++LTicks; });
+    LTicker.start();
+    int LTicksBeforeClose = -1;
+    QTimer::singleShot(500, FForm.get(), [this, &LTicks, &LTicksBeforeClose] {
+        LTicksBeforeClose = LTicks;
+        FForm->close();
+    });
+    QElapsedTimer LTimer;
+    LTimer.start();
+    FForm->DeveloperButton->click();
+    EXPECT_LT(LTimer.elapsed(), 10000);
+    // The window's events ran while the request waited, and it closed.
+    EXPECT_GT(LTicksBeforeClose, 5);
+    EXPECT_TRUE(FForm->IsClosing());
+    EXPECT_FALSE(FForm->isVisible());
+    EXPECT_EQ(TDownloader::ActiveTransfers(), 0);
+    EXPECT_EQ(TDownloader::LiveCount(), LLiveBefore);
+    EXPECT_TRUE(FDialogs->Calls().empty());
+    EXPECT_EQ(FServer->Requests(), std::vector<std::string>{"/token/"});
+    // Nothing that outlives the window may reach it afterwards.
+    FForm.reset();
+    QTest::qWait(200);
 }
 
 } // namespace

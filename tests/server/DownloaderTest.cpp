@@ -3,6 +3,7 @@
 #include "server/Protocol.h"
 #include "server/Sha256.h"
 #include "support/LocalApiServer.h"
+#include "support/NetworkSettings.h"
 
 #include <gtest/gtest.h>
 
@@ -11,6 +12,7 @@
 #include <QProcess>
 #include <QThread>
 #include <QThreadPool>
+#include <QTimer>
 
 #include <fstream>
 #include <iterator>
@@ -18,6 +20,7 @@
 #include <optional>
 
 using namespace orvane;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -221,6 +224,8 @@ TEST_F(TDownloaderTest, FailingTokenRequestReportsBeforeDownloadReturns) {
 }
 
 TEST_F(TDownloaderTest, FailedTransferLeavesPartialFile) {
+    TScopedHttpSettings LSettings;
+    LSettings.Limits(1000ms, 1000ms);
     const std::string KBody(400000, 'z');
     FServer->WriteFile("pkg.zip", KBody);
     struct TCase {
@@ -235,6 +240,8 @@ TEST_F(TDownloaderTest, FailedTransferLeavesPartialFile) {
         {"dropped connection", "drop", 0, "Empty reply from server", false},
         {"status", "status", 404, "The requested URL returned error: 404", false},
         {"redirect", "redirect", 0, "The requested URL returned error: 302", false},
+        {"stall after the headers", "stall", 0, "No data received from the server for 1 second",
+         false},
     };
     for (const auto& C : KCases) {
         FServer->Clear();
@@ -246,8 +253,11 @@ TEST_F(TDownloaderTest, FailedTransferLeavesPartialFile) {
         EXPECT_EQ(R.Completed, 0) << C.Name;
         EXPECT_NE(R.ErrorText.find(C.MessagePart), std::string::npos)
             << C.Name << ": " << R.ErrorText;
-        ASSERT_TRUE(std::filesystem::exists(LDest)) << C.Name;
-        const auto LSize = std::filesystem::file_size(LDest);
+        // The partial file never carries the final name.
+        EXPECT_FALSE(std::filesystem::exists(LDest)) << C.Name;
+        const std::filesystem::path LPartial = TDownloader::PartialFileName(LDest.string());
+        ASSERT_TRUE(std::filesystem::exists(LPartial)) << C.Name;
+        const auto LSize = std::filesystem::file_size(LPartial);
         if (C.PartialData) {
             EXPECT_GT(LSize, 0u) << C.Name;
             EXPECT_LT(LSize, KBody.size()) << C.Name;
@@ -279,6 +289,7 @@ TEST_F(TDownloaderTest, FileDownloadStreamsWithProgressToTheEnd) {
     const TRecord R = RunDownload(FServer->BaseUrl(), "file/big.bin", LDest.string());
     ASSERT_EQ(R.Completed, 1) << R.ErrorText;
     EXPECT_EQ(std::filesystem::file_size(LDest), KSize);
+    EXPECT_FALSE(std::filesystem::exists(TDownloader::PartialFileName(LDest.string())));
     // The file stream is still open and readable during OnCompleted.
     EXPECT_EQ(R.Body.size(), KSize);
     EXPECT_GT(R.ProgressValues.size(), 3u);
@@ -400,6 +411,54 @@ TEST_F(TDownloaderTest, ProgramEndingDuringATransferDoesNotHang) {
         LRequested = LRequested || LRequest.rfind("/file/endless.bin?token=", 0) == 0;
     }
     EXPECT_TRUE(LRequested);
+}
+
+TEST_F(TDownloaderTest, SilentTokenRequestKeepsEventsFlowingAndEndsAtTheStallLimit) {
+    TScopedHttpSettings LSettings;
+    LSettings.Limits(1000ms, 2000ms);
+    FServer->SetFault("accept-silent", "/token/", -1, 0, 0, 30000);
+    int LTicks = 0;
+    QTimer LTicker;
+    LTicker.setInterval(20);
+    QObject::connect(&LTicker, &QTimer::timeout, [&LTicks] { ++LTicks; });
+    LTicker.start();
+    TRecord R;
+    auto* LDownloader = new TDownloader(FServer->BaseUrl(), "");
+    Wire(*LDownloader, R);
+    LDownloader->Download("/cfg/?mode=dev&mac=", "", true);
+    const int LTicksDuringRequest = LTicks;
+    // The error came through the normal path before Download returned.
+    EXPECT_EQ(R.Errors, 1);
+    EXPECT_EQ(R.Completed, 0);
+    EXPECT_EQ(R.ErrorText, "No data received from the server for 2 seconds");
+    // 2 s of a 20 ms timer: the GUI thread's events ran all along.
+    EXPECT_GT(LTicksDuringRequest, 20);
+    EXPECT_EQ(TDownloader::ActiveTransfers(), 0);
+    EXPECT_EQ(FServer->Requests(), std::vector<std::string>{"/token/"});
+}
+
+TEST_F(TDownloaderTest, AbortAllDuringTheTokenRequestEndsIt) {
+    // Default limits: only the abort can end the request soon.
+    FServer->SetFault("accept-silent", "/token/", -1, 0, 0, 60000);
+    TRecord R;
+    const int LLiveBefore = TDownloader::LiveCount();
+    bool LAbortReturned = false;
+    QObject LContext; // the timer goes with the test, fired or not
+    QTimer::singleShot(300, &LContext, [&LAbortReturned] {
+        TDownloader::AbortAll();
+        LAbortReturned = true;
+    });
+    QElapsedTimer LTimer;
+    LTimer.start();
+    auto* LDownloader = new TDownloader(FServer->BaseUrl(), "");
+    Wire(*LDownloader, R);
+    LDownloader->Download("/cfg/?mode=dev&mac=", "", true);
+    EXPECT_TRUE(LAbortReturned);
+    EXPECT_LT(LTimer.elapsed(), 10000);
+    EXPECT_EQ(R.Errors, 1);
+    EXPECT_EQ(R.ErrorText, "The download was cancelled");
+    EXPECT_EQ(TDownloader::ActiveTransfers(), 0);
+    EXPECT_EQ(TDownloader::LiveCount(), LLiveBefore);
 }
 
 TEST(DownloaderTls, SelfSignedCertificateFailsWithClearMessage) {

@@ -3,28 +3,13 @@
 #include "server/HttpClient.h"
 #include "server/Protocol.h"
 
-#include <poll.h>
-#include <signal.h>
-#include <sys/wait.h>
+#include "support/PythonService.h"
+
 #include <unistd.h>
 
 #include <cstdlib>
 #include <fstream>
 #include <stdexcept>
-
-namespace {
-
-void RunOrThrow(const std::string& ACommand) {
-    if (std::system(ACommand.c_str()) != 0) {
-        throw std::runtime_error("command failed: " + ACommand);
-    }
-}
-
-std::string Quote(const std::filesystem::path& APath) {
-    return "'" + APath.string() + "'";
-}
-
-} // namespace
 
 std::filesystem::path TLocalApiServer::SourceDir() {
     if (const char* LDir = std::getenv("ORVANE_SOURCE_DIR")) {
@@ -45,74 +30,33 @@ TLocalApiServer::TLocalApiServer(const TOptions& AOptions) : FTls(AOptions.Tls) 
     std::filesystem::create_directories(FRoot / "files");
     const auto LTools = SourceDir() / "tools";
     if (AOptions.SamplePackages) {
-        RunOrThrow("python3 " + Quote(LTools / "make_sample_packages.py") + " --out " +
-                   Quote(FRoot));
+        RunOrThrow("python3 " + ShellQuote(LTools / "make_sample_packages.py") + " --out " +
+                   ShellQuote(FRoot));
     }
-    std::vector<std::string> LArgs = {
-        "python3", (LTools / "api_server.py").string(), "--root", FRoot.string(), "--port", "0"};
+    std::vector<std::string> LArgs = {"--root", FRoot.string(), "--port", "0"};
     if (!AOptions.AccountsJson.empty()) {
         std::ofstream(FRoot / "accounts.json") << AOptions.AccountsJson;
         LArgs.push_back("--accounts");
         LArgs.push_back((FRoot / "accounts.json").string());
     }
-    if (FTls) {
+    if (FTls && !AOptions.CertFile.empty()) {
+        LArgs.insert(LArgs.end(),
+                     {"--cert", AOptions.CertFile.string(), "--key", AOptions.KeyFile.string()});
+    } else if (FTls) {
         RunOrThrow(
             "openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=127.0.0.1 -keyout " +
-            Quote(FRoot / "key.pem") + " -out " + Quote(FRoot / "cert.pem") + " >/dev/null 2>&1");
+            ShellQuote(FRoot / "key.pem") + " -out " + ShellQuote(FRoot / "cert.pem") +
+            " >/dev/null 2>&1");
         LArgs.insert(LArgs.end(), {"--cert", (FRoot / "cert.pem").string(), "--key",
                                    (FRoot / "key.pem").string()});
     }
-
-    int LPipe[2];
-    if (pipe(LPipe) != 0) {
-        throw std::runtime_error("pipe failed");
-    }
-    const std::string LLog = (FRoot / "server.log").string();
-    std::vector<char*> LArgv;
-    for (auto& LArg : LArgs) {
-        LArgv.push_back(LArg.data());
-    }
-    LArgv.push_back(nullptr);
-    FPid = fork();
-    if (FPid == 0) {
-        dup2(LPipe[1], 1);
-        close(LPipe[0]);
-        close(LPipe[1]);
-        if (FILE* LErr = std::fopen(LLog.c_str(), "w")) {
-            dup2(fileno(LErr), 2);
-        }
-        execvp("python3", LArgv.data());
-        _exit(127);
-    }
-    close(LPipe[1]);
-    if (FPid < 0) {
-        close(LPipe[0]);
-        throw std::runtime_error("fork failed");
-    }
-    std::string LLine;
-    pollfd LPoll{LPipe[0], POLLIN, 0};
-    while (LLine.find('\n') == std::string::npos && poll(&LPoll, 1, 15000) > 0) {
-        char LBuffer[256];
-        const ssize_t LRead = read(LPipe[0], LBuffer, sizeof LBuffer);
-        if (LRead <= 0) {
-            break;
-        }
-        LLine.append(LBuffer, static_cast<std::size_t>(LRead));
-    }
-    close(LPipe[0]);
-    if (LLine.rfind("PORT ", 0) != 0) {
-        kill(FPid, SIGKILL);
-        waitpid(FPid, nullptr, 0);
-        throw std::runtime_error("local API server did not start: " + LLine);
-    }
-    FPort = std::stoi(LLine.substr(5));
+    FService =
+        std::make_unique<TPythonService>(LTools / "api_server.py", LArgs, FRoot / "server.log");
+    FPort = FService->Port();
 }
 
 TLocalApiServer::~TLocalApiServer() {
-    if (FPid > 0) {
-        kill(FPid, SIGTERM);
-        waitpid(FPid, nullptr, 0);
-    }
+    FService.reset();
     std::error_code LError;
     std::filesystem::remove_all(FRoot, LError);
 }
@@ -153,10 +97,10 @@ std::string TLocalApiServer::Control(const std::string& APathAndQuery) const {
 }
 
 void TLocalApiServer::SetFault(const std::string& AKind, const std::string& APrefix, int ACount,
-                               int ACode, int ADelayMs) const {
+                               int ACode, int ADelayMs, int AHoldMs) const {
     Control("/control/fault?kind=" + AKind + "&prefix=" + orvane::PercentEncodeQueryValue(APrefix) +
             "&count=" + std::to_string(ACount) + "&code=" + std::to_string(ACode) +
-            "&delay=" + std::to_string(ADelayMs));
+            "&delay=" + std::to_string(ADelayMs) + "&hold=" + std::to_string(AHoldMs));
 }
 
 void TLocalApiServer::Clear() const {

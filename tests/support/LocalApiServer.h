@@ -2,8 +2,11 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
+
+class TPythonService;
 
 // The project's local API server (tools/api_server.py) on 127.0.0.1 with a
 // free port, serving from a temp folder of its own; stopped and removed at the
@@ -14,6 +17,9 @@ public:
         bool Tls = false;            // self-signed certificate made with the openssl CLI
         bool SamplePackages = false; // fill the folder with tools/make_sample_packages.py
         std::string AccountsJson;    // accounts file contents; empty: no accounts
+        // With Tls: serve this certificate and key instead (see TTestCa).
+        std::filesystem::path CertFile{};
+        std::filesystem::path KeyFile{};
     };
 
     TLocalApiServer();
@@ -36,9 +42,12 @@ public:
 
     // Faults for requests whose target (path and query) begins with APrefix;
     // ACount < 0: all of them.
-    // Kinds: status, redirect, nonjson, nonobject, truncated, slow, drop.
+    // Kinds: status, redirect, nonjson, nonobject, truncated, slow, drop,
+    // nolength, late (the status answer after ADelayMs); stall (headers, then
+    // silence) and accept-silent (no answer at all) keep quiet for AHoldMs and
+    // then close the connection.
     void SetFault(const std::string& AKind, const std::string& APrefix, int ACount = -1,
-                  int ACode = 500, int ADelayMs = 50) const;
+                  int ACode = 500, int ADelayMs = 50, int AHoldMs = 60000) const;
     // Removes the faults and forgets the requests seen so far.
     void Clear() const;
     // Request targets (path and query) in arrival order.
@@ -50,7 +59,7 @@ private:
     std::string Control(const std::string& APathAndQuery) const;
 
     std::filesystem::path FRoot;
-    int FPid = -1;
+    std::unique_ptr<TPythonService> FService;
     int FPort = 0;
     bool FTls = false;
 };

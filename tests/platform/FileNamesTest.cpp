@@ -1,0 +1,90 @@
+#include "platform/FileNames.h"
+
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <string>
+
+namespace {
+
+using orvane::FirstFreeFileName;
+using orvane::IsIdeVersionText;
+using orvane::PathFromUtf8;
+using orvane::SafeFileName;
+using orvane::UnsafeFileNameReason;
+using orvane::Utf8FromPath;
+
+struct TNameCase {
+    std::string Name;
+    bool Safe;
+    std::string Sanitised; // what SafeFileName makes of it
+};
+
+TEST(FileNames, PlainNamesPassAndEverythingThatCouldLeaveTheFolderIsRefused) {
+    const std::string LLong(256, 'a');
+    const TNameCase LCases[] = {
+        {"Orvane_22.0_1.4.2.zip", true, "Orvane_22.0_1.4.2.zip"},
+        {"OrvaneCore.bpl", true, "OrvaneCore.bpl"},
+        {"Fran\xC3\xA7ois (2).reg", true, "Fran\xC3\xA7ois (2).reg"},
+        {".hidden", true, ".hidden"},
+        {"CONSOLE.bpl", true, "CONSOLE.bpl"}, // only the device names themselves are reserved
+        {"COM10", true, "COM10"},
+        {"", false, "_"},
+        {".", false, "_"},
+        {"..", false, "._"},
+        {"../../x.zip", false, ".._.._x.zip"},
+        {"..\\..\\Windows", false, ".._.._Windows"},
+        {"/etc/passwd", false, "_etc_passwd"},
+        {"C:\\x.zip", false, "C__x.zip"},
+        {"C:x.zip", false, "C_x.zip"},
+        {"file.zip:stream", false, "file.zip_stream"},
+        {std::string("a\0b.zip", 7), false, "a_b.zip"},
+        {"tab\there", false, "tab_here"},
+        {"Orvane-*?<>|\".reg", false, "Orvane-______.reg"},
+        {"name.", false, "name_"},
+        {"name ", false, "name_"},
+        {"CON", false, "CON_"},
+        {"con.zip", false, "con_.zip"},
+        {"NUL .txt", false, "NUL _.txt"},
+        {"COM1", false, "COM1_"},
+        {"lpt9.bpl", false, "lpt9_.bpl"},
+        {"CONOUT$", false, "CONOUT$_"},
+        {"bad\xFFutf8", false, "bad\xEF\xBF\xBDutf8"},
+        {LLong, false, std::string(255, 'a')},
+    };
+    for (const TNameCase& LCase : LCases) {
+        SCOPED_TRACE(LCase.Name);
+        EXPECT_EQ(UnsafeFileNameReason(LCase.Name).empty(), LCase.Safe);
+        const std::string LSanitised = SafeFileName(LCase.Name);
+        EXPECT_EQ(LSanitised, LCase.Sanitised);
+        EXPECT_EQ(UnsafeFileNameReason(LSanitised), "") << "a sanitised name must be safe";
+    }
+}
+
+TEST(FileNames, IdeVersionsAreDigitsInDotSeparatedGroups) {
+    for (const char* LGood : {"22.0", "37.0", "9", "23.0.1"}) {
+        EXPECT_TRUE(IsIdeVersionText(LGood)) << LGood;
+    }
+    for (const char* LBad : {"", ".", "22.", ".22", "22..0", "23.0/../../x", "..\\..\\Windows",
+                             "22.0 ", "v22.0", "22,0", "C:22.0", "12345678901234567"}) {
+        EXPECT_FALSE(IsIdeVersionText(LBad)) << LBad;
+    }
+}
+
+TEST(FileNames, FirstFreeNameNeverPointsAtAnExistingFile) {
+    TTempDir LDir;
+    const std::string LStem = "Orvane-X \xC3\xA9";
+    EXPECT_EQ(Utf8FromPath(FirstFreeFileName(LDir.Path(), LStem, ".reg").filename()),
+              LStem + ".reg");
+    std::ofstream(LDir / PathFromUtf8(LStem + ".reg")) << "first";
+    std::ofstream(LDir / PathFromUtf8(LStem + " (2).reg")) << "second";
+    std::filesystem::create_directory(LDir / PathFromUtf8(LStem + " (3).reg"));
+    const auto LFree = FirstFreeFileName(LDir.Path(), LStem, ".reg");
+    EXPECT_EQ(LFree.parent_path(), LDir.Path());
+    EXPECT_EQ(Utf8FromPath(LFree.filename()), LStem + " (4).reg");
+    EXPECT_FALSE(std::filesystem::exists(LFree));
+}
+
+} // namespace

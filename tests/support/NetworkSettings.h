@@ -1,0 +1,80 @@
+#pragma once
+
+#include "server/HttpClient.h"
+
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+// Environment variables changed for one scope and restored after it.
+class TScopedEnv {
+public:
+    TScopedEnv() = default;
+    TScopedEnv(const TScopedEnv&) = delete;
+    TScopedEnv& operator=(const TScopedEnv&) = delete;
+    ~TScopedEnv() {
+        for (auto It = FSaved.rbegin(); It != FSaved.rend(); ++It) {
+            if (It->second) {
+                setenv(It->first.c_str(), It->second->c_str(), 1);
+            } else {
+                unsetenv(It->first.c_str());
+            }
+        }
+    }
+
+    void Set(const std::string& AName, const std::string& AValue) {
+        Save(AName);
+        setenv(AName.c_str(), AValue.c_str(), 1);
+    }
+    void Unset(const std::string& AName) {
+        Save(AName);
+        unsetenv(AName.c_str());
+    }
+
+private:
+    void Save(const std::string& AName) {
+        const char* LValue = std::getenv(AName.c_str());
+        FSaved.emplace_back(AName, LValue ? std::optional<std::string>(LValue) : std::nullopt);
+    }
+
+    std::vector<std::pair<std::string, std::optional<std::string>>> FSaved;
+};
+
+// Sends http and https requests through AProxyUrl, also those for 127.0.0.1
+// (no exceptions from no_proxy).
+inline void UseProxy(TScopedEnv& AEnv, const std::string& AProxyUrl) {
+    for (const char* LName : {"no_proxy", "NO_PROXY", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"}) {
+        AEnv.Unset(LName);
+    }
+    AEnv.Set("http_proxy", AProxyUrl);
+    AEnv.Set("https_proxy", AProxyUrl);
+}
+
+// The HTTP client's limits and test CA for one scope.
+class TScopedHttpSettings {
+public:
+    TScopedHttpSettings()
+        : FLimits(orvane::THttpClient::Limits()), FCaFile(orvane::THttpClient::TestCaFile()) {}
+    TScopedHttpSettings(const TScopedHttpSettings&) = delete;
+    TScopedHttpSettings& operator=(const TScopedHttpSettings&) = delete;
+    ~TScopedHttpSettings() {
+        orvane::THttpClient::SetLimits(FLimits);
+        orvane::THttpClient::SetTestCaFile(FCaFile);
+    }
+
+    TScopedHttpSettings& Limits(std::chrono::milliseconds AConnect,
+                                std::chrono::milliseconds AStall) {
+        orvane::THttpClient::SetLimits({AConnect, AStall});
+        return *this;
+    }
+    TScopedHttpSettings& TestCa(const std::string& APemFile) {
+        orvane::THttpClient::SetTestCaFile(APemFile);
+        return *this;
+    }
+
+private:
+    orvane::THttpLimits FLimits;
+    std::string FCaFile;
+};
