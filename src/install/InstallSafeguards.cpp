@@ -7,10 +7,10 @@
 #include "platform/SystemFolders.h"
 #include "registry/IDELocations.h"
 #include "registry/RegistryBackup.h"
+#include "registry/RegistryData.h"
 
 #include <QLabel>
 
-#include <ctime>
 #include <exception>
 
 bool TForm2::ConfirmNoRunningIDE(const QString& AStep) {
@@ -53,16 +53,10 @@ std::filesystem::path TForm2::UninstallBackupFolder(const orvane::TOrvaneRegistr
 QString TForm2::BackupIDERegistry(const std::string& AIDEVersion, const std::string& AStep,
                                   const std::vector<std::string>& APlatforms,
                                   const std::filesystem::path& ABackupDir) {
-    const std::time_t LNow = std::time(nullptr);
-    std::tm LLocal{};
-#ifdef _WIN32
-    localtime_s(&LLocal, &LNow);
-#else
-    localtime_r(&LNow, &LLocal);
-#endif
     try {
         const std::filesystem::path LFile = orvane::WriteRegistryBackup(
-            RegistryStore(), ABackupDir, orvane::BackupBaseName(AIDEVersion, AStep, LLocal),
+            RegistryStore(), ABackupDir,
+            orvane::BackupBaseName(AIDEVersion, AStep, orvane::LocalTimeNow()),
             orvane::IDEBackupKeys(AIDEVersion, APlatforms));
         Log(QStringLiteral("Registry backup written to \"%1\"")
                 .arg(QString::fromStdString(orvane::Utf8FromPath(LFile))));

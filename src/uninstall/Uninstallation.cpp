@@ -4,9 +4,12 @@
 #include "app/Unit2.h"
 #include "registry/CppPaths.h"
 #include "registry/DelphiLibrary.h"
+#include "registry/IDEKeys.h"
 #include "registry/ProductRecords.h"
+#include "registry/X64Packages.h"
 
 #include <exception>
+#include <stdexcept>
 
 void TForm2::UninstallButtonClick() {
     const TBusyScope LBusy(*this);
@@ -28,6 +31,8 @@ void TForm2::UninstallButtonClick() {
         Dialogs(), QStringLiteral("Which versions you would like to uninstall?"), options, values,
         [this](int AModalResult, const QStringList& AValues) {
             if (AModalResult != mrOk)
+                return;
+            if (!AValues.isEmpty() && !ConfirmNoRunningIDE(QStringLiteral("uninstallation")))
                 return;
             // The dialog hands the values over last option first; they are
             // removed in that order.
@@ -51,6 +56,15 @@ void TForm2::UninstallVersion(const QString& AIDEVersion) {
     orvane::TRegistryStore& store = RegistryStore();
 
     Log(QStringLiteral("Uninstallation started ..."));
+    // The download folder of the installation is not known here; its record says
+    // where the package was extracted, which is inside it.
+    orvane::TOrvaneRegistryData record;
+    orvane::ReadRegistryData(store, ideVersion, record);
+    if (const QString failure = BackupIDERegistry(
+            ideVersion, "uninstall", orvane::KLibraryPlatforms, UninstallBackupFolder(record));
+        !failure.isEmpty()) {
+        throw std::runtime_error(failure.toStdString());
+    }
     CleanupGetItInstallation(QString::fromStdString(ExeDir().string()));
 
     Log(QStringLiteral("Removing Delphi registry entries for \"%1\"").arg(AIDEVersion));
@@ -58,6 +72,10 @@ void TForm2::UninstallVersion(const QString& AIDEVersion) {
 
     Log(QStringLiteral("Removing CPP registry entries for \"%1\"").arg(AIDEVersion));
     orvane::UnregisterCppPaths(store, ideVersion);
+    if (orvane::HasX64IDE(store, ideVersion)) {
+        Log(QStringLiteral("Removing 64-bit IDE registry entries for \"%1\"").arg(AIDEVersion));
+        orvane::UnregisterX64Packages(store, ideVersion);
+    }
     Log(QStringLiteral("Removing IDE registry entries done"));
 
     // The record goes last, so a version whose removal failed stays listed.

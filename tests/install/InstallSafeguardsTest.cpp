@@ -14,6 +14,7 @@
 #include "server/Sha256.h"
 #include "support/LocalApiServer.h"
 #include "support/ScriptedDialogs.h"
+#include "support/StandInProcess.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -28,12 +29,7 @@
 #include <QTabWidget>
 #include <QTimer>
 
-#include <csignal>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace fs = std::filesystem;
 using testing::Contains;
@@ -53,38 +49,22 @@ std::vector<TTestZipEntry> Package() {
             {"Win32/Release/C/hpp/Orvane.hpp", std::string(300000, 'h')}};
 }
 
-// A copy of sleep under a name of the test's own, running until the end of the
-// test; the window is told to look for that name.
-class TStandIn {
-public:
-    TStandIn(const fs::path& ADir, const std::string& AName) {
-        fs::create_directories(ADir);
-        const fs::path LImage = ADir / AName;
-        fs::copy_file("/bin/sleep", LImage, fs::copy_options::overwrite_existing);
-        const std::string LPath = LImage.string();
-        char* LArgv[] = {const_cast<char*>(LPath.c_str()), const_cast<char*>("60"), nullptr};
-        if (posix_spawn(&FPid, LArgv[0], nullptr, nullptr, LArgv, environ) != 0) {
-            FPid = -1;
+// Starts a copy of sleep under a name of the test's own and waits until /proc
+// shows that name (before exec it names the parent's program).
+std::unique_ptr<TStandInProcess> StartIDEStandIn(const fs::path& ADir, const std::string& AName) {
+    fs::create_directories(ADir);
+    fs::copy_file("/bin/sleep", ADir / AName, fs::copy_options::overwrite_existing);
+    auto LProcess =
+        std::make_unique<TStandInProcess>(std::vector<std::string>{(ADir / AName).string(), "60"});
+    for (int LTry = 0; LTry < 200 && LProcess->Pid() > 0; ++LTry) {
+        if (ReadFileText("/proc/" + std::to_string(LProcess->Pid()) + "/comm").rfind(AName, 0) ==
+            0) {
+            break;
         }
-        // Until exec has replaced the image, /proc names the parent's program.
-        for (int LTry = 0; LTry < 200 && FPid > 0; ++LTry) {
-            if (ReadFileText("/proc/" + std::to_string(FPid) + "/comm").rfind(AName, 0) == 0) {
-                break;
-            }
-            usleep(5000);
-        }
+        usleep(5000);
     }
-    ~TStandIn() {
-        if (FPid > 0) {
-            kill(FPid, SIGKILL);
-            waitpid(FPid, nullptr, 0);
-        }
-    }
-    pid_t Pid() const { return FPid; }
-
-private:
-    pid_t FPid = -1;
-};
+    return LProcess;
+}
 
 std::string ShaOf(const std::string& ABytes) {
     auto LHasher = orvane::NewSha256Hasher();
@@ -302,9 +282,12 @@ TEST_F(InstallSafeguardsTest, WithoutWin64OrWithoutThe64BitIDEItsKeysStayAsTheyW
             << LCase.Label;
         EXPECT_EQ(FStore->KeyExists(CDisabled64), !LCase.DropX64Keys) << LCase.Label;
         EXPECT_THAT(LogText().toStdString(), Not(HasSubstr("64-bit IDE"))) << LCase.Label;
+        // The uninstallation cleans the 64-bit IDE's lists whenever it has them.
         Uninstall();
         EXPECT_EQ(FStore->KeyExists(CKnown64), !LCase.DropX64Keys) << LCase.Label;
-        EXPECT_THAT(LogText().toStdString(), Not(HasSubstr("64-bit IDE"))) << LCase.Label;
+        EXPECT_EQ(LogText().contains("Removing 64-bit IDE registry entries for \"23.0\""),
+                  !LCase.DropX64Keys)
+            << LCase.Label;
     }
 }
 
@@ -312,14 +295,14 @@ TEST_F(InstallSafeguardsTest, ARunningIDEIsNamedAndNoStopsBeforeAnythingChanges)
     ServePackage("Orvane_23.0_2.0.zip");
     ListAndTick(R"("file": "Orvane_23.0_2.0.zip", "platforms": "Win32,Win64")");
     const std::string LBefore = Everything();
-    TStandIn LIDE(FTemp.Path() / "Embarcadero" / "bin", IDEName());
-    ASSERT_GT(LIDE.Pid(), 0);
+    const auto LIDE = StartIDEStandIn(FTemp.Path() / "Embarcadero" / "bin", IDEName());
+    ASSERT_GT(LIDE->Pid(), 0);
 
     FDialogs->AnswerNo();
     FForm->InstallButtonClick();
     ASSERT_EQ(FDialogs->Texts(dkWarningQuestion).size(), 1);
     const std::string LQuestion = FDialogs->Texts(dkWarningQuestion)[0].toStdString();
-    EXPECT_THAT(LQuestion, HasSubstr(IDEName() + " (process " + std::to_string(LIDE.Pid()) + ")"));
+    EXPECT_THAT(LQuestion, HasSubstr(IDEName() + " (process " + std::to_string(LIDE->Pid()) + ")"));
     EXPECT_THAT(LQuestion, HasSubstr("writes its package lists and library paths back"));
     EXPECT_EQ(FForm->TabControl1->currentWidget(), FForm->TbItm_Versions);
     EXPECT_EQ(Everything(), LBefore);

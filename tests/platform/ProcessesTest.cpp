@@ -1,47 +1,18 @@
 #include "platform/Processes.h"
+#include "support/StandInProcess.h"
 
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace fs = std::filesystem;
 
 namespace {
-
-// A process started for one test and killed at its end.
-class TStandIn {
-public:
-    explicit TStandIn(const std::vector<std::string>& AArgs) {
-        std::vector<char*> LArgv;
-        for (const auto& LArg : AArgs) {
-            LArgv.push_back(const_cast<char*>(LArg.c_str()));
-        }
-        LArgv.push_back(nullptr);
-        if (posix_spawn(&FPid, LArgv[0], nullptr, nullptr, LArgv.data(), environ) != 0) {
-            FPid = -1;
-        }
-    }
-    ~TStandIn() {
-        if (FPid > 0) {
-            kill(FPid, SIGKILL);
-            waitpid(FPid, nullptr, 0);
-        }
-    }
-    pid_t Pid() const { return FPid; }
-
-private:
-    pid_t FPid = -1;
-};
 
 class TTempFolder {
 public:
@@ -105,14 +76,14 @@ TEST(FindRunningProcesses, FindsTheIDEByImageCommandLineOrWineLoader) {
          LDirText + "/loader/bds.exe"},
     };
     for (const auto& LCase : LCases) {
-        TStandIn LProcess(LCase.Args);
+        TStandInProcess LProcess(LCase.Args);
         ASSERT_GT(LProcess.Pid(), 0) << LCase.Label;
         EXPECT_EQ(NameFound("bds.exe", LProcess.Pid()), LCase.Name) << LCase.Label;
     }
 }
 
 TEST(FindRunningProcesses, LeavesOtherProcessesOut) {
-    TStandIn LSleep({"/bin/sleep", "30"});
+    TStandInProcess LSleep({"/bin/sleep", "30"});
     ASSERT_GT(LSleep.Pid(), 0);
     // Found by its own name, so the walk sees it ...
     EXPECT_FALSE(NameFound("sleep", LSleep.Pid()).empty());
