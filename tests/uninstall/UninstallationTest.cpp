@@ -56,8 +56,11 @@ protected:
     void Record(const std::string& AIDEVersion, const std::string& AVersion) {
         WriteRegistryData(*FStore, TOrvaneRegistryData::Create(AIDEVersion, AVersion, "DEVELOPER",
                                                                "DEVELOPER",
-                                                               "/tmp/Orvane/" + AIDEVersion + "/"));
+                                                               DownloadDir() + AIDEVersion + "/"));
     }
+
+    // The uninstallation keeps its registry backups beside the recorded package.
+    std::string DownloadDir() const { return (FTemp.Path() / "Orvane").string() + "/"; }
 
     std::unique_ptr<TForm2> MakeForm() {
         TForm2Options options;
