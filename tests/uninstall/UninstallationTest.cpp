@@ -281,18 +281,28 @@ TEST_F(UninstallationTest, ARecordThatCannotBeReadIsListedAndCanBeUninstalled) {
     EXPECT_FALSE(form->InstalledVersions->text().contains("22.0"));
 }
 
-// A real SQLite store whose listing of the product key fails once armed, as a
-// store that goes bad between the removal and the refresh would.
+// A real SQLite store that goes bad once armed and a record is deleted, as a
+// store failing between the removal and the refresh would: the product key can
+// no longer be listed.
 class TListingFailsStore : public TForwardingStore {
 public:
     using TForwardingStore::TForwardingStore;
     bool Armed = false;
 
+    bool DeleteKey(const std::string& AKey) override {
+        const bool LDeleted = TForwardingStore::DeleteKey(AKey);
+        FBad = FBad || (Armed && AKey.rfind(KProductKey + "\\", 0) == 0);
+        return LDeleted;
+    }
     std::vector<std::string> SubKeyNames(const std::string& AKey) override {
-        if (Armed && AKey == "SOFTWARE\\Embarcadero\\Orvane")
+        if (FBad && AKey == KProductKey)
             throw ERegistryStoreError("Registry store: disk I/O error");
         return TForwardingStore::SubKeyNames(AKey);
     }
+
+private:
+    const std::string KProductKey = "SOFTWARE\\Embarcadero\\Orvane";
+    bool FBad = false;
 };
 
 // The refresh after an uninstallation fails: the old list (with the version
