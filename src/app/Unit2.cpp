@@ -247,6 +247,15 @@ void TForm2::CreateControls() {
         UninstallButton = NewButton(Parent, "UninstallButton", QStringLiteral("Uninstall"));
         Stack(Group, UninstallButton, 40, 16);
         Parent->setFixedHeight(512);
+        // Below the group, shown only by CheckSessionAccount.
+        AccountWarningLabel = NewLabel(TbItm_Welcome, "AccountWarningLabel", QString());
+        AccountWarningLabel->setAlignment(Qt::AlignCenter);
+        AccountWarningLabel->setWordWrap(true);
+        AccountWarningLabel->setFixedWidth(880);
+        AccountWarningLabel->setStyleSheet(QStringLiteral("color: #ffb347;"));
+        AccountWarningLabel->setVisible(false);
+        static_cast<QGridLayout*>(TbItm_Welcome->layout())
+            ->addWidget(AccountWarningLabel, 1, 0, Qt::AlignHCenter);
     }
 
     // Credentials
@@ -426,7 +435,10 @@ void TForm2::CreateControls() {
     }
 }
 
-void TForm2::FormCreate() { RefreshInstalledVersions(); }
+void TForm2::FormCreate() {
+    RefreshInstalledVersions();
+    CheckSessionAccount();
+}
 
 void TForm2::RefreshInstalledVersions() {
     if (const auto Version = orvane::GetProductVersion())

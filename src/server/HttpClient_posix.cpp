@@ -267,7 +267,7 @@ void THttpClient::Get(const std::string& AUrl,
         }
         // No total limit is set, so a time-out can only be the connect one.
         if (LCode == CURLE_OPERATION_TIMEDOUT) {
-            throw THttpError("No connection to " + HostAndPort(AUrl) + " within " +
+            throw THttpError("Connecting to " + HostAndPort(AUrl) + " timed out after " +
                              DurationText(LLimits.ConnectTimeout));
         }
         throw THttpError(LErrorBuffer[0] ? LErrorBuffer : curl_easy_strerror(LCode));

@@ -454,7 +454,8 @@ private:
     }
 
     std::string ConnectTimeoutText() const {
-        return "No connection to " + FHostPort + " within " + DurationText(FLimits.ConnectTimeout);
+        return "Connecting to " + FHostPort + " timed out after " +
+               DurationText(FLimits.ConnectTimeout);
     }
 
     std::string StallText() const {

@@ -225,9 +225,11 @@ TEST_F(ZipReaderTest, AbsurdOrLyingSizesFailWithoutAPartialFile) {
 }
 
 // A full disk (here a file-size limit: writes beyond it fail with EFBIG) ends
-// the entry with the system's reason; the file never gets its final name.
+// the entry with the system's reason; the file never gets its final name, and
+// the complete file an earlier installation left there stays as it was.
 TEST_F(ZipReaderTest, FullDiskFailsTheEntryWithoutAPartialFile) {
     WriteTestZip(Zip(), {{"small.txt", "fine"}, {"big.txt", NoisyText(3u << 20, 9)}});
+    WriteFileText(Target() / "big.txt", "the earlier version");
     TZipReader LZip(Zip().string());
     {
         const TFileSizeLimit LLimit(1u << 20);
@@ -236,7 +238,8 @@ TEST_F(ZipReaderTest, FullDiskFailsTheEntryWithoutAPartialFile) {
                         AllOf(HasSubstr("\"" + (Target() / "big.txt").string() + "\""),
                               HasSubstr(std::strerror(EFBIG)))));
     }
-    EXPECT_EQ(ListTree(Target()), std::vector<std::string>{"small.txt"});
+    EXPECT_EQ(ListTree(Target()), (std::vector<std::string>{"big.txt", "small.txt"}));
+    EXPECT_EQ(ReadFileText(Target() / "big.txt"), "the earlier version");
 }
 
 TEST_F(ZipReaderTest, ClosesTheFileOnEveryWayOut) {
