@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/DialogService.h"
+#include "platform/SessionAccount.h"
 #include "registry/RegistryData.h"
 #include "server/Credentials.h"
 
@@ -14,6 +15,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,6 +31,7 @@ class QStatusBar;
 class QTabWidget;
 class QWidget;
 class TActivityIndicator;
+class TTransferMeter;
 
 namespace orvane {
 class TRegistryStore;
@@ -52,6 +55,12 @@ struct TForm2Options {
     std::shared_ptr<orvane::TRegistryStore> RegistryStore;
     // Modal interaction; null: real Qt dialogs.
     std::shared_ptr<TDialogService> Dialogs;
+    // Whether the installer runs as another account than the signed-in one;
+    // nullopt: ask the system.
+    std::optional<orvane::TSessionAccounts> SessionAccounts;
+    // The IDE's executable, looked for among the running processes before the
+    // registry is changed; a test names its own stand-in.
+    std::string IDEProcessName = "bds.exe";
 };
 
 // The installer's one window: a wizard of five tab pages.
@@ -74,6 +83,9 @@ public:
     void EllipsesEditButton1Click();
     void EllipsesEditButton2Click();
     void FinishButtonClick();
+    // Warns, on the Welcome page and once the window is shown, when the
+    // installer runs as another account than the one signed in.
+    void CheckSessionAccount();
 
     // Install log and status line
     void Log(const QString& AMessage);
@@ -99,6 +111,27 @@ public:
     void GetSelectedVersions(std::vector<const rapidjson::Value*>& AEntries) const;
     bool InstallPackage(const rapidjson::Value* AEntry, const QString& AIDEDir,
                         const QString& ADownloadDir);
+
+    // Safeguards around the IDE's registry (install/InstallSafeguards.cpp)
+    // True when no IDE is running, or the user chose to go on anyway; AStep
+    // names what would be undone ("installation", "uninstallation").
+    bool ConfirmNoRunningIDE(const QString& AStep);
+    // Saves the IDE keys AStep ("install", "uninstall") may change into a new
+    // .reg file in ABackupDir and logs its path. When it cannot be written the
+    // reason is logged as an "<ERROR>" line and returned (empty: written), and
+    // nothing may be changed.
+    QString BackupIDERegistry(const std::string& AIDEVersion, const std::string& AStep,
+                              const std::vector<std::string>& APlatforms,
+                              const std::filesystem::path& ABackupDir);
+    // "Backups" inside ADownloadDir.
+    static std::filesystem::path BackupFolder(const std::string& ADownloadDir);
+    // Where an uninstallation of ARecord's version keeps its backup: the
+    // download folder its package came from, else the default one.
+    static std::filesystem::path UninstallBackupFolder(const orvane::TOrvaneRegistryData& ARecord);
+    // The download's text under ProgressLabel: bytes, total and rate, a few
+    // times per second at most (AFinal: now).
+    void ShowTransferProgress(std::int64_t AReceived, std::int64_t ATotal, bool AFinal = false);
+    void StartTransferText();
 
     // Uninstallation
     void UninstallButtonClick();
@@ -159,6 +192,7 @@ public:
     QPushButton* CommercialButton = nullptr;
     QLabel* InstalledVersions = nullptr;
     QPushButton* UninstallButton = nullptr;
+    QLabel* AccountWarningLabel = nullptr;
 
     QLabel* Label8 = nullptr;
     QLabel* Label5 = nullptr;
@@ -184,13 +218,18 @@ public:
     QPushButton* InstallBackButton = nullptr;
 
     QLabel* ProgressLabel = nullptr;
+    // Bytes and rate of the running download; ProgressLabel keeps the log line.
+    QLabel* TransferLabel = nullptr;
     QProgressBar* ProgressBar = nullptr;
 
     QLabel* Label4 = nullptr;
+    // Names the folder of this run's registry backups; hidden without any.
+    QLabel* BackupsLabel = nullptr;
     QPushButton* FinishButton = nullptr;
 
 protected:
     void closeEvent(QCloseEvent* AEvent) override;
+    void showEvent(QShowEvent* AEvent) override;
 
 private:
     void CreateControls();
@@ -200,6 +239,8 @@ private:
     std::shared_ptr<TDialogService> FDialogs;
     std::shared_ptr<orvane::TRegistryStore> FRegistryStore;
     QDialog* FTermsDialog = nullptr;
+    // The account warning still to be shown as a box; empty when none is due.
+    QString FAccountWarning;
     std::int64_t FProgressMax = 0;
     bool FClosing = false;
     int FBusy = 0;
@@ -207,4 +248,5 @@ private:
     // transfers are told to stop.
     std::uint64_t FConfigRequest = 0;
     std::shared_ptr<std::atomic<bool>> FConfigCancel;
+    std::unique_ptr<TTransferMeter> FTransferMeter;
 };

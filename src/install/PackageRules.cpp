@@ -1,10 +1,9 @@
 #include "install/PackageRules.h"
 
-#include "install/ZipReader.h"
 #include "platform/FileNames.h"
-#include "platform/SystemFolders.h"
 #include "platform/Text.h"
 #include "server/Protocol.h"
+#include "server/Sha256.h"
 
 #include <algorithm>
 
@@ -144,6 +143,27 @@ std::string ReleaseEntryName(const std::string& APlatform, const std::string& AF
     return APlatform + "/Release/" + AFileName;
 }
 
+bool ReadExpectedSha256(const rapidjson::Value& AEntry, std::optional<std::string>& ADigest,
+                        std::string& AError) {
+    ADigest.reset();
+    if (!AEntry.IsObject() || !AEntry.HasMember("sha256")) {
+        return true;
+    }
+    const std::optional<std::string> LText = ReadMemberText(AEntry, "sha256");
+    if (LText) {
+        ADigest = NormalizedSha256(*LText);
+    }
+    if (!ADigest) {
+        std::string LShown = LText ? *LText : std::string("(not text)");
+        if (LShown.size() > 80) {
+            LShown = LShown.substr(0, 80) + "...";
+        }
+        AError = "The package entry's \"sha256\" is not 64 hexadecimal digits: \"" + LShown + "\"";
+        return false;
+    }
+    return true;
+}
+
 std::string UnusableEntryName(const rapidjson::Value& AEntry) {
     const std::string LVersion = ReadMemberText(AEntry, "version").value_or("0.0");
     if (!IsIdeVersionText(LVersion)) {
@@ -167,32 +187,6 @@ std::string UnusableEntryName(const rapidjson::Value& AEntry) {
         }
     }
     return {};
-}
-
-std::vector<TSpaceNeed> PackageSpaceNeeds(const TZipReader& AZip, const rapidjson::Value& AEntry,
-                                          const std::string& AVersionDir,
-                                          const std::string& ACommonDir,
-                                          const std::string& ABinDir) {
-    AZip.CheckDeclaredSizes();
-    std::vector<TSpaceNeed> LNeeds{{AVersionDir, AZip.TotalDeclaredSize()}};
-    const auto LSizeOf = [&AZip](const std::string& AName) -> std::uint64_t {
-        const std::int64_t LIndex = AZip.IndexOf(AName);
-        return LIndex < 0 ? 0 : AZip.DeclaredSize(LIndex);
-    };
-    const std::vector<std::string> LPlatforms =
-        CommaListNames(ReadMemberTextOrEmpty(AEntry, "platforms"));
-    for (const auto& [LMember, LKind] : {std::pair{"bpls", "Bpl"}, std::pair{"dcps", "Dcp"}}) {
-        for (const std::string& LName : CommaListNames(ReadMemberTextOrEmpty(AEntry, LMember))) {
-            for (const std::string& LPlatform : LPlatforms) {
-                LNeeds.push_back({PlatformFolder(ACommonDir, LKind, LPlatform, PathDelimiter()),
-                                  LSizeOf(ReleaseEntryName(LPlatform, LName))});
-            }
-        }
-    }
-    for (const std::string& LDll : CommaListNames(ReadMemberTextOrEmpty(AEntry, "dlls"))) {
-        LNeeds.push_back({ABinDir, LSizeOf(LDll)});
-    }
-    return LNeeds;
 }
 
 } // namespace orvane

@@ -12,8 +12,10 @@
 #include "registry/RegistryStore.h"
 #include "server/Downloader.h"
 #include "support/LocalApiServer.h"
+#include "support/LocalProxy.h"
+#include "support/NetworkSettings.h"
 #include "support/ScriptedDialogs.h"
-
+#include "support/TestCa.h"
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -77,7 +79,16 @@ private:
 };
 
 enum TPackageKind { pkGood, pkNotZip, pkHostile, pkBomb, pkBigEntry };
-enum TSetup { suNone, suServerDown, suReadOnly, suDiskFull };
+enum TSetup {
+    suNone,
+    suServerDown,
+    suReadOnly,
+    suDiskFull,
+    suStall,         // short limits for a server that stops sending
+    suOtherHost,     // TLS certificate for another host
+    suUnknownCa,     // TLS certificate from a CA nobody trusts
+    suRefusingProxy, // the proxy refuses the tunnel to the API server
+};
 
 struct TFaultRow {
     const char* Label;
@@ -86,8 +97,9 @@ struct TFaultRow {
     int Code = 0;
     TPackageKind Package = pkGood;
     TSetup Setup = suNone;
-    bool ListArrives = true;  // the fault hits the package, not the list
-    const char* Message = ""; // part of the warning, or of the Done page
+    bool ListArrives = true;      // the fault hits the package, not the list
+    const char* Message = "";     // part of the warning, or of the Done page
+    const char* Config = nullptr; // the configuration document; nullptr: a good one
 };
 
 class FaultMatrixTest : public testing::Test {
@@ -106,10 +118,46 @@ protected:
         std::string CommonDir() const { return Root() + "common/22.0/"; }
     };
 
-    static void SetUpTestSuite() { FServer = new TLocalApiServer(); }
+    static void SetUpTestSuite() {
+        FServer = new TLocalApiServer();
+        FCa = new TTestCa();
+        FOtherCa = new TTestCa("Unknown Test CA");
+        FTlsServer = NewTlsServer(FCa->Issue("good", "IP:127.0.0.1"));
+        FOtherHostServer = NewTlsServer(FCa->Issue("other", "DNS:other.test"));
+        FUnknownCaServer = NewTlsServer(FOtherCa->Issue("unknown", "IP:127.0.0.1"));
+        FRefusingProxy = new TLocalProxy(true);
+    }
     static void TearDownTestSuite() {
-        delete FServer;
-        FServer = nullptr;
+        for (TLocalApiServer** LServer :
+             {&FServer, &FTlsServer, &FOtherHostServer, &FUnknownCaServer}) {
+            delete *LServer;
+            *LServer = nullptr;
+        }
+        delete FRefusingProxy;
+        delete FCa;
+        delete FOtherCa;
+        FRefusingProxy = nullptr;
+        FCa = FOtherCa = nullptr;
+    }
+
+    static TLocalApiServer* NewTlsServer(const TTestCa::TIssued& ACertificate) {
+        return TLocalApiServer::WithCertificate(ACertificate.CertFile, ACertificate.KeyFile)
+            .release();
+    }
+
+    static std::string ApiUrlFor(TSetup ASetup) {
+        switch (ASetup) {
+        case suServerDown:
+            return "http://127.0.0.1:1";
+        case suOtherHost:
+            return FOtherHostServer->BaseUrl();
+        case suUnknownCa:
+            return FUnknownCaServer->BaseUrl();
+        case suRefusingProxy:
+            return FTlsServer->BaseUrl();
+        default:
+            return FServer->BaseUrl();
+        }
     }
 
     static std::unique_ptr<TSandbox> MakeSandbox(const std::string& AApiUrl) {
@@ -189,6 +237,12 @@ protected:
     }
 
     static inline TLocalApiServer* FServer = nullptr;
+    static inline TTestCa* FCa = nullptr;
+    static inline TTestCa* FOtherCa = nullptr;
+    static inline TLocalApiServer* FTlsServer = nullptr;       // trusted, for 127.0.0.1
+    static inline TLocalApiServer* FOtherHostServer = nullptr; // trusted CA, other host
+    static inline TLocalApiServer* FUnknownCaServer = nullptr;
+    static inline TLocalProxy* FRefusingProxy = nullptr;
 };
 
 TEST_F(FaultMatrixTest, EveryFaultFailsCleanlyAndLeavesAUsableWindow) {
@@ -197,6 +251,7 @@ TEST_F(FaultMatrixTest, EveryFaultFailsCleanlyAndLeavesAUsableWindow) {
         "bpls": "Orvane_Core.bpl", "dcps": "Orvane_Core.dcp", "dlls": "Win32/Release/Orvane.dll",
         "platforms": "Win32"}]})";
     const char* const CStatus = "The requested URL returned error: ";
+    const std::string CNestingBomb = R"({"ide": )" + std::string(200000, '[');
     std::vector<TFaultRow> LRows = {
         {.Label = "server down",
          .Setup = suServerDown,
@@ -243,6 +298,33 @@ TEST_F(FaultMatrixTest, EveryFaultFailsCleanlyAndLeavesAUsableWindow) {
         {.Label = "read-only download folder",
          .Setup = suReadOnly,
          .Message = "Failed to download package: a.zip"},
+        {.Label = "configuration nested too deep",
+         .ListArrives = false,
+         .Message = "Failed to read configuration from server!",
+         .Config = CNestingBomb.c_str()},
+        {.Label = "configuration stalls after the headers",
+         .Kind = "stall",
+         .Prefix = "/cfg/",
+         .Setup = suStall,
+         .ListArrives = false,
+         .Message = "No data received from the server"},
+        {.Label = "package stalls after the headers",
+         .Kind = "stall",
+         .Prefix = "/file/",
+         .Setup = suStall,
+         .Message = "No data received from the server"},
+        {.Label = "certificate for another host",
+         .Setup = suOtherHost,
+         .ListArrives = false,
+         .Message = "certificate subject name"},
+        {.Label = "certificate from an unknown CA",
+         .Setup = suUnknownCa,
+         .ListArrives = false,
+         .Message = "SSL certificate problem"},
+        {.Label = "proxy refuses",
+         .Setup = suRefusingProxy,
+         .ListArrives = false,
+         .Message = "refused the connection"},
     };
     for (const int LCode : {401, 403, 404, 500}) {
         for (const char* LPrefix : {"/token/", "/cfg/", "/file/"}) {
@@ -260,23 +342,34 @@ TEST_F(FaultMatrixTest, EveryFaultFailsCleanlyAndLeavesAUsableWindow) {
             std::string(LRow.Label) + (LRow.Code ? " " + std::to_string(LRow.Code) : "");
         SCOPED_TRACE(LLabel);
         FServer->Clear();
-        FServer->WriteConfig("dev", CConfig);
+        FServer->WriteConfig("dev", LRow.Config ? LRow.Config : CConfig);
+        TScopedHttpSettings LSettings;
+        LSettings.TestCa(FCa->CertFile().string());
+        if (LRow.Setup == suStall) {
+            LSettings.Limits(std::chrono::seconds(5), std::chrono::seconds(1));
+        }
         const std::vector<TTestZipEntry> LEntries = PackageEntries(LRow.Package);
-        auto LBox =
-            MakeSandbox(LRow.Setup == suServerDown ? "http://127.0.0.1:1" : FServer->BaseUrl());
+        auto LBox = MakeSandbox(ApiUrlFor(LRow.Setup));
         TForm2& LForm = *LBox->Form;
         const fs::path LMadeZip = LBox->Temp.Path() / "served.zip";
         WriteTestZip(LMadeZip, LEntries);
         FServer->WriteFile("a.zip", LRow.Package == pkNotZip ? std::string("not a zip at all")
                                                              : ReadFileText(LMadeZip));
         if (LRow.Kind) {
-            FServer->SetFault(LRow.Kind, LRow.Prefix, -1, LRow.Code);
+            FServer->SetFault(LRow.Kind, LRow.Prefix, -1, LRow.Code, 50, 3000);
         }
         const std::string LRegistryBefore = orvane::ExportRegText(*LBox->Store, "SOFTWARE");
         const std::vector<std::string> LOutsideBefore = Outside(*LBox);
 
-        LForm.DeveloperButton->click();
-        WaitForList(LForm);
+        {
+            // Only the window's requests go through the proxy, not the test's own.
+            TScopedEnv LEnv;
+            if (LRow.Setup == suRefusingProxy) {
+                UseProxy(LEnv, FRefusingProxy->Url());
+            }
+            LForm.DeveloperButton->click();
+            WaitForList(LForm);
+        }
 
         QString LSeen;
         if (!LRow.ListArrives) {
@@ -288,7 +381,8 @@ TEST_F(FaultMatrixTest, EveryFaultFailsCleanlyAndLeavesAUsableWindow) {
             FServer->Clear();
             LForm.InstallBackButton->click();
             EXPECT_EQ(LForm.TabControl1->currentWidget(), LForm.TbItm_Welcome);
-            if (LRow.Setup != suServerDown) {
+            FServer->WriteConfig("dev", CConfig);
+            if (LRow.Setup == suNone || LRow.Setup == suStall) {
                 LForm.DeveloperButton->click();
                 WaitForList(LForm);
                 EXPECT_EQ(LForm.ListBox1->count(), 1);

@@ -1,8 +1,11 @@
 #include "server/Downloader.h"
 #include "server/HttpClient.h"
 #include "server/Protocol.h"
+#include "server/Sha256.h"
 #include "support/LocalApiServer.h"
+#include "support/LocalProxy.h"
 #include "support/NetworkSettings.h"
+#include "support/TestCa.h"
 
 #include <gtest/gtest.h>
 
@@ -299,6 +302,26 @@ TEST_F(TDownloaderTest, FileDownloadStreamsWithProgressToTheEnd) {
     EXPECT_EQ(R.MaxAtEnd, static_cast<std::int64_t>(KSize));
 }
 
+TEST_F(TDownloaderTest, DataHandlerSeesEveryBlockAsWritten) {
+    const std::uintmax_t KSize = 3u * 1024 * 1024 + 7;
+    FServer->MakeSizedFile("hashed.bin", KSize);
+    const auto LDest = FTemp / "hashed.bin";
+    TRecord R;
+    std::shared_ptr<TStreamHasher> LHasher = NewSha256Hasher();
+    std::uintmax_t LSeen = 0;
+    auto* LDownloader = new TDownloader(FServer->BaseUrl(), FreshToken());
+    Wire(*LDownloader, R);
+    LDownloader->OnData = [LHasher, &LSeen](const char* AData, std::size_t ASize) {
+        LHasher->Update(AData, ASize);
+        LSeen += ASize;
+    };
+    LDownloader->Download("file/hashed.bin", LDest.string(), true);
+    ASSERT_TRUE(PumpUntil([&] { return R.Done() && TDownloader::ActiveTransfers() == 0; }));
+    ASSERT_EQ(R.Completed, 1) << R.ErrorText;
+    EXPECT_EQ(LSeen, KSize);
+    EXPECT_EQ(LHasher->HexDigest(), Sha256OfFile(LDest));
+}
+
 TEST_F(TDownloaderTest, BodyWithoutAnnouncedLengthStillEndsWithAFullBar) {
     const std::string KBody(300000, 'n');
     FServer->WriteFile("nolength.bin", KBody);
@@ -448,6 +471,35 @@ TEST(DownloaderTls, SelfSignedCertificateFailsWithClearMessage) {
     EXPECT_TRUE(R.FinalBeforeReturn);
     EXPECT_EQ(R.Errors, 1);
     EXPECT_NE(R.ErrorText.find("certificate"), std::string::npos) << R.ErrorText;
+}
+
+TEST(DownloaderProxy, ConfigurationOverHttpsThroughAProxy) {
+    const TTestCa LCa;
+    const auto LCertificate = LCa.Issue("server", "IP:127.0.0.1");
+    TLocalApiServer::TOptions LOptions;
+    LOptions.Tls = true;
+    LOptions.CertFile = LCertificate.CertFile;
+    LOptions.KeyFile = LCertificate.KeyFile;
+    const TLocalApiServer LServer(LOptions);
+    LServer.WriteConfig("dev", R"({"ide": []})");
+    const TLocalProxy LProxy;
+    TScopedHttpSettings LSettings;
+    LSettings.TestCa(LCa.CertFile().string());
+    TRecord R;
+    {
+        TScopedEnv LEnv;
+        UseProxy(LEnv, LProxy.Url());
+        // Token request on this thread, transfer on a pool thread: both tunnel.
+        R = RunDownload(LServer.BaseUrl(), "/cfg/?mode=dev&mac=");
+    }
+    EXPECT_EQ(R.ErrorText, "");
+    EXPECT_EQ(R.Body, R"({"ide": []})");
+    const auto LTunnels = LProxy.Requests();
+    ASSERT_FALSE(LTunnels.empty());
+    for (const auto& LLine : LTunnels) {
+        EXPECT_EQ(LLine, "CONNECT 127.0.0.1:" + std::to_string(LServer.Port()) + " HTTP/1.1");
+    }
+    EXPECT_EQ(LServer.Requests().size(), 2u);
 }
 
 } // namespace

@@ -24,6 +24,9 @@ public:
 
     TLocalApiServer();
     explicit TLocalApiServer(const TOptions& AOptions);
+    // A TLS server with this certificate and key (made by a TTestCa).
+    static std::unique_ptr<TLocalApiServer> WithCertificate(const std::filesystem::path& ACertFile,
+                                                            const std::filesystem::path& AKeyFile);
     ~TLocalApiServer();
     TLocalApiServer(const TLocalApiServer&) = delete;
     TLocalApiServer& operator=(const TLocalApiServer&) = delete;
