@@ -139,6 +139,23 @@ std::string PlatformFolder(const std::string& ACommonDir, const std::string& AKi
     return LResult;
 }
 
+// Declared with the digest functions; defined here, in the Qt-free rules,
+// because the entry rules read it and the digests live in a later library.
+std::optional<std::string> NormalizedSha256(const std::string& AText) {
+    if (AText.size() != 64) {
+        return std::nullopt;
+    }
+    std::string LText = AText;
+    for (char& LChar : LText) {
+        if (LChar >= 'A' && LChar <= 'F') {
+            LChar = static_cast<char>(LChar + 32);
+        } else if (!((LChar >= '0' && LChar <= '9') || (LChar >= 'a' && LChar <= 'f'))) {
+            return std::nullopt;
+        }
+    }
+    return LText;
+}
+
 std::string ReleaseEntryName(const std::string& APlatform, const std::string& AFileName) {
     return APlatform + "/Release/" + AFileName;
 }

@@ -70,19 +70,4 @@ std::string Sha256OfFile(const std::filesystem::path& AFile) {
     return LHasher->HexDigest();
 }
 
-std::optional<std::string> NormalizedSha256(const std::string& AText) {
-    if (AText.size() != 64) {
-        return std::nullopt;
-    }
-    std::string LText = AText;
-    for (char& LChar : LText) {
-        if (LChar >= 'A' && LChar <= 'F') {
-            LChar = static_cast<char>(LChar + 32);
-        } else if (!((LChar >= '0' && LChar <= '9') || (LChar >= 'a' && LChar <= 'f'))) {
-            return std::nullopt;
-        }
-    }
-    return LText;
-}
-
 } // namespace orvane
