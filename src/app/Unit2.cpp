@@ -1,8 +1,10 @@
 #include "app/Unit2.h"
 
 #include "app/ActivityIndicator.h"
+#include "app/ProgressText.h"
 #include "app/Style.h"
 #include "platform/ProductVersion.h"
+#include "platform/SystemFolders.h"
 #include "registry/ProductRecords.h"
 #include "registry/RegistryStore.h"
 #include "server/Downloader.h"
@@ -167,6 +169,24 @@ TForm2::TForm2(TForm2Options AOptions, QWidget* AParent)
 
 TForm2::~TForm2() = default;
 
+void TForm2::StartTransferText() {
+    if (!FTransferMeter) {
+        FTransferMeter = std::make_unique<TTransferMeter>();
+    }
+    FTransferMeter->Start(TTransferMeter::TClock::now());
+    TransferLabel->clear();
+}
+
+void TForm2::ShowTransferProgress(std::int64_t AReceived, std::int64_t ATotal, bool AFinal) {
+    if (!FTransferMeter) {
+        StartTransferText();
+    }
+    if (const auto LText =
+            FTransferMeter->Sample(AReceived, ATotal, TTransferMeter::TClock::now(), AFinal)) {
+        TransferLabel->setText(QString::fromStdString(*LText));
+    }
+}
+
 void TForm2::CreateControls() {
     setObjectName(QStringLiteral("Form2"));
     setWindowTitle(QStringLiteral("Orvane Installation"));
@@ -247,6 +267,15 @@ void TForm2::CreateControls() {
         UninstallButton = NewButton(Parent, "UninstallButton", QStringLiteral("Uninstall"));
         Stack(Group, UninstallButton, 40, 16);
         Parent->setFixedHeight(512);
+        // Below the group, shown only by CheckSessionAccount.
+        AccountWarningLabel = NewLabel(TbItm_Welcome, "AccountWarningLabel", QString());
+        AccountWarningLabel->setAlignment(Qt::AlignCenter);
+        AccountWarningLabel->setWordWrap(true);
+        AccountWarningLabel->setFixedWidth(880);
+        AccountWarningLabel->setStyleSheet(QStringLiteral("color: #ffb347;"));
+        AccountWarningLabel->setVisible(false);
+        static_cast<QGridLayout*>(TbItm_Welcome->layout())
+            ->addWidget(AccountWarningLabel, 1, 0, Qt::AlignHCenter);
     }
 
     // Credentials
@@ -288,9 +317,9 @@ void TForm2::CreateControls() {
         QWidget* Parent = Group->parentWidget();
         Label1 = NewLabel(Parent, "Label1", QStringLiteral("Delphi IDE Directory"));
         Stack(Group, Label1, 40);
-        Edit1 = NewDirectoryEdit(Parent, "Edit1",
-                                 QStringLiteral("C:\\Program Files (x86)\\Embarcadero\\Studio\\"),
-                                 "EllipsesEditButton1", EllipsesEditButton1);
+        Edit1 =
+            NewDirectoryEdit(Parent, "Edit1", QString::fromStdString(orvane::DefaultIDEFolder()),
+                             "EllipsesEditButton1", EllipsesEditButton1);
         Stack(Group, Edit1, 32);
         Label3 = NewLabel(Parent, "Label3", QStringLiteral("Install Directory"));
         Stack(Group, Label3, 40, 8);
@@ -356,6 +385,12 @@ void TForm2::CreateControls() {
         SetFontSize(ProgressLabel, 14);
         SetWhite(ProgressLabel);
         Layout->addWidget(ProgressLabel, 1);
+        TransferLabel = NewLabel(TbItm_Install, "TransferLabel", QString());
+        TransferLabel->setAlignment(Qt::AlignCenter);
+        TransferLabel->setContentsMargins(16, 0, 16, 0);
+        SetFontSize(TransferLabel, 11);
+        SetWhite(TransferLabel);
+        Layout->addWidget(TransferLabel);
         ProgressBar = new QProgressBar(TbItm_Install);
         ProgressBar->setObjectName(QStringLiteral("ProgressBar"));
         ProgressBar->setOrientation(Qt::Horizontal);
@@ -383,7 +418,15 @@ void TForm2::CreateControls() {
         SetFontSize(Label4, 14);
         SetWhite(Label4);
         Layout->addWidget(Label4, 3);
-        Layout->addSpacing(24);
+        BackupsLabel = NewLabel(TbItm_Completed, "BackupsLabel", QString());
+        BackupsLabel->setAlignment(Qt::AlignHCenter);
+        BackupsLabel->setWordWrap(true);
+        BackupsLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        SetWhite(BackupsLabel);
+        BackupsLabel->hide();
+        Layout->addSpacing(12);
+        Layout->addWidget(BackupsLabel);
+        Layout->addSpacing(12);
         FinishButton = NewButton(TbItm_Completed, "FinishButton", QStringLiteral("Close"));
         FinishButton->setFixedSize(268, 40);
         Layout->addWidget(FinishButton, 0, Qt::AlignHCenter);
@@ -426,7 +469,10 @@ void TForm2::CreateControls() {
     }
 }
 
-void TForm2::FormCreate() { RefreshInstalledVersions(); }
+void TForm2::FormCreate() {
+    RefreshInstalledVersions();
+    CheckSessionAccount();
+}
 
 void TForm2::RefreshInstalledVersions() {
     if (const auto Version = orvane::GetProductVersion())
@@ -436,13 +482,25 @@ void TForm2::RefreshInstalledVersions() {
     raise();
     activateWindow();
     InstalledVersions->setText(QStringLiteral("Installed Versions:\r\n"));
-    FInstalledVersions = orvane::ReadInstalledVersions(RegistryStore());
-    for (const orvane::TOrvaneRegistryData& Data : FInstalledVersions) {
+    // When the records cannot be read at all, no list is left behind: the old
+    // one may offer versions that are gone.
+    FInstalledVersions.clear();
+    try {
+        FInstalledVersions = orvane::ReadInstalledVersions(RegistryStore());
+    } catch (const std::exception& AError) {
         InstalledVersions->setText(InstalledVersions->text() +
-                                   QStringLiteral("%1 @ %2 (%3) %4 [%5]\r\n")
-                                       .arg(FromStd(Data.Version), FromStd(Data.IDEVersion),
-                                            FromStd(Data.DateTime), FromStd(Data.License),
-                                            FromStd(Data.PackageType)));
+                                   QStringLiteral("The installation records cannot be read: %1\r\n")
+                                       .arg(QString::fromUtf8(AError.what())));
+    }
+    for (const orvane::TOrvaneRegistryData& Data : FInstalledVersions) {
+        const QString Line =
+            Data.ReadError.empty()
+                ? QStringLiteral("%1 @ %2 (%3) %4 [%5]\r\n")
+                      .arg(FromStd(Data.Version), FromStd(Data.IDEVersion), FromStd(Data.DateTime),
+                           FromStd(Data.License), FromStd(Data.PackageType))
+                : QStringLiteral("%1: the record cannot be read (%2)\r\n")
+                      .arg(FromStd(Data.IDEVersion), FromStd(Data.ReadError));
+        InstalledVersions->setText(InstalledVersions->text() + Line);
     }
     UninstallButton->setEnabled(!FInstalledVersions.empty());
 }

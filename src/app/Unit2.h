@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/DialogService.h"
+#include "platform/SessionAccount.h"
 #include "registry/RegistryData.h"
 #include "server/Credentials.h"
 
@@ -10,9 +11,11 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -28,6 +31,7 @@ class QStatusBar;
 class QTabWidget;
 class QWidget;
 class TActivityIndicator;
+class TTransferMeter;
 
 namespace orvane {
 class TRegistryStore;
@@ -51,6 +55,12 @@ struct TForm2Options {
     std::shared_ptr<orvane::TRegistryStore> RegistryStore;
     // Modal interaction; null: real Qt dialogs.
     std::shared_ptr<TDialogService> Dialogs;
+    // Whether the installer runs as another account than the signed-in one;
+    // nullopt: ask the system.
+    std::optional<orvane::TSessionAccounts> SessionAccounts;
+    // The IDE's executable, looked for among the running processes before the
+    // registry is changed; a test names its own stand-in.
+    std::string IDEProcessName = "bds.exe";
 };
 
 // The installer's one window: a wizard of five tab pages.
@@ -73,6 +83,9 @@ public:
     void EllipsesEditButton1Click();
     void EllipsesEditButton2Click();
     void FinishButtonClick();
+    // Warns, on the Welcome page and once the window is shown, when the
+    // installer runs as another account than the one signed in.
+    void CheckSessionAccount();
 
     // Install log and status line
     void Log(const QString& AMessage);
@@ -99,6 +112,27 @@ public:
     bool InstallPackage(const rapidjson::Value* AEntry, const QString& AIDEDir,
                         const QString& ADownloadDir);
 
+    // Safeguards around the IDE's registry (install/InstallSafeguards.cpp)
+    // True when no IDE is running, or the user chose to go on anyway; AStep
+    // names what would be undone ("installation", "uninstallation").
+    bool ConfirmNoRunningIDE(const QString& AStep);
+    // Saves the IDE keys AStep ("install", "uninstall") may change into a new
+    // .reg file in ABackupDir and logs its path. When it cannot be written the
+    // reason is logged as an "<ERROR>" line and returned (empty: written), and
+    // nothing may be changed.
+    QString BackupIDERegistry(const std::string& AIDEVersion, const std::string& AStep,
+                              const std::vector<std::string>& APlatforms,
+                              const std::filesystem::path& ABackupDir);
+    // "Backups" inside ADownloadDir.
+    static std::filesystem::path BackupFolder(const std::string& ADownloadDir);
+    // Where an uninstallation of ARecord's version keeps its backup: the
+    // download folder its package came from, else the default one.
+    static std::filesystem::path UninstallBackupFolder(const orvane::TOrvaneRegistryData& ARecord);
+    // The download's text under ProgressLabel: bytes, total and rate, a few
+    // times per second at most (AFinal: now).
+    void ShowTransferProgress(std::int64_t AReceived, std::int64_t ATotal, bool AFinal = false);
+    void StartTransferText();
+
     // Uninstallation
     void UninstallButtonClick();
     void UninstallVersion(const QString& AIDEVersion);
@@ -120,6 +154,21 @@ public:
     orvane::TRegistryStore& RegistryStore() const { return *FRegistryStore; }
     // Set once the window is closing; long-running work checks it.
     bool IsClosing() const { return FClosing; }
+    // An installation or uninstallation is running: nothing may replace FConfig
+    // or switch pages under it, so configuration answers are dropped meanwhile.
+    bool IsBusy() const { return FBusy > 0; }
+
+    // Marks the window busy for its lifetime.
+    class TBusyScope {
+    public:
+        explicit TBusyScope(TForm2& AForm) : FForm(AForm) { ++FForm.FBusy; }
+        ~TBusyScope() { --FForm.FBusy; }
+        TBusyScope(const TBusyScope&) = delete;
+        TBusyScope& operator=(const TBusyScope&) = delete;
+
+    private:
+        TForm2& FForm;
+    };
 
     // Shared wizard state
     orvane::TCredentials FCredentials;
@@ -143,6 +192,7 @@ public:
     QPushButton* CommercialButton = nullptr;
     QLabel* InstalledVersions = nullptr;
     QPushButton* UninstallButton = nullptr;
+    QLabel* AccountWarningLabel = nullptr;
 
     QLabel* Label8 = nullptr;
     QLabel* Label5 = nullptr;
@@ -168,13 +218,18 @@ public:
     QPushButton* InstallBackButton = nullptr;
 
     QLabel* ProgressLabel = nullptr;
+    // Bytes and rate of the running download; ProgressLabel keeps the log line.
+    QLabel* TransferLabel = nullptr;
     QProgressBar* ProgressBar = nullptr;
 
     QLabel* Label4 = nullptr;
+    // Names the folder of this run's registry backups; hidden without any.
+    QLabel* BackupsLabel = nullptr;
     QPushButton* FinishButton = nullptr;
 
 protected:
     void closeEvent(QCloseEvent* AEvent) override;
+    void showEvent(QShowEvent* AEvent) override;
 
 private:
     void CreateControls();
@@ -184,6 +239,14 @@ private:
     std::shared_ptr<TDialogService> FDialogs;
     std::shared_ptr<orvane::TRegistryStore> FRegistryStore;
     QDialog* FTermsDialog = nullptr;
+    // The account warning still to be shown as a box; empty when none is due.
+    QString FAccountWarning;
     std::int64_t FProgressMax = 0;
     bool FClosing = false;
+    int FBusy = 0;
+    // Only the newest configuration request may fill the list; the older ones'
+    // transfers are told to stop.
+    std::uint64_t FConfigRequest = 0;
+    std::shared_ptr<std::atomic<bool>> FConfigCancel;
+    std::unique_ptr<TTransferMeter> FTransferMeter;
 };

@@ -1,5 +1,8 @@
 #include "install/FileOperations.h"
 
+#include <algorithm>
+#include <cstdio>
+#include <stdexcept>
 #include <system_error>
 
 namespace fs = std::filesystem;
@@ -40,6 +43,67 @@ bool RemoveFile(const std::string& AFile) {
     std::error_code LError;
     fs::remove(PathFromUtf8(AFile), LError);
     return !LError && !FileExists(AFile);
+}
+
+std::string FormatByteSize(std::uint64_t ABytes) {
+    static const char* const KUnits[] = {"bytes", "KiB", "MiB", "GiB", "TiB", "PiB", "EiB"};
+    if (ABytes < 1024) {
+        return std::to_string(ABytes) + " bytes";
+    }
+    double LValue = static_cast<double>(ABytes);
+    int LUnit = 0;
+    while (LValue >= 1024 && LUnit < 6) {
+        LValue /= 1024;
+        ++LUnit;
+    }
+    char LText[32];
+    std::snprintf(LText, sizeof LText, "%.1f %s", LValue, KUnits[LUnit]);
+    return LText;
+}
+
+namespace {
+
+fs::path NearestExistingFolder(fs::path APath) {
+    std::error_code LError;
+    while (!fs::is_directory(APath, LError) && APath.has_relative_path()) {
+        APath = APath.parent_path();
+    }
+    return APath;
+}
+
+} // namespace
+
+void RequireFreeSpace(const std::vector<TSpaceNeed>& ANeeds) {
+    struct TDrive {
+        fs::space_info Space;
+        std::uint64_t Needed = 0;
+        std::string Folder;
+    };
+    std::vector<TDrive> LDrives;
+    for (const TSpaceNeed& LNeed : ANeeds) {
+        std::error_code LError;
+        const fs::space_info LSpace =
+            fs::space(NearestExistingFolder(PathFromUtf8(LNeed.Folder)), LError);
+        if (LError) {
+            continue; // nothing to measure: the writes themselves will tell
+        }
+        // Folders on one drive report the same capacity and free space.
+        auto LDrive = std::find_if(LDrives.begin(), LDrives.end(), [&](const TDrive& ADrive) {
+            return ADrive.Space.capacity == LSpace.capacity &&
+                   ADrive.Space.available == LSpace.available;
+        });
+        if (LDrive == LDrives.end()) {
+            LDrive = LDrives.insert(LDrives.end(), TDrive{LSpace, 0, LNeed.Folder});
+        }
+        LDrive->Needed += LNeed.Bytes;
+    }
+    for (const TDrive& LDrive : LDrives) {
+        if (LDrive.Needed > LDrive.Space.available) {
+            throw std::runtime_error("Not enough free space for \"" + LDrive.Folder +
+                                     "\": " + FormatByteSize(LDrive.Needed) + " needed, " +
+                                     FormatByteSize(LDrive.Space.available) + " free");
+        }
+    }
 }
 
 } // namespace orvane

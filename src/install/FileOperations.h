@@ -2,8 +2,10 @@
 
 #include "platform/FileNames.h"
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace orvane {
 
@@ -14,5 +16,19 @@ bool ForceDirectories(const std::string& ADir);
 bool FileExists(const std::string& AFile);
 // Deletes a file (never a directory); false when there was none or it stays.
 bool RemoveFile(const std::string& AFile);
+
+// "1.5 MiB": a byte count for a message.
+std::string FormatByteSize(std::uint64_t ABytes);
+
+// Bytes an installation will write into a folder.
+struct TSpaceNeed {
+    std::string Folder;
+    std::uint64_t Bytes = 0;
+};
+// Throws std::runtime_error naming the folder, the size needed and the size
+// free when a drive lacks room for what is to be written to it; the needs of
+// folders on one drive add up. A folder that does not exist yet is measured at
+// its nearest existing parent.
+void RequireFreeSpace(const std::vector<TSpaceNeed>& ANeeds);
 
 } // namespace orvane

@@ -25,6 +25,7 @@ void TForm2::InstallButtonClick() {
 }
 
 void TForm2::StartInstallation() {
+    const TBusyScope LBusy(*this);
     if (!CheckBox1->isChecked()) {
         ShowWarning(
             QStringLiteral("You need to accept the terms and conditions before installing."));
@@ -34,6 +35,9 @@ void TForm2::StartInstallation() {
     GetSelectedVersionNames(LNames);
     if (LNames.isEmpty()) {
         ShowWarning(QStringLiteral("You need to select at least one version to be installed."));
+        return;
+    }
+    if (!ConfirmNoRunningIDE(QStringLiteral("installation"))) {
         return;
     }
     // A broken registry must not take the window down from inside a button handler.
@@ -62,6 +66,8 @@ void TForm2::StartInstallation() {
 }
 
 void TForm2::InstallSelectedVersions() {
+    // The entries below point into FConfig.
+    const TBusyScope LBusy(*this);
     const QString LDownloadDir = WithTrailingDelimiter(Edit2->text());
     int LFailures = 0;
     QString LReport;

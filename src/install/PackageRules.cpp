@@ -1,7 +1,9 @@
 #include "install/PackageRules.h"
 
+#include "platform/FileNames.h"
 #include "platform/Text.h"
 #include "server/Protocol.h"
+#include "server/Sha256.h"
 
 #include <algorithm>
 
@@ -24,6 +26,33 @@ std::vector<std::string> SplitAt(const std::string& AText, char ASeparator) {
         }
     }
     return LResult;
+}
+
+// A hostile value may hold control characters; the log shows them as escapes.
+std::string Visible(const std::string& AText) {
+    static const char* const KHex = "0123456789ABCDEF";
+    std::string LResult;
+    for (const char LChar : AText) {
+        const auto LByte = static_cast<unsigned char>(LChar);
+        if (LByte < 32 || LByte == 127) {
+            LResult += std::string("\\x") + KHex[LByte >> 4] + KHex[LByte & 15];
+        } else {
+            LResult += LChar;
+        }
+    }
+    return LResult;
+}
+
+std::string Unusable(const std::string& AMember, const std::string& AValue,
+                     const std::string& AReason) {
+    return "Unusable \"" + AMember + "\" in the package entry: \"" + Visible(AValue) + "\" (" +
+           AReason + ")";
+}
+
+// The file name an entry name is written under: what follows its last separator.
+std::string LastSegment(const std::string& AName) {
+    const std::size_t LSlash = AName.find_last_of("/\\");
+    return LSlash == std::string::npos ? AName : AName.substr(LSlash + 1);
 }
 
 int CompareNumbers(const std::string& ALeft, const std::string& ARight) {
@@ -112,6 +141,52 @@ std::string PlatformFolder(const std::string& ACommonDir, const std::string& AKi
 
 std::string ReleaseEntryName(const std::string& APlatform, const std::string& AFileName) {
     return APlatform + "/Release/" + AFileName;
+}
+
+bool ReadExpectedSha256(const rapidjson::Value& AEntry, std::optional<std::string>& ADigest,
+                        std::string& AError) {
+    ADigest.reset();
+    if (!AEntry.IsObject() || !AEntry.HasMember("sha256")) {
+        return true;
+    }
+    const std::optional<std::string> LText = ReadMemberText(AEntry, "sha256");
+    if (LText) {
+        ADigest = NormalizedSha256(*LText);
+    }
+    if (!ADigest) {
+        std::string LShown = LText ? *LText : std::string("(not text)");
+        if (LShown.size() > 80) {
+            LShown = LShown.substr(0, 80) + "...";
+        }
+        AError = "The package entry's \"sha256\" is not 64 hexadecimal digits: \"" + LShown + "\"";
+        return false;
+    }
+    return true;
+}
+
+std::string UnusableEntryName(const rapidjson::Value& AEntry) {
+    const std::string LVersion = ReadMemberText(AEntry, "version").value_or("0.0");
+    if (!IsIdeVersionText(LVersion)) {
+        return Unusable("version", LVersion, "not an IDE version such as 22.0");
+    }
+    const std::string LFile = ReadMemberTextOrEmpty(AEntry, "file");
+    const std::string LFileName = PackageFileName(
+        LFile, LVersion, PackageFileVersion(ReadMemberText(AEntry, "file_version"), LFile));
+    if (const std::string LReason = UnsafeFileNameReason(LFileName); !LReason.empty()) {
+        // "latest" is safe itself; the name made from it carries "file_version".
+        return LFile == "latest" ? Unusable("file_version", LFileName, LReason)
+                                 : Unusable("file", LFile, LReason);
+    }
+    for (const char* LMember : {"bpls", "dcps", "platforms", "dlls"}) {
+        for (const std::string& LName : CommaListNames(ReadMemberTextOrEmpty(AEntry, LMember))) {
+            const std::string LWritten =
+                std::string(LMember) == "dlls" ? LastSegment(LName) : LName;
+            if (const std::string LReason = UnsafeFileNameReason(LWritten); !LReason.empty()) {
+                return Unusable(LMember, LName, LReason);
+            }
+        }
+    }
+    return {};
 }
 
 } // namespace orvane

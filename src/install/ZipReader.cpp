@@ -59,6 +59,10 @@ std::string Quoted(const std::string& AText) {
     return "\"" + AText + "\"";
 }
 
+// Below this an entry's compression ratio says nothing: small files of one
+// repeated byte compress beyond any limit.
+constexpr std::uint64_t KRatioFloor = 4 * 1024 * 1024;
+
 struct TFileCloser {
     void operator()(std::FILE* AFile) const { std::fclose(AFile); }
 };
@@ -152,6 +156,48 @@ std::int64_t TZipReader::IndexOf(const std::string& AName) const {
     return LFound == FIndexByFoldedName.end() ? -1 : LFound->second;
 }
 
+std::uint64_t TZipReader::DeclaredSize(std::int64_t AIndex) const {
+    RequireOpen();
+    zip_stat_t LStat;
+    if (zip_stat_index(FZip, static_cast<zip_uint64_t>(AIndex), 0, &LStat) != 0 ||
+        (LStat.valid & ZIP_STAT_SIZE) == 0) {
+        throw EZipError("Cannot read entry " + std::to_string(AIndex) + " of zip file " +
+                        Quoted(FFileName) + ": " + zip_strerror(FZip));
+    }
+    return LStat.size;
+}
+
+std::uint64_t TZipReader::TotalDeclaredSize() const {
+    std::uint64_t LTotal = 0;
+    for (std::int64_t LIndex = 0; LIndex < Count(); ++LIndex) {
+        const std::uint64_t LSize = DeclaredSize(LIndex);
+        LTotal = LSize > UINT64_MAX - LTotal ? UINT64_MAX : LTotal + LSize;
+    }
+    return LTotal;
+}
+
+void TZipReader::CheckDeclaredSizes() const {
+    const std::uint64_t LTotal = TotalDeclaredSize();
+    if (LTotal > KMaxTotalSize) {
+        throw EZipError("Zip file " + Quoted(FFileName) + " declares " + FormatByteSize(LTotal) +
+                        " of files, more than a package can hold (" +
+                        FormatByteSize(KMaxTotalSize) + ")");
+    }
+    for (std::int64_t LIndex = 0; LIndex < Count(); ++LIndex) {
+        zip_stat_t LStat;
+        if (zip_stat_index(FZip, static_cast<zip_uint64_t>(LIndex), 0, &LStat) != 0 ||
+            (LStat.valid & ZIP_STAT_COMP_SIZE) == 0) {
+            continue;
+        }
+        if (LStat.size > KRatioFloor && LStat.size / KMaxRatio > LStat.comp_size) {
+            throw EZipError("Entry " + Quoted(Name(LIndex)) + " of zip file " + Quoted(FFileName) +
+                            " declares " + FormatByteSize(LStat.size) + " from " +
+                            FormatByteSize(LStat.comp_size) +
+                            " compressed, beyond any real file: the archive is refused");
+        }
+    }
+}
+
 void TZipReader::CheckEntry(std::uint64_t AIndex, const std::string& AName) const {
     std::string LReason = UnsafeEntryReason(AName);
     zip_uint8_t LSystem = 0;
@@ -168,18 +214,36 @@ void TZipReader::CheckEntry(std::uint64_t AIndex, const std::string& AName) cons
 }
 
 void TZipReader::PumpIfDue(bool AForce) {
-    if (!FPump) {
+    if (!FPump && !FProgress) {
         return;
     }
     const std::int64_t LNow = NowMs();
     if (AForce || LNow - FLastPump >= CPumpIntervalMs) {
         FLastPump = LNow;
-        FPump();
+        if (FProgress && FTotal >= 0) {
+            FProgress(FWritten, FTotal);
+        }
+        if (FPump) {
+            FPump();
+        }
     }
+}
+
+std::int64_t TZipReader::TotalSize() const {
+    std::int64_t LTotal = 0;
+    for (std::int64_t LIndex = 0; LIndex < Count(); ++LIndex) {
+        zip_stat_t LStat;
+        if (zip_stat_index(FZip, static_cast<std::uint64_t>(LIndex), 0, &LStat) == 0 &&
+            (LStat.valid & ZIP_STAT_SIZE)) {
+            LTotal += static_cast<std::int64_t>(LStat.size);
+        }
+    }
+    return LTotal;
 }
 
 void TZipReader::ExtractAll(const std::string& ADir) {
     RequireOpen();
+    CheckDeclaredSizes();
     const std::int64_t LCount = Count();
     std::vector<std::string> LNames;
     LNames.reserve(static_cast<std::size_t>(LCount));
@@ -187,6 +251,8 @@ void TZipReader::ExtractAll(const std::string& ADir) {
         LNames.push_back(Name(LIndex));
         CheckEntry(static_cast<std::uint64_t>(LIndex), LNames.back());
     }
+    FWritten = 0;
+    FTotal = TotalSize();
     PumpIfDue(true);
     const fs::path LRoot = PathFromUtf8(ADir);
     for (std::int64_t LIndex = 0; LIndex < LCount; ++LIndex) {
@@ -209,6 +275,8 @@ void TZipReader::ExtractAll(const std::string& ADir) {
         }
         PumpIfDue();
     }
+    PumpIfDue(true);
+    FTotal = -1;
 }
 
 void TZipReader::Extract(const std::string& AName, const std::string& ADir) {
@@ -222,6 +290,7 @@ void TZipReader::Extract(const std::string& AName, const std::string& ADir) {
         throw EZipError("Entry " + Quoted(LName) + " of zip file " + Quoted(FFileName) +
                         " is a folder");
     }
+    CheckDeclaredSizes();
     PumpIfDue(true);
     const fs::path LTarget = PathFromUtf8(ADir) / PathFromUtf8(Segments(LName).back());
     WriteEntry(static_cast<std::uint64_t>(LIndex), LName, Utf8FromPath(LTarget));
@@ -232,24 +301,29 @@ void TZipReader::WriteEntry(std::uint64_t AIndex, const std::string& AName,
     const fs::path LTarget = PathFromUtf8(ATarget);
     std::error_code LDirError;
     fs::create_directories(LTarget.parent_path(), LDirError);
+    const std::uint64_t LDeclared = DeclaredSize(static_cast<std::int64_t>(AIndex));
 
     std::unique_ptr<zip_file_t, TZipFileCloser> LEntry(zip_fopen_index(FZip, AIndex, 0));
     if (!LEntry) {
         throw EZipError("Cannot read entry " + Quoted(AName) + " of zip file " + Quoted(FFileName) +
                         ": " + zip_strerror(FZip));
     }
+    const fs::path LPartial =
+        FirstFreeFileName(LTarget.parent_path(), Utf8FromPath(LTarget.filename()), ".part");
+    const std::string LCannotWrite =
+        "Cannot write " + Quoted(ATarget) + " from zip file " + Quoted(FFileName) + ": ";
 #ifdef _WIN32
-    std::unique_ptr<std::FILE, TFileCloser> LOut(_wfopen(LTarget.c_str(), L"wb"));
+    std::unique_ptr<std::FILE, TFileCloser> LOut(_wfopen(LPartial.c_str(), L"wb"));
 #else
-    std::unique_ptr<std::FILE, TFileCloser> LOut(std::fopen(LTarget.c_str(), "wb"));
+    std::unique_ptr<std::FILE, TFileCloser> LOut(std::fopen(LPartial.c_str(), "wb"));
 #endif
     if (!LOut) {
-        throw EZipError("Cannot write " + Quoted(ATarget) + " from zip file " + Quoted(FFileName) +
-                        ": " + std::strerror(errno));
+        throw EZipError(LCannotWrite + std::strerror(errno));
     }
     std::setvbuf(LOut.get(), nullptr, _IONBF, 0);
 
     std::string LFailure;
+    std::uint64_t LWritten = 0;
     std::vector<char> LBuffer(CBlockSize);
     for (;;) {
         const zip_int64_t LRead = zip_fread(LEntry.get(), LBuffer.data(), LBuffer.size());
@@ -261,22 +335,38 @@ void TZipReader::WriteEntry(std::uint64_t AIndex, const std::string& AName,
         if (LRead == 0) {
             break;
         }
-        if (std::fwrite(LBuffer.data(), 1, static_cast<std::size_t>(LRead), LOut.get()) !=
-            static_cast<std::size_t>(LRead)) {
-            LFailure = "Cannot write " + Quoted(ATarget) + " from zip file " + Quoted(FFileName) +
-                       ": " + std::strerror(errno);
+        LWritten += static_cast<std::uint64_t>(LRead);
+        // A size that lies can fill the disk: stop at the first byte beyond it.
+        if (LWritten > LDeclared) {
             break;
         }
+        if (std::fwrite(LBuffer.data(), 1, static_cast<std::size_t>(LRead), LOut.get()) !=
+            static_cast<std::size_t>(LRead)) {
+            LFailure = LCannotWrite + std::strerror(errno);
+            break;
+        }
+        FWritten += LRead;
         PumpIfDue();
     }
+    if (LFailure.empty() && LWritten != LDeclared) {
+        LFailure = "Entry " + Quoted(AName) + " of zip file " + Quoted(FFileName) + " holds " +
+                   (LWritten > LDeclared ? "more" : "less") + " than the " +
+                   std::to_string(LDeclared) + " bytes it declares";
+    }
     if (LFailure.empty() && std::fclose(LOut.release()) != 0) {
-        LFailure = "Cannot write " + Quoted(ATarget) + " from zip file " + Quoted(FFileName) +
-                   ": " + std::strerror(errno);
+        LFailure = LCannotWrite + std::strerror(errno);
+    }
+    std::error_code LRenameError;
+    if (LFailure.empty()) {
+        fs::rename(LPartial, LTarget, LRenameError);
+        if (LRenameError) {
+            LFailure = LCannotWrite + LRenameError.message();
+        }
     }
     if (!LFailure.empty()) {
         LOut.reset();
         std::error_code LRemoveError;
-        fs::remove(LTarget, LRemoveError);
+        fs::remove(LPartial, LRemoveError);
         throw EZipError(LFailure);
     }
 }

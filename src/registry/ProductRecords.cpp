@@ -1,5 +1,6 @@
 #include "registry/ProductRecords.h"
 
+#include "registry/IDEKeys.h"
 #include "registry/Registry.h"
 
 namespace orvane {
@@ -8,22 +9,37 @@ namespace {
 
 const std::string kProductKey = "SOFTWARE\\Embarcadero\\Orvane\\";
 
-std::string RecordKey(const std::string& AIDEVersion) {
-    return kProductKey + AIDEVersion + "\\";
-}
-
 // Reads the four plain values and the optional path of the open record key.
-void ReadRecordValues(TRegistry& AReg, TOrvaneRegistryData& AData) {
-    AData.Version = AReg.ReadString("ORVANE_INSTALLED_VERSION");
-    AData.DateTime = AReg.ReadString("ORVANE_DATETIME");
-    AData.License = AReg.ReadString("ORVANE_LICENSE");
-    AData.PackageType = AReg.ReadString("ORVANE_PACKAGETYPE");
+// With AError, a value of the wrong type leaves its field empty and the first
+// such fault is kept there; without, it throws as every registry read does.
+void ReadRecordValues(TRegistry& AReg, TOrvaneRegistryData& AData, std::string* AError = nullptr) {
+    const auto read = [&](const char* AName, std::string& AField) {
+        if (!AError) {
+            AField = AReg.ReadString(AName);
+            return;
+        }
+        try {
+            AField = AReg.ReadString(AName);
+        } catch (const ERegistryException& e) {
+            if (AError->empty()) {
+                *AError = e.what();
+            }
+        }
+    };
+    read("ORVANE_INSTALLED_VERSION", AData.Version);
+    read("ORVANE_DATETIME", AData.DateTime);
+    read("ORVANE_LICENSE", AData.License);
+    read("ORVANE_PACKAGETYPE", AData.PackageType);
     if (AReg.ValueExists("ORVANE_INSTALLED_PATH")) {
-        AData.Path = AReg.ReadString("ORVANE_INSTALLED_PATH");
+        read("ORVANE_INSTALLED_PATH", AData.Path);
     }
 }
 
 } // namespace
+
+std::string RecordKey(const std::string& AIDEVersion) {
+    return kProductKey + RequireIDEVersion(AIDEVersion) + "\\";
+}
 
 void WriteRegistryData(TRegistryStore& AStore, const TOrvaneRegistryData& AData) {
     TRegistry reg(AStore, raReadWrite);
@@ -44,6 +60,9 @@ void WriteRegistryData(TRegistryStore& AStore, const TOrvaneRegistryData& AData)
 bool ReadRegistryData(TRegistryStore& AStore, const std::string& AIDEVersion,
                       TOrvaneRegistryData& AData) {
     AData = TOrvaneRegistryData{};
+    if (AIDEVersion.empty()) {
+        return false;
+    }
     TRegistry reg(AStore, raRead);
     const std::string key = RecordKey(AIDEVersion);
     if (!reg.KeyExists(key) || !reg.OpenKey(key, false)) {
@@ -72,12 +91,14 @@ std::vector<TOrvaneRegistryData> ReadInstalledVersions(TRegistryStore& AStore) {
     const auto names = reg.GetKeyNames();
     reg.CloseKey();
     for (const auto& name : names) {
-        if (!reg.OpenKey(RecordKey(name), false)) {
+        if (name.empty() || !reg.OpenKey(RecordKey(name), false)) {
             continue;
         }
         TOrvaneRegistryData data;
         data.IDEVersion = name;
-        ReadRecordValues(reg, data);
+        // One bad record must not hide the others, nor itself: it is listed
+        // with its fault, so it can still be uninstalled.
+        ReadRecordValues(reg, data, &data.ReadError);
         reg.CloseKey();
         result.push_back(std::move(data));
     }

@@ -1,5 +1,6 @@
 #include "app/ActivityIndicator.h"
 #include "app/Unit2.h"
+#include "server/ConfigurationList.h"
 #include "server/Downloader.h"
 #include "server/MachineIdentifier.h"
 #include "server/PackageList.h"
@@ -12,8 +13,6 @@
 
 #include <iterator>
 #include <stdexcept>
-
-using orvane::ReadMemberText;
 
 namespace {
 
@@ -69,18 +68,37 @@ void TForm2::DownloadConfiguration() {
     ListBox1->clear();
     FConfig.reset();
 
+    // A newer request supersedes the one still on its way.
+    if (FConfigCancel) {
+        *FConfigCancel = true;
+    }
+    FConfigCancel = std::make_shared<std::atomic<bool>>(false);
+    const std::uint64_t LRequest = ++FConfigRequest;
+
     auto LDownloader = std::make_unique<orvane::TDownloader>(ApiUrl(), "");
     LDownloader->Credentials = FCredentials;
+    LDownloader->Cancelled = FConfigCancel;
     const orvane::TUserMode LMode = FCredentials.Mode;
-    // The window may be gone by the time a transfer ends.
+    // The window may be gone by the time a transfer ends. An older request's
+    // answer is dropped; so is the newest one while an installation runs.
     QPointer<TForm2> LSelf(this);
-    LDownloader->OnError = [LSelf, LMode](const std::exception& AError) {
-        if (LSelf) {
+    const auto LTakes = [LSelf, LRequest] {
+        if (!LSelf || LRequest != LSelf->FConfigRequest) {
+            return false;
+        }
+        if (LSelf->IsBusy()) {
+            HideIndicator(*LSelf);
+            return false;
+        }
+        return true;
+    };
+    LDownloader->OnError = [LSelf, LMode, LTakes](const std::exception& AError) {
+        if (LTakes()) {
             ConfigurationFailed(*LSelf, QString::fromStdString(AError.what()), LMode);
         }
     };
-    LDownloader->OnCompleted = [LSelf](orvane::TDownloader& ADownloader) {
-        if (LSelf) {
+    LDownloader->OnCompleted = [LSelf, LTakes](orvane::TDownloader& ADownloader) {
+        if (LTakes()) {
             ConfigurationArrived(*LSelf, ADownloader);
         }
     };
@@ -109,55 +127,17 @@ void TForm2::LoadConfiguration(std::unique_ptr<rapidjson::Document> ADocument) {
         return;
     }
     ListBox1->clear();
-    if (!FConfig->IsObject()) {
-        throw std::runtime_error("configuration is not a JSON object");
-    }
-
-    const std::string LBase = orvane::ReadMemberTextOrEmpty(*FConfig, "url");
-    int LListed = 0;
-    int LAvailable = 0;
-    const auto LIde = FConfig->FindMember("ide");
-    if (LIde != FConfig->MemberEnd()) {
-        if (!LIde->value.IsArray()) {
-            throw std::runtime_error("\"ide\" is not an array");
-        }
-        auto& LAllocator = FConfig->GetAllocator();
-        for (rapidjson::Value& LEntry : LIde->value.GetArray()) {
-            if (!LEntry.IsObject()) {
-                throw std::runtime_error("an entry of \"ide\" is not an object");
-            }
-            const auto LName = ReadMemberText(LEntry, "name");
-            if (!LName) {
-                continue;
-            }
-            ++LListed;
-            // Appended even when the server sent one: the first of a name counts.
-            LEntry.AddMember("base_url", rapidjson::Value(LBase, LAllocator), LAllocator);
-
-            const auto LFile = ReadMemberText(LEntry, "file");
-            std::string LVersion;
-            if (const auto LFileVersion = ReadMemberText(LEntry, "file_version")) {
-                LVersion = *LFileVersion;
-            } else if (LFile && !LFile->empty()) {
-                LVersion = orvane::FileVersionFromFile(*LFile);
-            }
-            const QString LCaption = LVersion.empty() ? QString::fromStdString(*LName)
-                                                      : QStringLiteral("%1 (v%2)")
-                                                            .arg(QString::fromStdString(*LName),
-                                                                 QString::fromStdString(LVersion));
-            auto* LItem = new QListWidgetItem(LCaption, ListBox1);
+    const orvane::TListCounts LCounts =
+        orvane::ListConfigurationEntries(*FConfig, [this](const orvane::TListedEntry& AEntry) {
+            auto* LItem = new QListWidgetItem(QString::fromStdString(AEntry.Caption), ListBox1);
             LItem->setFlags(LItem->flags() | Qt::ItemIsUserCheckable);
             LItem->setCheckState(Qt::Unchecked);
-            TForm2AttachEntry(LItem, &LEntry);
-            if (LFile) {
-                if (!LFile->empty()) {
-                    ++LAvailable;
-                } else {
-                    LItem->setFlags(LItem->flags() & ~Qt::ItemIsEnabled);
-                }
+            TForm2AttachEntry(LItem, AEntry.Entry);
+            if (!AEntry.Enabled) {
+                LItem->setFlags(LItem->flags() & ~Qt::ItemIsEnabled);
             }
-        }
-    }
-    DownloadablePackagesLabel->setText(
-        QStringLiteral("Downloadable Packages (%1 / %2)").arg(LAvailable).arg(LListed));
+        });
+    DownloadablePackagesLabel->setText(QStringLiteral("Downloadable Packages (%1 / %2)")
+                                           .arg(LCounts.Available)
+                                           .arg(LCounts.Listed));
 }

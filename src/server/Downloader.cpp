@@ -1,5 +1,6 @@
 #include "server/Downloader.h"
 
+#include "platform/FileNames.h"
 #include "server/HttpClient.h"
 #include "server/Protocol.h"
 
@@ -13,6 +14,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -276,11 +278,12 @@ void TDownloader::RunTransfer(const std::string& AEndPoint) {
     std::exception_ptr LError;
     try {
         if (!Destination.empty()) {
+            const std::string LPartial = PartialFileName(Destination);
             auto LFile = std::make_unique<std::fstream>();
-            LFile->open(Destination,
+            LFile->open(PathFromUtf8(LPartial),
                         std::ios::in | std::ios::out | std::ios::trunc | std::ios::binary);
             if (!LFile->is_open()) {
-                throw std::runtime_error("Cannot create file \"" + Destination + "\". " +
+                throw std::runtime_error("Cannot create file \"" + LPartial + "\". " +
                                          std::strerror(errno));
             }
             FStream = std::move(LFile);
@@ -293,15 +296,28 @@ void TDownloader::RunTransfer(const std::string& AEndPoint) {
         }
         FClient->PinCancelEpoch(FCancelEpoch);
         const std::string LUrl = RequestUrl(AEndPoint, APIUrl, Token);
-        FClient->Get(LUrl, [this](const char* AData, std::size_t ASize) {
+        const auto LRequireWanted = [this] {
+            if (Cancelled && *Cancelled) {
+                throw THttpError("The download was cancelled");
+            }
+        };
+        LRequireWanted();
+        FClient->Get(LUrl, [this, &LRequireWanted](const char* AData, std::size_t ASize) {
+            LRequireWanted();
             if (!FStream->write(AData, static_cast<std::streamsize>(ASize))) {
                 throw std::runtime_error(Destination.empty()
                                              ? std::string("Out of memory")
                                              : "Failed to write \"" + Destination + "\"");
             }
+            if (OnData) {
+                OnData(AData, ASize);
+            }
         });
         if (!FStream->flush()) {
             throw std::runtime_error("Failed to write \"" + Destination + "\"");
+        }
+        if (!Destination.empty()) {
+            TakeFinalName();
         }
         FStream->seekg(0);
     } catch (...) {
@@ -323,6 +339,27 @@ void TDownloader::RunTransfer(const std::string& AEndPoint) {
         delete this;
     }
     --GActive;
+}
+
+void TDownloader::TakeFinalName() {
+    auto& LFile = static_cast<std::fstream&>(*FStream);
+    LFile.close();
+    if (LFile.fail()) {
+        throw std::runtime_error("Failed to write \"" + Destination + "\"");
+    }
+    std::error_code LError;
+    std::filesystem::rename(PathFromUtf8(PartialFileName(Destination)), PathFromUtf8(Destination),
+                            LError);
+    if (LError) {
+        throw std::runtime_error("Cannot rename \"" + PartialFileName(Destination) + "\" to \"" +
+                                 Destination + "\". " + LError.message());
+    }
+    // OnCompleted may read the answer back.
+    LFile.open(PathFromUtf8(Destination), std::ios::in | std::ios::binary);
+    if (!LFile.is_open()) {
+        throw std::runtime_error("Cannot open file \"" + Destination + "\". " +
+                                 std::strerror(errno));
+    }
 }
 
 void TDownloader::DeliverCompleted() {

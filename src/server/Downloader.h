@@ -41,6 +41,12 @@ public:
     TOnDownloadProgressProc OnProgress;
     TOnDownloadCompletedProc OnCompleted;
     TOnDownloadErrorProc OnError;
+    // Transfer thread: each block of the answer right after it is written, so
+    // a digest is fed while the file downloads. Not called for the token.
+    std::function<void(const char* AData, std::size_t ASize)> OnData;
+    // Set by the owner when it no longer wants the answer: the transfer stops
+    // and ends through OnError. Optional.
+    std::shared_ptr<const std::atomic<bool>> Cancelled;
 
     TDownloader(std::string AAPIUrl, std::string AToken);
     virtual ~TDownloader();
@@ -51,6 +57,12 @@ public:
     // With AAutoFree the object deletes itself after its final notification,
     // so the caller must not touch it once this returned.
     void Download(const std::string& AEndPoint, const std::string& ADestFile, bool AAutoFree);
+
+    // A file download is written here and takes its final name only when
+    // complete; after a failure the partial file stays for the owner to remove.
+    static std::string PartialFileName(const std::string& ADestination) {
+        return ADestination + ".part";
+    }
 
     // The answer: valid while OnCompleted runs (in memory or the open file).
     std::iostream* Stream() const { return FStream.get(); }
@@ -67,6 +79,8 @@ private:
     void CreateClient();
     std::string GetWhileGuiRuns(const std::string& AUrl);
     void RunTransfer(const std::string& AEndPoint);
+    // Closes the complete file, gives it its final name and reopens it there.
+    void TakeFinalName();
     void DeliverCompleted();
     void DeliverError(std::exception_ptr AError);
 

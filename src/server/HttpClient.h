@@ -22,6 +22,9 @@ struct THttpLimits {
     std::chrono::milliseconds StallLimit{std::chrono::seconds(30)};
 };
 
+// "1 second", "30 seconds", "300 ms": a limit as messages name it.
+std::string DurationText(std::chrono::milliseconds AValue);
+
 // Plain GET: certificate checks always on, no redirects followed, no header or
 // agent of our own. A connect time-out and a stall limit (THttpLimits) end a
 // silent peer; there is no limit on the total time, packages are large.

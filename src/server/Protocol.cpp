@@ -1,8 +1,11 @@
 #include "server/Protocol.h"
 
 #include "platform/Text.h"
+#include "server/Md5.h"
 
-#include <openssl/evp.h>
+#include <rapidjson/encodedstream.h>
+#include <rapidjson/memorystream.h>
+#include <rapidjson/reader.h>
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
@@ -49,6 +52,48 @@ std::string Utf16ToUtf8(const std::string& ABytes, std::size_t AStart, bool ABig
     return FromUtf16Le(LLittle, false);
 }
 
+// Passes the parser's events on to a document and stops the parse as soon as
+// arrays and objects nest deeper than KMaxAnswerDepth.
+class TDepthLimitedHandler {
+public:
+    using Ch = char;
+
+    explicit TDepthLimitedHandler(rapidjson::Document& ADocument) : FDocument(ADocument) {}
+
+    bool Null() { return FDocument.Null(); }
+    bool Bool(bool AValue) { return FDocument.Bool(AValue); }
+    bool Int(int AValue) { return FDocument.Int(AValue); }
+    bool Uint(unsigned AValue) { return FDocument.Uint(AValue); }
+    bool Int64(std::int64_t AValue) { return FDocument.Int64(AValue); }
+    bool Uint64(std::uint64_t AValue) { return FDocument.Uint64(AValue); }
+    bool Double(double AValue) { return FDocument.Double(AValue); }
+    bool RawNumber(const Ch* AText, rapidjson::SizeType ALength, bool ACopy) {
+        return FDocument.RawNumber(AText, ALength, ACopy);
+    }
+    bool String(const Ch* AText, rapidjson::SizeType ALength, bool ACopy) {
+        return FDocument.String(AText, ALength, ACopy);
+    }
+    bool Key(const Ch* AText, rapidjson::SizeType ALength, bool ACopy) {
+        return FDocument.Key(AText, ALength, ACopy);
+    }
+    bool StartObject() { return Enter() && FDocument.StartObject(); }
+    bool EndObject(rapidjson::SizeType ACount) {
+        --FDepth;
+        return FDocument.EndObject(ACount);
+    }
+    bool StartArray() { return Enter() && FDocument.StartArray(); }
+    bool EndArray(rapidjson::SizeType ACount) {
+        --FDepth;
+        return FDocument.EndArray(ACount);
+    }
+
+private:
+    bool Enter() { return ++FDepth <= KMaxAnswerDepth; }
+
+    rapidjson::Document& FDocument;
+    unsigned FDepth = 0;
+};
+
 } // namespace
 
 std::optional<std::string> ReadMemberText(const rapidjson::Value& AObject, const char* AName) {
@@ -80,17 +125,11 @@ std::string ReadMemberTextOrEmpty(const rapidjson::Value& AObject, const char* A
 }
 
 std::string MD5Text(const std::string& AText) {
-    unsigned char LDigest[EVP_MAX_MD_SIZE];
-    unsigned int LLength = 0;
-    if (EVP_Digest(AText.data(), AText.size(), LDigest, &LLength, EVP_md5(), nullptr) != 1) {
-        throw std::runtime_error("MD5 digest failed");
-    }
     static const char KHex[] = "0123456789abcdef";
     std::string Result;
-    Result.reserve(LLength * 2);
-    for (unsigned int I = 0; I < LLength; ++I) {
-        Result += KHex[LDigest[I] >> 4];
-        Result += KHex[LDigest[I] & 0x0F];
+    for (const std::uint8_t LByte : Md5Digest(AText)) {
+        Result += KHex[LByte >> 4];
+        Result += KHex[LByte & 0x0F];
     }
     return Result;
 }
@@ -229,8 +268,18 @@ std::unique_ptr<rapidjson::Document> ParseAnswer(const std::string& ABytes) {
         return nullptr;
     }
     auto LDocument = std::make_unique<rapidjson::Document>();
-    LDocument->Parse<KAnswerParseFlags>(LText.data(), LText.size());
-    if (LDocument->HasParseError()) {
+    bool LParsed = false;
+    auto LGenerate = [&](rapidjson::Document& ADocument) {
+        rapidjson::MemoryStream LBytes(LText.data(), LText.size());
+        // The stream Document::Parse reads through (it skips a UTF-8 byte-order mark).
+        rapidjson::EncodedInputStream<rapidjson::UTF8<>, rapidjson::MemoryStream> LStream(LBytes);
+        TDepthLimitedHandler LHandler(ADocument);
+        rapidjson::Reader LReader;
+        LParsed = !LReader.Parse<KAnswerParseFlags>(LStream, LHandler).IsError();
+        return LParsed;
+    };
+    LDocument->Populate(LGenerate);
+    if (!LParsed) {
         return nullptr;
     }
     return LDocument;

@@ -18,8 +18,15 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// Parse flags for every answer: numbers keep the text they were written with.
-inline constexpr unsigned KAnswerParseFlags = rapidjson::kParseNumbersAsStringsFlag;
+// Parse flags for every answer: numbers keep the text they were written with,
+// and the parser keeps its nesting on the heap rather than on the call stack.
+inline constexpr unsigned KAnswerParseFlags =
+    rapidjson::kParseNumbersAsStringsFlag | rapidjson::kParseIterativeFlag;
+
+// Deepest nesting of arrays and objects an answer may have. Real answers nest
+// three levels; a deeper one is refused while parsing, so no deep document ever
+// exists for a recursive writer, copy or destructor to overflow the stack on.
+inline constexpr unsigned KMaxAnswerDepth = 64;
 
 // A member of a JSON object read as text: the first member of that name, a
 // string or number, quotes and control characters stripped. nullopt when the
@@ -69,7 +76,8 @@ std::string PackageEndpoint(const rapidjson::Value& AEntry);
 // UTF-8 kept, anything else read as Latin-1. The result is UTF-8.
 std::string DecodeAnswerText(const std::string& ABytes);
 
-// Exactly one JSON value (white space around it allowed), or null.
+// Exactly one JSON value (white space around it allowed) nested at most
+// KMaxAnswerDepth levels, or null.
 std::unique_ptr<rapidjson::Document> ParseAnswer(const std::string& ABytes);
 
 } // namespace orvane

@@ -4,11 +4,41 @@
 #include "app/Unit2.h"
 #include "registry/CppPaths.h"
 #include "registry/DelphiLibrary.h"
+#include "registry/IDEKeys.h"
 #include "registry/ProductRecords.h"
+#include "registry/X64Packages.h"
+
+#include <QPushButton>
 
 #include <exception>
+#include <stdexcept>
+
+namespace {
+
+// Log pumps events while an uninstallation runs from the Welcome page; a click
+// there would start a second flow inside this one. The page's buttons stay off
+// until the run ends, then Uninstall follows the refreshed list.
+class TWelcomeButtonsOff {
+public:
+    explicit TWelcomeButtonsOff(TForm2& AForm) : FForm(AForm) { SetEnabled(false, false); }
+    ~TWelcomeButtonsOff() { SetEnabled(true, !FForm.FInstalledVersions.empty()); }
+    TWelcomeButtonsOff(const TWelcomeButtonsOff&) = delete;
+    TWelcomeButtonsOff& operator=(const TWelcomeButtonsOff&) = delete;
+
+private:
+    void SetEnabled(bool AEditions, bool AUninstall) {
+        FForm.DeveloperButton->setEnabled(AEditions);
+        FForm.CommercialButton->setEnabled(AEditions);
+        FForm.UninstallButton->setEnabled(AUninstall);
+    }
+
+    TForm2& FForm;
+};
+
+} // namespace
 
 void TForm2::UninstallButtonClick() {
+    const TBusyScope LBusy(*this);
     if (FInstalledVersions.empty()) {
         Dialogs().Message(this, QStringLiteral("No installations found to be uninstalled"));
         return;
@@ -18,7 +48,9 @@ void TForm2::UninstallButtonClick() {
     QStringList values;
     for (const auto& record : FInstalledVersions) {
         const QString ideVersion = QString::fromStdString(record.IDEVersion);
-        options << QStringLiteral("%1 (%2)").arg(ideVersion, QString::fromStdString(record.Version));
+        options << QStringLiteral("%1 (%2)").arg(
+            ideVersion, record.ReadError.empty() ? QString::fromStdString(record.Version)
+                                                 : QStringLiteral("the record cannot be read"));
         values << ideVersion;
     }
 
@@ -26,6 +58,9 @@ void TForm2::UninstallButtonClick() {
         Dialogs(), QStringLiteral("Which versions you would like to uninstall?"), options, values,
         [this](int AModalResult, const QStringList& AValues) {
             if (AModalResult != mrOk)
+                return;
+            const TWelcomeButtonsOff LButtonsOff(*this);
+            if (!AValues.isEmpty() && !ConfirmNoRunningIDE(QStringLiteral("uninstallation")))
                 return;
             // The dialog hands the values over last option first; they are
             // removed in that order.
@@ -49,13 +84,32 @@ void TForm2::UninstallVersion(const QString& AIDEVersion) {
     orvane::TRegistryStore& store = RegistryStore();
 
     Log(QStringLiteral("Uninstallation started ..."));
-    CleanupGetItInstallation(QString::fromStdString(ExeDir().string()));
+    // The download folder of the installation is not known here; its record says
+    // where the package was extracted, which is inside it.
+    orvane::TOrvaneRegistryData record;
+    try {
+        orvane::ReadRegistryData(store, ideVersion, record);
+    } catch (const std::exception&) {
+        // An unreadable record is removed all the same; its backup goes to the
+        // default download folder.
+        record = {};
+    }
+    if (const QString failure = BackupIDERegistry(
+            ideVersion, "uninstall", orvane::KLibraryPlatforms, UninstallBackupFolder(record));
+        !failure.isEmpty()) {
+        throw std::runtime_error(failure.toStdString());
+    }
+    CleanupGetItInstallation(QString::fromStdU16String(ExeDir().u16string()));
 
     Log(QStringLiteral("Removing Delphi registry entries for \"%1\"").arg(AIDEVersion));
     orvane::UnregisterDelphiLibrary(store, ideVersion);
 
     Log(QStringLiteral("Removing CPP registry entries for \"%1\"").arg(AIDEVersion));
     orvane::UnregisterCppPaths(store, ideVersion);
+    if (orvane::HasX64IDE(store, ideVersion)) {
+        Log(QStringLiteral("Removing 64-bit IDE registry entries for \"%1\"").arg(AIDEVersion));
+        orvane::UnregisterX64Packages(store, ideVersion);
+    }
     Log(QStringLiteral("Removing IDE registry entries done"));
 
     // The record goes last, so a version whose removal failed stays listed.

@@ -63,4 +63,51 @@ TEST(FileOperationsTest, RemoveFileDeletesFilesOnly) {
     EXPECT_TRUE(fs::is_directory(LTemp.Path() / "folder"));
 }
 
+TEST(FileOperationsTest, FormatByteSizeForMessages) {
+    const std::pair<std::uint64_t, const char*> LCases[] = {
+        {0, "0 bytes"},
+        {1023, "1023 bytes"},
+        {1536, "1.5 KiB"},
+        {10u << 20, "10.0 MiB"},
+        {std::uint64_t{9} << 30, "9.0 GiB"},
+    };
+    for (const auto& [LBytes, LText] : LCases) {
+        EXPECT_EQ(FormatByteSize(LBytes), LText) << LBytes;
+    }
+}
+
+// The free space of the temp folder's drive, measured for real.
+TEST(FileOperationsTest, RequireFreeSpaceAddsUpTheNeedsOfOneDrive) {
+    TTempDir LTemp;
+    const std::uint64_t LFree = fs::space(LTemp.Path()).available;
+    const std::string LDir = DirText(LTemp.Path());
+    // Not there yet: measured at the nearest folder that is.
+    const std::string LNew = LDir + "not/yet/there/";
+    EXPECT_NO_THROW(RequireFreeSpace({{LDir, 1000}, {LNew, 1000}}));
+    EXPECT_NO_THROW(RequireFreeSpace({}));
+    EXPECT_FALSE(fs::exists(LDir + "not"));
+
+    const struct {
+        const char* Label;
+        std::vector<TSpaceNeed> Needs;
+    } LCases[] = {
+        {"one folder", {{LNew, LFree + (std::uint64_t{1} << 30)}}},
+        {"two folders that fit alone",
+         {{LDir, LFree / 2 + (64u << 20)}, {LNew, LFree / 2 + (64u << 20)}}},
+    };
+    for (const auto& LCase : LCases) {
+        try {
+            RequireFreeSpace(LCase.Needs);
+            ADD_FAILURE() << LCase.Label << ": not refused";
+        } catch (const std::runtime_error& AError) {
+            const std::string LText = AError.what();
+            EXPECT_NE(LText.find("Not enough free space for \"" + LCase.Needs[0].Folder + "\": "),
+                      std::string::npos)
+                << LText;
+            EXPECT_NE(LText.find(" needed, "), std::string::npos) << LText;
+            EXPECT_NE(LText.find(" free"), std::string::npos) << LText;
+        }
+    }
+}
+
 } // namespace

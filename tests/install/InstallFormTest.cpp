@@ -1,10 +1,13 @@
 #include "TestZip.h"
 
+#include "app/ActivityIndicator.h"
 #include "app/Unit2.h"
 #include "install/ZipReader.h"
 #include "registry/ProductRecords.h"
+#include "registry/RegFile.h"
 #include "registry/RegText.h"
 #include "registry/RegistryStore.h"
+#include "server/Downloader.h"
 #include "server/PackageList.h"
 #include "server/Protocol.h"
 #include "support/LocalApiServer.h"
@@ -14,17 +17,22 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
+#include <QCoreApplication>
+#include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QTabWidget>
 #include <QTimer>
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
 #include <map>
+#include <thread>
 
 namespace fs = std::filesystem;
 using testing::AllOf;
@@ -56,6 +64,17 @@ std::unique_ptr<rapidjson::Document> Json(const std::string& AText) {
     LDocument->Parse<orvane::KAnswerParseFlags>(AText.c_str());
     EXPECT_FALSE(LDocument->HasParseError()) << AText;
     return LDocument;
+}
+
+// ASize pseudo-random letters: compresses only so far.
+std::string Letters(std::size_t ASize) {
+    std::string LResult(ASize, '\0');
+    unsigned LState = 11;
+    for (char& LChar : LResult) {
+        LState = LState * 1103515245u + 12345u;
+        LChar = static_cast<char>('a' + (LState >> 16) % 26);
+    }
+    return LResult;
 }
 
 // A standard package for IDE version AVersion: Win32 and Win64 files, a DLL.
@@ -206,14 +225,22 @@ TEST_F(InstallFormTest, LatestPackageInstallsEveryPartWithItsLogLines) {
     ASSERT_EQ(FileRequests().size(), 1u);
     EXPECT_THAT(FileRequests()[0], StartsWith("/file/latest?token="));
     const std::string LPackage = DownloadDir() + "Orvane_22.0_1.4.2.zip";
-    EXPECT_EQ(ListTree(DownloadDir()),
+    // The registry backup is named after the local time; it is the one file in Backups/.
+    std::vector<std::string> LDownloaded = ListTree(DownloadDir());
+    const auto LBackup = std::find_if(LDownloaded.begin(), LDownloaded.end(), [](const auto& AName) {
+        return AName.rfind("Backups/22.0 install ", 0) == 0;
+    });
+    ASSERT_NE(LBackup, LDownloaded.end());
+    const std::string LBackupFile = DownloadDir() + *LBackup;
+    LDownloaded.erase(LBackup);
+    EXPECT_EQ(LDownloaded,
               (std::vector<std::string>{
                   "22.0/", "22.0/Win32/", "22.0/Win32/Release/", "22.0/Win32/Release/C/",
                   "22.0/Win32/Release/C/hpp/", "22.0/Win32/Release/C/hpp/Orvane.hpp",
                   "22.0/Win32/Release/Orvane.dll", "22.0/Win32/Release/Orvane_Core.bpl",
                   "22.0/Win32/Release/Orvane_Core.dcp", "22.0/Win64/", "22.0/Win64/Release/",
                   "22.0/Win64/Release/Orvane_Core.bpl", "22.0/Win64/Release/Orvane_Core.dcp",
-                  "Orvane_22.0_1.4.2.zip"}));
+                  "Backups/", "Orvane_22.0_1.4.2.zip"}));
     EXPECT_EQ(ListTree(CommonDir("22.0")),
               (std::vector<std::string>{"Bpl/", "Bpl/Orvane_Core.bpl", "Bpl/Win64/",
                                         "Bpl/Win64/Orvane_Core.bpl", "Dcp/", "Dcp/Orvane_Core.dcp",
@@ -256,6 +283,7 @@ TEST_F(InstallFormTest, LatestPackageInstallsEveryPartWithItsLogLines) {
             "Copy DLL file \"Win32/Release/Orvane.dll\" ...",
             "Copying SSL libraries from \"" + QString::fromStdString(Root()) + "exe/\" to \"" +
                 LBin + "\"",
+            "Registry backup written to \"" + QString::fromStdString(LBackupFile) + "\"",
             "Writing Orvane registry entries ...",
             "Writing Orvane registry entries done",
             "Editing registry entries ...",
@@ -397,8 +425,10 @@ TEST_F(InstallFormTest, ExistingPackageIsReusedOrReplaced) {
             EXPECT_EQ(FForm->ProgressBar->value(), FForm->ProgressBar->maximum());
         } else {
             EXPECT_TRUE(FileRequests().empty());
-            EXPECT_EQ(FForm->ProgressBar->maximum(), LMax);
-            EXPECT_EQ(FForm->ProgressBar->value(), LValue);
+            // No download, but the extraction moves the bar to its end.
+            EXPECT_NE(FForm->ProgressBar->maximum(), LMax);
+            EXPECT_NE(FForm->ProgressBar->value(), LValue);
+            EXPECT_EQ(FForm->ProgressBar->value(), FForm->ProgressBar->maximum());
         }
     }
 }
@@ -619,12 +649,7 @@ TEST_F(InstallFormTest, ProgressBarFollowsADownloadBeyondTwoGiB) {
 }
 
 TEST_F(InstallFormTest, WindowKeepsRespondingWhileALargePackageIsExtracted) {
-    std::string LLarge(24 * 1024 * 1024, '\0');
-    unsigned LState = 11;
-    for (char& LChar : LLarge) {
-        LState = LState * 1103515245u + 12345u;
-        LChar = static_cast<char>('a' + (LState >> 16) % 26);
-    }
+    const std::string LLarge = Letters(24 * 1024 * 1024);
     fs::create_directories(DownloadDir());
     WriteTestZip(DownloadDir() + "Orvane.zip", {{"Win32/Release/Orvane_Core.bpl", LLarge}});
     FDialogs->AnswerNo(); // reuse it: no download
@@ -647,9 +672,11 @@ TEST_F(InstallFormTest, WindowKeepsRespondingWhileALargePackageIsExtracted) {
     ASSERT_TRUE(Install(*LEntry));
 
     EXPECT_EQ(fs::file_size(VersionDir("22.0") + "Win32/Release/Orvane_Core.bpl"), LLarge.size());
-    const auto LFirst = std::find_if(LTicks.begin(), LTicks.end(), [](auto& ATick) { return ATick.second; });
+    const auto LFirst =
+        std::find_if(LTicks.begin(), LTicks.end(), [](auto& ATick) { return ATick.second; });
     ASSERT_NE(LFirst, LTicks.end()) << "no window event ran during the extraction";
-    const auto LAfter = std::find_if(LFirst, LTicks.end(), [](auto& ATick) { return !ATick.second; });
+    const auto LAfter =
+        std::find_if(LFirst, LTicks.end(), [](auto& ATick) { return !ATick.second; });
     ASSERT_NE(LAfter, LTicks.end());
     TClock::duration LLongest{};
     for (auto LAt = LFirst; LAt != LAfter; ++LAt) {
@@ -714,6 +741,18 @@ protected:
     }
 
     QWidget* Page() const { return FForm->TabControl1->currentWidget(); }
+
+    // Processes window events until ADone holds (at most 20 s).
+    static void WaitUntil(const std::function<bool()>& ADone) {
+        const auto LEnd = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (!ADone() && std::chrono::steady_clock::now() < LEnd) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+    }
+
+    static constexpr const char* CAccounts =
+        R"({"accounts": [{"user": "buyer@example.org", "password": "s3cret"}]})";
     QString DoneText() const { return FForm->Label4->text(); }
     const QString CThanks =
         QStringLiteral("Thank you for installing Orvane! You can now start working!");
@@ -918,6 +957,142 @@ TEST_F(InstallRunTest, ZipThatCannotBeOpenedIsShownAndCounted) {
     EXPECT_TRUE(Record("23.0"));
 }
 
+// Names from the server that would steer a write out of its folder fail their
+// version before anything is downloaded or written.
+TEST_F(InstallRunTest, UnusableNamesFailTheVersionBeforeAnythingIsWritten) {
+    ServePackage("a.zip", PackageFiles());
+    const struct {
+        const char* Member;
+        const char* Json; // the member's value as JSON
+        const char* ReportedMember;
+    } LCases[] = {
+        {"file", R"("../../x.zip")", "file"},
+        {"file", R"("/tmp/abs.zip")", "file"},
+        {"file", R"("C:x.zip")", "file"},
+        {"file", R"("sub\\x.zip")", "file"},
+        {"file", R"("CON")", "file"},
+        {"file", R"("nul.zip")", "file"},
+        {"file", R"("a\u0000b.zip")", "file"},
+        {"file", R"("")", "file"},
+        {"version", R"("..\\..\\Windows")", "version"},
+        {"version", R"("23.0/../../x")", "version"},
+        {"version", R"("")", "version"},
+        {"version", R"("/etc")", "version"},
+        {"version", R"("C:")", "version"},
+        {"version", R"("22.0\u0000x")", "version"},
+        {"file_version", R"("1/../../x", "file": "latest")", "file_version"},
+        {"bpls", R"("Orvane_Core.bpl,../../evil.bpl")", "bpls"},
+        {"dcps", R"("..\\evil.dcp")", "dcps"},
+        {"platforms", R"("Win32,../..")", "platforms"},
+        {"platforms", R"("Win32, C:")", "platforms"},
+        {"platforms", R"("COM1")", "platforms"},
+        {"dlls", R"("Win32/Release/")", "dlls"},
+        {"dlls", R"("Win32/Release/nul")", "dlls"},
+    };
+    for (const auto& LCase : LCases) {
+        const std::string LLabel = std::string(LCase.Member) + " = " + LCase.Json;
+        ResetFolders();
+        FServer.Clear();
+        FDialogs->ClearCalls();
+        const std::string LRegistryBefore = orvane::ExportRegText(*FStore, "SOFTWARE");
+        std::vector<std::string> LTreeBefore = ListTree(FTemp.Path());
+        // A later member of the same name would not count: the first one does.
+        ListVersions(R"({")" + std::string(LCase.Member) + R"(": )" + LCase.Json + "," +
+                     Entry("22.0", "a.zip", R"(, "dlls": "Win32/Release/Orvane.dll")").substr(1));
+        FForm->CheckBox1->setChecked(true);
+        Tick({0});
+
+        FForm->InstallButtonClick();
+
+        EXPECT_EQ(Page(), FForm->TbItm_Completed) << LLabel;
+        const std::string LPrefix = std::string("<ERROR> Unusable \"") + LCase.ReportedMember +
+                                    "\" in the package entry: \"";
+        EXPECT_THAT(DoneText().toStdString(), StartsWith(LPrefix)) << LLabel;
+        EXPECT_EQ(DoneText(), LogMessages().last() + "\r\n\r\n") << LLabel;
+        EXPECT_TRUE(FDialogs->Calls().empty()) << LLabel;
+        EXPECT_TRUE(FileRequests().empty()) << LLabel;
+        EXPECT_EQ(orvane::ExportRegText(*FStore, "SOFTWARE"), LRegistryBefore) << LLabel;
+        std::vector<std::string> LTreeAfter = ListTree(FTemp.Path());
+        std::erase(LTreeAfter, "exe/install.log");
+        std::erase(LTreeBefore, "exe/install.log");
+        EXPECT_EQ(LTreeAfter, LTreeBefore) << LLabel;
+    }
+}
+
+// A Commercial login whose configuration answer is slow, then Back and the
+// Developer Edition: the older answer must never replace the list that the
+// installation started from the newer one is reading.
+TEST_F(InstallRunTest, LateConfigurationAnswerNeverReplacesTheListBeingInstalled) {
+    TLocalApiServer LServer({.AccountsJson = CAccounts});
+    CreateForm(FDialogs, LServer.BaseUrl());
+    // Big enough that its slow download outlasts the Commercial answer.
+    std::vector<TTestZipEntry> LFiles = PackageFiles();
+    LFiles.push_back({"Win32/Release/noise.bin", Letters(400 * 1024)});
+    const fs::path LZip = FTemp.Path() / "made" / "a.zip";
+    fs::create_directories(LZip.parent_path());
+    WriteTestZip(LZip, LFiles);
+    LServer.WriteFile("a.zip", FileBytes(LZip));
+    LServer.WriteConfig("dev", R"({"ide": [)" + Entry("22.0", "a.zip") + "]}");
+    LServer.WriteConfig("com", std::string(96 * 1024, ' ') +
+                                   R"({"ide": [{"name": "Late", "file": "late.zip"}]})");
+    LServer.SetFault("slow", "/cfg/?mode=com", 1, 0, 150);
+    LServer.SetFault("slow", "/file/", -1, 0, 150);
+
+    FForm->CommercialButton->click();
+    FForm->Edt_User->setText("buyer@example.org");
+    FForm->Edt_Password->setText("s3cret");
+    FForm->LoginButton->click();
+    FForm->InstallBackButton->click();
+    FForm->DeveloperButton->click();
+    WaitUntil([&] { return FForm->ListBox1->count() > 0; });
+    ASSERT_EQ(FForm->ListBox1->count(), 1);
+    FForm->Edit1->setText(QString::fromStdString(IDEDir()));
+    FForm->Edit2->setText(QString::fromStdString(DownloadDir()));
+    FForm->CheckBox1->setChecked(true);
+    Tick({0});
+
+    FForm->InstallButtonClick();
+    WaitUntil([] { return orvane::TDownloader::ActiveTransfers() == 0; });
+
+    EXPECT_EQ(DoneText(), CThanks) << LogMessages().join("\n").toStdString();
+    EXPECT_TRUE(Record("22.0"));
+    ASSERT_EQ(FForm->ListBox1->count(), 1);
+    EXPECT_EQ(FForm->ListBox1->item(0)->text(), QStringLiteral("Orvane 22.0 (va)"));
+    EXPECT_EQ(FForm->FCredentials.Mode, orvane::imDeveloper);
+    EXPECT_TRUE(FDialogs->Calls().empty());
+}
+
+// A failed Commercial configuration download that ends while an uninstallation
+// runs neither warns nor resets the edition nor switches pages under it.
+TEST_F(InstallRunTest, LateConfigurationFailureDuringAnUninstallationIsDropped) {
+    TLocalApiServer LServer({.AccountsJson = CAccounts});
+    LServer.SetFault("late", "/cfg/", 1, 500, 800);
+    orvane::WriteRegistryData(*FStore, orvane::TOrvaneRegistryData::Create(
+                                           "22.0", "1.0", "DEVELOPER", "DEVELOPER", "/old/"));
+    CreateForm(FDialogs, LServer.BaseUrl());
+    FForm->CommercialButton->click();
+    FForm->Edt_User->setText("buyer@example.org");
+    FForm->Edt_Password->setText("s3cret");
+    FForm->LoginButton->click();
+    FForm->InstallBackButton->click();
+    bool LEndedInDialog = false;
+    FDialogs->AnswerDialog([&](QDialog& ADialog) {
+        WaitUntil([] { return orvane::TDownloader::ActiveTransfers() == 0; });
+        LEndedInDialog = orvane::TDownloader::ActiveTransfers() == 0;
+        return TScriptedDialogs::ClickButton(ADialog, "Cancel");
+    });
+
+    FForm->UninstallButton->click();
+
+    EXPECT_TRUE(LEndedInDialog);
+    EXPECT_EQ(FDialogs->Calls().size(), 1u) << "only the option dialog";
+    EXPECT_EQ(FForm->FCredentials.Mode, orvane::imCommercial);
+    EXPECT_EQ(FForm->FCredentials.Username, "buyer@example.org");
+    EXPECT_EQ(Page(), FForm->TbItm_Welcome);
+    EXPECT_TRUE(FForm->DownloadVersionsIndicator->isHidden());
+    EXPECT_THAT(LServer.Requests(), Contains(StartsWith("/cfg/?mode=com")));
+}
+
 // Changes the two directory fields when the first question comes.
 class TFieldChangingDialogs : public TScriptedDialogs {
 public:
@@ -974,9 +1149,10 @@ TEST_F(InstallRunTest, ClosingTheWindowStopsTheDownloadAndTheLoop) {
     EXPECT_LT(LTook, std::chrono::seconds(20));
     EXPECT_TRUE(FForm->IsClosing());
     EXPECT_FALSE(fs::exists(DownloadDir() + "a.zip"));
+    EXPECT_FALSE(fs::exists(DownloadDir() + "a.zip.part"));
     const QStringList LLog = LogMessages();
     EXPECT_THAT(LLog, Contains(QString::fromStdString("Downloaded file deleted: " + DownloadDir() +
-                                                      "a.zip")));
+                                                      "a.zip.part")));
     EXPECT_EQ(LLog.last(), QStringLiteral("Installation stopped: the window was closed; 1 "
                                           "version(s) not installed."));
     EXPECT_THAT(FileRequests(), Not(Contains(StartsWith("/file/b.zip"))));

@@ -2,8 +2,13 @@
 
 #include <zip.h>
 
+#include <sys/resource.h>
+
+#include <csignal>
+
 #include <algorithm>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <stdexcept>
 
@@ -44,6 +49,62 @@ void WriteTestZip(const fs::path& AFile, const std::vector<TTestZipEntry>& AEntr
         zip_discard(LZip);
         throw std::runtime_error("cannot write test zip: " + LText);
     }
+}
+
+void SetDeclaredSize(const fs::path& AFile, const std::string& AName, std::uint32_t ASize) {
+    std::string LBytes;
+    {
+        std::ifstream LIn(AFile, std::ios::binary);
+        LBytes.assign(std::istreambuf_iterator<char>(LIn), {});
+    }
+    const auto LWord = [&](std::size_t AAt) {
+        return static_cast<std::size_t>(static_cast<unsigned char>(LBytes[AAt]) |
+                                        static_cast<unsigned char>(LBytes[AAt + 1]) << 8);
+    };
+    const auto LPut = [&](std::size_t AAt) {
+        for (int LByte = 0; LByte < 4; ++LByte) {
+            LBytes[AAt + LByte] = static_cast<char>((ASize >> (8 * LByte)) & 0xff);
+        }
+    };
+    // Local header "PK\3\4": size at 22, name length at 26, name at 30.
+    // Central directory "PK\1\2": size at 24, name length at 28, name at 46.
+    int LPatched = 0;
+    for (std::size_t LAt = 0; LAt + 46 <= LBytes.size(); ++LAt) {
+        if (LBytes.compare(LAt, 4, "PK\3\4") == 0 && LWord(LAt + 26) == AName.size() &&
+            LBytes.compare(LAt + 30, AName.size(), AName) == 0) {
+            LPut(LAt + 22);
+            ++LPatched;
+        } else if (LBytes.compare(LAt, 4, "PK\1\2") == 0 && LWord(LAt + 28) == AName.size() &&
+                   LBytes.compare(LAt + 46, AName.size(), AName) == 0) {
+            LPut(LAt + 24);
+            ++LPatched;
+        }
+    }
+    if (LPatched != 2) {
+        throw std::runtime_error("cannot find both headers of " + AName);
+    }
+    std::ofstream(AFile, std::ios::binary | std::ios::trunc) << LBytes;
+}
+
+TFileSizeLimit::TFileSizeLimit(std::uint64_t ABytes) {
+    rlimit LLimit{};
+    if (getrlimit(RLIMIT_FSIZE, &LLimit) != 0) {
+        throw std::runtime_error("getrlimit failed");
+    }
+    FOldSoft = LLimit.rlim_cur;
+    FOldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    LLimit.rlim_cur = static_cast<rlim_t>(ABytes);
+    if (setrlimit(RLIMIT_FSIZE, &LLimit) != 0) {
+        throw std::runtime_error("setrlimit failed");
+    }
+}
+
+TFileSizeLimit::~TFileSizeLimit() {
+    rlimit LLimit{};
+    getrlimit(RLIMIT_FSIZE, &LLimit);
+    LLimit.rlim_cur = static_cast<rlim_t>(FOldSoft);
+    setrlimit(RLIMIT_FSIZE, &LLimit);
+    std::signal(SIGXFSZ, FOldHandler);
 }
 
 std::string DirText(const fs::path& ADir) {

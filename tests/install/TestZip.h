@@ -20,6 +20,26 @@ struct TTestZipEntry {
 // Writes a real zip file with libzip (deflate for files). Throws on failure.
 void WriteTestZip(const std::filesystem::path& AFile, const std::vector<TTestZipEntry>& AEntries);
 
+// Rewrites the uncompressed size that AFile declares for entry AName, in its
+// local header and in the central directory: a zip that lies about a size.
+void SetDeclaredSize(const std::filesystem::path& AFile, const std::string& AName,
+                     std::uint32_t ASize);
+
+// A full disk without a special file system: while this lives, files of this
+// process cannot grow beyond ABytes and writes past it fail with EFBIG
+// (SIGXFSZ ignored). The limit and the signal's disposition are restored.
+class TFileSizeLimit {
+public:
+    explicit TFileSizeLimit(std::uint64_t ABytes);
+    ~TFileSizeLimit();
+    TFileSizeLimit(const TFileSizeLimit&) = delete;
+    TFileSizeLimit& operator=(const TFileSizeLimit&) = delete;
+
+private:
+    std::uint64_t FOldSoft = 0;
+    void (*FOldHandler)(int) = nullptr;
+};
+
 // A folder as text with a trailing separator, as the installer writes folders.
 std::string DirText(const std::filesystem::path& ADir);
 

@@ -5,12 +5,15 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <fstream>
 
 namespace fs = std::filesystem;
 using orvane::EZipError;
 using orvane::TZipReader;
+using testing::AllOf;
 using testing::HasSubstr;
 
 namespace {
@@ -159,6 +162,118 @@ TEST_F(ZipReaderTest, DamagedEntryFailsNamingItAndLeavesNoPartialFile) {
     EXPECT_THAT([&] { LZip.ExtractAll(Target().string()); },
                 testing::ThrowsMessage<EZipError>(HasSubstr("\"data.bin\"")));
     EXPECT_FALSE(fs::exists(Target() / "data.bin"));
+}
+
+TEST_F(ZipReaderTest, ProgressFollowsTheBytesWrittenByExtractAll) {
+    const std::string LBig = NoisyText(6 * 1024 * 1024, 5);
+    WriteTestZip(Zip(), {{"Win32/", ""}, {"big.bin", LBig}, {"small.txt", "tiny"}, {"empty", ""}});
+    const std::int64_t LTotal = static_cast<std::int64_t>(LBig.size()) + 4;
+    std::vector<std::pair<std::int64_t, std::int64_t>> LCalls;
+    TZipReader LZip(Zip().string());
+    LZip.SetProgress(
+        [&](std::int64_t AWritten, std::int64_t ATotal) { LCalls.emplace_back(AWritten, ATotal); });
+    LZip.ExtractAll(Target().string());
+    ASSERT_GE(LCalls.size(), 2u);
+    EXPECT_EQ(LCalls.front(), std::make_pair(std::int64_t{0}, LTotal));
+    EXPECT_EQ(LCalls.back(), std::make_pair(LTotal, LTotal));
+    for (std::size_t LAt = 1; LAt < LCalls.size(); ++LAt) {
+        EXPECT_LE(LCalls[LAt - 1].first, LCalls[LAt].first);
+        EXPECT_EQ(LCalls[LAt].second, LTotal);
+    }
+    // Single entries copied out later are no part of the extraction's count.
+    LCalls.clear();
+    LZip.Extract("small.txt", (Target() / "one").string());
+    EXPECT_TRUE(LCalls.empty());
+
+    // A failing extraction reports no more than was written.
+    WriteTestZip(FTemp.Path() / "bad.zip", {{"a.txt", "abc"}});
+    TZipReader LMissing((FTemp.Path() / "bad.zip").string());
+    LCalls.clear();
+    LMissing.SetProgress(
+        [&](std::int64_t AWritten, std::int64_t ATotal) { LCalls.emplace_back(AWritten, ATotal); });
+    WriteFileText(FTemp.Path() / "blocked", "a file where the folder should be");
+    EXPECT_THROW(LMissing.ExtractAll((FTemp.Path() / "blocked" / "sub").string()), EZipError);
+    for (const auto& LCall : LCalls) {
+        EXPECT_EQ(LCall.first, 0);
+    }
+}
+
+// Sizes that no real package declares, and sizes that lie: the archive fails
+// with a message naming what is wrong, and no file is left under a final
+// name nor a temporary one.
+TEST_F(ZipReaderTest, AbsurdOrLyingSizesFailWithoutAPartialFile) {
+    const std::string LZeros(64u << 20, '\0');
+    const std::string LText = NoisyText(300 * 1024, 5);
+    const struct {
+        const char* Label;
+        std::vector<TTestZipEntry> Entries;
+        std::vector<std::pair<std::string, std::uint32_t>> Declared;
+        const char* Message;
+        bool AnythingWritten; // entries before the lying one are complete files
+    } LCases[] = {
+        {"64 MiB of zeros: beyond 1000:1",
+         {{"a.txt", "fine"}, {"zeros.bin", LZeros}},
+         {},
+         "\"zeros.bin\"",
+         false},
+        {"declares 3 x 3.5 GiB",
+         {{"a.bin", "a"}, {"b.bin", "b"}, {"c.bin", "c"}},
+         {{"a.bin", 3584u << 20}, {"b.bin", 3584u << 20}, {"c.bin", 3584u << 20}},
+         "more than a package can hold",
+         false},
+        {"declares 100 MiB for a few bytes",
+         {{"small.bin", "tiny"}},
+         {{"small.bin", 100u << 20}},
+         "\"small.bin\"",
+         false},
+        {"holds more than it declares",
+         {{"a.txt", "fine"}, {"big.txt", LText}},
+         {{"big.txt", 1000}},
+         "\"big.txt\"",
+         true},
+        {"holds less than it declares",
+         {{"a.txt", "fine"}, {"big.txt", LText}},
+         {{"big.txt", 400 * 1024}},
+         "\"big.txt\"",
+         true},
+    };
+    for (const auto& LCase : LCases) {
+        fs::remove_all(Target());
+        WriteTestZip(Zip(), LCase.Entries);
+        for (const auto& [LName, LSize] : LCase.Declared) {
+            SetDeclaredSize(Zip(), LName, LSize);
+        }
+        TZipReader LZip(Zip().string());
+        EXPECT_THAT([&] { LZip.ExtractAll(Target().string()); },
+                    testing::ThrowsMessage<EZipError>(HasSubstr(LCase.Message)))
+            << LCase.Label;
+        EXPECT_EQ(ListTree(Target()), LCase.AnythingWritten ? std::vector<std::string>{"a.txt"}
+                                                            : std::vector<std::string>{})
+            << LCase.Label;
+        // One entry alone is checked the same way.
+        const std::string LLast = LCase.Entries.back().Name;
+        fs::remove_all(Target());
+        EXPECT_THROW(LZip.Extract(LLast, Target().string()), EZipError) << LCase.Label;
+        EXPECT_TRUE(ListTree(Target()).empty()) << LCase.Label;
+    }
+}
+
+// A full disk (here a file-size limit: writes beyond it fail with EFBIG) ends
+// the entry with the system's reason; the file never gets its final name, and
+// the complete file an earlier installation left there stays as it was.
+TEST_F(ZipReaderTest, FullDiskFailsTheEntryWithoutAPartialFile) {
+    WriteTestZip(Zip(), {{"small.txt", "fine"}, {"big.txt", NoisyText(3u << 20, 9)}});
+    WriteFileText(Target() / "big.txt", "the earlier version");
+    TZipReader LZip(Zip().string());
+    {
+        const TFileSizeLimit LLimit(1u << 20);
+        EXPECT_THAT([&] { LZip.ExtractAll(Target().string()); },
+                    testing::ThrowsMessage<EZipError>(
+                        AllOf(HasSubstr("\"" + (Target() / "big.txt").string() + "\""),
+                              HasSubstr(std::strerror(EFBIG)))));
+    }
+    EXPECT_EQ(ListTree(Target()), (std::vector<std::string>{"big.txt", "small.txt"}));
+    EXPECT_EQ(ReadFileText(Target() / "big.txt"), "the earlier version");
 }
 
 TEST_F(ZipReaderTest, ClosesTheFileOnEveryWayOut) {

@@ -1,13 +1,18 @@
 #include "RegistryTestSupport.h"
 
+#include "registry/CppPaths.h"
+#include "registry/DelphiLibrary.h"
 #include "registry/ProductRecords.h"
+#include "registry/RegFile.h"
 #include "registry/RegText.h"
 #include "registry/Registry.h"
 
 #include <gtest/gtest.h>
 
 #include <ctime>
+#include <functional>
 #include <regex>
+#include <stdexcept>
 
 namespace orvane::test {
 namespace {
@@ -51,12 +56,41 @@ TEST(ProductRecords, NoProductKey) {
     EXPECT_FALSE(store->KeyExists("SOFTWARE\\Embarcadero\\Orvane"));
 }
 
+// An empty IDE version would address the product key or the BDS key itself:
+// a record's values would land in the product key and a deletion would take
+// every record with it.
+TEST(ProductRecords, EmptyIDEVersionIsRefusedByEveryRoutine) {
+    TTempStore store;
+    ImportRegFile(*store, FixturePath("ide-22.0.reg"));
+    WriteRegistryData(*store, Record("22.0", "1.0"));
+    const std::string product = "SOFTWARE\\Embarcadero\\Orvane";
+    const TKnownPackagePairs pairs{{"/Bpl/Orvane_Core.bpl", "Orvane_Core.bpl"}};
+    const std::pair<const char*, std::function<void()>> calls[] = {
+        {"write", [&] { WriteRegistryData(*store, Record("", "9.9")); }},
+        {"delete", [&] { DeleteRegistryData(*store, ""); }},
+        {"register library", [&] { RegisterDelphiLibrary(*store, "", "/v/", pairs, {"Win32"}); }},
+        {"unregister library", [&] { UnregisterDelphiLibrary(*store, ""); }},
+        {"register C++", [&] { RegisterCppPaths(*store, "", "/v/", pairs); }},
+        {"unregister C++", [&] { UnregisterCppPaths(*store, ""); }},
+    };
+    for (const auto& [name, call] : calls) {
+        EXPECT_THROW(call(), std::invalid_argument) << name;
+        EXPECT_TRUE(store->ValueNames(product).empty()) << name;
+        TOrvaneRegistryData data;
+        ASSERT_TRUE(ReadRegistryData(*store, "22.0", data)) << name;
+        EXPECT_EQ(data.Version, "1.0") << name;
+    }
+    TOrvaneRegistryData data = Junk();
+    EXPECT_FALSE(ReadRegistryData(*store, "", data));
+    ExpectSameRecord(data, TOrvaneRegistryData{});
+    EXPECT_EQ(ReadInstalledVersions(*store).size(), 1u);
+}
+
 TEST(ProductRecords, WriteStoresFiveStringValuesInOrder) {
     TTempStore store;
     WriteRegistryData(*store, Record("22.0", "5.1.0.7"));
     const std::vector<std::string> names{"ORVANE_INSTALLED_VERSION", "ORVANE_INSTALLED_PATH",
-                                         "ORVANE_DATETIME", "ORVANE_LICENSE",
-                                         "ORVANE_PACKAGETYPE"};
+                                         "ORVANE_DATETIME", "ORVANE_LICENSE", "ORVANE_PACKAGETYPE"};
     EXPECT_EQ(InValueOrder(store->ValueNames(kRecord22)), InValueOrder(names));
     for (const auto& name : names) {
         EXPECT_EQ(store->GetValue(kRecord22, name)->Type, rtSz) << name;
@@ -125,7 +159,25 @@ TEST(ProductRecords, NonStringValueFailsTheRead) {
     } catch (const std::runtime_error& e) {
         EXPECT_STREQ(e.what(), "Invalid data type for 'ORVANE_LICENSE'");
     }
-    EXPECT_THROW(ReadInstalledVersions(*store), ERegistryException);
+}
+
+// Listing the records names a bad one instead of failing: the clean records
+// and the bad one's readable values are all there.
+TEST(ProductRecords, ListingKeepsARecordWithANonStringValueAndNamesTheFault) {
+    TTempStore store;
+    WriteRegistryData(*store, Record("22.0", "5.0"));
+    WriteRegistryData(*store, Record("23.0", "6.0"));
+    ASSERT_TRUE(store->SetValue(kRecord22, DwordValue("ORVANE_LICENSE", 1)));
+    ASSERT_TRUE(store->SetValue(kRecord22, DwordValue("ORVANE_INSTALLED_PATH", 2)));
+    const auto all = ReadInstalledVersions(*store);
+    ASSERT_EQ(all.size(), 2u);
+    TOrvaneRegistryData bad = Record("22.0", "5.0");
+    bad.License.clear();
+    bad.Path.clear();
+    ExpectSameRecord(all[0], bad);
+    EXPECT_EQ(all[0].ReadError, "Invalid data type for 'ORVANE_LICENSE'");
+    ExpectSameRecord(all[1], Record("23.0", "6.0"));
+    EXPECT_EQ(all[1].ReadError, "");
 }
 
 TEST(ProductRecords, RewriteReplacesTheValuesOfTheSameKey) {
@@ -174,16 +226,15 @@ TEST(ProductRecords, ListFollowsTheRegistryOrderNotTheInstallOrder) {
 
 TEST(ProductRecords, CreateStampsTheLocalTime) {
     const std::time_t before = std::time(nullptr);
-    const auto data =
-        TOrvaneRegistryData::Create("22.0", "5.0", "DEVELOPER", "BASIC", "/d/22.0/");
+    const auto data = TOrvaneRegistryData::Create("22.0", "5.0", "DEVELOPER", "BASIC", "/d/22.0/");
     const std::time_t after = std::time(nullptr);
     EXPECT_EQ(data.IDEVersion, "22.0");
     EXPECT_EQ(data.Version, "5.0");
     EXPECT_EQ(data.License, "DEVELOPER");
     EXPECT_EQ(data.PackageType, "BASIC");
     EXPECT_EQ(data.Path, "/d/22.0/");
-    ASSERT_TRUE(std::regex_match(data.DateTime,
-                                 std::regex(R"(\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2})")));
+    ASSERT_TRUE(
+        std::regex_match(data.DateTime, std::regex(R"(\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2})")));
     std::tm parsed{};
     parsed.tm_isdst = -1;
     ASSERT_EQ(std::sscanf(data.DateTime.c_str(), "%d-%d-%d %d:%d:%d", &parsed.tm_year,

@@ -1,6 +1,7 @@
 #include "server/Downloader.h"
 #include "server/HttpClient.h"
 #include "server/Protocol.h"
+#include "server/Sha256.h"
 #include "support/LocalApiServer.h"
 #include "support/LocalProxy.h"
 #include "support/NetworkSettings.h"
@@ -254,8 +255,11 @@ TEST_F(TDownloaderTest, FailedTransferLeavesPartialFile) {
         EXPECT_EQ(R.Completed, 0) << C.Name;
         EXPECT_NE(R.ErrorText.find(C.MessagePart), std::string::npos)
             << C.Name << ": " << R.ErrorText;
-        ASSERT_TRUE(std::filesystem::exists(LDest)) << C.Name;
-        const auto LSize = std::filesystem::file_size(LDest);
+        // The partial file never carries the final name.
+        EXPECT_FALSE(std::filesystem::exists(LDest)) << C.Name;
+        const std::filesystem::path LPartial = TDownloader::PartialFileName(LDest.string());
+        ASSERT_TRUE(std::filesystem::exists(LPartial)) << C.Name;
+        const auto LSize = std::filesystem::file_size(LPartial);
         if (C.PartialData) {
             EXPECT_GT(LSize, 0u) << C.Name;
             EXPECT_LT(LSize, KBody.size()) << C.Name;
@@ -287,6 +291,7 @@ TEST_F(TDownloaderTest, FileDownloadStreamsWithProgressToTheEnd) {
     const TRecord R = RunDownload(FServer->BaseUrl(), "file/big.bin", LDest.string());
     ASSERT_EQ(R.Completed, 1) << R.ErrorText;
     EXPECT_EQ(std::filesystem::file_size(LDest), KSize);
+    EXPECT_FALSE(std::filesystem::exists(TDownloader::PartialFileName(LDest.string())));
     // The file stream is still open and readable during OnCompleted.
     EXPECT_EQ(R.Body.size(), KSize);
     EXPECT_GT(R.ProgressValues.size(), 3u);
@@ -295,6 +300,26 @@ TEST_F(TDownloaderTest, FileDownloadStreamsWithProgressToTheEnd) {
     }
     EXPECT_EQ(R.ProgressValues.back(), static_cast<std::int64_t>(KSize));
     EXPECT_EQ(R.MaxAtEnd, static_cast<std::int64_t>(KSize));
+}
+
+TEST_F(TDownloaderTest, DataHandlerSeesEveryBlockAsWritten) {
+    const std::uintmax_t KSize = 3u * 1024 * 1024 + 7;
+    FServer->MakeSizedFile("hashed.bin", KSize);
+    const auto LDest = FTemp / "hashed.bin";
+    TRecord R;
+    std::shared_ptr<TStreamHasher> LHasher = NewSha256Hasher();
+    std::uintmax_t LSeen = 0;
+    auto* LDownloader = new TDownloader(FServer->BaseUrl(), FreshToken());
+    Wire(*LDownloader, R);
+    LDownloader->OnData = [LHasher, &LSeen](const char* AData, std::size_t ASize) {
+        LHasher->Update(AData, ASize);
+        LSeen += ASize;
+    };
+    LDownloader->Download("file/hashed.bin", LDest.string(), true);
+    ASSERT_TRUE(PumpUntil([&] { return R.Done() && TDownloader::ActiveTransfers() == 0; }));
+    ASSERT_EQ(R.Completed, 1) << R.ErrorText;
+    EXPECT_EQ(LSeen, KSize);
+    EXPECT_EQ(LHasher->HexDigest(), Sha256OfFile(LDest));
 }
 
 TEST_F(TDownloaderTest, BodyWithoutAnnouncedLengthStillEndsWithAFullBar) {

@@ -119,11 +119,8 @@ protected:
     }
 
     static TLocalApiServer* NewServer(const TTestCa::TIssued& ACertificate) {
-        TLocalApiServer::TOptions LOptions;
-        LOptions.Tls = true;
-        LOptions.CertFile = ACertificate.CertFile;
-        LOptions.KeyFile = ACertificate.KeyFile;
-        return new TLocalApiServer(LOptions);
+        return TLocalApiServer::WithCertificate(ACertificate.CertFile, ACertificate.KeyFile)
+            .release();
     }
 
     void SetUp() override { FSettings.TestCa(FCa->CertFile().string()); }

@@ -162,6 +162,58 @@ TEST(ReadTokenAnswer, Cases) {
     }
 }
 
+// AOpen repeated ADepth times, then ATail.
+std::string Nested(const std::string& AOpen, std::size_t ADepth, const std::string& ATail = "") {
+    std::string Result;
+    Result.reserve(AOpen.size() * ADepth + ATail.size());
+    for (std::size_t I = 0; I < ADepth; ++I) {
+        Result += AOpen;
+    }
+    return Result + ATail;
+}
+
+TEST(ParseAnswer, NestingDepth) {
+    const std::size_t KBomb = 2000000;
+    struct TCase {
+        const char* Name;
+        std::string Bytes;
+        bool IsDocument;
+    };
+    const TCase KCases[] = {
+        {"arrays at the limit", Nested("[", KMaxAnswerDepth, Nested("]", KMaxAnswerDepth)), true},
+        {"arrays one deeper", Nested("[", KMaxAnswerDepth + 1, Nested("]", KMaxAnswerDepth + 1)),
+         false},
+        {"objects at the limit",
+         Nested("{\"a\":", KMaxAnswerDepth - 1, "{}" + Nested("}", KMaxAnswerDepth - 1)), true},
+        {"objects one deeper",
+         Nested("{\"a\":", KMaxAnswerDepth, "{}" + Nested("}", KMaxAnswerDepth)), false},
+        {"brackets inside a string do not nest", "{\"n\":\"" + Nested("[{", KBomb) + "\"}", true},
+        {"well-formed but deep", Nested("[", KBomb, Nested("]", KBomb)), false},
+        {"token answer bomb", "{\"token\":\"t\",\"x\":" + Nested("[", KBomb), false},
+        {"object bomb", Nested("{\"a\":", KBomb), false},
+        {"bomb behind a byte-order mark", "\xEF\xBB\xBF" + Nested("[", KBomb), false},
+    };
+    for (const auto& C : KCases) {
+        const auto LDocument = ParseAnswer(C.Bytes);
+        EXPECT_EQ(LDocument != nullptr, C.IsDocument) << C.Name;
+    }
+}
+
+TEST(ReadTokenAnswer, NestingBombIsNoToken) {
+    // The token itself comes first; the answer still is not a usable document.
+    const std::string LBomb = "{\"token\":\"t\",\"x\":" + Nested("[", 2000000);
+    try {
+        ReadTokenAnswer(LBomb);
+        ADD_FAILURE() << "a nesting bomb yielded a token";
+    } catch (const TProtocolError& E) {
+        EXPECT_STREQ(E.what(), "failed to retrieve api token");
+    }
+    const std::string LDeepButClosed =
+        "{\"token\":\"t\",\"x\":" +
+        Nested("[", KMaxAnswerDepth - 1, Nested("]", KMaxAnswerDepth - 1)) + "}";
+    EXPECT_EQ(ReadTokenAnswer(LDeepButClosed), "t");
+}
+
 TEST(PackageEndpoint, Cases) {
     const std::pair<const char*, std::string> KCases[] = {
         {R"({"url": "https://cdn.test/p/", "file": "a.zip", "base_url": "x/"})",

@@ -20,6 +20,16 @@ std::filesystem::path TLocalApiServer::SourceDir() {
 
 TLocalApiServer::TLocalApiServer() : TLocalApiServer(TOptions{}) {}
 
+std::unique_ptr<TLocalApiServer>
+TLocalApiServer::WithCertificate(const std::filesystem::path& ACertFile,
+                                 const std::filesystem::path& AKeyFile) {
+    TOptions LOptions;
+    LOptions.Tls = true;
+    LOptions.CertFile = ACertFile;
+    LOptions.KeyFile = AKeyFile;
+    return std::make_unique<TLocalApiServer>(LOptions);
+}
+
 TLocalApiServer::TLocalApiServer(const TOptions& AOptions) : FTls(AOptions.Tls) {
     std::string LTemplate = (std::filesystem::temp_directory_path() / "orvane-api-XXXXXX").string();
     if (!mkdtemp(LTemplate.data())) {

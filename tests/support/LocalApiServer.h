@@ -24,6 +24,9 @@ public:
 
     TLocalApiServer();
     explicit TLocalApiServer(const TOptions& AOptions);
+    // A TLS server with this certificate and key (made by a TTestCa).
+    static std::unique_ptr<TLocalApiServer> WithCertificate(const std::filesystem::path& ACertFile,
+                                                            const std::filesystem::path& AKeyFile);
     ~TLocalApiServer();
     TLocalApiServer(const TLocalApiServer&) = delete;
     TLocalApiServer& operator=(const TLocalApiServer&) = delete;
@@ -43,8 +46,9 @@ public:
     // Faults for requests whose target (path and query) begins with APrefix;
     // ACount < 0: all of them.
     // Kinds: status, redirect, nonjson, nonobject, truncated, slow, drop,
-    // nolength; stall (headers, then silence) and accept-silent (no answer at
-    // all) keep quiet for AHoldMs and then close the connection.
+    // nolength, late (the status answer after ADelayMs); stall (headers, then
+    // silence) and accept-silent (no answer at all) keep quiet for AHoldMs and
+    // then close the connection.
     void SetFault(const std::string& AKind, const std::string& APrefix, int ACount = -1,
                   int ACode = 500, int ADelayMs = 50, int AHoldMs = 60000) const;
     // Removes the faults and forgets the requests seen so far.
