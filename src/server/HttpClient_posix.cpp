@@ -5,9 +5,11 @@
 #include <openssl/x509_vfy.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <mutex>
+#include <utility>
 
 namespace orvane {
 
@@ -22,6 +24,7 @@ using TClock = std::chrono::steady_clock;
 
 struct TTransfer {
     CURL* Handle = nullptr;
+    const std::string* Url = nullptr;
     const std::function<void(const char*, std::size_t)>* Write = nullptr;
     std::function<void(std::int64_t)>* OnBegin = nullptr;
     std::function<void(std::int64_t)>* OnProgress = nullptr;
@@ -45,71 +48,84 @@ struct TTransfer {
     }
 };
 
-// "host:port" of a URL, for messages.
-std::string HostAndPort(const std::string& AUrl) {
-    std::string Result;
+struct THostPort {
+    std::string Host;
+    long Port = 0;
+    std::string Text() const {
+        const bool LIpv6 = Host.find(':') != std::string::npos;
+        return (LIpv6 ? "[" + Host + "]" : Host) + ":" + std::to_string(Port);
+    }
+};
+
+// Where a URL points, for messages.
+THostPort UrlHostPort(const std::string& AUrl) {
+    THostPort Result;
     if (CURLU* LUrl = curl_url()) {
         char* LHost = nullptr;
         char* LPort = nullptr;
         if (curl_url_set(LUrl, CURLUPART_URL, AUrl.c_str(), 0) == CURLUE_OK &&
-            curl_url_get(LUrl, CURLUPART_HOST, &LHost, 0) == CURLUE_OK) {
-            Result = LHost;
-            if (curl_url_get(LUrl, CURLUPART_PORT, &LPort, CURLU_DEFAULT_PORT) == CURLUE_OK) {
-                Result += std::string(":") + LPort;
+            curl_url_get(LUrl, CURLUPART_HOST, &LHost, 0) == CURLUE_OK &&
+            curl_url_get(LUrl, CURLUPART_PORT, &LPort, CURLU_DEFAULT_PORT) == CURLUE_OK) {
+            Result.Host = LHost;
+            // curl keeps the brackets of an IPv6 literal.
+            if (Result.Host.size() > 2 && Result.Host.front() == '[') {
+                Result.Host = Result.Host.substr(1, Result.Host.size() - 2);
             }
+            Result.Port = std::strtol(LPort, nullptr, 10);
         }
         curl_free(LHost);
         curl_free(LPort);
         curl_url_cleanup(LUrl);
     }
-    return Result.empty() ? AUrl : Result;
+    return Result;
 }
 
-const char* ReasonPhrase(long ACode) {
-    switch (ACode) {
-    case 400:
-        return "Bad Request";
-    case 401:
-        return "Unauthorized";
-    case 403:
-        return "Forbidden";
-    case 404:
-        return "Not Found";
-    case 405:
-        return "Method Not Allowed";
-    case 407:
-        return "Proxy Authentication Required";
-    case 500:
-        return "Internal Server Error";
-    case 501:
-        return "Not Implemented";
-    case 502:
-        return "Bad Gateway";
-    case 503:
-        return "Service Unavailable";
-    case 504:
-        return "Gateway Timeout";
-    default:
+std::string UrlHostPortText(const std::string& AUrl) {
+    const THostPort LTarget = UrlHostPort(AUrl);
+    return LTarget.Host.empty() ? AUrl : LTarget.Text();
+}
+
+// The peer of the connection: the proxy when one is used.
+THostPort ConnectedPeer(CURL* AHandle) {
+    THostPort Result;
+    char* LIp = nullptr;
+    curl_easy_getinfo(AHandle, CURLINFO_PRIMARY_IP, &LIp);
+    curl_easy_getinfo(AHandle, CURLINFO_PRIMARY_PORT, &Result.Port);
+    Result.Host = LIp ? LIp : "";
+    return Result;
+}
+
+// The proxy a request went through, when the connection's peer is not the
+// URL's own port (libcurl does not tell which proxy it picked).
+std::string ProxyNote(CURL* AHandle, const std::string& AUrl) {
+    const THostPort LPeer = ConnectedPeer(AHandle);
+    if (LPeer.Host.empty() || LPeer.Port == UrlHostPort(AUrl).Port) {
         return "";
     }
+    return " (through the proxy " + LPeer.Text() + ")";
 }
 
 std::string ProxyRefusal(CURL* AHandle, const std::string& AUrl, long ACode) {
-    char* LProxyIp = nullptr;
-    long LProxyPort = 0;
-    curl_easy_getinfo(AHandle, CURLINFO_PRIMARY_IP, &LProxyIp);
-    curl_easy_getinfo(AHandle, CURLINFO_PRIMARY_PORT, &LProxyPort);
-    std::string LProxy = "The proxy";
-    if (LProxyIp && *LProxyIp) {
-        const bool LIpv6 = std::strchr(LProxyIp, ':') != nullptr;
-        LProxy += std::string(" ") + (LIpv6 ? "[" : "") + LProxyIp + (LIpv6 ? "]" : "") + ":" +
-                  std::to_string(LProxyPort);
-    }
+    constexpr std::pair<long, const char*> KReasons[] = {
+        {400, "Bad Request"},
+        {403, "Forbidden"},
+        {404, "Not Found"},
+        {405, "Method Not Allowed"},
+        {407, "Proxy Authentication Required"},
+        {500, "Internal Server Error"},
+        {502, "Bad Gateway"},
+        {503, "Service Unavailable"},
+        {504, "Gateway Timeout"},
+    };
     std::string LAnswer = std::to_string(ACode);
-    if (*ReasonPhrase(ACode)) {
-        LAnswer += std::string(" ") + ReasonPhrase(ACode);
+    for (const auto& [LCode, LReason] : KReasons) {
+        if (LCode == ACode) {
+            LAnswer += std::string(" ") + LReason;
+        }
     }
-    return LProxy + " refused the connection to " + HostAndPort(AUrl) + ": " + LAnswer;
+    const THostPort LProxy = ConnectedPeer(AHandle);
+    return "The proxy" + (LProxy.Host.empty() ? std::string() : " " + LProxy.Text()) +
+           " refused the connection to " + UrlHostPortText(AUrl) + ": " + LAnswer;
 }
 
 // Headers of the final answer are complete: refuse non-2xx (redirects
@@ -128,7 +144,8 @@ size_t HeaderCallback(char* ABuffer, size_t ASize, size_t ACount, void* AUser) {
         }
         T->Status = LStatus;
         if (LStatus < 200 || LStatus > 299) {
-            T->Failure = "The requested URL returned error: " + std::to_string(LStatus);
+            T->Failure = "The requested URL returned error: " + std::to_string(LStatus) +
+                         ProxyNote(T->Handle, *T->Url);
             return 0;
         }
         curl_off_t LLength = -1;
@@ -212,6 +229,7 @@ void THttpClient::Get(const std::string& AUrl,
     auto* LCurl = static_cast<CURL*>(FHandle);
     TTransfer T;
     T.Handle = LCurl;
+    T.Url = &AUrl;
     T.Write = &AWrite;
     T.OnBegin = &OnBegin;
     T.OnProgress = &OnProgress;
@@ -267,7 +285,7 @@ void THttpClient::Get(const std::string& AUrl,
         }
         // No total limit is set, so a time-out can only be the connect one.
         if (LCode == CURLE_OPERATION_TIMEDOUT) {
-            throw THttpError("Connecting to " + HostAndPort(AUrl) + " timed out after " +
+            throw THttpError("Connecting to " + UrlHostPortText(AUrl) + " timed out after " +
                              DurationText(LLimits.ConnectTimeout));
         }
         throw THttpError(LErrorBuffer[0] ? LErrorBuffer : curl_easy_strerror(LCode));

@@ -157,7 +157,8 @@ TEST_F(THttpClientTlsTest, RequestsThroughAnHttpProxy) {
              " refused the connection to 127.0.0.1:" + Port(*FServer) + ": 403 Forbidden"},
         // A plain request has no tunnel: the proxy's refusal is the answer.
         {"http, refused", LPlain, LRefusing, "GET " + LPlain.BaseUrl() + "/token/ HTTP/1.1",
-         "The requested URL returned error: 403"},
+         "The requested URL returned error: 403 (through the proxy 127.0.0.1:" +
+             std::to_string(LRefusing.Port()) + ")"},
     };
     for (const auto& C : KCases) {
         SCOPED_TRACE(C.Name);
