@@ -3,10 +3,10 @@
 #include <gtest/gtest.h>
 
 #ifndef _WIN32
+#include "support/ScopedEnv.h"
+
 #include <pwd.h>
 #include <unistd.h>
-
-#include <cstdlib>
 #endif
 
 #include <optional>
@@ -99,34 +99,24 @@ std::optional<passwd> OtherUser() {
     return Found;
 }
 
-// Each case sets SUDO_USER and PKEXEC_UID as sudo or pkexec would and restores
-// the variables afterwards.
+// Each case sets SUDO_USER and PKEXEC_UID as sudo or pkexec would; the
+// variables are restored afterwards.
 class SessionAccountPosix : public testing::Test {
 protected:
     void SetUp() override {
-        for (auto& V : FSaved)
-            if (const char* Value = std::getenv(V.Name))
-                V.Value = Value;
         Set("SUDO_USER", nullptr);
         Set("PKEXEC_UID", nullptr);
         FSelf = NameOf(geteuid());
         ASSERT_FALSE(FSelf.empty());
     }
-    void TearDown() override {
-        for (auto& V : FSaved)
-            Set(V.Name, V.Value ? V.Value->c_str() : nullptr);
-    }
-    static void Set(const char* AName, const char* AValue) {
+    void Set(const char* AName, const char* AValue) {
         if (AValue != nullptr)
-            setenv(AName, AValue, 1);
+            FEnv.Set(AName, AValue);
         else
-            unsetenv(AName);
+            FEnv.Unset(AName);
     }
 
-    struct TSaved {
-        const char* Name;
-        std::optional<std::string> Value;
-    } FSaved[2] = {{"SUDO_USER", {}}, {"PKEXEC_UID", {}}};
+    TScopedEnv FEnv;
     std::string FSelf;
 };
 
