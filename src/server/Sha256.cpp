@@ -1,56 +1,19 @@
 #include "server/Sha256.h"
 
-#include <openssl/evp.h>
-
 #include <fstream>
 #include <stdexcept>
 #include <vector>
 
 namespace orvane {
 
-namespace {
-
-class TOpenSslSha256 : public TStreamHasher {
-public:
-    TOpenSslSha256() : FContext(EVP_MD_CTX_new()) {
-        if (!FContext || EVP_DigestInit_ex(FContext, EVP_sha256(), nullptr) != 1) {
-            EVP_MD_CTX_free(FContext);
-            throw std::runtime_error("SHA-256 digest failed");
-        }
+std::string HexText(const unsigned char* AData, std::size_t ASize) {
+    static const char CHex[] = "0123456789abcdef";
+    std::string LText;
+    for (std::size_t LIndex = 0; LIndex < ASize; ++LIndex) {
+        LText += CHex[AData[LIndex] >> 4];
+        LText += CHex[AData[LIndex] & 15];
     }
-    ~TOpenSslSha256() override { EVP_MD_CTX_free(FContext); }
-    TOpenSslSha256(const TOpenSslSha256&) = delete;
-    TOpenSslSha256& operator=(const TOpenSslSha256&) = delete;
-
-    void Update(const void* AData, std::size_t ASize) override {
-        if (EVP_DigestUpdate(FContext, AData, ASize) != 1) {
-            throw std::runtime_error("SHA-256 digest failed");
-        }
-    }
-
-    std::string HexDigest() override {
-        unsigned char LDigest[EVP_MAX_MD_SIZE];
-        unsigned int LLength = 0;
-        if (EVP_DigestFinal_ex(FContext, LDigest, &LLength) != 1) {
-            throw std::runtime_error("SHA-256 digest failed");
-        }
-        static const char CHex[] = "0123456789abcdef";
-        std::string LText;
-        for (unsigned int LIndex = 0; LIndex < LLength; ++LIndex) {
-            LText += CHex[LDigest[LIndex] >> 4];
-            LText += CHex[LDigest[LIndex] & 15];
-        }
-        return LText;
-    }
-
-private:
-    EVP_MD_CTX* FContext;
-};
-
-} // namespace
-
-std::unique_ptr<TStreamHasher> NewSha256Hasher() {
-    return std::make_unique<TOpenSslSha256>();
+    return LText;
 }
 
 std::string Sha256OfFile(const std::filesystem::path& AFile) {

@@ -9,8 +9,7 @@
 namespace orvane {
 
 // A digest fed block by block as data arrives, so a download is hashed
-// without reading the file a second time. OpenSSL here; Windows may use CNG
-// behind the same interface.
+// without reading the file a second time.
 class TStreamHasher {
 public:
     virtual ~TStreamHasher() = default;
@@ -19,7 +18,11 @@ public:
     virtual std::string HexDigest() = 0;
 };
 
+// OpenSSL here, CNG on Windows (server/Sha256_<variant>.cpp).
 std::unique_ptr<TStreamHasher> NewSha256Hasher();
+
+// Lower-case hexadecimal text of ASize bytes.
+std::string HexText(const unsigned char* AData, std::size_t ASize);
 
 // SHA-256 of a whole file as lower-case hexadecimal; throws std::runtime_error
 // naming the file when it cannot be read.
