@@ -287,6 +287,9 @@ public:
     explicit TListingFailsStore(std::shared_ptr<TRegistryStore> AStore)
         : FStore(std::move(AStore)) {}
     bool Armed = false;
+    // Arms the store once a key has been deleted (the product record, last
+    // step of a removal): the registry backup before the removal still lists.
+    bool ArmAfterDelete = false;
 
     bool KeyExists(const std::string& AKey) override { return FStore->KeyExists(AKey); }
     bool CanWriteKey(const std::string& AKey) override { return FStore->CanWriteKey(AKey); }
@@ -308,7 +311,11 @@ public:
     bool DeleteValue(const std::string& AKey, const std::string& AName) override {
         return FStore->DeleteValue(AKey, AName);
     }
-    bool DeleteKey(const std::string& AKey) override { return FStore->DeleteKey(AKey); }
+    bool DeleteKey(const std::string& AKey) override {
+        const bool LDeleted = FStore->DeleteKey(AKey);
+        Armed = Armed || ArmAfterDelete;
+        return LDeleted;
+    }
     bool SaveKey(const std::string& AKey, const std::filesystem::path& AFile) override {
         return FStore->SaveKey(AKey, AFile);
     }
@@ -328,7 +335,7 @@ TEST_F(UninstallationTest, ARefreshThatFailsLeavesNoStaleListBehind) {
     ASSERT_EQ(form->FInstalledVersions.size(), 2u);
 
     FDialogs->AnswerDialog([failing](QDialog& ADialog) {
-        failing->Armed = true;
+        failing->ArmAfterDelete = true;
         for (QCheckBox* box : ADialog.findChildren<QCheckBox*>())
             box->setChecked(box->text().startsWith("23.0"));
         return TScriptedDialogs::ClickButton(ADialog, "OK");
