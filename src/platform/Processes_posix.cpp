@@ -1,6 +1,7 @@
 #include "platform/Processes.h"
 
 #include <algorithm>
+#include <exception>
 #include <cctype>
 #include <filesystem>
 #include <fstream>
@@ -16,9 +17,15 @@ std::string Lower(std::string AText) {
     return AText;
 }
 
+// Empty when the file cannot be read: a process that ends during the walk
+// makes the read fail (libstdc++ then throws even without an exception mask).
 std::string ReadWhole(const std::filesystem::path& AFile) {
-    std::ifstream LIn(AFile, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(LIn), std::istreambuf_iterator<char>());
+    try {
+        std::ifstream LIn(AFile, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(LIn), std::istreambuf_iterator<char>());
+    } catch (const std::exception&) {
+        return {};
+    }
 }
 
 // The last part of a Windows or POSIX path.
