@@ -1,4 +1,9 @@
+#include "TestZip.h"
+
 #include "install/PackageRules.h"
+#include "install/ZipReader.h"
+#include "platform/SystemFolders.h"
+#include "server/Protocol.h"
 
 #include <gtest/gtest.h>
 
@@ -101,6 +106,64 @@ TEST(PackageRulesTest, PlatformFoldersAndEntries) {
     EXPECT_EQ(PlatformFolder("/c/22.0/", "Dcp", "win32", '/'), "/c/22.0/Dcp/win32/");
     EXPECT_EQ(PlatformFolder("C:\\c\\", "Dcp", "Android", '\\'), "C:\\c\\Dcp\\Android\\");
     EXPECT_EQ(ReleaseEntryName("Win64", "A.bpl"), "Win64/Release/A.bpl");
+}
+
+rapidjson::Document Entry(const std::string& AJson) {
+    rapidjson::Document LDocument;
+    LDocument.Parse(AJson.c_str());
+    EXPECT_FALSE(LDocument.HasParseError()) << AJson;
+    return LDocument;
+}
+
+// Names that stay inside their folders pass, also those the checks must not
+// mistake for paths: "latest", a DLL entry with folders, blanks in lists.
+TEST(PackageRulesTest, UsableEntryNamesPassAndControlCharactersShowAsEscapes) {
+    const char* const LCases[] = {
+        R"({"version": "22.0", "file": "latest", "file_version": "1.4.2"})",
+        R"({"file": "Orvane_22.0_1.4.2.zip"})",
+        R"({"version": "37.0", "file": "a.zip", "bpls": " A.bpl, B.bpl ,", "dcps": "A.dcp",
+            "platforms": " Win32, Win64 ,win32", "dlls": "Win32/Release/Orvane.dll, x\\y.dll"})",
+    };
+    for (const char* LJson : LCases) {
+        EXPECT_EQ(UnusableEntryName(Entry(LJson)), "") << LJson;
+    }
+    EXPECT_EQ(
+        UnusableEntryName(Entry(R"({"version": "22.0", "file": "a.zip", "dcps": "x\u0001y"})")),
+        "Unusable \"dcps\" in the package entry: \"x\\x01y\" (it contains a character not "
+        "allowed in file names)");
+}
+
+TEST(PackageRulesTest, SpaceNeedsFollowWhereEachFileGoes) {
+    TTempDir LTemp;
+    const auto LZipFile = LTemp.Path() / "p.zip";
+    WriteTestZip(LZipFile, {{"Win32/Release/A.bpl", std::string(100, 'a')},
+                            {"Win64/Release/A.bpl", std::string(200, 'b')},
+                            {"Win32/Release/A.dcp", std::string(30, 'c')},
+                            {"Win32/Release/X.dll", std::string(7, 'd')},
+                            {"readme.txt", std::string(1000, 'e')}});
+    TZipReader LZip(LZipFile.string());
+    const auto LEntry = Entry(R"({"bpls": "A.bpl, Missing.bpl", "dcps": "A.dcp",
+        "platforms": "Win32, Win64", "dlls": "Win32/Release/X.dll"})");
+    const char S = PathDelimiter();
+    const std::string LCommon = std::string("/c") + S;
+
+    const std::vector<TSpaceNeed> LNeeds = PackageSpaceNeeds(LZip, LEntry, "/v/", LCommon, "/bin/");
+
+    std::vector<std::pair<std::string, std::uint64_t>> LActual;
+    for (const TSpaceNeed& LNeed : LNeeds) {
+        LActual.emplace_back(LNeed.Folder, LNeed.Bytes);
+    }
+    const std::string LBpl = LCommon + "Bpl" + S;
+    const std::string LDcp = LCommon + "Dcp" + S;
+    EXPECT_EQ(LActual,
+              (std::vector<std::pair<std::string, std::uint64_t>>{{"/v/", 1337},
+                                                                  {LBpl, 100},
+                                                                  {LBpl + "Win64" + S, 200},
+                                                                  {LBpl, 0},
+                                                                  {LBpl + "Win64" + S, 0},
+                                                                  {LDcp, 30},
+                                                                  {LDcp + "Win64" + S, 0},
+                                                                  {"/bin/", 7}}));
 }
 
 } // namespace
