@@ -3,9 +3,11 @@
 #include "FuzzSupport.h"
 
 #include "install/PackageRules.h"
+#include "platform/FileNames.h"
 #include "server/ConfigurationList.h"
 #include "server/Protocol.h"
 
+#include <filesystem>
 #include <stdexcept>
 #include <vector>
 
@@ -13,6 +15,30 @@ namespace {
 
 using orvane::ReadMemberText;
 using orvane::ReadMemberTextOrEmpty;
+
+// A name from the server becomes a file name only through the name check; the
+// check and the sanitiser must agree, and a name that passes stays one plain
+// name inside its folder. AEntryUsable: the installation's entry check let the
+// entry through, so this name must pass.
+void CheckName(const std::string& AName, bool AEntryUsable) {
+    if (AEntryUsable && !orvane::UnsafeFileNameReason(AName).empty()) {
+        orvane::fuzz::Violated("an entry passed with the unusable name \"" + AName + "\"");
+    }
+    const std::string LSafe = orvane::SafeFileName(AName);
+    if (!orvane::UnsafeFileNameReason(LSafe).empty()) {
+        orvane::fuzz::Violated("the sanitised name \"" + LSafe +
+                               "\" is still unsafe: " + orvane::UnsafeFileNameReason(LSafe));
+    }
+    if (orvane::UnsafeFileNameReason(AName).empty()) {
+        if (LSafe != AName) {
+            orvane::fuzz::Violated("the sanitiser changed the safe name \"" + AName + "\"");
+        }
+        const std::filesystem::path LPath = orvane::PathFromUtf8(AName);
+        if (LPath.has_parent_path() || LPath.filename() != LPath || LPath == "..") {
+            orvane::fuzz::Violated("the safe name \"" + AName + "\" is more than a file name");
+        }
+    }
+}
 
 // The member reads and rules of one installation, without the files and the
 // registry.
@@ -22,7 +48,12 @@ void ReadLikeAnInstallation(const rapidjson::Value& AEntry, orvane::TUserMode AM
     const std::string LVersion = ReadMemberText(AEntry, "version").value_or("0.0");
     const std::string LFileVersion =
         orvane::PackageFileVersion(ReadMemberText(AEntry, "file_version"), LFile);
-    (void)orvane::PackageFileName(LFile, LVersion, LFileVersion);
+    const bool LUsable = orvane::UnusableEntryName(AEntry).empty();
+    if (LUsable && !orvane::IsIdeVersionText(LVersion)) {
+        orvane::fuzz::Violated("an entry passed with the version \"" + LVersion + "\"");
+    }
+    CheckName(orvane::PackageFileName(LFile, LVersion, LFileVersion), LUsable);
+    CheckName(LVersion, false);
     (void)orvane::PackageType(ReadMemberTextOrEmpty(AEntry, "name"), AMode);
     (void)orvane::LicenseWord(AMode);
     (void)orvane::CompareVersions(LFileVersion, ReadMemberTextOrEmpty(AEntry, "base_url"));
@@ -39,9 +70,15 @@ void ReadLikeAnInstallation(const rapidjson::Value& AEntry, orvane::TUserMode AM
                 (void)orvane::PlatformFolder("C:\\Common\\", "Bpl", LPlatform, '\\');
                 (void)orvane::ReleaseEntryName(LPlatform, LFileName);
             }
+            CheckName(LFileName, LUsable);
         }
     }
-    (void)orvane::CommaListNames(ReadMemberTextOrEmpty(AEntry, "dlls"));
+    for (const std::string& LPlatform : orvane::CommaListNames(*LPlatforms)) {
+        CheckName(LPlatform, LUsable);
+    }
+    for (const std::string& LDll : orvane::CommaListNames(ReadMemberTextOrEmpty(AEntry, "dlls"))) {
+        CheckName(LDll.substr(LDll.find_last_of("/\\") + 1), LUsable);
+    }
 }
 
 } // namespace

@@ -1,6 +1,6 @@
 #include "app/Application.h"
 
-#include <QMessageBox>
+#include "app/DialogService.h"
 
 #include <exception>
 
@@ -22,5 +22,5 @@ void TOrvaneApplication::ReportError(const QString& AMessage) {
         FErrorHandler(AMessage);
         return;
     }
-    QMessageBox::warning(activeWindow(), applicationDisplayName(), AMessage);
+    TQtDialogService().Warning(activeWindow(), AMessage);
 }

@@ -37,6 +37,9 @@ QString AppTitle() {
 void ShowOkBox(QWidget* AParent, QMessageBox::Icon AIcon, const QString& ATitle,
                const QString& AMessage) {
     QMessageBox Box(AIcon, ATitle, AMessage, QMessageBox::Ok, AParent);
+    // Messages carry names from zips, the server and the registry: plain text,
+    // like the labels, so nothing in them turns into markup or a live link.
+    Box.setTextFormat(Qt::PlainText);
     Box.setDefaultButton(QMessageBox::Ok);
     Box.exec();
 }
@@ -44,6 +47,7 @@ void ShowOkBox(QWidget* AParent, QMessageBox::Icon AIcon, const QString& ATitle,
 int AskYesNo(QWidget* AParent, QMessageBox::Icon AIcon, const QString& ATitle,
              const QString& AMessage) {
     QMessageBox Box(AIcon, ATitle, AMessage, QMessageBox::Yes | QMessageBox::No, AParent);
+    Box.setTextFormat(Qt::PlainText);
     Box.setDefaultButton(QMessageBox::Yes);
     TCloseWatcher Watcher(Box);
     Box.exec();

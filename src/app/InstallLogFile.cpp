@@ -34,28 +34,34 @@ bool AppendBytes(const QString& APath, const QByteArray& ABytes) {
 }
 
 // Rewrites the single-byte file as UTF-8 with a mark in front, followed by the
-// new entry, in one replacement so a failure leaves the old file as it was.
+// new entry, in one replacement through a temporary file. Never in place: a
+// rewrite that fails midway would lose every earlier entry. Without a
+// temporary file (or when it cannot take the file's place) the old file stays
+// as it is and the entry is appended in the old encoding; characters that
+// encoding lacks become "?".
 bool ConvertToUtf8(const QString& APath, const QString& AEntry,
                    QStringConverter::Encoding ALegacyEncoding) {
-    QByteArray Old;
+    QByteArray LOld;
     {
-        QFile File(APath);
-        if (File.exists()) {
-            if (!File.open(QIODevice::ReadOnly))
+        QFile LFile(APath);
+        if (LFile.exists()) {
+            if (!LFile.open(QIODevice::ReadOnly))
                 return false;
-            Old = File.readAll();
+            LOld = LFile.readAll();
         }
     }
-    QStringDecoder Decode(ALegacyEncoding);
-    const QString Content = Decode(Old);
-    QSaveFile File(APath);
-    File.setDirectWriteFallback(true);
-    if (!File.open(QIODevice::WriteOnly))
-        return false;
-    File.write(Utf8Bom);
-    File.write(Content.toUtf8());
-    File.write(AEntry.toUtf8());
-    return File.commit();
+    QStringDecoder LDecode(ALegacyEncoding);
+    const QString LContent = LDecode(LOld);
+    QSaveFile LFile(APath);
+    if (LFile.open(QIODevice::WriteOnly)) {
+        LFile.write(Utf8Bom);
+        LFile.write(LContent.toUtf8());
+        LFile.write(AEntry.toUtf8());
+        if (LFile.commit())
+            return true;
+    }
+    QStringEncoder LEncode(ALegacyEncoding);
+    return AppendBytes(APath, LEncode(AEntry));
 }
 
 } // namespace

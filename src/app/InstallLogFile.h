@@ -11,8 +11,11 @@ namespace orvane {
 // holding anything else turns it into UTF-8: the existing content is decoded
 // from ALegacyEncoding (the system's ANSI code page / locale charset), the file
 // is rewritten with a UTF-8 byte-order mark, and the entry is appended in
-// UTF-8. A file that already begins with the mark gets UTF-8 appends. No handle
-// is kept. Returns false when the entry could not be written.
+// UTF-8. The rewrite goes through a temporary file; where none can be made the
+// old file is kept as it is and the entry appended in ALegacyEncoding ("?" for
+// what it lacks), so the history is never at risk. A file that already begins
+// with the mark gets UTF-8 appends. No handle is kept. Returns false when the
+// entry could not be written.
 bool AppendLogEntry(const QString& AFile, const QString& AEntry,
                     QStringConverter::Encoding ALegacyEncoding = QStringConverter::System);
 

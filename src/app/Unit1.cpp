@@ -108,6 +108,12 @@ TForm1::TForm1(TForm2* AMainForm) : QDialog(AMainForm), FMainForm(AMainForm) {
     Button2 = new QPushButton(QStringLiteral("I Deny"), this);
     Button2->setObjectName(QStringLiteral("Button2"));
     Button2->setFixedHeight(ButtonHeight);
+    // Consent takes a click: neither button answers Enter, wherever the focus
+    // is. Escape still closes the dialog like "I Deny" (reject).
+    for (QPushButton* Button : {Button1, Button2}) {
+        Button->setAutoDefault(false);
+        Button->setDefault(false);
+    }
     Buttons->addWidget(Button1);
     Buttons->addWidget(Button2);
     Layout->addLayout(Buttons);

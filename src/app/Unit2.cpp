@@ -3,6 +3,7 @@
 #include "app/ActivityIndicator.h"
 #include "app/Style.h"
 #include "platform/ProductVersion.h"
+#include "platform/SystemFolders.h"
 #include "registry/ProductRecords.h"
 #include "registry/RegistryStore.h"
 #include "server/Downloader.h"
@@ -247,6 +248,15 @@ void TForm2::CreateControls() {
         UninstallButton = NewButton(Parent, "UninstallButton", QStringLiteral("Uninstall"));
         Stack(Group, UninstallButton, 40, 16);
         Parent->setFixedHeight(512);
+        // Below the group, shown only by CheckSessionAccount.
+        AccountWarningLabel = NewLabel(TbItm_Welcome, "AccountWarningLabel", QString());
+        AccountWarningLabel->setAlignment(Qt::AlignCenter);
+        AccountWarningLabel->setWordWrap(true);
+        AccountWarningLabel->setFixedWidth(880);
+        AccountWarningLabel->setStyleSheet(QStringLiteral("color: #ffb347;"));
+        AccountWarningLabel->setVisible(false);
+        static_cast<QGridLayout*>(TbItm_Welcome->layout())
+            ->addWidget(AccountWarningLabel, 1, 0, Qt::AlignHCenter);
     }
 
     // Credentials
@@ -288,9 +298,9 @@ void TForm2::CreateControls() {
         QWidget* Parent = Group->parentWidget();
         Label1 = NewLabel(Parent, "Label1", QStringLiteral("Delphi IDE Directory"));
         Stack(Group, Label1, 40);
-        Edit1 = NewDirectoryEdit(Parent, "Edit1",
-                                 QStringLiteral("C:\\Program Files (x86)\\Embarcadero\\Studio\\"),
-                                 "EllipsesEditButton1", EllipsesEditButton1);
+        Edit1 =
+            NewDirectoryEdit(Parent, "Edit1", QString::fromStdString(orvane::DefaultIDEFolder()),
+                             "EllipsesEditButton1", EllipsesEditButton1);
         Stack(Group, Edit1, 32);
         Label3 = NewLabel(Parent, "Label3", QStringLiteral("Install Directory"));
         Stack(Group, Label3, 40, 8);
@@ -426,7 +436,10 @@ void TForm2::CreateControls() {
     }
 }
 
-void TForm2::FormCreate() { RefreshInstalledVersions(); }
+void TForm2::FormCreate() {
+    RefreshInstalledVersions();
+    CheckSessionAccount();
+}
 
 void TForm2::RefreshInstalledVersions() {
     if (const auto Version = orvane::GetProductVersion())
@@ -436,13 +449,25 @@ void TForm2::RefreshInstalledVersions() {
     raise();
     activateWindow();
     InstalledVersions->setText(QStringLiteral("Installed Versions:\r\n"));
-    FInstalledVersions = orvane::ReadInstalledVersions(RegistryStore());
-    for (const orvane::TOrvaneRegistryData& Data : FInstalledVersions) {
+    // When the records cannot be read at all, no list is left behind: the old
+    // one may offer versions that are gone.
+    FInstalledVersions.clear();
+    try {
+        FInstalledVersions = orvane::ReadInstalledVersions(RegistryStore());
+    } catch (const std::exception& AError) {
         InstalledVersions->setText(InstalledVersions->text() +
-                                   QStringLiteral("%1 @ %2 (%3) %4 [%5]\r\n")
-                                       .arg(FromStd(Data.Version), FromStd(Data.IDEVersion),
-                                            FromStd(Data.DateTime), FromStd(Data.License),
-                                            FromStd(Data.PackageType)));
+                                   QStringLiteral("The installation records cannot be read: %1\r\n")
+                                       .arg(QString::fromUtf8(AError.what())));
+    }
+    for (const orvane::TOrvaneRegistryData& Data : FInstalledVersions) {
+        const QString Line =
+            Data.ReadError.empty()
+                ? QStringLiteral("%1 @ %2 (%3) %4 [%5]\r\n")
+                      .arg(FromStd(Data.Version), FromStd(Data.IDEVersion), FromStd(Data.DateTime),
+                           FromStd(Data.License), FromStd(Data.PackageType))
+                : QStringLiteral("%1: the record cannot be read (%2)\r\n")
+                      .arg(FromStd(Data.IDEVersion), FromStd(Data.ReadError));
+        InstalledVersions->setText(InstalledVersions->text() + Line);
     }
     UninstallButton->setEnabled(!FInstalledVersions.empty());
 }

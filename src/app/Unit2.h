@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/DialogService.h"
+#include "platform/SessionAccount.h"
 #include "registry/RegistryData.h"
 #include "server/Credentials.h"
 
@@ -14,6 +15,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -52,6 +54,9 @@ struct TForm2Options {
     std::shared_ptr<orvane::TRegistryStore> RegistryStore;
     // Modal interaction; null: real Qt dialogs.
     std::shared_ptr<TDialogService> Dialogs;
+    // Whether the installer runs as another account than the signed-in one;
+    // nullopt: ask the system.
+    std::optional<orvane::TSessionAccounts> SessionAccounts;
 };
 
 // The installer's one window: a wizard of five tab pages.
@@ -74,6 +79,9 @@ public:
     void EllipsesEditButton1Click();
     void EllipsesEditButton2Click();
     void FinishButtonClick();
+    // Warns, on the Welcome page and once the window is shown, when the
+    // installer runs as another account than the one signed in.
+    void CheckSessionAccount();
 
     // Install log and status line
     void Log(const QString& AMessage);
@@ -159,6 +167,7 @@ public:
     QPushButton* CommercialButton = nullptr;
     QLabel* InstalledVersions = nullptr;
     QPushButton* UninstallButton = nullptr;
+    QLabel* AccountWarningLabel = nullptr;
 
     QLabel* Label8 = nullptr;
     QLabel* Label5 = nullptr;
@@ -191,6 +200,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* AEvent) override;
+    void showEvent(QShowEvent* AEvent) override;
 
 private:
     void CreateControls();
@@ -200,6 +210,8 @@ private:
     std::shared_ptr<TDialogService> FDialogs;
     std::shared_ptr<orvane::TRegistryStore> FRegistryStore;
     QDialog* FTermsDialog = nullptr;
+    // The account warning still to be shown as a box; empty when none is due.
+    QString FAccountWarning;
     std::int64_t FProgressMax = 0;
     bool FClosing = false;
     int FBusy = 0;

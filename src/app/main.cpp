@@ -1,4 +1,6 @@
 #include "app/Application.h"
+#include "app/DialogService.h"
+#include "app/InstanceLock.h"
 #include "app/Unit1.h"
 #include "app/Unit2.h"
 
@@ -9,6 +11,10 @@
 
 int main(int argc, char** argv) {
     TOrvaneApplication App(argc, argv);
+    TQtDialogService LStartDialogs;
+    const auto LInstanceLock = LockInstaller(LStartDialogs);
+    if (!LInstanceLock)
+        return 1;
     std::unique_ptr<TForm2> Form2;
     try {
         Form2 = std::make_unique<TForm2>();

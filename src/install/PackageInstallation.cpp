@@ -2,6 +2,7 @@
 
 #include "install/FileOperations.h"
 #include "install/PackageRules.h"
+#include "install/PackageSpace.h"
 #include "install/ZipReader.h"
 #include "platform/FileCopy.h"
 #include "platform/SystemFolders.h"

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "install/FileOperations.h"
 #include "server/Credentials.h"
 
 #include <rapidjson/document.h>
@@ -48,15 +47,5 @@ std::string ReleaseEntryName(const std::string& APlatform, const std::string& AF
 // written under must be plain file names. Empty when all are usable, else a
 // line naming the member and its value.
 std::string UnusableEntryName(const rapidjson::Value& AEntry);
-
-class TZipReader;
-// What the package will write where, from the sizes its zip declares (checked
-// for sanity first): every entry below the version folder, the listed BPL and
-// DCP entries into their platform folders below the IDE common folder, the
-// listed DLLs into bin.
-std::vector<TSpaceNeed> PackageSpaceNeeds(const TZipReader& AZip, const rapidjson::Value& AEntry,
-                                          const std::string& AVersionDir,
-                                          const std::string& ACommonDir,
-                                          const std::string& ABinDir);
 
 } // namespace orvane

@@ -19,7 +19,8 @@ constexpr std::string_view KForbidden = "<>:\"/\\|?*";
 constexpr std::size_t KMaxNameBytes = 255;
 
 bool IsForbiddenByte(unsigned char AByte) {
-    return AByte < 32 || AByte == 127 || KForbidden.find(static_cast<char>(AByte)) != std::string_view::npos;
+    return AByte < 32 || AByte == 127 ||
+           KForbidden.find(static_cast<char>(AByte)) != std::string_view::npos;
 }
 
 std::string UpperAscii(std::string AText) {
@@ -37,8 +38,8 @@ bool IsReservedDeviceName(const std::string& AName) {
         LBase.pop_back();
     }
     LBase = UpperAscii(LBase);
-    static const std::array<std::string_view, 6> KPlain = {"CON", "PRN", "AUX", "NUL", "CONIN$",
-                                                            "CONOUT$"};
+    static const std::array<std::string_view, 6> KPlain = {"CON", "PRN",    "AUX",
+                                                           "NUL", "CONIN$", "CONOUT$"};
     for (const std::string_view LReserved : KPlain) {
         if (LBase == LReserved) {
             return true;
@@ -97,22 +98,28 @@ std::string SafeFileName(const std::string& AName) {
             AppendUtf8(LName, LCode);
         }
     }
-    while (!LName.empty() && (LName.back() == '.' || LName.back() == ' ')) {
-        LName.back() = '_';
-    }
-    if (LName.size() > KMaxNameBytes) {
-        std::size_t LCut = KMaxNameBytes;
-        while (LCut > 0 && (static_cast<unsigned char>(LName[LCut]) & 0xC0) == 0x80) {
-            --LCut;
+    // Shortening can uncover a dot or blank at the end again, so the end is
+    // mended after every cut.
+    const auto LCutAndMendEnd = [&LName] {
+        if (LName.size() > KMaxNameBytes) {
+            std::size_t LCut = KMaxNameBytes;
+            while (LCut > 0 && (static_cast<unsigned char>(LName[LCut]) & 0xC0) == 0x80) {
+                --LCut;
+            }
+            LName.resize(LCut);
         }
-        LName.resize(LCut);
-    }
+        while (!LName.empty() && (LName.back() == '.' || LName.back() == ' ')) {
+            LName.back() = '_';
+        }
+    };
+    LCutAndMendEnd();
     if (LName.empty() || LName == "." || LName == "..") {
         return std::string(LName.size() + 1, '_');
     }
     if (IsReservedDeviceName(LName)) {
         const std::size_t LDot = LName.find('.');
         LName.insert(LDot == std::string::npos ? LName.size() : LDot, "_");
+        LCutAndMendEnd();
     }
     return LName;
 }
@@ -138,9 +145,9 @@ bool IsIdeVersionText(const std::string& AText) {
 fs::path FirstFreeFileName(const fs::path& ADir, const std::string& AStem,
                            const std::string& AExtension) {
     for (int LNumber = 1;; ++LNumber) {
-        const std::string LName =
-            LNumber == 1 ? AStem + AExtension
-                         : AStem + " (" + std::to_string(LNumber) + ")" + AExtension;
+        const std::string LName = LNumber == 1
+                                      ? AStem + AExtension
+                                      : AStem + " (" + std::to_string(LNumber) + ")" + AExtension;
         const fs::path LCandidate = ADir / PathFromUtf8(LName);
         std::error_code LError;
         // symlink_status: a dangling link still occupies the name.

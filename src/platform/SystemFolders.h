@@ -10,6 +10,12 @@ namespace orvane {
 // Empty when the system does not give one. No trailing separator.
 std::string GetCommonDocumentsDir();
 
+// The IDE folder offered when no IDE is registered, with a trailing separator.
+// Windows: the IDE's usual install place, C:\Program Files (x86)\Embarcadero\Studio\ .
+// Elsewhere: the user's home folder, which always exists and is the user's own
+// (a Windows path would be a relative folder here).
+std::string DefaultIDEFolder();
+
 // Folder of the running executable, with a trailing separator.
 std::string GetExecutableDir();
 

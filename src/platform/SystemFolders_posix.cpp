@@ -5,6 +5,9 @@
 #include <stdexcept>
 #include <system_error>
 
+#include <pwd.h>
+#include <unistd.h>
+
 namespace orvane {
 
 namespace {
@@ -76,6 +79,15 @@ std::string GetCommonDocumentsDir() {
         return {};
     }
     return StripTrailingSeparators(home) + "/Documents";
+}
+
+std::string DefaultIDEFolder() {
+    std::string home = Env("HOME");
+    if (home.empty() || home.front() != '/') {
+        const passwd* account = getpwuid(getuid());
+        home = account && account->pw_dir && account->pw_dir[0] == '/' ? account->pw_dir : "/";
+    }
+    return IncludeTrailingPathDelimiter(StripTrailingSeparators(home));
 }
 
 std::string GetExecutableDir() {

@@ -19,6 +19,10 @@ std::string GetCommonDocumentsDir() {
     return Narrow(result);
 }
 
+std::string DefaultIDEFolder() {
+    return "C:\\Program Files (x86)\\Embarcadero\\Studio\\";
+}
+
 std::string GetExecutableDir() {
     std::vector<wchar_t> buffer(MAX_PATH);
     for (;;) {

@@ -1,5 +1,12 @@
 #include "platform/Text.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <cwctype>
+#include <locale.h>
+#endif
+
 namespace orvane {
 
 std::string TrimControl(const std::string& AText) {
@@ -135,6 +142,50 @@ std::string FromUtf16Le(const std::uint8_t* AData, std::size_t ASize, bool AStop
         AppendUtf8(out, u);
     }
     return out;
+}
+
+namespace {
+
+char32_t UpperChar(char32_t ACode) {
+    if (ACode < 0x80) {
+        return (ACode >= 'a' && ACode <= 'z') ? ACode - 32 : ACode;
+    }
+#ifdef _WIN32
+    // The C runtime's towupper maps ASCII only; the system's invariant mapping
+    // knows the rest. Characters beyond the BMP have no case anyway.
+    if (ACode > 0xFFFF) {
+        return ACode;
+    }
+    const wchar_t in = static_cast<wchar_t>(ACode);
+    wchar_t out = in;
+    if (LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, &in, 1, &out, 1, nullptr, nullptr,
+                      0) != 1) {
+        return ACode;
+    }
+    return static_cast<char32_t>(out);
+#else
+    // The C locale maps ASCII only; C.UTF-8 knows the whole repertoire.
+    static const locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
+    if (utf8 == static_cast<locale_t>(0)) {
+        return ACode;
+    }
+    return static_cast<char32_t>(towupper_l(static_cast<wint_t>(ACode), utf8));
+#endif
+}
+
+} // namespace
+
+std::string FoldName(const std::string& AName) {
+    std::string out;
+    out.reserve(AName.size());
+    for (char32_t code : DecodeUtf8(AName)) {
+        AppendUtf8(out, UpperChar(code));
+    }
+    return out;
+}
+
+bool SameName(const std::string& A, const std::string& B) {
+    return FoldName(A) == FoldName(B);
 }
 
 } // namespace orvane

@@ -23,4 +23,9 @@ inline std::string FromUtf16Le(const std::vector<std::uint8_t>& AData, bool ASto
     return FromUtf16Le(AData.data(), AData.size(), AStopAtNul);
 }
 
+// Names folded for comparison without regard to case, the way Windows compares
+// registry and account names: upper case, per character.
+std::string FoldName(const std::string& AName);
+bool SameName(const std::string& A, const std::string& B);
+
 } // namespace orvane

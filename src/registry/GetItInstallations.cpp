@@ -1,14 +1,11 @@
 #include "registry/GetItInstallations.h"
 
+#include "platform/FileNames.h"
 #include "platform/Privilege.h"
 #include "registry/IDEKeys.h"
-#include "registry/RegText.h"
 #include "registry/Registry.h"
 
 #include <filesystem>
-#include <set>
-#include <stdexcept>
-#include <system_error>
 
 namespace orvane {
 
@@ -67,10 +64,7 @@ void CleanupGetItInstallation(TRegistryStore& AStore, const std::string& ABackup
         return;
     }
     TRegistry reg(AStore, raReadWrite);
-    // Element names already backed up in this run: a later IDE version's
-    // element of the same name gets the version in its file name, so the
-    // first backup is not deleted after its key is gone.
-    std::set<std::string> backedUp;
+    const std::filesystem::path backupDir = PathFromUtf8(ABackupDir);
     for (const auto& version : IDEVersions(reg)) {
         const std::string elementsKey = ElementsKey(version);
         log("Cleaning up registry entry: " + elementsKey);
@@ -86,23 +80,18 @@ void CleanupGetItInstallation(TRegistryStore& AStore, const std::string& ABackup
                                ". Do you want to remove it now?")) {
                 continue;
             }
-            const bool taken = backedUp.count(FoldName(name)) != 0;
-            const std::string file =
-                ABackupDir + name + (taken ? " (" + version + ")" : std::string()) + ".reg";
-            log("Creating registry backup at: " + file);
-            std::error_code ec;
-            if (std::filesystem::exists(file, ec)) {
-                std::filesystem::remove(file, ec);
-                if (ec) {
-                    throw std::runtime_error(ec.message() + ": " + file);
-                }
-            }
+            // A backup may be the only copy of a key already gone (an earlier
+            // clean-up, another IDE version's element of the same name): it is
+            // never replaced. The key name is made a plain file name first, so
+            // it cannot point the file outside the backup folder.
+            const std::filesystem::path file =
+                FirstFreeFileName(backupDir, SafeFileName(name), ".reg");
+            log("Creating registry backup at: " + Utf8FromPath(file));
             if (!reg.SaveKey(name, file)) {
                 log("Failed to create registry backup for " + name + ": " + reg.LastError() +
                     " (registry key kept)");
                 continue;
             }
-            backedUp.insert(FoldName(name));
             reg.DeleteKey(name);
             log("Registry key deleted: " + name);
         }

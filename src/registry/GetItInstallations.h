@@ -15,7 +15,9 @@ using TAskProc = std::function<bool(const std::string& AQuestion)>;
 bool HasGetItInstallation(TRegistryStore& AStore);
 
 // Offers each "Orvane-..." element for removal, backs it up into ABackupDir
-// (ends with the path separator) and deletes its key.
+// (UTF-8, ends with the path separator) and deletes its key. A backup goes
+// into "<element>.reg", or "<element> (2).reg" ... when that name is taken:
+// existing files are never replaced.
 void CleanupGetItInstallation(TRegistryStore& AStore, const std::string& ABackupDir,
                               const TLogProc& ALog, const TAskProc& AAsk);
 

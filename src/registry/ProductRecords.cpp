@@ -14,13 +14,28 @@ std::string RecordKey(const std::string& AIDEVersion) {
 }
 
 // Reads the four plain values and the optional path of the open record key.
-void ReadRecordValues(TRegistry& AReg, TOrvaneRegistryData& AData) {
-    AData.Version = AReg.ReadString("ORVANE_INSTALLED_VERSION");
-    AData.DateTime = AReg.ReadString("ORVANE_DATETIME");
-    AData.License = AReg.ReadString("ORVANE_LICENSE");
-    AData.PackageType = AReg.ReadString("ORVANE_PACKAGETYPE");
+// With AError, a value of the wrong type leaves its field empty and the first
+// such fault is kept there; without, it throws as every registry read does.
+void ReadRecordValues(TRegistry& AReg, TOrvaneRegistryData& AData, std::string* AError = nullptr) {
+    const auto read = [&](const char* AName, std::string& AField) {
+        if (!AError) {
+            AField = AReg.ReadString(AName);
+            return;
+        }
+        try {
+            AField = AReg.ReadString(AName);
+        } catch (const ERegistryException& e) {
+            if (AError->empty()) {
+                *AError = e.what();
+            }
+        }
+    };
+    read("ORVANE_INSTALLED_VERSION", AData.Version);
+    read("ORVANE_DATETIME", AData.DateTime);
+    read("ORVANE_LICENSE", AData.License);
+    read("ORVANE_PACKAGETYPE", AData.PackageType);
     if (AReg.ValueExists("ORVANE_INSTALLED_PATH")) {
-        AData.Path = AReg.ReadString("ORVANE_INSTALLED_PATH");
+        read("ORVANE_INSTALLED_PATH", AData.Path);
     }
 }
 
@@ -81,7 +96,9 @@ std::vector<TOrvaneRegistryData> ReadInstalledVersions(TRegistryStore& AStore) {
         }
         TOrvaneRegistryData data;
         data.IDEVersion = name;
-        ReadRecordValues(reg, data);
+        // One bad record must not hide the others, nor itself: it is listed
+        // with its fault, so it can still be uninstalled.
+        ReadRecordValues(reg, data, &data.ReadError);
         reg.CloseKey();
         result.push_back(std::move(data));
     }

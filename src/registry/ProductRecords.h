@@ -10,7 +10,9 @@ namespace orvane {
 class TRegistryStore;
 
 // Records under "SOFTWARE\Embarcadero\Orvane\<IDE version>\". Registry errors
-// ("Invalid data type for '%s'", ...) are thrown as std::runtime_error.
+// ("Invalid data type for '%s'", ...) are thrown as std::runtime_error, except
+// that ReadInstalledVersions lists a record with a value of the wrong type with
+// that fault in its ReadError; store failures always pass.
 void WriteRegistryData(TRegistryStore& AStore, const TOrvaneRegistryData& AData);
 bool ReadRegistryData(TRegistryStore& AStore, const std::string& AIDEVersion,
                       TOrvaneRegistryData& AData);

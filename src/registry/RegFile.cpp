@@ -1,5 +1,6 @@
 #include "registry/RegFile.h"
 
+#include "platform/FileNames.h"
 #include "registry/RegText.h"
 
 #include <cerrno>
@@ -502,13 +503,13 @@ void ApplyRegFile(TRegistryStore& AStore, const std::vector<TRegFileKey>& AKeys)
 void ImportRegFile(TRegistryStore& AStore, const std::filesystem::path& AFile) {
     std::ifstream in(AFile, std::ios::binary);
     if (!in) {
-        throw std::runtime_error(AFile.string() + ": cannot open the file");
+        throw std::runtime_error(Utf8FromPath(AFile) + ": cannot open the file");
     }
     const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     try {
         ApplyRegFile(AStore, ParseRegFile(bytes));
     } catch (const ERegFileError& e) {
-        throw ERegFileError(e.Line(), e.Message(), AFile.string());
+        throw ERegFileError(e.Line(), e.Message(), Utf8FromPath(AFile));
     }
 }
 

@@ -49,8 +49,15 @@ void TRegistry::CreateKey(const std::string& AKey) {
 
 bool TRegistry::OpenKey(const std::string& AKey, bool ACanCreate) {
     const std::string path = Resolve(AKey);
-    bool ok = FStore.KeyExists(path);
-    if (!ok && ACanCreate && CanWrite()) {
+    bool ok = false;
+    if (!CanWrite()) {
+        ok = FStore.KeyExists(path);
+    } else if (FStore.KeyExists(path)) {
+        // Opened with the access the accessor asks for: a key that may be read
+        // but not changed does not open, so callers skip it instead of failing
+        // on the first write.
+        ok = FStore.CanWriteKey(path);
+    } else if (ACanCreate) {
         ok = FStore.CreateKey(path);
     }
     if (ok) {

@@ -40,7 +40,9 @@ public:
     bool KeyExists(const std::string& AKey);
     // Creates the key with its missing parents; throws "Failed to create key %s".
     void CreateKey(const std::string& AKey);
-    // Makes the key the current one; false when it cannot be opened (or created).
+    // Makes the key the current one; false when it cannot be opened (or created)
+    // with the accessor's access: a writing accessor does not open a key it may
+    // not change.
     bool OpenKey(const std::string& AKey, bool ACanCreate);
     void CloseKey();
 

@@ -13,6 +13,10 @@ struct TOrvaneRegistryData {
     std::string License;
     std::string PackageType;
     std::string Path;
+    // Not stored: set by ReadInstalledVersions when a value of the record could
+    // not be read (another tool left it with the wrong type), naming the fault.
+    // The fields of such values stay empty. Empty for a clean record.
+    std::string ReadError = {};
 
     // Copies the arguments and stamps DateTime with the local time now
     // ("yyyy-mm-dd hh:nn:ss").

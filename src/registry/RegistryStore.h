@@ -47,6 +47,9 @@ public:
     virtual ~TRegistryStore() = default;
 
     virtual bool KeyExists(const std::string& AKey) = 0;
+    // True when the key exists and may be changed: its values set and deleted
+    // (Windows: it opens with KEY_READ | KEY_WRITE).
+    virtual bool CanWriteKey(const std::string& AKey) = 0;
     // Creates the key and its missing parents; false when that fails.
     virtual bool CreateKey(const std::string& AKey) = 0;
     // Sub-key names in enumeration order (case-insensitive name order).

@@ -107,6 +107,10 @@ public:
         return FindKey(AKey).has_value();
     }
 
+    // Keys carry no rights of their own here, and a store file that cannot be
+    // written does not open at all (the first write transaction refuses it).
+    bool CanWriteKey(const std::string& AKey) override { return KeyExists(AKey); }
+
     bool CreateKey(const std::string& AKey) override {
         bool valid = false;
         const auto parts = SplitKey(AKey, valid);

@@ -91,6 +91,11 @@ public:
         return Open(AKey, KEY_READ, key);
     }
 
+    bool CanWriteKey(const std::string& AKey) override {
+        TKeyHandle key;
+        return Open(AKey, KEY_READ | KEY_WRITE, key);
+    }
+
     bool CreateKey(const std::string& AKey) override {
         TKeyHandle key;
         return Check(RegCreateKeyExW(FRoot, Path(AKey).c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,

@@ -13,15 +13,16 @@ TListCounts ListConfigurationEntries(rapidjson::Document& ADocument,
     }
     TListCounts Result;
     const std::string LBase = ReadMemberTextOrEmpty(ADocument, "url");
-    const auto LIde = ADocument.FindMember("ide");
-    if (LIde == ADocument.MemberEnd()) {
+    if (!ADocument.HasMember("ide")) {
         return Result;
     }
-    if (!LIde->value.IsArray()) {
+    // The first member of a name counts.
+    rapidjson::Value& LIde = ADocument["ide"];
+    if (!LIde.IsArray()) {
         throw std::runtime_error("\"ide\" is not an array");
     }
     auto& LAllocator = ADocument.GetAllocator();
-    for (rapidjson::Value& LEntry : LIde->value.GetArray()) {
+    for (rapidjson::Value& LEntry : LIde.GetArray()) {
         if (!LEntry.IsObject()) {
             throw std::runtime_error("an entry of \"ide\" is not an object");
         }

@@ -18,8 +18,12 @@ public:
 // Process-wide limits for transfers started afterwards; tests shorten them.
 struct THttpLimits {
     std::chrono::milliseconds ConnectTimeout{std::chrono::seconds(30)};
-    std::chrono::milliseconds StallLimit{std::chrono::seconds(30)}; // no byte for this long fails
+    // No byte for this long fails; zero: no limit.
+    std::chrono::milliseconds StallLimit{std::chrono::seconds(30)};
 };
+
+// "1 second", "30 seconds", "300 ms": a limit as messages name it.
+std::string DurationText(std::chrono::milliseconds AValue);
 
 // Plain GET: certificate checks always on, no redirects followed, no header or
 // agent of our own. A connect time-out and a stall limit (THttpLimits) end a

@@ -1,8 +1,8 @@
 #include "server/Protocol.h"
 
 #include "platform/Text.h"
+#include "server/Md5.h"
 
-#include <openssl/evp.h>
 #include <rapidjson/encodedstream.h>
 #include <rapidjson/memorystream.h>
 #include <rapidjson/reader.h>
@@ -125,17 +125,11 @@ std::string ReadMemberTextOrEmpty(const rapidjson::Value& AObject, const char* A
 }
 
 std::string MD5Text(const std::string& AText) {
-    unsigned char LDigest[EVP_MAX_MD_SIZE];
-    unsigned int LLength = 0;
-    if (EVP_Digest(AText.data(), AText.size(), LDigest, &LLength, EVP_md5(), nullptr) != 1) {
-        throw std::runtime_error("MD5 digest failed");
-    }
     static const char KHex[] = "0123456789abcdef";
     std::string Result;
-    Result.reserve(LLength * 2);
-    for (unsigned int I = 0; I < LLength; ++I) {
-        Result += KHex[LDigest[I] >> 4];
-        Result += KHex[LDigest[I] & 0x0F];
+    for (const std::uint8_t LByte : Md5Digest(AText)) {
+        Result += KHex[LByte >> 4];
+        Result += KHex[LByte & 0x0F];
     }
     return Result;
 }

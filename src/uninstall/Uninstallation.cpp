@@ -6,7 +6,33 @@
 #include "registry/DelphiLibrary.h"
 #include "registry/ProductRecords.h"
 
+#include <QPushButton>
+
 #include <exception>
+
+namespace {
+
+// Log pumps events while an uninstallation runs from the Welcome page; a click
+// there would start a second flow inside this one. The page's buttons stay off
+// until the run ends, then Uninstall follows the refreshed list.
+class TWelcomeButtonsOff {
+public:
+    explicit TWelcomeButtonsOff(TForm2& AForm) : FForm(AForm) { SetEnabled(false, false); }
+    ~TWelcomeButtonsOff() { SetEnabled(true, !FForm.FInstalledVersions.empty()); }
+    TWelcomeButtonsOff(const TWelcomeButtonsOff&) = delete;
+    TWelcomeButtonsOff& operator=(const TWelcomeButtonsOff&) = delete;
+
+private:
+    void SetEnabled(bool AEditions, bool AUninstall) {
+        FForm.DeveloperButton->setEnabled(AEditions);
+        FForm.CommercialButton->setEnabled(AEditions);
+        FForm.UninstallButton->setEnabled(AUninstall);
+    }
+
+    TForm2& FForm;
+};
+
+} // namespace
 
 void TForm2::UninstallButtonClick() {
     const TBusyScope LBusy(*this);
@@ -19,8 +45,9 @@ void TForm2::UninstallButtonClick() {
     QStringList values;
     for (const auto& record : FInstalledVersions) {
         const QString ideVersion = QString::fromStdString(record.IDEVersion);
-        options << QStringLiteral("%1 (%2)").arg(ideVersion,
-                                                 QString::fromStdString(record.Version));
+        options << QStringLiteral("%1 (%2)").arg(
+            ideVersion, record.ReadError.empty() ? QString::fromStdString(record.Version)
+                                                 : QStringLiteral("the record cannot be read"));
         values << ideVersion;
     }
 
@@ -29,6 +56,7 @@ void TForm2::UninstallButtonClick() {
         [this](int AModalResult, const QStringList& AValues) {
             if (AModalResult != mrOk)
                 return;
+            const TWelcomeButtonsOff LButtonsOff(*this);
             // The dialog hands the values over last option first; they are
             // removed in that order.
             for (const QString& ideVersion : AValues) {
@@ -51,7 +79,7 @@ void TForm2::UninstallVersion(const QString& AIDEVersion) {
     orvane::TRegistryStore& store = RegistryStore();
 
     Log(QStringLiteral("Uninstallation started ..."));
-    CleanupGetItInstallation(QString::fromStdString(ExeDir().string()));
+    CleanupGetItInstallation(QString::fromStdU16String(ExeDir().u16string()));
 
     Log(QStringLiteral("Removing Delphi registry entries for \"%1\"").arg(AIDEVersion));
     orvane::UnregisterDelphiLibrary(store, ideVersion);

@@ -2,6 +2,7 @@
 #include "app/Unit2.h"
 #include "registry/ProductRecords.h"
 #include "registry/RegistryStore.h"
+#include "support/ModalDriver.h"
 #include "support/ScriptedDialogs.h"
 #include "support/TempDir.h"
 
@@ -11,6 +12,7 @@
 
 #include <QCoreApplication>
 #include <QEvent>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTabWidget>
 
@@ -42,18 +44,13 @@ TEST_F(ApplicationTest, AFailureEscapingAClickIsReportedAndTheWindowStaysUsable)
     TForm2 form(options);
     form.show();
 
-    // Another record goes bad behind the window's back: the refresh after the
-    // uninstallation cannot read it.
-    const std::string bad = "SOFTWARE\\Embarcadero\\Orvane\\23.0";
-    ASSERT_TRUE(store->CreateKey(bad));
-    ASSERT_TRUE(store->SetValue(bad, {"ORVANE_LICENSE", orvane::rtDword, {1, 0, 0, 0}}));
-
+    // A failure inside the handler, here from its modal dialog.
     dialogs->AnswerDialog(
-        [](QDialog& ADialog) { return TScriptedDialogs::ClickButton(ADialog, "OK"); });
+        [](QDialog&) -> int { throw std::runtime_error("the dialog went wrong"); });
     form.UninstallButton->click();
 
-    EXPECT_EQ(dialogs->Texts(dkMessage), QStringList{"Version 22.0 successfully uninstalled"});
-    EXPECT_EQ(dialogs->Texts(dkWarning), QStringList{"Invalid data type for 'ORVANE_LICENSE'"});
+    EXPECT_EQ(dialogs->Texts(dkWarning), QStringList{"the dialog went wrong"});
+    EXPECT_EQ(orvane::ReadInstalledVersions(*store).size(), 1u);
     // The program goes on: the window still answers clicks.
     form.CommercialButton->click();
     EXPECT_EQ(form.TabControl1->currentWidget(), form.TbItm_Credentials);
@@ -71,6 +68,28 @@ TEST_F(ApplicationTest, AFailureEscapingAnEventIsReportedNotFatal) {
     QEvent event(QEvent::User);
     EXPECT_TRUE(QCoreApplication::sendEvent(&target, &event));
     EXPECT_EQ(reported, QStringList{"store went away"});
+}
+
+// Without a handler installed, the user sees the failure in a warning box, as
+// plain text: failure texts carry names from zips and the server.
+TEST_F(ApplicationTest, AnUnhandledFailureIsShownAsPlainText) {
+    App().SetErrorHandler(nullptr);
+    const QString Text = QStringLiteral("Cannot extract <a href=\"https://example.org\">x</a>");
+    QString Shown;
+    Qt::TextFormat Format = Qt::AutoText;
+    TModalDriver Driver([&](QWidget& AModal) {
+        auto* Box = qobject_cast<QMessageBox*>(&AModal);
+        if (Box == nullptr)
+            return false;
+        Shown = Box->text();
+        Format = Box->textFormat();
+        Box->button(QMessageBox::Ok)->click();
+        return true;
+    });
+    App().ReportError(Text);
+    ASSERT_TRUE(Driver.Handled());
+    EXPECT_EQ(Shown, Text);
+    EXPECT_EQ(Format, Qt::PlainText);
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <QFileDialog>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -92,11 +93,16 @@ class TQtMessageBoxTest : public testing::TestWithParam<TBoxCase> {};
 
 TEST_P(TQtMessageBoxTest, ShowsTheBoxAndReportsTheButton) {
     const TBoxCase& Case = GetParam();
-    const QString Text = QStringLiteral("Package file already present: \"C:\\Temp\\a.zip\"");
+    // Names from a zip or the server can look like markup; the box shows them as
+    // they are, with no live link.
+    const QString Text = QStringLiteral(
+        "Package file already present: \"C:\\Temp\\<a href=\"https://example.org\">a</a><b>.zip\"");
     TQtDialogService Service;
 
     QMessageBox::Icon Icon = QMessageBox::Critical;
     QString ShownText;
+    Qt::TextFormat BoxFormat = Qt::AutoText;
+    Qt::TextFormat LabelFormat = Qt::AutoText;
     QMessageBox::StandardButtons Buttons;
     QMessageBox::StandardButton Default = QMessageBox::NoButton;
     TModalDriver Driver([&](QWidget& AModal) {
@@ -105,6 +111,9 @@ TEST_P(TQtMessageBoxTest, ShowsTheBoxAndReportsTheButton) {
             return false;
         Icon = Box->icon();
         ShownText = Box->text();
+        BoxFormat = Box->textFormat();
+        if (const auto* Label = Box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label")))
+            LabelFormat = Label->textFormat();
         Buttons = Box->standardButtons();
         if (Box->defaultButton() != nullptr)
             Default = Box->standardButton(Box->defaultButton());
@@ -117,6 +126,8 @@ TEST_P(TQtMessageBoxTest, ShowsTheBoxAndReportsTheButton) {
     ASSERT_TRUE(Driver.Handled()) << "no message box was shown";
     EXPECT_EQ(Result, Case.Expected);
     EXPECT_EQ(ShownText, Text);
+    EXPECT_EQ(BoxFormat, Qt::PlainText);
+    EXPECT_EQ(LabelFormat, Qt::PlainText);
     EXPECT_EQ(Icon, Case.Icon);
     EXPECT_EQ(Buttons, Case.Buttons);
     EXPECT_EQ(Default, Case.Default);

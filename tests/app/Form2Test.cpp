@@ -337,6 +337,26 @@ TEST_F(Form2Test, EveryEntryIntoVersionsRestoresTheDefaultFolders) {
     EXPECT_TRUE(FDialogs->Texts(dkWarning).isEmpty());
 }
 
+// With no IDE registered the IDE folder field keeps its starting text, which
+// must name a folder that exists on this system, not a Windows path that would
+// become a folder below the working directory.
+TEST_F(Form2Test, WithoutAnIdeTheIdeFolderIsAnExistingFolder) {
+    const std::filesystem::path Home = FRoot / "home";
+    std::filesystem::create_directories(Home);
+    const QByteArray SavedHome = qgetenv("HOME");
+    qputenv("HOME", QByteArray::fromStdString(Home.string()));
+    auto Form = NewForm();
+    Form->DeveloperButton->click();
+    WaitForConfiguration(*Form);
+    qputenv("HOME", SavedHome);
+
+    ASSERT_EQ(Form->TabControl1->currentIndex(), int(wpVersions));
+    const QString Text = Form->Edit1->text();
+    EXPECT_EQ(Text, QString::fromStdString(Home.string()) + "/");
+    EXPECT_TRUE(QDir::isAbsolutePath(Text)) << Text.toStdString();
+    EXPECT_TRUE(QDir(Text).exists()) << Text.toStdString();
+}
+
 TEST_F(Form2Test, TermsTextOpensTheTermsDialog) {
     auto Form = NewForm();
     Form->DeveloperButton->click();

@@ -110,6 +110,28 @@ TEST(AppendLogEntry, ReadOnlyFileIsLeftAsItWas) {
     EXPECT_EQ(ReadAll(Path), QByteArray("<t> \xE4\r\n"));
 }
 
+// Where no temporary file can be made beside the log, the conversion must not
+// rewrite the log in place (a failure midway would lose its history): the old
+// bytes stay and the entry follows in the old encoding. A name of 250 bytes is
+// still a valid file name, but its temporary sibling ("<name>.XXXXXX") is too
+// long for the file system, whoever runs the test (permissions do not stop root).
+TEST(AppendLogEntry, WithoutATemporaryFileTheOldContentStaysAndTheEntryIsAppendedInItsEncoding) {
+    QTemporaryDir Dir;
+    ASSERT_TRUE(Dir.isValid());
+    const QString Path = Dir.filePath(QString(246, QLatin1Char('l')) + QStringLiteral(".log"));
+    const QByteArray History("<t> C:\\Tmp\\\xE4\r\n<t> two\r\n");
+    WriteAll(Path, History);
+
+    EXPECT_TRUE(
+        orvane::AppendLogEntry(Path, "<t> " + AUmlaut + Euro + "\r\n", QStringConverter::Latin1));
+    EXPECT_EQ(ReadAll(Path), History + QByteArray("<t> \xE4?\r\n"));
+    // Still single-byte: a later ASCII entry follows as it is.
+    EXPECT_TRUE(
+        orvane::AppendLogEntry(Path, QStringLiteral("<t> end\r\n"), QStringConverter::Latin1));
+    EXPECT_EQ(ReadAll(Path), History + QByteArray("<t> \xE4?\r\n<t> end\r\n"));
+    EXPECT_EQ(QDir(Dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 1);
+}
+
 TEST(FormatLogEntry, StampsLocalTimeWithMilliseconds) {
     const QDateTime Time(QDate(2024, 4, 8), QTime(19, 38, 3, 120));
     struct {

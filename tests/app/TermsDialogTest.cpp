@@ -291,6 +291,48 @@ TEST_F(TermsDialogTest, RealModalLoopAcceptTicksTheBox) {
     EXPECT_EQ(Terms->result(), mrOk);
 }
 
+// Enter must not accept the terms, whichever control has the focus; Escape
+// closes the dialog like "I Deny" and leaves the box as it was.
+TEST_F(TermsDialogTest, EnterDoesNothingAndEscapeDenies) {
+    auto Form = NewForm(std::make_shared<TQtDialogService>());
+    auto* Terms = new TForm1(Form.get());
+    Form->SetTermsDialog(Terms);
+    Form->SwitchPage(wpVersions);
+    bool OpenAfterEnter = false;
+    bool ClosedByEscape = false;
+    TModalDriver Driver([&](QWidget& AModal) {
+        if (&AModal != Terms)
+            return false;
+        EXPECT_FALSE(Terms->Button1->autoDefault() || Terms->Button1->isDefault());
+        EXPECT_FALSE(Terms->Button2->autoDefault() || Terms->Button2->isDefault());
+        OpenAfterEnter = true;
+        for (QWidget* Focus :
+             {static_cast<QWidget*>(Terms->Button1), static_cast<QWidget*>(Terms->Button2),
+              static_cast<QWidget*>(Terms->Memo1),
+              static_cast<QWidget*>(Terms->TabControl1->tabBar())}) {
+            Focus->setFocus(Qt::TabFocusReason);
+            for (const Qt::Key Key : {Qt::Key_Return, Qt::Key_Enter})
+                QTest::keyClick(Focus, Key);
+            OpenAfterEnter = OpenAfterEnter && Terms->isVisible();
+        }
+        if (Terms->isVisible()) {
+            QTest::keyClick(Terms->Memo1, Qt::Key_Escape);
+            ClosedByEscape = !Terms->isVisible();
+        }
+        if (Terms->isVisible())
+            Terms->Button2->click();
+        return true;
+    });
+
+    Form->SpeedButton1->click();
+
+    ASSERT_TRUE(Driver.Handled());
+    EXPECT_TRUE(OpenAfterEnter);
+    EXPECT_TRUE(ClosedByEscape);
+    EXPECT_FALSE(Form->CheckBox1->isChecked());
+    EXPECT_EQ(Terms->result(), mrCancel);
+}
+
 struct TGeometryCase {
     const char* Name;
     QRect Available;

@@ -53,6 +53,12 @@ TEST(FileNames, PlainNamesPassAndEverythingThatCouldLeaveTheFolderIsRefused) {
         {"CONOUT$", false, "CONOUT$_"},
         {"bad\xFFutf8", false, "bad\xEF\xBF\xBDutf8"},
         {LLong, false, std::string(255, 'a')},
+        // Cut to 255 bytes, a name must not end in the dot or blank the cut uncovers.
+        {std::string(254, 'a') + ".zip", false, std::string(254, 'a') + "_"},
+        {std::string(253, 'a') + ". .x", false, std::string(253, 'a') + "._"},
+        // The "_" that disarms a device name must not make it too long.
+        {"CON." + std::string(251, 'x'), false, "CON_." + std::string(250, 'x')},
+        {"AUX." + std::string(250, 'x') + ".", false, "AUX_." + std::string(250, 'x')},
     };
     for (const TNameCase& LCase : LCases) {
         SCOPED_TRACE(LCase.Name);

@@ -7,6 +7,9 @@
 #include <filesystem>
 #include <fstream>
 
+#include <pwd.h>
+#include <unistd.h>
+
 namespace orvane {
 namespace {
 
@@ -79,6 +82,34 @@ TEST(SystemFolders, FullPathNameNormalisesLexically) {
         EXPECT_EQ(FullPathName(c.In), c.Out) << c.In;
     }
     EXPECT_THROW(FullPathName(std::string("/a\0b", 4)), std::runtime_error);
+}
+
+// Without a registered IDE the IDE folder field starts at a folder that exists
+// here: the home folder, taken from the account when HOME is of no use.
+TEST(SystemFolders, DefaultIDEFolderIsAnExistingAbsoluteFolder) {
+    const char* saved = std::getenv("HOME");
+    const std::string savedHome = saved ? saved : "";
+    const passwd* account = getpwuid(getuid());
+    ASSERT_NE(account, nullptr);
+    std::string accountHome = account->pw_dir;
+    if (accountHome.size() > 1 && accountHome.back() == '/') {
+        accountHome.pop_back();
+    }
+    struct TCase {
+        const char* Home; // nullptr: unset
+        std::string Expected;
+    } const cases[] = {
+        {"/srv/me", "/srv/me/"},
+        {"/srv/me//", "/srv/me/"},
+        {"relative/home", accountHome == "/" ? "/" : accountHome + "/"},
+        {"", accountHome == "/" ? "/" : accountHome + "/"},
+        {nullptr, accountHome == "/" ? "/" : accountHome + "/"},
+    };
+    for (const auto& c : cases) {
+        c.Home ? setenv("HOME", c.Home, 1) : unsetenv("HOME");
+        EXPECT_EQ(DefaultIDEFolder(), c.Expected) << (c.Home ? c.Home : "(unset)");
+    }
+    saved ? setenv("HOME", savedHome.c_str(), 1) : unsetenv("HOME");
 }
 
 TEST(SystemFolders, ExecutableDirHoldsThisTest) {

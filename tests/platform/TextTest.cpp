@@ -12,6 +12,27 @@ using orvane::FromUtf16Le;
 using orvane::ToUtf16Le;
 using orvane::TrimControl;
 
+// Registry names and account names compare this way on Windows and here alike.
+TEST(Text, NamesCompareWithoutRegardToCaseBeyondAscii) {
+    struct TCase {
+        std::string A;
+        std::string B;
+        bool Same;
+    } const KCases[] = {
+        {"Known Packages", "KNOWN PACKAGES", true},
+        {"fran\xC3\xA7ois", "FRAN\xC3\x87OIS", true},                   // c cedilla
+        {"\xC3\xA4rger", "\xC3\x84RGER", true},                         // a umlaut
+        {"\xD0\xB8\xD0\xBC\xD1\x8F", "\xD0\x98\xD0\x9C\xD0\xAF", true}, // Cyrillic
+        {"dev", "dev2", false},
+        {"\xC3\xA4", "a", false},
+        {"\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80", true}, // beyond the BMP: unchanged
+    };
+    for (const auto& C : KCases) {
+        EXPECT_EQ(orvane::SameName(C.A, C.B), C.Same) << C.A << " / " << C.B;
+    }
+    EXPECT_EQ(orvane::FoldName("fran\xC3\xA7ois"), "FRAN\xC3\x87OIS");
+}
+
 TEST(Text, TrimDropsControlCharactersAndBlanksOnly) {
     EXPECT_EQ(TrimControl(" \t\r\n x y \x01\x1f"), "x y");
     EXPECT_EQ(TrimControl("\xC2\xA0x"), "\xC2\xA0x"); // a no-break space is text

@@ -119,6 +119,34 @@ TEST(CppPaths, NonStringPathValueStopsWithTheError) {
     EXPECT_EQ(f.Text(kPaths + "Android", "LibraryPath"), "$(BDSLIB)\\$(PLATFORM)\\release");
 }
 
+// A package or path key the user may read but not change is skipped; the
+// other keys are still written and nothing fails.
+TEST(CppPaths, KeyThatMayNotBeChangedIsSkipped) {
+    const std::string known = kIDE + "Known Packages";
+    for (const std::string& locked : {known, kPaths + "Win32", kPaths + "Android"}) {
+        SCOPED_TRACE(locked);
+        TFixture f;
+        const auto store = DenyWrites(f.Store, locked);
+        const std::string before = ValuesOf(*f.Store, locked);
+
+        EXPECT_NO_THROW(RegisterCppPaths(*store, "22.0", kMarkedDir,
+                                         {{"/ide/Bpl/Orvane_Core280.bpl", "Orvane_Core280.bpl"}}));
+        EXPECT_EQ(ValuesOf(*f.Store, locked), before);
+        EXPECT_EQ(f.Text(kPaths + "Win64", "IncludePath"),
+                  kWin32Include + Added(kMarkedDir, "Win64"));
+        if (locked != known) {
+            EXPECT_EQ(f.Text(known, "/ide/Bpl/Orvane_Core280.bpl"), "Orvane_Core280.bpl");
+        }
+        if (locked != kPaths + "Win32") {
+            EXPECT_EQ(f.Text(kPaths + "Win32", "LibraryPath"), kLibs + Added(kMarkedDir, "Win32"));
+        }
+
+        EXPECT_NO_THROW(UnregisterCppPaths(*store, "22.0"));
+        EXPECT_EQ(ValuesOf(*f.Store, locked), before);
+        EXPECT_EQ(f.Text(kPaths + "Win64", "IncludePath"), kWin32Include);
+    }
+}
+
 TEST(CppPaths, MissingIDEKeysAreNotCreated) {
     TTempStore store;
     RegisterCppPaths(*store, "22.0", kMarkedDir, {{"/x/Orvane_A.bpl", "Orvane_A.bpl"}});

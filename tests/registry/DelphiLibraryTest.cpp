@@ -197,6 +197,47 @@ TEST(DelphiLibrary, NonStringSearchPathStopsWithTheErrorAndKeepsEarlierWrites) {
               kAndroidOld.substr(0, kAndroidOld.size() - 1));
 }
 
+// A key the user may read but not change (Known Packages, Disabled Packages,
+// a library key) is skipped like a missing one: nothing in it changes, every
+// other key is still written, and nothing fails.
+TEST(DelphiLibrary, KeyThatMayNotBeChangedIsSkipped) {
+    const std::string win32Entry = kWin32Old + kMarkedDir + Native("Win32/Release/") + ";";
+    const std::string win64Entry = kWin64Old + kMarkedDir + Native("Win64/Release/") + ";";
+    for (const std::string& locked : {kKnown, kDisabled, kLib + "Win32", kLib + "Win64"}) {
+        SCOPED_TRACE(locked);
+        TFixture f;
+        const auto store = DenyWrites(f.Store, locked);
+        const std::string before = ValuesOf(*f.Store, locked);
+
+        EXPECT_NO_THROW(
+            RegisterDelphiLibrary(*store, "22.0", kMarkedDir, kPairs, {"Win32", "Win64"}));
+        EXPECT_EQ(ValuesOf(*f.Store, locked), before);
+        if (locked != kKnown) {
+            EXPECT_EQ(f.Text(kKnown, "/ide/22.0/Bpl/Orvane_Core280.bpl"), "Orvane_Core280.bpl");
+        }
+        if (locked != kDisabled) {
+            EXPECT_EQ(InValueOrder(f.Store->ValueNames(kDisabled)),
+                      InValueOrder({"$(BDS)\\Bin\\dclIPIndyImpl280.bpl"}));
+        }
+        if (locked != kLib + "Win32") {
+            EXPECT_EQ(f.Text(kLib + "Win32", "Search Path"), win32Entry);
+        }
+        if (locked != kLib + "Win64") {
+            EXPECT_EQ(f.Text(kLib + "Win64", "Search Path"), win64Entry);
+        }
+
+        // Uninstalling skips it the same way and cleans the rest.
+        EXPECT_NO_THROW(UnregisterDelphiLibrary(*store, "22.0"));
+        EXPECT_EQ(ValuesOf(*f.Store, locked), before);
+        if (locked != kLib + "Win32") {
+            EXPECT_EQ(f.Text(kLib + "Win32", "Search Path"), kWin32Old);
+        }
+        if (locked != kKnown) {
+            EXPECT_EQ(f.Text(kKnown, "/ide/22.0/Bpl/Orvane_Core280.bpl"), "<missing>");
+        }
+    }
+}
+
 TEST(DelphiLibrary, PackageValueHelpersOnAnOpenKey) {
     TTempStore store;
     ASSERT_TRUE(store->CreateKey("K"));

@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <deque>
+#include <iterator>
 #include <utility>
 
 namespace orvane::test {
@@ -116,7 +118,7 @@ TEST(GetItInstallations, RemovesEveryAcceptedElementWithItsOwnBackup) {
         "Creating registry backup at: " + b + "Orvane-Demos-1.0.reg",
         "Registry key deleted: Orvane-Demos-1.0",
         "Installation exists: Orvane-Framework-5.0",
-        "Creating registry backup at: " + b + "Orvane-Framework-5.0 (23.0).reg",
+        "Creating registry backup at: " + b + "Orvane-Framework-5.0 (2).reg",
         "Registry key deleted: Orvane-Framework-5.0",
         "Cleaning up registry entry done: " + Elements("23.0"),
     };
@@ -133,7 +135,7 @@ TEST(GetItInstallations, RemovesEveryAcceptedElementWithItsOwnBackup) {
     const std::pair<const char*, std::string> backups[] = {
         {"Orvane-Framework-5.0.reg", Elements("22.0") + "Orvane-Framework-5.0"},
         {"Orvane-Demos-1.0.reg", Elements("23.0") + "Orvane-Demos-1.0"},
-        {"Orvane-Framework-5.0 (23.0).reg", Elements("23.0") + "Orvane-Framework-5.0"},
+        {"Orvane-Framework-5.0 (2).reg", Elements("23.0") + "Orvane-Framework-5.0"},
     };
     for (const auto& [file, key] : backups) {
         RestoreSavedKey(f.Store, f.Store.Dir / "backup" / file, key);
@@ -187,39 +189,117 @@ TEST(GetItInstallations, BackupThatCannotBeSavedKeepsTheKeyAndSaysWhy) {
         EXPECT_EQ(line.find("Registry key deleted"), std::string::npos) << line;
     }
     // Nothing was saved, so the second element of the same name keeps the plain file name.
-    EXPECT_NE(std::find(session.Log.begin(), session.Log.end(),
-                        "Creating registry backup at: " + missing + "Orvane-Framework-5.0.reg"),
-              session.Log.end());
-    EXPECT_EQ(
-        std::find(session.Log.begin(), session.Log.end(),
-                  "Creating registry backup at: " + missing + "Orvane-Framework-5.0 (23.0).reg"),
-        session.Log.end());
+    EXPECT_EQ(std::count(session.Log.begin(), session.Log.end(),
+                         "Creating registry backup at: " + missing + "Orvane-Framework-5.0.reg"),
+              2);
 }
 
-TEST(GetItInstallations, StaleBackupOfTheSameNameIsReplaced) {
+// Whatever lies in the backup folder under a backup's name stays as it was: an
+// older backup (the only copy of a key already gone) or a folder.
+TEST(GetItInstallations, AnythingInTheWayOfABackupIsKeptAndTheNextFreeNameTaken) {
     TFixture f;
-    const auto stale = f.Store.Dir / "backup" / "Orvane-Demos-1.0.reg";
-    WriteFileBytes(stale, "stale");
+    const auto dir = f.Store.Dir / "backup";
+    WriteFileBytes(dir / "Orvane-Framework-5.0.reg", "older backup");
+    std::filesystem::create_directory(dir / "Orvane-Framework-5.0 (2).reg");
+    WriteFileBytes(dir / "Orvane-Framework-5.0 (2).reg" / "inside", "x");
     TSession session;
-    session.Answers = {false, true, false};
+    session.Answers = {true, false, true};
     session.Run(*f.Store, f.BackupDir);
-    EXPECT_FALSE(f.Store->KeyExists(Elements("23.0") + "Orvane-Demos-1.0"));
-    RestoreSavedKey(f.Store, stale, Elements("23.0") + "Orvane-Demos-1.0");
-    EXPECT_EQ(ReadText(*f.Store, Elements("23.0") + "Orvane-Demos-1.0", "Id"), "Orvane-Demos-1.0");
+
+    EXPECT_EQ(ReadFileBytes(dir / "Orvane-Framework-5.0.reg"), "older backup");
+    EXPECT_EQ(ReadFileBytes(dir / "Orvane-Framework-5.0 (2).reg" / "inside"), "x");
+    const std::vector<std::string> created{
+        "Creating registry backup at: " + f.BackupDir + "Orvane-Framework-5.0 (3).reg",
+        "Creating registry backup at: " + f.BackupDir + "Orvane-Framework-5.0 (4).reg"};
+    std::vector<std::string> logged;
+    std::copy_if(session.Log.begin(), session.Log.end(), std::back_inserter(logged),
+                 [](const std::string& ALine) { return ALine.rfind("Creating", 0) == 0; });
+    EXPECT_EQ(logged, created);
+    EXPECT_FALSE(f.Store->KeyExists(Elements("22.0") + "Orvane-Framework-5.0"));
+    EXPECT_FALSE(f.Store->KeyExists(Elements("23.0") + "Orvane-Framework-5.0"));
+    RestoreSavedKey(f.Store, dir / "Orvane-Framework-5.0 (3).reg",
+                    Elements("22.0") + "Orvane-Framework-5.0");
+    RestoreSavedKey(f.Store, dir / "Orvane-Framework-5.0 (4).reg",
+                    Elements("23.0") + "Orvane-Framework-5.0");
+    EXPECT_EQ(ReadText(*f.Store, Elements("22.0") + "Orvane-Framework-5.0", "Version"), "5.0");
+    EXPECT_EQ(ReadText(*f.Store, Elements("23.0") + "Orvane-Framework-5.0", "Version"), "5.1");
 }
 
-TEST(GetItInstallations, UndeletableStaleBackupEndsTheCleanup) {
+// Two clean-ups into one folder (two uninstallations, or two runs with the same
+// download folder): Yes for 22.0's element, No for 23.0's, then Yes for 23.0's.
+// The second backup must not take the place of the first, whose key is gone.
+TEST(GetItInstallations, ASecondCleanupKeepsTheFirstCleanupsBackup) {
     TFixture f;
-    // A folder in the way of the backup file cannot be deleted as a file.
-    const auto blocker = f.Store.Dir / "backup" / "Orvane-Framework-5.0.reg";
-    std::filesystem::create_directory(blocker);
-    WriteFileBytes(blocker / "inside", "x");
+    const auto dir = f.Store.Dir / "backup";
+    TSession first;
+    first.Answers = {true, false, false};
+    first.Run(*f.Store, f.BackupDir);
+    ASSERT_FALSE(f.Store->KeyExists(Elements("22.0") + "Orvane-Framework-5.0"));
+    const std::string firstBackup = ReadFileBytes(dir / "Orvane-Framework-5.0.reg");
+
+    TSession second;
+    second.Answers = {false, true};
+    second.Run(*f.Store, f.BackupDir);
+    ASSERT_FALSE(f.Store->KeyExists(Elements("23.0") + "Orvane-Framework-5.0"));
+
+    EXPECT_EQ(ReadFileBytes(dir / "Orvane-Framework-5.0.reg"), firstBackup);
+    RestoreSavedKey(f.Store, dir / "Orvane-Framework-5.0.reg",
+                    Elements("22.0") + "Orvane-Framework-5.0");
+    RestoreSavedKey(f.Store, dir / "Orvane-Framework-5.0 (2).reg",
+                    Elements("23.0") + "Orvane-Framework-5.0");
+    EXPECT_EQ(ReadText(*f.Store, Elements("22.0") + "Orvane-Framework-5.0", "Version"), "5.0");
+    EXPECT_TRUE(f.Store->KeyExists(Elements("22.0") + "Orvane-Framework-5.0\\Files"));
+    EXPECT_EQ(ReadText(*f.Store, Elements("23.0") + "Orvane-Framework-5.0", "Version"), "5.1");
+}
+
+// Element names come from whatever wrote the IDE's registry; as file names they
+// must stay plain names inside the backup folder.
+TEST(GetItInstallations, ElementNamesCannotSteerTheBackupOutOfItsFolder) {
+    struct TCase {
+        std::string Element;
+        std::string File;
+    };
+    const TCase cases[] = {
+        {"Orvane-/../../x", "Orvane-_.._.._x.reg"},
+        {"Orvane-a:b", "Orvane-a_b.reg"},
+        {"Orvane-*", "Orvane-_.reg"},
+    };
+    TTempStore store;
+    for (const auto& c : cases) {
+        ASSERT_TRUE(store->CreateKey(Elements("22.0") + c.Element)) << c.Element;
+        ASSERT_TRUE(store->SetValue(Elements("22.0") + c.Element, SzValue("Id", c.Element)));
+    }
+    const auto dir = store.Dir / "a" / "b" / "backup";
+    std::filesystem::create_directories(dir);
     TSession session;
     session.Answers = {true, true, true};
-    EXPECT_THROW(session.Run(*f.Store, f.BackupDir), std::runtime_error);
-    EXPECT_TRUE(f.Store->KeyExists(Elements("22.0") + "Orvane-Framework-5.0"));
-    EXPECT_TRUE(f.Store->KeyExists(Elements("23.0") + "Orvane-Demos-1.0"));
-    EXPECT_EQ(session.Asked.size(), 1u);
+    session.Run(*store, dir.string() + "/");
+
+    std::vector<std::string> inFolder;
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+        inFolder.push_back(entry.path().filename().string());
+    }
+    std::sort(inFolder.begin(), inFolder.end());
+    std::vector<std::string> expected;
+    for (const auto& c : cases) {
+        expected.push_back(c.File);
+        EXPECT_FALSE(store->KeyExists(Elements("22.0") + c.Element)) << c.Element;
+    }
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(inFolder, expected);
+    // Nothing landed above the backup folder.
+    for (const auto& above : {store.Dir / "a", store.Dir / "a" / "b"}) {
+        std::size_t entries = 0;
+        for (const auto& entry : std::filesystem::directory_iterator(above)) {
+            (void)entry;
+            ++entries;
+        }
+        EXPECT_EQ(entries, 1u) << above.string();
+    }
+    for (const auto& c : cases) {
+        RestoreSavedKey(store, dir / c.File, Elements("22.0") + c.Element);
+        EXPECT_EQ(ReadText(*store, Elements("22.0") + c.Element, "Id"), c.Element);
+    }
 }
 
 } // namespace

@@ -159,7 +159,25 @@ TEST(ProductRecords, NonStringValueFailsTheRead) {
     } catch (const std::runtime_error& e) {
         EXPECT_STREQ(e.what(), "Invalid data type for 'ORVANE_LICENSE'");
     }
-    EXPECT_THROW(ReadInstalledVersions(*store), ERegistryException);
+}
+
+// Listing the records names a bad one instead of failing: the clean records
+// and the bad one's readable values are all there.
+TEST(ProductRecords, ListingKeepsARecordWithANonStringValueAndNamesTheFault) {
+    TTempStore store;
+    WriteRegistryData(*store, Record("22.0", "5.0"));
+    WriteRegistryData(*store, Record("23.0", "6.0"));
+    ASSERT_TRUE(store->SetValue(kRecord22, DwordValue("ORVANE_LICENSE", 1)));
+    ASSERT_TRUE(store->SetValue(kRecord22, DwordValue("ORVANE_INSTALLED_PATH", 2)));
+    const auto all = ReadInstalledVersions(*store);
+    ASSERT_EQ(all.size(), 2u);
+    TOrvaneRegistryData bad = Record("22.0", "5.0");
+    bad.License.clear();
+    bad.Path.clear();
+    ExpectSameRecord(all[0], bad);
+    EXPECT_EQ(all[0].ReadError, "Invalid data type for 'ORVANE_LICENSE'");
+    ExpectSameRecord(all[1], Record("23.0", "6.0"));
+    EXPECT_EQ(all[1].ReadError, "");
 }
 
 TEST(ProductRecords, RewriteReplacesTheValuesOfTheSameKey) {

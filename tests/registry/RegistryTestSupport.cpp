@@ -1,5 +1,6 @@
 #include "RegistryTestSupport.h"
 
+#include "platform/FileNames.h"
 #include "platform/SystemFolders.h"
 #include "registry/RegFile.h"
 #include "registry/RegText.h"
@@ -97,6 +98,16 @@ std::string ReadText(TRegistryStore& AStore, const std::string& AKey, const std:
     return FromUtf16Le(value->Data, true);
 }
 
+std::string ValuesOf(TRegistryStore& AStore, const std::string& AKey) {
+    std::vector<std::string> names = AStore.ValueNames(AKey);
+    std::sort(names.begin(), names.end());
+    std::string text;
+    for (const auto& name : names) {
+        text += name + "=" + ReadText(AStore, AKey, name) + "\n";
+    }
+    return text;
+}
+
 std::string Native(std::string APath) {
     for (char& c : APath) {
         if (c == '/') {
@@ -112,6 +123,113 @@ std::vector<std::string> InValueOrder(std::vector<std::string> ANames) {
         std::sort(ANames.begin(), ANames.end());
 #endif
     return ANames;
+}
+
+namespace {
+
+class TWriteDeniedStore : public TRegistryStore {
+public:
+    TWriteDeniedStore(std::shared_ptr<TRegistryStore> AInner, std::string AKey)
+        : FInner(std::move(AInner)), FKey(std::move(AKey)) {}
+
+    bool KeyExists(const std::string& AKey) override { return FInner->KeyExists(AKey); }
+    bool CanWriteKey(const std::string& AKey) override {
+        return !Denied(AKey) && FInner->CanWriteKey(AKey);
+    }
+    bool CreateKey(const std::string& AKey) override {
+        // Creating the key itself opens it for writing; a new sub-key needs
+        // the right to create sub-keys.
+        const auto slash = AKey.rfind('\\');
+        const bool newChild =
+            slash != std::string::npos && Denied(AKey.substr(0, slash)) && !FInner->KeyExists(AKey);
+        return !Denied(AKey) && !newChild && FInner->CreateKey(AKey);
+    }
+    std::vector<std::string> SubKeyNames(const std::string& AKey) override {
+        return FInner->SubKeyNames(AKey);
+    }
+    std::vector<std::string> ValueNames(const std::string& AKey) override {
+        return FInner->ValueNames(AKey);
+    }
+    std::optional<TRegValue> GetValue(const std::string& AKey, const std::string& AName) override {
+        return FInner->GetValue(AKey, AName);
+    }
+    bool SetValue(const std::string& AKey, const TRegValue& AValue) override {
+        return !Denied(AKey) && FInner->SetValue(AKey, AValue);
+    }
+    bool DeleteValue(const std::string& AKey, const std::string& AName) override {
+        return !Denied(AKey) && FInner->DeleteValue(AKey, AName);
+    }
+    bool DeleteKey(const std::string& AKey) override { return FInner->DeleteKey(AKey); }
+    bool SaveKey(const std::string& AKey, const std::filesystem::path& AFile) override {
+        return FInner->SaveKey(AKey, AFile);
+    }
+    std::string LastErrorText() const override { return FInner->LastErrorText(); }
+
+private:
+    bool Denied(const std::string& AKey) const { return SameName(AKey, FKey); }
+
+    std::shared_ptr<TRegistryStore> FInner;
+    std::string FKey;
+};
+
+#ifdef _WIN32
+// Denies the current user the right to change AKey (below HKEY_CURRENT_USER);
+// everything else stays allowed, so the scratch key can still be deleted.
+bool DenyWritesByKeySecurity(const std::string& AKey) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, Widen(AKey).c_str(), 0, WRITE_DAC | KEY_READ, &key) !=
+        ERROR_SUCCESS)
+        return false;
+    HANDLE token = nullptr;
+    std::vector<std::uint64_t> user(64);
+    DWORD size = 0;
+    const bool haveUser = OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token) &&
+                          GetTokenInformation(token, TokenUser, user.data(),
+                                              static_cast<DWORD>(user.size() * 8), &size);
+    if (token != nullptr)
+        CloseHandle(token);
+    SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
+    PSID everyone = nullptr;
+    bool ok = haveUser && AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0,
+                                                   0, &everyone);
+    std::vector<std::uint64_t> acl(128);
+    auto* list = reinterpret_cast<PACL>(acl.data());
+    const PSID self = reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid;
+    ok = ok && InitializeAcl(list, static_cast<DWORD>(acl.size() * 8), ACL_REVISION) &&
+         AddAccessDeniedAce(list, ACL_REVISION, KEY_SET_VALUE | KEY_CREATE_SUB_KEY, self) &&
+         AddAccessAllowedAce(list, ACL_REVISION, KEY_ALL_ACCESS, everyone);
+    SECURITY_DESCRIPTOR descriptor{};
+    ok = ok && InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) &&
+         SetSecurityDescriptorDacl(&descriptor, TRUE, list, FALSE) &&
+         RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &descriptor) == ERROR_SUCCESS;
+    if (everyone != nullptr)
+        FreeSid(everyone);
+    RegCloseKey(key);
+    if (!ok)
+        return false;
+    // Honoured only when a writing open is now refused.
+    HKEY probe = nullptr;
+    const LSTATUS rc =
+        RegOpenKeyExW(HKEY_CURRENT_USER, Widen(AKey).c_str(), 0, KEY_READ | KEY_WRITE, &probe);
+    if (rc == ERROR_SUCCESS)
+        RegCloseKey(probe);
+    return rc == ERROR_ACCESS_DENIED;
+}
+#endif
+
+} // namespace
+
+std::shared_ptr<TRegistryStore> DenyWrites(TTempStore& AStore, const std::string& AKey,
+                                           bool* AByKeySecurity) {
+    bool bySecurity = false;
+#ifdef _WIN32
+    bySecurity = DenyWritesByKeySecurity(AStore.HiveKey + "\\" + AKey);
+#endif
+    if (AByKeySecurity != nullptr)
+        *AByKeySecurity = bySecurity;
+    if (bySecurity)
+        return AStore.Store;
+    return std::make_shared<TWriteDeniedStore>(AStore.Store, AKey);
 }
 
 #ifdef _WIN32
@@ -139,7 +257,7 @@ void RestoreSavedKey(TTempStore& AStore, const std::filesystem::path& AFile,
     const std::wstring mount = L"OrvaneRestore-" + std::to_wstring(GetCurrentProcessId());
     const LSTATUS rc = RegLoadKeyW(HKEY_USERS, mount.c_str(), AFile.wstring().c_str());
     if (rc != ERROR_SUCCESS) {
-        throw std::runtime_error("cannot load " + AFile.string() + ": " +
+        throw std::runtime_error("cannot load " + Utf8FromPath(AFile) + ": " +
                                  SystemErrorText(static_cast<DWORD>(rc)));
     }
     try {
@@ -152,15 +270,17 @@ void RestoreSavedKey(TTempStore& AStore, const std::filesystem::path& AFile,
     RegUnLoadKeyW(HKEY_USERS, mount.c_str());
 }
 
-TTempStore::TTempStore() : Store(OpenScratchRegistryStore()) {}
+TTempStore::TTempStore() : Store(OpenScratchRegistryStore(&HiveKey)) {}
 
-std::shared_ptr<TRegistryStore> OpenScratchRegistryStore() {
+std::shared_ptr<TRegistryStore> OpenScratchRegistryStore(std::string* APrefix) {
     static std::atomic<unsigned> counter{0};
     static const bool privileged = EnablePrivilege("SeBackupPrivilege", true);
     (void)privileged;
     const std::string prefix = "Software\\OrvaneTests\\" + std::to_string(GetCurrentProcessId()) +
                                "-" + std::to_string(++counter);
     auto store = OpenWin32RegistryStore(HKEY_CURRENT_USER, prefix);
+    if (APrefix != nullptr)
+        *APrefix = prefix;
     return std::shared_ptr<TRegistryStore>(store.get(), [store, prefix](TRegistryStore*) {
         OpenWin32RegistryStore(HKEY_CURRENT_USER)->DeleteKey(prefix);
     });

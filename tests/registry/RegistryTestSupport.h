@@ -41,6 +41,10 @@ std::string Native(std::string APath);
 // "<missing>" when absent, "<type N>" for another type.
 std::string ReadText(TRegistryStore& AStore, const std::string& AKey, const std::string& AName);
 
+// The values of a key as "name=text" lines (ReadText), sorted by name: a key's
+// contents to compare before and after.
+std::string ValuesOf(TRegistryStore& AStore, const std::string& AKey);
+
 // AText with every "/" turned into the platform's path separator: the path
 // entries the routines append use it.
 std::string Native(std::string AText);
@@ -53,6 +57,8 @@ std::vector<std::string> InValueOrder(std::vector<std::string> ANames);
 // on Windows a scratch key of the real registry (removed again at the end).
 struct TTempStore {
     TTempDir Dir;
+    // Windows: the scratch key below HKEY_CURRENT_USER that holds the store's root.
+    std::string HiveKey;
     std::shared_ptr<TRegistryStore> Store;
     TTempStore();
     TRegistryStore& operator*() { return *Store; }
@@ -65,11 +71,21 @@ struct TTempStore {
 void RestoreSavedKey(TTempStore& AStore, const std::filesystem::path& AFile,
                      const std::string& AKey);
 
+// A key the current user may read but not change (its values set or deleted,
+// sub-keys created). The store to work on is returned: on Windows AStore itself,
+// with a DACL on the real key that denies the user KEY_SET_VALUE and
+// KEY_CREATE_SUB_KEY (*AByKeySecurity true); when the system does not honour
+// that, and on the portable store, whose keys carry no rights, a store in front
+// of AStore that refuses those writes on AKey (*AByKeySecurity false).
+std::shared_ptr<TRegistryStore> DenyWrites(TTempStore& AStore, const std::string& AKey,
+                                           bool* AByKeySecurity = nullptr);
+
 #ifdef _WIN32
 // A store on HKEY_CURRENT_USER below its own key "Software\OrvaneTests\<unique>",
 // deleted with everything below it when the last reference goes. The process
 // has SeBackupPrivilege enabled, as the installer enables it before saving keys.
-std::shared_ptr<TRegistryStore> OpenScratchRegistryStore();
+// APrefix, when given, receives the scratch key's path below HKEY_CURRENT_USER.
+std::shared_ptr<TRegistryStore> OpenScratchRegistryStore(std::string* APrefix = nullptr);
 // Wine stands in for Windows; a few of its results differ from Windows.
 bool RunningUnderWine();
 #endif

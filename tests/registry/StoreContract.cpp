@@ -176,6 +176,14 @@ TEST_P(StoreContract, MissingKeysAndValues) {
     EXPECT_FALSE(FStore->DeleteKey(Key("Nowhere")));
 }
 
+TEST_P(StoreContract, CanWriteKeyAnswersForExistingKeysOnly) {
+    ASSERT_TRUE(FStore->CreateKey(Key("Here")));
+    EXPECT_TRUE(FStore->CanWriteKey(Key("Here")));
+    EXPECT_TRUE(FStore->CanWriteKey(Key("HERE")));
+    EXPECT_FALSE(FStore->CanWriteKey(Key("Nowhere")));
+    EXPECT_FALSE(FStore->KeyExists(Key("Nowhere")));
+}
+
 TEST_P(StoreContract, DeleteValueRemovesOnlyThatValue) {
     ASSERT_TRUE(FStore->SetValue(Key(), SzValue("one", "1")));
     ASSERT_TRUE(FStore->SetValue(Key(), SzValue("two", "2")));

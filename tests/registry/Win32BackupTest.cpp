@@ -1,5 +1,6 @@
 #include "RegistryTestSupport.h"
 
+#include "platform/FileNames.h"
 #include "platform/Privilege.h"
 #include "platform/Win32Text.h"
 #include "registry/GetItInstallations.h"
@@ -128,6 +129,33 @@ TEST(Win32Backup, SecondBackupOfTheSameNameKeepsTheFirst) {
     EXPECT_FALSE(store->SaveKey("Saved", file));
     EXPECT_FALSE(store->LastErrorText().empty());
     EXPECT_EQ(ReadFileBytes(file), first);
+}
+
+// The backup folder arrives as UTF-8 text; a folder such as the user's own
+// documents below C:\Users\François must take the backup like any other.
+TEST(Win32Backup, CleanupSavesIntoAFolderWithNonAsciiCharacters) {
+    TTempStore store;
+    const std::string element = kElements + "\\Orvane-Pack-5.1";
+    ASSERT_TRUE(store->CreateKey(element));
+    ASSERT_TRUE(store->SetValue(element, SzValue("Name", "Orvane Pack")));
+    const std::string folderText =
+        Utf8FromPath(store.Dir.Path()) + "\\Fran\xC3\xA7ois\\Documents\\Orvane\\";
+    const std::filesystem::path folder = PathFromUtf8(folderText);
+    ASSERT_TRUE(std::filesystem::create_directories(folder));
+
+    std::vector<std::string> log;
+    CleanupGetItInstallation(
+        *store, folderText, [&](const std::string& ALine) { log.push_back(ALine); },
+        [](const std::string&) { return true; });
+
+    EXPECT_FALSE(store->KeyExists(element));
+    const auto backup = folder / "Orvane-Pack-5.1.reg";
+    EXPECT_TRUE(std::filesystem::is_regular_file(backup));
+    EXPECT_NE(std::find(log.begin(), log.end(),
+                        "Creating registry backup at: " + folderText + "Orvane-Pack-5.1.reg"),
+              log.end());
+    RestoreSavedKey(store, backup, element);
+    EXPECT_EQ(ReadText(*store, element, "Name"), "Orvane Pack");
 }
 
 } // namespace

@@ -2,7 +2,9 @@
 #include "server/HttpClient.h"
 #include "server/Protocol.h"
 #include "support/LocalApiServer.h"
+#include "support/LocalProxy.h"
 #include "support/NetworkSettings.h"
+#include "support/TestCa.h"
 
 #include <gtest/gtest.h>
 
@@ -448,6 +450,35 @@ TEST(DownloaderTls, SelfSignedCertificateFailsWithClearMessage) {
     EXPECT_TRUE(R.FinalBeforeReturn);
     EXPECT_EQ(R.Errors, 1);
     EXPECT_NE(R.ErrorText.find("certificate"), std::string::npos) << R.ErrorText;
+}
+
+TEST(DownloaderProxy, ConfigurationOverHttpsThroughAProxy) {
+    const TTestCa LCa;
+    const auto LCertificate = LCa.Issue("server", "IP:127.0.0.1");
+    TLocalApiServer::TOptions LOptions;
+    LOptions.Tls = true;
+    LOptions.CertFile = LCertificate.CertFile;
+    LOptions.KeyFile = LCertificate.KeyFile;
+    const TLocalApiServer LServer(LOptions);
+    LServer.WriteConfig("dev", R"({"ide": []})");
+    const TLocalProxy LProxy;
+    TScopedHttpSettings LSettings;
+    LSettings.TestCa(LCa.CertFile().string());
+    TRecord R;
+    {
+        TScopedEnv LEnv;
+        UseProxy(LEnv, LProxy.Url());
+        // Token request on this thread, transfer on a pool thread: both tunnel.
+        R = RunDownload(LServer.BaseUrl(), "/cfg/?mode=dev&mac=");
+    }
+    EXPECT_EQ(R.ErrorText, "");
+    EXPECT_EQ(R.Body, R"({"ide": []})");
+    const auto LTunnels = LProxy.Requests();
+    ASSERT_FALSE(LTunnels.empty());
+    for (const auto& LLine : LTunnels) {
+        EXPECT_EQ(LLine, "CONNECT 127.0.0.1:" + std::to_string(LServer.Port()) + " HTTP/1.1");
+    }
+    EXPECT_EQ(LServer.Requests().size(), 2u);
 }
 
 } // namespace

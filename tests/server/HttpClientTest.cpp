@@ -226,13 +226,13 @@ TEST(HttpClientLimits, SilentPeersFailWithAClearMessage) {
         {"headers, then nothing", LServer.BaseUrl() + "/token/?stall", KStall, 900ms},
         {"request read, never answered", LServer.BaseUrl() + "/token/?silent", KStall, 900ms},
         {"TLS handshake never answered", "https://" + Loopback(LTlsSilent.Port()) + "/",
-         "No connection to " + Loopback(LTlsSilent.Port()) + " within 1 second", 900ms},
+         "Connecting to " + Loopback(LTlsSilent.Port()) + " timed out after 1 second", 900ms},
         {"connection refused", "http://" + Loopback(LClosed) + "/",
          "Failed to connect to 127.0.0.1 port " + std::to_string(LClosed), 0ms},
     };
     if (LFull.BacklogFull()) {
         LCases.push_back({"connection never accepted", "http://" + Loopback(LFull.Port()) + "/",
-                          "No connection to " + Loopback(LFull.Port()) + " within 1 second",
+                          "Connecting to " + Loopback(LFull.Port()) + " timed out after 1 second",
                           900ms});
     }
     for (const auto& C : LCases) {

@@ -13,7 +13,7 @@
 #include <QDialog>
 #include <QLabel>
 #include <QPushButton>
-
+#include <QTimer>
 
 using namespace orvane;
 
@@ -236,6 +236,146 @@ TEST_F(UninstallationTest, AVersionWhoseIdeKeysAreGoneStillSucceeds) {
     EXPECT_EQ(FDialogs->Texts(dkMessage), (QStringList{"Version 30.0 successfully uninstalled"}));
     EXPECT_TRUE(ReadInstalledVersions(*FStore).empty());
     EXPECT_FALSE(FStore->KeyExists("SOFTWARE\\Embarcadero\\BDS\\30.0"));
+}
+
+// Another tool left ORVANE_LICENSE as a DWORD: the window still opens, lists
+// the clean record and names the bad one, and Uninstall removes the bad one
+// like any other version.
+TEST_F(UninstallationTest, ARecordThatCannotBeReadIsListedAndCanBeUninstalled) {
+    Record("22.0", "1.4.2");
+    Record("23.0", "1.5.0");
+    ASSERT_TRUE(FStore->SetValue("SOFTWARE\\Embarcadero\\Orvane\\22.0",
+                                 TRegValue{"ORVANE_LICENSE", rtDword, {1, 0, 0, 0}}));
+    std::unique_ptr<TForm2> form;
+    ASSERT_NO_THROW(form = MakeForm());
+    const QStringList lines = form->InstalledVersions->text().split("\r\n");
+    ASSERT_EQ(lines.size(), 4); // header, two records, the empty rest after the last CR LF
+    EXPECT_EQ(lines[1], "22.0: the record cannot be read (Invalid data type for 'ORVANE_LICENSE')");
+    EXPECT_TRUE(lines[2].startsWith("1.5.0 @ 23.0 (")) << lines[2].toStdString();
+    EXPECT_TRUE(form->UninstallButton->isEnabled());
+
+    FDialogs->AnswerDialog([](QDialog& ADialog) {
+        QStringList texts;
+        for (QCheckBox* box : ADialog.findChildren<QCheckBox*>()) {
+            texts << box->text();
+            box->setChecked(box->text().startsWith("22.0"));
+        }
+        texts.sort();
+        EXPECT_EQ(texts, (QStringList{"22.0 (the record cannot be read)", "23.0 (1.5.0)"}));
+        return TScriptedDialogs::ClickButton(ADialog, "OK");
+    });
+    form->UninstallButton->click();
+
+    EXPECT_EQ(FDialogs->Texts(dkMessage), QStringList{"Version 22.0 successfully uninstalled"});
+    EXPECT_FALSE(FStore->KeyExists("SOFTWARE\\Embarcadero\\Orvane\\22.0"));
+    EXPECT_EQ(ValueNames("SOFTWARE\\Embarcadero\\BDS\\22.0\\Known Packages"),
+              (std::vector<std::string>{"$(BDS)\\bin\\dclIndyCore280.bpl"}));
+    EXPECT_EQ(SearchPath("SOFTWARE\\Embarcadero\\BDS\\22.0\\Library\\Win32"),
+              "$(BDSLIB)\\$(Platform)\\release;");
+    ASSERT_EQ(form->FInstalledVersions.size(), 1u);
+    EXPECT_EQ(form->FInstalledVersions[0].IDEVersion, "23.0");
+    EXPECT_FALSE(form->InstalledVersions->text().contains("22.0"));
+}
+
+// A real SQLite store whose listing of the product key fails once armed, as a
+// store that goes bad between the removal and the refresh would.
+class TListingFailsStore : public TRegistryStore {
+public:
+    explicit TListingFailsStore(std::shared_ptr<TRegistryStore> AStore)
+        : FStore(std::move(AStore)) {}
+    bool Armed = false;
+
+    bool KeyExists(const std::string& AKey) override { return FStore->KeyExists(AKey); }
+    bool CreateKey(const std::string& AKey) override { return FStore->CreateKey(AKey); }
+    std::vector<std::string> SubKeyNames(const std::string& AKey) override {
+        if (Armed && AKey == "SOFTWARE\\Embarcadero\\Orvane")
+            throw ERegistryStoreError("Registry store: disk I/O error");
+        return FStore->SubKeyNames(AKey);
+    }
+    std::vector<std::string> ValueNames(const std::string& AKey) override {
+        return FStore->ValueNames(AKey);
+    }
+    std::optional<TRegValue> GetValue(const std::string& AKey, const std::string& AName) override {
+        return FStore->GetValue(AKey, AName);
+    }
+    bool SetValue(const std::string& AKey, const TRegValue& AValue) override {
+        return FStore->SetValue(AKey, AValue);
+    }
+    bool DeleteValue(const std::string& AKey, const std::string& AName) override {
+        return FStore->DeleteValue(AKey, AName);
+    }
+    bool DeleteKey(const std::string& AKey) override { return FStore->DeleteKey(AKey); }
+    bool SaveKey(const std::string& AKey, const std::filesystem::path& AFile) override {
+        return FStore->SaveKey(AKey, AFile);
+    }
+
+private:
+    std::shared_ptr<TRegistryStore> FStore;
+};
+
+// The refresh after an uninstallation fails: the old list (with the version
+// just removed) must not stay on offer.
+TEST_F(UninstallationTest, ARefreshThatFailsLeavesNoStaleListBehind) {
+    Record("22.0", "1.4.2");
+    Record("23.0", "1.5.0");
+    auto failing = std::make_shared<TListingFailsStore>(FStore);
+    FStore = failing;
+    auto form = MakeForm();
+    ASSERT_EQ(form->FInstalledVersions.size(), 2u);
+
+    FDialogs->AnswerDialog([failing](QDialog& ADialog) {
+        failing->Armed = true;
+        for (QCheckBox* box : ADialog.findChildren<QCheckBox*>())
+            box->setChecked(box->text().startsWith("23.0"));
+        return TScriptedDialogs::ClickButton(ADialog, "OK");
+    });
+    form->UninstallButton->click();
+
+    EXPECT_EQ(FDialogs->Texts(dkMessage), QStringList{"Version 23.0 successfully uninstalled"});
+    EXPECT_TRUE(form->FInstalledVersions.empty());
+    EXPECT_FALSE(form->UninstallButton->isEnabled());
+    EXPECT_EQ(form->InstalledVersions->text(),
+              "Installed Versions:\r\nThe installation records cannot be read: Registry store: "
+              "disk I/O error\r\n");
+    EXPECT_EQ(form->TabControl1->currentWidget(), form->TbItm_Welcome);
+    EXPECT_TRUE(form->DeveloperButton->isEnabled());
+}
+
+// Log pumps events during the uninstallation; clicks on the Welcome page's
+// buttons then must not start a second flow inside the first.
+TEST_F(UninstallationTest, ClicksOnTheWelcomePageDuringAnUninstallationDoNothing) {
+    Record("22.0", "1.4.2");
+    Record("23.0", "1.5.0");
+    auto form = MakeForm();
+    TForm2* window = form.get();
+    std::vector<bool> enabledDuringTheRun;
+    FDialogs->AnswerDialog([window, &enabledDuringTheRun](QDialog& ADialog) {
+        // Runs at the first pump inside the uninstallation.
+        QTimer::singleShot(0, window, [window, &enabledDuringTheRun] {
+            for (QPushButton* button :
+                 {window->DeveloperButton, window->CommercialButton, window->UninstallButton}) {
+                enabledDuringTheRun.push_back(button->isEnabled());
+                button->click();
+            }
+        });
+        for (QCheckBox* box : ADialog.findChildren<QCheckBox*>())
+            box->setChecked(box->text().startsWith("23.0"));
+        return TScriptedDialogs::ClickButton(ADialog, "OK");
+    });
+    form->UninstallButton->click();
+
+    EXPECT_EQ(enabledDuringTheRun, (std::vector<bool>{false, false, false}));
+    // Only the one option dialog and the one result: no second flow asked anything.
+    EXPECT_EQ(FDialogs->Calls(), (std::vector<TDialogCall>{
+                                     {dkExecDialog, "Which versions you would like to uninstall?"},
+                                     {dkMessage, "Version 23.0 successfully uninstalled"}}));
+    EXPECT_EQ(form->FCredentials.Package, "");
+    EXPECT_EQ(form->TabControl1->currentWidget(), form->TbItm_Welcome);
+    // Restored: the editions again, Uninstall as the refreshed list says.
+    EXPECT_TRUE(form->DeveloperButton->isEnabled());
+    EXPECT_TRUE(form->CommercialButton->isEnabled());
+    EXPECT_TRUE(form->UninstallButton->isEnabled());
+    ASSERT_EQ(form->FInstalledVersions.size(), 1u);
 }
 
 } // namespace

@@ -71,6 +71,8 @@ int main(int argc, char** argv) {
     Options.ApiUrl = argc == 3 ? argv[2] : "http://127.0.0.1:1";
     Options.ExeDir = Root;
     Options.RegistryStore = Store;
+    // The pictures show the window as the signed-in user sees it.
+    Options.SessionAccounts.emplace().Known = true;
     TForm2 Form(std::move(Options));
     Form.show();
 

@@ -1,0 +1,404 @@
+// The contract of THttpClient, run on both implementations against the local
+// API server on 127.0.0.1: natively on libcurl, and under Wine on WinHTTP.
+#include "server/HttpClient.h"
+#include "server/Protocol.h"
+
+#ifdef _WIN32
+#include <windows.h>
+
+#include <psapi.h>
+#else
+#include "support/LocalApiServer.h"
+
+#include <sys/resource.h>
+#endif
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <memory>
+#include <thread>
+
+using namespace orvane;
+
+namespace {
+
+using TClock = std::chrono::steady_clock;
+
+// The server the contract runs against. Under Wine the test cannot start a
+// Linux process, so scripts/test-windows starts tools/api_server.py and names
+// it in ORVANE_TEST_API_URL and ORVANE_TEST_API_ROOT (its folder, as a Win32
+// path); natively the suite starts one of its own unless those are set.
+// Several test processes may share one server: each test uses names and fault
+// prefixes of its own and never clears the server.
+class TContractServer {
+public:
+    static TContractServer& Get() {
+        static TContractServer LServer;
+        return LServer;
+    }
+
+    const std::string& BaseUrl() const { return FBaseUrl; }
+
+    void WriteFile(const std::string& AName, const std::string& ABytes) const {
+        const auto LPath = FRoot / "files" / AName;
+        std::ofstream(LPath, std::ios::binary) << ABytes;
+    }
+    // ASize bytes without writing them: a sparse file.
+    void MakeSizedFile(const std::string& AName, std::uintmax_t ASize) const {
+        const auto LPath = FRoot / "files" / AName;
+        std::ofstream(LPath, std::ios::binary).close();
+        std::filesystem::resize_file(LPath, ASize);
+    }
+    // See tools/api_server.py: ADelayMs between the blocks of "slow", AHoldMs of
+    // silence of "stall" and "accept-silent".
+    void SetFault(const std::string& AKind, const std::string& APrefix, int ACode = 500,
+                  int ADelayMs = 50, int AHoldMs = 30000) const {
+        THttpClient LClient;
+        LClient.GetText(FBaseUrl + "/control/fault?kind=" + AKind +
+                        "&prefix=" + PercentEncodeQueryValue(APrefix) +
+                        "&count=-1&code=" + std::to_string(ACode) +
+                        "&delay=" + std::to_string(ADelayMs) + "&hold=" + std::to_string(AHoldMs));
+    }
+    std::string FileUrl(const std::string& AName) const {
+        THttpClient LClient;
+        const std::string LToken = ReadTokenAnswer(LClient.GetText(FBaseUrl + "/token/"));
+        return RequestUrl("file/" + AName, FBaseUrl, LToken);
+    }
+    std::vector<std::string> Requests() const {
+        THttpClient LClient;
+        const auto LDocument = ParseAnswer(LClient.GetText(FBaseUrl + "/control/requests"));
+        std::vector<std::string> Result;
+        if (LDocument && LDocument->IsObject() && LDocument->HasMember("requests")) {
+            for (const auto& LItem : (*LDocument)["requests"].GetArray()) {
+                Result.emplace_back(LItem.GetString(), LItem.GetStringLength());
+            }
+        }
+        return Result;
+    }
+
+private:
+    TContractServer() {
+        const char* LUrl = std::getenv("ORVANE_TEST_API_URL");
+        const char* LRoot = std::getenv("ORVANE_TEST_API_ROOT");
+        if (LUrl && LRoot) {
+            FBaseUrl = LUrl;
+            FRoot = LRoot;
+            return;
+        }
+#ifdef _WIN32
+        throw std::runtime_error("ORVANE_TEST_API_URL and ORVANE_TEST_API_ROOT are not set: run "
+                                 "the Windows tests through scripts/test-windows");
+#else
+        FOwn = std::make_unique<TLocalApiServer>();
+        FBaseUrl = FOwn->BaseUrl();
+        FRoot = FOwn->Root();
+#endif
+    }
+
+    std::string FBaseUrl;
+    std::filesystem::path FRoot;
+#ifndef _WIN32
+    std::unique_ptr<TLocalApiServer> FOwn;
+#endif
+};
+
+// A name of this test's own, for files and fault prefixes on a shared server.
+std::string Unique(const std::string& ASuffix) {
+    const auto* LInfo = ::testing::UnitTest::GetInstance()->current_test_info();
+    return std::string(LInfo->test_suite_name()) + "-" + LInfo->name() + "-" + ASuffix;
+}
+
+// What one GET reported, in order; the sink only counts unless told to keep.
+struct TRecord {
+    std::vector<std::int64_t> Begins;
+    std::vector<std::int64_t> Progress;
+    std::vector<std::int64_t> Ends;
+    std::int64_t Bytes = 0;
+    std::size_t LargestBlock = 0;
+    std::string Body;
+    std::string Error; // empty: no THttpError
+};
+
+TRecord Fetch(THttpClient& AClient, const std::string& AUrl, bool AKeepBody = true) {
+    TRecord R;
+    AClient.OnBegin = [&R](std::int64_t AExpected) { R.Begins.push_back(AExpected); };
+    AClient.OnProgress = [&R](std::int64_t AReceived) { R.Progress.push_back(AReceived); };
+    AClient.OnEnd = [&R](std::int64_t AReceived) { R.Ends.push_back(AReceived); };
+    try {
+        AClient.Get(AUrl, [&R, AKeepBody](const char* AData, std::size_t ASize) {
+            R.Bytes += static_cast<std::int64_t>(ASize);
+            R.LargestBlock = std::max(R.LargestBlock, ASize);
+            if (AKeepBody) {
+                R.Body.append(AData, ASize);
+            }
+        });
+    } catch (const THttpError& E) {
+        R.Error = E.what();
+    }
+    return R;
+}
+
+TRecord Fetch(const std::string& AUrl, bool AKeepBody = true) {
+    THttpClient LClient;
+    return Fetch(LClient, AUrl, AKeepBody);
+}
+
+bool StrictlyRising(const std::vector<std::int64_t>& AValues) {
+    for (std::size_t I = 1; I < AValues.size(); ++I) {
+        if (AValues[I] <= AValues[I - 1]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Peak memory of this process so far, in bytes.
+std::uint64_t PeakMemory() {
+#ifdef _WIN32
+    PROCESS_MEMORY_COUNTERS LCounters{};
+    LCounters.cb = sizeof LCounters;
+    GetProcessMemoryInfo(GetCurrentProcess(), &LCounters, sizeof LCounters);
+    return LCounters.PeakWorkingSetSize;
+#else
+    rusage LUsage{};
+    getrusage(RUSAGE_SELF, &LUsage);
+    return static_cast<std::uint64_t>(LUsage.ru_maxrss) * 1024;
+#endif
+}
+
+// Shortens the process-wide limits for one test.
+class TLimitsGuard {
+public:
+    explicit TLimitsGuard(const THttpLimits& ALimits) : FSaved(THttpClient::Limits()) {
+        THttpClient::SetLimits(ALimits);
+    }
+    ~TLimitsGuard() { THttpClient::SetLimits(FSaved); }
+    TLimitsGuard(const TLimitsGuard&) = delete;
+    TLimitsGuard& operator=(const TLimitsGuard&) = delete;
+
+private:
+    THttpLimits FSaved;
+};
+
+std::string Pattern(std::size_t ASize) {
+    std::string Result(ASize, '\0');
+    for (std::size_t I = 0; I < ASize; ++I) {
+        Result[I] = static_cast<char>((I * 7 + I / 251) & 0xFF);
+    }
+    return Result;
+}
+
+TEST(HttpClientContract, StatusOutside2xxIsAnErrorBeforeAnyBody) {
+    const auto& S = TContractServer::Get();
+    S.SetFault("status", "/file/" + Unique("500"), 500);
+    S.SetFault("status", "/file/" + Unique("503"), 503);
+    S.SetFault("redirect", "/file/" + Unique("302"));
+    const struct {
+        std::string Url;
+        const char* Text;
+    } KCases[] = {
+        {S.BaseUrl() + "/no/such/thing", "The requested URL returned error: 404"},
+        {S.BaseUrl() + "/file/x.zip?token=wrong", "The requested URL returned error: 403"},
+        {S.FileUrl(Unique("500")), "The requested URL returned error: 500"},
+        {S.FileUrl(Unique("503")), "The requested URL returned error: 503"},
+        // Redirects are never followed: the answer itself is the failure.
+        {S.FileUrl(Unique("302")), "The requested URL returned error: 302"},
+    };
+    for (const auto& C : KCases) {
+        const TRecord R = Fetch(C.Url);
+        EXPECT_EQ(R.Error, C.Text) << C.Url;
+        EXPECT_TRUE(R.Begins.empty()) << C.Url;
+        EXPECT_TRUE(R.Ends.empty()) << C.Url;
+        EXPECT_EQ(R.Bytes, 0) << C.Url;
+    }
+    for (const auto& LRequest : S.Requests()) {
+        EXPECT_EQ(LRequest.find("/elsewhere/"), std::string::npos) << "a redirect was followed";
+    }
+}
+
+TEST(HttpClientContract, ProgressReportsTheAnnouncedLengthAndRisesToTheEnd) {
+    const auto& S = TContractServer::Get();
+    const std::string LBody = Pattern(3 * 1024 * 1024 + 17);
+    S.WriteFile(Unique("p.bin"), LBody);
+    const TRecord R = Fetch(S.FileUrl(Unique("p.bin")));
+    ASSERT_EQ(R.Error, "");
+    EXPECT_EQ(R.Body, LBody);
+    ASSERT_EQ(R.Begins.size(), 1u);
+    EXPECT_EQ(R.Begins[0], static_cast<std::int64_t>(LBody.size()));
+    ASSERT_FALSE(R.Progress.empty());
+    EXPECT_TRUE(StrictlyRising(R.Progress));
+    EXPECT_EQ(R.Progress.back(), static_cast<std::int64_t>(LBody.size()));
+    ASSERT_EQ(R.Ends.size(), 1u);
+    EXPECT_EQ(R.Ends[0], static_cast<std::int64_t>(LBody.size()));
+}
+
+TEST(HttpClientContract, UnknownLengthBeginsWithMinusOneAndEndsWithTheTotal) {
+    const auto& S = TContractServer::Get();
+    const std::string LBody = Pattern(512 * 1024 + 3);
+    S.WriteFile(Unique("n.bin"), LBody);
+    S.SetFault("nolength", "/file/" + Unique("n.bin"));
+    const TRecord R = Fetch(S.FileUrl(Unique("n.bin")));
+    ASSERT_EQ(R.Error, "");
+    EXPECT_EQ(R.Body, LBody);
+    EXPECT_EQ(R.Begins, std::vector<std::int64_t>{-1});
+    EXPECT_TRUE(StrictlyRising(R.Progress));
+    EXPECT_EQ(R.Ends, std::vector<std::int64_t>{static_cast<std::int64_t>(LBody.size())});
+}
+
+TEST(HttpClientContract, LargeFileStreamsThroughTheSinkWithFlatMemory) {
+    const auto& S = TContractServer::Get();
+    constexpr std::int64_t KSize = 200LL * 1024 * 1024;
+    S.MakeSizedFile(Unique("big.bin"), KSize);
+    const std::string LUrl = S.FileUrl(Unique("big.bin"));
+    const std::uint64_t LPeakBefore = PeakMemory();
+    const auto LStart = TClock::now();
+    const TRecord R = Fetch(LUrl, false);
+    const auto LSeconds =
+        std::chrono::duration_cast<std::chrono::milliseconds>(TClock::now() - LStart).count() /
+        1000.0;
+    ASSERT_EQ(R.Error, "");
+    EXPECT_EQ(R.Bytes, KSize);
+    EXPECT_EQ(R.Begins, std::vector<std::int64_t>{KSize});
+    EXPECT_EQ(R.Ends, std::vector<std::int64_t>{KSize});
+    // Blocks of the client's buffer, never the body: memory stays flat.
+    EXPECT_LE(R.LargestBlock, 1024u * 1024u);
+    EXPECT_LT(PeakMemory() - LPeakBefore, 64u * 1024u * 1024u);
+    // The progress list itself grows with the block count; each value is a step.
+    EXPECT_TRUE(StrictlyRising(R.Progress));
+    std::cout << "200 MB in " << LSeconds << " s, largest block " << R.LargestBlock << " bytes\n";
+}
+
+TEST(HttpClientContract, BodyCutShortOfItsLengthFails) {
+    const auto& S = TContractServer::Get();
+    S.WriteFile(Unique("t.bin"), Pattern(256 * 1024));
+    S.SetFault("truncated", "/file/" + Unique("t.bin"));
+    const TRecord R = Fetch(S.FileUrl(Unique("t.bin")));
+    EXPECT_NE(R.Error.find("transfer closed with"), std::string::npos) << R.Error;
+    EXPECT_TRUE(R.Ends.empty());
+}
+
+TEST(HttpClientContract, ConnectionRefusedNamesTheServer) {
+    // Nothing listens on port 1 of the loopback address.
+    const TRecord R = Fetch("http://127.0.0.1:1/token/");
+    EXPECT_EQ(R.Error.rfind("Failed to connect to 127.0.0.1 port 1", 0), 0u) << R.Error;
+    EXPECT_NE(R.Error.find("Couldn't connect to server"), std::string::npos) << R.Error;
+    EXPECT_TRUE(R.Begins.empty());
+}
+
+TEST(HttpClientContract, SinkExceptionEndsTheTransferUnchanged) {
+    const auto& S = TContractServer::Get();
+    S.WriteFile(Unique("s.bin"), Pattern(1024 * 1024));
+    THttpClient LClient;
+    const std::string LUrl = S.FileUrl(Unique("s.bin"));
+    struct TDiskFull {};
+    EXPECT_THROW(LClient.Get(LUrl, [](const char*, std::size_t) { throw TDiskFull{}; }), TDiskFull);
+    // The same client serves the next request normally.
+    const TRecord R = Fetch(LClient, LUrl);
+    EXPECT_EQ(R.Error, "");
+    EXPECT_EQ(R.Bytes, 1024 * 1024);
+}
+
+TEST(HttpClientContract, CancelFromAnotherThreadEndsARunningTransfer) {
+    const auto& S = TContractServer::Get();
+    S.MakeSizedFile(Unique("c.bin"), 8u * 1024 * 1024);
+    // 16 KiB every 200 ms: the transfer would take minutes.
+    S.SetFault("slow", "/file/" + Unique("c.bin"), 0, 200);
+    const std::string LUrl = S.FileUrl(Unique("c.bin"));
+    const struct {
+        const char* Name;
+        bool All;
+    } KCases[] = {{"Cancel", false}, {"CancelAll", true}};
+    for (const auto& C : KCases) {
+        THttpClient LClient;
+        std::atomic<bool> LStarted{false};
+        LClient.OnProgress = [&LStarted](std::int64_t) { LStarted = true; };
+        std::string LError;
+        std::thread LWorker([&] {
+            try {
+                LClient.Get(LUrl, [](const char*, std::size_t) {});
+            } catch (const THttpError& E) {
+                LError = E.what();
+            }
+        });
+        const auto LDeadline = TClock::now() + std::chrono::seconds(20);
+        while (!LStarted && TClock::now() < LDeadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        const auto LCancelled = TClock::now();
+        if (C.All) {
+            THttpClient::CancelAll();
+        } else {
+            LClient.Cancel();
+        }
+        LWorker.join();
+        EXPECT_TRUE(LStarted) << C.Name;
+        EXPECT_EQ(LError, "The download was cancelled") << C.Name;
+        EXPECT_LT(TClock::now() - LCancelled, std::chrono::seconds(3)) << C.Name;
+    }
+    // Transfers started after a CancelAll run normally.
+    S.WriteFile(Unique("after.bin"), "after");
+    EXPECT_EQ(Fetch(S.FileUrl(Unique("after.bin"))).Body, "after");
+}
+
+TEST(HttpClientContract, PinnedEpochCancelsATransferThatHadNotStartedYet) {
+    const auto& S = TContractServer::Get();
+    S.WriteFile(Unique("e.bin"), "pinned");
+    const std::string LUrl = S.FileUrl(Unique("e.bin"));
+    THttpClient LPinned;
+    LPinned.PinCancelEpoch(THttpClient::CancelEpoch());
+    THttpClient::CancelAll();
+    const TRecord R = Fetch(LPinned, LUrl);
+    EXPECT_EQ(R.Error, "The download was cancelled");
+    EXPECT_TRUE(R.Begins.empty());
+    // An unpinned client counts from its own start.
+    EXPECT_EQ(Fetch(LUrl).Body, "pinned");
+}
+
+TEST(HttpClientContract, SilentServerFailsAfterTheStallLimit) {
+    using namespace std::chrono_literals;
+    const auto& S = TContractServer::Get();
+    const TLimitsGuard LLimits({2000ms, 600ms});
+    S.SetFault("stall", "/token/?" + Unique("stall"));
+    S.SetFault("accept-silent", "/token/?" + Unique("silent"));
+    const struct {
+        const char* Name;
+        std::string Url;
+    } KCases[] = {
+        {"headers, then nothing", S.BaseUrl() + "/token/?" + Unique("stall")},
+        {"request read, never answered", S.BaseUrl() + "/token/?" + Unique("silent")},
+    };
+    for (const auto& C : KCases) {
+        const auto LStart = TClock::now();
+        const TRecord R = Fetch(C.Url);
+        const auto LElapsed = TClock::now() - LStart;
+        EXPECT_EQ(R.Error, "No data received from the server for 600 ms") << C.Name;
+        EXPECT_GE(LElapsed, 550ms) << C.Name;
+        // Far below the 30 s the server would stay silent.
+        EXPECT_LT(LElapsed, 10s) << C.Name;
+    }
+}
+
+TEST(HttpClientContract, SlowButSteadyAnswerIsNotAStall) {
+    using namespace std::chrono_literals;
+    const auto& S = TContractServer::Get();
+    const TLimitsGuard LLimits({2000ms, 600ms});
+    const std::string LBody = Pattern(16 * 1024 * 5);
+    S.WriteFile(Unique("steady.bin"), LBody);
+    // Five blocks 300 ms apart: over a second in all, never 600 ms without a byte.
+    S.SetFault("slow", "/file/" + Unique("steady.bin"), 0, 300);
+    const std::string LUrl = S.FileUrl(Unique("steady.bin"));
+    const auto LStart = TClock::now();
+    const TRecord R = Fetch(LUrl);
+    EXPECT_EQ(R.Error, "");
+    EXPECT_EQ(R.Body, LBody);
+    EXPECT_GE(TClock::now() - LStart, 1200ms);
+}
+
+} // namespace
