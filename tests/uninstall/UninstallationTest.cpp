@@ -286,6 +286,7 @@ public:
     bool Armed = false;
 
     bool KeyExists(const std::string& AKey) override { return FStore->KeyExists(AKey); }
+    bool CanWriteKey(const std::string& AKey) override { return FStore->CanWriteKey(AKey); }
     bool CreateKey(const std::string& AKey) override { return FStore->CreateKey(AKey); }
     std::vector<std::string> SubKeyNames(const std::string& AKey) override {
         if (Armed && AKey == "SOFTWARE\\Embarcadero\\Orvane")
