@@ -304,10 +304,16 @@ def main():
     parser.add_argument("--cert", help="PEM certificate: serve HTTPS")
     parser.add_argument("--key", help="PEM private key for --cert")
     parser.add_argument("--verbose", action="store_true", help="log requests to stderr")
+    parser.add_argument("--slow-files", type=int, default=0, metavar="MS",
+                        help="send package files in 16 KiB blocks MS ms apart (the demo's "
+                             "progress stays visible)")
     args = parser.parse_args()
 
     server = Server(("127.0.0.1", args.port), Handler)
     server.state = State(args.root, load_accounts(args.accounts))
+    if args.slow_files > 0:
+        server.state.faults.append({"kind": "slow", "prefix": "/file/", "count": -1,
+                                    "code": 200, "delay": args.slow_files / 1000.0})
     server.verbose = args.verbose
     if args.cert:
         context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)

@@ -6,6 +6,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=${1:-$(mktemp -d)}
 port=${2:-8765}
-python3 "$here/make_sample_packages.py" --out "$root"
+# Packages of some size, sent at a pace a person can watch (about 4 MiB/s).
+python3 "$here/make_sample_packages.py" --out "$root" --docs-mb 24
 exec python3 "$here/api_server.py" --root "$root" --port "$port" \
-  --accounts "$here/demo_accounts.json"
+  --accounts "$here/demo_accounts.json" --slow-files 4

@@ -4,8 +4,10 @@ in the folder layout api_server.py serves:
   <out>/config/dev.json, <out>/config/com.json, <out>/files/Orvane_<ide>_<version>.zip"""
 
 import argparse
+import hashlib
 import json
 import os
+import random
 import zipfile
 
 FRAMEWORK_VERSION = "1.4.2"
@@ -24,8 +26,13 @@ def sample_bytes(label, size=2048):
     return (seed * (size // len(seed) + 1))[:size]
 
 
-def write_zip(path, ide_version):
+def write_zip(path, ide_version, docs_mb=0):
     with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as z:
+        if docs_mb > 0:
+            # Incompressible filler, stored as is: a download and an extraction
+            # long enough to watch their progress.
+            filler = random.Random(ide_version).randbytes(docs_mb * 1024 * 1024)
+            z.writestr("Docs/Orvane-Reference.bin", filler, compress_type=zipfile.ZIP_STORED)
         for platform in PLATFORMS:
             release = platform + "/Release/"
             for name in BPLS + DCPS:
@@ -38,7 +45,12 @@ def write_zip(path, ide_version):
                    % (FRAMEWORK_VERSION, ide_version))
 
 
-def configuration(edition_name, name_marker):
+def sha256_of(path):
+    with open(path, "rb") as f:
+        return hashlib.sha256(f.read()).hexdigest()
+
+
+def configuration(edition_name, name_marker, digests):
     entries = []
     for ide_version, ide_name in IDE_VERSIONS:
         entries.append({
@@ -51,6 +63,8 @@ def configuration(edition_name, name_marker):
             "bpls": ",".join(BPLS),
             "dcps": ",".join(DCPS),
             "dlls": DLL,
+            # The installer hashes the zip while it downloads and refuses a mismatch.
+            "sha256": digests[ide_version],
         })
     # Listed but not downloadable yet: shown disabled.
     entries.append({"name": "Orvane %s for RAD Studio 13 (coming soon)" % edition_name,
@@ -64,14 +78,18 @@ def configuration(edition_name, name_marker):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--out", required=True, help="folder to fill")
+    parser.add_argument("--docs-mb", type=int, default=0,
+                        help="add a documentation file of this many MiB to each zip")
     args = parser.parse_args()
     os.makedirs(os.path.join(args.out, "config"), exist_ok=True)
     os.makedirs(os.path.join(args.out, "files"), exist_ok=True)
+    digests = {}
     for ide_version, _ in IDE_VERSIONS:
-        write_zip(os.path.join(args.out, "files",
-                               "Orvane_%s_%s.zip" % (ide_version, FRAMEWORK_VERSION)), ide_version)
-    documents = {"dev": configuration("Developer", ""),
-                 "com": configuration("Commercial", " GAMEPACKAGE")}
+        path = os.path.join(args.out, "files", "Orvane_%s_%s.zip" % (ide_version, FRAMEWORK_VERSION))
+        write_zip(path, ide_version, args.docs_mb)
+        digests[ide_version] = sha256_of(path)
+    documents = {"dev": configuration("Developer", "", digests),
+                 "com": configuration("Commercial", " GAMEPACKAGE", digests)}
     for mode, document in documents.items():
         with open(os.path.join(args.out, "config", mode + ".json"), "w", encoding="utf-8") as f:
             json.dump(document, f, indent=2)

@@ -1,6 +1,7 @@
 #include "app/Unit2.h"
 
 #include "app/ActivityIndicator.h"
+#include "app/ProgressText.h"
 #include "app/Style.h"
 #include "platform/ProductVersion.h"
 #include "platform/SystemFolders.h"
@@ -167,6 +168,24 @@ TForm2::TForm2(TForm2Options AOptions, QWidget* AParent)
 }
 
 TForm2::~TForm2() = default;
+
+void TForm2::StartTransferText() {
+    if (!FTransferMeter) {
+        FTransferMeter = std::make_unique<TTransferMeter>();
+    }
+    FTransferMeter->Start(TTransferMeter::TClock::now());
+    TransferLabel->clear();
+}
+
+void TForm2::ShowTransferProgress(std::int64_t AReceived, std::int64_t ATotal, bool AFinal) {
+    if (!FTransferMeter) {
+        StartTransferText();
+    }
+    if (const auto LText =
+            FTransferMeter->Sample(AReceived, ATotal, TTransferMeter::TClock::now(), AFinal)) {
+        TransferLabel->setText(QString::fromStdString(*LText));
+    }
+}
 
 void TForm2::CreateControls() {
     setObjectName(QStringLiteral("Form2"));
@@ -366,6 +385,12 @@ void TForm2::CreateControls() {
         SetFontSize(ProgressLabel, 14);
         SetWhite(ProgressLabel);
         Layout->addWidget(ProgressLabel, 1);
+        TransferLabel = NewLabel(TbItm_Install, "TransferLabel", QString());
+        TransferLabel->setAlignment(Qt::AlignCenter);
+        TransferLabel->setContentsMargins(16, 0, 16, 0);
+        SetFontSize(TransferLabel, 11);
+        SetWhite(TransferLabel);
+        Layout->addWidget(TransferLabel);
         ProgressBar = new QProgressBar(TbItm_Install);
         ProgressBar->setObjectName(QStringLiteral("ProgressBar"));
         ProgressBar->setOrientation(Qt::Horizontal);
@@ -393,7 +418,15 @@ void TForm2::CreateControls() {
         SetFontSize(Label4, 14);
         SetWhite(Label4);
         Layout->addWidget(Label4, 3);
-        Layout->addSpacing(24);
+        BackupsLabel = NewLabel(TbItm_Completed, "BackupsLabel", QString());
+        BackupsLabel->setAlignment(Qt::AlignHCenter);
+        BackupsLabel->setWordWrap(true);
+        BackupsLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        SetWhite(BackupsLabel);
+        BackupsLabel->hide();
+        Layout->addSpacing(12);
+        Layout->addWidget(BackupsLabel);
+        Layout->addSpacing(12);
         FinishButton = NewButton(TbItm_Completed, "FinishButton", QStringLiteral("Close"));
         FinishButton->setFixedSize(268, 40);
         Layout->addWidget(FinishButton, 0, Qt::AlignHCenter);

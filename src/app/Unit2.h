@@ -31,6 +31,7 @@ class QStatusBar;
 class QTabWidget;
 class QWidget;
 class TActivityIndicator;
+class TTransferMeter;
 
 namespace orvane {
 class TRegistryStore;
@@ -57,6 +58,9 @@ struct TForm2Options {
     // Whether the installer runs as another account than the signed-in one;
     // nullopt: ask the system.
     std::optional<orvane::TSessionAccounts> SessionAccounts;
+    // The IDE's executable, looked for among the running processes before the
+    // registry is changed; a test names its own stand-in.
+    std::string IDEProcessName = "bds.exe";
 };
 
 // The installer's one window: a wizard of five tab pages.
@@ -107,6 +111,27 @@ public:
     void GetSelectedVersions(std::vector<const rapidjson::Value*>& AEntries) const;
     bool InstallPackage(const rapidjson::Value* AEntry, const QString& AIDEDir,
                         const QString& ADownloadDir);
+
+    // Safeguards around the IDE's registry (install/InstallSafeguards.cpp)
+    // True when no IDE is running, or the user chose to go on anyway; AStep
+    // names what would be undone ("installation", "uninstallation").
+    bool ConfirmNoRunningIDE(const QString& AStep);
+    // Saves the IDE keys AStep ("install", "uninstall") may change into a new
+    // .reg file in ABackupDir and logs its path. When it cannot be written the
+    // reason is logged as an "<ERROR>" line and returned (empty: written), and
+    // nothing may be changed.
+    QString BackupIDERegistry(const std::string& AIDEVersion, const std::string& AStep,
+                              const std::vector<std::string>& APlatforms,
+                              const std::filesystem::path& ABackupDir);
+    // "Backups" inside ADownloadDir.
+    static std::filesystem::path BackupFolder(const std::string& ADownloadDir);
+    // Where an uninstallation of ARecord's version keeps its backup: the
+    // download folder its package came from, else the default one.
+    static std::filesystem::path UninstallBackupFolder(const orvane::TOrvaneRegistryData& ARecord);
+    // The download's text under ProgressLabel: bytes, total and rate, a few
+    // times per second at most (AFinal: now).
+    void ShowTransferProgress(std::int64_t AReceived, std::int64_t ATotal, bool AFinal = false);
+    void StartTransferText();
 
     // Uninstallation
     void UninstallButtonClick();
@@ -193,9 +218,13 @@ public:
     QPushButton* InstallBackButton = nullptr;
 
     QLabel* ProgressLabel = nullptr;
+    // Bytes and rate of the running download; ProgressLabel keeps the log line.
+    QLabel* TransferLabel = nullptr;
     QProgressBar* ProgressBar = nullptr;
 
     QLabel* Label4 = nullptr;
+    // Names the folder of this run's registry backups; hidden without any.
+    QLabel* BackupsLabel = nullptr;
     QPushButton* FinishButton = nullptr;
 
 protected:
@@ -219,4 +248,5 @@ private:
     // transfers are told to stop.
     std::uint64_t FConfigRequest = 0;
     std::shared_ptr<std::atomic<bool>> FConfigCancel;
+    std::unique_ptr<TTransferMeter> FTransferMeter;
 };

@@ -37,6 +37,9 @@ void TForm2::StartInstallation() {
         ShowWarning(QStringLiteral("You need to select at least one version to be installed."));
         return;
     }
+    if (!ConfirmNoRunningIDE(QStringLiteral("installation"))) {
+        return;
+    }
     // A broken registry must not take the window down from inside a button handler.
     try {
         if (orvane::HasGetItInstallation(RegistryStore())) {

@@ -10,12 +10,15 @@
 #include "registry/DelphiLibrary.h"
 #include "registry/IDELocations.h"
 #include "registry/ProductRecords.h"
+#include "registry/X64Packages.h"
 #include "server/Downloader.h"
 #include "server/Protocol.h"
+#include "server/Sha256.h"
 
 #include <QCoreApplication>
 #include <QPointer>
 
+#include <algorithm>
 #include <chrono>
 #include <exception>
 #include <memory>
@@ -56,6 +59,11 @@ bool TForm2::InstallPackage(const rapidjson::Value* AEntry, const QString& AIDED
 
     const std::string LFile = ReadMemberTextOrEmpty(LEntry, "file");
     const std::string LDownloadUrl = PackageEndpoint(LEntry);
+    std::optional<std::string> LSha256;
+    if (std::string LError; !ReadExpectedSha256(LEntry, LSha256, LError)) {
+        Log(QStringLiteral("<ERROR> ") + Q(LError));
+        return false;
+    }
 
     if (const std::string LUnusable = UnusableEntryName(LEntry); !LUnusable.empty()) {
         Log(QStringLiteral("<ERROR> ") + Q(LUnusable));
@@ -75,6 +83,17 @@ bool TForm2::InstallPackage(const rapidjson::Value* AEntry, const QString& AIDED
     const std::string LPackagePath = LDownloadDir + LFileName;
     const std::string LVersionDir = IncludeTrailingPathDelimiter(LDownloadDir) + LVersion + LSep;
 
+    // A zip left from before is checked before it is offered for use.
+    if (LSha256 && FileExists(LPackagePath)) {
+        const std::string LFound = Sha256OfFile(LPackagePath);
+        if (LFound != *LSha256) {
+            Log(QStringLiteral(
+                    "Package file %1 does not match its SHA-256 (expected %2, found %3); "
+                    "deleting it to download it again")
+                    .arg(Q(LPackagePath), Q(*LSha256), Q(LFound)));
+            RemoveFile(LPackagePath);
+        }
+    }
     if (FileExists(LPackagePath)) {
         Log(QStringLiteral("Package file %1 already exists").arg(Q(LPackagePath)));
         const int LAnswer = Dialogs().WarningQuestion(
@@ -112,13 +131,24 @@ bool TForm2::InstallPackage(const rapidjson::Value* AEntry, const QString& AIDED
             if (LWindow) {
                 LWindow->SetProgressRange(ASender.MaxProgress);
                 LWindow->SetProgressValue(0);
+                LWindow->StartTransferText();
             }
         };
         LDownloader->OnProgress = [LWindow](TDownloader& ASender) {
             if (LWindow) {
                 LWindow->SetProgressValue(ASender.Progress);
+                LWindow->ShowTransferProgress(ASender.Progress, ASender.MaxProgress,
+                                              ASender.Progress == ASender.MaxProgress);
             }
         };
+        // Hashed on the transfer thread as the blocks are written: no second pass.
+        std::shared_ptr<TStreamHasher> LHasher;
+        if (LSha256) {
+            LHasher = NewSha256Hasher();
+            LDownloader->OnData = [LHasher](const char* AData, std::size_t ASize) {
+                LHasher->Update(AData, ASize);
+            };
+        }
         LDownloader->OnError = [LState](const std::exception& AError) {
             LState->LDone = true;
             LState->LErrMsg = AError.what();
@@ -149,11 +179,28 @@ bool TForm2::InstallPackage(const rapidjson::Value* AEntry, const QString& AIDED
                     .arg(Q(LFileName), Quoted(LPackagePath), Q(LState->LErrMsg)));
             return false;
         }
+        if (LHasher) {
+            const std::string LReceived = LHasher->HexDigest();
+            if (LReceived != *LSha256) {
+                RemoveFile(LPackagePath);
+                const QString LMessage =
+                    QStringLiteral("<ERROR> SHA-256 mismatch for %1: expected %2, received %3; "
+                                   "the download is deleted")
+                        .arg(Quoted(LFileName), Q(*LSha256), Q(LReceived));
+                Log(LMessage);
+                ShowWarning(LMessage);
+                return false;
+            }
+        }
     }
 
     Log(QStringLiteral("Extracting package %1 ...").arg(Quoted(LFileName)));
     TZipReader LZip(LPackagePath);
     LZip.SetPump([] { QCoreApplication::processEvents(); });
+    LZip.SetProgress([this](std::int64_t AWritten, std::int64_t ATotal) {
+        SetProgressRange(ATotal);
+        SetProgressValue(AWritten);
+    });
 
     if (!ReadMemberText(LEntry, "version")) {
         Log(QStringLiteral("<ERROR> The package entry has no \"version\""));
@@ -187,12 +234,15 @@ bool TForm2::InstallPackage(const rapidjson::Value* AEntry, const QString& AIDED
 
     Log(QStringLiteral("Extracting BPL files for %1").arg(Quoted(LVersion)));
     TKnownPackagePairs LPairs;
+    TKnownPackagePairs LPairs64;
     for (const std::string& LBpl : CommaListNames(*LBpls)) {
         for (const std::string& LPlatform : LPlatforms) {
             const std::string LDest = PlatformFolder(LCommonDir, "Bpl", LPlatform, PathDelimiter());
             const std::string LEntryName = ReleaseEntryName(LPlatform, LBpl);
             if (LPlatform == "Win32") {
                 LPairs.push_back({LDest + LBpl, LBpl});
+            } else if (LPlatform == "Win64") {
+                LPairs64.push_back({LDest + LBpl, LBpl});
             }
             if (LZip.IndexOf(LEntryName) >= 0) {
                 Log(QStringLiteral("Copy BPL file %1 to %2...")
@@ -239,6 +289,11 @@ bool TForm2::InstallPackage(const rapidjson::Value* AEntry, const QString& AIDED
         ShowWarning(Q(AError.what()));
     }
 
+    if (!BackupIDERegistry(LVersion, "install", SplitCommaList(*LPlatformList),
+                           BackupFolder(LDownloadDir))
+             .isEmpty()) {
+        return false;
+    }
     Log(QStringLiteral("Writing Orvane registry entries ..."));
     WriteRegistryData(RegistryStore(), TOrvaneRegistryData::Create(LVersion, LFileVersion,
                                                                    LicenseWord(FCredentials.Mode),
@@ -250,6 +305,13 @@ bool TForm2::InstallPackage(const rapidjson::Value* AEntry, const QString& AIDED
                           SplitCommaList(*LPlatformList));
     RegisterCppPaths(RegistryStore(), LVersion, LVersionDir, LPairs);
     Log(QStringLiteral("Editing registry entries done."));
+    // The 64-bit IDE loads the Win64 BPLs from its own list, when it is installed.
+    if (std::find(LPlatforms.begin(), LPlatforms.end(), "Win64") != LPlatforms.end() &&
+        HasX64IDE(RegistryStore(), LVersion)) {
+        Log(QStringLiteral("Editing 64-bit IDE registry entries ..."));
+        RegisterX64Packages(RegistryStore(), LVersion, LPairs64);
+        Log(QStringLiteral("Editing 64-bit IDE registry entries done."));
+    }
 
     Log(QStringLiteral("Extracting package %1 done.").arg(Quoted(LFileName)));
     LZip.Close();

@@ -3,6 +3,7 @@
 #include "platform/FileNames.h"
 #include "platform/Text.h"
 #include "server/Protocol.h"
+#include "server/Sha256.h"
 
 #include <algorithm>
 
@@ -140,6 +141,27 @@ std::string PlatformFolder(const std::string& ACommonDir, const std::string& AKi
 
 std::string ReleaseEntryName(const std::string& APlatform, const std::string& AFileName) {
     return APlatform + "/Release/" + AFileName;
+}
+
+bool ReadExpectedSha256(const rapidjson::Value& AEntry, std::optional<std::string>& ADigest,
+                        std::string& AError) {
+    ADigest.reset();
+    if (!AEntry.IsObject() || !AEntry.HasMember("sha256")) {
+        return true;
+    }
+    const std::optional<std::string> LText = ReadMemberText(AEntry, "sha256");
+    if (LText) {
+        ADigest = NormalizedSha256(*LText);
+    }
+    if (!ADigest) {
+        std::string LShown = LText ? *LText : std::string("(not text)");
+        if (LShown.size() > 80) {
+            LShown = LShown.substr(0, 80) + "...";
+        }
+        AError = "The package entry's \"sha256\" is not 64 hexadecimal digits: \"" + LShown + "\"";
+        return false;
+    }
+    return true;
 }
 
 std::string UnusableEntryName(const rapidjson::Value& AEntry) {

@@ -41,6 +41,12 @@ std::string PlatformFolder(const std::string& ACommonDir, const std::string& AKi
 // platform + "/Release/" + file name: how the package zip names its files.
 std::string ReleaseEntryName(const std::string& APlatform, const std::string& AFileName);
 
+// The entry's "sha256" in lower case, or nothing when the member is absent.
+// False with AError when it is there but not 64 hexadecimal digits (it comes
+// from the network: the version is not installed then).
+bool ReadExpectedSha256(const rapidjson::Value& AEntry, std::optional<std::string>& ADigest,
+                        std::string& AError);
+
 // Every name of a version entry that becomes a path, checked before anything is
 // written: "version" must look like an IDE version, the local package file
 // name, each BPL, DCP and platform name, and the file name a "dlls" entry is

@@ -214,14 +214,31 @@ void TZipReader::CheckEntry(std::uint64_t AIndex, const std::string& AName) cons
 }
 
 void TZipReader::PumpIfDue(bool AForce) {
-    if (!FPump) {
+    if (!FPump && !FProgress) {
         return;
     }
     const std::int64_t LNow = NowMs();
     if (AForce || LNow - FLastPump >= CPumpIntervalMs) {
         FLastPump = LNow;
-        FPump();
+        if (FProgress && FTotal >= 0) {
+            FProgress(FWritten, FTotal);
+        }
+        if (FPump) {
+            FPump();
+        }
     }
+}
+
+std::int64_t TZipReader::TotalSize() const {
+    std::int64_t LTotal = 0;
+    for (std::int64_t LIndex = 0; LIndex < Count(); ++LIndex) {
+        zip_stat_t LStat;
+        if (zip_stat_index(FZip, static_cast<std::uint64_t>(LIndex), 0, &LStat) == 0 &&
+            (LStat.valid & ZIP_STAT_SIZE)) {
+            LTotal += static_cast<std::int64_t>(LStat.size);
+        }
+    }
+    return LTotal;
 }
 
 void TZipReader::ExtractAll(const std::string& ADir) {
@@ -234,6 +251,8 @@ void TZipReader::ExtractAll(const std::string& ADir) {
         LNames.push_back(Name(LIndex));
         CheckEntry(static_cast<std::uint64_t>(LIndex), LNames.back());
     }
+    FWritten = 0;
+    FTotal = TotalSize();
     PumpIfDue(true);
     const fs::path LRoot = PathFromUtf8(ADir);
     for (std::int64_t LIndex = 0; LIndex < LCount; ++LIndex) {
@@ -256,6 +275,8 @@ void TZipReader::ExtractAll(const std::string& ADir) {
         }
         PumpIfDue();
     }
+    PumpIfDue(true);
+    FTotal = -1;
 }
 
 void TZipReader::Extract(const std::string& AName, const std::string& ADir) {
@@ -324,6 +345,7 @@ void TZipReader::WriteEntry(std::uint64_t AIndex, const std::string& AName,
             LFailure = LCannotWrite + std::strerror(errno);
             break;
         }
+        FWritten += LRead;
         PumpIfDue();
     }
     if (LFailure.empty() && LWritten != LDeclared) {

@@ -19,6 +19,9 @@ public:
 // Called now and then while entries are written, at least every ~100 ms, so a
 // GUI thread can let its pending messages run.
 using TZipPump = std::function<void()>;
+// Bytes written so far by ExtractAll and the sum of its entries' sizes; called
+// at each pump and once at the end.
+using TZipProgress = std::function<void(std::int64_t AWritten, std::int64_t ATotal)>;
 
 // Why an entry name may not be written below a target folder; empty when it is
 // safe. Backslashes count as separators, as they do on Windows.
@@ -45,6 +48,7 @@ public:
     std::int64_t IndexOf(const std::string& AName) const;
 
     void SetPump(TZipPump APump) { FPump = std::move(APump); }
+    void SetProgress(TZipProgress AProgress) { FProgress = std::move(AProgress); }
 
     // Uncompressed size the archive declares for an entry, and for all of them.
     std::uint64_t DeclaredSize(std::int64_t AIndex) const;
@@ -71,11 +75,15 @@ private:
     void CheckEntry(std::uint64_t AIndex, const std::string& AName) const;
     void WriteEntry(std::uint64_t AIndex, const std::string& AName, const std::string& ATarget);
     void PumpIfDue(bool AForce = false);
+    std::int64_t TotalSize() const;
 
     zip* FZip = nullptr;
     std::string FFileName;
     std::unordered_map<std::string, std::int64_t> FIndexByFoldedName;
     TZipPump FPump;
+    TZipProgress FProgress;
+    std::int64_t FWritten = 0;
+    std::int64_t FTotal = -1; // -1: not inside ExtractAll
     std::int64_t FLastPump = 0;
 };
 

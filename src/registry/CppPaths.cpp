@@ -8,7 +8,6 @@ namespace orvane {
 
 namespace {
 
-constexpr const char* kCppPlatforms[] = {"Win32", "Win64", "Android"};
 constexpr const char* kPathValues[] = {"IncludePath", "IncludePath_Clang32", "LibraryPath",
                                        "LibraryPath_Clang32"};
 
@@ -20,8 +19,8 @@ void RegisterCppPaths(TRegistryStore& AStore, const std::string& AIDEVersion,
     CleanPackageKey(reg, IDEKey(AIDEVersion, "Known Packages"), &APairs);
     CleanPackageKey(reg, IDEKey(AIDEVersion, "Disabled Packages"), nullptr);
     const char sep = PathDelimiter();
-    for (const char* platform : kCppPlatforms) {
-        if (!OpenExistingKey(reg, IDEKey(AIDEVersion, std::string("C++\\Paths\\") + platform))) {
+    for (const std::string& platform : KCppPlatforms) {
+        if (!OpenExistingKey(reg, IDEKey(AIDEVersion, "C++\\Paths\\" + platform))) {
             continue;
         }
         const std::string base = AVersionDir + platform + sep + "Release" + sep;
@@ -39,8 +38,8 @@ void RegisterCppPaths(TRegistryStore& AStore, const std::string& AIDEVersion,
 void UnregisterCppPaths(TRegistryStore& AStore, const std::string& AIDEVersion) {
     TRegistry reg(AStore, raReadWrite);
     CleanPackageKey(reg, IDEKey(AIDEVersion, "Known Packages"), nullptr);
-    for (const char* platform : kCppPlatforms) {
-        if (!OpenExistingKey(reg, IDEKey(AIDEVersion, std::string("C++\\Paths\\") + platform))) {
+    for (const std::string& platform : KCppPlatforms) {
+        if (!OpenExistingKey(reg, IDEKey(AIDEVersion, "C++\\Paths\\" + platform))) {
             continue;
         }
         for (const char* value : kPathValues) {

@@ -9,16 +9,6 @@
 
 namespace orvane {
 
-namespace {
-
-std::string LibraryKey(const std::string& AIDEVersion, const std::string& APlatform) {
-    // The library key of the 32-bit Android platform carries the bitness.
-    const std::string keyName = APlatform == "Android" ? "Android32" : APlatform;
-    return IDEKey(AIDEVersion, "Library\\" + keyName);
-}
-
-} // namespace
-
 bool OpenExistingKey(TRegistry& AReg, const std::string& AKey) {
     return AReg.KeyExists(AKey) && AReg.OpenKey(AKey, true);
 }
@@ -102,7 +92,7 @@ void UnregisterDelphiLibrary(TRegistryStore& AStore, const std::string& AIDEVers
     TRegistry reg(AStore, raReadWrite);
     CleanPackageKey(reg, IDEKey(AIDEVersion, "Known Packages"), nullptr);
     CleanPackageKey(reg, IDEKey(AIDEVersion, "Disabled Packages"), nullptr);
-    for (const char* platform : {"Win32", "Win64", "Android", "Android64"}) {
+    for (const std::string& platform : KLibraryPlatforms) {
         const std::string key = LibraryKey(AIDEVersion, platform);
         if (!OpenExistingKey(reg, key)) {
             continue;

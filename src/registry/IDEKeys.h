@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace orvane {
 
@@ -20,5 +21,15 @@ inline const std::string& RequireIDEVersion(const std::string& AIDEVersion) {
 inline std::string IDEKey(const std::string& AIDEVersion, const std::string& ASub) {
     return KBdsKey + RequireIDEVersion(AIDEVersion) + "\\" + ASub + "\\";
 }
+
+// "Library\<platform>": the 32-bit Android platform's key carries its bitness.
+inline std::string LibraryKey(const std::string& AIDEVersion, const std::string& APlatform) {
+    return IDEKey(AIDEVersion, "Library\\" + (APlatform == "Android" ? "Android32" : APlatform));
+}
+
+// The platforms whose library keys an uninstallation cleans.
+inline const std::vector<std::string> KLibraryPlatforms{"Win32", "Win64", "Android", "Android64"};
+// The platforms with C++ path keys ("C++\Paths\<platform>").
+inline const std::vector<std::string> KCppPlatforms{"Win32", "Win64", "Android"};
 
 } // namespace orvane

@@ -9,10 +9,6 @@ namespace {
 
 const std::string kProductKey = "SOFTWARE\\Embarcadero\\Orvane\\";
 
-std::string RecordKey(const std::string& AIDEVersion) {
-    return kProductKey + RequireIDEVersion(AIDEVersion) + "\\";
-}
-
 // Reads the four plain values and the optional path of the open record key.
 // With AError, a value of the wrong type leaves its field empty and the first
 // such fault is kept there; without, it throws as every registry read does.
@@ -40,6 +36,10 @@ void ReadRecordValues(TRegistry& AReg, TOrvaneRegistryData& AData, std::string* 
 }
 
 } // namespace
+
+std::string RecordKey(const std::string& AIDEVersion) {
+    return kProductKey + RequireIDEVersion(AIDEVersion) + "\\";
+}
 
 void WriteRegistryData(TRegistryStore& AStore, const TOrvaneRegistryData& AData) {
     TRegistry reg(AStore, raReadWrite);

@@ -9,6 +9,9 @@ namespace orvane {
 
 class TRegistryStore;
 
+// "SOFTWARE\Embarcadero\Orvane\<IDE version>\": the record's key.
+std::string RecordKey(const std::string& AIDEVersion);
+
 // Records under "SOFTWARE\Embarcadero\Orvane\<IDE version>\". Registry errors
 // ("Invalid data type for '%s'", ...) are thrown as std::runtime_error, except
 // that ReadInstalledVersions lists a record with a value of the wrong type with

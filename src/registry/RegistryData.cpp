@@ -16,6 +16,14 @@ TOrvaneRegistryData TOrvaneRegistryData::Create(const std::string& AIDEVersion,
     data.PackageType = APackageType;
     data.Path = APath;
 
+    const std::tm local = LocalTimeNow();
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+    data.DateTime = text;
+    return data;
+}
+
+std::tm LocalTimeNow() {
     const std::time_t now = std::time(nullptr);
     std::tm local{};
 #ifdef _WIN32
@@ -23,10 +31,7 @@ TOrvaneRegistryData TOrvaneRegistryData::Create(const std::string& AIDEVersion,
 #else
     localtime_r(&now, &local);
 #endif
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
-    data.DateTime = text;
-    return data;
+    return local;
 }
 
 } // namespace orvane

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <ctime>
 #include <string>
 
 namespace orvane {
@@ -24,5 +25,8 @@ struct TOrvaneRegistryData {
                                       const std::string& ALicense, const std::string& APackageType,
                                       const std::string& APath);
 };
+
+// The local time now, broken down.
+std::tm LocalTimeNow();
 
 } // namespace orvane

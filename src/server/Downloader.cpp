@@ -309,6 +309,9 @@ void TDownloader::RunTransfer(const std::string& AEndPoint) {
                                              ? std::string("Out of memory")
                                              : "Failed to write \"" + Destination + "\"");
             }
+            if (OnData) {
+                OnData(AData, ASize);
+            }
         });
         if (!FStream->flush()) {
             throw std::runtime_error("Failed to write \"" + Destination + "\"");

@@ -41,6 +41,9 @@ public:
     TOnDownloadProgressProc OnProgress;
     TOnDownloadCompletedProc OnCompleted;
     TOnDownloadErrorProc OnError;
+    // Transfer thread: each block of the answer right after it is written, so
+    // a digest is fed while the file downloads. Not called for the token.
+    std::function<void(const char* AData, std::size_t ASize)> OnData;
     // Set by the owner when it no longer wants the answer: the transfer stops
     // and ends through OnError. Optional.
     std::shared_ptr<const std::atomic<bool>> Cancelled;

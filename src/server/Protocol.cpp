@@ -2,6 +2,7 @@
 
 #include "platform/Text.h"
 #include "server/Md5.h"
+#include "server/Sha256.h"
 
 #include <rapidjson/encodedstream.h>
 #include <rapidjson/memorystream.h>
@@ -125,13 +126,8 @@ std::string ReadMemberTextOrEmpty(const rapidjson::Value& AObject, const char* A
 }
 
 std::string MD5Text(const std::string& AText) {
-    static const char KHex[] = "0123456789abcdef";
-    std::string Result;
-    for (const std::uint8_t LByte : Md5Digest(AText)) {
-        Result += KHex[LByte >> 4];
-        Result += KHex[LByte & 0x0F];
-    }
-    return Result;
+    const auto LDigest = Md5Digest(AText);
+    return HexText(LDigest.data(), LDigest.size());
 }
 
 std::string FileVersionFromFile(const std::string& AFile) {

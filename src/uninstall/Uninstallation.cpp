@@ -4,11 +4,14 @@
 #include "app/Unit2.h"
 #include "registry/CppPaths.h"
 #include "registry/DelphiLibrary.h"
+#include "registry/IDEKeys.h"
 #include "registry/ProductRecords.h"
+#include "registry/X64Packages.h"
 
 #include <QPushButton>
 
 #include <exception>
+#include <stdexcept>
 
 namespace {
 
@@ -57,6 +60,8 @@ void TForm2::UninstallButtonClick() {
             if (AModalResult != mrOk)
                 return;
             const TWelcomeButtonsOff LButtonsOff(*this);
+            if (!AValues.isEmpty() && !ConfirmNoRunningIDE(QStringLiteral("uninstallation")))
+                return;
             // The dialog hands the values over last option first; they are
             // removed in that order.
             for (const QString& ideVersion : AValues) {
@@ -79,6 +84,21 @@ void TForm2::UninstallVersion(const QString& AIDEVersion) {
     orvane::TRegistryStore& store = RegistryStore();
 
     Log(QStringLiteral("Uninstallation started ..."));
+    // The download folder of the installation is not known here; its record says
+    // where the package was extracted, which is inside it.
+    orvane::TOrvaneRegistryData record;
+    try {
+        orvane::ReadRegistryData(store, ideVersion, record);
+    } catch (const std::exception&) {
+        // An unreadable record is removed all the same; its backup goes to the
+        // default download folder.
+        record = {};
+    }
+    if (const QString failure = BackupIDERegistry(
+            ideVersion, "uninstall", orvane::KLibraryPlatforms, UninstallBackupFolder(record));
+        !failure.isEmpty()) {
+        throw std::runtime_error(failure.toStdString());
+    }
     CleanupGetItInstallation(QString::fromStdU16String(ExeDir().u16string()));
 
     Log(QStringLiteral("Removing Delphi registry entries for \"%1\"").arg(AIDEVersion));
@@ -86,6 +106,10 @@ void TForm2::UninstallVersion(const QString& AIDEVersion) {
 
     Log(QStringLiteral("Removing CPP registry entries for \"%1\"").arg(AIDEVersion));
     orvane::UnregisterCppPaths(store, ideVersion);
+    if (orvane::HasX64IDE(store, ideVersion)) {
+        Log(QStringLiteral("Removing 64-bit IDE registry entries for \"%1\"").arg(AIDEVersion));
+        orvane::UnregisterX64Packages(store, ideVersion);
+    }
     Log(QStringLiteral("Removing IDE registry entries done"));
 
     // The record goes last, so a version whose removal failed stays listed.

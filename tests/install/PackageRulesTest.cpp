@@ -129,3 +129,36 @@ TEST(PackageRulesTest, UsableEntryNamesPassAndControlCharactersShowAsEscapes) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(PackageRulesTest, ExpectedSha256FromTheEntry) {
+    const std::string KDigest = "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
+    const struct {
+        std::string Members;
+        bool Ok;
+        std::optional<std::string> Digest;
+        const char* ErrorPart;
+    } LCases[] = {
+        {R"("file": "a.zip")", true, std::nullopt, ""},
+        {R"("sha256": ")" + KDigest + "\"", true, KDigest, ""},
+        {R"("sha256": "BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD")", true,
+         KDigest, ""},
+        {R"("sha256": "")", false, std::nullopt, "\"sha256\" is not 64 hexadecimal digits: \"\""},
+        {R"("sha256": "abc")", false, std::nullopt, ": \"abc\""},
+        {R"("sha256": {"a": 1})", false, std::nullopt, "(not text)"},
+        {R"("sha256": ")" + std::string(200, 'z') + "\"", false, std::nullopt, "zzz...\""},
+    };
+    for (const auto& LCase : LCases) {
+        rapidjson::Document LEntry;
+        LEntry.Parse(("{" + LCase.Members + "}").c_str());
+        ASSERT_FALSE(LEntry.HasParseError()) << LCase.Members;
+        std::optional<std::string> LDigest = "stale";
+        std::string LError;
+        EXPECT_EQ(ReadExpectedSha256(LEntry, LDigest, LError), LCase.Ok) << LCase.Members;
+        EXPECT_EQ(LDigest, LCase.Digest) << LCase.Members;
+        EXPECT_NE(LError.find(LCase.ErrorPart), std::string::npos) << LError;
+    }
+}
+
+} // namespace

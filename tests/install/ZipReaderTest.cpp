@@ -164,6 +164,40 @@ TEST_F(ZipReaderTest, DamagedEntryFailsNamingItAndLeavesNoPartialFile) {
     EXPECT_FALSE(fs::exists(Target() / "data.bin"));
 }
 
+TEST_F(ZipReaderTest, ProgressFollowsTheBytesWrittenByExtractAll) {
+    const std::string LBig = NoisyText(6 * 1024 * 1024, 5);
+    WriteTestZip(Zip(), {{"Win32/", ""}, {"big.bin", LBig}, {"small.txt", "tiny"}, {"empty", ""}});
+    const std::int64_t LTotal = static_cast<std::int64_t>(LBig.size()) + 4;
+    std::vector<std::pair<std::int64_t, std::int64_t>> LCalls;
+    TZipReader LZip(Zip().string());
+    LZip.SetProgress(
+        [&](std::int64_t AWritten, std::int64_t ATotal) { LCalls.emplace_back(AWritten, ATotal); });
+    LZip.ExtractAll(Target().string());
+    ASSERT_GE(LCalls.size(), 2u);
+    EXPECT_EQ(LCalls.front(), std::make_pair(std::int64_t{0}, LTotal));
+    EXPECT_EQ(LCalls.back(), std::make_pair(LTotal, LTotal));
+    for (std::size_t LAt = 1; LAt < LCalls.size(); ++LAt) {
+        EXPECT_LE(LCalls[LAt - 1].first, LCalls[LAt].first);
+        EXPECT_EQ(LCalls[LAt].second, LTotal);
+    }
+    // Single entries copied out later are no part of the extraction's count.
+    LCalls.clear();
+    LZip.Extract("small.txt", (Target() / "one").string());
+    EXPECT_TRUE(LCalls.empty());
+
+    // A failing extraction reports no more than was written.
+    WriteTestZip(FTemp.Path() / "bad.zip", {{"a.txt", "abc"}});
+    TZipReader LMissing((FTemp.Path() / "bad.zip").string());
+    LCalls.clear();
+    LMissing.SetProgress(
+        [&](std::int64_t AWritten, std::int64_t ATotal) { LCalls.emplace_back(AWritten, ATotal); });
+    WriteFileText(FTemp.Path() / "blocked", "a file where the folder should be");
+    EXPECT_THROW(LMissing.ExtractAll((FTemp.Path() / "blocked" / "sub").string()), EZipError);
+    for (const auto& LCall : LCalls) {
+        EXPECT_EQ(LCall.first, 0);
+    }
+}
+
 // Sizes that no real package declares, and sizes that lie: the archive fails
 // with a message naming what is wrong, and no file is left under a final
 // name nor a temporary one.

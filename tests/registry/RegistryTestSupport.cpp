@@ -1,5 +1,7 @@
 #include "RegistryTestSupport.h"
 
+#include "support/ForwardingStore.h"
+
 #include "platform/FileNames.h"
 #include "platform/SystemFolders.h"
 #include "registry/RegFile.h"
@@ -127,48 +129,32 @@ std::vector<std::string> InValueOrder(std::vector<std::string> ANames) {
 
 namespace {
 
-class TWriteDeniedStore : public TRegistryStore {
+class TWriteDeniedStore : public TForwardingStore {
 public:
     TWriteDeniedStore(std::shared_ptr<TRegistryStore> AInner, std::string AKey)
-        : FInner(std::move(AInner)), FKey(std::move(AKey)) {}
+        : TForwardingStore(std::move(AInner)), FKey(std::move(AKey)) {}
 
-    bool KeyExists(const std::string& AKey) override { return FInner->KeyExists(AKey); }
     bool CanWriteKey(const std::string& AKey) override {
-        return !Denied(AKey) && FInner->CanWriteKey(AKey);
+        return !Denied(AKey) && Inner().CanWriteKey(AKey);
     }
     bool CreateKey(const std::string& AKey) override {
         // Creating the key itself opens it for writing; a new sub-key needs
         // the right to create sub-keys.
         const auto slash = AKey.rfind('\\');
         const bool newChild =
-            slash != std::string::npos && Denied(AKey.substr(0, slash)) && !FInner->KeyExists(AKey);
-        return !Denied(AKey) && !newChild && FInner->CreateKey(AKey);
-    }
-    std::vector<std::string> SubKeyNames(const std::string& AKey) override {
-        return FInner->SubKeyNames(AKey);
-    }
-    std::vector<std::string> ValueNames(const std::string& AKey) override {
-        return FInner->ValueNames(AKey);
-    }
-    std::optional<TRegValue> GetValue(const std::string& AKey, const std::string& AName) override {
-        return FInner->GetValue(AKey, AName);
+            slash != std::string::npos && Denied(AKey.substr(0, slash)) && !Inner().KeyExists(AKey);
+        return !Denied(AKey) && !newChild && Inner().CreateKey(AKey);
     }
     bool SetValue(const std::string& AKey, const TRegValue& AValue) override {
-        return !Denied(AKey) && FInner->SetValue(AKey, AValue);
+        return !Denied(AKey) && Inner().SetValue(AKey, AValue);
     }
     bool DeleteValue(const std::string& AKey, const std::string& AName) override {
-        return !Denied(AKey) && FInner->DeleteValue(AKey, AName);
+        return !Denied(AKey) && Inner().DeleteValue(AKey, AName);
     }
-    bool DeleteKey(const std::string& AKey) override { return FInner->DeleteKey(AKey); }
-    bool SaveKey(const std::string& AKey, const std::filesystem::path& AFile) override {
-        return FInner->SaveKey(AKey, AFile);
-    }
-    std::string LastErrorText() const override { return FInner->LastErrorText(); }
 
 private:
     bool Denied(const std::string& AKey) const { return SameName(AKey, FKey); }
 
-    std::shared_ptr<TRegistryStore> FInner;
     std::string FKey;
 };
 

@@ -1,6 +1,7 @@
 #include "server/Downloader.h"
 #include "server/HttpClient.h"
 #include "server/Protocol.h"
+#include "server/Sha256.h"
 #include "support/LocalApiServer.h"
 #include "support/LocalProxy.h"
 #include "support/NetworkSettings.h"
@@ -299,6 +300,26 @@ TEST_F(TDownloaderTest, FileDownloadStreamsWithProgressToTheEnd) {
     }
     EXPECT_EQ(R.ProgressValues.back(), static_cast<std::int64_t>(KSize));
     EXPECT_EQ(R.MaxAtEnd, static_cast<std::int64_t>(KSize));
+}
+
+TEST_F(TDownloaderTest, DataHandlerSeesEveryBlockAsWritten) {
+    const std::uintmax_t KSize = 3u * 1024 * 1024 + 7;
+    FServer->MakeSizedFile("hashed.bin", KSize);
+    const auto LDest = FTemp / "hashed.bin";
+    TRecord R;
+    std::shared_ptr<TStreamHasher> LHasher = NewSha256Hasher();
+    std::uintmax_t LSeen = 0;
+    auto* LDownloader = new TDownloader(FServer->BaseUrl(), FreshToken());
+    Wire(*LDownloader, R);
+    LDownloader->OnData = [LHasher, &LSeen](const char* AData, std::size_t ASize) {
+        LHasher->Update(AData, ASize);
+        LSeen += ASize;
+    };
+    LDownloader->Download("file/hashed.bin", LDest.string(), true);
+    ASSERT_TRUE(PumpUntil([&] { return R.Done() && TDownloader::ActiveTransfers() == 0; }));
+    ASSERT_EQ(R.Completed, 1) << R.ErrorText;
+    EXPECT_EQ(LSeen, KSize);
+    EXPECT_EQ(LHasher->HexDigest(), Sha256OfFile(LDest));
 }
 
 TEST_F(TDownloaderTest, BodyWithoutAnnouncedLengthStillEndsWithAFullBar) {

@@ -4,6 +4,7 @@
 #include "registry/Registry.h"
 #include "registry/RegistryStore.h"
 #include "support/FileText.h"
+#include "support/ForwardingStore.h"
 #include "support/ScriptedDialogs.h"
 #include "support/TempDir.h"
 
@@ -56,8 +57,11 @@ protected:
     void Record(const std::string& AIDEVersion, const std::string& AVersion) {
         WriteRegistryData(*FStore, TOrvaneRegistryData::Create(AIDEVersion, AVersion, "DEVELOPER",
                                                                "DEVELOPER",
-                                                               "/tmp/Orvane/" + AIDEVersion + "/"));
+                                                               DownloadDir() + AIDEVersion + "/"));
     }
+
+    // The uninstallation keeps its registry backups beside the recorded package.
+    std::string DownloadDir() const { return (FTemp.Path() / "Orvane").string() + "/"; }
 
     std::unique_ptr<TForm2> MakeForm() {
         TForm2Options options;
@@ -279,39 +283,16 @@ TEST_F(UninstallationTest, ARecordThatCannotBeReadIsListedAndCanBeUninstalled) {
 
 // A real SQLite store whose listing of the product key fails once armed, as a
 // store that goes bad between the removal and the refresh would.
-class TListingFailsStore : public TRegistryStore {
+class TListingFailsStore : public TForwardingStore {
 public:
-    explicit TListingFailsStore(std::shared_ptr<TRegistryStore> AStore)
-        : FStore(std::move(AStore)) {}
+    using TForwardingStore::TForwardingStore;
     bool Armed = false;
 
-    bool KeyExists(const std::string& AKey) override { return FStore->KeyExists(AKey); }
-    bool CanWriteKey(const std::string& AKey) override { return FStore->CanWriteKey(AKey); }
-    bool CreateKey(const std::string& AKey) override { return FStore->CreateKey(AKey); }
     std::vector<std::string> SubKeyNames(const std::string& AKey) override {
         if (Armed && AKey == "SOFTWARE\\Embarcadero\\Orvane")
             throw ERegistryStoreError("Registry store: disk I/O error");
-        return FStore->SubKeyNames(AKey);
+        return TForwardingStore::SubKeyNames(AKey);
     }
-    std::vector<std::string> ValueNames(const std::string& AKey) override {
-        return FStore->ValueNames(AKey);
-    }
-    std::optional<TRegValue> GetValue(const std::string& AKey, const std::string& AName) override {
-        return FStore->GetValue(AKey, AName);
-    }
-    bool SetValue(const std::string& AKey, const TRegValue& AValue) override {
-        return FStore->SetValue(AKey, AValue);
-    }
-    bool DeleteValue(const std::string& AKey, const std::string& AName) override {
-        return FStore->DeleteValue(AKey, AName);
-    }
-    bool DeleteKey(const std::string& AKey) override { return FStore->DeleteKey(AKey); }
-    bool SaveKey(const std::string& AKey, const std::filesystem::path& AFile) override {
-        return FStore->SaveKey(AKey, AFile);
-    }
-
-private:
-    std::shared_ptr<TRegistryStore> FStore;
 };
 
 // The refresh after an uninstallation fails: the old list (with the version

@@ -3,6 +3,7 @@
 // With an API server (the local one of tools/), the Versions page shows the
 // packages it offers.
 #include "app/ActivityIndicator.h"
+#include "app/ProgressText.h"
 #include "app/Unit2.h"
 #include "registry/ProductRecords.h"
 #include "registry/RegistryStore.h"
@@ -10,6 +11,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
@@ -96,9 +98,13 @@ int main(int argc, char** argv) {
     }
     Ok = Save(Form, Out, "versions") && Ok;
     Form.SwitchPage(wpInstall);
-    Form.Log(QStringLiteral("Downloading \"Orvane_22.0.zip\" ..."));
-    Form.SetProgressRange(100);
-    Form.SetProgressValue(42);
+    Form.Log(QStringLiteral("Downloading \"Orvane_22.0_1.4.2.zip\" ..."));
+    // A download under way, as its transfer line shows it.
+    const std::int64_t KReceived = 126'246'502, KTotal = 304'087'040;
+    Form.SetProgressRange(KTotal);
+    Form.SetProgressValue(KReceived);
+    Form.TransferLabel->setText(
+        QString::fromStdString(FormatTransferProgress(KReceived, KTotal, 36'909'875.0)));
     Ok = Save(Form, Out, "install") && Ok;
     Form.SwitchPage(wpDone);
     Ok = Save(Form, Out, "done") && Ok;

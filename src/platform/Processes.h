@@ -1,0 +1,22 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace orvane {
+
+struct TProcessInfo {
+    std::uint32_t Pid = 0;
+    // The executable as the system names it: the image name on Windows; here the
+    // command line's program (an IDE run under Wine shows its Windows path there).
+    std::string Name;
+};
+
+// Running processes whose executable's file name is AExeName, letters compared
+// without regard to case, in the system's listing order. A process that ends or
+// cannot be read during the walk is left out; an unreadable process list gives
+// an empty result.
+std::vector<TProcessInfo> FindRunningProcesses(const std::string& AExeName);
+
+} // namespace orvane

@@ -1,0 +1,40 @@
+#pragma once
+
+// A process started for one test and killed at its end (POSIX only): the
+// stand-in for a running IDE.
+#include <csignal>
+#include <string>
+#include <vector>
+
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+class TStandInProcess {
+public:
+    // AArgs[0] is the program's path; it is also the command line's program.
+    explicit TStandInProcess(const std::vector<std::string>& AArgs) {
+        std::vector<char*> LArgv;
+        for (const auto& LArg : AArgs) {
+            LArgv.push_back(const_cast<char*>(LArg.c_str()));
+        }
+        LArgv.push_back(nullptr);
+        if (posix_spawn(&FPid, LArgv[0], nullptr, nullptr, LArgv.data(), environ) != 0) {
+            FPid = -1;
+        }
+    }
+    ~TStandInProcess() {
+        if (FPid > 0) {
+            kill(FPid, SIGKILL);
+            waitpid(FPid, nullptr, 0);
+        }
+    }
+    TStandInProcess(const TStandInProcess&) = delete;
+    TStandInProcess& operator=(const TStandInProcess&) = delete;
+
+    // -1 when it could not be started.
+    pid_t Pid() const { return FPid; }
+
+private:
+    pid_t FPid = -1;
+};
