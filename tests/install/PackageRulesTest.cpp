@@ -103,6 +103,31 @@ TEST(PackageRulesTest, PlatformFoldersAndEntries) {
     EXPECT_EQ(ReleaseEntryName("Win64", "A.bpl"), "Win64/Release/A.bpl");
 }
 
+rapidjson::Document Entry(const std::string& AJson) {
+    rapidjson::Document LDocument;
+    LDocument.Parse(AJson.c_str());
+    EXPECT_FALSE(LDocument.HasParseError()) << AJson;
+    return LDocument;
+}
+
+// Names that stay inside their folders pass, also those the checks must not
+// mistake for paths: "latest", a DLL entry with folders, blanks in lists.
+TEST(PackageRulesTest, UsableEntryNamesPassAndControlCharactersShowAsEscapes) {
+    const char* const LCases[] = {
+        R"({"version": "22.0", "file": "latest", "file_version": "1.4.2"})",
+        R"({"file": "Orvane_22.0_1.4.2.zip"})",
+        R"({"version": "37.0", "file": "a.zip", "bpls": " A.bpl, B.bpl ,", "dcps": "A.dcp",
+            "platforms": " Win32, Win64 ,win32", "dlls": "Win32/Release/Orvane.dll, x\\y.dll"})",
+    };
+    for (const char* LJson : LCases) {
+        EXPECT_EQ(UnusableEntryName(Entry(LJson)), "") << LJson;
+    }
+    EXPECT_EQ(
+        UnusableEntryName(Entry(R"({"version": "22.0", "file": "a.zip", "dcps": "x\u0001y"})")),
+        "Unusable \"dcps\" in the package entry: \"x\\x01y\" (it contains a character not "
+        "allowed in file names)");
+}
+
 } // namespace
 
 namespace {
