@@ -28,17 +28,24 @@ private:
 };
 
 // The name FindRunningProcesses gives APid, once the process has replaced its
-// image (up to a second); empty when it is not listed.
-std::string NameFound(const std::string& AExeName, pid_t APid) {
+// image (up to a second); empty when it is not listed. While the image is
+// being replaced, the command line may read empty and only the short name
+// shows, so the walk is repeated until AExpected shows, if given.
+std::string NameFound(const std::string& AExeName, pid_t APid,
+                      const std::string& AExpected = {}) {
+    std::string LFound;
     for (int LTry = 0; LTry < 100; ++LTry) {
         for (const auto& LProcess : orvane::FindRunningProcesses(AExeName)) {
             if (LProcess.Pid == static_cast<std::uint32_t>(APid)) {
-                return LProcess.Name;
+                LFound = LProcess.Name;
             }
+        }
+        if (!LFound.empty() && (AExpected.empty() || LFound == AExpected)) {
+            break;
         }
         usleep(10000);
     }
-    return {};
+    return LFound;
 }
 
 void WriteExecutable(const fs::path& AFile, const std::string& AText) {
@@ -78,7 +85,7 @@ TEST(FindRunningProcesses, FindsTheIDEByImageCommandLineOrWineLoader) {
     for (const auto& LCase : LCases) {
         TStandInProcess LProcess(LCase.Args);
         ASSERT_GT(LProcess.Pid(), 0) << LCase.Label;
-        EXPECT_EQ(NameFound("bds.exe", LProcess.Pid()), LCase.Name) << LCase.Label;
+        EXPECT_EQ(NameFound("bds.exe", LProcess.Pid(), LCase.Name), LCase.Name) << LCase.Label;
     }
 }
 
