@@ -11,21 +11,7 @@ namespace orvane {
 
 namespace {
 
-class THandle {
-public:
-    THandle() = default;
-    THandle(const THandle&) = delete;
-    THandle& operator=(const THandle&) = delete;
-    ~THandle() {
-        if (FHandle != nullptr)
-            CloseHandle(FHandle);
-    }
-    HANDLE* Out() { return &FHandle; }
-    HANDLE Get() const { return FHandle; }
-
-private:
-    HANDLE FHandle = nullptr;
-};
+using THandle = TOwnedHandle<HANDLE, &CloseHandle>;
 
 TAccountAnswer Failed(const std::string& AWhat, DWORD ACode) {
     return {std::nullopt, AWhat + ": " + SystemErrorText(ACode)};

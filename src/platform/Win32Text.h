@@ -1,6 +1,7 @@
 #pragma once
 
-// Windows only: UTF-8 <-> UTF-16 at the Win32 boundary, and system message texts.
+// Windows only: UTF-8 <-> UTF-16 at the Win32 boundary, system message texts,
+// and handles that close themselves.
 
 #include <windows.h>
 
@@ -47,5 +48,22 @@ inline std::string SystemErrorText(DWORD ACode) {
         return "System error " + std::to_string(ACode);
     return Narrow(text);
 }
+
+// Owns a handle of the Win32 API and closes it with AClose on every way out.
+template <class THandleType, auto AClose> class TOwnedHandle {
+public:
+    TOwnedHandle() = default;
+    TOwnedHandle(const TOwnedHandle&) = delete;
+    TOwnedHandle& operator=(const TOwnedHandle&) = delete;
+    ~TOwnedHandle() {
+        if (FHandle != nullptr)
+            AClose(FHandle);
+    }
+    THandleType* Out() { return &FHandle; }
+    THandleType Get() const { return FHandle; }
+
+private:
+    THandleType FHandle = nullptr;
+};
 
 } // namespace orvane

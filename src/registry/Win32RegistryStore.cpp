@@ -9,21 +9,7 @@ namespace orvane {
 
 namespace {
 
-class TKeyHandle {
-public:
-    TKeyHandle() = default;
-    TKeyHandle(const TKeyHandle&) = delete;
-    TKeyHandle& operator=(const TKeyHandle&) = delete;
-    ~TKeyHandle() {
-        if (FKey != nullptr)
-            RegCloseKey(FKey);
-    }
-    HKEY* Out() { return &FKey; }
-    HKEY Get() const { return FKey; }
-
-private:
-    HKEY FKey = nullptr;
-};
+using TKeyHandle = TOwnedHandle<HKEY, &RegCloseKey>;
 
 bool SameName(const std::wstring& A, const std::wstring& B) {
     return CompareStringOrdinal(A.c_str(), static_cast<int>(A.size()), B.c_str(),
