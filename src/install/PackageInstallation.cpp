@@ -40,6 +40,9 @@ struct TWaitState {
     bool LDone = false;
     bool LHasErr = false;
     std::string LErrMsg;
+    // Digest of a complete download, written on the transfer thread before the
+    // final notification.
+    std::string LReceivedSha256;
 };
 
 } // namespace
@@ -141,12 +144,18 @@ bool TForm2::InstallPackage(const rapidjson::Value* AEntry, const QString& AIDED
                                               ASender.Progress == ASender.MaxProgress);
             }
         };
-        // Hashed on the transfer thread as the blocks are written: no second pass.
-        std::shared_ptr<TStreamHasher> LHasher;
+        // Hashed on the transfer thread as the blocks are written (no second
+        // pass) and checked before the zip takes its final name.
         if (LSha256) {
-            LHasher = NewSha256Hasher();
+            std::shared_ptr<TStreamHasher> LHasher = NewSha256Hasher();
             LDownloader->OnData = [LHasher](const char* AData, std::size_t ASize) {
                 LHasher->Update(AData, ASize);
+            };
+            LDownloader->OnVerify = [LHasher, LState, LExpected = *LSha256] {
+                LState->LReceivedSha256 = LHasher->HexDigest();
+                if (LState->LReceivedSha256 != LExpected) {
+                    throw std::runtime_error("SHA-256 mismatch");
+                }
             };
         }
         LDownloader->OnError = [LState](const std::exception& AError) {
@@ -175,22 +184,19 @@ bool TForm2::InstallPackage(const rapidjson::Value* AEntry, const QString& AIDED
                 RemoveFile(LPartial);
                 Log(QStringLiteral("Downloaded file deleted: %1").arg(Q(LPartial)));
             }
-            Log(QStringLiteral("Failed to download package: %1 (Temporary=%2)\r\n%3")
-                    .arg(Q(LFileName), Quoted(LPackagePath), Q(LState->LErrMsg)));
-            return false;
-        }
-        if (LHasher) {
-            const std::string LReceived = LHasher->HexDigest();
-            if (LReceived != *LSha256) {
-                RemoveFile(LPackagePath);
+            if (LSha256 && !LState->LReceivedSha256.empty() &&
+                LState->LReceivedSha256 != *LSha256) {
                 const QString LMessage =
                     QStringLiteral("<ERROR> SHA-256 mismatch for %1: expected %2, received %3; "
                                    "the download is deleted")
-                        .arg(Quoted(LFileName), Q(*LSha256), Q(LReceived));
+                        .arg(Quoted(LFileName), Q(*LSha256), Q(LState->LReceivedSha256));
                 Log(LMessage);
                 ShowWarning(LMessage);
                 return false;
             }
+            Log(QStringLiteral("Failed to download package: %1 (Temporary=%2)\r\n%3")
+                    .arg(Q(LFileName), Quoted(LPackagePath), Q(LState->LErrMsg)));
+            return false;
         }
     }
 

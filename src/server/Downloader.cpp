@@ -316,6 +316,9 @@ void TDownloader::RunTransfer(const std::string& AEndPoint) {
         if (!FStream->flush()) {
             throw std::runtime_error("Failed to write \"" + Destination + "\"");
         }
+        if (OnVerify) {
+            OnVerify();
+        }
         if (!Destination.empty()) {
             TakeFinalName();
         }

@@ -44,6 +44,10 @@ public:
     // Transfer thread: each block of the answer right after it is written, so
     // a digest is fed while the file downloads. Not called for the token.
     std::function<void(const char* AData, std::size_t ASize)> OnData;
+    // Transfer thread: once the whole answer is written, before a file takes
+    // its final name. Throwing fails the download through OnError, so an
+    // answer that does not check out never carries the final name.
+    std::function<void()> OnVerify;
     // Set by the owner when it no longer wants the answer: the transfer stops
     // and ends through OnError. Optional.
     std::shared_ptr<const std::atomic<bool>> Cancelled;

@@ -370,6 +370,7 @@ TEST_F(InstallSafeguardsTest, Sha256MismatchMalformedOrStaleZip) {
     EXPECT_EQ(DoneText().toStdString(), LLine + "\r\n\r\n");
     EXPECT_EQ(FDialogs->Texts(dkWarning), QStringList{QString::fromStdString(LLine)});
     EXPECT_FALSE(fs::exists(LZip));
+    EXPECT_FALSE(fs::exists(LZip.string() + ".part"));
     EXPECT_FALSE(fs::exists(FTemp.Path() / "downloads" / "23.0"));
     EXPECT_EQ(Everything(), LBefore);
 

@@ -322,6 +322,40 @@ TEST_F(TDownloaderTest, DataHandlerSeesEveryBlockAsWritten) {
     EXPECT_EQ(LHasher->HexDigest(), Sha256OfFile(LDest));
 }
 
+// A complete answer that fails its check ends through OnError and never takes
+// the final name, so nothing can pick it up as a finished download.
+TEST_F(TDownloaderTest, AnswerThatFailsVerificationNeverTakesTheFinalName) {
+    const std::string KBody(300000, 'v');
+    FServer->WriteFile("checked.bin", KBody);
+    for (const bool LAccept : {true, false}) {
+        const auto LDest = FTemp / (LAccept ? "accepted.bin" : "refused.bin");
+        TRecord R;
+        std::size_t LSeenAtVerify = 0;
+        std::size_t LSeen = 0;
+        auto* LDownloader = new TDownloader(FServer->BaseUrl(), FreshToken());
+        Wire(*LDownloader, R);
+        LDownloader->OnData = [&LSeen](const char*, std::size_t ASize) { LSeen += ASize; };
+        LDownloader->OnVerify = [&, LAccept] {
+            LSeenAtVerify = LSeen;
+            if (!LAccept) {
+                throw std::runtime_error("digest does not match");
+            }
+        };
+        LDownloader->Download("file/checked.bin", LDest.string(), true);
+        ASSERT_TRUE(PumpUntil([&] { return R.Done() && TDownloader::ActiveTransfers() == 0; }));
+        EXPECT_EQ(LSeenAtVerify, KBody.size()) << "verified before the whole answer arrived";
+        if (LAccept) {
+            EXPECT_EQ(R.Completed, 1) << R.ErrorText;
+            EXPECT_EQ(std::filesystem::file_size(LDest), KBody.size());
+        } else {
+            EXPECT_EQ(R.Errors, 1);
+            EXPECT_EQ(R.ErrorText, "digest does not match");
+            EXPECT_FALSE(std::filesystem::exists(LDest));
+            EXPECT_TRUE(std::filesystem::exists(TDownloader::PartialFileName(LDest.string())));
+        }
+    }
+}
+
 TEST_F(TDownloaderTest, BodyWithoutAnnouncedLengthStillEndsWithAFullBar) {
     const std::string KBody(300000, 'n');
     FServer->WriteFile("nolength.bin", KBody);
