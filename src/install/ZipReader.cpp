@@ -229,18 +229,6 @@ void TZipReader::PumpIfDue(bool AForce) {
     }
 }
 
-std::int64_t TZipReader::TotalSize() const {
-    std::int64_t LTotal = 0;
-    for (std::int64_t LIndex = 0; LIndex < Count(); ++LIndex) {
-        zip_stat_t LStat;
-        if (zip_stat_index(FZip, static_cast<std::uint64_t>(LIndex), 0, &LStat) == 0 &&
-            (LStat.valid & ZIP_STAT_SIZE)) {
-            LTotal += static_cast<std::int64_t>(LStat.size);
-        }
-    }
-    return LTotal;
-}
-
 void TZipReader::ExtractAll(const std::string& ADir) {
     RequireOpen();
     CheckDeclaredSizes();
@@ -252,7 +240,8 @@ void TZipReader::ExtractAll(const std::string& ADir) {
         CheckEntry(static_cast<std::uint64_t>(LIndex), LNames.back());
     }
     FWritten = 0;
-    FTotal = TotalSize();
+    // CheckDeclaredSizes has capped the sum far below the range of FTotal.
+    FTotal = static_cast<std::int64_t>(TotalDeclaredSize());
     PumpIfDue(true);
     const fs::path LRoot = PathFromUtf8(ADir);
     for (std::int64_t LIndex = 0; LIndex < LCount; ++LIndex) {

@@ -75,7 +75,6 @@ private:
     void CheckEntry(std::uint64_t AIndex, const std::string& AName) const;
     void WriteEntry(std::uint64_t AIndex, const std::string& AName, const std::string& ATarget);
     void PumpIfDue(bool AForce = false);
-    std::int64_t TotalSize() const;
 
     zip* FZip = nullptr;
     std::string FFileName;

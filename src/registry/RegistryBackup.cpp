@@ -1,5 +1,6 @@
 #include "registry/RegistryBackup.h"
 
+#include "platform/FileNames.h"
 #include "platform/Text.h"
 #include "registry/IDEKeys.h"
 #include "registry/ProductRecords.h"
@@ -35,13 +36,6 @@ std::string TopmostMissing(TRegistryStore& AStore, const std::string& AKey) {
     }
 }
 
-bool SameKey(const std::string& ALeft, const std::string& ARight) {
-    return ALeft.size() == ARight.size() &&
-           std::equal(ALeft.begin(), ALeft.end(), ARight.begin(), [](char a, char b) {
-               return (a >= 'A' && a <= 'Z' ? a + 32 : a) == (b >= 'A' && b <= 'Z' ? b + 32 : b);
-           });
-}
-
 } // namespace
 
 std::vector<std::string> IDEBackupKeys(const std::string& AIDEVersion,
@@ -50,7 +44,7 @@ std::vector<std::string> IDEBackupKeys(const std::string& AIDEVersion,
     auto LAdd = [&LKeys](const std::string& AKey) {
         const std::string LKey = WithoutTrailingBackslash(AKey);
         if (std::none_of(LKeys.begin(), LKeys.end(),
-                         [&LKey](const std::string& AHave) { return SameKey(AHave, LKey); })) {
+                         [&LKey](const std::string& AHave) { return SameName(AHave, LKey); })) {
             LKeys.push_back(LKey);
         }
     };
@@ -85,7 +79,7 @@ std::string RegistryBackupText(TRegistryStore& AStore, const std::vector<std::st
         }
         const std::string LMissing = TopmostMissing(AStore, LKey);
         if (std::none_of(LDeleted.begin(), LDeleted.end(),
-                         [&LMissing](const std::string& A) { return SameKey(A, LMissing); })) {
+                         [&LMissing](const std::string& A) { return SameName(A, LMissing); })) {
             LDeleted.push_back(LMissing);
             LText += "[-HKEY_CURRENT_USER\\" + LMissing + "]\r\n\r\n";
         }
@@ -109,28 +103,22 @@ std::filesystem::path WriteRegistryBackup(TRegistryStore& AStore, const std::fil
     std::error_code LError;
     std::filesystem::create_directories(ADir, LError);
     if (LError || !std::filesystem::is_directory(ADir)) {
-        throw std::runtime_error("Cannot create the registry backup folder \"" + ADir.string() +
+        throw std::runtime_error("Cannot create the registry backup folder \"" + Utf8FromPath(ADir) +
                                  "\"" + (LError ? ": " + LError.message() : std::string()));
     }
     std::string LReason;
-    for (int LNumber = 1; LNumber < 1000; ++LNumber) {
-        const std::filesystem::path LFile =
-            ADir /
-            (ABaseName + (LNumber == 1 ? "" : " (" + std::to_string(LNumber) + ")") + ".reg");
-        if (std::filesystem::exists(LFile, LError)) {
-            continue;
-        }
+    for (;;) {
+        const std::filesystem::path LFile = FirstFreeFileName(ADir, ABaseName, ".reg");
         if (WriteNewRegFile(LFile, LText, LReason)) {
             return LFile;
         }
-        // Another program may have taken the name in between; try the next one.
+        // Another program may have taken the name in between; the next free
+        // one is tried. Any other failure ends the backup.
         if (!std::filesystem::exists(LFile, LError)) {
-            throw std::runtime_error("Cannot write the registry backup \"" + LFile.string() +
+            throw std::runtime_error("Cannot write the registry backup \"" + Utf8FromPath(LFile) +
                                      "\": " + LReason);
         }
     }
-    throw std::runtime_error("Cannot write the registry backup in \"" + ADir.string() +
-                             "\": every name for \"" + ABaseName + "\" is taken");
 }
 
 } // namespace orvane
