@@ -49,12 +49,6 @@ std::string Unusable(const std::string& AMember, const std::string& AValue,
            AReason + ")";
 }
 
-// The file name an entry name is written under: what follows its last separator.
-std::string LastSegment(const std::string& AName) {
-    const std::size_t LSlash = AName.find_last_of("/\\");
-    return LSlash == std::string::npos ? AName : AName.substr(LSlash + 1);
-}
-
 int CompareNumbers(const std::string& ALeft, const std::string& ARight) {
     const std::string LLeft = ALeft.substr(std::min(ALeft.find_first_not_of('0'), ALeft.size()));
     const std::string LRight =
@@ -180,7 +174,7 @@ std::string UnusableEntryName(const rapidjson::Value& AEntry) {
     for (const char* LMember : {"bpls", "dcps", "platforms", "dlls"}) {
         for (const std::string& LName : CommaListNames(ReadMemberTextOrEmpty(AEntry, LMember))) {
             const std::string LWritten =
-                std::string(LMember) == "dlls" ? LastSegment(LName) : LName;
+                std::string(LMember) == "dlls" ? FileNamePart(LName) : LName;
             if (const std::string LReason = UnsafeFileNameReason(LWritten); !LReason.empty()) {
                 return Unusable(LMember, LName, LReason);
             }

@@ -124,6 +124,11 @@ std::string SafeFileName(const std::string& AName) {
     return LName;
 }
 
+std::string FileNamePart(const std::string& APath) {
+    const std::size_t LSlash = APath.find_last_of("/\\");
+    return LSlash == std::string::npos ? APath : APath.substr(LSlash + 1);
+}
+
 bool IsIdeVersionText(const std::string& AText) {
     if (AText.empty() || AText.size() > 16 || AText.front() == '.' || AText.back() == '.') {
         return false;

@@ -20,6 +20,10 @@ std::string UnsafeFileNameReason(const std::string& AName);
 // empty result becomes "_". A safe name comes back unchanged.
 std::string SafeFileName(const std::string& AName);
 
+// What follows the last "/" or "\" of APath: the name a Windows or POSIX path
+// ends in, whichever platform runs.
+std::string FileNamePart(const std::string& APath);
+
 // What an IDE version looks like in the IDE's registry key names: digits in
 // dot-separated groups, such as "22.0" or "37.0"; nothing else.
 bool IsIdeVersionText(const std::string& AText);

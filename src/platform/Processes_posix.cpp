@@ -1,5 +1,7 @@
 #include "platform/Processes.h"
 
+#include "platform/FileNames.h"
+
 #include <algorithm>
 #include <exception>
 #include <cctype>
@@ -26,12 +28,6 @@ std::string ReadWhole(const std::filesystem::path& AFile) {
     } catch (const std::exception&) {
         return {};
     }
-}
-
-// The last part of a Windows or POSIX path.
-std::string FileNamePart(const std::string& APath) {
-    const std::size_t LSlash = APath.find_last_of("/\\");
-    return LSlash == std::string::npos ? APath : APath.substr(LSlash + 1);
 }
 
 bool IsWineLoader(const std::string& AName) {
