@@ -36,6 +36,9 @@ namespace {
 
 using TClock = std::chrono::steady_clock;
 
+// Generous for the small answers of the tests themselves (tokens, control).
+constexpr std::size_t KTestAnswerLimit = std::size_t{1} << 20;
+
 // The server the contract runs against. Under Wine the test cannot start a
 // Linux process, so scripts/test-windows starts tools/api_server.py and names
 // it in ORVANE_TEST_API_URL and ORVANE_TEST_API_ROOT (its folder, as a Win32
@@ -64,21 +67,24 @@ public:
     // See tools/api_server.py: ADelayMs between the blocks of "slow", AHoldMs of
     // silence of "stall" and "accept-silent".
     void SetFault(const std::string& AKind, const std::string& APrefix, int ACode = 500,
-                  int ADelayMs = 50, int AHoldMs = 30000) const {
+                  int ADelayMs = 50, int AHoldMs = 30000, std::uint64_t ASize = 0) const {
         THttpClient LClient;
         LClient.GetText(FBaseUrl + "/control/fault?kind=" + AKind +
-                        "&prefix=" + PercentEncodeQueryValue(APrefix) +
-                        "&count=-1&code=" + std::to_string(ACode) +
-                        "&delay=" + std::to_string(ADelayMs) + "&hold=" + std::to_string(AHoldMs));
+                            "&prefix=" + PercentEncodeQueryValue(APrefix) + "&count=-1&code=" +
+                            std::to_string(ACode) + "&delay=" + std::to_string(ADelayMs) +
+                            "&hold=" + std::to_string(AHoldMs) + "&size=" + std::to_string(ASize),
+                        KTestAnswerLimit);
     }
     std::string FileUrl(const std::string& AName) const {
         THttpClient LClient;
-        const std::string LToken = ReadTokenAnswer(LClient.GetText(FBaseUrl + "/token/"));
+        const std::string LToken =
+            ReadTokenAnswer(LClient.GetText(FBaseUrl + "/token/", KTestAnswerLimit));
         return RequestUrl("file/" + AName, FBaseUrl, LToken);
     }
     std::vector<std::string> Requests() const {
         THttpClient LClient;
-        const auto LDocument = ParseAnswer(LClient.GetText(FBaseUrl + "/control/requests"));
+        const auto LDocument =
+            ParseAnswer(LClient.GetText(FBaseUrl + "/control/requests", KTestAnswerLimit));
         std::vector<std::string> Result;
         if (LDocument && LDocument->IsObject() && LDocument->HasMember("requests")) {
             for (const auto& LItem : (*LDocument)["requests"].GetArray()) {
@@ -205,6 +211,9 @@ TEST(HttpClientContract, StatusOutside2xxIsAnErrorBeforeAnyBody) {
     S.SetFault("status", "/file/" + Unique("500"), 500);
     S.SetFault("status", "/file/" + Unique("503"), 503);
     S.SetFault("redirect", "/file/" + Unique("302"));
+    S.SetFault("lf-status", "/file/" + Unique("lf"), 404);
+    S.SetFault("switch", "/file/" + Unique("101"));
+    S.SetFault("redirect-body", "/file/" + Unique("302-body"));
     const struct {
         std::string Url;
         const char* Text;
@@ -215,6 +224,11 @@ TEST(HttpClientContract, StatusOutside2xxIsAnErrorBeforeAnyBody) {
         {S.FileUrl(Unique("503")), "The requested URL returned error: 503"},
         // Redirects are never followed: the answer itself is the failure.
         {S.FileUrl(Unique("302")), "The requested URL returned error: 302"},
+        // Lines ended by LF alone, an unasked-for 101 and a redirect with a
+        // body: each carries a body that would pass as a token.
+        {S.FileUrl(Unique("lf")), "The requested URL returned error: 404"},
+        {S.FileUrl(Unique("101")), "The requested URL returned error: 101"},
+        {S.FileUrl(Unique("302-body")), "The requested URL returned error: 302"},
     };
     for (const auto& C : KCases) {
         const TRecord R = Fetch(C.Url);
@@ -283,6 +297,28 @@ TEST(HttpClientContract, LargeFileStreamsThroughTheSinkWithFlatMemory) {
     std::cout << "200 MB in " << LSeconds << " s, largest block " << R.LargestBlock
               << " bytes, peak memory " << LPeakBefore / 1024 << " KiB before, "
               << LPeakAfter / 1024 << " KiB after\n";
+}
+
+TEST(HttpClientContract, TextAnswerStopsAtItsLimit) {
+    const auto& S = TContractServer::Get();
+    S.SetFault("endless", "/token/?" + Unique("endless"));
+    S.SetFault("huge", "/token/?" + Unique("huge"), 500, 50, 30000, 300u << 20);
+    S.SetFault("huge", "/token/?" + Unique("fits"), 500, 50, 30000, 4096);
+    constexpr std::size_t KLimit = 16 * 1024;
+    for (const char* LKind : {"endless", "huge"}) {
+        THttpClient LClient;
+        try {
+            LClient.GetText(S.BaseUrl() + "/token/?" + Unique(LKind), KLimit, "a test limit");
+            ADD_FAILURE() << LKind << ": not refused";
+        } catch (const THttpError& E) {
+            EXPECT_STREQ(E.what(), AnswerTooLargeText(KLimit, "a test limit").c_str()) << LKind;
+        }
+    }
+    EXPECT_EQ(AnswerTooLargeText(KLimit, "a test limit"),
+              "The server's answer is larger than 16.0 KiB (a test limit): the transfer was "
+              "stopped");
+    THttpClient LClient;
+    EXPECT_EQ(LClient.GetText(S.BaseUrl() + "/token/?" + Unique("fits"), KLimit).size(), 4096u);
 }
 
 TEST(HttpClientContract, BodyCutShortOfItsLengthFails) {
