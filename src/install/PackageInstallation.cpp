@@ -86,26 +86,35 @@ bool TForm2::InstallPackage(const rapidjson::Value* AEntry, const QString& AIDED
     const std::string LPackagePath = LDownloadDir + LFileName;
     const std::string LVersionDir = IncludeTrailingPathDelimiter(LDownloadDir) + LVersion + LSep;
 
-    // A zip left from before is checked before it is offered for use.
-    if (LSha256 && FileExists(LPackagePath)) {
-        const std::string LFound = Sha256OfFile(LPackagePath);
-        if (LFound != *LSha256) {
-            Log(QStringLiteral(
-                    "Package file %1 does not match its SHA-256 (expected %2, found %3); "
-                    "deleting it to download it again")
-                    .arg(Q(LPackagePath), Q(*LSha256), Q(LFound)));
-            RemoveFile(LPackagePath);
-        }
-    }
+    // A file already there was not downloaded in this run: it may be the
+    // user's, so it is never replaced without asking, matching or not.
     if (FileExists(LPackagePath)) {
         Log(QStringLiteral("Package file %1 already exists").arg(Q(LPackagePath)));
+        QString LMismatch;
+        if (LSha256) {
+            const std::string LFound = Sha256OfFile(LPackagePath);
+            if (LFound != *LSha256) {
+                LMismatch = QStringLiteral("Package file %1 does not match its SHA-256 "
+                                           "(expected %2, found %3)")
+                                .arg(Q(LPackagePath), Q(*LSha256), Q(LFound));
+                Log(LMismatch);
+            }
+        }
         const int LAnswer = Dialogs().WarningQuestion(
-            this, QStringLiteral("The package file %1 already exists.\r\n\r\nDo you want to delete "
-                                 "it and download again?")
-                      .arg(Quoted(LPackagePath)));
+            this, QStringLiteral("The package file %1 already exists.%2\r\n\r\nDo you want to "
+                                 "delete it and download again?")
+                      .arg(Quoted(LPackagePath),
+                           LMismatch.isEmpty()
+                               ? QString()
+                               : QStringLiteral(" It does not match the SHA-256 the server "
+                                                "gives for it.")));
         if (LAnswer == mrYes) {
             Log(QStringLiteral("Deleting existing package file %1").arg(Q(LPackagePath)));
             RemoveFile(LPackagePath);
+        } else if (!LMismatch.isEmpty()) {
+            Log(QStringLiteral("<ERROR> %1; it was kept, and the version is not installed")
+                    .arg(LMismatch));
+            return false;
         }
     }
 
@@ -117,7 +126,8 @@ bool TForm2::InstallPackage(const rapidjson::Value* AEntry, const QString& AIDED
             this,
             QStringLiteral("You try to install version %1, but a Orvane version %2 is already "
                            "installed.\r\n\r\nDo you want to continue?")
-                .arg(Quoted(LFileVersion), Quoted(LRecord.Version)));
+                .arg(Quoted(ShortenedText(LFileVersion, KShownValueBytes)),
+                     Quoted(ShortenedText(LRecord.Version, KShownValueBytes))));
         if (LAnswer != mrYes) {
             return false;
         }
@@ -129,6 +139,9 @@ bool TForm2::InstallPackage(const rapidjson::Value* AEntry, const QString& AIDED
         LState->LDone = false;
         auto* LDownloader = new TDownloader(ApiUrl(), "");
         LDownloader->Credentials = FCredentials;
+        const TDownloadLimit LLimit = PackageDownloadLimit(LDownloadDir);
+        LDownloader->MaxSize = LLimit.Bytes;
+        LDownloader->MaxSizeReason = LLimit.Reason;
         QPointer<TForm2> LWindow(this);
         LDownloader->OnStarted = [LWindow](TDownloader& ASender) {
             if (LWindow) {
