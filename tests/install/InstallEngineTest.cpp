@@ -340,6 +340,24 @@ TEST_F(InstallEngineTest, CancellingStopsTheDownloadAndTheVersionsNotBegun) {
     EXPECT_EQ(orvane::TDownloader::ActiveTransfers(), 0);
 }
 
+TEST_F(InstallEngineTest, ARunCancelledBeforeItBeganTouchesNothing) {
+    ServePackage("a.zip");
+    // As a signal handler would: the flag alone, the reason by default.
+    FHost->Cancellation().Cancel();
+
+    const orvane::TInstallRun LRun = Engine().InstallVersions(
+        {&Entry("22.0", "a.zip"), &Entry("23.0", "a.zip")}, [&] { return IDEDir(); },
+        DownloadDir());
+
+    EXPECT_TRUE(LRun.Stopped);
+    EXPECT_TRUE(LRun.Versions.empty());
+    EXPECT_THAT(FHost->Lines,
+                ElementsAre("Installation stopped: the run was cancelled; 2 version(s) not "
+                            "installed."));
+    EXPECT_TRUE(FServer.Requests().empty());
+    EXPECT_FALSE(fs::exists(DownloadDir()));
+}
+
 TEST_F(InstallEngineTest, GetItInstallationsAreOfferedBeforeInstallingAndRemovedOnYes) {
     const std::string LElements = CBds + "23.0\\CatalogRepository\\Elements\\";
     struct TCase {
