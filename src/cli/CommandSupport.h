@@ -60,6 +60,9 @@ struct TPackageList {
 // Signs in and fetches the list; EServer when that fails.
 TPackageList FetchPackageList(const TCommandContext& AContext, const TCredentials& ACredentials);
 
+// An entry that names a file to download; the others cannot be installed.
+bool IsAvailable(const TListedEntry& AEntry);
+
 // Text from outside made safe for a terminal: control characters become "?".
 std::string Printable(const std::string& AText);
 

@@ -21,6 +21,10 @@ void TCommandContext::Log(const std::string& ALine) const {
     }
 }
 
+bool IsAvailable(const TListedEntry& AEntry) {
+    return AEntry.Enabled && !ReadMemberTextOrEmpty(*AEntry.Entry, "file").empty();
+}
+
 std::string Printable(const std::string& AText) {
     std::string LText = AText;
     for (char& LChar : LText) {
@@ -126,7 +130,7 @@ int RunList(const TCommandContext& AContext) {
             Printable(ReadMemberTextOrEmpty(LValue, "version")) + "\t" +
             Printable(ReadMemberTextOrEmpty(LValue, "name")) + "\t" +
             Printable(PackageFileVersion(ReadMemberText(LValue, "file_version"), LFile));
-        if (!LEntry.Enabled) {
+        if (!IsAvailable(LEntry)) {
             LLine += "\t(not available)";
         }
         AContext.Console.Out << LLine << "\n";

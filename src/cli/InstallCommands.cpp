@@ -157,15 +157,15 @@ std::string JoinVersions(const std::vector<std::string>& AVersions) {
     return LText.empty() ? "none" : LText;
 }
 
-// The entries to install, in the server's order: every one that can be ticked
-// for --all, else those of the versions asked for. A version the list does not
+// The entries to install, in the server's order: every one with a file to
+// download for --all, else those of the versions asked for. A version the list does not
 // offer is refused, naming those it offers.
 std::vector<const rapidjson::Value*> ChosenEntries(const TCommandContext& AContext,
                                                    const TPackageList& AList) {
     std::vector<std::string> LOffered;
     std::vector<const rapidjson::Value*> LChosen;
     for (const TListedEntry& LEntry : AList.Entries) {
-        if (!LEntry.Enabled) {
+        if (!IsAvailable(LEntry)) {
             continue;
         }
         const std::string LVersion = ReadMemberTextOrEmpty(*LEntry.Entry, "version");

@@ -3,6 +3,7 @@
 #include "cli/CliOptions.h"
 #include "cli/Commands.h"
 #include "registry/ProductRecords.h"
+#include "registry/RegFile.h"
 #include "registry/RegistryStore.h"
 #include "support/FileText.h"
 #include "support/LocalApiServer.h"
@@ -22,7 +23,8 @@ namespace {
 const char* const KConfig = R"({"url": "file/", "ide": [
     {"name": "Orvane for 23.0", "version": "23.0", "file": "Orvane_23.0_1.4.2.zip"},
     {"name": "Orvane for 22.0", "version": "22.0", "file": "o_22.zip", "file_version": "1.3.9"},
-    {"name": "Retired\u001b[31m", "version": "21.0", "file": ""}
+    {"name": "Retired\u001b[31m", "version": "21.0", "file": ""},
+    {"name": "Nightly", "version": "23.0"}
 ]})";
 
 struct TRun {
@@ -174,7 +176,8 @@ TEST_F(CliCommandsTest, ListPrintsTheVersionsPageEntries) {
     EXPECT_EQ(LRun.Code, ecDone) << LRun.Err;
     EXPECT_EQ(LRun.Out, "23.0\tOrvane for 23.0\t1.4.2\n"
                         "22.0\tOrvane for 22.0\t1.3.9\n"
-                        "21.0\tRetired?[31m\t0.0.0.0\t(not available)\n");
+                        "21.0\tRetired?[31m\t0.0.0.0\t(not available)\n"
+                        "23.0\tNightly\t0.0.0.0\t(not available)\n");
     EXPECT_THAT(Server().Requests(),
                 testing::ElementsAre("/token/", testing::StartsWith("/cfg/?mode=dev&mac=")));
 }
@@ -253,6 +256,54 @@ TEST_F(CliCommandsTest, StatusListsTheRecords) {
     EXPECT_EQ(LRun.Out,
               "22.0\t1.3.9\tDEVELOPER\t2026-12-01 10:00:00\t/home/ana/Orvane/22.0/\n"
               "23.0\t1.4.2\tCOMMERCIAL\t2026-12-02 11:30:00\t/home/ana/Jos\xc3\xa9/23.0/\n");
+}
+
+// install refuses before it signs in: the terms, a version the server does
+// not offer (naming those it offers), a question no flag or terminal answers.
+TEST_F(CliCommandsTest, InstallRefusesWithTheReasonAndExitsWithTwo) {
+    Server();
+    const TRun LTerms = Run({"install", "--edition", "developer", "--all"});
+    EXPECT_EQ(LTerms.Code, ecRefused);
+    EXPECT_THAT(LTerms.Err, HasSubstr("https://orvane.example/terms"));
+    EXPECT_THAT(LTerms.Err, HasSubstr("--accept-terms"));
+    EXPECT_THAT(Server().Requests(), testing::IsEmpty());
+
+    const TRun LUnknown =
+        Run({"install", "--edition", "developer", "--accept-terms", "--versions", "23.0,21.0"});
+    EXPECT_EQ(LUnknown.Code, ecRefused);
+    EXPECT_THAT(LUnknown.Err, HasSubstr("no package for IDE version 21.0; available: 23.0, 22.0."));
+
+    // A GetIt installation asks whether to remove it: no terminal, no --getit.
+    ImportRegFile(*FSetup.Store,
+                  TLocalApiServer::SourceDir() / "tests/registry/fixtures/getit.reg");
+    const TRun LGetIt = Run({"install", "--edition", "developer", "--accept-terms", "--versions",
+                             "23.0", "--ide-running", "stop"});
+    EXPECT_EQ(LGetIt.Code, ecRefused);
+    EXPECT_THAT(LGetIt.Err, HasSubstr("give --getit remove|keep"));
+    EXPECT_THAT(ReadInstalledVersions(*FSetup.Store), testing::IsEmpty());
+    // Keeping it is declining the clean-up: nothing is installed.
+    const TRun LKeep = Run({"install", "--edition", "developer", "--accept-terms", "--versions",
+                            "23.0", "--getit", "keep", "--ide-running", "stop"});
+    EXPECT_EQ(LKeep.Code, ecRefused);
+    EXPECT_THAT(LKeep.Out, HasSubstr("Answered no by --getit remove|keep"));
+    EXPECT_THAT(ReadInstalledVersions(*FSetup.Store), testing::IsEmpty());
+}
+
+TEST_F(CliCommandsTest, UninstallTakesOnlyRecordedVersions) {
+    const TRun LNone = Run({"uninstall", "--all"});
+    EXPECT_EQ(LNone.Code, ecRefused);
+    EXPECT_THAT(LNone.Err, HasSubstr("No installations found to be uninstalled"));
+    WriteRegistryData(*FSetup.Store, {"22.0", "1.3.9", "2026-12-01 10:00:00", "DEVELOPER",
+                                      "DEVELOPER", "/home/ana/Orvane/22.0/"});
+    const TRun LUnknown = Run({"uninstall", "--versions", "23.0"});
+    EXPECT_EQ(LUnknown.Code, ecRefused);
+    EXPECT_THAT(LUnknown.Err, HasSubstr("IDE version 23.0; recorded: 22.0."));
+
+    const TRun LDone = Run({"uninstall", "--versions", "22.0", "--ide-running", "stop"});
+    EXPECT_EQ(LDone.Code, ecDone) << LDone.Err;
+    EXPECT_THAT(LDone.Out, HasSubstr("Version 22.0 successfully uninstalled"));
+    EXPECT_THAT(ReadInstalledVersions(*FSetup.Store), testing::IsEmpty());
+    EXPECT_THAT(ReadFileText(FTemp.Path() / "install.log"), HasSubstr("> Uninstallation done\r\n"));
 }
 
 } // namespace
