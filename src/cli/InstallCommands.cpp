@@ -64,7 +64,7 @@ public:
     void Post(std::function<void()> AWork) override { FQueue.Post(std::move(AWork)); }
     bool IsHostThread() const override { return FQueue.IsHostThread(); }
     void ProcessPending() override {
-        if (FContext.Interrupted()) {
+        if (FContext.Interrupted() && !Cancellation().IsCancelled()) {
             Cancellation().Cancel("interrupted (Ctrl-C)");
         }
         FQueue.ProcessPending();
