@@ -1,8 +1,12 @@
 #include "TestZip.h"
 
+#include "platform/FileNames.h"
+
 #include <zip.h>
 
+#ifndef _WIN32
 #include <sys/resource.h>
+#endif
 
 #include <csignal>
 
@@ -17,7 +21,8 @@ namespace fs = std::filesystem;
 
 void WriteTestZip(const fs::path& AFile, const std::vector<TTestZipEntry>& AEntries) {
     int LErrorCode = 0;
-    zip_t* LZip = zip_open(AFile.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &LErrorCode);
+    zip_t* LZip =
+        zip_open(orvane::Utf8FromPath(AFile).c_str(), ZIP_CREATE | ZIP_TRUNCATE, &LErrorCode);
     if (LZip == nullptr) {
         throw std::runtime_error("cannot create test zip " + AFile.string());
     }
@@ -107,6 +112,7 @@ void RenameEntry(const fs::path& AFile, const std::string& AFrom, const std::str
     });
 }
 
+#ifndef _WIN32
 TFileSizeLimit::TFileSizeLimit(std::uint64_t ABytes) {
     rlimit LLimit{};
     if (getrlimit(RLIMIT_FSIZE, &LLimit) != 0) {
@@ -127,6 +133,7 @@ TFileSizeLimit::~TFileSizeLimit() {
     setrlimit(RLIMIT_FSIZE, &LLimit);
     std::signal(SIGXFSZ, FOldHandler);
 }
+#endif
 
 std::string DirText(const fs::path& ADir) {
     return (ADir / "").string();
