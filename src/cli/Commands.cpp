@@ -101,7 +101,7 @@ TPackageList FetchPackageList(const TCommandContext& AContext, const TCredential
     TPackageList LList;
     try {
         LList.Document = FetchConfiguration(AContext.ApiUrl, ACredentials, MachineDigest(),
-                                            AContext.Setup.Interrupted.get());
+                                            AContext.Setup.Interrupted);
     } catch (const std::exception& AError) {
         throw EServer("Cannot get the package list from " + AContext.ApiUrl + ": " + AError.what());
     }
