@@ -22,7 +22,7 @@ from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 from urllib.parse import parse_qs, urlsplit
 
 FAULT_KINDS = ("status", "redirect", "nonjson", "nonobject", "truncated", "slow", "drop",
-               "nolength", "stall", "accept-silent", "late")
+               "nolength", "stall", "accept-silent", "late", "burst")
 # Upper bound of a silence, so a forgotten client never keeps a thread for ever.
 MAX_HOLD = 300.0
 CHUNK = 256 * 1024
@@ -206,7 +206,7 @@ class Handler(BaseHTTPRequestHandler):
     def control_request(self, path, query):
         """/control/fault?kind=&prefix=&count=&code=&delay=&hold=  set a fault
            (delay: ms between blocks of "slow"; hold: ms of silence of
-           "stall" and "accept-silent", default 60000, at most MAX_HOLD)
+           "stall", "accept-silent" and "burst", default 60000, at most MAX_HOLD)
         /control/clear                                     remove all faults
         /control/requests                                  request targets seen"""
         if path == "/control/fault":
@@ -265,6 +265,12 @@ class Handler(BaseHTTPRequestHandler):
                 self.wfile.flush()
                 self.close_connection = True
                 self.connection.shutdown(socket.SHUT_RDWR)
+                return
+            if fault and fault["kind"] == "burst":
+                # Half the body at once, then silence until the connection ends.
+                self.wfile.write(f.read(size // 2))
+                self.wfile.flush()
+                self.hold_silence(fault["hold"])
                 return
             if fault and fault["kind"] == "slow":
                 while True:

@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cwchar>
+#include <memory>
+#include <thread>
 #include <vector>
 
 namespace orvane {
@@ -358,13 +360,18 @@ public:
             }
             // Wine's WinHTTP fills the whole buffer of a read before it returns,
             // on the calling thread, where neither a cancellation nor our clocks
-            // are seen. So a read asks for more than is buffered only while
-            // blocks come at once, and the read-ahead doubles from there: a
-            // fast stream gets large blocks, a slow one never blocks us.
+            // are seen. Reads of what is buffered run here; larger ones (the
+            // read-ahead doubles while blocks come at once, so a fast stream
+            // gets large blocks) run on a thread of their own that this one
+            // can leave behind.
             const DWORD LWant = std::min(KBlockSize, std::max(FState->Bytes, LReadAhead));
             const auto LAsked = TClock::now();
-            if (!WinHttpReadData(FRequest.Value, FState->Buffer.data(), LWant, nullptr)) {
-                Fail(GetLastError());
+            if (LWant <= FState->Bytes) {
+                if (!WinHttpReadData(FRequest.Value, FState->Buffer.data(), LWant, nullptr)) {
+                    Fail(GetLastError());
+                }
+            } else {
+                ReadAside(LWant);
             }
             Wait();
             const DWORD LGot = FState->Bytes;
@@ -391,11 +398,28 @@ public:
     }
 
 private:
+    // Starts a read that may block on another thread. It completes through
+    // the callback like any other; only a call that fails at once is reported
+    // here, through state the thread shares, since the request (and with it
+    // the callback state) may be gone by the time a stuck read returns.
+    void ReadAside(DWORD AWant) {
+        FAsideError = std::make_shared<std::atomic<DWORD>>(0);
+        std::thread([LRequest = FRequest.Value, LBuffer = FState->Buffer.data(), AWant,
+                     LError = FAsideError] {
+            if (!WinHttpReadData(LRequest, LBuffer, AWant, nullptr)) {
+                *LError = GetLastError();
+            }
+        }).detach();
+    }
+
     // Waits until the pending operation completes, or cancellation or one of
     // the clocks ends the request.
     void Wait() {
         for (;;) {
             const DWORD LWait = WaitForSingleObject(FState->Event, KPollMs);
+            if (LWait == WAIT_TIMEOUT && FAsideError && *FAsideError != 0) {
+                Fail(FAsideError->exchange(0));
+            }
             if (LWait == WAIT_OBJECT_0) {
                 if (FState->Completed == WINHTTP_CALLBACK_STATUS_REQUEST_ERROR) {
                     Fail(FState->Error);
@@ -494,6 +518,7 @@ private:
     THandle FConnection;
     THandle FRequest; // closed before FConnection: members end in reverse order
     TCallbackState* FState = nullptr;
+    std::shared_ptr<std::atomic<DWORD>> FAsideError;
     TClock::time_point FStart;
     TClock::time_point FLastByte;
     bool FConnected = false;

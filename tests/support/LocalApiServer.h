@@ -47,8 +47,8 @@ public:
     // ACount < 0: all of them.
     // Kinds: status, redirect, nonjson, nonobject, truncated, slow, drop,
     // nolength, late (the status answer after ADelayMs); stall (headers, then
-    // silence) and accept-silent (no answer at all) keep quiet for AHoldMs and
-    // then close the connection.
+    // silence), accept-silent (no answer at all) and burst (half the body, then
+    // silence) keep quiet for AHoldMs and then close the connection.
     void SetFault(const std::string& AKind, const std::string& APrefix, int ACount = -1,
                   int ACode = 500, int ADelayMs = 50, int AHoldMs = 60000) const;
     // Removes the faults and forgets the requests seen so far.
