@@ -67,28 +67,30 @@ struct TProgress {
 // finished or failed as the step allows, never left with a final name.
 class TCancellation {
 public:
-    // Any thread (a console's interrupt handler, the window's close). AReason completes
-    // "Installation stopped: %s; ..." ("the window was closed").
+    // Any thread (the window's close). AReason completes "Installation
+    // stopped: %s; ..." ("the window was closed").
     void Cancel(const std::string& AReason) {
-        {
-            const std::lock_guard LLock(FMutex);
-            if (FCancelled) {
-                return;
-            }
-            FReason = AReason;
-        }
-        FCancelled = true;
+        SetReason(AReason);
+        Cancel();
     }
-    bool IsCancelled() const { return FCancelled; }
+    // Only sets the flag, so a signal handler may call it; the reason is the
+    // one set before.
+    void Cancel() noexcept { FCancelled = true; }
+    void SetReason(const std::string& AReason) {
+        const std::lock_guard LLock(FMutex);
+        FReason = AReason;
+    }
+    bool IsCancelled() const noexcept { return FCancelled; }
     std::string Reason() const {
         const std::lock_guard LLock(FMutex);
         return FReason;
     }
 
 private:
+    static_assert(std::atomic<bool>::is_always_lock_free);
     std::atomic<bool> FCancelled{false};
     mutable std::mutex FMutex;
-    std::string FReason;
+    std::string FReason = "the run was cancelled";
 };
 
 // What the engine needs from its front end (the window, the console program).

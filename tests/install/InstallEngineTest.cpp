@@ -12,7 +12,9 @@
 #include "support/FileText.h"
 #include "support/LocalApiServer.h"
 #include "support/ScriptedHost.h"
+#ifndef _WIN32
 #include "support/StandInProcess.h"
+#endif
 #include "support/TempDir.h"
 
 #include <gmock/gmock.h>
@@ -20,9 +22,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <random>
 #include <thread>
-
-#include <unistd.h>
 
 namespace fs = std::filesystem;
 using orvane::TProgressPhase;
@@ -73,7 +74,11 @@ protected:
     }
 
     // Unique per process, so tests running side by side do not see each other's IDE.
-    static std::string IDEName() { return "bds-engine-" + std::to_string(::getpid()) + ".exe"; }
+    static std::string IDEName() {
+        static const std::string LName =
+            "bds-engine-" + std::to_string(std::random_device()()) + ".exe";
+        return LName;
+    }
 
     orvane::TInstallEngine Engine() {
         orvane::TInstallSettings LSettings;
@@ -335,6 +340,24 @@ TEST_F(InstallEngineTest, CancellingStopsTheDownloadAndTheVersionsNotBegun) {
     EXPECT_EQ(orvane::TDownloader::ActiveTransfers(), 0);
 }
 
+TEST_F(InstallEngineTest, ARunCancelledBeforeItBeganTouchesNothing) {
+    ServePackage("a.zip");
+    // As a signal handler would: the flag alone, the reason by default.
+    FHost->Cancellation().Cancel();
+
+    const orvane::TInstallRun LRun = Engine().InstallVersions(
+        {&Entry("22.0", "a.zip"), &Entry("23.0", "a.zip")}, [&] { return IDEDir(); },
+        DownloadDir());
+
+    EXPECT_TRUE(LRun.Stopped);
+    EXPECT_TRUE(LRun.Versions.empty());
+    EXPECT_THAT(FHost->Lines,
+                ElementsAre("Installation stopped: the run was cancelled; 2 version(s) not "
+                            "installed."));
+    EXPECT_TRUE(FServer.Requests().empty());
+    EXPECT_FALSE(fs::exists(DownloadDir()));
+}
+
 TEST_F(InstallEngineTest, GetItInstallationsAreOfferedBeforeInstallingAndRemovedOnYes) {
     const std::string LElements = CBds + "23.0\\CatalogRepository\\Elements\\";
     struct TCase {
@@ -406,6 +429,7 @@ TEST_F(InstallEngineTest, UninstallationRemovesTheEntriesAndReportsEachVersion) 
     EXPECT_TRUE(fs::exists(CommonDir("22.0") + "Bpl/Orvane_Core.bpl"));
 }
 
+#ifndef _WIN32
 // A copy of sleep under the IDE's name, until /proc shows that name.
 std::unique_ptr<TStandInProcess> StartIDEStandIn(const fs::path& ADir, const std::string& AName) {
     fs::create_directories(ADir);
@@ -447,6 +471,8 @@ TEST_F(InstallEngineTest, ARunningIDEIsNamedAndOnlyYesGoesOn) {
         EXPECT_FALSE(FHost->Asked[0].Default);
     }
 }
+
+#endif
 
 TEST(QuestionIdTest, NamesAreTheStableOnesScriptsUse) {
     const std::vector<std::pair<TQuestionId, std::string>> LNames{
