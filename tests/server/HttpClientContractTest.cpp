@@ -1,10 +1,6 @@
 // The contract of THttpClient, run on both implementations against the local
 // API server on 127.0.0.1: natively on libcurl, and under Wine on WinHTTP.
-// Plain http only: TLS (a test CA's certificate, one for another host) and
-// proxies are covered natively in HttpClientTest. WinHTTP trusts the system's
-// certificate store, which a fresh Wine prefix cannot be told about without an
-// import of the test CA into it, and a fresh prefix has no proxy settings; the
-// WinHTTP client does not read THttpClient::TestCaFile yet.
+// Proxies are covered natively in HttpClientTest.
 #include "server/HttpClient.h"
 #include "server/Protocol.h"
 
@@ -14,6 +10,7 @@
 #include <psapi.h>
 #else
 #include "support/LocalApiServer.h"
+#include "support/TestCa.h"
 
 #include <sys/resource.h>
 #endif
@@ -29,6 +26,7 @@
 #include <functional>
 #include <iostream>
 #include <memory>
+#include <sstream>
 #include <thread>
 
 using namespace orvane;
@@ -112,6 +110,58 @@ private:
     std::filesystem::path FRoot;
 #ifndef _WIN32
     std::unique_ptr<TLocalApiServer> FOwn;
+#endif
+};
+
+// HTTPS servers for the certificate checks, and the test CA that issued the
+// certificate of the first two: one for localhost, one for another host, and
+// one for localhost from a CA nobody trusts (a name, not an address: Wine
+// matches no IP address entry of a certificate). Under Wine scripts/test-windows
+// makes them and names them in ORVANE_TEST_CA_FILE (a Win32 path) and
+// ORVANE_TEST_TLS_URLS (the three base URLs in that order, space-separated).
+class TContractTls {
+public:
+    static TContractTls& Get() {
+        static TContractTls LTls;
+        return LTls;
+    }
+
+    std::string CaFile;
+    std::string Trusted;
+    std::string OtherHost;
+    std::string UnknownCa;
+
+private:
+    TContractTls() {
+        const char* LCa = std::getenv("ORVANE_TEST_CA_FILE");
+        const char* LUrls = std::getenv("ORVANE_TEST_TLS_URLS");
+        if (LCa && LUrls) {
+            CaFile = LCa;
+            std::istringstream(LUrls) >> Trusted >> OtherHost >> UnknownCa;
+            return;
+        }
+#ifdef _WIN32
+        throw std::runtime_error("ORVANE_TEST_CA_FILE and ORVANE_TEST_TLS_URLS are not set: run "
+                                 "the Windows tests through scripts/test-windows");
+#else
+        FCa = std::make_unique<TTestCa>();
+        FOtherCa = std::make_unique<TTestCa>("Unknown Test CA");
+        const auto LStart = [this](const TTestCa& ACa, const char* AName, const char* AAltName) {
+            const auto LIssued = ACa.Issue(AName, AAltName);
+            FServers.push_back(TLocalApiServer::WithCertificate(LIssued.CertFile, LIssued.KeyFile));
+            return "https://localhost:" + std::to_string(FServers.back()->Port());
+        };
+        CaFile = FCa->CertFile().string();
+        Trusted = LStart(*FCa, "server", "DNS:localhost");
+        OtherHost = LStart(*FCa, "other", "DNS:other.test");
+        UnknownCa = LStart(*FOtherCa, "unknown", "DNS:localhost");
+#endif
+    }
+
+#ifndef _WIN32
+    std::unique_ptr<TTestCa> FCa;
+    std::unique_ptr<TTestCa> FOtherCa;
+    std::vector<std::unique_ptr<TLocalApiServer>> FServers;
 #endif
 };
 
@@ -452,6 +502,50 @@ TEST(HttpClientContract, SlowButSteadyAnswerIsNotAStall) {
     EXPECT_EQ(R.Error, "");
     EXPECT_EQ(R.Body, LBody);
     EXPECT_GE(TClock::now() - LStart, 1200ms);
+}
+
+// Sets the test CA for one scope.
+class TTestCaGuard {
+public:
+    explicit TTestCaGuard(const std::string& AFile) : FSaved(THttpClient::TestCaFile()) {
+        THttpClient::SetTestCaFile(AFile);
+    }
+    ~TTestCaGuard() { THttpClient::SetTestCaFile(FSaved); }
+    TTestCaGuard(const TTestCaGuard&) = delete;
+    TTestCaGuard& operator=(const TTestCaGuard&) = delete;
+
+private:
+    std::string FSaved;
+};
+
+TEST(HttpClientContract, CertificatesAreCheckedAgainstTheTrustedAuthorities) {
+    const auto& T = TContractTls::Get();
+    const struct {
+        const char* Name;
+        std::string Url;
+        bool WithTestCa;
+        std::string ErrorPart; // empty: success
+    } KCases[] = {
+        {"certificate for localhost from the test CA", T.Trusted, true, ""},
+        {"certificate from an unknown CA", T.UnknownCa, true, "SSL certificate problem"},
+        // Wine tells these two apart from other handshake failures only as
+        // far as naming the certificate.
+        {"certificate for another host", T.OtherHost, true, "certificate"},
+        // The system's store alone does not know the test CA.
+        {"test CA not trusted", T.Trusted, false, "certificate"},
+    };
+    for (const auto& C : KCases) {
+        const TTestCaGuard LCa(C.WithTestCa ? T.CaFile : "");
+        const TRecord R = Fetch(C.Url + "/token/");
+        if (C.ErrorPart.empty()) {
+            EXPECT_EQ(R.Error, "") << C.Name;
+            EXPECT_NE(R.Body.find("token"), std::string::npos) << C.Name;
+        } else {
+            EXPECT_NE(R.Error.find(C.ErrorPart), std::string::npos) << C.Name << ": " << R.Error;
+            EXPECT_TRUE(R.Begins.empty()) << C.Name;
+            EXPECT_EQ(R.Bytes, 0) << C.Name;
+        }
+    }
 }
 
 } // namespace
