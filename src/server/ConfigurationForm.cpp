@@ -103,16 +103,8 @@ void TForm2::DownloadConfiguration() {
         }
     };
 
-    std::string LMachine;
-    try {
-        LMachine = orvane::GetMACAddress();
-    } catch (...) {
-        LMachine.clear();
-    }
-    if (!LMachine.empty()) {
-        LMachine = orvane::MD5Text(LMachine);
-    }
-    const std::string LEndPoint = orvane::ConfigurationEndpoint(FCredentials.Mode, LMachine);
+    const std::string LEndPoint =
+        orvane::ConfigurationEndpoint(FCredentials.Mode, orvane::MachineDigest());
     LDownloader.release()->Download(LEndPoint, "", true);
 }
 

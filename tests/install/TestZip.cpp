@@ -1,8 +1,12 @@
 #include "TestZip.h"
 
+#include "platform/FileNames.h"
+
 #include <zip.h>
 
+#ifndef _WIN32
 #include <sys/resource.h>
+#endif
 
 #include <csignal>
 
@@ -16,7 +20,8 @@ namespace fs = std::filesystem;
 
 void WriteTestZip(const fs::path& AFile, const std::vector<TTestZipEntry>& AEntries) {
     int LErrorCode = 0;
-    zip_t* LZip = zip_open(AFile.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &LErrorCode);
+    zip_t* LZip =
+        zip_open(orvane::Utf8FromPath(AFile).c_str(), ZIP_CREATE | ZIP_TRUNCATE, &LErrorCode);
     if (LZip == nullptr) {
         throw std::runtime_error("cannot create test zip " + AFile.string());
     }
@@ -86,6 +91,7 @@ void SetDeclaredSize(const fs::path& AFile, const std::string& AName, std::uint3
     std::ofstream(AFile, std::ios::binary | std::ios::trunc) << LBytes;
 }
 
+#ifndef _WIN32
 TFileSizeLimit::TFileSizeLimit(std::uint64_t ABytes) {
     rlimit LLimit{};
     if (getrlimit(RLIMIT_FSIZE, &LLimit) != 0) {
@@ -106,6 +112,7 @@ TFileSizeLimit::~TFileSizeLimit() {
     setrlimit(RLIMIT_FSIZE, &LLimit);
     std::signal(SIGXFSZ, FOldHandler);
 }
+#endif
 
 std::string DirText(const fs::path& ADir) {
     return (ADir / "").string();

@@ -10,6 +10,10 @@
 #include <cstring>
 #include <fstream>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace fs = std::filesystem;
 using orvane::EZipError;
 using orvane::TZipReader;
@@ -18,12 +22,25 @@ using testing::HasSubstr;
 
 namespace {
 
-std::size_t OpenFileCount() {
+// Open files of this process, or on Windows whether AFile is held open: there a
+// reader's handle does not share deletion, which a probe for it runs into.
+std::size_t OpenFileCount([[maybe_unused]] const fs::path& AFile) {
+#ifdef _WIN32
+    HANDLE LProbe =
+        CreateFileW(AFile.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (LProbe == INVALID_HANDLE_VALUE) {
+        return GetLastError() == ERROR_SHARING_VIOLATION ? 1 : 0;
+    }
+    CloseHandle(LProbe);
+    return 0;
+#else
     std::size_t LCount = 0;
     for ([[maybe_unused]] const auto& LItem : fs::directory_iterator("/proc/self/fd")) {
         ++LCount;
     }
     return LCount;
+#endif
 }
 
 // Text that deflate cannot squeeze to nothing, so extraction takes real blocks.
@@ -258,6 +275,7 @@ TEST_F(ZipReaderTest, AbsurdOrLyingSizesFailWithoutAPartialFile) {
     }
 }
 
+#ifndef _WIN32
 // A full disk (here a file-size limit: writes beyond it fail with EFBIG) ends
 // the entry with the system's reason; the file never gets its final name, and
 // the complete file an earlier installation left there stays as it was.
@@ -275,20 +293,21 @@ TEST_F(ZipReaderTest, FullDiskFailsTheEntryWithoutAPartialFile) {
     EXPECT_EQ(ListTree(Target()), (std::vector<std::string>{"big.txt", "small.txt"}));
     EXPECT_EQ(ReadFileText(Target() / "big.txt"), "the earlier version");
 }
+#endif
 
 TEST_F(ZipReaderTest, ClosesTheFileOnEveryWayOut) {
     WriteTestZip(Zip(), {{"good.txt", "fine"}, {"../escape.txt", "bad"}});
-    const std::size_t LBefore = OpenFileCount();
+    const std::size_t LBefore = OpenFileCount(Zip());
     {
         TZipReader LZip(Zip().string());
-        EXPECT_GT(OpenFileCount(), LBefore);
+        EXPECT_GT(OpenFileCount(Zip()), LBefore);
         EXPECT_THROW(LZip.ExtractAll(Target().string()), EZipError);
     }
-    EXPECT_EQ(OpenFileCount(), LBefore);
+    EXPECT_EQ(OpenFileCount(Zip()), LBefore);
     {
         TZipReader LZip(Zip().string());
         LZip.Close();
-        EXPECT_EQ(OpenFileCount(), LBefore);
+        EXPECT_EQ(OpenFileCount(Zip()), LBefore);
         EXPECT_THROW(LZip.IndexOf("good.txt"), EZipError);
     }
 }
