@@ -9,11 +9,15 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <cwchar>
+#include <cwctype>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -268,58 +272,230 @@ TUrl CrackUrl(const std::string& AUrl) {
 }
 
 // A synchronous session of its own for proxy look-ups (auto-detection and PAC
-// scripts block; WinHttpGetProxyForUrl wants a synchronous session).
+// scripts block; WinHttpGetProxyForUrl wants a synchronous session). Its own
+// clocks end a look-up that nobody waits for any more.
 HINTERNET ProxySession() {
-    static const HINTERNET LSession = WinHttpOpen(
-        nullptr, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
+    static const HINTERNET LSession = [] {
+        const HINTERNET Result = WinHttpOpen(nullptr, WINHTTP_ACCESS_TYPE_NO_PROXY,
+                                             WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
+        if (Result) {
+            WinHttpSetTimeouts(Result, 30000, 30000, 30000, 30000);
+        }
+        return Result;
+    }();
     return LSession;
 }
 
-// The proxy the user's settings give for AUrl: automatic detection and a PAC
-// script first, as the browser does, then the fixed proxy. Empty: direct.
-struct TProxy {
-    std::wstring Proxy;
-    std::wstring Bypass;
+std::wstring Trimmed(const std::wstring& AText) {
+    const auto LBegin = AText.find_first_not_of(L" \t");
+    if (LBegin == std::wstring::npos) {
+        return {};
+    }
+    return AText.substr(LBegin, AText.find_last_not_of(L" \t") - LBegin + 1);
+}
+
+std::vector<std::wstring> SplitList(const std::wstring& AList) {
+    std::vector<std::wstring> Result;
+    std::wstring LItem;
+    for (const wchar_t LChar : AList + L";") {
+        if (LChar == L';' || LChar == L' ' || LChar == L'\t' || LChar == L'\r' || LChar == L'\n') {
+            if (!LItem.empty()) {
+                Result.push_back(LItem);
+            }
+            LItem.clear();
+        } else {
+            LItem += LChar;
+        }
+    }
+    return Result;
+}
+
+// The proxy a ProxyServer value names for AScheme: "a:1" for every scheme, or
+// "http=a:1;https=b:2" per scheme. Empty: none for that scheme.
+std::wstring ProxyForScheme(const std::wstring& AList, const std::wstring& AScheme) {
+    std::wstring LCommon;
+    for (const auto& LEntry : SplitList(AList)) {
+        const auto LEqual = LEntry.find(L'=');
+        if (LEqual == std::wstring::npos) {
+            if (LCommon.empty()) {
+                LCommon = LEntry;
+            }
+        } else if (_wcsicmp(LEntry.substr(0, LEqual).c_str(), AScheme.c_str()) == 0) {
+            return LEntry.substr(LEqual + 1);
+        }
+    }
+    return LCommon;
+}
+
+bool MatchesPattern(const wchar_t* AText, const wchar_t* APattern) {
+    if (*APattern == L'\0') {
+        return *AText == L'\0';
+    }
+    if (*APattern == L'*') {
+        return MatchesPattern(AText, APattern + 1) ||
+               (*AText && MatchesPattern(AText + 1, APattern));
+    }
+    return *AText && towlower(*AText) == towlower(*APattern) &&
+           MatchesPattern(AText + 1, APattern + 1);
+}
+
+// Whether a ProxyOverride list sends AHost (AHostPort with its port) past the
+// proxy: "<local>" for names without a dot, names and patterns with "*".
+bool Bypassed(const std::wstring& ABypass, const std::wstring& AHost,
+              const std::wstring& AHostPort) {
+    for (const auto& LEntry : SplitList(ABypass)) {
+        if (_wcsicmp(LEntry.c_str(), L"<local>") == 0) {
+            if (AHost.find(L'.') == std::wstring::npos && AHost.find(L':') == std::wstring::npos) {
+                return true;
+            }
+        } else if (MatchesPattern(AHost.c_str(), LEntry.c_str()) ||
+                   MatchesPattern(AHostPort.c_str(), LEntry.c_str())) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// One look-up of auto-detection or a PAC script, on a thread of its own: it
+// may block for minutes, and nobody need wait for it.
+struct TProxyLookup {
+    std::mutex Lock;
+    std::condition_variable Done;
+    bool Finished = false;
+    DWORD Error = 0;
+    std::wstring Proxy; // empty: direct
 };
 
-TProxy UserProxyFor(const std::wstring& AUrl) {
-    TProxy Result;
-    WINHTTP_CURRENT_USER_IE_PROXY_CONFIG LConfig{};
-    if (!WinHttpGetIEProxyConfigForCurrentUser(&LConfig)) {
-        return Result;
-    }
-    bool LResolved = false;
-    if ((LConfig.fAutoDetect || LConfig.lpszAutoConfigUrl) && ProxySession()) {
+std::shared_ptr<TProxyLookup> StartProxyLookup(const std::wstring& AUrl, bool AAutoDetect,
+                                               const std::wstring& AConfigUrl) {
+    auto Result = std::make_shared<TProxyLookup>();
+    std::thread([Result, AUrl, AAutoDetect, AConfigUrl] {
         WINHTTP_AUTOPROXY_OPTIONS LOptions{};
-        if (LConfig.fAutoDetect) {
+        if (AAutoDetect) {
             LOptions.dwFlags |= WINHTTP_AUTOPROXY_AUTO_DETECT;
             LOptions.dwAutoDetectFlags =
                 WINHTTP_AUTO_DETECT_TYPE_DHCP | WINHTTP_AUTO_DETECT_TYPE_DNS_A;
         }
-        if (LConfig.lpszAutoConfigUrl) {
+        if (!AConfigUrl.empty()) {
             LOptions.dwFlags |= WINHTTP_AUTOPROXY_CONFIG_URL;
-            LOptions.lpszAutoConfigUrl = LConfig.lpszAutoConfigUrl;
+            LOptions.lpszAutoConfigUrl = AConfigUrl.c_str();
         }
-        LOptions.fAutoLogonIfChallenged = TRUE;
+        // The user's Windows sign-in goes to a PAC host only when it asks.
         WINHTTP_PROXY_INFO LInfo{};
-        if (WinHttpGetProxyForUrl(ProxySession(), AUrl.c_str(), &LOptions, &LInfo)) {
-            LResolved = true;
-            if (LInfo.dwAccessType == WINHTTP_ACCESS_TYPE_NAMED_PROXY && LInfo.lpszProxy) {
-                Result.Proxy = LInfo.lpszProxy;
-                Result.Bypass = LInfo.lpszProxyBypass ? LInfo.lpszProxyBypass : L"";
-            }
+        BOOL LOk = ProxySession() &&
+                   WinHttpGetProxyForUrl(ProxySession(), AUrl.c_str(), &LOptions, &LInfo);
+        DWORD LError = LOk ? 0 : GetLastError();
+        if (!LOk && LError == ERROR_WINHTTP_LOGIN_FAILURE) {
+            LOptions.fAutoLogonIfChallenged = TRUE;
+            LOk = WinHttpGetProxyForUrl(ProxySession(), AUrl.c_str(), &LOptions, &LInfo);
+            LError = LOk ? 0 : GetLastError();
+        }
+        std::wstring LProxy;
+        if (LOk && LInfo.dwAccessType == WINHTTP_ACCESS_TYPE_NAMED_PROXY && LInfo.lpszProxy) {
+            const auto LList = SplitList(LInfo.lpszProxy);
+            LProxy = LList.empty() ? L"" : LList.front();
         }
         GlobalFree(LInfo.lpszProxy);
         GlobalFree(LInfo.lpszProxyBypass);
+        const std::lock_guard LLock(Result->Lock);
+        Result->Error = LOk ? 0 : (LError ? LError : ERROR_WINHTTP_AUTODETECTION_FAILED);
+        Result->Proxy = LProxy;
+        Result->Finished = true;
+        Result->Done.notify_all();
+    }).detach();
+    return Result;
+}
+
+std::wstring Owned(LPWSTR AText) {
+    std::wstring Result = AText ? AText : L"";
+    GlobalFree(AText);
+    return Result;
+}
+
+// The proxy the user's settings give for scheme://host:port, worked out once
+// per process and settings: automatic detection and a PAC script first, as the browser
+// does, then the fixed proxy. Empty: direct. ACancelled is asked while a
+// detection runs; it ends by the connect time-out at the latest.
+std::wstring UserProxyFor(const std::wstring& AScheme, const std::wstring& AHost,
+                          INTERNET_PORT APort, const std::function<bool()>& ACancelled) {
+    const std::wstring LHostPort = AHost + L":" + std::to_wstring(APort);
+    const std::wstring LKey = AScheme + L"://" + LHostPort;
+    WINHTTP_CURRENT_USER_IE_PROXY_CONFIG LConfig{};
+    if (!WinHttpGetIEProxyConfigForCurrentUser(&LConfig)) {
+        return {};
     }
-    // No script found or it failed: the fixed proxy, if one is set.
-    if (!LResolved && LConfig.lpszProxy) {
-        Result.Proxy = LConfig.lpszProxy;
-        Result.Bypass = LConfig.lpszProxyBypass ? LConfig.lpszProxyBypass : L"";
+    const bool LAutoDetect = LConfig.fAutoDetect;
+    const std::wstring LConfigUrl = Trimmed(Owned(LConfig.lpszAutoConfigUrl));
+    const std::wstring LBypass = Owned(LConfig.lpszProxyBypass);
+    const std::wstring LManual = Owned(LConfig.lpszProxy);
+    // Settings the user changes meanwhile are a new question.
+    const std::wstring LChoice = LKey + L"\n" + (LAutoDetect ? L"auto" : L"") + L"\n" + LConfigUrl +
+                                 L"\n" + LManual + L"\n" + LBypass;
+    static std::mutex GLock;
+    static std::map<std::wstring, std::wstring> GChosen;
+    {
+        const std::lock_guard LLock(GLock);
+        const auto LFound = GChosen.find(LChoice);
+        if (LFound != GChosen.end()) {
+            return LFound->second;
+        }
     }
-    GlobalFree(LConfig.lpszAutoConfigUrl);
-    GlobalFree(LConfig.lpszProxy);
-    GlobalFree(LConfig.lpszProxyBypass);
+    std::wstring Result = Trimmed(ProxyForScheme(LManual, AScheme));
+    if (!Result.empty() && Bypassed(LBypass, AHost, LHostPort)) {
+        Result.clear();
+    }
+    if (LAutoDetect || !LConfigUrl.empty()) {
+        // Only what the request needs to choose a proxy, never its path and
+        // query (tokens, password hashes).
+        const auto LLookup = StartProxyLookup(LKey + L"/", LAutoDetect, LConfigUrl);
+        const auto LDeadline = TClock::now() + THttpClient::Limits().ConnectTimeout;
+        std::unique_lock LLock(LLookup->Lock);
+        while (!LLookup->Finished && TClock::now() < LDeadline) {
+            if (ACancelled()) {
+                throw THttpError("The download was cancelled");
+            }
+            LLookup->Done.wait_for(LLock, std::chrono::milliseconds(KPollMs));
+        }
+        const std::string LFallback =
+            Result.empty() ? "connecting directly" : "using the proxy " + Narrow(Result);
+        if (!LLookup->Finished) {
+            THttpClient::Log("Proxy detection for " + Narrow(LKey) + " did not answer within " +
+                             DurationText(THttpClient::Limits().ConnectTimeout) + ": " + LFallback);
+        } else if (LLookup->Error != 0) {
+            THttpClient::Log("Proxy detection for " + Narrow(LKey) + " failed (WinHTTP error " +
+                             std::to_string(LLookup->Error) + "): " + LFallback);
+        } else {
+            Result = LLookup->Proxy;
+        }
+    }
+    const std::lock_guard LLock(GLock);
+    GChosen.emplace(LChoice, Result);
+    return Result;
+}
+
+// An async session, direct or through AProxy ("host:port"): Wine takes a
+// proxy only when the session opens, never from an option set later.
+HINTERNET OpenSession(const std::wstring& AProxy) {
+    // No agent of our own; WinHTTP sends none then.
+    const HINTERNET Result =
+        AProxy.empty() ? WinHttpOpen(nullptr, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
+                                     WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC)
+                       : WinHttpOpen(nullptr, WINHTTP_ACCESS_TYPE_NAMED_PROXY, AProxy.c_str(),
+                                     WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC);
+    if (!Result) {
+        throw THttpError("Failed to create the HTTP client");
+    }
+    // TLS 1.2 or later, as on libcurl; Windows before 11 knows no TLS 1.3 flag.
+    DWORD LProtocols = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2 | WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3;
+    if (!WinHttpSetOption(Result, WINHTTP_OPTION_SECURE_PROTOCOLS, &LProtocols,
+                          sizeof LProtocols)) {
+        LProtocols = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2;
+        if (!WinHttpSetOption(Result, WINHTTP_OPTION_SECURE_PROTOCOLS, &LProtocols,
+                              sizeof LProtocols)) {
+            WinHttpCloseHandle(Result);
+            throw THttpError("Failed to require TLS 1.2 or later for the HTTP client");
+        }
+    }
     return Result;
 }
 
@@ -336,6 +512,16 @@ public:
         FHost = Narrow(LUrl.Host);
         FPort = LUrl.Port;
         FHostPort = FHost + ":" + std::to_string(FPort);
+        const std::wstring LProxy =
+            UserProxyFor(LUrl.Secure ? L"https" : L"http", LUrl.Host, LUrl.Port, [this] {
+                return FCancelled.load() || THttpClient::CancelEpoch() != FEpoch;
+            });
+        FProxy = Narrow(LProxy);
+        // A proxy gets a session of its own, the only place Wine honours it.
+        if (!LProxy.empty()) {
+            FProxySession.Value = OpenSession(LProxy);
+            ASession = FProxySession.Value;
+        }
         FConnection.Value = WinHttpConnect(ASession, LUrl.Host.c_str(), LUrl.Port, 0);
         if (!FConnection.Value) {
             Fail(GetLastError());
@@ -400,17 +586,6 @@ public:
         const int LConnectMs = static_cast<int>(FLimits.ConnectTimeout.count());
         const int LStallMs = static_cast<int>(FLimits.StallLimit.count());
         WinHttpSetTimeouts(FRequest.Value, LConnectMs, LConnectMs, LStallMs, LStallMs);
-
-        const TProxy LProxy = UserProxyFor(Widen(AUrl));
-        if (!LProxy.Proxy.empty()) {
-            FProxy = Narrow(LProxy.Proxy);
-            WINHTTP_PROXY_INFO LInfo{};
-            LInfo.dwAccessType = WINHTTP_ACCESS_TYPE_NAMED_PROXY;
-            LInfo.lpszProxy = const_cast<wchar_t*>(LProxy.Proxy.c_str());
-            LInfo.lpszProxyBypass =
-                LProxy.Bypass.empty() ? nullptr : const_cast<wchar_t*>(LProxy.Bypass.c_str());
-            WinHttpSetOption(FRequest.Value, WINHTTP_OPTION_PROXY, &LInfo, sizeof LInfo);
-        }
     }
 
     ~TTransfer() {
@@ -636,6 +811,7 @@ private:
     const std::atomic<bool>& FCancelled;
     std::uint64_t FEpoch;
     THttpLimits FLimits;
+    THandle FProxySession;
     THandle FConnection;
     THandle FRequest; // closed before FConnection: members end in reverse order
     TCallbackState* FState = nullptr;
@@ -649,23 +825,7 @@ private:
 } // namespace
 
 THttpClient::THttpClient() {
-    // No agent of our own; WinHTTP sends none then.
-    FHandle = WinHttpOpen(nullptr, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
-                          WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC);
-    if (!FHandle) {
-        throw THttpError("Failed to create the HTTP client");
-    }
-    // TLS 1.2 or later, as on libcurl; Windows before 11 knows no TLS 1.3 flag.
-    DWORD LProtocols = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2 | WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3;
-    if (!WinHttpSetOption(FHandle, WINHTTP_OPTION_SECURE_PROTOCOLS, &LProtocols,
-                          sizeof LProtocols)) {
-        LProtocols = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2;
-        if (!WinHttpSetOption(FHandle, WINHTTP_OPTION_SECURE_PROTOCOLS, &LProtocols,
-                              sizeof LProtocols)) {
-            WinHttpCloseHandle(FHandle);
-            throw THttpError("Failed to require TLS 1.2 or later for the HTTP client");
-        }
-    }
+    FHandle = OpenSession(L"");
 }
 
 THttpClient::~THttpClient() {
