@@ -10,17 +10,16 @@
 
 namespace orvane {
 
-// The configuration document fetched on the calling thread, for a program
-// without an event loop: the token request for ACredentials, then
-// "/cfg/?mode=%s&mac=%s" with that token, by the same URL rules as the
-// downloader. AMachineDigest is the MD5 text of the machine identifier or
-// empty. A failed request throws with the downloader's texts (THttpError,
-// TProtocolError); ACancelled, when set, stops it between the two requests
-// (THttpClient::CancelAll stops a request under way).
-// Returns null when the answer is not one JSON value.
-std::unique_ptr<rapidjson::Document> FetchConfiguration(const std::string& AApiUrl,
-                                                        const TCredentials& ACredentials,
-                                                        const std::string& AMachineDigest,
-                                                        const std::atomic<bool>* ACancelled);
+// The configuration document for a program without an event loop: the same
+// downloader as the window's (token request, then "/cfg/?mode=%s&mac=%s" with
+// that token, the same limits), its notifications run on the calling thread
+// while it waits. AMachineDigest is the MD5 text of the machine identifier or
+// empty. A failed request throws std::runtime_error with the downloader's text;
+// setting ACancelled stops the transfer. Returns null when the answer is not
+// one JSON value.
+std::unique_ptr<rapidjson::Document>
+FetchConfiguration(const std::string& AApiUrl, const TCredentials& ACredentials,
+                   const std::string& AMachineDigest,
+                   std::shared_ptr<const std::atomic<bool>> ACancelled);
 
 } // namespace orvane
