@@ -22,7 +22,7 @@ from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 from urllib.parse import parse_qs, urlsplit
 
 FAULT_KINDS = ("status", "redirect", "nonjson", "nonobject", "truncated", "slow", "drop",
-               "nolength", "stall", "accept-silent", "late", "lf-status", "switch",
+               "nolength", "stall", "accept-silent", "late", "burst", "lf-status", "switch",
                "redirect-body", "endless", "huge")
 # Answers written byte by byte, the way no well-behaved server writes them.
 RAW_KINDS = ("lf-status", "switch", "redirect-body")
@@ -218,7 +218,7 @@ class Handler(BaseHTTPRequestHandler):
     def control_request(self, path, query):
         """/control/fault?kind=&prefix=&count=&code=&delay=&hold=&size=  set a fault
            (delay: ms between blocks of "slow"; hold: ms of silence of
-           "stall" and "accept-silent", default 60000, at most MAX_HOLD;
+           "stall", "accept-silent" and "burst", default 60000, at most MAX_HOLD;
            size: bytes of a "huge" answer)
         /control/clear                                     remove all faults
         /control/requests                                  request targets seen"""
@@ -330,6 +330,12 @@ class Handler(BaseHTTPRequestHandler):
                 self.wfile.flush()
                 self.close_connection = True
                 self.connection.shutdown(socket.SHUT_RDWR)
+                return
+            if fault and fault["kind"] == "burst":
+                # Half the body at once, then silence until the connection ends.
+                self.wfile.write(f.read(size // 2))
+                self.wfile.flush()
+                self.hold_silence(fault["hold"])
                 return
             if fault and fault["kind"] == "slow":
                 while True:

@@ -65,6 +65,9 @@ bool IsAvailable(const TListedEntry& AEntry);
 
 // Text from outside made safe for a terminal: control characters become "?".
 std::string Printable(const std::string& AText);
+// A message for the console: its lines end in "\n" (the window's texts use
+// "\r\n"), other control characters become "?".
+std::string ConsoleText(const std::string& AText);
 
 int RunInstall(const TCommandContext& AContext);
 int RunUninstall(const TCommandContext& AContext);

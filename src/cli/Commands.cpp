@@ -17,7 +17,7 @@ namespace orvane::cli {
 void TCommandContext::Log(const std::string& ALine) const {
     LogLine(LogFile, ALine);
     if (!Console.OutTerminal) {
-        Console.Out << ALine << "\n";
+        Console.Out << ConsoleText(ALine) << "\n";
     }
 }
 
@@ -36,6 +36,17 @@ std::string Printable(const std::string& AText) {
     return LText;
 }
 
+std::string ConsoleText(const std::string& AText) {
+    std::string LText;
+    for (std::size_t LIndex = 0; LIndex < AText.size(); ++LIndex) {
+        if (AText.compare(LIndex, 2, "\r\n") == 0) {
+            continue;
+        }
+        LText += AText[LIndex] == '\n' ? "\n" : Printable(AText.substr(LIndex, 1));
+    }
+    return LText;
+}
+
 bool Answer(const TCommandContext& AContext, const std::string& AQuestion,
             const std::optional<bool>& AFlagAnswer, const std::string& AFlag) {
     if (AFlagAnswer) {
@@ -47,7 +58,8 @@ bool Answer(const TCommandContext& AContext, const std::string& AQuestion,
         throw ERefused(AQuestion + "\nNo terminal to answer this question: give " + AFlag + ".");
     }
     for (;;) {
-        AContext.Console.Err << AQuestion << "\n(" << AFlag << ") Answer yes or no: " << std::flush;
+        AContext.Console.Err << ConsoleText(AQuestion) << "\n(" << AFlag
+                             << ") Answer yes or no: " << std::flush;
         std::string LLine;
         if (!ReadLine(AContext.Console.In, LLine)) {
             throw ERefused("No answer to the question: give " + AFlag + ".");
@@ -199,13 +211,13 @@ int RunCli(const std::vector<std::string>& AArgs, TConsole& AConsole, const TCli
                      << "\nRun orvane-install --help for the commands and flags.\n";
         return ecRefused;
     } catch (const ERefused& AError) {
-        AConsole.Err << "orvane-install: " << AError.what() << "\n";
+        AConsole.Err << "orvane-install: " << ConsoleText(AError.what()) << "\n";
         return ecRefused;
     } catch (const EServer& AError) {
-        AConsole.Err << "orvane-install: " << AError.what() << "\n";
+        AConsole.Err << "orvane-install: " << ConsoleText(AError.what()) << "\n";
         return ecServer;
     } catch (const std::exception& AError) {
-        AConsole.Err << "orvane-install: " << AError.what() << "\n";
+        AConsole.Err << "orvane-install: " << ConsoleText(AError.what()) << "\n";
         return ecSomeFailed;
     }
 }

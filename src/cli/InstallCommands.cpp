@@ -77,11 +77,11 @@ public:
     }
     void Warning(const std::string& AText) override {
         EndLine();
-        FContext.Console.Err << "Warning: " << Printable(AText) << "\n";
+        FContext.Console.Err << "Warning: " << ConsoleText(AText) << "\n";
     }
     void Message(const std::string& AText) override {
         EndLine();
-        FContext.Console.Out << Printable(AText) << "\n";
+        FContext.Console.Out << ConsoleText(AText) << "\n";
     }
     bool Ask(const TQuestion& AQuestion) override {
         EndLine();

@@ -15,6 +15,7 @@ std::atomic<std::uint64_t> GCancelEpoch{0};
 std::mutex GSettingsLock;
 THttpLimits GLimits;
 std::string GTestCaFile;
+std::function<void(const std::string&)> GLog;
 
 } // namespace
 
@@ -42,6 +43,22 @@ void THttpClient::SetLimits(const THttpLimits& ALimits) {
 THttpLimits THttpClient::Limits() {
     const std::lock_guard LLock(GSettingsLock);
     return GLimits;
+}
+
+void THttpClient::SetLog(std::function<void(const std::string&)> ALog) {
+    const std::lock_guard LLock(GSettingsLock);
+    GLog = std::move(ALog);
+}
+
+void THttpClient::Log(const std::string& ALine) {
+    std::function<void(const std::string&)> LLog;
+    {
+        const std::lock_guard LLock(GSettingsLock);
+        LLog = GLog;
+    }
+    if (LLog) {
+        LLog(ALine);
+    }
 }
 
 void THttpClient::SetTestCaFile(const std::string& APemFile) {

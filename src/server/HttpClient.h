@@ -73,6 +73,11 @@ public:
         FPinned = true;
     }
 
+    // Where the client says what it chose on its own (a proxy detection that
+    // failed, the fallback taken); unset: nowhere.
+    static void SetLog(std::function<void(const std::string&)> ALog);
+    static void Log(const std::string& ALine);
+
     static void SetLimits(const THttpLimits& ALimits);
     static THttpLimits Limits();
     // Extra PEM CA file trusted for TLS, besides the system's store. Tests only; empty: none.

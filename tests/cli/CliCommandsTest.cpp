@@ -2,8 +2,11 @@
 // against the local API server and a SQLite registry store in a temp folder.
 #include "cli/CliOptions.h"
 #include "cli/Commands.h"
+#include "install/FileOperations.h"
+#include "install/TestZip.h"
 #include "registry/ProductRecords.h"
 #include "registry/RegFile.h"
+#include "registry/RegText.h"
 #include "registry/RegistryStore.h"
 #include "support/FileText.h"
 #include "support/LocalApiServer.h"
@@ -304,6 +307,48 @@ TEST_F(CliCommandsTest, UninstallTakesOnlyRecordedVersions) {
     EXPECT_THAT(LDone.Out, HasSubstr("Version 22.0 successfully uninstalled"));
     EXPECT_THAT(ReadInstalledVersions(*FSetup.Store), testing::IsEmpty());
     EXPECT_THAT(ReadFileText(FTemp.Path() / "install.log"), HasSubstr("> Uninstallation done\r\n"));
+}
+
+// A whole install through the engine: on a terminal the progress is one line
+// drawn over itself; otherwise the log lines, one a line, and no redrawing.
+TEST_F(CliCommandsTest, InstallShowsProgressAsTheConsoleAllows) {
+    const std::string LCommon = DirText(FTemp.Path() / "common");
+    const std::string LKey = "SOFTWARE\\Embarcadero\\BDS\\23.0\\Environment Variables";
+    ASSERT_TRUE(FSetup.Store->CreateKey(LKey));
+    ASSERT_TRUE(FSetup.Store->SetValue(
+        LKey, {"BDSCatalogRepositoryAllUsers", rtSz, ToUtf16Le(LCommon + "Catalog", true)}));
+    WriteFileText(FTemp.Path() / "libeay32.dll", "libeay");
+    WriteFileText(FTemp.Path() / "ssleay32.dll", "ssleay");
+    WriteTestZip(FTemp.Path() / "made.zip", {{"Win32/Release/Orvane_Core.bpl", "core"},
+                                             {"Win32/Release/Orvane_Core.dcp", "dcp"}});
+    Server().WriteFile("o_1.zip", ReadFileText(FTemp.Path() / "made.zip"));
+    Server().WriteConfig("dev", R"({"ide": [{"name": "Orvane", "version": "23.0",
+        "file": "o_1.zip", "url": "file/", "platforms": "Win32", "bpls": "Orvane_Core.bpl",
+        "dcps": "Orvane_Core.dcp"}]})");
+
+    for (const bool LTerminal : {true, false}) {
+        const std::string LRun = LTerminal ? "terminal" : "pipe";
+        const TRun LInstall =
+            Run({"install", "--edition", "developer", "--accept-terms", "--versions", "23.0",
+                 "--ide-dir", DirText(FTemp.Path() / LRun / "ide"), "--download-dir",
+                 DirText(FTemp.Path() / LRun / "downloads"), "--getit", "keep", "--ide-running",
+                 "stop", "--installed", "reinstall"},
+                "", LTerminal);
+        EXPECT_EQ(LInstall.Code, ecDone) << LRun << ": " << LInstall.Err;
+        EXPECT_TRUE(FileExists(LCommon + "Bpl/Orvane_Core.bpl")) << LRun;
+        EXPECT_THAT(LInstall.Out, testing::EndsWith("Thank you for installing Orvane! You can now "
+                                                    "start working!\n"))
+            << LRun;
+        if (LTerminal) {
+            EXPECT_THAT(LInstall.Out, HasSubstr("\rDownloading 23.0: "));
+            EXPECT_THAT(LInstall.Out, HasSubstr("\x1b[K"));
+            EXPECT_THAT(LInstall.Out, testing::Not(HasSubstr("Downloading \"o_1.zip\" ...\n")));
+        } else {
+            EXPECT_THAT(LInstall.Out, HasSubstr("\nDownloading \"o_1.zip\" ...\n"));
+            EXPECT_THAT(LInstall.Out, testing::Not(HasSubstr("\r")));
+        }
+    }
+    EXPECT_THAT(ReadFileText(FTemp.Path() / "install.log"), HasSubstr("> Downloading \"o_1.zip\""));
 }
 
 } // namespace

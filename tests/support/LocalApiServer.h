@@ -47,9 +47,9 @@ public:
     // ACount < 0: all of them.
     // Kinds: status, redirect, nonjson, nonobject, truncated, slow, drop,
     // nolength, late (the status answer after ADelayMs); stall (headers, then
-    // silence) and accept-silent (no answer at all) keep quiet for AHoldMs and
-    // then close the connection. Raw answers: lf-status (ACode, 404 for the
-    // default, with LF-only lines), switch (an unasked-for 101, then a body),
+    // silence), accept-silent (no answer at all) and burst (half the body, then
+    // silence) keep quiet for AHoldMs and then close the connection. Raw answers: lf-status (ACode,
+    // 404 for the default, with LF-only lines), switch (an unasked-for 101, then a body),
     // redirect-body (a 302 with LF-only lines and a body). endless (a body
     // without end) and huge (ASize bytes announced and sent) are JSON text
     // that begins like a token answer.
