@@ -254,6 +254,28 @@ TEST(HttpClientContract, LargeFileStreamsThroughTheSinkWithFlatMemory) {
               << LPeakAfter / 1024 << " KiB after\n";
 }
 
+TEST(HttpClientContract, TextAnswerStopsAtItsLimit) {
+    const auto& S = TContractServer::Get();
+    S.SetFault("endless", "/token/?" + Unique("endless"));
+    S.SetFault("huge", "/token/?" + Unique("huge"), 500, 50, 30000, 300u << 20);
+    S.SetFault("huge", "/token/?" + Unique("fits"), 500, 50, 30000, 4096);
+    constexpr std::size_t KLimit = 16 * 1024;
+    for (const char* LKind : {"endless", "huge"}) {
+        THttpClient LClient;
+        try {
+            LClient.GetText(S.BaseUrl() + "/token/?" + Unique(LKind), KLimit, "a test limit");
+            ADD_FAILURE() << LKind << ": not refused";
+        } catch (const THttpError& E) {
+            EXPECT_STREQ(E.what(), AnswerTooLargeText(KLimit, "a test limit").c_str()) << LKind;
+        }
+    }
+    EXPECT_EQ(AnswerTooLargeText(KLimit, "a test limit"),
+              "The server's answer is larger than 16.0 KiB (a test limit): the transfer was "
+              "stopped");
+    THttpClient LClient;
+    EXPECT_EQ(LClient.GetText(S.BaseUrl() + "/token/?" + Unique("fits"), KLimit).size(), 4096u);
+}
+
 TEST(HttpClientContract, BodyCutShortOfItsLengthFails) {
     const auto& S = TContractServer::Get();
     S.WriteFile(Unique("t.bin"), Pattern(256 * 1024));
