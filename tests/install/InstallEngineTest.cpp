@@ -128,15 +128,7 @@ protected:
         return LRecord;
     }
 
-    std::vector<std::string> FileRequests() const {
-        std::vector<std::string> LResult;
-        for (const std::string& LRequest : FServer.Requests()) {
-            if (LRequest.rfind("/token/", 0) != 0) {
-                LResult.push_back(LRequest);
-            }
-        }
-        return LResult;
-    }
+    std::vector<std::string> FileRequests() const { return FServer.FileRequests(); }
 
     std::vector<TQuestionId> AskedIds() const {
         std::vector<TQuestionId> LIds;
