@@ -10,6 +10,7 @@
 #include "registry/ProductRecords.h"
 #include "registry/RegistryStore.h"
 #include "server/Downloader.h"
+#include "server/HttpClient.h"
 
 #include <QAction>
 #include <QApplication>
@@ -175,6 +176,13 @@ TForm2::TForm2(TForm2Options AOptions, QWidget* AParent)
         UseQtHostThread();
     }
     FInstallHost = std::make_shared<TWindowInstallHost>(*this);
+    // Transfer threads send these lines: they reach the log on the GUI thread.
+    FHttpLog = std::make_unique<orvane::TScopedHttpLog>(
+        [LHost = std::weak_ptr<TWindowInstallHost>(FInstallHost)](const std::string& ALine) {
+            if (const auto LLive = LHost.lock()) {
+                LLive->Post([LLive, ALine] { LLive->Log(ALine); });
+            }
+        });
     CreateControls();
     FormCreate();
 }

@@ -37,6 +37,7 @@ class TWindowInstallHost;
 namespace orvane {
 class TInstallEngine;
 class TRegistryStore;
+class TScopedHttpLog;
 } // namespace orvane
 
 enum TWizardPage : std::uint8_t {
@@ -256,4 +257,6 @@ private:
     std::shared_ptr<std::atomic<bool>> FConfigCancel;
     std::unique_ptr<TTransferMeter> FTransferMeter;
     std::shared_ptr<TWindowInstallHost> FInstallHost;
+    // The HTTP client's own lines (which proxy, a failed detection) in the log.
+    std::unique_ptr<orvane::TScopedHttpLog> FHttpLog;
 };

@@ -39,8 +39,11 @@ struct TCommandContext {
     std::filesystem::path LogFile;
 
     bool Interrupted() const { return Setup.Interrupted && *Setup.Interrupted; }
-    // A line for install.log and, when nobody watches a terminal, standard output.
+    // A line for install.log and, when nobody watches a terminal, standard
+    // output. Any thread.
     void Log(const std::string& ALine) const;
+    // A line for install.log only. Any thread.
+    void LogToFile(const std::string& ALine) const;
 };
 
 // A yes/no question: the flag's answer when given (logged as such), else asked

@@ -7,18 +7,33 @@
 #include "registry/ProductRecords.h"
 #include "registry/RegistryStore.h"
 #include "server/ConfigurationFetch.h"
+#include "server/HttpClient.h"
 #include "server/MachineIdentifier.h"
 #include "server/Protocol.h"
 
+#include <mutex>
 #include <ostream>
 
 namespace orvane::cli {
 
+namespace {
+
+// The HTTP client logs from transfer threads too.
+std::mutex GLogLock;
+
+} // namespace
+
 void TCommandContext::Log(const std::string& ALine) const {
+    const std::lock_guard LLock(GLogLock);
     LogLine(LogFile, ALine);
     if (!Console.OutTerminal) {
         Console.Out << ConsoleText(ALine) << "\n";
     }
+}
+
+void TCommandContext::LogToFile(const std::string& ALine) const {
+    const std::lock_guard LLock(GLogLock);
+    LogLine(LogFile, ALine);
 }
 
 bool IsAvailable(const TListedEntry& AEntry) {
@@ -176,6 +191,12 @@ int RunCommand(const TCliOptions& AOptions, TConsole& AConsole, const TCliSetup&
                                    *LStore,
                                    AOptions.Server.value_or(ASetup.ApiUrl),
                                    ASetup.ExeDir / "install.log"};
+    // What list and status print is read by scripts: the HTTP client's lines
+    // stay in install.log there.
+    const bool LPrintsLog = AOptions.Command == cmInstall || AOptions.Command == cmUninstall;
+    const TScopedHttpLog LHttpLog([&LContext, LPrintsLog](const std::string& ALine) {
+        LPrintsLog ? LContext.Log(ALine) : LContext.LogToFile(ALine);
+    });
     switch (AOptions.Command) {
     case cmList:
         return RunList(LContext);

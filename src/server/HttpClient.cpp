@@ -15,7 +15,11 @@ std::atomic<std::uint64_t> GCancelEpoch{0};
 std::mutex GSettingsLock;
 THttpLimits GLimits;
 std::string GTestCaFile;
+// Held while a line is in the sink, so a sink that is replaced is no longer
+// running once SetLog returns.
+std::mutex GLogLock;
 std::function<void(const std::string&)> GLog;
+std::uint64_t GLogId = 0;
 
 } // namespace
 
@@ -46,18 +50,30 @@ THttpLimits THttpClient::Limits() {
 }
 
 void THttpClient::SetLog(std::function<void(const std::string&)> ALog) {
-    const std::lock_guard LLock(GSettingsLock);
+    const std::lock_guard LLock(GLogLock);
     GLog = std::move(ALog);
+    ++GLogId;
 }
 
 void THttpClient::Log(const std::string& ALine) {
-    std::function<void(const std::string&)> LLog;
-    {
-        const std::lock_guard LLock(GSettingsLock);
-        LLog = GLog;
+    const std::lock_guard LLock(GLogLock);
+    if (GLog) {
+        GLog(ALine);
     }
-    if (LLog) {
-        LLog(ALine);
+}
+
+TScopedHttpLog::TScopedHttpLog(std::function<void(const std::string&)> ALog) {
+    const std::lock_guard LLock(GLogLock);
+    FPrevious = std::move(GLog);
+    GLog = std::move(ALog);
+    FId = ++GLogId;
+}
+
+TScopedHttpLog::~TScopedHttpLog() {
+    const std::lock_guard LLock(GLogLock);
+    if (GLogId == FId) {
+        GLog = std::move(FPrevious);
+        ++GLogId;
     }
 }
 

@@ -73,8 +73,10 @@ public:
         FPinned = true;
     }
 
-    // Where the client says what it chose on its own (a proxy detection that
-    // failed, the fallback taken); unset: nowhere.
+    // Where the client says what it chose on its own (the proxy a host's
+    // requests go through, a proxy detection that failed and the fallback
+    // taken); unset: nowhere. The sink is called on transfer threads, one line
+    // at a time; it must return soon and never start a transfer itself.
     static void SetLog(std::function<void(const std::string&)> ALog);
     static void Log(const std::string& ALine);
 
@@ -89,6 +91,21 @@ private:
     std::atomic<bool> FCancelled{false};
     std::uint64_t FPinnedEpoch = 0;
     bool FPinned = false;
+};
+
+// Sends the client's lines to ALog while in scope, then gives the sink before
+// it back (unless a later scope replaced it meanwhile). When the scope ends no
+// call into ALog is still running.
+class TScopedHttpLog {
+public:
+    explicit TScopedHttpLog(std::function<void(const std::string&)> ALog);
+    ~TScopedHttpLog();
+    TScopedHttpLog(const TScopedHttpLog&) = delete;
+    TScopedHttpLog& operator=(const TScopedHttpLog&) = delete;
+
+private:
+    std::function<void(const std::string&)> FPrevious;
+    std::uint64_t FId = 0;
 };
 
 } // namespace orvane

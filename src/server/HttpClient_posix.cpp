@@ -9,6 +9,7 @@
 #include <cstring>
 #include <exception>
 #include <mutex>
+#include <set>
 #include <utility>
 
 namespace orvane {
@@ -103,6 +104,27 @@ std::string ProxyNote(CURL* AHandle, const std::string& AUrl) {
         return "";
     }
     return " (through the proxy " + LPeer.Text() + ")";
+}
+
+// Says once per target and proxy where requests went: libcurl picks the proxy
+// from the environment on its own.
+void LogProxyOnce(CURL* AHandle, const std::string& AUrl) {
+    const THostPort LPeer = ConnectedPeer(AHandle);
+    const THostPort LTarget = UrlHostPort(AUrl);
+    if (LPeer.Host.empty() || LTarget.Host.empty() || LPeer.Port == LTarget.Port) {
+        return;
+    }
+    const std::string LKey = AUrl.substr(0, AUrl.find("://")) + "://" + LTarget.Text();
+    static std::mutex GLock;
+    static std::set<std::string> GLogged;
+    {
+        const std::lock_guard LLock(GLock);
+        if (!GLogged.insert(LKey + " " + LPeer.Text()).second) {
+            return;
+        }
+    }
+    THttpClient::Log("Requests to " + LKey + " go through the proxy " + LPeer.Text() +
+                     " (from the proxy environment variables)");
 }
 
 std::string ProxyRefusal(CURL* AHandle, const std::string& AUrl, long ACode) {
@@ -289,6 +311,7 @@ void THttpClient::Get(const std::string& AUrl,
     const CURLcode LCode = T.Epoch == THttpClient::CancelEpoch() ? curl_easy_perform(LCurl)
                                                                  : CURLE_ABORTED_BY_CALLBACK;
     T.Cancel = T.Cancel || LCode == CURLE_ABORTED_BY_CALLBACK;
+    LogProxyOnce(LCurl, AUrl);
     curl_easy_setopt(LCurl, CURLOPT_ERRORBUFFER, nullptr);
     if (LCode != CURLE_OK) {
         if (T.WriteError) {

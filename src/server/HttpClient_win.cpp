@@ -444,6 +444,8 @@ std::wstring UserProxyFor(const std::wstring& AScheme, const std::wstring& AHost
     if (!Result.empty() && Bypassed(LBypass, AHost, LHostPort)) {
         Result.clear();
     }
+    std::string LSource = "the user's proxy settings";
+    bool LExplained = false;
     if (LAutoDetect || !LConfigUrl.empty()) {
         // Only what the request needs to choose a proxy, never its path and
         // query (tokens, password hashes).
@@ -458,6 +460,7 @@ std::wstring UserProxyFor(const std::wstring& AScheme, const std::wstring& AHost
         }
         const std::string LFallback =
             Result.empty() ? "connecting directly" : "using the proxy " + Narrow(Result);
+        LExplained = !LLookup->Finished || LLookup->Error != 0;
         if (!LLookup->Finished) {
             THttpClient::Log("Proxy detection for " + Narrow(LKey) + " did not answer within " +
                              DurationText(THttpClient::Limits().ConnectTimeout) + ": " + LFallback);
@@ -466,7 +469,13 @@ std::wstring UserProxyFor(const std::wstring& AScheme, const std::wstring& AHost
                              std::to_string(LLookup->Error) + "): " + LFallback);
         } else {
             Result = LLookup->Proxy;
+            LSource = LConfigUrl.empty() ? "automatic proxy detection"
+                                         : "the proxy script " + Narrow(LConfigUrl);
         }
+    }
+    if (!Result.empty() && !LExplained) {
+        THttpClient::Log("Requests to " + Narrow(LKey) + " go through the proxy " + Narrow(Result) +
+                         " (from " + LSource + ")");
     }
     const std::lock_guard LLock(GLock);
     GChosen.emplace(LChoice, Result);

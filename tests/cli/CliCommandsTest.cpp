@@ -10,6 +10,8 @@
 #include "registry/RegistryStore.h"
 #include "support/FileText.h"
 #include "support/LocalApiServer.h"
+#include "support/LocalProxy.h"
+#include "support/NetworkSettings.h"
 #include "support/TempDir.h"
 
 #include <gmock/gmock.h>
@@ -183,6 +185,26 @@ TEST_F(CliCommandsTest, ListPrintsTheVersionsPageEntries) {
                         "23.0\tNightly\t0.0.0.0\t(not available)\n");
     EXPECT_THAT(Server().Requests(),
                 testing::ElementsAre("/token/", testing::StartsWith("/cfg/?mode=dev&mac=")));
+}
+
+// The HTTP client's own lines (the proxy the requests went through) reach
+// install.log from the transfer thread; what list prints stays the list.
+TEST_F(CliCommandsTest, TheProxyInUseIsLoggedButNotPrintedByList) {
+    Server();
+    const TLocalProxy LProxy;
+    TScopedEnv LEnv;
+    UseProxy(LEnv, LProxy.Url());
+    const TRun LRun = Run({"list", "--edition", "developer"});
+    EXPECT_EQ(LRun.Code, ecDone) << LRun.Err;
+    EXPECT_THAT(LRun.Out, testing::StartsWith("23.0\tOrvane for 23.0\t1.4.2\n"));
+    EXPECT_THAT(LRun.Out, testing::Not(HasSubstr("proxy")));
+    EXPECT_FALSE(LProxy.Requests().empty());
+    const std::string LLog = ReadFileText(FTemp.Path() / "install.log");
+    const std::string LLine = "> Requests to " + Server().BaseUrl() +
+                              " go through the proxy 127.0.0.1:" + std::to_string(LProxy.Port()) +
+                              " (from the proxy environment variables)\r\n";
+    EXPECT_THAT(LLog, HasSubstr(LLine));
+    EXPECT_EQ(LLog.find(LLine), LLog.rfind(LLine)) << "logged once per target and proxy";
 }
 
 TEST_F(CliCommandsTest, CommercialPasswordComesFromStandardInput) {

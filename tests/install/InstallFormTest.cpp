@@ -11,6 +11,8 @@
 #include "server/PackageList.h"
 #include "server/Protocol.h"
 #include "support/LocalApiServer.h"
+#include "support/LocalProxy.h"
+#include "support/NetworkSettings.h"
 #include "support/ScriptedDialogs.h"
 
 #include <gmock/gmock.h>
@@ -370,6 +372,31 @@ TEST_F(InstallFormTest, DownloadUrlFormsAndFailedDownloads) {
             EXPECT_FALSE(Record("22.0"));
         }
     }
+}
+
+// The HTTP client's own line about the proxy it used reaches install.log and the
+// window from the transfer thread, in order before the download's outcome.
+TEST_F(InstallFormTest, TheProxyADownloadWentThroughIsLogged) {
+    ServePackage("proxied.zip", PackageFiles());
+    const TLocalProxy LProxy;
+    TScopedEnv LEnv;
+    UseProxy(LEnv, LProxy.Url());
+    const auto LEntry = Json(R"({"name": "Orvane", "version": "22.0", "url": "file/",
+        "file": "proxied.zip", "bpls": "", "dcps": "", "platforms": "Win32"})");
+
+    ASSERT_TRUE(Install(*LEntry));
+
+    ASSERT_FALSE(LProxy.Requests().empty());
+    const QString LLine =
+        QString::fromStdString("Requests to " + FServer.BaseUrl() +
+                               " go through the proxy 127.0.0.1:" + std::to_string(LProxy.Port()) +
+                               " (from the proxy environment variables)");
+    const QStringList LMessages = LogMessages();
+    const auto LAt = LMessages.indexOf(LLine);
+    ASSERT_GE(LAt, 0) << LMessages.join(QStringLiteral("\n")).toStdString();
+    EXPECT_EQ(LMessages.count(LLine), 1);
+    const auto LUnzip = LMessages.indexOf(QRegularExpression(QStringLiteral("^Extracting ")));
+    EXPECT_TRUE(LUnzip < 0 || LAt < LUnzip) << LMessages.join(QStringLiteral("\n")).toStdString();
 }
 
 TEST_F(InstallFormTest, ExistingPackageIsReusedOrReplaced) {

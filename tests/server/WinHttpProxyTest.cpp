@@ -185,11 +185,21 @@ TEST(WinHttpProxy, ManualProxyPerSchemeAndItsExceptions) {
         {"exception by pattern", LProxy, "example.test;127.0.0.*", "127.0.0.1", false},
     };
     for (const auto& C : KCases) {
+        TLogCapture LLog;
         const TUserProxySettings LSettings(C.Proxy, C.Bypass, "");
         const TOutcome R = Fetch(C.Host, "/token/?" + Unique(C.Name));
         EXPECT_EQ(R.Error, "") << C.Name;
         EXPECT_NE(R.Body.find("token"), std::string::npos) << C.Name;
         EXPECT_EQ(R.ThroughProxy, C.ThroughProxy) << C.Name;
+        // Which proxy, and from where, is said once; a direct connection is not.
+        const std::string LPort = TContractServer::Get().BaseUrl().substr(
+            TContractServer::Get().BaseUrl().rfind(':') + 1);
+        const std::vector<std::string> LExpected =
+            C.ThroughProxy ? std::vector<std::string>{"Requests to http://" + C.Host + ":" + LPort +
+                                                      " go through the proxy " + LProxy +
+                                                      " (from the user's proxy settings)"}
+                           : std::vector<std::string>{};
+        EXPECT_EQ(LLog.Lines(), LExpected) << C.Name;
     }
 }
 
@@ -234,7 +244,10 @@ TEST(WinHttpProxy, PacScriptChoosesTheProxyFromSchemeHostAndPortOnly) {
     const TOutcome R = Fetch("127.0.0.1", "/token/?" + Unique("secret"));
     EXPECT_EQ(R.Error, "");
     EXPECT_TRUE(R.ThroughProxy);
-    EXPECT_TRUE(LLog.Lines().empty());
+    const auto& LBase = S.BaseUrl();
+    EXPECT_EQ(LLog.Lines(),
+              std::vector<std::string>{"Requests to " + LBase + " go through the proxy " + LProxy +
+                                       " (from the proxy script " + LPacUrl + ")"});
 }
 
 TEST(WinHttpProxy, PacAddressThatNeverAnswersFallsBackWithinTheConnectTimeOut) {
