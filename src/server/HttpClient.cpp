@@ -92,6 +92,11 @@ std::string AnswerTooLargeText(std::uint64_t ALimit, const std::string& AReason)
            "): the transfer was stopped";
 }
 
+std::string ProxySignInText(const std::string& AProxy, const std::string& AReason) {
+    return "The proxy " + AProxy +
+           " wants a sign-in (407 Proxy Authentication Required): " + AReason;
+}
+
 std::string THttpClient::GetText(const std::string& AUrl, std::size_t AMaxBytes,
                                  const std::string& AReason) {
     std::string LBody;

@@ -29,6 +29,9 @@ std::string DurationText(std::chrono::milliseconds AValue);
 // stopped".
 std::string AnswerTooLargeText(std::uint64_t ALimit, const std::string& AReason);
 
+// "The proxy AProxy wants a sign-in (407 Proxy Authentication Required): AReason".
+std::string ProxySignInText(const std::string& AProxy, const std::string& AReason);
+
 // Plain GET: certificate checks always on, no redirects followed, no header or
 // agent of our own. A connect time-out and a stall limit (THttpLimits) end a
 // silent peer; there is no limit on the total time, packages are large.

@@ -106,6 +106,12 @@ std::string ProxyNote(CURL* AHandle, const std::string& AUrl) {
     return " (through the proxy " + LPeer.Text() + ")";
 }
 
+// libcurl has no Windows sign-in to offer, and the installer keeps no proxy
+// passwords.
+constexpr const char* KNoProxySignIn =
+    "the installer signs in to a proxy only with your Windows sign-in (Negotiate or NTLM), "
+    "on Windows";
+
 // Says once per target and proxy where requests went: libcurl picks the proxy
 // from the environment on its own.
 void LogProxyOnce(CURL* AHandle, const std::string& AUrl) {
@@ -157,6 +163,10 @@ bool BeginAnswer(TTransfer* T) {
     long LStatus = 0;
     curl_easy_getinfo(T->Handle, CURLINFO_RESPONSE_CODE, &LStatus);
     T->Status = LStatus;
+    if (LStatus == 407 && !ProxyNote(T->Handle, *T->Url).empty()) {
+        T->Failure = ProxySignInText(ConnectedPeer(T->Handle).Text(), KNoProxySignIn);
+        return false;
+    }
     if (LStatus < 200 || LStatus > 299) {
         T->Failure = "The requested URL returned error: " + std::to_string(LStatus) +
                      ProxyNote(T->Handle, *T->Url);
@@ -325,6 +335,9 @@ void THttpClient::Get(const std::string& AUrl,
         }
         long LProxyCode = 0;
         curl_easy_getinfo(LCurl, CURLINFO_HTTP_CONNECTCODE, &LProxyCode);
+        if (LProxyCode == 407) {
+            throw THttpError(ProxySignInText(ConnectedPeer(LCurl).Text(), KNoProxySignIn));
+        }
         if (LProxyCode != 0 && (LProxyCode < 200 || LProxyCode > 299)) {
             throw THttpError(ProxyRefusal(LCurl, AUrl, LProxyCode));
         }

@@ -508,6 +508,8 @@ HINTERNET OpenSession(const std::wstring& AProxy) {
     return Result;
 }
 
+constexpr const char* KSignInRefused = "it did not accept your Windows sign-in";
+
 // One GET on the async API: every WinHTTP call returns at once and completes
 // through StatusCallback, so the calling thread can watch cancellation, the
 // connect time-out and the stall limit while it waits, and end the request by
@@ -607,27 +609,14 @@ public:
 
     void Run(THttpClient& AClient, const std::function<void(const char*, std::size_t)>& AWrite) {
         FStart = TClock::now();
-        if (!WinHttpSendRequest(FRequest.Value, WINHTTP_NO_ADDITIONAL_HEADERS, 0,
-                                WINHTTP_NO_REQUEST_DATA, 0, 0,
-                                reinterpret_cast<DWORD_PTR>(FState))) {
-            Fail(GetLastError());
-        }
-        Wait();
-        if (!WinHttpReceiveResponse(FRequest.Value, nullptr)) {
-            Fail(GetLastError());
-        }
-        Wait();
-        FLastByte = TClock::now();
+        SendAndReceive();
         if (FTestCa) {
             CheckTestCa();
         }
 
-        DWORD LStatus = 0;
-        DWORD LSize = sizeof LStatus;
-        if (!WinHttpQueryHeaders(
-                FRequest.Value, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
-                WINHTTP_HEADER_NAME_BY_INDEX, &LStatus, &LSize, WINHTTP_NO_HEADER_INDEX)) {
-            Fail(GetLastError());
+        DWORD LStatus = Status();
+        if (LStatus == 407 && !FProxy.empty()) {
+            LStatus = SignInToProxy();
         }
         if (LStatus < 200 || LStatus > 299) {
             throw THttpError(
@@ -688,6 +677,84 @@ public:
     }
 
 private:
+    // Sends the request and waits for the answer's headers.
+    void SendAndReceive() {
+        if (!WinHttpSendRequest(FRequest.Value, WINHTTP_NO_ADDITIONAL_HEADERS, 0,
+                                WINHTTP_NO_REQUEST_DATA, 0, 0,
+                                reinterpret_cast<DWORD_PTR>(FState))) {
+            Fail(GetLastError());
+        }
+        Wait();
+        if (!WinHttpReceiveResponse(FRequest.Value, nullptr)) {
+            Fail(GetLastError());
+        }
+        Wait();
+        FLastByte = TClock::now();
+    }
+
+    DWORD Status() {
+        DWORD Result = 0;
+        DWORD LSize = sizeof Result;
+        if (!WinHttpQueryHeaders(
+                FRequest.Value, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                WINHTTP_HEADER_NAME_BY_INDEX, &Result, &LSize, WINHTTP_NO_HEADER_INDEX)) {
+            Fail(GetLastError());
+        }
+        return Result;
+    }
+
+    // A proxy that wants a sign-in gets the user's Windows sign-in when it
+    // takes Negotiate or NTLM, and the request goes out once more; the answer
+    // to that is final. We keep no passwords, so Basic and Digest get a text
+    // that says so.
+    DWORD SignInToProxy() {
+        DWORD LSupported = 0;
+        DWORD LFirst = 0;
+        DWORD LTarget = 0;
+        if (!WinHttpQueryAuthSchemes(FRequest.Value, &LSupported, &LFirst, &LTarget)) {
+            LSupported = 0;
+        }
+        const DWORD LScheme = (LSupported & WINHTTP_AUTH_SCHEME_NEGOTIATE)
+                                  ? WINHTTP_AUTH_SCHEME_NEGOTIATE
+                              : (LSupported & WINHTTP_AUTH_SCHEME_NTLM) ? WINHTTP_AUTH_SCHEME_NTLM
+                                                                        : 0;
+        if (LScheme == 0) {
+            throw THttpError(ProxySignInText(
+                FProxy, "it asks for " + AuthSchemeNames(LSupported) +
+                            ", and the installer signs in to a proxy only with your Windows "
+                            "sign-in (Negotiate or NTLM)"));
+        }
+        // The sign-in goes to this proxy, the one the user's settings name.
+        DWORD LPolicy = WINHTTP_AUTOLOGON_SECURITY_LEVEL_LOW;
+        WinHttpSetOption(FRequest.Value, WINHTTP_OPTION_AUTOLOGON_POLICY, &LPolicy, sizeof LPolicy);
+        if (!WinHttpSetCredentials(FRequest.Value, WINHTTP_AUTH_TARGET_PROXY, LScheme, nullptr,
+                                   nullptr, nullptr)) {
+            throw THttpError(ProxySignInText(FProxy, "your Windows sign-in could not be offered "
+                                                     "to it (WinHTTP error " +
+                                                         std::to_string(GetLastError()) + ")"));
+        }
+        FSigningIn = true;
+        SendAndReceive();
+        const DWORD Result = Status();
+        if (Result == 407) {
+            throw THttpError(ProxySignInText(FProxy, KSignInRefused));
+        }
+        return Result;
+    }
+
+    static std::string AuthSchemeNames(DWORD ASchemes) {
+        std::string Result;
+        for (const auto& [LScheme, LName] :
+             {std::pair<DWORD, const char*>{WINHTTP_AUTH_SCHEME_BASIC, "Basic"},
+              {WINHTTP_AUTH_SCHEME_DIGEST, "Digest"},
+              {WINHTTP_AUTH_SCHEME_PASSPORT, "Passport"}}) {
+            if (ASchemes & LScheme) {
+                Result += (Result.empty() ? "" : " or ") + std::string(LName);
+            }
+        }
+        return Result.empty() ? "a sign-in it does not name" : Result;
+    }
+
     // Starts a read that may block on another thread. It completes through
     // the callback like any other; only a call that fails at once is reported
     // here, through state the thread shares, since the request (and with it
@@ -762,6 +829,9 @@ private:
     }
 
     [[noreturn]] void Fail(DWORD AError) {
+        if (FSigningIn && AError == ERROR_WINHTTP_LOGIN_FAILURE) {
+            throw THttpError(ProxySignInText(FProxy, KSignInRefused));
+        }
         if (AError == ERROR_WINHTTP_OPERATION_CANCELLED &&
             (FCancelled.load() || THttpClient::CancelEpoch() != FEpoch)) {
             throw THttpError("The download was cancelled");
@@ -829,6 +899,7 @@ private:
     TClock::time_point FStart;
     TClock::time_point FLastByte;
     bool FConnected = false;
+    bool FSigningIn = false;
 };
 
 } // namespace

@@ -158,7 +158,7 @@ protected:
         FTlsServer = NewTlsServer(FCa->Issue("good", "IP:127.0.0.1"));
         FOtherHostServer = NewTlsServer(FCa->Issue("other", "DNS:other.test"));
         FUnknownCaServer = NewTlsServer(FOtherCa->Issue("unknown", "IP:127.0.0.1"));
-        FRefusingProxy = new TLocalProxy(true);
+        FRefusingProxy = new TLocalProxy(TLocalProxy::pmRefuse);
     }
     static void TearDownTestSuite() {
         for (TLocalApiServer** LServer :

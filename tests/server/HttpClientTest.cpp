@@ -138,7 +138,14 @@ TLocalApiServer* THttpClientTlsTest::FServer = nullptr;
 TEST_F(THttpClientTlsTest, RequestsThroughAnHttpProxy) {
     TLocalApiServer LPlain;
     TLocalProxy LProxy;
-    TLocalProxy LRefusing(true);
+    TLocalProxy LRefusing(TLocalProxy::pmRefuse);
+    TLocalProxy LAskWindows(TLocalProxy::pmAskWindows);
+    TLocalProxy LAskPassword(TLocalProxy::pmAskPassword);
+    const auto SignIn = [](const TLocalProxy& AProxy) {
+        return "The proxy 127.0.0.1:" + std::to_string(AProxy.Port()) +
+               " wants a sign-in (407 Proxy Authentication Required): the installer signs in to "
+               "a proxy only with your Windows sign-in (Negotiate or NTLM), on Windows";
+    };
     const auto Port = [](const TLocalApiServer& AServer) { return std::to_string(AServer.Port()); };
     struct TCase {
         const char* Name;
@@ -159,6 +166,13 @@ TEST_F(THttpClientTlsTest, RequestsThroughAnHttpProxy) {
         {"http, refused", LPlain, LRefusing, "GET " + LPlain.BaseUrl() + "/token/ HTTP/1.1",
          "The requested URL returned error: 403 (through the proxy 127.0.0.1:" +
              std::to_string(LRefusing.Port()) + ")"},
+        // A proxy that wants a sign-in says so, for a tunnel and a plain request.
+        {"https, proxy wants a Windows sign-in", *FServer, LAskWindows,
+         "CONNECT 127.0.0.1:" + Port(*FServer) + " HTTP/1.1", SignIn(LAskWindows)},
+        {"http, proxy wants a Windows sign-in", LPlain, LAskWindows,
+         "GET " + LPlain.BaseUrl() + "/token/ HTTP/1.1", SignIn(LAskWindows)},
+        {"http, proxy wants a password", LPlain, LAskPassword,
+         "GET " + LPlain.BaseUrl() + "/token/ HTTP/1.1", SignIn(LAskPassword)},
     };
     for (const auto& C : KCases) {
         SCOPED_TRACE(C.Name);

@@ -17,6 +17,7 @@
 #include <fstream>
 #include <iterator>
 #include <mutex>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -225,6 +226,61 @@ TEST(WinHttpProxy, ErrorsNameTheProxyOnlyWhenOneWasUsed) {
             R.Error = E.what();
         }
         EXPECT_EQ(R.Error.substr(0, C.Error.size()), C.Error) << C.Name << ": " << R.Error;
+    }
+}
+
+std::string FileText(const std::string& APath) {
+    std::ifstream LIn(std::filesystem::path(APath), std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(LIn)), std::istreambuf_iterator<char>());
+}
+
+std::size_t CountOf(const std::string& AText, const std::string& APart) {
+    std::size_t Result = 0;
+    for (auto LAt = AText.find(APart); LAt != std::string::npos; LAt = AText.find(APart, LAt + 1)) {
+        ++Result;
+    }
+    return Result;
+}
+
+// Under Wine the NTLM and Negotiate exchange itself cannot complete (no
+// domain, no helper): what is checked is one answer with the Windows sign-in,
+// no loop, and a text that names the proxy.
+TEST(WinHttpProxy, AProxyThatWantsASignInGetsOneAnswerThenAClearText) {
+    const TLimitsGuard LLimits({5000ms, 5000ms});
+    std::istringstream LLogs(Env("ORVANE_TEST_PROXY_SIGN_IN_LOGS"));
+    std::string LWindowsLog;
+    std::string LBasicLog;
+    LLogs >> LWindowsLog >> LBasicLog;
+    const struct {
+        const char* Name;
+        std::string Proxy;
+        std::string Log;
+        std::string Reason;
+        std::size_t Requests;
+    } KCases[] = {
+        {"Negotiate and NTLM", Env("ORVANE_TEST_PROXY_ASK_WINDOWS"), LWindowsLog,
+         "it did not accept your Windows sign-in", 2},
+        {"Basic only", Env("ORVANE_TEST_PROXY_ASK_PASSWORD"), LBasicLog,
+         "it asks for Basic, and the installer signs in to a proxy only with your Windows "
+         "sign-in (Negotiate or NTLM)",
+         1},
+    };
+    const auto& S = TContractServer::Get();
+    for (const auto& C : KCases) {
+        const TUserProxySettings LSettings(C.Proxy, "", "");
+        const std::string LUrl = S.BaseUrl() + "/token/?" + Unique(C.Name);
+        std::string LError;
+        try {
+            THttpClient LClient;
+            LClient.GetText(LUrl, std::size_t{1} << 20);
+        } catch (const THttpError& E) {
+            LError = E.what();
+        }
+        EXPECT_EQ(LError, "The proxy " + C.Proxy +
+                              " wants a sign-in (407 Proxy Authentication Required): " + C.Reason)
+            << C.Name;
+        const std::string LSeen = FileText(C.Log);
+        EXPECT_EQ(CountOf(LSeen, "GET " + LUrl + " "), C.Requests) << C.Name << "\n" << LSeen;
     }
 }
 

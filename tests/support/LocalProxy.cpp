@@ -5,10 +5,14 @@
 
 #include <fstream>
 
-TLocalProxy::TLocalProxy(bool ARefuse) {
+TLocalProxy::TLocalProxy(TMode AMode) {
     std::vector<std::string> LArgs = {"--log", (FDir / "requests.log").string()};
-    if (ARefuse) {
+    if (AMode == pmRefuse) {
         LArgs.push_back("--refuse");
+    } else if (AMode == pmAskWindows) {
+        LArgs.insert(LArgs.end(), {"--ask-sign-in", "Negotiate,NTLM"});
+    } else if (AMode == pmAskPassword) {
+        LArgs.insert(LArgs.end(), {"--ask-sign-in", "Basic"});
     }
     FService = std::make_unique<TPythonService>(TLocalApiServer::SourceDir() / "tests" / "support" /
                                                     "connect_proxy.py",

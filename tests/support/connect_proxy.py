@@ -1,7 +1,11 @@
 #!/usr/bin/env python3
 """HTTP proxy for tests, on 127.0.0.1: CONNECT tunnels and absolute-form
 requests, to loopback targets only. With --refuse it answers every request
-"403 Forbidden". Each request line is appended to --log as it arrives."""
+"403 Forbidden"; with --ask-sign-in it answers every request "407 Proxy
+Authentication Required", offering the schemes named (e.g. "Negotiate,NTLM" or
+"Basic"), on a connection it keeps open. Each request line is appended to
+--log as it arrives, with " [Proxy-Authorization: <scheme>]" when the request
+carried one."""
 
 import argparse
 import select
@@ -44,17 +48,35 @@ def relay(a, b):
 
 
 class Handler(socketserver.BaseRequestHandler):
-    def handle(self):
-        client = self.request
-        head = b""
+    def read_head(self, client, pending):
+        head = pending
         while b"\r\n\r\n" not in head:
             block = client.recv(4096)
             if not block or len(head) > MAX_HEAD:
-                return
+                return None, b""
             head += block
         head, _, rest = head.partition(b"\r\n\r\n")
         lines = head.decode("latin-1").split("\r\n")
-        self.server.log(lines[0])
+        authorization = [h.split(":", 1)[1].strip().split(" ")[0] for h in lines[1:]
+                         if h.split(":", 1)[0].strip().lower() == "proxy-authorization"]
+        self.server.log(lines[0] + "".join(" [Proxy-Authorization: %s]" % a
+                                           for a in authorization))
+        return lines, rest
+
+    def handle(self):
+        client = self.request
+        lines, rest = self.read_head(client, b"")
+        while lines is not None and self.server.sign_in:
+            # Any body of the request is ignored; the tests send none.
+            challenge = "".join("Proxy-Authenticate: %s\r\n"
+                                % (scheme + ' realm="orvane-test"'
+                                   if scheme.lower() in ("basic", "digest") else scheme)
+                                for scheme in self.server.sign_in)
+            client.sendall(("HTTP/1.1 407 Proxy Authentication Required\r\n%s"
+                            "Content-Length: 0\r\n\r\n" % challenge).encode("ascii"))
+            lines, rest = self.read_head(client, rest)
+        if lines is None:
+            return
         try:
             method, target, version = lines[0].split(" ")
         except ValueError:
@@ -116,9 +138,12 @@ def main():
     parser.add_argument("--port", type=int, default=0, help="0 picks a free port")
     parser.add_argument("--log", required=True, help="file of request lines")
     parser.add_argument("--refuse", action="store_true", help="answer 403 to everything")
+    parser.add_argument("--ask-sign-in", default="",
+                        help="answer 407 to everything, offering these schemes (comma-separated)")
     args = parser.parse_args()
     server = Server(("127.0.0.1", args.port), Handler)
     server.refuse = args.refuse
+    server.sign_in = [scheme for scheme in args.ask_sign_in.split(",") if scheme]
     server.log_path = args.log
     server.log_lock = threading.Lock()
     open(args.log, "w").close()
