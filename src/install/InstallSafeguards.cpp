@@ -25,11 +25,14 @@ bool TForm2::ConfirmNoRunningIDE(const QString& AStep) {
                       .arg(LProcess.Pid);
     }
     return Dialogs().WarningQuestion(
-               this, QStringLiteral("The IDE is running:\r\n%1\r\n\r\nWhen it closes, the IDE "
-                                    "writes its package lists and library paths back to the "
-                                    "registry, which can undo this %2. Close the IDE first."
-                                    "\r\n\r\nDo you want to continue anyway?")
-                         .arg(LNames.join(QStringLiteral("\r\n")), AStep)) == mrYes;
+               this,
+               QStringLiteral("The IDE is running:\r\n%1\r\n\r\nWhen it closes, the IDE "
+                              "writes its package lists and library paths back to the "
+                              "registry, which can undo this %2. Close the IDE first."
+                              "\r\n\r\nDo you want to continue anyway?")
+                   .arg(LNames.join(QStringLiteral("\r\n")), AStep),
+               // Going on is the risky answer: Enter must not give it.
+               mrNo) == mrYes;
 }
 
 std::filesystem::path TForm2::BackupFolder(const std::string& ADownloadDir) {
@@ -51,18 +54,31 @@ std::filesystem::path TForm2::UninstallBackupFolder(const orvane::TOrvaneRegistr
 }
 
 QString TForm2::BackupIDERegistry(const std::string& AIDEVersion, const std::string& AStep,
-                                  const std::vector<std::string>& APlatforms,
-                                  const std::filesystem::path& ABackupDir) {
-    try {
+                                  const std::vector<orvane::TBackupKey>& AKeys,
+                                  const std::filesystem::path& ABackupDir,
+                                  const std::filesystem::path& AFallbackDir) {
+    const auto LWrite = [&](const std::filesystem::path& ADir) {
         const std::filesystem::path LFile = orvane::WriteRegistryBackup(
-            RegistryStore(), ABackupDir,
-            orvane::BackupBaseName(AIDEVersion, AStep, orvane::LocalTimeNow()),
-            orvane::IDEBackupKeys(AIDEVersion, APlatforms));
+            RegistryStore(), ADir,
+            orvane::BackupBaseName(AIDEVersion, AStep, orvane::LocalTimeNow()), AKeys);
         Log(QStringLiteral("Registry backup written to \"%1\"")
                 .arg(QString::fromStdString(orvane::Utf8FromPath(LFile))));
         BackupsLabel->setText(QStringLiteral("Registry backups: %1")
-                                  .arg(QString::fromStdString(orvane::Utf8FromPath(ABackupDir))));
+                                  .arg(QString::fromStdString(orvane::Utf8FromPath(ADir))));
         BackupsLabel->show();
+    };
+    try {
+        try {
+            LWrite(ABackupDir);
+        } catch (const std::exception& AError) {
+            if (AFallbackDir.empty() || AFallbackDir == ABackupDir) {
+                throw;
+            }
+            Log(QStringLiteral("%1; the registry backup goes to \"%2\" instead")
+                    .arg(QString::fromStdString(AError.what()),
+                         QString::fromStdString(orvane::Utf8FromPath(AFallbackDir))));
+            LWrite(AFallbackDir);
+        }
         return {};
     } catch (const std::exception& AError) {
         const QString LMessage =

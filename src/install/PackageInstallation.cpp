@@ -295,8 +295,20 @@ bool TForm2::InstallPackage(const rapidjson::Value* AEntry, const QString& AIDED
         ShowWarning(Q(AError.what()));
     }
 
-    if (!BackupIDERegistry(LVersion, "install", SplitCommaList(*LPlatformList),
-                           BackupFolder(LDownloadDir))
+    // The backup names the package values this step enters, so that a restore
+    // takes them out again and leaves every other value where it is.
+    std::vector<std::string> LNames;
+    std::vector<std::string> LNames64;
+    for (const auto& LPair : LPairs) {
+        LNames.push_back(LPair[0]);
+    }
+    for (const auto& LPair : LPairs64) {
+        LNames64.push_back(LPair[0]);
+    }
+    if (!BackupIDERegistry(
+             LVersion, "install",
+             IDEBackupKeys(LVersion, SplitCommaList(*LPlatformList), LNames, LNames64),
+             BackupFolder(LDownloadDir))
              .isEmpty()) {
         return false;
     }

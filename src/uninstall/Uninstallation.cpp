@@ -5,6 +5,7 @@
 #include "registry/CppPaths.h"
 #include "registry/DelphiLibrary.h"
 #include "registry/IDEKeys.h"
+#include "registry/IDELocations.h"
 #include "registry/ProductRecords.h"
 #include "registry/X64Packages.h"
 
@@ -94,8 +95,11 @@ void TForm2::UninstallVersion(const QString& AIDEVersion) {
         // default download folder.
         record = {};
     }
+    // The recorded folder may be gone (an unplugged drive, a removed share); the
+    // version must stay removable, so the default download folder takes over.
     if (const QString failure = BackupIDERegistry(
-            ideVersion, "uninstall", orvane::KLibraryPlatforms, UninstallBackupFolder(record));
+            ideVersion, "uninstall", orvane::IDEBackupKeys(ideVersion, orvane::KLibraryPlatforms),
+            UninstallBackupFolder(record), BackupFolder(orvane::DefaultDownloadDir()));
         !failure.isEmpty()) {
         throw std::runtime_error(failure.toStdString());
     }
@@ -106,7 +110,9 @@ void TForm2::UninstallVersion(const QString& AIDEVersion) {
 
     Log(QStringLiteral("Removing CPP registry entries for \"%1\"").arg(AIDEVersion));
     orvane::UnregisterCppPaths(store, ideVersion);
-    if (orvane::HasX64IDE(store, ideVersion)) {
+    // Whichever of the 64-bit IDE's lists exists is cleaned, also the disabled
+    // one alone.
+    if (orvane::HasX64PackageKeys(store, ideVersion)) {
         Log(QStringLiteral("Removing 64-bit IDE registry entries for \"%1\"").arg(AIDEVersion));
         orvane::UnregisterX64Packages(store, ideVersion);
     }
