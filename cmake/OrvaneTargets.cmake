@@ -8,8 +8,8 @@ function(orvane_library AName)
   target_include_directories(${AName} PUBLIC ${PROJECT_SOURCE_DIR}/src)
 endfunction()
 
-# platform/, registry/ and the network core must build without Qt (they also
-# build for Windows with MinGW). Fail the configure step if anything drags Qt into them, directly
+# platform/, registry/, the network core and the engine must build without Qt
+# (they also build for Windows with MinGW). Fail the configure step if anything drags Qt into them, directly
 # or through a dependency.
 function(_orvane_collect_links ATarget AOut)
   set(_seen ${${AOut}})

@@ -1,10 +1,13 @@
 #include "app/Application.h"
 
 #include "app/DialogService.h"
+#include "app/QtHostThread.h"
 
 #include <exception>
 
-TOrvaneApplication::TOrvaneApplication(int& AArgc, char** AArgv) : QApplication(AArgc, AArgv) {}
+TOrvaneApplication::TOrvaneApplication(int& AArgc, char** AArgv) : QApplication(AArgc, AArgv) {
+    UseQtHostThread();
+}
 
 bool TOrvaneApplication::notify(QObject* AReceiver, QEvent* AEvent) {
     try {

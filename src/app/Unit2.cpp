@@ -2,7 +2,9 @@
 
 #include "app/ActivityIndicator.h"
 #include "app/ProgressText.h"
+#include "app/QtHostThread.h"
 #include "app/Style.h"
+#include "app/WindowInstallHost.h"
 #include "platform/ProductVersion.h"
 #include "platform/SystemFolders.h"
 #include "registry/ProductRecords.h"
@@ -40,7 +42,9 @@
 
 namespace {
 
-QString FromStd(const std::string& AText) { return QString::fromStdString(AText); }
+QString FromStd(const std::string& AText) {
+    return QString::fromStdString(AText);
+}
 
 QLabel* NewLabel(QWidget* AParent, const char* AName, const QString& AText) {
     auto* Label = new QLabel(AText, AParent);
@@ -62,7 +66,9 @@ void SetFontSize(QWidget* AWidget, int APointSize) {
     AWidget->setFont(Font);
 }
 
-void SetWhite(QWidget* AWidget) { AWidget->setStyleSheet(QStringLiteral("color: #ffffff;")); }
+void SetWhite(QWidget* AWidget) {
+    AWidget->setStyleSheet(QStringLiteral("color: #ffffff;"));
+}
 
 // Adds AWidget to a top-down stack with a fixed height and a gap above it.
 void Stack(QVBoxLayout* ALayout, QWidget* AWidget, int AHeight, int ATopMargin = 0) {
@@ -163,6 +169,12 @@ TForm2::TForm2(TForm2Options AOptions, QWidget* AParent)
     FDialogs = FOptions.Dialogs ? FOptions.Dialogs : std::make_shared<TQtDialogService>();
     FRegistryStore =
         FOptions.RegistryStore ? FOptions.RegistryStore : orvane::OpenDefaultRegistryStore();
+    // Downloads deliver to the GUI thread also where no installer application
+    // object set it up (the screenshot tool).
+    if (!orvane::DefaultHostThread()) {
+        UseQtHostThread();
+    }
+    FInstallHost = std::make_shared<TWindowInstallHost>(*this);
     CreateControls();
     FormCreate();
 }
@@ -208,9 +220,10 @@ void TForm2::CreateControls() {
     TabControl1->tabBar()->setUsesScrollButtons(false);
     CentralLayout->addWidget(TabControl1, 1);
 
-    FooterLabel = NewLabel(Central, "FooterLabel",
-                           QStringLiteral("Orvane component framework \u2014 installs, registers and "
-                                          "removes Orvane in your Delphi and C++Builder IDEs"));
+    FooterLabel =
+        NewLabel(Central, "FooterLabel",
+                 QStringLiteral("Orvane component framework \u2014 installs, registers and "
+                                "removes Orvane in your Delphi and C++Builder IDEs"));
     FooterLabel->setAlignment(Qt::AlignCenter);
     FooterLabel->setFixedHeight(32);
     SetFontSize(FooterLabel, 10);
@@ -297,7 +310,8 @@ void TForm2::CreateControls() {
         Edt_Password = new QLineEdit(Parent);
         Edt_Password->setObjectName(QStringLiteral("Edt_Password"));
         Edt_Password->setEchoMode(QLineEdit::Password);
-        PasswordEditButton1 = new QAction(EyeIcon(true), QStringLiteral("Show password"), Edt_Password);
+        PasswordEditButton1 =
+            new QAction(EyeIcon(true), QStringLiteral("Show password"), Edt_Password);
         PasswordEditButton1->setObjectName(QStringLiteral("PasswordEditButton1"));
         PasswordEditButton1->setCheckable(true);
         Edt_Password->addAction(PasswordEditButton1, QLineEdit::TrailingPosition);
@@ -356,8 +370,8 @@ void TForm2::CreateControls() {
         TermsLayout->addWidget(CheckBox1, 0, 0);
         auto* TextLayout = new QHBoxLayout;
         TextLayout->setContentsMargins(48, 0, 0, 0);
-        SpeedButton1 = NewButton(TermsRow, "SpeedButton1",
-                                 QStringLiteral("Accept our terms && conditions"));
+        SpeedButton1 =
+            NewButton(TermsRow, "SpeedButton1", QStringLiteral("Accept our terms && conditions"));
         SpeedButton1->setFlat(true);
         SpeedButton1->setCursor(Qt::PointingHandCursor);
         SpeedButton1->setFixedHeight(46);
@@ -411,8 +425,9 @@ void TForm2::CreateControls() {
         auto* Layout = new QVBoxLayout(TbItm_Completed);
         Layout->setContentsMargins(16, 16, 16, 16);
         Layout->setSpacing(0);
-        Label4 = NewLabel(TbItm_Completed, "Label4",
-                          QStringLiteral("Thank you for installing Orvane! You can now start working!"));
+        Label4 =
+            NewLabel(TbItm_Completed, "Label4",
+                     QStringLiteral("Thank you for installing Orvane! You can now start working!"));
         Label4->setAlignment(Qt::AlignHCenter | Qt::AlignBottom);
         Label4->setWordWrap(true);
         SetFontSize(Label4, 14);
@@ -476,8 +491,8 @@ void TForm2::FormCreate() {
 
 void TForm2::RefreshInstalledVersions() {
     if (const auto Version = orvane::GetProductVersion())
-        setWindowTitle(QString::asprintf("Orvane Installer %u.%u.%u", Version->Major, Version->Minor,
-                                         Version->Build));
+        setWindowTitle(QString::asprintf("Orvane Installer %u.%u.%u", Version->Major,
+                                         Version->Minor, Version->Build));
     SwitchPage(wpWelcome);
     raise();
     activateWindow();
@@ -546,7 +561,9 @@ void TForm2::LoginButtonClick() {
     DownloadConfiguration();
 }
 
-void TForm2::BackButtonClick() { SwitchPage(wpWelcome); }
+void TForm2::BackButtonClick() {
+    SwitchPage(wpWelcome);
+}
 
 void TForm2::SpeedButton1Click() {
     if (FTermsDialog)
@@ -594,9 +611,13 @@ void TForm2::RunHandler(void (TForm2::*AHandler)()) {
     }
 }
 
-void TForm2::ShowWarning(const QString& AMessage) { Dialogs().Warning(this, AMessage); }
+void TForm2::ShowWarning(const QString& AMessage) {
+    Dialogs().Warning(this, AMessage);
+}
 
-void TForm2::ShowInfo(const QString& AMessage) { Dialogs().Warning(this, AMessage); }
+void TForm2::ShowInfo(const QString& AMessage) {
+    Dialogs().Warning(this, AMessage);
+}
 
 bool TForm2::Confirmation(const QString& AMessage) {
     return Dialogs().ConfirmationQuestion(this, AMessage) == mrYes;
@@ -629,6 +650,7 @@ std::filesystem::path TForm2::ExeDir() const {
 
 void TForm2::closeEvent(QCloseEvent* AEvent) {
     FClosing = true;
+    FInstallHost->Cancellation().Cancel("the window was closed");
     // A running transfer ends through its error path now, while its handlers
     // can still reach this window.
     orvane::TDownloader::AbortAll();

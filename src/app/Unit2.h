@@ -33,10 +33,12 @@ class QTabWidget;
 class QWidget;
 class TActivityIndicator;
 class TTransferMeter;
+class TWindowInstallHost;
 
 namespace orvane {
+class TInstallEngine;
 class TRegistryStore;
-}
+} // namespace orvane
 
 enum TWizardPage : std::uint8_t {
     wpWelcome = 0,
@@ -104,7 +106,7 @@ public:
     void SetDefaultIDEDir();
     void SetDefaultDownloadDir();
 
-    // Installation
+    // Installation: these members adapt the window to the engine and call it.
     void InstallButtonClick();
     void StartInstallation();
     void InstallSelectedVersions();
@@ -112,6 +114,10 @@ public:
     void GetSelectedVersions(std::vector<const rapidjson::Value*>& AEntries) const;
     bool InstallPackage(const rapidjson::Value* AEntry, const QString& AIDEDir,
                         const QString& ADownloadDir);
+
+    // An engine for one step, with this window as its host and the wizard's
+    // current edition and login.
+    orvane::TInstallEngine InstallEngine();
 
     // Safeguards around the IDE's registry (install/InstallSafeguards.cpp)
     // True when no IDE is running, or the user chose to go on anyway; AStep
@@ -252,4 +258,5 @@ private:
     std::uint64_t FConfigRequest = 0;
     std::shared_ptr<std::atomic<bool>> FConfigCancel;
     std::unique_ptr<TTransferMeter> FTransferMeter;
+    std::shared_ptr<TWindowInstallHost> FInstallHost;
 };

@@ -1,8 +1,9 @@
 #include "app/Unit2.h"
 
-#include "install/FileOperations.h"
+#include "app/WindowInstallHost.h"
+#include "install/InstallEngine.h"
+#include "platform/FileNames.h"
 #include "platform/SystemFolders.h"
-#include "registry/GetItInstallations.h"
 #include "server/PackageList.h"
 
 #include <QCheckBox>
@@ -10,15 +11,22 @@
 #include <QLineEdit>
 #include <QListWidget>
 
-#include <exception>
-
 namespace {
 
-QString WithTrailingDelimiter(const QString& ADir) {
-    return QString::fromStdString(orvane::IncludeTrailingPathDelimiter(ADir.toStdString()));
+std::string WithTrailingDelimiter(const QString& ADir) {
+    return orvane::IncludeTrailingPathDelimiter(ADir.toStdString());
 }
 
 } // namespace
+
+orvane::TInstallEngine TForm2::InstallEngine() {
+    orvane::TInstallSettings LSettings;
+    LSettings.ApiUrl = ApiUrl();
+    LSettings.Credentials = FCredentials;
+    LSettings.ExeDir = orvane::Utf8FromPath(ExeDir());
+    LSettings.IDEProcessName = FOptions.IDEProcessName;
+    return orvane::TInstallEngine(FInstallHost, RegistryStore(), std::move(LSettings));
+}
 
 void TForm2::InstallButtonClick() {
     StartInstallation();
@@ -37,28 +45,7 @@ void TForm2::StartInstallation() {
         ShowWarning(QStringLiteral("You need to select at least one version to be installed."));
         return;
     }
-    if (!ConfirmNoRunningIDE(QStringLiteral("installation"))) {
-        return;
-    }
-    // A broken registry must not take the window down from inside a button handler.
-    try {
-        if (orvane::HasGetItInstallation(RegistryStore())) {
-            ShowWarning(QStringLiteral("You have installed Orvane by GetIt Package Manager. Please "
-                                       "uninstall first before continuing."));
-            if (Dialogs().ConfirmationQuestion(
-                    this, QStringLiteral("Orvane Installer offers to remove those registry entries "
-                                         "manually.\r\nCAUTION: Removing those entries might cause "
-                                         "path conflicts. Use it only to cleanup your "
-                                         "installations!\r\nDo you want to remove those registry "
-                                         "entries manually now?")) != mrYes) {
-                return;
-            }
-            // The backups go where the packages will go, which may not exist yet.
-            orvane::ForceDirectories(WithTrailingDelimiter(Edit2->text()).toStdString());
-            CleanupGetItInstallation(Edit2->text());
-        }
-    } catch (const std::exception& AError) {
-        ShowWarning(QString::fromStdString(AError.what()));
+    if (!InstallEngine().PrepareInstallation(WithTrailingDelimiter(Edit2->text()))) {
         return;
     }
     SwitchPage(wpInstall);
@@ -68,36 +55,16 @@ void TForm2::StartInstallation() {
 void TForm2::InstallSelectedVersions() {
     // The entries below point into FConfig.
     const TBusyScope LBusy(*this);
-    const QString LDownloadDir = WithTrailingDelimiter(Edit2->text());
-    int LFailures = 0;
-    QString LReport;
     std::vector<const rapidjson::Value*> LEntries;
     GetSelectedVersions(LEntries);
-
-    for (std::size_t LIndex = 0; LIndex < LEntries.size(); ++LIndex) {
-        if (IsClosing()) {
-            Log(QStringLiteral("Installation stopped: the window was closed; %1 version(s) not "
-                               "installed.")
-                    .arg(LEntries.size() - LIndex));
-            return;
-        }
-        try {
-            if (!InstallPackage(LEntries[LIndex], Edit1->text(), LDownloadDir)) {
-                ++LFailures;
-                LReport += ProgressLabel->text() + QStringLiteral("\r\n\r\n");
-            }
-        } catch (const std::exception& AError) {
-            // Shown at once, and kept for the Done page: this version is not installed.
-            const QString LMessage = QString::fromStdString(AError.what());
-            Log(QStringLiteral("<ERROR> ") + LMessage);
-            ShowWarning(LMessage);
-            ++LFailures;
-            LReport += LMessage + QStringLiteral("\r\n\r\n");
-        }
+    const orvane::TInstallRun LRun = InstallEngine().InstallVersions(
+        LEntries, [this] { return Edit1->text().toStdString(); },
+        WithTrailingDelimiter(Edit2->text()));
+    if (LRun.Stopped) {
+        return;
     }
-
-    if (LFailures > 0) {
-        Label4->setText(LReport);
+    if (LRun.Failures() > 0) {
+        Label4->setText(QString::fromStdString(LRun.FailureReport));
     } else {
         Label4->setText(
             QStringLiteral("Thank you for installing Orvane! You can now start working!"));

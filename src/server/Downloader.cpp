@@ -4,18 +4,14 @@
 #include "server/HttpClient.h"
 #include "server/Protocol.h"
 
-#include <QCoreApplication>
-#include <QMetaObject>
-#include <QSemaphore>
-#include <QThread>
-#include <QThreadPool>
-
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <sstream>
 #include <thread>
 
@@ -23,78 +19,30 @@ namespace orvane {
 
 namespace {
 
-// A progress bar needs no more; waking the GUI thread per block costs throughput.
+// A progress bar needs no more; waking the host thread per block costs throughput.
 constexpr auto KProgressInterval = std::chrono::milliseconds(10);
 
 std::atomic<int> GLive{0};
 std::atomic<int> GActive{0};
 
-bool OnGuiThread() {
-    const QCoreApplication* LApp = QCoreApplication::instance();
-    return LApp && QThread::currentThread() == LApp->thread();
-}
-
-// Progress: queued to the GUI thread, or run at once when raised there.
-template <class TFunc> void PostToGui(TFunc AFunc) {
-    if (OnGuiThread()) {
-        AFunc();
-        return;
-    }
-    if (QCoreApplication* LApp = QCoreApplication::instance()) {
-        QMetaObject::invokeMethod(LApp, std::move(AFunc), Qt::QueuedConnection);
-    }
-}
-
-// The final notification: runs on the GUI thread while the calling thread
-// waits. A plain blocking queued call would deadlock against an application
-// that is being destroyed (it waits for the pool's tasks without processing
-// events), so the wait gives up when the call has not started by then.
-void RunOnGuiAndWait(std::function<void()> AFunc) {
-    if (OnGuiThread()) {
-        AFunc();
-        return;
-    }
-    struct TCall {
-        enum { csPending, csRunning, csAbandoned };
-        std::atomic<int> State{csPending};
-        QSemaphore Done;
-    };
-    auto LCall = std::make_shared<TCall>();
-    QCoreApplication* LApp = QCoreApplication::instance();
-    if (!LApp || QCoreApplication::closingDown()) {
-        return;
-    }
-    QMetaObject::invokeMethod(
-        LApp,
-        [LCall, AFunc = std::move(AFunc)] {
-            int LExpected = TCall::csPending;
-            if (!LCall->State.compare_exchange_strong(LExpected, TCall::csRunning)) {
-                return;
-            }
-            AFunc();
-            LCall->Done.release();
-        },
-        Qt::QueuedConnection);
-    while (!LCall->Done.tryAcquire(1, 20)) {
-        if (!QCoreApplication::instance() || QCoreApplication::closingDown()) {
-            int LExpected = TCall::csPending;
-            if (LCall->State.compare_exchange_strong(LExpected, TCall::csAbandoned)) {
-                return;
-            }
+// A program that ends while transfers run (the window closed mid-download, a
+// console interrupted) stops them and lets each end through its error path
+// before the process tears down what they use.
+struct TTransfersAtExit {
+    ~TTransfersAtExit() {
+        if (GActive.load() == 0) {
+            return;
+        }
+        THttpClient::CancelAll();
+        const auto LDeadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (GActive.load() > 0 && std::chrono::steady_clock::now() < LDeadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
         }
     }
-}
+};
 
-// Keeps the window painting. Nested pumps from notifications delivered by an
-// outer pump are skipped so a burst of queued progress cannot grow the stack.
-void PumpEvents() {
-    static thread_local bool LPumping = false;
-    if (LPumping || !QCoreApplication::instance()) {
-        return;
-    }
-    LPumping = true;
-    QCoreApplication::processEvents();
-    LPumping = false;
+void WatchTransfersAtExit() {
+    static TTransfersAtExit LWatch;
 }
 
 template <class THandler, class... TArgs>
@@ -102,7 +50,7 @@ void CallHandler(const THandler& AHandler, TArgs&&... AArgs) {
     if (!AHandler) {
         return;
     }
-    // A handler's own failure must not cross into the transfer or Qt's event
+    // A handler's own failure must not cross into the transfer or the host's
     // dispatch; the download has ended either way.
     try {
         AHandler(std::forward<TArgs>(AArgs)...);
@@ -112,8 +60,17 @@ void CallHandler(const THandler& AHandler, TArgs&&... AArgs) {
 
 } // namespace
 
-TDownloader::TDownloader(std::string AAPIUrl, std::string AToken)
-    : APIUrl(std::move(AAPIUrl)), Token(std::move(AToken)) {
+TDownloader::TDownloader(std::string AAPIUrl, std::string AToken,
+                         std::shared_ptr<THostThread> AHost)
+    : APIUrl(std::move(AAPIUrl)), Token(std::move(AToken)), FHost(std::move(AHost)) {
+    if (!FHost) {
+        FHost = DefaultHostThread();
+    }
+    if (!FHost) {
+        // No program set a host: the creating thread is it, and it runs the
+        // notifications whenever it processes its queue.
+        FHost = std::make_shared<TQueuedHostThread>();
+    }
     ++GLive;
 }
 
@@ -129,80 +86,133 @@ int TDownloader::ActiveTransfers() {
     return GActive.load();
 }
 
-void TDownloader::AbortAll() {
+void TDownloader::AbortAll(THostThread& AHost) {
     THttpClient::CancelAll();
     while (GActive.load() > 0) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(2);
+        AHost.ProcessPending();
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
+}
+
+void TDownloader::AbortAll() {
+    if (const std::shared_ptr<THostThread> LHost = DefaultHostThread()) {
+        AbortAll(*LHost);
+        return;
+    }
+    THttpClient::CancelAll();
+}
+
+// Progress: posted to the host thread, or run at once when raised there.
+void TDownloader::PostToHost(std::function<void()> AWork) {
+    if (FHost->IsHostThread()) {
+        AWork();
+        return;
+    }
+    FHost->Post(std::move(AWork));
+}
+
+// The final notification: runs on the host thread while the calling thread
+// waits. A host that stops running posted work (a program that ends) would
+// leave the wait hanging, so it gives up when the call has not started by then.
+void TDownloader::RunOnHostAndWait(std::function<void()> AWork) {
+    if (FHost->IsHostThread()) {
+        AWork();
+        return;
+    }
+    struct TCall {
+        enum { csPending, csRunning, csAbandoned };
+        std::atomic<int> State{csPending};
+        std::mutex Mutex;
+        std::condition_variable Finished;
+        bool Done = false;
+    };
+    auto LCall = std::make_shared<TCall>();
+    if (FHost->IsShuttingDown()) {
+        return;
+    }
+    FHost->Post([LCall, AWork = std::move(AWork)] {
+        int LExpected = TCall::csPending;
+        if (!LCall->State.compare_exchange_strong(LExpected, TCall::csRunning)) {
+            return;
+        }
+        AWork();
+        {
+            const std::lock_guard LLock(LCall->Mutex);
+            LCall->Done = true;
+        }
+        LCall->Finished.notify_all();
+    });
+    std::unique_lock LLock(LCall->Mutex);
+    while (!LCall->Finished.wait_for(LLock, std::chrono::milliseconds(20),
+                                     [&LCall] { return LCall->Done; })) {
+        if (FHost->IsShuttingDown()) {
+            int LExpected = TCall::csPending;
+            if (LCall->State.compare_exchange_strong(LExpected, TCall::csAbandoned)) {
+                return;
+            }
+        }
+    }
+}
+
+// Keeps the window painting. Nested pumps from notifications delivered by an
+// outer pump are skipped so a burst of queued progress cannot grow the stack.
+void TDownloader::PumpHost() {
+    static thread_local bool LPumping = false;
+    if (LPumping) {
+        return;
+    }
+    LPumping = true;
+    FHost->ProcessPending();
+    LPumping = false;
 }
 
 void TDownloader::CreateClient() {
     FClient = std::make_unique<THttpClient>();
     FClient->OnBegin = [this](std::int64_t AExpected) {
-        PostToGui([this, AExpected] {
+        PostToHost([this, AExpected] {
             MaxProgress = AExpected;
             CallHandler(OnStarted, *this);
-            PumpEvents();
+            PumpHost();
         });
     };
     FClient->OnProgress = [this](std::int64_t AReceived) {
-        if (OnGuiThread()) {
+        if (FHost->IsHostThread()) {
             Progress = AReceived;
             CallHandler(OnProgress, *this);
-            PumpEvents();
+            PumpHost();
             return;
         }
-        // A GUI thread slower than the network would otherwise face one queued
-        // call per received block.
+        // A host thread slower than the network would otherwise face one
+        // queued call per received block.
         FLatestProgress = AReceived;
         const auto LNow = std::chrono::steady_clock::now();
         if (LNow - FLastProgressPost < KProgressInterval || FProgressQueued.exchange(true)) {
             return;
         }
         FLastProgressPost = LNow;
-        PostToGui([this] {
+        PostToHost([this] {
             FProgressQueued = false;
             Progress = FLatestProgress;
             CallHandler(OnProgress, *this);
-            PumpEvents();
+            PumpHost();
         });
     };
     FClient->OnEnd = [this](std::int64_t AReceived) {
-        PostToGui([this, AReceived] {
+        PostToHost([this, AReceived] {
             // Without an announced length the end still reports a full bar.
             if (MaxProgress < 0) {
                 MaxProgress = AReceived;
             }
             Progress = MaxProgress;
             CallHandler(OnProgress, *this);
-            PumpEvents();
+            PumpHost();
         });
     };
 }
 
-namespace {
-
-// The application's teardown waits for the pool's tasks: transfers still
-// running then are cancelled first, so a program that ends mid-download does
-// not wait for the rest of it.
-void CancelTransfersAtExit() {
-    static QCoreApplication* LRegisteredFor = nullptr;
-    QCoreApplication* LApp = QCoreApplication::instance();
-    if (LApp && LApp != LRegisteredFor) {
-        LRegisteredFor = LApp;
-        qAddPostRoutine([] {
-            LRegisteredFor = nullptr;
-            THttpClient::CancelAll();
-        });
-    }
-}
-
-} // namespace
-
 void TDownloader::Download(const std::string& AEndPoint, const std::string& ADestFile,
                            bool AAutoFree) {
-    CancelTransfersAtExit();
+    WatchTransfersAtExit();
     AutoFree = AAutoFree;
     Destination = ADestFile;
     FCancelEpoch = THttpClient::CancelEpoch();
@@ -216,7 +226,7 @@ void TDownloader::Download(const std::string& AEndPoint, const std::string& ADes
             FClient->PinCancelEpoch(FCancelEpoch);
             std::string LBody;
             try {
-                LBody = GetWhileGuiRuns(LUrl);
+                LBody = GetWhileHostRuns(LUrl);
             } catch (...) {
                 FClient.reset();
                 Token.clear();
@@ -233,22 +243,32 @@ void TDownloader::Download(const std::string& AEndPoint, const std::string& ADes
     }
 
     ++GActive;
-    QThreadPool::globalInstance()->start([this, AEndPoint] { RunTransfer(AEndPoint); });
+    try {
+        std::thread([this, AEndPoint] { RunTransfer(AEndPoint); }).detach();
+    } catch (const std::exception&) {
+        --GActive;
+        DeliverError(std::current_exception());
+        if (AutoFree) {
+            delete this;
+        }
+    }
 }
 
-// The token request holds up its caller, the GUI thread, but not the window:
-// the request runs on a thread of its own while this one keeps processing
-// events, so the window paints, and closing it cancels the request (AbortAll
-// waits for it like for a transfer). Whatever HTTP client is used, a silent
-// server cannot freeze the window.
-std::string TDownloader::GetWhileGuiRuns(const std::string& AUrl) {
-    if (!OnGuiThread()) {
+// The token request holds up its caller, the host thread, but not the window:
+// the request runs on a thread of its own while this one keeps processing the
+// host's work, so the window paints, and closing it cancels the request
+// (AbortAll waits for it like for a transfer). Whatever HTTP client is used, a
+// silent server cannot freeze the window.
+std::string TDownloader::GetWhileHostRuns(const std::string& AUrl) {
+    if (!FHost->IsHostThread()) {
         return FClient->GetText(AUrl);
     }
     struct TRequest {
         std::string Body;
         std::exception_ptr Error;
-        QSemaphore Finished;
+        std::mutex Mutex;
+        std::condition_variable Changed;
+        bool Finished = false;
     };
     auto LRequest = std::make_shared<TRequest>();
     ++GActive;
@@ -259,15 +279,26 @@ std::string TDownloader::GetWhileGuiRuns(const std::string& AUrl) {
             LRequest->Error = std::current_exception();
         }
         --GActive;
-        LRequest->Finished.release();
+        {
+            const std::lock_guard LLock(LRequest->Mutex);
+            LRequest->Finished = true;
+        }
+        LRequest->Changed.notify_all();
     });
-    while (!LRequest->Finished.tryAcquire(1, 10)) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    for (;;) {
+        {
+            std::unique_lock LLock(LRequest->Mutex);
+            if (LRequest->Changed.wait_for(LLock, std::chrono::milliseconds(10),
+                                           [&LRequest] { return LRequest->Finished; })) {
+                break;
+            }
+        }
+        FHost->ProcessPending();
     }
     LThread.join();
-    // The answer's progress notifications were queued from that thread; they
+    // The answer's progress notifications were posted from that thread; they
     // run now, before the caller goes on (and before this object may go).
-    QCoreApplication::sendPostedEvents(QCoreApplication::instance(), QEvent::MetaCall);
+    FHost->RunPosted();
     if (LRequest->Error) {
         std::rethrow_exception(LRequest->Error);
     }
@@ -366,11 +397,11 @@ void TDownloader::TakeFinalName() {
 }
 
 void TDownloader::DeliverCompleted() {
-    RunOnGuiAndWait([this] { CallHandler(OnCompleted, *this); });
+    RunOnHostAndWait([this] { CallHandler(OnCompleted, *this); });
 }
 
 void TDownloader::DeliverError(std::exception_ptr AError) {
-    RunOnGuiAndWait([this, AError] {
+    RunOnHostAndWait([this, AError] {
         try {
             std::rethrow_exception(AError);
         } catch (const std::exception& E) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "server/Credentials.h"
+#include "server/HostThread.h"
 
 #include <atomic>
 #include <chrono>
@@ -15,9 +16,12 @@ namespace orvane {
 
 class THttpClient;
 
-// Fetches one resource from the API server without blocking the GUI thread.
-// Progress is queued to the GUI thread; the final notification (exactly one of
-// OnCompleted or OnError) runs there while the transfer waits for it.
+// Fetches one resource from the API server without blocking the host thread
+// (the window's GUI thread, the console's main thread). The transfer runs on a
+// thread of its own; progress is posted to the host thread, and the final
+// notification (exactly one of OnCompleted or OnError) runs there while the
+// transfer waits for it. Handlers, MaxProgress and Progress belong to the host
+// thread.
 class TDownloader {
 public:
     using TOnDownloadProgressProc = std::function<void(TDownloader& ASender)>;
@@ -52,12 +56,14 @@ public:
     // and ends through OnError. Optional.
     std::shared_ptr<const std::atomic<bool>> Cancelled;
 
-    TDownloader(std::string AAPIUrl, std::string AToken);
+    // AHost: where the notifications run; null: DefaultHostThread().
+    TDownloader(std::string AAPIUrl, std::string AToken,
+                std::shared_ptr<THostThread> AHost = nullptr);
     virtual ~TDownloader();
     TDownloader(const TDownloader&) = delete;
     TDownloader& operator=(const TDownloader&) = delete;
 
-    // GUI thread. Never throws: every outcome arrives through the handlers.
+    // Host thread. Never throws: every outcome arrives through the handlers.
     // With AAutoFree the object deletes itself after its final notification,
     // so the caller must not touch it once this returned.
     void Download(const std::string& AEndPoint, const std::string& ADestFile, bool AAutoFree);
@@ -71,8 +77,10 @@ public:
     // The answer: valid while OnCompleted runs (in memory or the open file).
     std::iostream* Stream() const { return FStream.get(); }
 
-    // GUI thread: cancels every running transfer and processes events until
-    // each has delivered its final notification (for a window that closes).
+    // Host thread: cancels every running transfer and processes AHost's work
+    // until each has delivered its final notification (for a window that
+    // closes, a console interrupted).
+    static void AbortAll(THostThread& AHost);
     static void AbortAll();
     // Downloaders alive, and transfers and token requests not yet finished,
     // process-wide.
@@ -81,15 +89,19 @@ public:
 
 private:
     void CreateClient();
-    std::string GetWhileGuiRuns(const std::string& AUrl);
+    std::string GetWhileHostRuns(const std::string& AUrl);
+    void PostToHost(std::function<void()> AWork);
+    void RunOnHostAndWait(std::function<void()> AWork);
+    void PumpHost();
     void RunTransfer(const std::string& AEndPoint);
     // Closes the complete file, gives it its final name and reopens it there.
     void TakeFinalName();
     void DeliverCompleted();
     void DeliverError(std::exception_ptr AError);
 
+    std::shared_ptr<THostThread> FHost;
     std::uint64_t FCancelEpoch = 0;
-    // Progress from the transfer: one notification waits in the GUI queue at a
+    // Progress from the transfer: one notification waits in the host's queue at a
     // time and reports the newest count when it runs.
     std::atomic<std::int64_t> FLatestProgress{0};
     std::atomic<bool> FProgressQueued{false};

@@ -1,3 +1,4 @@
+#include "app/QtHostThread.h"
 #include "server/Downloader.h"
 
 #include <QCoreApplication>
@@ -15,6 +16,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: %s <api base url> <endpoint>\n", argv[0]);
         return 2;
     }
+    UseQtHostThread();
     auto* LDownloader = new orvane::TDownloader(argv[1], "");
     LDownloader->OnCompleted = [](orvane::TDownloader&) { std::puts("completed"); };
     LDownloader->OnError = [](const std::exception& E) { std::printf("error: %s\n", E.what()); };

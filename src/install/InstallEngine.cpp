@@ -1,0 +1,429 @@
+#include "install/InstallEngine.h"
+
+#include "install/FileOperations.h"
+#include "install/PackageRules.h"
+#include "install/PackageSpace.h"
+#include "install/ZipReader.h"
+#include "platform/FileCopy.h"
+#include "platform/SystemFolders.h"
+#include "registry/CppPaths.h"
+#include "registry/DelphiLibrary.h"
+#include "registry/GetItInstallations.h"
+#include "registry/IDELocations.h"
+#include "registry/ProductRecords.h"
+#include "registry/X64Packages.h"
+#include "server/Downloader.h"
+#include "server/Protocol.h"
+#include "server/Sha256.h"
+
+#include <algorithm>
+#include <chrono>
+#include <exception>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <thread>
+
+namespace orvane {
+
+namespace {
+
+std::string Quoted(const std::string& AText) {
+    return "\"" + AText + "\"";
+}
+
+// Shared by DownloadPackage and the download handlers, which may outlive the call.
+struct TWaitState {
+    bool LDone = false;
+    bool LHasErr = false;
+    std::string LErrMsg;
+    // Digest of a complete download, written on the transfer thread before the
+    // final notification.
+    std::string LReceivedSha256;
+};
+
+} // namespace
+
+const char* QuestionIdName(TQuestionId AId) {
+    switch (AId) {
+    case TQuestionId::ExistingZip:
+        return "ExistingZip";
+    case TQuestionId::OlderVersionInstalled:
+        return "OlderVersionInstalled";
+    case TQuestionId::GetItCleanup:
+        return "GetItCleanup";
+    case TQuestionId::GetItRemove:
+        return "GetItRemove";
+    case TQuestionId::IdeRunning:
+        return "IdeRunning";
+    }
+    return "";
+}
+
+int TInstallRun::Failures() const {
+    return static_cast<int>(std::count_if(Versions.begin(), Versions.end(),
+                                          [](const TVersionOutcome& A) { return !A.Installed; }));
+}
+
+TInstallEngine::TInstallEngine(std::shared_ptr<TInstallHost> AHost, TRegistryStore& AStore,
+                               TInstallSettings ASettings)
+    : FHost(std::move(AHost)), FStore(AStore), FSettings(std::move(ASettings)) {
+    if (!FHost) {
+        throw std::invalid_argument("the installation engine needs a host");
+    }
+}
+
+void TInstallEngine::Log(const std::string& ALine) {
+    FLastLine = ALine;
+    FHost->Log(ALine);
+}
+
+bool TInstallEngine::Ask(TQuestionId AId, const std::string& AText) {
+    return FHost->Ask(TQuestion{AId, AText, false});
+}
+
+bool TInstallEngine::PrepareInstallation(const std::string& ADownloadDir) {
+    if (!ConfirmNoRunningIDE("installation")) {
+        return false;
+    }
+    // A broken registry must not take the front end down.
+    try {
+        if (HasGetItInstallation(FStore)) {
+            FHost->Warning("You have installed Orvane by GetIt Package Manager. Please uninstall "
+                           "first before continuing.");
+            if (!Ask(TQuestionId::GetItCleanup,
+                     "Orvane Installer offers to remove those registry entries manually.\r\n"
+                     "CAUTION: Removing those entries might cause path conflicts. Use it only to "
+                     "cleanup your installations!\r\nDo you want to remove those registry entries "
+                     "manually now?")) {
+                return false;
+            }
+            // The backups go where the packages will go, which may not exist yet.
+            ForceDirectories(IncludeTrailingPathDelimiter(ADownloadDir));
+            CleanupGetItInstallation(ADownloadDir);
+        }
+    } catch (const std::exception& AError) {
+        FHost->Warning(AError.what());
+        return false;
+    }
+    return true;
+}
+
+TInstallRun TInstallEngine::InstallVersions(const std::vector<const rapidjson::Value*>& AEntries,
+                                            const std::function<std::string()>& AIDEDir,
+                                            const std::string& ADownloadDir) {
+    const std::string LDownloadDir = IncludeTrailingPathDelimiter(ADownloadDir);
+    TInstallRun LRun;
+    for (std::size_t LIndex = 0; LIndex < AEntries.size(); ++LIndex) {
+        if (FHost->Cancellation().IsCancelled()) {
+            Log("Installation stopped: " + FHost->Cancellation().Reason() + "; " +
+                std::to_string(AEntries.size() - LIndex) + " version(s) not installed.");
+            LRun.Stopped = true;
+            return LRun;
+        }
+        TVersionOutcome LOutcome;
+        if (AEntries[LIndex] && AEntries[LIndex]->IsObject()) {
+            LOutcome.Version = ReadMemberTextOrEmpty(*AEntries[LIndex], "version");
+        }
+        try {
+            LOutcome.Installed = InstallPackage(AEntries[LIndex], AIDEDir(), LDownloadDir);
+            if (!LOutcome.Installed) {
+                LOutcome.Reason = FLastLine;
+            }
+        } catch (const std::exception& AError) {
+            // Shown at once, and kept for the report: this version is not installed.
+            LOutcome.Reason = AError.what();
+            Log("<ERROR> " + LOutcome.Reason);
+            FHost->Warning(LOutcome.Reason);
+        }
+        if (!LOutcome.Installed) {
+            LRun.FailureReport += LOutcome.Reason + "\r\n\r\n";
+        }
+        LRun.Versions.push_back(std::move(LOutcome));
+    }
+    return LRun;
+}
+
+bool TInstallEngine::DownloadPackage(const std::string& AUrl, const std::string& APackagePath,
+                                     const std::string& AFileName, const std::string& AVersion,
+                                     const std::optional<std::string>& ASha256) {
+    Log("Downloading " + Quoted(AFileName) + " ...");
+    auto LState = std::make_shared<TWaitState>();
+    auto* LDownloader = new TDownloader(FSettings.ApiUrl, "", FHost);
+    LDownloader->Credentials = FSettings.Credentials;
+    // The handlers run on the host thread and may outlive this call.
+    auto LBegan = std::make_shared<std::chrono::steady_clock::time_point>();
+    LDownloader->OnStarted = [LHost = FHost, AVersion, LBegan](TDownloader& ASender) {
+        *LBegan = std::chrono::steady_clock::now();
+        LHost->Progress({TProgressPhase::ppDownloadStarted, AVersion, 0, ASender.MaxProgress, -1});
+    };
+    LDownloader->OnProgress = [LHost = FHost, AVersion, LBegan](TDownloader& ASender) {
+        const double LSeconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - *LBegan).count();
+        LHost->Progress({TProgressPhase::ppDownloading, AVersion, ASender.Progress,
+                         ASender.MaxProgress, LSeconds > 0 ? ASender.Progress / LSeconds : -1});
+    };
+    // Hashed on the transfer thread as the blocks are written (no second pass)
+    // and checked before the zip takes its final name.
+    if (ASha256) {
+        std::shared_ptr<TStreamHasher> LHasher = NewSha256Hasher();
+        LDownloader->OnData = [LHasher](const char* AData, std::size_t ASize) {
+            LHasher->Update(AData, ASize);
+        };
+        LDownloader->OnVerify = [LHasher, LState, LExpected = *ASha256] {
+            LState->LReceivedSha256 = LHasher->HexDigest();
+            if (LState->LReceivedSha256 != LExpected) {
+                throw std::runtime_error("SHA-256 mismatch");
+            }
+        };
+    }
+    LDownloader->OnError = [LState](const std::exception& AError) {
+        LState->LDone = true;
+        LState->LErrMsg = AError.what();
+        LState->LHasErr = true;
+    };
+    LDownloader->OnCompleted = [LState](TDownloader&) { LState->LDone = true; };
+    LDownloader->Download(AUrl, APackagePath, true);
+
+    bool LAborted = false;
+    while (!LState->LDone) {
+        FHost->ProcessPending();
+        // A cancelled run stops its download; the error path below then
+        // removes the partial file and says so.
+        if (FHost->Cancellation().IsCancelled() && !LAborted) {
+            LAborted = true;
+            TDownloader::AbortAll(*FHost);
+            continue;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    if (!LState->LHasErr) {
+        return true;
+    }
+    const std::string LPartial = TDownloader::PartialFileName(APackagePath);
+    if (FileExists(LPartial)) {
+        RemoveFile(LPartial);
+        Log("Downloaded file deleted: " + LPartial);
+    }
+    if (ASha256 && !LState->LReceivedSha256.empty() && LState->LReceivedSha256 != *ASha256) {
+        const std::string LMessage = "<ERROR> SHA-256 mismatch for " + Quoted(AFileName) +
+                                     ": expected " + *ASha256 + ", received " +
+                                     LState->LReceivedSha256 + "; the download is deleted";
+        Log(LMessage);
+        FHost->Warning(LMessage);
+        return false;
+    }
+    Log("Failed to download package: " + AFileName + " (Temporary=" + Quoted(APackagePath) +
+        ")\r\n" + LState->LErrMsg);
+    return false;
+}
+
+bool TInstallEngine::InstallPackage(const rapidjson::Value* AEntry, const std::string& AIDEDir,
+                                    const std::string& ADownloadDir) {
+    if (AEntry == nullptr || !AEntry->IsObject()) {
+        return false;
+    }
+    const rapidjson::Value& LEntry = *AEntry;
+    const std::string LSep(1, PathDelimiter());
+
+    const std::string LFile = ReadMemberTextOrEmpty(LEntry, "file");
+    const std::string LDownloadUrl = PackageEndpoint(LEntry);
+    std::optional<std::string> LSha256;
+    if (std::string LError; !ReadExpectedSha256(LEntry, LSha256, LError)) {
+        Log("<ERROR> " + LError);
+        return false;
+    }
+
+    if (const std::string LUnusable = UnusableEntryName(LEntry); !LUnusable.empty()) {
+        Log("<ERROR> " + LUnusable);
+        return false;
+    }
+    if (!DirectoryExists(ADownloadDir) && !ForceDirectories(ADownloadDir)) {
+        Log("<ERROR> Failed to create directory: " + Quoted(ADownloadDir));
+        return false;
+    }
+
+    const std::string LVersion = ReadMemberText(LEntry, "version").value_or("0.0");
+    const std::string LFileVersion =
+        PackageFileVersion(ReadMemberText(LEntry, "file_version"), LFile);
+    const std::string LPackageType =
+        PackageType(ReadMemberTextOrEmpty(LEntry, "name"), FSettings.Credentials.Mode);
+    const std::string LFileName = PackageFileName(LFile, LVersion, LFileVersion);
+    const std::string LPackagePath = ADownloadDir + LFileName;
+    const std::string LVersionDir = IncludeTrailingPathDelimiter(ADownloadDir) + LVersion + LSep;
+
+    // A zip left from before is checked before it is offered for use.
+    if (LSha256 && FileExists(LPackagePath)) {
+        const std::string LFound = Sha256OfFile(LPackagePath);
+        if (LFound != *LSha256) {
+            Log("Package file " + LPackagePath + " does not match its SHA-256 (expected " +
+                *LSha256 + ", found " + LFound + "); deleting it to download it again");
+            RemoveFile(LPackagePath);
+        }
+    }
+    if (FileExists(LPackagePath)) {
+        Log("Package file " + LPackagePath + " already exists");
+        if (Ask(TQuestionId::ExistingZip, "The package file " + Quoted(LPackagePath) +
+                                              " already exists.\r\n\r\nDo you want to delete it "
+                                              "and download again?")) {
+            Log("Deleting existing package file " + LPackagePath);
+            RemoveFile(LPackagePath);
+        }
+    }
+
+    Log("Reading Orvane registry entry for " + Quoted(LVersion));
+    TOrvaneRegistryData LRecord;
+    if (ReadRegistryData(FStore, LVersion, LRecord) &&
+        CompareVersions(LRecord.Version, LFileVersion) >= 0) {
+        if (!Ask(TQuestionId::OlderVersionInstalled,
+                 "You try to install version " + Quoted(LFileVersion) + ", but a Orvane version " +
+                     Quoted(LRecord.Version) +
+                     " is already installed.\r\n\r\nDo you want to continue?")) {
+            return false;
+        }
+    }
+
+    if (!FileExists(LPackagePath) &&
+        !DownloadPackage(LDownloadUrl, LPackagePath, LFileName, LVersion, LSha256)) {
+        return false;
+    }
+
+    Log("Extracting package " + Quoted(LFileName) + " ...");
+    TZipReader LZip(LPackagePath);
+    LZip.SetPump([LHost = FHost] { LHost->ProcessPending(); });
+    LZip.SetProgress([this, LVersion](std::int64_t AWritten, std::int64_t ATotal) {
+        FHost->Progress({TProgressPhase::ppExtracting, LVersion, AWritten, ATotal, -1});
+    });
+
+    if (!ReadMemberText(LEntry, "version")) {
+        Log("<ERROR> The package entry has no \"version\"");
+        return false;
+    }
+
+    const std::string LCommonDir = GetIDECommonDir(FStore, LVersion);
+    const std::string LBinDir = AIDEDir + LVersion + LSep + "bin" + LSep;
+    RequireFreeSpace(PackageSpaceNeeds(LZip, LEntry, LVersionDir, LCommonDir, LBinDir));
+
+    Log("Extracting all files for " + Quoted(LVersion) + " into " + Quoted(LVersionDir));
+    LZip.ExtractAll(LVersionDir);
+
+    const std::optional<std::string> LBpls = ReadMemberText(LEntry, "bpls");
+    const std::optional<std::string> LDcps = ReadMemberText(LEntry, "dcps");
+    const std::string LDlls = ReadMemberTextOrEmpty(LEntry, "dlls");
+    const std::optional<std::string> LPlatformList = ReadMemberText(LEntry, "platforms");
+    std::string LMissing;
+    for (const auto& [LName, LValue] : {std::pair{"bpls", &LBpls}, std::pair{"dcps", &LDcps},
+                                        std::pair{"platforms", &LPlatformList}}) {
+        if (!*LValue) {
+            LMissing += (LMissing.empty() ? "" : ", ") + Quoted(LName);
+        }
+    }
+    if (!LMissing.empty()) {
+        Log("<ERROR> The package entry has no " + LMissing);
+        return false;
+    }
+    const std::vector<std::string> LPlatforms = CommaListNames(*LPlatformList);
+
+    Log("Extracting BPL files for " + Quoted(LVersion));
+    TKnownPackagePairs LPairs;
+    TKnownPackagePairs LPairs64;
+    for (const std::string& LBpl : CommaListNames(*LBpls)) {
+        for (const std::string& LPlatform : LPlatforms) {
+            const std::string LDest = PlatformFolder(LCommonDir, "Bpl", LPlatform, PathDelimiter());
+            const std::string LEntryName = ReleaseEntryName(LPlatform, LBpl);
+            if (LPlatform == "Win32") {
+                LPairs.push_back({LDest + LBpl, LBpl});
+            } else if (LPlatform == "Win64") {
+                LPairs64.push_back({LDest + LBpl, LBpl});
+            }
+            if (LZip.IndexOf(LEntryName) >= 0) {
+                Log("Copy BPL file " + Quoted(LEntryName) + " to " + Quoted(LDest) + "...");
+                ForceDirectories(LDest);
+                LZip.Extract(LEntryName, LDest);
+            }
+        }
+    }
+
+    Log("Extracting DCP files for " + Quoted(LVersion));
+    for (const std::string& LDcp : CommaListNames(*LDcps)) {
+        for (const std::string& LPlatform : LPlatforms) {
+            const std::string LDest = PlatformFolder(LCommonDir, "Dcp", LPlatform, PathDelimiter());
+            const std::string LEntryName = ReleaseEntryName(LPlatform, LDcp);
+            if (LZip.IndexOf(LEntryName) >= 0) {
+                Log("Copy DCP file " + Quoted(LEntryName) + " to " + Quoted(LDest) + " ...");
+                ForceDirectories(LDest);
+                LZip.Extract(LEntryName, LDest);
+            }
+        }
+    }
+
+    Log("Extracting DLL files for " + Quoted(LVersion));
+    // A DLL that cannot be written (a full disk) ends the version like a BPL
+    // would: nothing half-installed gets registered.
+    for (const std::string& LDll : CommaListNames(LDlls)) {
+        if (LZip.IndexOf(LDll) >= 0) {
+            Log("Copy DLL file " + Quoted(LDll) + " ...");
+            ForceDirectories(LBinDir);
+            LZip.Extract(LDll, LBinDir);
+        }
+    }
+
+    const std::string LInstallerDir = IncludeTrailingPathDelimiter(FSettings.ExeDir);
+    Log("Copying SSL libraries from " + Quoted(LInstallerDir) + " to " + Quoted(LBinDir));
+    try {
+        for (const char* LLibrary : {"libeay32.dll", "ssleay32.dll"}) {
+            CopyFileNoOverwrite(LInstallerDir + LLibrary, LBinDir + LLibrary);
+        }
+    } catch (const std::exception& AError) {
+        FHost->Warning(AError.what());
+    }
+
+    // The backup names the package values this step enters, so that a restore
+    // takes them out again and leaves every other value where it is.
+    std::vector<std::string> LNames;
+    std::vector<std::string> LNames64;
+    for (const auto& LPair : LPairs) {
+        LNames.push_back(LPair[0]);
+    }
+    for (const auto& LPair : LPairs64) {
+        LNames64.push_back(LPair[0]);
+    }
+    if (!BackupIDERegistry(LVersion, "install",
+                           IDEBackupKeys(LVersion, SplitCommaList(*LPlatformList), LNames, LNames64),
+                           BackupFolder(ADownloadDir))
+             .empty()) {
+        return false;
+    }
+    Log("Writing Orvane registry entries ...");
+    WriteRegistryData(FStore, TOrvaneRegistryData::Create(LVersion, LFileVersion,
+                                                          LicenseWord(FSettings.Credentials.Mode),
+                                                          LPackageType, LVersionDir));
+    Log("Writing Orvane registry entries done");
+
+    Log("Editing registry entries ...");
+    RegisterDelphiLibrary(FStore, LVersion, LVersionDir, LPairs, SplitCommaList(*LPlatformList));
+    RegisterCppPaths(FStore, LVersion, LVersionDir, LPairs);
+    Log("Editing registry entries done.");
+    // The 64-bit IDE loads the Win64 BPLs from its own list, when it is installed.
+    if (std::find(LPlatforms.begin(), LPlatforms.end(), "Win64") != LPlatforms.end() &&
+        HasX64IDE(FStore, LVersion)) {
+        Log("Editing 64-bit IDE registry entries ...");
+        RegisterX64Packages(FStore, LVersion, LPairs64);
+        Log("Editing 64-bit IDE registry entries done.");
+    }
+
+    Log("Extracting package " + Quoted(LFileName) + " done.");
+    LZip.Close();
+
+    Log("Installation done.");
+    return true;
+}
+
+void TInstallEngine::CleanupGetItInstallation(const std::string& ABackupDir) {
+    orvane::CleanupGetItInstallation(
+        FStore, IncludeTrailingPathDelimiter(ABackupDir),
+        [this](const std::string& ALine) { Log(ALine); },
+        [this](const std::string& AQuestion) { return Ask(TQuestionId::GetItRemove, AQuestion); });
+}
+
+} // namespace orvane

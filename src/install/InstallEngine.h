@@ -1,0 +1,137 @@
+#pragma once
+
+#include "install/InstallHost.h"
+#include "registry/RegistryBackup.h"
+#include "registry/RegistryData.h"
+#include "server/Credentials.h"
+
+#include <rapidjson/document.h>
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace orvane {
+
+class TRegistryStore;
+
+// What an engine needs to know besides its host and the registry store.
+struct TInstallSettings {
+    // The API server; every download resolves against it.
+    std::string ApiUrl;
+    // The edition and the login every download's token request uses.
+    TCredentials Credentials;
+    // The installer's own folder (UTF-8): the SSL libraries are copied from
+    // it, and an uninstallation's GetIt backups go into it.
+    std::string ExeDir;
+    // The IDE's executable, looked for among the running processes before the
+    // registry is changed.
+    std::string IDEProcessName = "bds.exe";
+};
+
+// One version of an installation run, in the order of the run.
+struct TVersionOutcome {
+    // The entry's "version" as written ("" when it has none).
+    std::string Version;
+    bool Installed = false;
+    // Why it failed: its last log line, or the error that ended it.
+    std::string Reason;
+};
+
+struct TInstallRun {
+    std::vector<TVersionOutcome> Versions;
+    // The reasons of the failed versions, each followed by "\r\n\r\n"; empty
+    // when every version was installed.
+    std::string FailureReport;
+    // The run was cancelled before every version was tried.
+    bool Stopped = false;
+    int Failures() const;
+};
+
+struct TUninstallOutcome {
+    std::string IDEVersion;
+    bool Removed = false;
+    // The error that ended the removal.
+    std::string Reason;
+};
+
+struct TUninstallRun {
+    std::vector<TUninstallOutcome> Versions;
+    // The user stopped at the running-IDE question: nothing was removed.
+    bool Stopped = false;
+};
+
+// The installation and uninstallation of the framework without a window:
+// downloads, extraction, copies, the IDE's registry and the safeguards around
+// it. Runs on its host's thread and talks to the user only through the host.
+// Failures of one version are reported and the run goes on; what goes wrong
+// deep down (registry, zip, files) leaves InstallPackage as an exception.
+class TInstallEngine {
+public:
+    TInstallEngine(std::shared_ptr<TInstallHost> AHost, TRegistryStore& AStore,
+                   TInstallSettings ASettings);
+
+    // Before the first version: asks about a running IDE, then offers to
+    // remove the framework's GetIt installations (their backups go into
+    // ADownloadDir). False: nothing may be installed (declined, or the
+    // registry could not be read; a warning says why).
+    bool PrepareInstallation(const std::string& ADownloadDir);
+    // Installs each entry in order. AIDEDir is asked anew for every version;
+    // the download folder is taken once.
+    TInstallRun InstallVersions(const std::vector<const rapidjson::Value*>& AEntries,
+                                const std::function<std::string()>& AIDEDir,
+                                const std::string& ADownloadDir);
+    // One version entry into the IDE folder AIDEDir. False when the version is
+    // not installed and its last log line says why; throws what the zip, the
+    // files or the registry throw.
+    bool InstallPackage(const rapidjson::Value* AEntry, const std::string& AIDEDir,
+                        const std::string& ADownloadDir);
+
+    // True when no IDE is running, or the user chose to go on anyway; AStep
+    // names what would be undone ("installation", "uninstallation").
+    bool ConfirmNoRunningIDE(const std::string& AStep);
+    // Offers the removal of each GetIt installation, backing it up into
+    // ABackupDir first.
+    void CleanupGetItInstallation(const std::string& ABackupDir);
+    // Saves AKeys, the IDE keys AStep ("install", "uninstall") may change, into
+    // a new .reg file in ABackupDir (or, when that fails and one is given,
+    // AFallbackDir, saying so in the log) and logs its path. When it cannot be
+    // written the reason is logged as an "<ERROR>" line and returned (empty:
+    // written), and nothing may be changed.
+    std::string BackupIDERegistry(const std::string& AIDEVersion, const std::string& AStep,
+                                  const std::vector<TBackupKey>& AKeys,
+                                  const std::filesystem::path& ABackupDir,
+                                  const std::filesystem::path& AFallbackDir = {});
+    // "Backups" inside ADownloadDir.
+    static std::filesystem::path BackupFolder(const std::string& ADownloadDir);
+    // Where an uninstallation of ARecord's version keeps its backup: the
+    // download folder its package came from, else the default one.
+    static std::filesystem::path UninstallBackupFolder(const TOrvaneRegistryData& ARecord);
+
+    // Removes each recorded IDE version in the order given, after asking about
+    // a running IDE once; each outcome is also shown as a message.
+    TUninstallRun UninstallVersions(const std::vector<std::string>& AIDEVersions);
+    // Removes one installation's registry entries and its record (files
+    // stay). Throws what fails; the record then stays.
+    void UninstallVersion(const std::string& AIDEVersion);
+
+    // The last line this engine logged.
+    const std::string& LastLogLine() const { return FLastLine; }
+
+private:
+    void Log(const std::string& ALine);
+    bool Ask(TQuestionId AId, const std::string& AText);
+    bool DownloadPackage(const std::string& AUrl, const std::string& APackagePath,
+                         const std::string& AFileName, const std::string& AVersion,
+                         const std::optional<std::string>& ASha256);
+
+    std::shared_ptr<TInstallHost> FHost;
+    TRegistryStore& FStore;
+    TInstallSettings FSettings;
+    std::string FLastLine;
+};
+
+} // namespace orvane

@@ -1,0 +1,519 @@
+// The engine without a window: a scripted host answers by question id and
+// records what the engine says, against the local API server, a SQLite
+// registry store in a temp folder and real zips.
+#include "TestZip.h"
+
+#include "install/InstallEngine.h"
+#include "registry/ProductRecords.h"
+#include "registry/RegText.h"
+#include "registry/RegistryStore.h"
+#include "server/Downloader.h"
+#include "server/Protocol.h"
+#include "support/FileText.h"
+#include "support/LocalApiServer.h"
+#include "support/ScriptedHost.h"
+#ifndef _WIN32
+#include "support/StandInProcess.h"
+#endif
+#include "support/TempDir.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <random>
+#include <thread>
+
+namespace fs = std::filesystem;
+using orvane::TProgressPhase;
+using orvane::TQuestionId;
+using testing::ElementsAre;
+using testing::HasSubstr;
+using testing::StartsWith;
+
+namespace {
+
+const std::string CBds = "SOFTWARE\\Embarcadero\\BDS\\";
+
+orvane::TRegValue StringValue(const std::string& AName, const std::string& AText) {
+    return {AName, orvane::rtSz, orvane::ToUtf16Le(AText, true)};
+}
+
+std::vector<TTestZipEntry> PackageFiles() {
+    return {{"Win32/Release/Orvane_Core.bpl", "core32"},
+            {"Win32/Release/Orvane_Core.dcp", "dcp32"},
+            {"Win64/Release/Orvane_Core.bpl", "core64"},
+            {"Win32/Release/Orvane.dll", "dll"}};
+}
+
+class InstallEngineTest : public testing::Test {
+protected:
+    void SetUp() override {
+        WriteFileText(FTemp / "exe" / "libeay32.dll", "libeay");
+        WriteFileText(FTemp / "exe" / "ssleay32.dll", "ssleay");
+        FStore = orvane::OpenSqliteRegistryStore(FTemp / "registry.sqlite");
+        for (const char* LVersion : {"22.0", "23.0"}) {
+            AddIDE(LVersion);
+        }
+        FHost = std::make_shared<TScriptedHost>();
+    }
+
+    void AddIDE(const std::string& AVersion) {
+        fs::create_directories(FTemp / "ide" / AVersion / "bin");
+        const std::string LKey = CBds + AVersion + "\\Environment Variables";
+        ASSERT_TRUE(FStore->CreateKey(LKey));
+        ASSERT_TRUE(FStore->SetValue(
+            LKey, StringValue("BDSCatalogRepositoryAllUsers", CommonDir(AVersion) + "Catalog")));
+        ASSERT_TRUE(FStore->CreateKey(CBds + AVersion + "\\Known Packages"));
+        for (const char* LPlatform : {"Win32", "Win64"}) {
+            const std::string LLibrary = CBds + AVersion + "\\Library\\" + LPlatform;
+            ASSERT_TRUE(FStore->CreateKey(LLibrary));
+            ASSERT_TRUE(FStore->SetValue(LLibrary, StringValue("Search Path", "$(BDSLIB)")));
+        }
+    }
+
+    // Unique per process, so tests running side by side do not see each other's IDE.
+    static std::string IDEName() {
+        static const std::string LName =
+            "bds-engine-" + std::to_string(std::random_device()()) + ".exe";
+        return LName;
+    }
+
+    orvane::TInstallEngine Engine() {
+        orvane::TInstallSettings LSettings;
+        LSettings.ApiUrl = FServer.BaseUrl();
+        LSettings.ExeDir = DirText(FTemp / "exe");
+        LSettings.IDEProcessName = IDEName();
+        return orvane::TInstallEngine(FHost, *FStore, LSettings);
+    }
+
+    std::string Root() const { return DirText(FTemp.Path()); }
+    std::string IDEDir() const { return Root() + "ide/"; }
+    std::string DownloadDir() const { return Root() + "downloads/"; }
+    std::string CommonDir(const std::string& AVersion) const {
+        return Root() + "common/" + AVersion + "/";
+    }
+
+    std::string ServePackage(const std::string& AName) {
+        const fs::path LZip = FTemp / "made" / AName;
+        fs::create_directories(LZip.parent_path());
+        WriteTestZip(LZip, PackageFiles());
+        const std::string LBytes = ReadFileText(LZip);
+        FServer.WriteFile(AName, LBytes);
+        return LBytes;
+    }
+
+    // Version entries as the configuration download keeps them.
+    const rapidjson::Value& Entry(const std::string& AVersion, const std::string& AFile,
+                                  const std::string& AExtra = "") {
+        auto LDocument = std::make_unique<rapidjson::Document>();
+        const std::string LText = R"({"name": "Orvane", "version": ")" + AVersion +
+                                  R"(", "file": ")" + AFile +
+                                  R"(", "url": "file/", "bpls": "Orvane_Core.bpl",
+            "dcps": "Orvane_Core.dcp", "dlls": "Win32/Release/Orvane.dll",
+            "platforms": "Win32,Win64")" +
+                                  AExtra + "}";
+        LDocument->Parse<orvane::KAnswerParseFlags>(LText.c_str());
+        EXPECT_FALSE(LDocument->HasParseError()) << LText;
+        FDocuments.push_back(std::move(LDocument));
+        return *FDocuments.back();
+    }
+
+    std::optional<orvane::TOrvaneRegistryData> Record(const std::string& AVersion) {
+        orvane::TOrvaneRegistryData LRecord;
+        if (!orvane::ReadRegistryData(*FStore, AVersion, LRecord)) {
+            return std::nullopt;
+        }
+        return LRecord;
+    }
+
+    std::vector<std::string> FileRequests() const {
+        std::vector<std::string> LResult;
+        for (const std::string& LRequest : FServer.Requests()) {
+            if (LRequest.rfind("/token/", 0) != 0) {
+                LResult.push_back(LRequest);
+            }
+        }
+        return LResult;
+    }
+
+    std::vector<TQuestionId> AskedIds() const {
+        std::vector<TQuestionId> LIds;
+        for (const auto& LAsked : FHost->Asked) {
+            LIds.push_back(LAsked.Id);
+        }
+        return LIds;
+    }
+
+    TTempDir FTemp;
+    TLocalApiServer FServer;
+    std::shared_ptr<orvane::TRegistryStore> FStore;
+    std::shared_ptr<TScriptedHost> FHost;
+    std::vector<std::unique_ptr<rapidjson::Document>> FDocuments;
+};
+
+TEST_F(InstallEngineTest, InstallsAVersionWithProgressAsDataOnTheHostThread) {
+    const std::string LZip = ServePackage("a.zip");
+
+    ASSERT_TRUE(Engine().InstallPackage(&Entry("22.0", "a.zip"), IDEDir(), DownloadDir()));
+
+    EXPECT_THAT(FileRequests(), ElementsAre(StartsWith("/file/a.zip?token=")));
+    EXPECT_EQ(ReadFileText(DownloadDir() + "a.zip"), LZip);
+    EXPECT_EQ(ReadFileText(CommonDir("22.0") + "Bpl/Orvane_Core.bpl"), "core32");
+    EXPECT_EQ(ReadFileText(CommonDir("22.0") + "Bpl/Win64/Orvane_Core.bpl"), "core64");
+    EXPECT_EQ(ReadFileText(IDEDir() + "22.0/bin/Orvane.dll"), "dll");
+    EXPECT_EQ(ReadFileText(IDEDir() + "22.0/bin/ssleay32.dll"), "ssleay");
+    const auto LRecord = Record("22.0");
+    ASSERT_TRUE(LRecord);
+    EXPECT_EQ(LRecord->Path, DownloadDir() + "22.0/");
+    EXPECT_EQ(LRecord->License, "DEVELOPER");
+    EXPECT_EQ(orvane::FromUtf16Le(FStore
+                                      ->GetValue(CBds + "22.0\\Known Packages",
+                                                 CommonDir("22.0") + "Bpl/Orvane_Core.bpl")
+                                      ->Data,
+                                  true),
+              "Orvane_Core.bpl");
+
+    ASSERT_GE(FHost->Lines.size(), 3u);
+    EXPECT_EQ(FHost->Lines.front(), "Reading Orvane registry entry for \"22.0\"");
+    EXPECT_EQ(FHost->Lines[1], "Downloading \"a.zip\" ...");
+    EXPECT_EQ(FHost->Lines.back(), "Installation done.");
+    EXPECT_THAT(FHost->Lines, testing::Contains(StartsWith("Registry backup written to \"")));
+    ASSERT_EQ(FHost->Backups.size(), 1u);
+    EXPECT_EQ(FHost->BackupFolders[0], DownloadDir() + "Backups");
+    EXPECT_TRUE(fs::exists(FHost->Backups[0]));
+    EXPECT_TRUE(FHost->Warnings.empty());
+    EXPECT_TRUE(FHost->Asked.empty());
+
+    // Progress: the package transfer's start with the announced size (the
+    // token answer before it reports too), bytes that only grow, a last report
+    // at the full size, then the extraction to its end.
+    const auto& LReports = FHost->Reports;
+    ASSERT_FALSE(LReports.empty());
+    EXPECT_TRUE(std::all_of(LReports.begin(), LReports.end(),
+                            [](const auto& AReport) { return AReport.OnHostThread; }));
+    const auto LStarted = std::find_if(LReports.rbegin(), LReports.rend(), [](const auto& AReport) {
+        return AReport.Progress.Phase == TProgressPhase::ppDownloadStarted;
+    });
+    ASSERT_NE(LStarted, LReports.rend());
+    EXPECT_EQ(LStarted->Progress.Total, static_cast<std::int64_t>(LZip.size()));
+    std::int64_t LLast = -1;
+    const orvane::TProgress* LLastDownload = nullptr;
+    for (auto LReport = LStarted.base(); LReport != LReports.end(); ++LReport) {
+        EXPECT_EQ(LReport->Progress.Version, "22.0");
+        if (LReport->Progress.Phase == TProgressPhase::ppDownloading) {
+            EXPECT_GE(LReport->Progress.Bytes, LLast);
+            LLast = LReport->Progress.Bytes;
+            LLastDownload = &LReport->Progress;
+        }
+    }
+    ASSERT_NE(LLastDownload, nullptr);
+    EXPECT_EQ(LLastDownload->Bytes, static_cast<std::int64_t>(LZip.size()));
+    EXPECT_EQ(LReports.back().Progress.Phase, TProgressPhase::ppExtracting);
+    EXPECT_EQ(LReports.back().Progress.Bytes, LReports.back().Progress.Total);
+    EXPECT_GT(LReports.back().Progress.Total, 0);
+}
+
+// Each question by its id: what it asks, and what either answer does.
+TEST_F(InstallEngineTest, QuestionsAreAskedByIdAndTheirAnswersDecide) {
+    struct TCase {
+        const char* Name;
+        TQuestionId Id;
+        bool Yes;
+        bool Installed;
+        bool Downloaded;
+    };
+    for (const TCase& LCase : {
+             TCase{"existing zip, keep it", TQuestionId::ExistingZip, false, true, false},
+             TCase{"existing zip, download again", TQuestionId::ExistingZip, true, true, true},
+             TCase{"same version recorded, stop", TQuestionId::OlderVersionInstalled, false, false,
+                   false},
+             TCase{"same version recorded, go on", TQuestionId::OlderVersionInstalled, true, true,
+                   true},
+         }) {
+        SCOPED_TRACE(LCase.Name);
+        fs::remove_all(DownloadDir());
+        orvane::DeleteRegistryData(*FStore, "22.0");
+        FServer.Clear();
+        FHost = std::make_shared<TScriptedHost>();
+        ServePackage("a.zip");
+        if (LCase.Id == TQuestionId::ExistingZip) {
+            fs::create_directories(DownloadDir());
+            WriteTestZip(DownloadDir() + "a.zip", PackageFiles());
+        } else {
+            orvane::WriteRegistryData(
+                *FStore, orvane::TOrvaneRegistryData::Create("22.0", "a", "DEVELOPER", "", "/x/"));
+        }
+        FHost->Answer(LCase.Id, LCase.Yes);
+
+        EXPECT_EQ(Engine().InstallPackage(&Entry("22.0", "a.zip"), IDEDir(), DownloadDir()),
+                  LCase.Installed);
+
+        ASSERT_EQ(FHost->Asked.size(), 1u);
+        EXPECT_EQ(FHost->Asked[0].Id, LCase.Id);
+        EXPECT_FALSE(FHost->Asked[0].Default) << "a default must never change anything";
+        EXPECT_EQ(FileRequests().size(), LCase.Downloaded ? 1u : 0u);
+        if (!LCase.Installed) {
+            EXPECT_EQ(FHost->Lines.back(), "Reading Orvane registry entry for \"22.0\"");
+        }
+    }
+    EXPECT_THAT(FHost->Asked[0].Text, HasSubstr("already installed"));
+}
+
+TEST_F(InstallEngineTest, ARunReportsEachFailedVersionAndGoesOn) {
+    ServePackage("a.zip");
+    ServePackage("c.zip");
+    FServer.SetFault("status", "/file/b.zip", -1, 500);
+    int LAsked = 0;
+    const std::vector<const rapidjson::Value*> LEntries{
+        &Entry("22.0", "a.zip"), &Entry("23.0", "b.zip"), &Entry("23.0", "c.zip")};
+
+    const orvane::TInstallRun LRun = Engine().InstallVersions(
+        LEntries,
+        [&] {
+            ++LAsked;
+            return IDEDir();
+        },
+        Root() + "downloads");
+
+    EXPECT_FALSE(LRun.Stopped);
+    ASSERT_EQ(LRun.Versions.size(), 3u);
+    EXPECT_EQ(LAsked, 3) << "the IDE folder is read for every version";
+    EXPECT_TRUE(LRun.Versions[0].Installed);
+    EXPECT_FALSE(LRun.Versions[1].Installed);
+    EXPECT_TRUE(LRun.Versions[2].Installed);
+    EXPECT_EQ(LRun.Failures(), 1);
+    EXPECT_EQ(LRun.Versions[1].Version, "23.0");
+    EXPECT_THAT(LRun.Versions[1].Reason,
+                StartsWith("Failed to download package: b.zip (Temporary=\"" + DownloadDir() +
+                           "b.zip\")\r\n"));
+    EXPECT_EQ(LRun.FailureReport, LRun.Versions[1].Reason + "\r\n\r\n");
+    EXPECT_FALSE(fs::exists(DownloadDir() + "b.zip"));
+    EXPECT_FALSE(fs::exists(DownloadDir() + "b.zip.part"));
+}
+
+TEST_F(InstallEngineTest, AnErrorInsideAVersionIsWarnedLoggedAndReported) {
+    FServer.WriteFile("a.zip", "this is no zip");
+
+    const orvane::TInstallRun LRun = Engine().InstallVersions(
+        {&Entry("22.0", "a.zip")}, [&] { return IDEDir(); }, DownloadDir());
+
+    ASSERT_EQ(LRun.Versions.size(), 1u);
+    EXPECT_FALSE(LRun.Versions[0].Installed);
+    ASSERT_EQ(FHost->Warnings.size(), 1u);
+    EXPECT_EQ(LRun.Versions[0].Reason, FHost->Warnings[0]);
+    EXPECT_EQ(FHost->Lines.back(), "<ERROR> " + FHost->Warnings[0]);
+    EXPECT_EQ(LRun.FailureReport, FHost->Warnings[0] + "\r\n\r\n");
+    EXPECT_FALSE(Record("22.0"));
+}
+
+TEST_F(InstallEngineTest, CancellingStopsTheDownloadAndTheVersionsNotBegun) {
+    ServePackage("a.zip");
+    ServePackage("b.zip");
+    // Headers, then silence: only the cancellation ends this download.
+    FServer.SetFault("stall", "/file/a.zip", -1, 200, 50, 60000);
+    FHost->OnLog = [this](const std::string& ALine) {
+        if (ALine == "Downloading \"a.zip\" ...") {
+            std::thread([LHost = FHost] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                LHost->Cancellation().Cancel("interrupted");
+            }).detach();
+        }
+    };
+    const auto LStart = std::chrono::steady_clock::now();
+
+    const orvane::TInstallRun LRun = Engine().InstallVersions(
+        {&Entry("22.0", "a.zip"), &Entry("23.0", "b.zip")}, [&] { return IDEDir(); },
+        DownloadDir());
+
+    EXPECT_LT(std::chrono::steady_clock::now() - LStart, std::chrono::seconds(20));
+    EXPECT_TRUE(LRun.Stopped);
+    ASSERT_EQ(LRun.Versions.size(), 1u);
+    EXPECT_FALSE(LRun.Versions[0].Installed);
+    EXPECT_THAT(FHost->Lines, testing::Contains(StartsWith("Failed to download package: a.zip")));
+    EXPECT_EQ(FHost->Lines.back(),
+              "Installation stopped: interrupted; 1 version(s) not installed.");
+    EXPECT_FALSE(fs::exists(DownloadDir() + "a.zip"));
+    EXPECT_FALSE(fs::exists(DownloadDir() + "a.zip.part"));
+    EXPECT_THAT(FileRequests(), ElementsAre(StartsWith("/file/a.zip")));
+    EXPECT_EQ(orvane::TDownloader::ActiveTransfers(), 0);
+}
+
+TEST_F(InstallEngineTest, ARunCancelledBeforeItBeganTouchesNothing) {
+    ServePackage("a.zip");
+    // As a signal handler would: the flag alone, the reason by default.
+    FHost->Cancellation().Cancel();
+
+    const orvane::TInstallRun LRun = Engine().InstallVersions(
+        {&Entry("22.0", "a.zip"), &Entry("23.0", "a.zip")}, [&] { return IDEDir(); },
+        DownloadDir());
+
+    EXPECT_TRUE(LRun.Stopped);
+    EXPECT_TRUE(LRun.Versions.empty());
+    EXPECT_THAT(FHost->Lines,
+                ElementsAre("Installation stopped: the run was cancelled; 2 version(s) not "
+                            "installed."));
+    EXPECT_TRUE(FServer.Requests().empty());
+    EXPECT_FALSE(fs::exists(DownloadDir()));
+}
+
+TEST_F(InstallEngineTest, GetItInstallationsAreOfferedBeforeInstallingAndRemovedOnYes) {
+    const std::string LElements = CBds + "23.0\\CatalogRepository\\Elements\\";
+    struct TCase {
+        const char* Name;
+        std::vector<std::pair<TQuestionId, bool>> Answers;
+        bool Prepared;
+        bool KeyRemains;
+    };
+    for (const TCase& LCase : {
+             TCase{"offer declined", {{TQuestionId::GetItCleanup, false}}, false, true},
+             TCase{"offer taken, element kept",
+                   {{TQuestionId::GetItCleanup, true}, {TQuestionId::GetItRemove, false}},
+                   true,
+                   true},
+             TCase{"offer taken, element removed",
+                   {{TQuestionId::GetItCleanup, true}, {TQuestionId::GetItRemove, true}},
+                   true,
+                   false},
+         }) {
+        SCOPED_TRACE(LCase.Name);
+        ASSERT_TRUE(FStore->CreateKey(LElements + "Orvane-Core-1.0"));
+        fs::remove_all(DownloadDir());
+        FHost = std::make_shared<TScriptedHost>();
+        for (const auto& [LId, LYes] : LCase.Answers) {
+            FHost->Answer(LId, LYes);
+        }
+
+        EXPECT_EQ(Engine().PrepareInstallation(DownloadDir()), LCase.Prepared);
+
+        EXPECT_EQ(FHost->PendingAnswers(), 0u);
+        EXPECT_EQ(FStore->KeyExists(LElements + "Orvane-Core-1.0"), LCase.KeyRemains);
+        ASSERT_EQ(FHost->Warnings.size(), 1u);
+        EXPECT_THAT(FHost->Warnings[0], HasSubstr("GetIt Package Manager"));
+        if (!LCase.KeyRemains) {
+            EXPECT_TRUE(fs::exists(DownloadDir() + "Orvane-Core-1.0.reg"));
+            EXPECT_EQ(FHost->Asked[1].Text, "A Orvane GetIt Installation exists for BDS "
+                                            "Orvane-Core-1.0. Do you want to remove it now?");
+        }
+    }
+}
+
+TEST_F(InstallEngineTest, UninstallationRemovesTheEntriesAndReportsEachVersion) {
+    ServePackage("a.zip");
+    ASSERT_TRUE(Engine().InstallPackage(&Entry("22.0", "a.zip"), IDEDir(), DownloadDir()));
+    // 23.0 is recorded but its library key holds a value of the wrong type.
+    orvane::WriteRegistryData(*FStore,
+                              orvane::TOrvaneRegistryData::Create("23.0", "1.0", "DEVELOPER", "",
+                                                                  DownloadDir() + "23.0/"));
+    ASSERT_TRUE(FStore->SetValue(CBds + "23.0\\Library\\Win32",
+                                 {"Search Path", orvane::rtDword, {1, 0, 0, 0}}));
+    FHost = std::make_shared<TScriptedHost>();
+
+    const orvane::TUninstallRun LRun = Engine().UninstallVersions({"23.0", "22.0"});
+
+    EXPECT_FALSE(LRun.Stopped);
+    EXPECT_THAT(
+        FHost->Messages,
+        ElementsAre("Failed to uninstall version 23.0 - Invalid data type for 'Search Path'",
+                    "Version 22.0 successfully uninstalled"));
+    ASSERT_EQ(LRun.Versions.size(), 2u);
+    EXPECT_FALSE(LRun.Versions[0].Removed);
+    EXPECT_EQ(LRun.Versions[0].Reason, "Invalid data type for 'Search Path'");
+    EXPECT_TRUE(LRun.Versions[1].Removed);
+    EXPECT_TRUE(Record("23.0")) << "a failed removal keeps its record";
+    EXPECT_FALSE(Record("22.0"));
+    EXPECT_TRUE(FStore->ValueNames(CBds + "22.0\\Known Packages").empty());
+    EXPECT_EQ(FHost->Lines.back(), "Uninstallation done");
+    // Files stay.
+    EXPECT_TRUE(fs::exists(CommonDir("22.0") + "Bpl/Orvane_Core.bpl"));
+}
+
+#ifndef _WIN32
+// A copy of sleep under the IDE's name, until /proc shows that name.
+std::unique_ptr<TStandInProcess> StartIDEStandIn(const fs::path& ADir, const std::string& AName) {
+    fs::create_directories(ADir);
+    fs::copy_file("/bin/sleep", ADir / AName, fs::copy_options::overwrite_existing);
+    auto LProcess =
+        std::make_unique<TStandInProcess>(std::vector<std::string>{(ADir / AName).string(), "60"});
+    for (int LTry = 0; LTry < 200 && LProcess->Pid() > 0; ++LTry) {
+        if (ReadFileText("/proc/" + std::to_string(LProcess->Pid()) + "/comm").rfind(AName, 0) ==
+            0) {
+            break;
+        }
+        usleep(5000);
+    }
+    return LProcess;
+}
+
+TEST_F(InstallEngineTest, ARunningIDEIsNamedAndOnlyYesGoesOn) {
+    orvane::WriteRegistryData(*FStore,
+                              orvane::TOrvaneRegistryData::Create("22.0", "1.0", "DEVELOPER", "",
+                                                                  DownloadDir() + "22.0/"));
+    const auto LIDE = StartIDEStandIn(FTemp / "bin", IDEName());
+    ASSERT_GT(LIDE->Pid(), 0);
+    for (const bool LYes : {false, true}) {
+        SCOPED_TRACE(LYes ? "yes" : "no");
+        FHost = std::make_shared<TScriptedHost>();
+        FHost->Answer(TQuestionId::IdeRunning, LYes);
+        FHost->Answer(TQuestionId::IdeRunning, LYes);
+
+        EXPECT_EQ(Engine().PrepareInstallation(DownloadDir()), LYes);
+        const orvane::TUninstallRun LRun = Engine().UninstallVersions({"22.0"});
+
+        EXPECT_EQ(LRun.Stopped, !LYes);
+        EXPECT_EQ(Record("22.0").has_value(), !LYes);
+        ASSERT_EQ(FHost->Asked.size(), 2u);
+        EXPECT_THAT(FHost->Asked[0].Text,
+                    HasSubstr(IDEName() + " (process " + std::to_string(LIDE->Pid()) + ")"));
+        EXPECT_THAT(FHost->Asked[0].Text, HasSubstr("which can undo this installation."));
+        EXPECT_THAT(FHost->Asked[1].Text, HasSubstr("which can undo this uninstallation."));
+        EXPECT_FALSE(FHost->Asked[0].Default);
+    }
+}
+
+#endif
+
+TEST(QuestionIdTest, NamesAreTheStableOnesScriptsUse) {
+    const std::vector<std::pair<TQuestionId, std::string>> LNames{
+        {TQuestionId::ExistingZip, "ExistingZip"},
+        {TQuestionId::OlderVersionInstalled, "OlderVersionInstalled"},
+        {TQuestionId::GetItCleanup, "GetItCleanup"},
+        {TQuestionId::GetItRemove, "GetItRemove"},
+        {TQuestionId::IdeRunning, "IdeRunning"}};
+    for (const auto& [LId, LName] : LNames) {
+        EXPECT_EQ(orvane::QuestionIdName(LId), LName);
+    }
+}
+
+TEST(QueuedHostThreadTest, WorkFromOtherThreadsRunsOnTheHostInOrderUntilShutDown) {
+    orvane::TQueuedHostThread LHost;
+    std::vector<int> LRan;
+    std::atomic<bool> LOffHost{false};
+    std::thread LWorker([&] {
+        for (int LIndex = 0; LIndex < 100; ++LIndex) {
+            LHost.Post([&, LIndex] {
+                LOffHost = LOffHost || !LHost.IsHostThread();
+                LRan.push_back(LIndex);
+            });
+        }
+    });
+    while (LRan.size() < 100) {
+        LHost.WaitForWork(std::chrono::milliseconds(50));
+    }
+    LWorker.join();
+    std::vector<int> LExpected(100);
+    for (int LIndex = 0; LIndex < 100; ++LIndex) {
+        LExpected[LIndex] = LIndex;
+    }
+    EXPECT_EQ(LRan, LExpected);
+    EXPECT_FALSE(LOffHost);
+
+    LHost.ShutDown();
+    LHost.Post([&] { LRan.push_back(-1); });
+    LHost.ProcessPending();
+    EXPECT_EQ(LRan.size(), 100u);
+    EXPECT_TRUE(LHost.IsShuttingDown());
+}
+
+} // namespace
