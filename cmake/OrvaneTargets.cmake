@@ -41,7 +41,8 @@ endfunction()
 # One GoogleTest executable per folder of tests/.
 function(orvane_test AName)
   # OWN_MAIN: the sources bring main() (for instance to create a QApplication).
-  cmake_parse_arguments(T "GUI;OWN_MAIN" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
+  # SERIAL: each test runs alone (it changes settings the whole machine shares).
+  cmake_parse_arguments(T "GUI;OWN_MAIN;SERIAL" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
   add_executable(${AName} ${T_SOURCES})
   target_compile_options(${AName} PRIVATE ${ORVANE_WARNINGS})
   target_link_libraries(${AName} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock)
@@ -67,6 +68,10 @@ function(orvane_test AName)
   # Under Wine, CROSSCOMPILING_EMULATOR runs both discovery and the tests.
   # NO_PRETTY_VALUES: named parameters would otherwise drag the printed
   # parameter bytes into the test's name.
+  set(_serial "")
+  if(T_SERIAL)
+    set(_serial RUN_SERIAL TRUE)
+  endif()
   gtest_discover_tests(${AName} DISCOVERY_MODE PRE_TEST ${_workdir} NO_PRETTY_VALUES
-    PROPERTIES TIMEOUT ${T_TIMEOUT} ENVIRONMENT "${_env}")
+    PROPERTIES TIMEOUT ${T_TIMEOUT} ENVIRONMENT "${_env}" ${_serial})
 endfunction()

@@ -22,7 +22,13 @@ from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 from urllib.parse import parse_qs, urlsplit
 
 FAULT_KINDS = ("status", "redirect", "nonjson", "nonobject", "truncated", "slow", "drop",
-               "nolength", "stall", "accept-silent", "late")
+               "nolength", "stall", "accept-silent", "late", "burst", "lf-status", "switch",
+               "redirect-body", "endless", "huge")
+# Answers written byte by byte, the way no well-behaved server writes them.
+RAW_KINDS = ("lf-status", "switch", "redirect-body")
+# What a raw answer carries: taken for success, it would pass as a token.
+STOLEN = b'{"token": "stolen"}'
+
 # Upper bound of a silence, so a forgotten client never keeps a thread for ever.
 MAX_HOLD = 300.0
 CHUNK = 256 * 1024
@@ -116,6 +122,12 @@ class Handler(BaseHTTPRequestHandler):
         if fault and fault["kind"] == "status":
             self.send_json(fault["code"], {"error": "fault injected"})
             return
+        if fault and fault["kind"] in RAW_KINDS:
+            self.send_raw(fault)
+            return
+        if fault and fault["kind"] in ("endless", "huge"):
+            self.send_padding(fault)
+            return
         if fault and fault["kind"] == "late":
             # The status answer, after a delay: a failure that arrives late.
             time.sleep(fault["delay"])
@@ -204,9 +216,10 @@ class Handler(BaseHTTPRequestHandler):
         self.send_file(path, "application/zip", fault)
 
     def control_request(self, path, query):
-        """/control/fault?kind=&prefix=&count=&code=&delay=&hold=  set a fault
+        """/control/fault?kind=&prefix=&count=&code=&delay=&hold=&size=  set a fault
            (delay: ms between blocks of "slow"; hold: ms of silence of
-           "stall" and "accept-silent", default 60000, at most MAX_HOLD)
+           "stall", "accept-silent" and "burst", default 60000, at most MAX_HOLD;
+           size: bytes of a "huge" answer)
         /control/clear                                     remove all faults
         /control/requests                                  request targets seen"""
         if path == "/control/fault":
@@ -221,6 +234,7 @@ class Handler(BaseHTTPRequestHandler):
                 "code": int(query.get("code", ["500"])[0]),
                 "delay": int(query.get("delay", ["50"])[0]) / 1000.0,
                 "hold": int(query.get("hold", ["60000"])[0]) / 1000.0,
+                "size": int(query.get("size", ["0"])[0]),
             }
             with self.state.lock:
                 self.state.faults.append(fault)
@@ -236,6 +250,57 @@ class Handler(BaseHTTPRequestHandler):
             self.send_json(200, {"requests": requests})
         else:
             self.send_json(404, {"error": "not found"})
+
+    def send_raw(self, fault):
+        """lf-status: the fault's status (404 unless given) with status and
+        header lines ended by LF alone; switch: an unasked-for "101 Switching
+        Protocols", then the body; redirect-body: a 302 with LF endings and a
+        body. Each body is STOLEN, and the connection ends after it."""
+        kind = fault["kind"]
+        if kind == "switch":
+            head = b"HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\n\r\n"
+        elif kind == "redirect-body":
+            head = (b"HTTP/1.1 302 Found\nLocation: /elsewhere/\nContent-Type: application/json\n"
+                    b"Content-Length: %d\n\n" % len(STOLEN))
+        else:
+            code = fault["code"] if fault["code"] != 500 else 404
+            head = (b"HTTP/1.1 %d Fault\nContent-Type: application/json\nContent-Length: %d\n\n"
+                    % (code, len(STOLEN)))
+        self.close_connection = True
+        self.wfile.write(head + STOLEN)
+        self.wfile.flush()
+        try:
+            self.connection.shutdown(socket.SHUT_RDWR)
+        except OSError:
+            pass
+
+    def send_padding(self, fault):
+        """A 200 answer that does not end: "endless" with no announced length,
+        "huge" announcing "size" bytes. The body is a JSON document opened with
+        STOLEN's member and padded with blanks, so a reader that takes it
+        whole holds it all in memory. Sent until the client leaves or, for
+        "huge", the size is reached."""
+        size = fault["size"]
+        self.send_response(200)
+        self.send_header("Content-Type", "application/json")
+        if fault["kind"] == "huge":
+            self.send_header("Content-Length", str(size))
+        else:
+            self.send_header("Connection", "close")
+        self.end_headers()
+        self.close_connection = True
+        start = b'{"token": "stolen", "padding": "'
+        block = b" " * CHUNK
+        sent = 0
+        try:
+            self.wfile.write(start)
+            sent = len(start)
+            while fault["kind"] == "endless" or sent < size:
+                piece = block if fault["kind"] == "endless" else block[:min(CHUNK, size - sent)]
+                self.wfile.write(piece)
+                sent += len(piece)
+        except OSError:
+            pass
 
     def send_json(self, code, value):
         self.send_body(code, json.dumps(value).encode("utf-8"), "application/json")
@@ -265,6 +330,12 @@ class Handler(BaseHTTPRequestHandler):
                 self.wfile.flush()
                 self.close_connection = True
                 self.connection.shutdown(socket.SHUT_RDWR)
+                return
+            if fault and fault["kind"] == "burst":
+                # Half the body at once, then silence until the connection ends.
+                self.wfile.write(f.read(size // 2))
+                self.wfile.flush()
+                self.hold_silence(fault["hold"])
                 return
             if fault and fault["kind"] == "slow":
                 while True:

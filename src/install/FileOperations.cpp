@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <stdexcept>
 #include <system_error>
+#include <unordered_map>
 
 namespace fs = std::filesystem;
 
@@ -45,22 +46,6 @@ bool RemoveFile(const std::string& AFile) {
     return !LError && !FileExists(AFile);
 }
 
-std::string FormatByteSize(std::uint64_t ABytes) {
-    static const char* const KUnits[] = {"bytes", "KiB", "MiB", "GiB", "TiB", "PiB", "EiB"};
-    if (ABytes < 1024) {
-        return std::to_string(ABytes) + " bytes";
-    }
-    double LValue = static_cast<double>(ABytes);
-    int LUnit = 0;
-    while (LValue >= 1024 && LUnit < 6) {
-        LValue /= 1024;
-        ++LUnit;
-    }
-    char LText[32];
-    std::snprintf(LText, sizeof LText, "%.1f %s", LValue, KUnits[LUnit]);
-    return LText;
-}
-
 namespace {
 
 fs::path NearestExistingFolder(fs::path APath) {
@@ -79,8 +64,19 @@ void RequireFreeSpace(const std::vector<TSpaceNeed>& ANeeds) {
         std::uint64_t Needed = 0;
         std::string Folder;
     };
-    std::vector<TDrive> LDrives;
+    // Each folder is measured once, however many needs name it.
+    std::vector<TSpaceNeed> LFolders;
+    std::unordered_map<std::string, std::size_t> LAt;
     for (const TSpaceNeed& LNeed : ANeeds) {
+        const auto [LFound, LNew] = LAt.emplace(LNeed.Folder, LFolders.size());
+        if (LNew) {
+            LFolders.push_back(LNeed);
+        } else {
+            LFolders[LFound->second].Bytes += LNeed.Bytes;
+        }
+    }
+    std::vector<TDrive> LDrives;
+    for (const TSpaceNeed& LNeed : LFolders) {
         std::error_code LError;
         const fs::space_info LSpace =
             fs::space(NearestExistingFolder(PathFromUtf8(LNeed.Folder)), LError);

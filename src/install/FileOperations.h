@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/FileNames.h"
+#include "platform/Text.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -16,9 +17,6 @@ bool ForceDirectories(const std::string& ADir);
 bool FileExists(const std::string& AFile);
 // Deletes a file (never a directory); false when there was none or it stays.
 bool RemoveFile(const std::string& AFile);
-
-// "1.5 MiB": a byte count for a message.
-std::string FormatByteSize(std::uint64_t ABytes);
 
 // Bytes an installation will write into a folder.
 struct TSpaceNeed {

@@ -151,6 +151,10 @@ bool TInstallEngine::DownloadPackage(const std::string& AUrl, const std::string&
     auto LState = std::make_shared<TWaitState>();
     auto* LDownloader = new TDownloader(FSettings.ApiUrl, "", FHost);
     LDownloader->Credentials = FSettings.Credentials;
+    const TDownloadLimit LLimit =
+        PackageDownloadLimit(Utf8FromPath(PathFromUtf8(APackagePath).parent_path()));
+    LDownloader->MaxSize = LLimit.Bytes;
+    LDownloader->MaxSizeReason = LLimit.Reason;
     // The handlers run on the host thread and may outlive this call.
     auto LBegan = std::make_shared<std::chrono::steady_clock::time_point>();
     LDownloader->OnStarted = [LHost = FHost, AVersion, LBegan](TDownloader& ASender) {
@@ -252,22 +256,31 @@ bool TInstallEngine::InstallPackage(const rapidjson::Value* AEntry, const std::s
     const std::string LPackagePath = ADownloadDir + LFileName;
     const std::string LVersionDir = IncludeTrailingPathDelimiter(ADownloadDir) + LVersion + LSep;
 
-    // A zip left from before is checked before it is offered for use.
-    if (LSha256 && FileExists(LPackagePath)) {
-        const std::string LFound = Sha256OfFile(LPackagePath);
-        if (LFound != *LSha256) {
-            Log("Package file " + LPackagePath + " does not match its SHA-256 (expected " +
-                *LSha256 + ", found " + LFound + "); deleting it to download it again");
-            RemoveFile(LPackagePath);
-        }
-    }
+    // A file already there was not downloaded in this run: it may be the
+    // user's, so it is never replaced without asking, matching or not.
     if (FileExists(LPackagePath)) {
         Log("Package file " + LPackagePath + " already exists");
-        if (Ask(TQuestionId::ExistingZip, "The package file " + Quoted(LPackagePath) +
-                                              " already exists.\r\n\r\nDo you want to delete it "
-                                              "and download again?")) {
+        std::string LMismatch;
+        if (LSha256) {
+            const std::string LFound = Sha256OfFile(LPackagePath);
+            if (LFound != *LSha256) {
+                LMismatch = "Package file " + LPackagePath +
+                            " does not match its SHA-256 (expected " + *LSha256 + ", found " +
+                            LFound + ")";
+                Log(LMismatch);
+            }
+        }
+        if (Ask(TQuestionId::ExistingZip,
+                "The package file " + Quoted(LPackagePath) + " already exists." +
+                    (LMismatch.empty()
+                         ? ""
+                         : " It does not match the SHA-256 the server gives for it.") +
+                    "\r\n\r\nDo you want to delete it and download again?")) {
             Log("Deleting existing package file " + LPackagePath);
             RemoveFile(LPackagePath);
+        } else if (!LMismatch.empty()) {
+            Log("<ERROR> " + LMismatch + "; it was kept, and the version is not installed");
+            return false;
         }
     }
 
@@ -276,8 +289,10 @@ bool TInstallEngine::InstallPackage(const rapidjson::Value* AEntry, const std::s
     if (ReadRegistryData(FStore, LVersion, LRecord) &&
         CompareVersions(LRecord.Version, LFileVersion) >= 0) {
         if (!Ask(TQuestionId::OlderVersionInstalled,
-                 "You try to install version " + Quoted(LFileVersion) + ", but a Orvane version " +
-                     Quoted(LRecord.Version) +
+                 "You try to install version " +
+                     Quoted(ShortenedText(LFileVersion, KShownValueBytes)) +
+                     ", but a Orvane version " +
+                     Quoted(ShortenedText(LRecord.Version, KShownValueBytes)) +
                      " is already installed.\r\n\r\nDo you want to continue?")) {
             return false;
         }

@@ -45,8 +45,8 @@ std::string Visible(const std::string& AText) {
 
 std::string Unusable(const std::string& AMember, const std::string& AValue,
                      const std::string& AReason) {
-    return "Unusable \"" + AMember + "\" in the package entry: \"" + Visible(AValue) + "\" (" +
-           AReason + ")";
+    return "Unusable \"" + AMember + "\" in the package entry: \"" +
+           Visible(ShortenedText(AValue, KShownValueBytes)) + "\" (" + AReason + ")";
 }
 
 int CompareNumbers(const std::string& ALeft, const std::string& ARight) {
@@ -149,10 +149,8 @@ bool ReadExpectedSha256(const rapidjson::Value& AEntry, std::optional<std::strin
     }
     if (!ADigest) {
         std::string LShown = LText ? *LText : std::string("(not text)");
-        if (LShown.size() > 80) {
-            LShown = LShown.substr(0, 80) + "...";
-        }
-        AError = "The package entry's \"sha256\" is not 64 hexadecimal digits: \"" + LShown + "\"";
+        AError = "The package entry's \"sha256\" is not 64 hexadecimal digits: \"" +
+                 Visible(ShortenedText(LShown, KShownValueBytes)) + "\"";
         return false;
     }
     return true;
@@ -172,7 +170,17 @@ std::string UnusableEntryName(const rapidjson::Value& AEntry) {
                                  : Unusable("file", LFile, LReason);
     }
     for (const char* LMember : {"bpls", "dcps", "platforms", "dlls"}) {
-        for (const std::string& LName : CommaListNames(ReadMemberTextOrEmpty(AEntry, LMember))) {
+        const std::vector<std::string> LNames =
+            CommaListNames(ReadMemberTextOrEmpty(AEntry, LMember));
+        // Files are copied per name and platform: both counts stay at what an IDE has.
+        const std::size_t LLimit =
+            std::string(LMember) == "platforms" ? KMaxPlatforms : KMaxNamesPerList;
+        if (LNames.size() > LLimit) {
+            return "The package entry lists " + std::to_string(LNames.size()) + " names in \"" +
+                   LMember + "\", more than an IDE can have (at most " + std::to_string(LLimit) +
+                   ")";
+        }
+        for (const std::string& LName : LNames) {
             const std::string LWritten =
                 std::string(LMember) == "dlls" ? FileNamePart(LName) : LName;
             if (const std::string LReason = UnsafeFileNameReason(LWritten); !LReason.empty()) {

@@ -47,11 +47,17 @@ std::string ReleaseEntryName(const std::string& APlatform, const std::string& AF
 bool ReadExpectedSha256(const rapidjson::Value& AEntry, std::optional<std::string>& ADigest,
                         std::string& AError);
 
+// Most platforms and most names in "bpls", "dcps" or "dlls" an entry may list:
+// far above any IDE, far below what makes the per-name, per-platform work slow.
+inline constexpr std::size_t KMaxPlatforms = 64;
+inline constexpr std::size_t KMaxNamesPerList = 2000;
+
 // Every name of a version entry that becomes a path, checked before anything is
 // written: "version" must look like an IDE version, the local package file
 // name, each BPL, DCP and platform name, and the file name a "dlls" entry is
 // written under must be plain file names. Empty when all are usable, else a
-// line naming the member and its value.
+// line naming the member and its value. A list longer than its limit above is
+// refused first, before any of its names is looked at.
 std::string UnusableEntryName(const rapidjson::Value& AEntry);
 
 } // namespace orvane

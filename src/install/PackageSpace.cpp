@@ -5,14 +5,29 @@
 #include "platform/SystemFolders.h"
 #include "server/Protocol.h"
 
+#include <atomic>
+#include <filesystem>
+#include <system_error>
+#include <unordered_map>
+
 namespace orvane {
 
-std::vector<TSpaceNeed> PackageSpaceNeeds(const TZipReader& AZip, const rapidjson::Value& AEntry,
+std::vector<TSpaceNeed> PackageSpaceNeeds(TZipReader& AZip, const rapidjson::Value& AEntry,
                                           const std::string& AVersionDir,
                                           const std::string& ACommonDir,
                                           const std::string& ABinDir) {
-    AZip.CheckDeclaredSizes();
+    AZip.CheckArchive();
+    // One need per folder, so the free-space check asks each folder once.
     std::vector<TSpaceNeed> LNeeds{{AVersionDir, AZip.TotalDeclaredSize()}};
+    std::unordered_map<std::string, std::size_t> LAt{{AVersionDir, 0}};
+    const auto LAdd = [&LNeeds, &LAt](const std::string& AFolder, std::uint64_t ABytes) {
+        const auto [LFound, LNew] = LAt.emplace(AFolder, LNeeds.size());
+        if (LNew) {
+            LNeeds.push_back({AFolder, ABytes});
+        } else {
+            LNeeds[LFound->second].Bytes += ABytes;
+        }
+    };
     const auto LSizeOf = [&AZip](const std::string& AName) -> std::uint64_t {
         const std::int64_t LIndex = AZip.IndexOf(AName);
         return LIndex < 0 ? 0 : AZip.DeclaredSize(LIndex);
@@ -22,15 +37,38 @@ std::vector<TSpaceNeed> PackageSpaceNeeds(const TZipReader& AZip, const rapidjso
     for (const auto& [LMember, LKind] : {std::pair{"bpls", "Bpl"}, std::pair{"dcps", "Dcp"}}) {
         for (const std::string& LName : CommaListNames(ReadMemberTextOrEmpty(AEntry, LMember))) {
             for (const std::string& LPlatform : LPlatforms) {
-                LNeeds.push_back({PlatformFolder(ACommonDir, LKind, LPlatform, PathDelimiter()),
-                                  LSizeOf(ReleaseEntryName(LPlatform, LName))});
+                LAdd(PlatformFolder(ACommonDir, LKind, LPlatform, PathDelimiter()),
+                     LSizeOf(ReleaseEntryName(LPlatform, LName)));
             }
         }
     }
     for (const std::string& LDll : CommaListNames(ReadMemberTextOrEmpty(AEntry, "dlls"))) {
-        LNeeds.push_back({ABinDir, LSizeOf(LDll)});
+        LAdd(ABinDir, LSizeOf(LDll));
     }
     return LNeeds;
+}
+
+namespace {
+
+std::atomic<std::uint64_t> GPackageCap{TZipReader::KMaxTotalSize + KDownloadMargin};
+
+} // namespace
+
+TDownloadLimit PackageDownloadLimit(const std::string& ADownloadDir) {
+    TDownloadLimit Result{GPackageCap.load(), "the most a package can be"};
+    std::error_code LError;
+    const std::filesystem::space_info LSpace =
+        std::filesystem::space(PathFromUtf8(ADownloadDir), LError);
+    if (!LError && LSpace.available < Result.Bytes + KDownloadMargin) {
+        Result.Bytes = LSpace.available > KDownloadMargin ? LSpace.available - KDownloadMargin : 1;
+        Result.Reason = "the free space of the download folder's drive, less " +
+                        FormatByteSize(KDownloadMargin);
+    }
+    return Result;
+}
+
+std::uint64_t SetPackageDownloadCap(std::uint64_t ABytes) {
+    return GPackageCap.exchange(ABytes);
 }
 
 } // namespace orvane

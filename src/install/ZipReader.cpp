@@ -1,9 +1,11 @@
 #include "install/ZipReader.h"
 
 #include "install/FileOperations.h"
+#include "platform/Text.h"
 
 #include <zip.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -80,20 +82,35 @@ std::string UnsafeEntryReason(const std::string& AName) {
     if (AName.front() == '/' || AName.front() == '\\') {
         return "it is an absolute path";
     }
-    if (AName.find(':') != std::string::npos) {
-        return "it names a drive or a stream";
+    std::vector<std::string> LSegments = Segments(AName);
+    if (IsFolderEntry(AName)) {
+        LSegments.pop_back();
     }
-    const std::vector<std::string> LSegments = Segments(AName);
     for (const std::string& LSegment : LSegments) {
         if (LSegment == "..") {
             return "it climbs out of the target folder";
         }
     }
-    if (!IsFolderEntry(AName) && LSegments.back() == ".") {
-        return "it has no file name";
+    // Each folder and the file name must be a name Windows writes as it is,
+    // by the same rule as every other name from the server.
+    for (const std::string& LSegment : LSegments) {
+        if (const std::string LReason = UnsafeFileNameReason(LSegment); !LReason.empty()) {
+            return "\"" + ShortenedText(LSegment, 80) + "\": " + LReason;
+        }
     }
     return {};
 }
+
+namespace {
+
+// How lookups see a name: the way extraction splits it, ASCII case folded.
+std::string EntryKey(const std::string& AName) {
+    std::string LKey = AName;
+    std::replace(LKey.begin(), LKey.end(), '\\', '/');
+    return FoldAscii(LKey);
+}
+
+} // namespace
 
 TZipReader::~TZipReader() {
     Close();
@@ -112,11 +129,14 @@ void TZipReader::Open(const std::string& AFileName) {
     }
     FZip = LZip;
     FFileName = AFileName;
+    FChecked = false;
+    std::error_code LSizeError;
+    FFileSize = fs::file_size(PathFromUtf8(AFileName), LSizeError);
     const zip_int64_t LCount = zip_get_num_entries(FZip, 0);
     for (zip_int64_t LIndex = 0; LIndex < LCount; ++LIndex) {
         const char* LName = zip_get_name(FZip, static_cast<zip_uint64_t>(LIndex), ZIP_FL_ENC_GUESS);
         if (LName != nullptr) {
-            FIndexByFoldedName.emplace(FoldAscii(LName), LIndex);
+            FIndexByFoldedName.emplace(EntryKey(LName), LIndex);
         }
     }
 }
@@ -152,7 +172,7 @@ std::string TZipReader::Name(std::int64_t AIndex) const {
 
 std::int64_t TZipReader::IndexOf(const std::string& AName) const {
     RequireOpen();
-    const auto LFound = FIndexByFoldedName.find(FoldAscii(AName));
+    const auto LFound = FIndexByFoldedName.find(EntryKey(AName));
     return LFound == FIndexByFoldedName.end() ? -1 : LFound->second;
 }
 
@@ -196,6 +216,41 @@ void TZipReader::CheckDeclaredSizes() const {
                             " compressed, beyond any real file: the archive is refused");
         }
     }
+    // Many entries just under the floor add up to the same bomb; the file's
+    // own size cannot lie about what was compressed.
+    if (LTotal > KRatioFloor && LTotal / KMaxArchiveRatio > FFileSize) {
+        throw EZipError("Zip file " + Quoted(FFileName) + " declares " + FormatByteSize(LTotal) +
+                        " of files in " + FormatByteSize(FFileSize) +
+                        ", beyond any real package: the archive is refused");
+    }
+}
+
+void TZipReader::CheckArchive() {
+    RequireOpen();
+    if (FChecked) {
+        return;
+    }
+    CheckDeclaredSizes();
+    const std::int64_t LCount = Count();
+    // One name per file on Windows: case and the separator do not tell names apart there.
+    std::unordered_map<std::string, std::int64_t> LSeen;
+    LSeen.reserve(static_cast<std::size_t>(LCount));
+    for (std::int64_t LIndex = 0; LIndex < LCount; ++LIndex) {
+        const std::string LName = Name(LIndex);
+        CheckEntry(static_cast<std::uint64_t>(LIndex), LName);
+        std::string LKey = LName;
+        std::replace(LKey.begin(), LKey.end(), '\\', '/');
+        while (!LKey.empty() && LKey.back() == '/') {
+            LKey.pop_back();
+        }
+        const auto [LFirst, LNew] = LSeen.emplace(FoldName(LKey), LIndex);
+        if (!LNew) {
+            throw EZipError("Entries " + Quoted(Name(LFirst->second)) + " and " + Quoted(LName) +
+                            " of zip file " + Quoted(FFileName) +
+                            " name the same file on Windows: the archive is refused");
+        }
+    }
+    FChecked = true;
 }
 
 void TZipReader::CheckEntry(std::uint64_t AIndex, const std::string& AName) const {
@@ -230,14 +285,12 @@ void TZipReader::PumpIfDue(bool AForce) {
 }
 
 void TZipReader::ExtractAll(const std::string& ADir) {
-    RequireOpen();
-    CheckDeclaredSizes();
+    CheckArchive();
     const std::int64_t LCount = Count();
     std::vector<std::string> LNames;
     LNames.reserve(static_cast<std::size_t>(LCount));
     for (std::int64_t LIndex = 0; LIndex < LCount; ++LIndex) {
         LNames.push_back(Name(LIndex));
-        CheckEntry(static_cast<std::uint64_t>(LIndex), LNames.back());
     }
     FWritten = 0;
     // CheckDeclaredSizes has capped the sum far below the range of FTotal.
@@ -248,7 +301,7 @@ void TZipReader::ExtractAll(const std::string& ADir) {
         const std::string& LName = LNames[static_cast<std::size_t>(LIndex)];
         fs::path LTarget = LRoot;
         for (const std::string& LSegment : Segments(LName)) {
-            if (!LSegment.empty() && LSegment != ".") {
+            if (!LSegment.empty()) { // the end of a folder entry
                 LTarget /= PathFromUtf8(LSegment);
             }
         }
@@ -273,13 +326,12 @@ void TZipReader::Extract(const std::string& AName, const std::string& ADir) {
     if (LIndex < 0) {
         throw EZipError("Entry " + Quoted(AName) + " not found in zip file " + Quoted(FFileName));
     }
+    CheckArchive();
     const std::string LName = Name(LIndex);
-    CheckEntry(static_cast<std::uint64_t>(LIndex), LName);
     if (IsFolderEntry(LName)) {
         throw EZipError("Entry " + Quoted(LName) + " of zip file " + Quoted(FFileName) +
                         " is a folder");
     }
-    CheckDeclaredSizes();
     PumpIfDue(true);
     const fs::path LTarget = PathFromUtf8(ADir) / PathFromUtf8(Segments(LName).back());
     WriteEntry(static_cast<std::uint64_t>(LIndex), LName, Utf8FromPath(LTarget));
@@ -297,8 +349,8 @@ void TZipReader::WriteEntry(std::uint64_t AIndex, const std::string& AName,
         throw EZipError("Cannot read entry " + Quoted(AName) + " of zip file " + Quoted(FFileName) +
                         ": " + zip_strerror(FZip));
     }
-    const fs::path LPartial =
-        FirstFreeFileName(LTarget.parent_path(), Utf8FromPath(LTarget.filename()), ".part");
+    const fs::path LPartial = FirstFreeFileName(
+        LTarget.parent_path(), Utf8FromPath(LTarget.filename()), std::string(KPartialSuffix));
     const std::string LCannotWrite =
         "Cannot write " + Quoted(ATarget) + " from zip file " + Quoted(FFileName) + ": ";
 #ifdef _WIN32

@@ -24,7 +24,8 @@ using TZipPump = std::function<void()>;
 using TZipProgress = std::function<void(std::int64_t AWritten, std::int64_t ATotal)>;
 
 // Why an entry name may not be written below a target folder; empty when it is
-// safe. Backslashes count as separators, as they do on Windows.
+// safe. Backslashes count as separators, as they do on Windows, and every
+// folder and file name in it must pass UnsafeFileNameReason.
 std::string UnsafeEntryReason(const std::string& AName);
 
 // Read-only access to one zip file. Entry data is streamed to disk in blocks,
@@ -44,7 +45,8 @@ public:
     std::int64_t Count() const;
     std::string Name(std::int64_t AIndex) const;
     // Index of the first entry with this name, ASCII letters compared without
-    // regard to case; -1 when there is none.
+    // regard to case and "\\" taken as "/", as extraction takes it; -1 when
+    // there is none.
     std::int64_t IndexOf(const std::string& AName) const;
 
     void SetPump(TZipPump APump) { FPump = std::move(APump); }
@@ -54,11 +56,19 @@ public:
     std::uint64_t DeclaredSize(std::int64_t AIndex) const;
     std::uint64_t TotalDeclaredSize() const;
     // Refuses an archive whose declared sizes no package has: more than
-    // KMaxTotalSize in all, or an entry beyond KMaxRatio times its compressed
-    // size (a zip bomb). Extraction runs it first.
+    // KMaxTotalSize in all, an entry beyond KMaxRatio times its compressed
+    // size, or all entries beyond KMaxArchiveRatio times the file's size (zip
+    // bombs of one or of many entries).
     void CheckDeclaredSizes() const;
     static constexpr std::uint64_t KMaxTotalSize = std::uint64_t{8} << 30;
     static constexpr std::uint64_t KMaxRatio = 1000;
+    // Real packages (binaries, headers) compress a few times over as a whole.
+    static constexpr std::uint64_t KMaxArchiveRatio = 100;
+    // CheckDeclaredSizes, every entry's name (UnsafeEntryReason, no symbolic
+    // links) and no two entries that name one file on Windows (equal without
+    // regard to case once "\\" is "/"). Runs once per opened file; both
+    // extractions run it first, so a refused archive writes nothing.
+    void CheckArchive();
 
     // Writes every entry below ADir, keeping its folders and overwriting files.
     // All names and sizes are checked first: one unsafe entry fails the whole
@@ -78,6 +88,8 @@ private:
 
     zip* FZip = nullptr;
     std::string FFileName;
+    std::uint64_t FFileSize = 0;
+    bool FChecked = false;
     std::unordered_map<std::string, std::int64_t> FIndexByFoldedName;
     TZipPump FPump;
     TZipProgress FProgress;

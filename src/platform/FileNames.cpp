@@ -2,6 +2,7 @@
 
 #include "platform/Text.h"
 
+#include <algorithm>
 #include <array>
 #include <cctype>
 #include <string_view>
@@ -15,8 +16,9 @@ namespace {
 
 // Windows refuses these in a name; "/" and "\" separate folders everywhere.
 constexpr std::string_view KForbidden = "<>:\"/\\|?*";
-// A component longer than this is refused by the file systems we write to.
-constexpr std::size_t KMaxNameBytes = 255;
+// A component longer than 255 bytes is refused by the file systems we write
+// to, and every file is first written under its name plus ".part".
+constexpr std::size_t KMaxNameBytes = 255 - KPartialSuffix.size();
 
 bool IsForbiddenByte(unsigned char AByte) {
     return AByte < 32 || AByte == 127 ||
@@ -30,8 +32,9 @@ std::string UpperAscii(std::string AText) {
     return AText;
 }
 
-// CON, PRN, AUX, NUL, COM1-9, LPT1-9 (and the console names) stay devices on
-// Windows whatever extension follows and whatever blanks precede the dot.
+// CON, PRN, AUX, NUL, COM1-9, LPT1-9, COM and LPT with a superscript 1, 2 or
+// 3 (and the console names) stay devices on Windows whatever extension follows
+// and whatever blanks precede the dot.
 bool IsReservedDeviceName(const std::string& AName) {
     std::string LBase = AName.substr(0, AName.find('.'));
     while (!LBase.empty() && LBase.back() == ' ') {
@@ -45,8 +48,14 @@ bool IsReservedDeviceName(const std::string& AName) {
             return true;
         }
     }
-    return LBase.size() == 4 && (LBase.rfind("COM", 0) == 0 || LBase.rfind("LPT", 0) == 0) &&
-           LBase[3] >= '1' && LBase[3] <= '9';
+    if (LBase.rfind("COM", 0) != 0 && LBase.rfind("LPT", 0) != 0) {
+        return false;
+    }
+    const std::string_view LNumber = std::string_view(LBase).substr(3);
+    static const std::array<std::string_view, 3> KSuperscripts = {"\xC2\xB9", "\xC2\xB2",
+                                                                  "\xC2\xB3"};
+    return (LNumber.size() == 1 && LNumber[0] >= '1' && LNumber[0] <= '9') ||
+           std::find(KSuperscripts.begin(), KSuperscripts.end(), LNumber) != KSuperscripts.end();
 }
 
 } // namespace
@@ -73,9 +82,7 @@ std::string UnsafeFileNameReason(const std::string& AName) {
             return "it contains a character not allowed in file names";
         }
     }
-    bool LValid = true;
-    DecodeUtf8(AName, &LValid);
-    if (!LValid) {
+    if (!IsValidUtf8(AName)) {
         return "it is not valid UTF-8";
     }
     if (AName.back() == '.' || AName.back() == ' ') {

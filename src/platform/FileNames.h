@@ -2,8 +2,12 @@
 
 #include <filesystem>
 #include <string>
+#include <string_view>
 
 namespace orvane {
+
+// Files are written under their final name plus this and renamed when whole.
+inline constexpr std::string_view KPartialSuffix = ".part";
 
 // Names that come from outside (the server, a zip, a registry key) become file
 // names only through these checks, so none can steer a write out of its folder.
@@ -12,7 +16,8 @@ namespace orvane {
 // here; empty when it can. Rejected: empty, "." and "..", separators, drive or
 // stream colons, characters Windows forbids in names, control characters, a
 // trailing dot or blank (Windows drops them), reserved device names such as
-// CON or COM1 (also with an extension), invalid UTF-8 and overlong names.
+// CON, COM1 or COM\u00B9 (also with an extension), invalid UTF-8, and names too
+// long to be written under their name plus KPartialSuffix.
 std::string UnsafeFileNameReason(const std::string& AName);
 
 // AName made usable as a plain file name: every character UnsafeFileNameReason
@@ -32,8 +37,7 @@ bool IsIdeVersionText(const std::string& AText);
 // else the first free of "AStem (2)AExtension", "AStem (3)AExtension", ...
 // AStem and AExtension are UTF-8. Writers still create the file exclusively:
 // this only picks the name.
-std::filesystem::path FirstFreeFileName(const std::filesystem::path& ADir,
-                                        const std::string& AStem,
+std::filesystem::path FirstFreeFileName(const std::filesystem::path& ADir, const std::string& AStem,
                                         const std::string& AExtension);
 
 // UTF-8 text to a path and back, the same on every platform. Every path that

@@ -11,7 +11,9 @@ namespace orvane {
 std::string GetCommonDocumentsDir();
 
 // The IDE folder offered when no IDE is registered, with a trailing separator.
-// Windows: the IDE's usual install place, C:\Program Files (x86)\Embarcadero\Studio\ .
+// Windows: the IDE's usual install place, Embarcadero\Studio\ in the folder of
+// 32-bit programs (C:\Program Files (x86)\ on most machines); empty when
+// Windows does not name that folder.
 // Elsewhere: the user's home folder, which always exists and is the user's own
 // (a Windows path would be a relative folder here).
 std::string DefaultIDEFolder();

@@ -11,7 +11,8 @@ namespace orvane {
 
 std::string GetCommonDocumentsDir() {
     wchar_t path[MAX_PATH];
-    if (FAILED(SHGetFolderPathW(nullptr, CSIDL_COMMON_DOCUMENTS, nullptr, SHGFP_TYPE_CURRENT, path)))
+    if (FAILED(
+            SHGetFolderPathW(nullptr, CSIDL_COMMON_DOCUMENTS, nullptr, SHGFP_TYPE_CURRENT, path)))
         return {};
     std::wstring result(path);
     while (result.size() > 3 && result.back() == L'\\')
@@ -20,7 +21,17 @@ std::string GetCommonDocumentsDir() {
 }
 
 std::string DefaultIDEFolder() {
-    return "C:\\Program Files (x86)\\Embarcadero\\Studio\\";
+    // Where this machine keeps 32-bit programs: not always drive C:, not
+    // always that name.
+    PWSTR known = nullptr;
+    std::string folder;
+    if (SUCCEEDED(
+            SHGetKnownFolderPath(FOLDERID_ProgramFilesX86, KF_FLAG_DONT_VERIFY, nullptr, &known)))
+        folder = Narrow(known);
+    CoTaskMemFree(known);
+    if (folder.empty())
+        return {};
+    return IncludeTrailingPathDelimiter(folder) + "Embarcadero\\Studio\\";
 }
 
 std::string GetExecutableDir() {
@@ -46,8 +57,8 @@ std::string FullPathName(const std::string& APath) {
     for (std::size_t i = 0; i < path.size(); ++i) {
         const wchar_t c = path[i];
         const bool driveColon = c == L':' && i == 1;
-        if (c < 32 || c == L'<' || c == L'>' || c == L'"' || c == L'|' || c == L'?' ||
-            c == L'*' || (c == L':' && !driveColon))
+        if (c < 32 || c == L'<' || c == L'>' || c == L'"' || c == L'|' || c == L'?' || c == L'*' ||
+            (c == L':' && !driveColon))
             throw std::runtime_error("Invalid characters in path: " + APath);
     }
     if (path.empty())

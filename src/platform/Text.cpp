@@ -1,5 +1,7 @@
 #include "platform/Text.h"
 
+#include <cstdio>
+
 #ifdef _WIN32
 #include <windows.h>
 #else
@@ -21,63 +23,120 @@ std::string TrimControl(const std::string& AText) {
     return AText.substr(first, last - first);
 }
 
+namespace {
+
+// The code point of the UTF-8 sequence at AText[AAt] and its length in bytes;
+// length 0 for a byte that starts no valid sequence (overlong forms and
+// surrogates included).
+std::size_t NextUtf8(std::string_view AText, std::size_t AAt, char32_t& ACode) {
+    const auto* p = reinterpret_cast<const unsigned char*>(AText.data());
+    const std::size_t n = AText.size();
+    const unsigned char c = p[AAt];
+    if (c < 0x80) {
+        ACode = c;
+        return 1;
+    }
+    int extra = 0;
+    char32_t code = 0;
+    char32_t minimum = 0;
+    if ((c & 0xE0) == 0xC0) {
+        extra = 1;
+        code = c & 0x1F;
+        minimum = 0x80;
+    } else if ((c & 0xF0) == 0xE0) {
+        extra = 2;
+        code = c & 0x0F;
+        minimum = 0x800;
+    } else if ((c & 0xF8) == 0xF0) {
+        extra = 3;
+        code = c & 0x07;
+        minimum = 0x10000;
+    } else {
+        return 0;
+    }
+    if (AAt + static_cast<std::size_t>(extra) >= n) {
+        return 0;
+    }
+    for (int k = 1; k <= extra; ++k) {
+        const unsigned char cc = p[AAt + k];
+        if ((cc & 0xC0) != 0x80) {
+            return 0;
+        }
+        code = (code << 6) | (cc & 0x3F);
+    }
+    if (code < minimum || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
+        return 0;
+    }
+    ACode = code;
+    return 1 + static_cast<std::size_t>(extra);
+}
+
+} // namespace
+
 std::u32string DecodeUtf8(const std::string& AText, bool* AValid) {
     std::u32string out;
     out.reserve(AText.size());
     bool valid = true;
-    const auto* p = reinterpret_cast<const unsigned char*>(AText.data());
-    const std::size_t n = AText.size();
-    std::size_t i = 0;
-    while (i < n) {
-        const unsigned char c = p[i];
-        if (c < 0x80) {
-            out.push_back(c);
-            ++i;
-            continue;
-        }
-        int extra = 0;
+    for (std::size_t i = 0; i < AText.size();) {
         char32_t code = 0;
-        char32_t minimum = 0;
-        if ((c & 0xE0) == 0xC0) {
-            extra = 1;
-            code = c & 0x1F;
-            minimum = 0x80;
-        } else if ((c & 0xF0) == 0xE0) {
-            extra = 2;
-            code = c & 0x0F;
-            minimum = 0x800;
-        } else if ((c & 0xF8) == 0xF0) {
-            extra = 3;
-            code = c & 0x07;
-            minimum = 0x10000;
+        const std::size_t length = NextUtf8(AText, i, code);
+        if (length == 0) {
+            out.push_back(0xFFFD);
+            valid = false;
+            ++i;
         } else {
-            out.push_back(0xFFFD);
-            valid = false;
-            ++i;
-            continue;
+            out.push_back(code);
+            i += length;
         }
-        bool ok = i + static_cast<std::size_t>(extra) < n;
-        for (int k = 1; ok && k <= extra; ++k) {
-            const unsigned char cc = p[i + k];
-            if ((cc & 0xC0) != 0x80) {
-                ok = false;
-            } else {
-                code = (code << 6) | (cc & 0x3F);
-            }
-        }
-        if (!ok || code < minimum || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
-            out.push_back(0xFFFD);
-            valid = false;
-            ++i;
-            continue;
-        }
-        out.push_back(code);
-        i += 1 + extra;
     }
     if (AValid) {
         *AValid = valid;
     }
     return out;
+}
+
+bool IsValidUtf8(std::string_view AText) {
+    for (std::size_t i = 0; i < AText.size();) {
+        // ASCII runs are the bulk of every answer.
+        if (static_cast<unsigned char>(AText[i]) < 0x80) {
+            ++i;
+            continue;
+        }
+        char32_t code = 0;
+        const std::size_t length = NextUtf8(AText, i, code);
+        if (length == 0) {
+            return false;
+        }
+        i += length;
+    }
+    return true;
+}
+
+std::string FormatByteSize(std::uint64_t ABytes) {
+    static const char* const KUnits[] = {"bytes", "KiB", "MiB", "GiB", "TiB", "PiB", "EiB"};
+    if (ABytes < 1024) {
+        return std::to_string(ABytes) + " bytes";
+    }
+    double LValue = static_cast<double>(ABytes);
+    int LUnit = 0;
+    while (LValue >= 1024 && LUnit < 6) {
+        LValue /= 1024;
+        ++LUnit;
+    }
+    char LText[32];
+    std::snprintf(LText, sizeof LText, "%.1f %s", LValue, KUnits[LUnit]);
+    return LText;
+}
+
+std::string ShortenedText(const std::string& AText, std::size_t AMaxBytes) {
+    if (AText.size() <= AMaxBytes) {
+        return AText;
+    }
+    std::size_t cut = AMaxBytes;
+    while (cut > 0 && (static_cast<unsigned char>(AText[cut]) & 0xC0) == 0x80) {
+        --cut;
+    }
+    return AText.substr(0, cut) + "... (" + std::to_string(AText.size()) + " bytes)";
 }
 
 void AppendUtf8(std::string& AOut, char32_t ACode) {

@@ -52,6 +52,8 @@ void ConfigurationArrived(TForm2& AForm, orvane::TDownloader& ADownloader) {
             throw std::runtime_error("configuration is not a JSON object");
         }
         AForm.LoadConfiguration(std::move(LDocument));
+    } catch (const orvane::TAnswerLimitError& AError) {
+        AForm.ShowWarning(QStringLiteral("%1\r\n\r\n%2").arg(KReadFailure, AError.what()));
     } catch (...) {
         AForm.ShowWarning(KReadFailure);
     }
@@ -103,16 +105,8 @@ void TForm2::DownloadConfiguration() {
         }
     };
 
-    std::string LMachine;
-    try {
-        LMachine = orvane::GetMACAddress();
-    } catch (...) {
-        LMachine.clear();
-    }
-    if (!LMachine.empty()) {
-        LMachine = orvane::MD5Text(LMachine);
-    }
-    const std::string LEndPoint = orvane::ConfigurationEndpoint(FCredentials.Mode, LMachine);
+    const std::string LEndPoint =
+        orvane::ConfigurationEndpoint(FCredentials.Mode, orvane::MachineDigest());
     LDownloader.release()->Download(LEndPoint, "", true);
 }
 

@@ -1,5 +1,6 @@
 #include "server/ConfigurationList.h"
 
+#include "platform/Text.h"
 #include "server/Protocol.h"
 
 #include <stdexcept>
@@ -20,6 +21,11 @@ TListCounts ListConfigurationEntries(rapidjson::Document& ADocument,
     rapidjson::Value& LIde = ADocument["ide"];
     if (!LIde.IsArray()) {
         throw std::runtime_error("\"ide\" is not an array");
+    }
+    if (LIde.Size() > KMaxListedEntries) {
+        throw TAnswerLimitError("The configuration lists " + std::to_string(LIde.Size()) +
+                                " entries, more than the installer shows (at most " +
+                                std::to_string(KMaxListedEntries) + ")");
     }
     auto& LAllocator = ADocument.GetAllocator();
     for (rapidjson::Value& LEntry : LIde.GetArray()) {
@@ -43,7 +49,8 @@ TListCounts ListConfigurationEntries(rapidjson::Document& ADocument,
         }
         TListedEntry LListed;
         LListed.Entry = &LEntry;
-        LListed.Caption = LVersion.empty() ? *LName : *LName + " (v" + LVersion + ")";
+        LListed.Caption = ShortenedText(LVersion.empty() ? *LName : *LName + " (v" + LVersion + ")",
+                                        KShownValueBytes);
         if (LFile) {
             if (!LFile->empty()) {
                 ++Result.Available;

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -18,6 +19,8 @@
 namespace orvane {
 
 namespace {
+
+const char* const KTokenLimitReason = "the most a token answer can be";
 
 // A progress bar needs no more; waking the host thread per block costs throughput.
 constexpr auto KProgressInterval = std::chrono::milliseconds(10);
@@ -261,7 +264,7 @@ void TDownloader::Download(const std::string& AEndPoint, const std::string& ADes
 // silent server cannot freeze the window.
 std::string TDownloader::GetWhileHostRuns(const std::string& AUrl) {
     if (!FHost->IsHostThread()) {
-        return FClient->GetText(AUrl);
+        return FClient->GetText(AUrl, KMaxTokenAnswerBytes, KTokenLimitReason);
     }
     struct TRequest {
         std::string Body;
@@ -274,7 +277,7 @@ std::string TDownloader::GetWhileHostRuns(const std::string& AUrl) {
     ++GActive;
     std::thread LThread([this, AUrl, LRequest] {
         try {
-            LRequest->Body = FClient->GetText(AUrl);
+            LRequest->Body = FClient->GetText(AUrl, KMaxTokenAnswerBytes, KTokenLimitReason);
         } catch (...) {
             LRequest->Error = std::current_exception();
         }
@@ -333,8 +336,19 @@ void TDownloader::RunTransfer(const std::string& AEndPoint) {
             }
         };
         LRequireWanted();
-        FClient->Get(LUrl, [this, &LRequireWanted](const char* AData, std::size_t ASize) {
+        const bool LInMemory = Destination.empty();
+        const std::uint64_t LMaxSize =
+            MaxSize != 0 ? MaxSize : (LInMemory ? KMaxConfigurationBytes : UINT64_MAX);
+        const std::string LMaxSizeReason =
+            MaxSize != 0 || !LInMemory ? MaxSizeReason : "the most a configuration can be";
+        std::uint64_t LWritten = 0;
+        FClient->Get(LUrl, [&](const char* AData, std::size_t ASize) {
             LRequireWanted();
+            // Stops before the block is kept: nothing beyond the limit is stored.
+            if (ASize > LMaxSize - LWritten) {
+                throw THttpError(AnswerTooLargeText(LMaxSize, LMaxSizeReason));
+            }
+            LWritten += ASize;
             if (!FStream->write(AData, static_cast<std::streamsize>(ASize))) {
                 throw std::runtime_error(Destination.empty()
                                              ? std::string("Out of memory")

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/FileNames.h"
 #include "server/Credentials.h"
 #include "server/HostThread.h"
 
@@ -52,6 +53,11 @@ public:
     // its final name. Throwing fails the download through OnError, so an
     // answer that does not check out never carries the final name.
     std::function<void()> OnVerify;
+    // Most bytes the answer may have, and why (for the message); a longer
+    // answer stops there and fails through OnError. Zero: an answer kept in
+    // memory stops at KMaxConfigurationBytes, a file has no limit.
+    std::uint64_t MaxSize = 0;
+    std::string MaxSizeReason;
     // Set by the owner when it no longer wants the answer: the transfer stops
     // and ends through OnError. Optional.
     std::shared_ptr<const std::atomic<bool>> Cancelled;
@@ -71,7 +77,7 @@ public:
     // A file download is written here and takes its final name only when
     // complete; after a failure the partial file stays for the owner to remove.
     static std::string PartialFileName(const std::string& ADestination) {
-        return ADestination + ".part";
+        return ADestination + std::string(KPartialSuffix);
     }
 
     // The answer: valid while OnCompleted runs (in memory or the open file).

@@ -1,5 +1,7 @@
 #include "server/HttpClient.h"
 
+#include "platform/Text.h"
+
 #include <mutex>
 
 // What both HTTP clients (HttpClient_posix.cpp, HttpClient_win.cpp) share: the
@@ -13,6 +15,7 @@ std::atomic<std::uint64_t> GCancelEpoch{0};
 std::mutex GSettingsLock;
 THttpLimits GLimits;
 std::string GTestCaFile;
+std::function<void(const std::string&)> GLog;
 
 } // namespace
 
@@ -42,6 +45,22 @@ THttpLimits THttpClient::Limits() {
     return GLimits;
 }
 
+void THttpClient::SetLog(std::function<void(const std::string&)> ALog) {
+    const std::lock_guard LLock(GSettingsLock);
+    GLog = std::move(ALog);
+}
+
+void THttpClient::Log(const std::string& ALine) {
+    std::function<void(const std::string&)> LLog;
+    {
+        const std::lock_guard LLock(GSettingsLock);
+        LLog = GLog;
+    }
+    if (LLog) {
+        LLog(ALine);
+    }
+}
+
 void THttpClient::SetTestCaFile(const std::string& APemFile) {
     const std::lock_guard LLock(GSettingsLock);
     GTestCaFile = APemFile;
@@ -52,9 +71,20 @@ std::string THttpClient::TestCaFile() {
     return GTestCaFile;
 }
 
-std::string THttpClient::GetText(const std::string& AUrl) {
+std::string AnswerTooLargeText(std::uint64_t ALimit, const std::string& AReason) {
+    return "The server's answer is larger than " + FormatByteSize(ALimit) + " (" + AReason +
+           "): the transfer was stopped";
+}
+
+std::string THttpClient::GetText(const std::string& AUrl, std::size_t AMaxBytes,
+                                 const std::string& AReason) {
     std::string LBody;
-    Get(AUrl, [&LBody](const char* AData, std::size_t ASize) { LBody.append(AData, ASize); });
+    Get(AUrl, [&](const char* AData, std::size_t ASize) {
+        if (ASize > AMaxBytes - LBody.size()) {
+            throw THttpError(AnswerTooLargeText(AMaxBytes, AReason));
+        }
+        LBody.append(AData, ASize);
+    });
     return LBody;
 }
 

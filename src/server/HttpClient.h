@@ -25,6 +25,10 @@ struct THttpLimits {
 // "1 second", "30 seconds", "300 ms": a limit as messages name it.
 std::string DurationText(std::chrono::milliseconds AValue);
 
+// "The server's answer is larger than 16.0 KiB (AReason): the transfer was
+// stopped".
+std::string AnswerTooLargeText(std::uint64_t ALimit, const std::string& AReason);
+
 // Plain GET: certificate checks always on, no redirects followed, no header or
 // agent of our own. A connect time-out and a stall limit (THttpLimits) end a
 // silent peer; there is no limit on the total time, packages are large.
@@ -49,8 +53,10 @@ public:
     // cancellation throws THttpError.
     void Get(const std::string& AUrl, const std::function<void(const char*, std::size_t)>& AWrite);
 
-    // Convenience: the whole body in memory.
-    std::string GetText(const std::string& AUrl);
+    // The whole body in memory, at most AMaxBytes of it: a longer answer
+    // stops at the limit and throws THttpError(AnswerTooLargeText).
+    std::string GetText(const std::string& AUrl, std::size_t AMaxBytes,
+                        const std::string& AReason = "the most this answer may be");
 
     // Stops this client's transfer at its next progress check.
     void Cancel() { FCancelled = true; }
@@ -66,6 +72,11 @@ public:
         FPinnedEpoch = AEpoch;
         FPinned = true;
     }
+
+    // Where the client says what it chose on its own (a proxy detection that
+    // failed, the fallback taken); unset: nowhere.
+    static void SetLog(std::function<void(const std::string&)> ALog);
+    static void Log(const std::string& ALine);
 
     static void SetLimits(const THttpLimits& ALimits);
     static THttpLimits Limits();

@@ -128,31 +128,49 @@ std::string ProxyRefusal(CURL* AHandle, const std::string& AUrl, long ACode) {
            " refused the connection to " + UrlHostPortText(AUrl) + ": " + LAnswer;
 }
 
-// Headers of the final answer are complete: refuse non-2xx (redirects
-// included) before any body reaches the sink, and announce the body length.
+// The final answer's status, once known: refuse anything outside 2xx
+// (redirects included) before any body reaches the sink, and announce the body
+// length. False when the transfer must stop.
+bool BeginAnswer(TTransfer* T) {
+    long LStatus = 0;
+    curl_easy_getinfo(T->Handle, CURLINFO_RESPONSE_CODE, &LStatus);
+    T->Status = LStatus;
+    if (LStatus < 200 || LStatus > 299) {
+        T->Failure = "The requested URL returned error: " + std::to_string(LStatus) +
+                     ProxyNote(T->Handle, *T->Url);
+        return false;
+    }
+    curl_off_t LLength = -1;
+    curl_easy_getinfo(T->Handle, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &LLength);
+    T->Began = true;
+    if (*T->OnBegin) {
+        (*T->OnBegin)(LLength < 0 ? -1 : static_cast<std::int64_t>(LLength));
+    }
+    return true;
+}
+
+// The empty line that ends a header block, however the server ends its lines.
+bool IsHeaderEnd(const char* ABuffer, size_t ABytes) {
+    return (ABytes == 2 && ABuffer[0] == '\r' && ABuffer[1] == '\n') ||
+           (ABytes == 1 && ABuffer[0] == '\n');
+}
+
 size_t HeaderCallback(char* ABuffer, size_t ASize, size_t ACount, void* AUser) {
     auto* T = static_cast<TTransfer*>(AUser);
     const size_t LBytes = ASize * ACount;
     T->ByteArrived();
-    if (LBytes == 2 && ABuffer[0] == '\r' && ABuffer[1] == '\n') {
+    if (!T->Began && IsHeaderEnd(ABuffer, LBytes)) {
         long LStatus = 0;
         curl_easy_getinfo(T->Handle, CURLINFO_RESPONSE_CODE, &LStatus);
         // 0: a proxy's answer to CONNECT, not the server's (normally
-        // suppressed); a refusal shows in the tunnel's own error.
+        // suppressed); a refusal shows in the tunnel's own error. 1xx: an
+        // interim answer, the final one follows (a body after an unasked-for
+        // 101 is refused when it arrives).
         if (LStatus == 0 || (LStatus >= 100 && LStatus < 200)) {
             return LBytes;
         }
-        T->Status = LStatus;
-        if (LStatus < 200 || LStatus > 299) {
-            T->Failure = "The requested URL returned error: " + std::to_string(LStatus) +
-                         ProxyNote(T->Handle, *T->Url);
+        if (!BeginAnswer(T)) {
             return 0;
-        }
-        curl_off_t LLength = -1;
-        curl_easy_getinfo(T->Handle, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &LLength);
-        T->Began = true;
-        if (*T->OnBegin) {
-            (*T->OnBegin)(LLength < 0 ? -1 : static_cast<std::int64_t>(LLength));
         }
     }
     return LBytes;
@@ -162,6 +180,10 @@ size_t WriteCallback(char* ABuffer, size_t ASize, size_t ACount, void* AUser) {
     auto* T = static_cast<TTransfer*>(AUser);
     const size_t LBytes = ASize * ACount;
     T->ByteArrived();
+    // Body bytes before a header block ended the way HeaderCallback knows.
+    if (!T->Began && !BeginAnswer(T)) {
+        return 0;
+    }
     try {
         (*T->Write)(ABuffer, LBytes);
     } catch (...) {
@@ -289,6 +311,10 @@ void THttpClient::Get(const std::string& AUrl,
                              DurationText(LLimits.ConnectTimeout));
         }
         throw THttpError(LErrorBuffer[0] ? LErrorBuffer : curl_easy_strerror(LCode));
+    }
+    // An answer without a body never reached either check above.
+    if (!T.Began && !BeginAnswer(&T)) {
+        throw THttpError(T.Failure);
     }
     if (OnEnd) {
         OnEnd(T.Received);

@@ -1,6 +1,7 @@
 #include "server/MachineIdentifier.h"
 
 #include "platform/AdapterSelection.h"
+#include "server/Protocol.h"
 
 namespace orvane {
 
@@ -24,6 +25,16 @@ std::string MACAddressFromList(const TAdapterList& AList) {
 
 std::string GetMACAddress() {
     return MACAddressFromList(ListNetworkAdapters());
+}
+
+std::string MachineDigest() {
+    std::string LMachine;
+    try {
+        LMachine = GetMACAddress();
+    } catch (...) {
+        LMachine.clear();
+    }
+    return LMachine.empty() ? LMachine : MD5Text(LMachine);
 }
 
 } // namespace orvane

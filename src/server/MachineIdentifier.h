@@ -20,4 +20,8 @@ std::string MACAddressFromList(const TAdapterList& AList);
 // "0A-1B-2C-3D-4E-5F"; empty when no adapter has one.
 std::string GetMACAddress();
 
+// What the configuration request sends: the MD5 text of GetMACAddress, or
+// empty when there is no identifier or it cannot be found.
+std::string MachineDigest();
+
 } // namespace orvane

@@ -195,7 +195,7 @@ std::string TokenUrl(const std::string& ABaseUrl, const TCredentials& ACredentia
            "&pwd=" + MD5Text(ACredentials.Password);
 }
 
-std::string ReadTokenAnswer(const std::string& ABody) {
+std::string ReadTokenAnswer(std::string_view ABody) {
     const auto LDocument = ParseAnswer(ABody);
     if (!LDocument || !LDocument->IsObject()) {
         throw TProtocolError("failed to retrieve api token");
@@ -244,9 +244,7 @@ std::string DecodeAnswerText(const std::string& ABytes) {
     if (LHas({0xFE, 0xFF})) {
         return Utf16ToUtf8(ABytes, 2, true);
     }
-    bool LValid = false;
-    DecodeUtf8(ABytes, &LValid);
-    if (LValid) {
+    if (IsValidUtf8(ABytes)) {
         return ABytes;
     }
     std::string Result;
@@ -257,10 +255,20 @@ std::string DecodeAnswerText(const std::string& ABytes) {
     return Result;
 }
 
-std::unique_ptr<rapidjson::Document> ParseAnswer(const std::string& ABytes) {
-    const std::string LText = DecodeAnswerText(ABytes);
+std::unique_ptr<rapidjson::Document> ParseAnswer(std::string_view ABytes) {
+    // Only answers that need converting are copied.
+    std::string LConverted;
+    std::string_view LText = ABytes;
+    if (LText.starts_with("\xEF\xBB\xBF")) {
+        LText.remove_prefix(3);
+    }
+    if (LText.size() == ABytes.size() &&
+        (LText.starts_with("\xFF\xFE") || LText.starts_with("\xFE\xFF") || !IsValidUtf8(LText))) {
+        LConverted = DecodeAnswerText(std::string(ABytes));
+        LText = LConverted;
+    }
     // A raw NUL is never valid JSON, but the parser would take it for the end.
-    if (LText.find('\0') != std::string::npos) {
+    if (LText.find('\0') != std::string_view::npos) {
         return nullptr;
     }
     auto LDocument = std::make_unique<rapidjson::Document>();

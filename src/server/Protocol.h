@@ -8,6 +8,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 namespace orvane {
 
@@ -17,6 +18,18 @@ class TProtocolError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
+
+// An answer beyond a size or a count the installer takes; the message names
+// the limit.
+class TAnswerLimitError : public TProtocolError {
+public:
+    using TProtocolError::TProtocolError;
+};
+
+// Most bytes read into memory for a token answer (a token is a few dozen) and
+// for a configuration document (a vendor's is a few KiB).
+inline constexpr std::size_t KMaxTokenAnswerBytes = 16 * 1024;
+inline constexpr std::size_t KMaxConfigurationBytes = 8 * 1024 * 1024;
 
 // Parse flags for every answer: numbers keep the text they were written with,
 // and the parser keeps its nesting on the heap rather than on the call stack.
@@ -63,7 +76,7 @@ std::string TokenUrl(const std::string& ABaseUrl, const TCredentials& ACredentia
 
 // The token from a token answer body; throws TProtocolError with
 // "failed to retrieve api token" when the answer carries none.
-std::string ReadTokenAnswer(const std::string& ABody);
+std::string ReadTokenAnswer(std::string_view ABody);
 
 // "/cfg/?mode=%s&mac=%s"; AMacDigest is the MD5 text of the machine identifier
 // or empty. Throws TProtocolError("invalid user mode") for a bad mode.
@@ -78,6 +91,7 @@ std::string DecodeAnswerText(const std::string& ABytes);
 
 // Exactly one JSON value (white space around it allowed) nested at most
 // KMaxAnswerDepth levels, or null.
-std::unique_ptr<rapidjson::Document> ParseAnswer(const std::string& ABytes);
+// Valid UTF-8 is parsed where it lies, without a copy.
+std::unique_ptr<rapidjson::Document> ParseAnswer(std::string_view ABytes);
 
 } // namespace orvane

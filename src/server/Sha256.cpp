@@ -19,6 +19,10 @@ std::string HexText(const unsigned char* AData, std::size_t ASize) {
     return LText;
 }
 
+std::string Sha256OfFile(const std::string& AFileUtf8) {
+    return Sha256OfFile(PathFromUtf8(AFileUtf8));
+}
+
 std::string Sha256OfFile(const std::filesystem::path& AFile) {
     std::ifstream LIn(AFile, std::ios::binary);
     if (!LIn) {

@@ -27,6 +27,9 @@ std::string HexText(const unsigned char* AData, std::size_t ASize);
 // SHA-256 of a whole file as lower-case hexadecimal; throws std::runtime_error
 // naming the file when it cannot be read.
 std::string Sha256OfFile(const std::filesystem::path& AFile);
+// The same for a file named in UTF-8: a std::string must not become a path on
+// its own, since Windows would read it in the ANSI code page.
+std::string Sha256OfFile(const std::string& AFileUtf8);
 
 // A "sha256" text as a version entry gives it: exactly 64 hexadecimal digits
 // in either case, returned in lower case; nothing for anything else.

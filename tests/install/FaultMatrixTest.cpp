@@ -1,11 +1,13 @@
 // Broken and hostile servers against the real window: for each fault, the
 // message the user sees, a window that still works, nothing written outside
-// the chosen folders, no partial file under a final name, and the IDE
-// registry as it was.
+// the chosen folders nor into the IDE's Bpl, Dcp and bin folders, no partial
+// file under a final name, and the IDE registry as it was. Every row runs;
+// the rows that failed are listed at the end.
 #include "TestZip.h"
 
 #include "app/ActivityIndicator.h"
 #include "app/Unit2.h"
+#include "install/PackageSpace.h"
 #include "install/ZipReader.h"
 #include "registry/RegFile.h"
 #include "registry/RegText.h"
@@ -78,16 +80,46 @@ private:
     fs::path FFolder;
 };
 
-enum TPackageKind { pkGood, pkNotZip, pkHostile, pkBomb, pkBigEntry };
+// A package download may take ABytes while this lives.
+class TPackageCap {
+public:
+    explicit TPackageCap(std::uint64_t ABytes) : FOld(orvane::SetPackageDownloadCap(ABytes)) {}
+    ~TPackageCap() { orvane::SetPackageDownloadCap(FOld); }
+    TPackageCap(const TPackageCap&) = delete;
+    TPackageCap& operator=(const TPackageCap&) = delete;
+
+private:
+    std::uint64_t FOld;
+};
+
+enum TPackageKind {
+    pkGood,
+    pkNotZip,
+    pkHostile,
+    pkBomb,
+    pkBigEntry,
+    pkManySmallZeros, // under the per-entry floor each, a bomb together
+    pkDevice,         // names Windows opens as devices or folds onto others
+    pkSuperscriptDevice,
+    pkTrailingDot,
+    pkReservedCharacters,
+    pkControlCharacter,
+    pkCaseDuplicate,
+    pkBackslashDuplicate,
+    pkExactDuplicate,
+    pkLongName, // too long once ".part" is added
+};
 enum TSetup {
     suNone,
     suServerDown,
     suReadOnly,
     suDiskFull,
-    suStall,         // short limits for a server that stops sending
-    suOtherHost,     // TLS certificate for another host
-    suUnknownCa,     // TLS certificate from a CA nobody trusts
-    suRefusingProxy, // the proxy refuses the tunnel to the API server
+    suStall,           // short limits for a server that stops sending
+    suOtherHost,       // TLS certificate for another host
+    suUnknownCa,       // TLS certificate from a CA nobody trusts
+    suRefusingProxy,   // the proxy refuses the tunnel to the API server
+    suSmallPackageCap, // a package download may take 1 MiB
+    suUsersFile,       // a file of the user's has the package's name
 };
 
 struct TFaultRow {
@@ -100,6 +132,7 @@ struct TFaultRow {
     bool ListArrives = true;      // the fault hits the package, not the list
     const char* Message = "";     // part of the warning, or of the Done page
     const char* Config = nullptr; // the configuration document; nullptr: a good one
+    std::uint64_t Size = 0;       // of "huge" answers
 };
 
 class FaultMatrixTest : public testing::Test {
@@ -197,8 +230,34 @@ protected:
         std::vector<TTestZipEntry> LEntries{{"Win32/Release/Orvane_Core.bpl", "core32"},
                                             {"Win32/Release/Orvane_Core.dcp", "dcp32"},
                                             {"Win32/Release/Orvane.dll", "dll"}};
+        const auto LAdd = [&LEntries](const std::string& AName) {
+            LEntries.push_back({AName, "x"});
+        };
         if (AKind == pkHostile) {
             LEntries.push_back({"Win32/../../../escaped.txt", "bad"});
+        } else if (AKind == pkManySmallZeros) {
+            for (int LAt = 0; LAt < 24; ++LAt) {
+                LEntries.push_back(
+                    {"Win32/Release/z" + std::to_string(LAt), std::string(4u << 20, '\0')});
+            }
+        } else if (AKind == pkDevice) {
+            LAdd("Win32/Release/COM1.txt");
+        } else if (AKind == pkSuperscriptDevice) {
+            LAdd("Win32/Release/LPT\xC2\xB2.bpl");
+        } else if (AKind == pkTrailingDot) {
+            LAdd("Win32/Release/Orvane_Core.bpl.");
+        } else if (AKind == pkReservedCharacters) {
+            LAdd("Win32/Release/a?b<c>|*\".txt");
+        } else if (AKind == pkControlCharacter) {
+            LAdd("Win32/Release/a_.txt"); // renamed once written: libzip refuses the name
+        } else if (AKind == pkCaseDuplicate) {
+            LAdd("WIN32/RELEASE/ORVANE_CORE.BPL");
+        } else if (AKind == pkBackslashDuplicate) {
+            LAdd("Win32\\Release\\Orvane_Core.bpl");
+        } else if (AKind == pkExactDuplicate) {
+            LAdd("Win32/Release/Orvane_Core.bpX"); // renamed to the BPL's name once written
+        } else if (AKind == pkLongName) {
+            LAdd("Win32/Release/" + std::string(251, 'n'));
         } else if (AKind == pkBomb) {
             LEntries.push_back({"Win32/Release/zeros.bin", std::string(64u << 20, '\0')});
         } else if (AKind == pkBigEntry) {
@@ -236,6 +295,22 @@ protected:
         return LResult;
     }
 
+    // Everything in the IDE's Bpl, Dcp and bin folders: a failed version adds nothing.
+    static std::vector<std::string> IdeFolders(const TSandbox& ABox) {
+        std::vector<std::string> LResult;
+        for (const fs::path LFolder :
+             {fs::path(ABox.CommonDir()) / "Bpl", fs::path(ABox.CommonDir()) / "Dcp",
+              fs::path(ABox.IDEDir()) / "22.0" / "bin"}) {
+            LResult.push_back(LFolder.string() + (fs::exists(LFolder) ? "" : " (absent)"));
+            if (fs::exists(LFolder)) {
+                for (const std::string& LItem : ListTree(LFolder)) {
+                    LResult.push_back(LItem);
+                }
+            }
+        }
+        return LResult;
+    }
+
     static inline TLocalApiServer* FServer = nullptr;
     static inline TTestCa* FCa = nullptr;
     static inline TTestCa* FOtherCa = nullptr;
@@ -251,7 +326,36 @@ TEST_F(FaultMatrixTest, EveryFaultFailsCleanlyAndLeavesAUsableWindow) {
         "bpls": "Orvane_Core.bpl", "dcps": "Orvane_Core.dcp", "dlls": "Win32/Release/Orvane.dll",
         "platforms": "Win32"}]})";
     const char* const CStatus = "The requested URL returned error: ";
+    std::vector<TFaultRow> LRawRows;
     const std::string CNestingBomb = R"({"ide": )" + std::string(200000, '[');
+    const auto LWithMember = [&CConfig](const std::string& AMember) {
+        return std::string(R"({"ide": [{)") + AMember + ", " +
+               CConfig.substr(CConfig.find("\"name\""));
+    };
+    const std::string CConfigWithSha = LWithMember(R"("sha256": ")" + std::string(64, 'a') + "\"");
+    std::string LPlatforms = "Win32";
+    for (int LAt = 0; LAt < 64; ++LAt) {
+        LPlatforms += ",P" + std::to_string(LAt);
+    }
+    const std::string CManyPlatforms = LWithMember(R"("platforms": ")" + LPlatforms + "\"");
+    std::string CManyEntries = R"({"ide": [)";
+    for (int LAt = 0; LAt < 100000; ++LAt) {
+        CManyEntries += std::string(LAt ? "," : "") + R"({"name": "n"})";
+    }
+    CManyEntries += "]}";
+    const std::string CHugeVersion =
+        LWithMember(R"("version": ")" + std::string(4u << 20, '2') + "\"");
+    const std::string CLongBpl = LWithMember(R"("bpls": ")" + std::string(247, 'b') + ".bpl\"");
+    for (const char* LKind : {"lf-status", "switch", "redirect-body"}) {
+        for (const char* LPrefix : {"/token/", "/cfg/", "/file/"}) {
+            LRawRows.push_back({.Label = LKind,
+                                .Kind = LKind,
+                                .Prefix = LPrefix,
+                                .Code = std::string(LKind) == "lf-status" ? 404 : 0,
+                                .ListArrives = std::string(LPrefix) == "/file/",
+                                .Message = "The requested URL returned error: "});
+        }
+    }
     std::vector<TFaultRow> LRows = {
         {.Label = "server down",
          .Setup = suServerDown,
@@ -290,7 +394,74 @@ TEST_F(FaultMatrixTest, EveryFaultFailsCleanlyAndLeavesAUsableWindow) {
         {.Label = "zip with a hostile entry",
          .Package = pkHostile,
          .Message = "\"Win32/../../../escaped.txt\""},
-        {.Label = "zip bomb", .Package = pkBomb, .Message = "\"Win32/Release/zeros.bin\""},
+        {.Label = "zip bomb",
+         .Package = pkBomb,
+         // Refused for its size, not for anything else about it.
+         .Message = "compressed, beyond any real file: the archive is refused"},
+        {.Label = "zip bomb of many small entries",
+         .Package = pkManySmallZeros,
+         .Message = "beyond any real package: the archive is refused"},
+        {.Label = "zip entry named like a device",
+         .Package = pkDevice,
+         .Message = "\"COM1.txt\": it is a reserved device name"},
+        {.Label = "zip entry named like a device with a superscript digit",
+         .Package = pkSuperscriptDevice,
+         .Message = "it is a reserved device name"},
+        {.Label = "zip entry ending in a dot",
+         .Package = pkTrailingDot,
+         .Message = "it ends with a dot or a blank"},
+        {.Label = "zip entry with characters Windows forbids",
+         .Package = pkReservedCharacters,
+         .Message = "not allowed in file names"},
+        {.Label = "zip entry with a control character",
+         .Package = pkControlCharacter,
+         .Message = "not allowed in file names"},
+        {.Label = "zip entries equal but for case",
+         .Package = pkCaseDuplicate,
+         .Message = "name the same file on Windows"},
+        {.Label = "zip entries equal but for the separator",
+         .Package = pkBackslashDuplicate,
+         .Message = "name the same file on Windows"},
+        {.Label = "zip entries of one name",
+         .Package = pkExactDuplicate,
+         .Message = "name the same file on Windows"},
+        {.Label = "zip entry too long for its temporary name",
+         .Package = pkLongName,
+         .Message = "the name is too long"},
+        {.Label = "token answer of 300 MB",
+         .Kind = "huge",
+         .Prefix = "/token/",
+         .ListArrives = false,
+         .Message = "(the most a token answer can be)",
+         .Size = 300u << 20},
+        {.Label = "configuration of 300 MB",
+         .Kind = "huge",
+         .Prefix = "/cfg/",
+         .ListArrives = false,
+         .Message = "(the most a configuration can be)",
+         .Size = 300u << 20},
+        {.Label = "package without end",
+         .Kind = "endless",
+         .Prefix = "/file/",
+         .Setup = suSmallPackageCap,
+         .Message = "larger than 1.0 MiB (the most a package can be)"},
+        {.Label = "a file of the user's under the package's name",
+         .Setup = suUsersFile,
+         .Message = "it was kept, and the version is not installed",
+         .Config = CConfigWithSha.c_str()},
+        {.Label = "more platforms than an IDE has",
+         .Message = "more than an IDE can have (at most 64)",
+         .Config = CManyPlatforms.c_str()},
+        {.Label = "more entries than the list shows",
+         .ListArrives = false,
+         .Message = "more than the installer shows",
+         .Config = CManyEntries.c_str()},
+        {.Label = "a version of 4 MB",
+         .Message = "Unusable \"version\" in the package entry",
+         .Config = CHugeVersion.c_str()},
+        {.Label = "a BPL name too long for its temporary name",
+         .Message = "the name is too long",
+         .Config = CLongBpl.c_str()},
         {.Label = "disk full",
          .Package = pkBigEntry,
          .Setup = suDiskFull,
@@ -326,6 +497,7 @@ TEST_F(FaultMatrixTest, EveryFaultFailsCleanlyAndLeavesAUsableWindow) {
          .ListArrives = false,
          .Message = "refused the connection"},
     };
+    LRows.insert(LRows.end(), LRawRows.begin(), LRawRows.end());
     for (const int LCode : {401, 403, 404, 500}) {
         for (const char* LPrefix : {"/token/", "/cfg/", "/file/"}) {
             LRows.push_back({.Label = LPrefix,
@@ -337,10 +509,8 @@ TEST_F(FaultMatrixTest, EveryFaultFailsCleanlyAndLeavesAUsableWindow) {
         }
     }
 
-    for (const TFaultRow& LRow : LRows) {
-        const std::string LLabel =
-            std::string(LRow.Label) + (LRow.Code ? " " + std::to_string(LRow.Code) : "");
-        SCOPED_TRACE(LLabel);
+    // Each row in a function of its own: a failed assertion ends that row only.
+    const auto LRunRow = [&](const TFaultRow& LRow) {
         FServer->Clear();
         FServer->WriteConfig("dev", LRow.Config ? LRow.Config : CConfig);
         TScopedHttpSettings LSettings;
@@ -353,13 +523,28 @@ TEST_F(FaultMatrixTest, EveryFaultFailsCleanlyAndLeavesAUsableWindow) {
         TForm2& LForm = *LBox->Form;
         const fs::path LMadeZip = LBox->Temp.Path() / "served.zip";
         WriteTestZip(LMadeZip, LEntries);
+        if (LRow.Package == pkExactDuplicate) {
+            RenameEntry(LMadeZip, "Win32/Release/Orvane_Core.bpX", "Win32/Release/Orvane_Core.bpl");
+        } else if (LRow.Package == pkControlCharacter) {
+            RenameEntry(LMadeZip, "Win32/Release/a_.txt", "Win32/Release/a\t.txt");
+        }
         FServer->WriteFile("a.zip", LRow.Package == pkNotZip ? std::string("not a zip at all")
                                                              : ReadFileText(LMadeZip));
         if (LRow.Kind) {
-            FServer->SetFault(LRow.Kind, LRow.Prefix, -1, LRow.Code, 50, 3000);
+            FServer->SetFault(LRow.Kind, LRow.Prefix, -1, LRow.Code, 50, 3000, LRow.Size);
+        }
+        const fs::path LPackage = fs::path(LBox->DownloadDir()) / "a.zip";
+        if (LRow.Setup == suUsersFile) {
+            WriteFileText(LPackage, "the user's own file");
+            LBox->Dialogs->AnswerNo(); // keep it
+        }
+        std::optional<TPackageCap> LCap;
+        if (LRow.Setup == suSmallPackageCap) {
+            LCap.emplace(1u << 20);
         }
         const std::string LRegistryBefore = orvane::ExportRegText(*LBox->Store, "SOFTWARE");
         const std::vector<std::string> LOutsideBefore = Outside(*LBox);
+        const std::vector<std::string> LIdeFoldersBefore = IdeFolders(*LBox);
 
         {
             // Only the window's requests go through the proxy, not the test's own.
@@ -373,7 +558,8 @@ TEST_F(FaultMatrixTest, EveryFaultFailsCleanlyAndLeavesAUsableWindow) {
 
         QString LSeen;
         if (!LRow.ListArrives) {
-            ASSERT_EQ(LBox->Dialogs->Texts(dkWarning).size(), 1);
+            ASSERT_EQ(LBox->Dialogs->Texts(dkWarning).size(), 1)
+                << LForm.ListBox1->count() << " entries listed";
             LSeen = LBox->Dialogs->Texts(dkWarning)[0];
             EXPECT_EQ(LForm.ListBox1->count(), 0);
             EXPECT_EQ(LForm.TabControl1->currentWidget(), LForm.TbItm_Versions);
@@ -421,21 +607,43 @@ TEST_F(FaultMatrixTest, EveryFaultFailsCleanlyAndLeavesAUsableWindow) {
                     }
                 }
             }
-            const fs::path LPackage = fs::path(LBox->DownloadDir()) / "a.zip";
-            if (fs::exists(LPackage) && LRow.Package != pkNotZip) {
+            if (LRow.Setup == suUsersFile) {
+                EXPECT_EQ(ReadFileText(LPackage), "the user's own file");
+                EXPECT_EQ(LBox->Dialogs->Texts(dkWarningQuestion).size(), 1);
+            } else if (fs::exists(LPackage) && LRow.Package != pkNotZip) {
                 EXPECT_EQ(ReadFileText(LPackage), ReadFileText(LMadeZip));
             }
         }
 
         EXPECT_THAT(LSeen.toStdString(), HasSubstr(LRow.Message));
+        // A hostile value is cut before it is shown.
+        EXPECT_LT(LSeen.size(), 2000);
         for (const std::string& LItem : ListTree(LBox->Temp.Path())) {
             EXPECT_FALSE(LItem.ends_with(".part")) << LItem;
         }
         EXPECT_EQ(Outside(*LBox), LOutsideBefore);
+        EXPECT_EQ(IdeFolders(*LBox), LIdeFoldersBefore);
         EXPECT_FALSE(fs::exists(LBox->Temp.Path() / "escaped.txt"));
         EXPECT_EQ(orvane::ExportRegText(*LBox->Store, "SOFTWARE"), LRegistryBefore);
         LBox->Form.reset();
+    };
+
+    std::vector<std::string> LFailedRows;
+    const testing::TestResult& LResult =
+        *testing::UnitTest::GetInstance()->current_test_info()->result();
+    for (const TFaultRow& LRow : LRows) {
+        const std::string LLabel = std::string(LRow.Label) +
+                                   (LRow.Code ? " " + std::to_string(LRow.Code) : "") +
+                                   (*LRow.Prefix ? std::string(" ") + LRow.Prefix : "");
+        SCOPED_TRACE(LLabel);
+        const int LFailuresBefore = LResult.total_part_count();
+        LRunRow(LRow);
+        if (LResult.total_part_count() != LFailuresBefore) {
+            LFailedRows.push_back(LLabel);
+        }
     }
+    EXPECT_THAT(LFailedRows, testing::IsEmpty())
+        << LFailedRows.size() << " of " << LRows.size() << " rows failed";
 }
 
 } // namespace

@@ -516,4 +516,31 @@ TEST(QueuedHostThreadTest, WorkFromOtherThreadsRunsOnTheHostInOrderUntilShutDown
     EXPECT_TRUE(LHost.IsShuttingDown());
 }
 
+// A console that ends while a download runs shuts its host down: the transfer
+// must not wait for a final notification nobody will run.
+TEST(QueuedHostThreadTest, ADownloadWhoseHostShutsDownEndsWithoutItsNotification) {
+    TLocalApiServer LServer;
+    LServer.WriteFile("a.bin", "A");
+    LServer.SetFault("late", "/file/a.bin", -1, 200, 300);
+    auto LHost = std::make_shared<orvane::TQueuedHostThread>();
+    bool LNotified = false;
+    auto* LDownloader = new orvane::TDownloader(LServer.BaseUrl(), "", LHost);
+    LDownloader->OnCompleted = [&](orvane::TDownloader&) { LNotified = true; };
+    LDownloader->OnError = [&](const std::exception&) { LNotified = true; };
+    LDownloader->Download(LServer.BaseUrl() + "/file/a.bin", "", true);
+    ASSERT_EQ(orvane::TDownloader::ActiveTransfers(), 1);
+
+    LHost->ShutDown();
+    const auto LDeadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (orvane::TDownloader::ActiveTransfers() > 0 &&
+           std::chrono::steady_clock::now() < LDeadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+
+    EXPECT_EQ(orvane::TDownloader::ActiveTransfers(), 0);
+    LHost->ProcessPending();
+    EXPECT_FALSE(LNotified);
+    EXPECT_EQ(LServer.Requests(), std::vector<std::string>{"/file/a.bin"});
+}
+
 } // namespace

@@ -34,6 +34,7 @@
 #include <unistd.h>
 
 namespace fs = std::filesystem;
+using testing::AllOf;
 using testing::Contains;
 using testing::HasSubstr;
 using testing::Not;
@@ -430,19 +431,37 @@ TEST_F(InstallSafeguardsTest, Sha256MismatchMalformedOrStaleZip) {
                                         "hexadecimal digits: \"md5:1234\"\r\n\r\n");
     EXPECT_TRUE(FServer.Requests().empty());
 
-    // A zip left in the download folder that does not match is replaced
-    // without asking; one that matches is offered for use as before.
+    // A zip left in the download folder that does not match may be the
+    // user's: it is replaced only after the existing-zip question. No keeps it
+    // and fails the version; Yes downloads it again.
     FDialogs->ClearCalls();
+    FServer.Clear();
     WriteFileText(LZip, "an older, damaged download");
+    const std::string LMismatch = " does not match its SHA-256 (expected " + LSha + ", found " +
+                                  ShaOf("an older, damaged download") + ")";
+    FDialogs->AnswerNo();
+    ListAndTick(R"("file": "Orvane_23.0_2.0.zip", "platforms": "Win32", "sha256": ")" + LSha +
+                "\"");
+    const std::string LBeforeKept = Everything();
+    FForm->InstallButtonClick();
+    EXPECT_THAT(DoneText().toStdString(),
+                AllOf(HasSubstr("<ERROR> Package file "), HasSubstr(LMismatch),
+                      HasSubstr("it was kept, and the version is not installed")));
+    ASSERT_EQ(FDialogs->Texts(dkWarningQuestion).size(), 1);
+    EXPECT_THAT(FDialogs->Texts(dkWarningQuestion)[0].toStdString(),
+                AllOf(HasSubstr("already exists"), HasSubstr("does not match the SHA-256")));
+    EXPECT_EQ(ReadFileText(LZip), "an older, damaged download");
+    EXPECT_TRUE(FServer.Requests().empty());
+    EXPECT_EQ(Everything(), LBeforeKept);
+
+    FDialogs->ClearCalls();
+    FDialogs->AnswerYes();
     ListAndTick(R"("file": "Orvane_23.0_2.0.zip", "platforms": "Win32", "sha256": ")" + LSha +
                 "\"");
     FForm->InstallButtonClick();
     EXPECT_THAT(DoneText().toStdString(), HasSubstr("Thank you")) << LogText().toStdString();
-    EXPECT_TRUE(FDialogs->Calls().empty());
-    EXPECT_THAT(LogText().toStdString(),
-                HasSubstr(" does not match its SHA-256 (expected " + LSha + ", found " +
-                          ShaOf("an older, damaged download") +
-                          "); deleting it to download it again"));
+    EXPECT_EQ(FDialogs->Texts(dkWarningQuestion).size(), 1);
+    EXPECT_THAT(LogText().toStdString(), HasSubstr(LMismatch));
     EXPECT_EQ(orvane::Sha256OfFile(LZip), LSha);
 
     FDialogs->ClearCalls();

@@ -1,5 +1,7 @@
 #include "install/PackageRules.h"
+#include "platform/Text.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 using namespace orvane;
@@ -128,6 +130,52 @@ TEST(PackageRulesTest, UsableEntryNamesPassAndControlCharactersShowAsEscapes) {
         "allowed in file names)");
 }
 
+// "AMember": "AValue", for an entry's members.
+std::string Quoted(const std::string& AMember, const std::string& AValue) {
+    return "\"" + AMember + "\": \"" + AValue + "\"";
+}
+
+// "A,A,...": ACount names in one list.
+std::string ManyNames(std::size_t ACount, const std::string& AName) {
+    std::string LList;
+    for (std::size_t LAt = 0; LAt < ACount; ++LAt) {
+        LList += (LAt ? "," : "") + AName;
+    }
+    return LList;
+}
+
+// The work per entry grows with names times platforms: both counts are capped
+// before any name is looked at, and a huge value is cut where it is shown.
+TEST(PackageRulesTest, ListsBeyondWhatAnIdeHasAreRefusedAndLongValuesAreCut) {
+    const struct {
+        std::string Members;
+        std::string Expected; // "": usable; else part of the refusal
+    } LCases[] = {
+        {Quoted("platforms", ManyNames(KMaxPlatforms, "Win32")), ""},
+        {Quoted("platforms", ManyNames(KMaxPlatforms + 1, "Win32")),
+         "lists 65 names in \"platforms\", more than an IDE can have (at most 64)"},
+        {Quoted("bpls", ManyNames(KMaxNamesPerList, "A.bpl")), ""},
+        {Quoted("bpls", ManyNames(KMaxNamesPerList + 1, "A.bpl")), "lists 2001 names in \"bpls\""},
+        {Quoted("dcps", ManyNames(KMaxNamesPerList + 1, "A.dcp")), "lists 2001 names in \"dcps\""},
+        {Quoted("dlls", ManyNames(KMaxNamesPerList + 1, "A.dll")), "lists 2001 names in \"dlls\""},
+        // Checked before the names: a list too long is refused for its length.
+        {Quoted("bpls", ManyNames(KMaxNamesPerList + 1, "CON")), "lists 2001 names"},
+        {Quoted("bpls", "a.bpl," + std::string(4u << 20, 'x') + "."),
+         "\"bpls\" in the package entry: \"" + std::string(KShownValueBytes, 'x') +
+             "... (4194305 bytes)\" (the name is too long)"},
+    };
+    for (const auto& LCase : LCases) {
+        const std::string LResult = UnusableEntryName(
+            Entry(R"({"version": "22.0", "file": "a.zip", )" + LCase.Members + "}"));
+        if (LCase.Expected.empty()) {
+            EXPECT_EQ(LResult, "") << LCase.Members.substr(0, 40);
+        } else {
+            EXPECT_THAT(LResult, testing::HasSubstr(LCase.Expected)) << LCase.Members.substr(0, 40);
+        }
+        EXPECT_LT(LResult.size(), 400u);
+    }
+}
+
 } // namespace
 
 namespace {
@@ -147,7 +195,8 @@ TEST(PackageRulesTest, ExpectedSha256FromTheEntry) {
         {R"("sha256": "")", false, std::nullopt, "\"sha256\" is not 64 hexadecimal digits: \"\""},
         {R"("sha256": "abc")", false, std::nullopt, ": \"abc\""},
         {R"("sha256": {"a": 1})", false, std::nullopt, "(not text)"},
-        {R"("sha256": ")" + std::string(200, 'z') + "\"", false, std::nullopt, "zzz...\""},
+        {R"("sha256": ")" + std::string(300, 'z') + "\"", false, std::nullopt,
+         "zzz... (300 bytes)\""},
     };
     for (const auto& LCase : LCases) {
         rapidjson::Document LEntry;

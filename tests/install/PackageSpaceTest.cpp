@@ -42,8 +42,6 @@ TEST(PackageSpaceTest, NeedsFollowWhereEachFileGoes) {
               (std::vector<std::pair<std::string, std::uint64_t>>{{"/v/", 1337},
                                                                   {LBpl, 100},
                                                                   {LBpl + "Win64" + S, 200},
-                                                                  {LBpl, 0},
-                                                                  {LBpl + "Win64" + S, 0},
                                                                   {LDcp, 30},
                                                                   {LDcp + "Win64" + S, 0},
                                                                   {"/bin/", 7}}));

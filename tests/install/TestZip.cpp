@@ -1,13 +1,18 @@
 #include "TestZip.h"
 
+#include "platform/FileNames.h"
+
 #include <zip.h>
 
+#ifndef _WIN32
 #include <sys/resource.h>
+#endif
 
 #include <csignal>
 
 #include <algorithm>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <sstream>
 #include <stdexcept>
@@ -16,7 +21,8 @@ namespace fs = std::filesystem;
 
 void WriteTestZip(const fs::path& AFile, const std::vector<TTestZipEntry>& AEntries) {
     int LErrorCode = 0;
-    zip_t* LZip = zip_open(AFile.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &LErrorCode);
+    zip_t* LZip =
+        zip_open(orvane::Utf8FromPath(AFile).c_str(), ZIP_CREATE | ZIP_TRUNCATE, &LErrorCode);
     if (LZip == nullptr) {
         throw std::runtime_error("cannot create test zip " + AFile.string());
     }
@@ -51,7 +57,13 @@ void WriteTestZip(const fs::path& AFile, const std::vector<TTestZipEntry>& AEntr
     }
 }
 
-void SetDeclaredSize(const fs::path& AFile, const std::string& AName, std::uint32_t ASize) {
+namespace {
+
+// Calls APatch with the offset of AName's local header ("PK\3\4": name length
+// at 26, name at 30) and central record ("PK\1\2": name length at 28, name at
+// 46), then writes the file back; both must be found.
+void PatchHeaders(const fs::path& AFile, const std::string& AName,
+                  const std::function<void(std::string&, std::size_t, bool)>& APatch) {
     std::string LBytes;
     {
         std::ifstream LIn(AFile, std::ios::binary);
@@ -61,22 +73,15 @@ void SetDeclaredSize(const fs::path& AFile, const std::string& AName, std::uint3
         return static_cast<std::size_t>(static_cast<unsigned char>(LBytes[AAt]) |
                                         static_cast<unsigned char>(LBytes[AAt + 1]) << 8);
     };
-    const auto LPut = [&](std::size_t AAt) {
-        for (int LByte = 0; LByte < 4; ++LByte) {
-            LBytes[AAt + LByte] = static_cast<char>((ASize >> (8 * LByte)) & 0xff);
-        }
-    };
-    // Local header "PK\3\4": size at 22, name length at 26, name at 30.
-    // Central directory "PK\1\2": size at 24, name length at 28, name at 46.
     int LPatched = 0;
     for (std::size_t LAt = 0; LAt + 46 <= LBytes.size(); ++LAt) {
         if (LBytes.compare(LAt, 4, "PK\3\4") == 0 && LWord(LAt + 26) == AName.size() &&
             LBytes.compare(LAt + 30, AName.size(), AName) == 0) {
-            LPut(LAt + 22);
+            APatch(LBytes, LAt, true);
             ++LPatched;
         } else if (LBytes.compare(LAt, 4, "PK\1\2") == 0 && LWord(LAt + 28) == AName.size() &&
                    LBytes.compare(LAt + 46, AName.size(), AName) == 0) {
-            LPut(LAt + 24);
+            APatch(LBytes, LAt, false);
             ++LPatched;
         }
     }
@@ -86,6 +91,28 @@ void SetDeclaredSize(const fs::path& AFile, const std::string& AName, std::uint3
     std::ofstream(AFile, std::ios::binary | std::ios::trunc) << LBytes;
 }
 
+} // namespace
+
+void SetDeclaredSize(const fs::path& AFile, const std::string& AName, std::uint32_t ASize) {
+    // Uncompressed size: at 22 in the local header, at 24 in the central record.
+    PatchHeaders(AFile, AName, [ASize](std::string& ABytes, std::size_t AAt, bool ALocal) {
+        for (int LByte = 0; LByte < 4; ++LByte) {
+            ABytes[AAt + (ALocal ? 22 : 24) + LByte] =
+                static_cast<char>((ASize >> (8 * LByte)) & 0xff);
+        }
+    });
+}
+
+void RenameEntry(const fs::path& AFile, const std::string& AFrom, const std::string& ATo) {
+    if (AFrom.size() != ATo.size()) {
+        throw std::runtime_error("RenameEntry keeps the name's length");
+    }
+    PatchHeaders(AFile, AFrom, [&ATo](std::string& ABytes, std::size_t AAt, bool ALocal) {
+        ABytes.replace(AAt + (ALocal ? 30 : 46), ATo.size(), ATo);
+    });
+}
+
+#ifndef _WIN32
 TFileSizeLimit::TFileSizeLimit(std::uint64_t ABytes) {
     rlimit LLimit{};
     if (getrlimit(RLIMIT_FSIZE, &LLimit) != 0) {
@@ -106,6 +133,7 @@ TFileSizeLimit::~TFileSizeLimit() {
     setrlimit(RLIMIT_FSIZE, &LLimit);
     std::signal(SIGXFSZ, FOldHandler);
 }
+#endif
 
 std::string DirText(const fs::path& ADir) {
     return (ADir / "").string();

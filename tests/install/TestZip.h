@@ -25,6 +25,13 @@ void WriteTestZip(const std::filesystem::path& AFile, const std::vector<TTestZip
 void SetDeclaredSize(const std::filesystem::path& AFile, const std::string& AName,
                      std::uint32_t ASize);
 
+// Renames entry AFrom of AFile to ATo (of the same length) in its local header
+// and in the central directory: a zip that holds what libzip will not write,
+// such as two entries of one name.
+void RenameEntry(const std::filesystem::path& AFile, const std::string& AFrom,
+                 const std::string& ATo);
+
+#ifndef _WIN32
 // A full disk without a special file system: while this lives, files of this
 // process cannot grow beyond ABytes and writes past it fail with EFBIG
 // (SIGXFSZ ignored). The limit and the signal's disposition are restored.
@@ -39,6 +46,7 @@ private:
     std::uint64_t FOldSoft = 0;
     void (*FOldHandler)(int) = nullptr;
 };
+#endif
 
 // A folder as text with a trailing separator, as the installer writes folders.
 std::string DirText(const std::filesystem::path& ADir);

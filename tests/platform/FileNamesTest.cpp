@@ -52,13 +52,21 @@ TEST(FileNames, PlainNamesPassAndEverythingThatCouldLeaveTheFolderIsRefused) {
         {"lpt9.bpl", false, "lpt9_.bpl"},
         {"CONOUT$", false, "CONOUT$_"},
         {"bad\xFFutf8", false, "bad\xEF\xBF\xBDutf8"},
-        {LLong, false, std::string(255, 'a')},
-        // Cut to 255 bytes, a name must not end in the dot or blank the cut uncovers.
-        {std::string(254, 'a') + ".zip", false, std::string(254, 'a') + "_"},
-        {std::string(253, 'a') + ". .x", false, std::string(253, 'a') + "._"},
+        // Windows takes COM and LPT with a superscript 1 to 3 for devices too.
+        {"COM\xC2\xB9", false, "COM\xC2\xB9_"},
+        {"lpt\xC2\xB2.txt", false, "lpt\xC2\xB2_.txt"},
+        {"COM\xC2\xB3 .bpl", false, "COM\xC2\xB3 _.bpl"},
+        {"COM\xE2\x81\xB4", true, "COM\xE2\x81\xB4"}, // superscript 4: no device
+        // Room is kept for ".part": 250 bytes at most.
+        {std::string(250, 'a'), true, std::string(250, 'a')},
+        {std::string(251, 'a'), false, std::string(250, 'a')},
+        {LLong, false, std::string(250, 'a')},
+        // Cut to 250 bytes, a name must not end in the dot or blank the cut uncovers.
+        {std::string(249, 'a') + ".zip", false, std::string(249, 'a') + "_"},
+        {std::string(248, 'a') + ". .x", false, std::string(248, 'a') + "._"},
         // The "_" that disarms a device name must not make it too long.
-        {"CON." + std::string(251, 'x'), false, "CON_." + std::string(250, 'x')},
-        {"AUX." + std::string(250, 'x') + ".", false, "AUX_." + std::string(250, 'x')},
+        {"CON." + std::string(246, 'x'), false, "CON_." + std::string(245, 'x')},
+        {"AUX." + std::string(245, 'x') + ".", false, "AUX_." + std::string(245, 'x')},
     };
     for (const TNameCase& LCase : LCases) {
         SCOPED_TRACE(LCase.Name);
@@ -66,6 +74,7 @@ TEST(FileNames, PlainNamesPassAndEverythingThatCouldLeaveTheFolderIsRefused) {
         const std::string LSanitised = SafeFileName(LCase.Name);
         EXPECT_EQ(LSanitised, LCase.Sanitised);
         EXPECT_EQ(UnsafeFileNameReason(LSanitised), "") << "a sanitised name must be safe";
+        EXPECT_LE(LSanitised.size() + orvane::KPartialSuffix.size(), 255u);
     }
 }
 

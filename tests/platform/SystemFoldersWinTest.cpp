@@ -34,6 +34,34 @@ TEST(SystemFoldersWin, CommonDocumentsIsThePublicDocumentsFolder) {
     EXPECT_TRUE(fs::is_directory(orvane::Widen(dir)));
 }
 
+// The IDE folder offered by default lies in the folder Windows names for 32-bit
+// programs, wherever that is: moved to another drive, it follows.
+TEST(SystemFoldersWin, DefaultIDEFolderFollowsTheProgramFilesFolder) {
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion", 0,
+                            KEY_QUERY_VALUE | KEY_SET_VALUE, &key),
+              ERROR_SUCCESS);
+    const wchar_t* const name = L"ProgramFilesDir (x86)";
+    wchar_t saved[MAX_PATH] = {};
+    DWORD savedSize = sizeof saved;
+    const bool hadValue =
+        RegQueryValueExW(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(saved), &savedSize) ==
+        ERROR_SUCCESS;
+    EXPECT_EQ(orvane::DefaultIDEFolder(), orvane::Narrow(saved) + "\\Embarcadero\\Studio\\");
+
+    const std::wstring moved = L"D:\\Programme (x86)";
+    ASSERT_EQ(RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(moved.c_str()),
+                             static_cast<DWORD>((moved.size() + 1) * sizeof(wchar_t))),
+              ERROR_SUCCESS);
+    const std::string folder = orvane::DefaultIDEFolder();
+    if (hadValue)
+        RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(saved), savedSize);
+    else
+        RegDeleteValueW(key, name);
+    RegCloseKey(key);
+    EXPECT_EQ(folder, "D:\\Programme (x86)\\Embarcadero\\Studio\\");
+}
+
 TEST(SystemFoldersWin, ExecutableDirHoldsThisExecutable) {
     const std::string dir = orvane::GetExecutableDir();
     ASSERT_FALSE(dir.empty());

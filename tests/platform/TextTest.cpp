@@ -9,6 +9,8 @@ namespace {
 
 using orvane::DecodeUtf8;
 using orvane::FromUtf16Le;
+using orvane::IsValidUtf8;
+using orvane::ShortenedText;
 using orvane::ToUtf16Le;
 using orvane::TrimControl;
 
@@ -44,8 +46,8 @@ TEST(Text, Utf8AndUtf16LeRoundTrip) {
     // ASCII, a Latin-1 letter, a BMP character and one beyond it (a surrogate pair).
     const std::string text = "a\xC3\xA4\xE2\x82\xAC\xF0\x9F\x98\x80";
     const std::vector<std::uint8_t> units = ToUtf16Le(text, true);
-    EXPECT_EQ(units, (std::vector<std::uint8_t>{'a', 0, 0xE4, 0, 0xAC, 0x20, 0x3D, 0xD8, 0x00,
-                                                 0xDE, 0, 0}));
+    EXPECT_EQ(units, (std::vector<std::uint8_t>{'a', 0, 0xE4, 0, 0xAC, 0x20, 0x3D, 0xD8, 0x00, 0xDE,
+                                                0, 0}));
     EXPECT_EQ(FromUtf16Le(units, true), text);
 }
 
@@ -71,15 +73,37 @@ TEST(Text, InvalidUtf8IsFlaggedAndReplaced) {
         {"\xF4\x90\x80\x80", false}, // beyond U+10FFFF
         {"\xE2\x82", false},         // cut short
         {"\xE4", false},             // Latin-1 byte
+        {"ok \xF0\x9F\x98\x80 then \xFF", false},
+        {"\xF0\x9F\x98\x80", true},
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.Bytes);
         bool valid = !c.Valid;
         const std::u32string decoded = DecodeUtf8(c.Bytes, &valid);
         EXPECT_EQ(valid, c.Valid);
+        // The check without a copy agrees with the decoder.
+        EXPECT_EQ(IsValidUtf8(c.Bytes), c.Valid);
         if (!c.Valid) {
             EXPECT_NE(decoded.find(U'\uFFFD'), std::u32string::npos);
         }
+    }
+}
+
+// A value cut for display keeps whole characters and says how long it was.
+TEST(Text, ShortenedTextCutsAtACharacterAndNamesTheLength) {
+    const struct {
+        std::string Text;
+        std::size_t Max;
+        std::string Expected;
+    } cases[] = {
+        {"short", 5, "short"},
+        {"longer", 5, "longe... (6 bytes)"},
+        {"ab\xC3\xA4z", 3, "ab... (5 bytes)"}, // never half of the "\xC3\xA4"
+        {"ab\xC3\xA4z", 4, "ab\xC3\xA4... (5 bytes)"},
+        {std::string(4u << 20, 'v'), 3, "vvv... (4194304 bytes)"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ShortenedText(c.Text, c.Max), c.Expected) << c.Text.substr(0, 10);
     }
 }
 

@@ -4,54 +4,21 @@
 #include "registry/IDELocations.h"
 #include "registry/RegFile.h"
 
-#include <gtest/gtest.h>
+#include "support/ProgramRun.h"
 
-#include <cstdio>
-#include <cstdlib>
-#include <sys/wait.h>
+#include <gtest/gtest.h>
 
 namespace orvane::test {
 namespace {
 
-struct TRun {
-    int Exit = -1;
-    std::string Out;
-    std::string Err;
-};
-
-std::string Quote(const std::string& AText) {
-    std::string out = "'";
-    for (char c : AText) {
-        if (c == '\'') {
-            out += "'\\''";
-        } else {
-            out += c;
-        }
-    }
-    return out + "'";
-}
+using TRun = TProgramRun;
 
 TRun RunTool(const TTempDir& ADir, const std::vector<std::string>& AArgs) {
-    std::string command = Quote(ORVANE_REG_TOOL);
+    std::string command = ShellWord(ORVANE_REG_TOOL);
     for (const auto& arg : AArgs) {
-        command += " " + Quote(arg);
+        command += " " + ShellWord(arg);
     }
-    const auto errFile = ADir / "stderr.txt";
-    command += " 2>" + Quote(errFile.string());
-    TRun run;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) {
-        return run;
-    }
-    char buffer[4096];
-    std::size_t n = 0;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) {
-        run.Out.append(buffer, n);
-    }
-    const int status = pclose(pipe);
-    run.Exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    run.Err = ReadFileBytes(errFile);
-    return run;
+    return RunProgram(command, ADir / "stderr.txt");
 }
 
 TEST(OrvaneRegTool, ImportThenExportToStdoutAndFile) {
@@ -123,9 +90,9 @@ TEST(SandboxSeed, SeedsTwoIDEVersionsTheRoutinesFind) {
     const auto sandbox = dir / "demo sandbox & co";
     const char* source = std::getenv("ORVANE_SOURCE_DIR");
     ASSERT_NE(source, nullptr);
-    const std::string command = "bash " + Quote(std::string(source) + "/tools/sandbox/seed") +
-                                " --reg-tool " + Quote(ORVANE_REG_TOOL) + " " +
-                                Quote(sandbox.string()) + " >/dev/null";
+    const std::string command = "bash " + ShellWord(std::string(source) + "/tools/sandbox/seed") +
+                                " --reg-tool " + ShellWord(ORVANE_REG_TOOL) + " " +
+                                ShellWord(sandbox.string()) + " >/dev/null";
     ASSERT_EQ(std::system(command.c_str()), 0);
     // Twice: seeding again resets the IDE keys.
     ASSERT_EQ(std::system(command.c_str()), 0);

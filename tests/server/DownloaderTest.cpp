@@ -15,6 +15,8 @@
 #include <QThread>
 #include <QTimer>
 
+#include <sys/resource.h>
+
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -109,7 +111,8 @@ protected:
 
     static std::string FreshToken() {
         THttpClient LClient;
-        const std::string LToken = ReadTokenAnswer(LClient.GetText(FServer->BaseUrl() + "/token/"));
+        const std::string LToken = ReadTokenAnswer(
+            LClient.GetText(FServer->BaseUrl() + "/token/", orvane::KMaxTokenAnswerBytes));
         FServer->Clear();
         return LToken;
     }
@@ -135,6 +138,59 @@ TEST_F(TDownloaderTest, DeveloperConfigurationInMemory) {
     ASSERT_FALSE(R.ProgressValues.empty());
     EXPECT_EQ(R.ProgressValues.back(), static_cast<std::int64_t>(R.Body.size()));
     EXPECT_EQ(R.MaxAtEnd, static_cast<std::int64_t>(R.Body.size()));
+}
+
+// Peak memory of this process so far, in bytes.
+std::uint64_t PeakMemory() {
+    rusage LUsage{};
+    getrusage(RUSAGE_SELF, &LUsage);
+    return static_cast<std::uint64_t>(LUsage.ru_maxrss) * 1024;
+}
+
+// A 300 MB token answer or configuration, and a package without end: each
+// stops at its limit with a message that names it, and memory stays flat.
+TEST_F(TDownloaderTest, AnswersStopAtTheirLimitsWithFlatMemory) {
+    const struct {
+        const char* Label;
+        const char* Kind;
+        const char* Prefix;
+        std::string Destination; // empty: in memory
+        std::uint64_t MaxSize;
+        std::string Expected;
+    } LCases[] = {
+        {"token answer", "huge", "/token/", "", 0,
+         AnswerTooLargeText(KMaxTokenAnswerBytes, "the most a token answer can be")},
+        {"configuration", "huge", "/cfg/", "", 0,
+         AnswerTooLargeText(KMaxConfigurationBytes, "the most a configuration can be")},
+        {"package without end", "endless", "/file/", (FTemp / "p.zip").string(), 1u << 20,
+         AnswerTooLargeText(1u << 20, "a test cap")},
+    };
+    const std::uint64_t LPeakBefore = PeakMemory();
+    ASSERT_GT(LPeakBefore, 0u);
+    for (const auto& LCase : LCases) {
+        FServer->Clear();
+        FServer->SetFault(LCase.Kind, LCase.Prefix, -1, 500, 50, 60000, 300u << 20);
+        TRecord LRecord;
+        auto* LDownloader = new TDownloader(FServer->BaseUrl(), "");
+        Wire(*LDownloader, LRecord);
+        LDownloader->MaxSize = LCase.MaxSize;
+        LDownloader->MaxSizeReason = "a test cap";
+        LDownloader->Download(std::string(LCase.Prefix) == "/file/" ? "file/p.zip"
+                                                                    : "/cfg/?mode=dev&mac=",
+                              LCase.Destination, true);
+        ASSERT_TRUE(PumpUntil([&] {
+            return LRecord.Done() && TDownloader::ActiveTransfers() == 0;
+        })) << LCase.Label;
+        EXPECT_EQ(LRecord.Completed, 0) << LCase.Label;
+        EXPECT_EQ(LRecord.ErrorText, LCase.Expected) << LCase.Label;
+        if (!LCase.Destination.empty()) {
+            EXPECT_FALSE(std::filesystem::exists(LCase.Destination));
+            // Nothing beyond the limit was written; the owner removes the rest.
+            EXPECT_LE(std::filesystem::file_size(TDownloader::PartialFileName(LCase.Destination)),
+                      LCase.MaxSize);
+        }
+    }
+    EXPECT_LT(PeakMemory() - LPeakBefore, 64u << 20);
 }
 
 TEST_F(TDownloaderTest, CommercialLoginWithSpecialCharacters) {

@@ -1,10 +1,8 @@
 // The contract of THttpClient, run on both implementations against the local
 // API server on 127.0.0.1: natively on libcurl, and under Wine on WinHTTP.
-// Plain http only: TLS (a test CA's certificate, one for another host) and
-// proxies are covered natively in HttpClientTest. WinHTTP trusts the system's
-// certificate store, which a fresh Wine prefix cannot be told about without an
-// import of the test CA into it, and a fresh prefix has no proxy settings; the
-// WinHTTP client does not read THttpClient::TestCaFile yet.
+// Proxies are covered natively in HttpClientTest, the user's proxy settings
+// under Wine in WinHttpProxyTest.
+#include "server/ContractServer.h"
 #include "server/HttpClient.h"
 #include "server/Protocol.h"
 
@@ -14,6 +12,7 @@
 #include <psapi.h>
 #else
 #include "support/LocalApiServer.h"
+#include "support/TestCa.h"
 
 #include <sys/resource.h>
 #endif
@@ -26,8 +25,10 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <memory>
+#include <sstream>
 #include <thread>
 
 using namespace orvane;
@@ -36,81 +37,55 @@ namespace {
 
 using TClock = std::chrono::steady_clock;
 
-// The server the contract runs against. Under Wine the test cannot start a
-// Linux process, so scripts/test-windows starts tools/api_server.py and names
-// it in ORVANE_TEST_API_URL and ORVANE_TEST_API_ROOT (its folder, as a Win32
-// path); natively the suite starts one of its own unless those are set.
-// Several test processes may share one server: each test uses names and fault
-// prefixes of its own and never clears the server.
-class TContractServer {
+// HTTPS servers for the certificate checks, and the test CA that issued the
+// certificate of the first two: one for localhost, one for another host, and
+// one for localhost from a CA nobody trusts (a name, not an address: Wine
+// matches no IP address entry of a certificate). Under Wine scripts/test-windows
+// makes them and names them in ORVANE_TEST_CA_FILE (a Win32 path) and
+// ORVANE_TEST_TLS_URLS (the three base URLs in that order, space-separated).
+class TContractTls {
 public:
-    static TContractServer& Get() {
-        static TContractServer LServer;
-        return LServer;
+    static TContractTls& Get() {
+        static TContractTls LTls;
+        return LTls;
     }
 
-    const std::string& BaseUrl() const { return FBaseUrl; }
-
-    void WriteFile(const std::string& AName, const std::string& ABytes) const {
-        const auto LPath = FRoot / "files" / AName;
-        std::ofstream(LPath, std::ios::binary) << ABytes;
-    }
-    // ASize bytes without writing them: a sparse file.
-    void MakeSizedFile(const std::string& AName, std::uintmax_t ASize) const {
-        const auto LPath = FRoot / "files" / AName;
-        std::ofstream(LPath, std::ios::binary).close();
-        std::filesystem::resize_file(LPath, ASize);
-    }
-    // See tools/api_server.py: ADelayMs between the blocks of "slow", AHoldMs of
-    // silence of "stall" and "accept-silent".
-    void SetFault(const std::string& AKind, const std::string& APrefix, int ACode = 500,
-                  int ADelayMs = 50, int AHoldMs = 30000) const {
-        THttpClient LClient;
-        LClient.GetText(FBaseUrl + "/control/fault?kind=" + AKind +
-                        "&prefix=" + PercentEncodeQueryValue(APrefix) +
-                        "&count=-1&code=" + std::to_string(ACode) +
-                        "&delay=" + std::to_string(ADelayMs) + "&hold=" + std::to_string(AHoldMs));
-    }
-    std::string FileUrl(const std::string& AName) const {
-        THttpClient LClient;
-        const std::string LToken = ReadTokenAnswer(LClient.GetText(FBaseUrl + "/token/"));
-        return RequestUrl("file/" + AName, FBaseUrl, LToken);
-    }
-    std::vector<std::string> Requests() const {
-        THttpClient LClient;
-        const auto LDocument = ParseAnswer(LClient.GetText(FBaseUrl + "/control/requests"));
-        std::vector<std::string> Result;
-        if (LDocument && LDocument->IsObject() && LDocument->HasMember("requests")) {
-            for (const auto& LItem : (*LDocument)["requests"].GetArray()) {
-                Result.emplace_back(LItem.GetString(), LItem.GetStringLength());
-            }
-        }
-        return Result;
-    }
+    std::string CaFile;
+    std::string Trusted;
+    std::string OtherHost;
+    std::string UnknownCa;
 
 private:
-    TContractServer() {
-        const char* LUrl = std::getenv("ORVANE_TEST_API_URL");
-        const char* LRoot = std::getenv("ORVANE_TEST_API_ROOT");
-        if (LUrl && LRoot) {
-            FBaseUrl = LUrl;
-            FRoot = LRoot;
+    TContractTls() {
+        const char* LCa = std::getenv("ORVANE_TEST_CA_FILE");
+        const char* LUrls = std::getenv("ORVANE_TEST_TLS_URLS");
+        if (LCa && LUrls) {
+            CaFile = LCa;
+            std::istringstream(LUrls) >> Trusted >> OtherHost >> UnknownCa;
             return;
         }
 #ifdef _WIN32
-        throw std::runtime_error("ORVANE_TEST_API_URL and ORVANE_TEST_API_ROOT are not set: run "
+        throw std::runtime_error("ORVANE_TEST_CA_FILE and ORVANE_TEST_TLS_URLS are not set: run "
                                  "the Windows tests through scripts/test-windows");
 #else
-        FOwn = std::make_unique<TLocalApiServer>();
-        FBaseUrl = FOwn->BaseUrl();
-        FRoot = FOwn->Root();
+        FCa = std::make_unique<TTestCa>();
+        FOtherCa = std::make_unique<TTestCa>("Unknown Test CA");
+        const auto LStart = [this](const TTestCa& ACa, const char* AName, const char* AAltName) {
+            const auto LIssued = ACa.Issue(AName, AAltName);
+            FServers.push_back(TLocalApiServer::WithCertificate(LIssued.CertFile, LIssued.KeyFile));
+            return "https://localhost:" + std::to_string(FServers.back()->Port());
+        };
+        CaFile = FCa->CertFile().string();
+        Trusted = LStart(*FCa, "server", "DNS:localhost");
+        OtherHost = LStart(*FCa, "other", "DNS:other.test");
+        UnknownCa = LStart(*FOtherCa, "unknown", "DNS:localhost");
 #endif
     }
 
-    std::string FBaseUrl;
-    std::filesystem::path FRoot;
 #ifndef _WIN32
-    std::unique_ptr<TLocalApiServer> FOwn;
+    std::unique_ptr<TTestCa> FCa;
+    std::unique_ptr<TTestCa> FOtherCa;
+    std::vector<std::unique_ptr<TLocalApiServer>> FServers;
 #endif
 };
 
@@ -178,20 +153,6 @@ std::uint64_t PeakMemory() {
 #endif
 }
 
-// Shortens the process-wide limits for one test.
-class TLimitsGuard {
-public:
-    explicit TLimitsGuard(const THttpLimits& ALimits) : FSaved(THttpClient::Limits()) {
-        THttpClient::SetLimits(ALimits);
-    }
-    ~TLimitsGuard() { THttpClient::SetLimits(FSaved); }
-    TLimitsGuard(const TLimitsGuard&) = delete;
-    TLimitsGuard& operator=(const TLimitsGuard&) = delete;
-
-private:
-    THttpLimits FSaved;
-};
-
 std::string Pattern(std::size_t ASize) {
     std::string Result(ASize, '\0');
     for (std::size_t I = 0; I < ASize; ++I) {
@@ -205,6 +166,9 @@ TEST(HttpClientContract, StatusOutside2xxIsAnErrorBeforeAnyBody) {
     S.SetFault("status", "/file/" + Unique("500"), 500);
     S.SetFault("status", "/file/" + Unique("503"), 503);
     S.SetFault("redirect", "/file/" + Unique("302"));
+    S.SetFault("lf-status", "/file/" + Unique("lf"), 404);
+    S.SetFault("switch", "/file/" + Unique("101"));
+    S.SetFault("redirect-body", "/file/" + Unique("302-body"));
     const struct {
         std::string Url;
         const char* Text;
@@ -215,6 +179,11 @@ TEST(HttpClientContract, StatusOutside2xxIsAnErrorBeforeAnyBody) {
         {S.FileUrl(Unique("503")), "The requested URL returned error: 503"},
         // Redirects are never followed: the answer itself is the failure.
         {S.FileUrl(Unique("302")), "The requested URL returned error: 302"},
+        // Lines ended by LF alone, an unasked-for 101 and a redirect with a
+        // body: each carries a body that would pass as a token.
+        {S.FileUrl(Unique("lf")), "The requested URL returned error: 404"},
+        {S.FileUrl(Unique("101")), "The requested URL returned error: 101"},
+        {S.FileUrl(Unique("302-body")), "The requested URL returned error: 302"},
     };
     for (const auto& C : KCases) {
         const TRecord R = Fetch(C.Url);
@@ -285,6 +254,28 @@ TEST(HttpClientContract, LargeFileStreamsThroughTheSinkWithFlatMemory) {
               << LPeakAfter / 1024 << " KiB after\n";
 }
 
+TEST(HttpClientContract, TextAnswerStopsAtItsLimit) {
+    const auto& S = TContractServer::Get();
+    S.SetFault("endless", "/token/?" + Unique("endless"));
+    S.SetFault("huge", "/token/?" + Unique("huge"), 500, 50, 30000, 300u << 20);
+    S.SetFault("huge", "/token/?" + Unique("fits"), 500, 50, 30000, 4096);
+    constexpr std::size_t KLimit = 16 * 1024;
+    for (const char* LKind : {"endless", "huge"}) {
+        THttpClient LClient;
+        try {
+            LClient.GetText(S.BaseUrl() + "/token/?" + Unique(LKind), KLimit, "a test limit");
+            ADD_FAILURE() << LKind << ": not refused";
+        } catch (const THttpError& E) {
+            EXPECT_STREQ(E.what(), AnswerTooLargeText(KLimit, "a test limit").c_str()) << LKind;
+        }
+    }
+    EXPECT_EQ(AnswerTooLargeText(KLimit, "a test limit"),
+              "The server's answer is larger than 16.0 KiB (a test limit): the transfer was "
+              "stopped");
+    THttpClient LClient;
+    EXPECT_EQ(LClient.GetText(S.BaseUrl() + "/token/?" + Unique("fits"), KLimit).size(), 4096u);
+}
+
 TEST(HttpClientContract, BodyCutShortOfItsLengthFails) {
     const auto& S = TContractServer::Get();
     S.WriteFile(Unique("t.bin"), Pattern(256 * 1024));
@@ -315,42 +306,84 @@ TEST(HttpClientContract, SinkExceptionEndsTheTransferUnchanged) {
     EXPECT_EQ(R.Bytes, 1024 * 1024);
 }
 
-TEST(HttpClientContract, CancelFromAnotherThreadEndsARunningTransfer) {
+// Runs a GET of AUrl on a thread of its own, cancels it (Cancel or CancelAll)
+// once AReady says so and returns the error and how long the cancel took.
+struct TCancelled {
+    bool Ready = false;
+    std::string Error;
+    std::chrono::milliseconds Took{0};
+};
+
+TCancelled CancelWhen(const std::string& AUrl, bool AAll,
+                      const std::function<bool(std::int64_t, TClock::time_point)>& AReady) {
+    THttpClient LClient;
+    std::atomic<std::int64_t> LReceived{0};
+    std::atomic<std::int64_t> LLastProgressNs{TClock::now().time_since_epoch().count()};
+    LClient.OnProgress = [&](std::int64_t AReceived) {
+        LReceived = AReceived;
+        LLastProgressNs = TClock::now().time_since_epoch().count();
+    };
+    TCancelled Result;
+    std::thread LWorker([&] {
+        try {
+            LClient.Get(AUrl, [](const char*, std::size_t) {});
+        } catch (const THttpError& E) {
+            Result.Error = E.what();
+        }
+    });
+    const auto LDeadline = TClock::now() + std::chrono::seconds(20);
+    while (TClock::now() < LDeadline) {
+        const TClock::time_point LLast{TClock::duration(LLastProgressNs.load())};
+        if (AReady(LReceived.load(), LLast)) {
+            Result.Ready = true;
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    const auto LCancelled = TClock::now();
+    if (AAll) {
+        THttpClient::CancelAll();
+    } else {
+        LClient.Cancel();
+    }
+    LWorker.join();
+    Result.Took = std::chrono::duration_cast<std::chrono::milliseconds>(TClock::now() - LCancelled);
+    return Result;
+}
+
+TEST(HttpClientContract, CancelFromAnotherThreadEndsARunningTransferWithinASecond) {
+    using namespace std::chrono_literals;
     const auto& S = TContractServer::Get();
+    // The stall limit lies far beyond the second a cancel may take, so a
+    // transfer that only ends by its clocks fails here.
+    const TLimitsGuard LLimits({5000ms, 15000ms});
     S.MakeSizedFile(Unique("c.bin"), 8u * 1024 * 1024);
     // 16 KiB every 200 ms: the transfer would take minutes.
     S.SetFault("slow", "/file/" + Unique("c.bin"), 0, 200);
-    const std::string LUrl = S.FileUrl(Unique("c.bin"));
+    // 4 MB at once, then silence: a read larger than what has come must not
+    // hold the transfer.
+    S.MakeSizedFile(Unique("b.bin"), 8u * 1024 * 1024);
+    S.SetFault("burst", "/file/" + Unique("b.bin"), 0, 0, 60000);
+    const auto LStarted = [](std::int64_t AReceived, TClock::time_point) { return AReceived > 0; };
+    const auto LSilentAfterBurst = [](std::int64_t AReceived, TClock::time_point ALast) {
+        return AReceived >= 1024 * 1024 && TClock::now() - ALast >= 500ms;
+    };
     const struct {
         const char* Name;
+        std::string Url;
         bool All;
-    } KCases[] = {{"Cancel", false}, {"CancelAll", true}};
+        std::function<bool(std::int64_t, TClock::time_point)> Ready;
+    } KCases[] = {
+        {"slow, Cancel", S.FileUrl(Unique("c.bin")), false, LStarted},
+        {"slow, CancelAll", S.FileUrl(Unique("c.bin")), true, LStarted},
+        {"burst then silence, Cancel", S.FileUrl(Unique("b.bin")), false, LSilentAfterBurst},
+        {"burst then silence, CancelAll", S.FileUrl(Unique("b.bin")), true, LSilentAfterBurst},
+    };
     for (const auto& C : KCases) {
-        THttpClient LClient;
-        std::atomic<bool> LStarted{false};
-        LClient.OnProgress = [&LStarted](std::int64_t) { LStarted = true; };
-        std::string LError;
-        std::thread LWorker([&] {
-            try {
-                LClient.Get(LUrl, [](const char*, std::size_t) {});
-            } catch (const THttpError& E) {
-                LError = E.what();
-            }
-        });
-        const auto LDeadline = TClock::now() + std::chrono::seconds(20);
-        while (!LStarted && TClock::now() < LDeadline) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        const auto LCancelled = TClock::now();
-        if (C.All) {
-            THttpClient::CancelAll();
-        } else {
-            LClient.Cancel();
-        }
-        LWorker.join();
-        EXPECT_TRUE(LStarted) << C.Name;
-        EXPECT_EQ(LError, "The download was cancelled") << C.Name;
-        EXPECT_LT(TClock::now() - LCancelled, std::chrono::seconds(3)) << C.Name;
+        const TCancelled R = CancelWhen(C.Url, C.All, C.Ready);
+        EXPECT_TRUE(R.Ready) << C.Name;
+        EXPECT_EQ(R.Error, "The download was cancelled") << C.Name;
+        EXPECT_LT(R.Took, 1s) << C.Name;
     }
     // Transfers started after a CancelAll run normally.
     S.WriteFile(Unique("after.bin"), "after");
@@ -409,6 +442,50 @@ TEST(HttpClientContract, SlowButSteadyAnswerIsNotAStall) {
     EXPECT_EQ(R.Error, "");
     EXPECT_EQ(R.Body, LBody);
     EXPECT_GE(TClock::now() - LStart, 1200ms);
+}
+
+// Sets the test CA for one scope.
+class TTestCaGuard {
+public:
+    explicit TTestCaGuard(const std::string& AFile) : FSaved(THttpClient::TestCaFile()) {
+        THttpClient::SetTestCaFile(AFile);
+    }
+    ~TTestCaGuard() { THttpClient::SetTestCaFile(FSaved); }
+    TTestCaGuard(const TTestCaGuard&) = delete;
+    TTestCaGuard& operator=(const TTestCaGuard&) = delete;
+
+private:
+    std::string FSaved;
+};
+
+TEST(HttpClientContract, CertificatesAreCheckedAgainstTheTrustedAuthorities) {
+    const auto& T = TContractTls::Get();
+    const struct {
+        const char* Name;
+        std::string Url;
+        bool WithTestCa;
+        std::string ErrorPart; // empty: success
+    } KCases[] = {
+        {"certificate for localhost from the test CA", T.Trusted, true, ""},
+        {"certificate from an unknown CA", T.UnknownCa, true, "SSL certificate problem"},
+        // Wine tells these two apart from other handshake failures only as
+        // far as naming the certificate.
+        {"certificate for another host", T.OtherHost, true, "certificate"},
+        // The system's store alone does not know the test CA.
+        {"test CA not trusted", T.Trusted, false, "certificate"},
+    };
+    for (const auto& C : KCases) {
+        const TTestCaGuard LCa(C.WithTestCa ? T.CaFile : "");
+        const TRecord R = Fetch(C.Url + "/token/");
+        if (C.ErrorPart.empty()) {
+            EXPECT_EQ(R.Error, "") << C.Name;
+            EXPECT_NE(R.Body.find("token"), std::string::npos) << C.Name;
+        } else {
+            EXPECT_NE(R.Error.find(C.ErrorPart), std::string::npos) << C.Name << ": " << R.Error;
+            EXPECT_TRUE(R.Begins.empty()) << C.Name;
+            EXPECT_EQ(R.Bytes, 0) << C.Name;
+        }
+    }
 }
 
 } // namespace

@@ -34,7 +34,7 @@ TOutcome Fetch(const std::string& AUrl) {
     const auto LStart = std::chrono::steady_clock::now();
     try {
         THttpClient LClient;
-        Result.Body = LClient.GetText(AUrl);
+        Result.Body = LClient.GetText(AUrl, std::size_t{1} << 20);
     } catch (const THttpError& E) {
         Result.Error = E.what();
     }

@@ -1,5 +1,7 @@
 #include "server/Sha256.h"
 
+#include "platform/FileNames.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -48,6 +50,17 @@ TEST(Sha256, FileDigestAndUnreadableFile) {
     } catch (const std::runtime_error& E) {
         EXPECT_NE(std::string(E.what()).find("missing.zip"), std::string::npos) << E.what();
     }
+    std::filesystem::remove_all(LDir);
+}
+
+// A download folder with non-ASCII characters, named in UTF-8 as the installer
+// keeps folders: on Windows the text must not pass through the ANSI code page.
+TEST(Sha256, FileNamedInUtf8OutsideAscii) {
+    const auto LDir = std::filesystem::temp_directory_path() /
+                      PathFromUtf8("orvane-sha256-Jos\xc3\xa9 \xe6\x97\xa5");
+    std::filesystem::create_directories(LDir);
+    std::ofstream(LDir / "abc.zip", std::ios::binary) << "abc";
+    EXPECT_EQ(Sha256OfFile(Utf8FromPath(LDir / "abc.zip")), KAbc);
     std::filesystem::remove_all(LDir);
 }
 

@@ -103,14 +103,15 @@ void TLocalApiServer::MakeSizedFile(const std::string& AName, std::uintmax_t ASi
 
 std::string TLocalApiServer::Control(const std::string& APathAndQuery) const {
     orvane::THttpClient LClient;
-    return LClient.GetText(BaseUrl() + APathAndQuery);
+    return LClient.GetText(BaseUrl() + APathAndQuery, std::size_t{1} << 20);
 }
 
 void TLocalApiServer::SetFault(const std::string& AKind, const std::string& APrefix, int ACount,
-                               int ACode, int ADelayMs, int AHoldMs) const {
+                               int ACode, int ADelayMs, int AHoldMs, std::uint64_t ASize) const {
     Control("/control/fault?kind=" + AKind + "&prefix=" + orvane::PercentEncodeQueryValue(APrefix) +
             "&count=" + std::to_string(ACount) + "&code=" + std::to_string(ACode) +
-            "&delay=" + std::to_string(ADelayMs) + "&hold=" + std::to_string(AHoldMs));
+            "&delay=" + std::to_string(ADelayMs) + "&hold=" + std::to_string(AHoldMs) +
+            "&size=" + std::to_string(ASize));
 }
 
 void TLocalApiServer::Clear() const {

@@ -47,10 +47,15 @@ public:
     // ACount < 0: all of them.
     // Kinds: status, redirect, nonjson, nonobject, truncated, slow, drop,
     // nolength, late (the status answer after ADelayMs); stall (headers, then
-    // silence) and accept-silent (no answer at all) keep quiet for AHoldMs and
-    // then close the connection.
+    // silence), accept-silent (no answer at all) and burst (half the body, then
+    // silence) keep quiet for AHoldMs and then close the connection. Raw answers: lf-status (ACode,
+    // 404 for the default, with LF-only lines), switch (an unasked-for 101, then a body),
+    // redirect-body (a 302 with LF-only lines and a body). endless (a body
+    // without end) and huge (ASize bytes announced and sent) are JSON text
+    // that begins like a token answer.
     void SetFault(const std::string& AKind, const std::string& APrefix, int ACount = -1,
-                  int ACode = 500, int ADelayMs = 50, int AHoldMs = 60000) const;
+                  int ACode = 500, int ADelayMs = 50, int AHoldMs = 60000,
+                  std::uint64_t ASize = 0) const;
     // Removes the faults and forgets the requests seen so far.
     void Clear() const;
     // Request targets (path and query) in arrival order.

@@ -1,0 +1,244 @@
+#include "cli/CliOptions.h"
+
+#include "platform/FileNames.h"
+
+#include <algorithm>
+#include <initializer_list>
+
+namespace orvane::cli {
+
+namespace {
+
+const char* CommandName(TCommand ACommand) {
+    switch (ACommand) {
+    case cmList:
+        return "list";
+    case cmInstall:
+        return "install";
+    case cmUninstall:
+        return "uninstall";
+    case cmStatus:
+        return "status";
+    case cmNone:
+        break;
+    }
+    return "";
+}
+
+// Which flags each command takes besides the common ones.
+bool CommandTakes(TCommand ACommand, const std::string& AFlag) {
+    const auto LIn = [&AFlag](std::initializer_list<const char*> AFlags) {
+        return std::any_of(AFlags.begin(), AFlags.end(),
+                           [&AFlag](const char* AName) { return AFlag == AName; });
+    };
+    switch (ACommand) {
+    case cmList:
+        return LIn({"--edition", "--user", "--password-stdin"});
+    case cmInstall:
+        return LIn({"--edition", "--user", "--password-stdin", "--accept-terms", "--versions",
+                    "--all", "--ide-dir", "--download-dir", "--getit", "--ide-running",
+                    "--existing-zip", "--installed"});
+    case cmUninstall:
+        return LIn({"--versions", "--all", "--getit", "--ide-running"});
+    case cmStatus:
+    case cmNone:
+        break;
+    }
+    return false;
+}
+
+bool TakesValue(const std::string& AFlag) {
+    return AFlag == "--edition" || AFlag == "--user" || AFlag == "--versions" ||
+           AFlag == "--ide-dir" || AFlag == "--download-dir" || AFlag == "--getit" ||
+           AFlag == "--ide-running" || AFlag == "--existing-zip" || AFlag == "--installed" ||
+           AFlag == "--server";
+}
+
+bool IsKnownFlag(const std::string& AFlag) {
+    return TakesValue(AFlag) || AFlag == "--password-stdin" || AFlag == "--accept-terms" ||
+           AFlag == "--all" || AFlag == "--help" || AFlag == "--version";
+}
+
+// One of two words; the first means true.
+bool Choice(const std::string& AFlag, const std::string& AValue, const char* AYes,
+            const char* ANo) {
+    if (AValue == AYes) {
+        return true;
+    }
+    if (AValue == ANo) {
+        return false;
+    }
+    throw EUsage(AFlag + " takes " + AYes + " or " + ANo + ", not \"" + AValue + "\"");
+}
+
+std::vector<std::string> VersionList(const std::string& AValue) {
+    std::vector<std::string> LVersions;
+    std::string::size_type LStart = 0;
+    for (;;) {
+        const auto LComma = AValue.find(',', LStart);
+        const std::string LItem = AValue.substr(
+            LStart, LComma == std::string::npos ? std::string::npos : LComma - LStart);
+        if (!IsIdeVersionText(LItem)) {
+            throw EUsage("--versions takes IDE versions such as 23.0,22.0; \"" + LItem +
+                         "\" is none");
+        }
+        if (std::find(LVersions.begin(), LVersions.end(), LItem) == LVersions.end()) {
+            LVersions.push_back(LItem);
+        }
+        if (LComma == std::string::npos) {
+            return LVersions;
+        }
+        LStart = LComma + 1;
+    }
+}
+
+void Apply(TCliOptions& AOptions, const std::string& AFlag, const std::string& AValue) {
+    if (AFlag == "--edition") {
+        AOptions.Edition =
+            Choice(AFlag, AValue, "developer", "commercial") ? imDeveloper : imCommercial;
+    } else if (AFlag == "--user") {
+        AOptions.User = AValue;
+    } else if (AFlag == "--versions") {
+        AOptions.Versions = VersionList(AValue);
+    } else if (AFlag == "--ide-dir") {
+        AOptions.IdeDir = AValue;
+    } else if (AFlag == "--download-dir") {
+        AOptions.DownloadDir = AValue;
+    } else if (AFlag == "--getit") {
+        AOptions.RemoveGetIt = Choice(AFlag, AValue, "remove", "keep");
+    } else if (AFlag == "--ide-running") {
+        AOptions.ContinueIdeRunning = Choice(AFlag, AValue, "continue", "stop");
+    } else if (AFlag == "--existing-zip") {
+        AOptions.DownloadAgain = Choice(AFlag, AValue, "download", "use");
+    } else if (AFlag == "--installed") {
+        AOptions.Reinstall = Choice(AFlag, AValue, "reinstall", "skip");
+    } else if (AFlag == "--server") {
+        AOptions.Server = AValue;
+    } else if (AFlag == "--password-stdin") {
+        AOptions.PasswordStdin = true;
+    } else if (AFlag == "--accept-terms") {
+        AOptions.AcceptTerms = true;
+    } else if (AFlag == "--all") {
+        AOptions.All = true;
+    } else if (AFlag == "--help") {
+        AOptions.Help = true;
+    } else if (AFlag == "--version") {
+        AOptions.ShowVersion = true;
+    }
+}
+
+void RequireComplete(const TCliOptions& AOptions) {
+    const TCommand LCommand = AOptions.Command;
+    if ((LCommand == cmList || LCommand == cmInstall) && !AOptions.Edition) {
+        throw EUsage(std::string(CommandName(LCommand)) +
+                     " needs --edition developer or --edition commercial");
+    }
+    if (AOptions.Edition == imDeveloper && (AOptions.User || AOptions.PasswordStdin)) {
+        throw EUsage("--user and --password-stdin belong to --edition commercial; the developer "
+                     "edition signs in without them");
+    }
+    if (LCommand == cmInstall || LCommand == cmUninstall) {
+        if (AOptions.All && !AOptions.Versions.empty()) {
+            throw EUsage("give either --versions or --all, not both");
+        }
+        if (!AOptions.All && AOptions.Versions.empty()) {
+            throw EUsage(std::string(CommandName(LCommand)) +
+                         " needs the IDE versions: --versions 23.0,22.0 or --all");
+        }
+    }
+}
+
+} // namespace
+
+TCliOptions ParseCliArguments(const std::vector<std::string>& AArgs) {
+    TCliOptions LOptions;
+    std::vector<std::pair<std::string, std::string>> LFlags;
+    for (std::size_t LIndex = 0; LIndex < AArgs.size(); ++LIndex) {
+        const std::string& LArg = AArgs[LIndex];
+        if (LArg.rfind("--", 0) != 0) {
+            if (LOptions.Command != cmNone) {
+                throw EUsage("unexpected argument \"" + LArg + "\"");
+            }
+            if (LArg == "list") {
+                LOptions.Command = cmList;
+            } else if (LArg == "install") {
+                LOptions.Command = cmInstall;
+            } else if (LArg == "uninstall") {
+                LOptions.Command = cmUninstall;
+            } else if (LArg == "status") {
+                LOptions.Command = cmStatus;
+            } else {
+                throw EUsage("unknown command \"" + LArg +
+                             "\"; the commands are list, install, uninstall and status");
+            }
+            continue;
+        }
+        std::string LFlag = LArg;
+        std::optional<std::string> LValue;
+        if (const auto LEquals = LArg.find('='); LEquals != std::string::npos) {
+            LFlag = LArg.substr(0, LEquals);
+            LValue = LArg.substr(LEquals + 1);
+        }
+        if (LFlag == "--password") {
+            throw EUsage("the password is never taken from the command line: use "
+                         "--password-stdin or type it when asked");
+        }
+        if (!IsKnownFlag(LFlag)) {
+            throw EUsage("unknown option " + LFlag);
+        }
+        if (TakesValue(LFlag)) {
+            if (!LValue) {
+                if (LIndex + 1 >= AArgs.size()) {
+                    throw EUsage(LFlag + " needs a value");
+                }
+                LValue = AArgs[++LIndex];
+            }
+        } else if (LValue) {
+            throw EUsage(LFlag + " takes no value");
+        }
+        LFlags.emplace_back(LFlag, LValue.value_or(""));
+    }
+    for (const auto& [LFlag, LValue] : LFlags) {
+        Apply(LOptions, LFlag, LValue);
+    }
+    if (LOptions.Help || LOptions.ShowVersion) {
+        return LOptions;
+    }
+    if (LOptions.Command == cmNone) {
+        throw EUsage("no command given; the commands are list, install, uninstall and status");
+    }
+    for (const auto& [LFlag, LValue] : LFlags) {
+        if (LFlag != "--server" && !CommandTakes(LOptions.Command, LFlag)) {
+            throw EUsage(std::string(CommandName(LOptions.Command)) + " does not take " + LFlag);
+        }
+    }
+    RequireComplete(LOptions);
+    return LOptions;
+}
+
+std::string UsageText() {
+    return "Usage:\n"
+           "  orvane-install list      --edition developer|commercial [--user NAME] "
+           "[--password-stdin]\n"
+           "  orvane-install install   --edition developer|commercial [--user NAME] "
+           "[--password-stdin]\n"
+           "                           --accept-terms (--versions 23.0,22.0 | --all)\n"
+           "                           [--ide-dir DIR] [--download-dir DIR]\n"
+           "                           [--getit remove|keep] [--ide-running continue|stop]\n"
+           "                           [--existing-zip download|use] [--installed reinstall|skip]\n"
+           "  orvane-install uninstall (--versions 23.0,22.0 | --all) [--getit remove|keep]\n"
+           "                           [--ide-running continue|stop]\n"
+           "  orvane-install status\n"
+           "Common: --server URL (default: the compiled-in API address), --help, --version\n"
+           "\n"
+           "The commercial edition's password comes from standard input with "
+           "--password-stdin, or is asked\n"
+           "for on a terminal. A question without its flag is asked on a terminal; elsewhere "
+           "the command\n"
+           "fails and names the flag.\n"
+           "Exit codes: 0 all done; 1 some version failed; 2 usage error or refused; 3 server "
+           "unreachable\n"
+           "or sign-in refused.\n";
+}
+
+} // namespace orvane::cli

@@ -1,0 +1,50 @@
+#pragma once
+
+#include "server/Credentials.h"
+
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace orvane::cli {
+
+// A command line that cannot be run as written; the message says what to change.
+class EUsage : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+enum TCommand { cmNone, cmList, cmInstall, cmUninstall, cmStatus };
+
+// The console program's command line. Answers to the installer's questions stay
+// empty unless a flag gives them: the program then asks on a terminal or fails
+// naming the flag.
+struct TCliOptions {
+    TCommand Command = cmNone;
+    bool Help = false;
+    bool ShowVersion = false;
+    std::optional<TUserMode> Edition;
+    std::optional<std::string> User;
+    bool PasswordStdin = false;
+    bool AcceptTerms = false;
+    std::vector<std::string> Versions; // --versions, in the order given
+    bool All = false;
+    std::optional<std::string> IdeDir;
+    std::optional<std::string> DownloadDir;
+    std::optional<bool> RemoveGetIt;        // --getit remove|keep
+    std::optional<bool> ContinueIdeRunning; // --ide-running continue|stop
+    std::optional<bool> DownloadAgain;      // --existing-zip download|use
+    std::optional<bool> Reinstall;          // --installed reinstall|skip
+    std::optional<std::string> Server;
+};
+
+// AArgs without the program name, UTF-8. Throws EUsage for an unknown command or
+// flag, a flag the command does not take, a missing or invalid value, and a
+// command without what it needs (--edition, the versions).
+TCliOptions ParseCliArguments(const std::vector<std::string>& AArgs);
+
+// The text --help prints.
+std::string UsageText();
+
+} // namespace orvane::cli

@@ -1,0 +1,75 @@
+#pragma once
+
+// What the commands share: the context of one run, the refusals and their exit
+// codes, questions, the sign-in and the server's package list.
+
+#include "cli/CliOptions.h"
+#include "cli/Commands.h"
+#include "server/ConfigurationList.h"
+#include "server/Credentials.h"
+
+#include <rapidjson/document.h>
+
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace orvane::cli {
+
+// Refused before anything changed: exit code 2.
+class ERefused : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The server cannot be reached or refuses the sign-in: exit code 3.
+class EServer : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+struct TCommandContext {
+    const TCliOptions& Options;
+    TConsole& Console;
+    const TCliSetup& Setup;
+    TRegistryStore& Store;
+    std::string ApiUrl;
+    std::filesystem::path LogFile;
+
+    bool Interrupted() const { return Setup.Interrupted && *Setup.Interrupted; }
+    // A line for install.log and, when nobody watches a terminal, standard output.
+    void Log(const std::string& ALine) const;
+};
+
+// A yes/no question: the flag's answer when given (logged as such), else asked
+// on the terminal, else ERefused naming AFlag ("--getit remove|keep").
+bool Answer(const TCommandContext& AContext, const std::string& AQuestion,
+            const std::optional<bool>& AFlagAnswer, const std::string& AFlag);
+
+// The edition's login: the commercial edition's user from --user or the
+// terminal, its password from standard input or a prompt without echo.
+TCredentials SignIn(const TCommandContext& AContext);
+
+// The configuration document with the entries the Versions page would list.
+struct TPackageList {
+    std::unique_ptr<rapidjson::Document> Document;
+    std::vector<TListedEntry> Entries;
+};
+// Signs in and fetches the list; EServer when that fails.
+TPackageList FetchPackageList(const TCommandContext& AContext, const TCredentials& ACredentials);
+
+// An entry that names a file to download; the others cannot be installed.
+bool IsAvailable(const TListedEntry& AEntry);
+
+// Text from outside made safe for a terminal: control characters become "?".
+std::string Printable(const std::string& AText);
+// A message for the console: its lines end in "\n" (the window's texts use
+// "\r\n"), other control characters become "?".
+std::string ConsoleText(const std::string& AText);
+
+int RunInstall(const TCommandContext& AContext);
+int RunUninstall(const TCommandContext& AContext);
+
+} // namespace orvane::cli

@@ -1,0 +1,101 @@
+#include "cli/Console.h"
+
+#include <iostream>
+#include <istream>
+
+#ifdef _WIN32
+#include "platform/Win32Text.h"
+
+#include <io.h>
+#include <windows.h>
+#else
+#include <termios.h>
+#include <unistd.h>
+#endif
+
+namespace orvane::cli {
+
+namespace {
+
+#ifdef _WIN32
+bool IsTerminal(DWORD AHandle) {
+    DWORD LMode = 0;
+    return GetConsoleMode(GetStdHandle(AHandle), &LMode) != 0;
+}
+
+// The console hands characters over as UTF-16; ReadConsoleW keeps whatever the
+// user types, whatever the code pages.
+std::string ReadConsoleLineWithoutEcho() {
+    const HANDLE LIn = GetStdHandle(STD_INPUT_HANDLE);
+    DWORD LMode = 0;
+    GetConsoleMode(LIn, &LMode);
+    SetConsoleMode(LIn, (LMode & ~DWORD{ENABLE_ECHO_INPUT}) | ENABLE_LINE_INPUT);
+    std::wstring LLine;
+    wchar_t LBuffer[256];
+    DWORD LRead = 0;
+    while (ReadConsoleW(LIn, LBuffer, 256, &LRead, nullptr) && LRead > 0) {
+        LLine.append(LBuffer, LRead);
+        if (LLine.back() == L'\n') {
+            break;
+        }
+    }
+    SetConsoleMode(LIn, LMode);
+    while (!LLine.empty() && (LLine.back() == L'\n' || LLine.back() == L'\r')) {
+        LLine.pop_back();
+    }
+    std::cerr << "\n";
+    return Narrow(LLine);
+}
+#else
+std::string ReadTerminalLineWithoutEcho() {
+    termios LOld{};
+    const bool LHaveTerminal = tcgetattr(STDIN_FILENO, &LOld) == 0;
+    if (LHaveTerminal) {
+        termios LQuiet = LOld;
+        LQuiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &LQuiet);
+    }
+    std::string LLine;
+    ReadLine(std::cin, LLine);
+    if (LHaveTerminal) {
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &LOld);
+    }
+    std::cerr << "\n";
+    return LLine;
+}
+#endif
+
+} // namespace
+
+bool ReadLine(std::istream& AIn, std::string& ALine) {
+    if (!std::getline(AIn, ALine)) {
+        return false;
+    }
+    if (!ALine.empty() && ALine.back() == '\r') {
+        ALine.pop_back();
+    }
+    return true;
+}
+
+TConsole ProcessConsole() {
+#ifdef _WIN32
+    // Output is UTF-8 bytes; the console shows them as such.
+    SetConsoleOutputCP(CP_UTF8);
+    SetConsoleCP(CP_UTF8);
+    TConsole LConsole{
+        std::cin, std::cout, std::cerr, IsTerminal(STD_INPUT_HANDLE), IsTerminal(STD_OUTPUT_HANDLE),
+        {}};
+    if (LConsole.InTerminal) {
+        LConsole.ReadSecret = ReadConsoleLineWithoutEcho;
+    }
+#else
+    TConsole LConsole{
+        std::cin, std::cout, std::cerr, isatty(STDIN_FILENO) == 1, isatty(STDOUT_FILENO) == 1, {}};
+    if (LConsole.InTerminal) {
+        LConsole.ReadSecret = ReadTerminalLineWithoutEcho;
+    }
+#endif
+    return LConsole;
+}
+
+} // namespace orvane::cli
