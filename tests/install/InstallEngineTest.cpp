@@ -128,15 +128,7 @@ protected:
         return LRecord;
     }
 
-    std::vector<std::string> FileRequests() const {
-        std::vector<std::string> LResult;
-        for (const std::string& LRequest : FServer.Requests()) {
-            if (LRequest.rfind("/token/", 0) != 0) {
-                LResult.push_back(LRequest);
-            }
-        }
-        return LResult;
-    }
+    std::vector<std::string> FileRequests() const { return FServer.FileRequests(); }
 
     std::vector<TQuestionId> AskedIds() const {
         std::vector<TQuestionId> LIds;
@@ -430,22 +422,6 @@ TEST_F(InstallEngineTest, UninstallationRemovesTheEntriesAndReportsEachVersion) 
 }
 
 #ifndef _WIN32
-// A copy of sleep under the IDE's name, until /proc shows that name.
-std::unique_ptr<TStandInProcess> StartIDEStandIn(const fs::path& ADir, const std::string& AName) {
-    fs::create_directories(ADir);
-    fs::copy_file("/bin/sleep", ADir / AName, fs::copy_options::overwrite_existing);
-    auto LProcess =
-        std::make_unique<TStandInProcess>(std::vector<std::string>{(ADir / AName).string(), "60"});
-    for (int LTry = 0; LTry < 200 && LProcess->Pid() > 0; ++LTry) {
-        if (ReadFileText("/proc/" + std::to_string(LProcess->Pid()) + "/comm").rfind(AName, 0) ==
-            0) {
-            break;
-        }
-        usleep(5000);
-    }
-    return LProcess;
-}
-
 TEST_F(InstallEngineTest, ARunningIDEIsNamedAndOnlyYesGoesOn) {
     orvane::WriteRegistryData(*FStore,
                               orvane::TOrvaneRegistryData::Create("22.0", "1.0", "DEVELOPER", "",

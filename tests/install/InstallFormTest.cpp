@@ -197,15 +197,7 @@ protected:
         return LResult;
     }
 
-    std::vector<std::string> FileRequests() const {
-        std::vector<std::string> LResult;
-        for (const std::string& LRequest : FServer.Requests()) {
-            if (LRequest.rfind("/token/", 0) != 0) {
-                LResult.push_back(LRequest);
-            }
-        }
-        return LResult;
-    }
+    std::vector<std::string> FileRequests() const { return FServer.FileRequests(); }
 
     TTempDir FTemp;
     TLocalApiServer FServer;

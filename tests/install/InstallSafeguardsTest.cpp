@@ -53,23 +53,6 @@ std::vector<TTestZipEntry> Package() {
             {"Win32/Release/C/hpp/Orvane.hpp", std::string(300000, 'h')}};
 }
 
-// Starts a copy of sleep under a name of the test's own and waits until /proc
-// shows that name (before exec it names the parent's program).
-std::unique_ptr<TStandInProcess> StartIDEStandIn(const fs::path& ADir, const std::string& AName) {
-    fs::create_directories(ADir);
-    fs::copy_file("/bin/sleep", ADir / AName, fs::copy_options::overwrite_existing);
-    auto LProcess =
-        std::make_unique<TStandInProcess>(std::vector<std::string>{(ADir / AName).string(), "60"});
-    for (int LTry = 0; LTry < 200 && LProcess->Pid() > 0; ++LTry) {
-        if (ReadFileText("/proc/" + std::to_string(LProcess->Pid()) + "/comm").rfind(AName, 0) ==
-            0) {
-            break;
-        }
-        usleep(5000);
-    }
-    return LProcess;
-}
-
 std::string ShaOf(const std::string& ABytes) {
     auto LHasher = orvane::NewSha256Hasher();
     LHasher->Update(ABytes.data(), ABytes.size());

@@ -181,8 +181,8 @@ bool DenyWritesByKeySecurity(const std::string& AKey) {
 #ifdef _WIN32
 bool DenyKeyAccess(const std::string& AKey, std::uint32_t ADenied) {
     HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, Widen(AKey).c_str(), 0, WRITE_DAC | KEY_READ, &key) !=
-        ERROR_SUCCESS)
+    // WRITE_DAC alone: a key whose reading is denied must still get its access back.
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, Widen(AKey).c_str(), 0, WRITE_DAC, &key) != ERROR_SUCCESS)
         return false;
     HANDLE token = nullptr;
     std::vector<std::uint64_t> user(64);

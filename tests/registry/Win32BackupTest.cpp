@@ -206,7 +206,7 @@ TEST(Win32Backup, ABackupThatCannotHoldWhatItRestoresFails) {
             EXPECT_NE(std::string(error.what()).find(c.Reason), std::string::npos) << error.what();
         }
         EXPECT_FALSE(std::filesystem::exists(store.Dir / "Backups"));
-        DenyKeyAccess(store.HiveKey + "\\" + kKnown + "\\Below", 0);
+        EXPECT_TRUE(DenyKeyAccess(store.HiveKey + "\\" + kKnown + "\\Below", 0));
     }
 }
 

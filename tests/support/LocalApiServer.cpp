@@ -128,3 +128,13 @@ std::vector<std::string> TLocalApiServer::Requests() const {
     }
     return Result;
 }
+
+std::vector<std::string> TLocalApiServer::FileRequests() const {
+    std::vector<std::string> LResult;
+    for (const std::string& LRequest : Requests()) {
+        if (LRequest.rfind("/token/", 0) != 0) {
+            LResult.push_back(LRequest);
+        }
+    }
+    return LResult;
+}

@@ -60,6 +60,8 @@ public:
     void Clear() const;
     // Request targets (path and query) in arrival order.
     std::vector<std::string> Requests() const;
+    // The same without the token requests.
+    std::vector<std::string> FileRequests() const;
 
     static std::filesystem::path SourceDir();
 

@@ -2,7 +2,11 @@
 
 // A process started for one test and killed at its end (POSIX only): the
 // stand-in for a running IDE.
+#include "support/FileText.h"
+
 #include <csignal>
+#include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -54,3 +58,22 @@ public:
 private:
     pid_t FPid = -1;
 };
+
+// Starts a copy of sleep named AName in ADir and waits until /proc shows that
+// name (before exec it names the parent's program).
+inline std::unique_ptr<TStandInProcess> StartIDEStandIn(const std::filesystem::path& ADir,
+                                                        const std::string& AName) {
+    std::filesystem::create_directories(ADir);
+    std::filesystem::copy_file("/bin/sleep", ADir / AName,
+                               std::filesystem::copy_options::overwrite_existing);
+    auto LProcess =
+        std::make_unique<TStandInProcess>(std::vector<std::string>{(ADir / AName).string(), "60"});
+    for (int LTry = 0; LTry < 200 && LProcess->Pid() > 0; ++LTry) {
+        if (ReadFileText("/proc/" + std::to_string(LProcess->Pid()) + "/comm").rfind(AName, 0) ==
+            0) {
+            break;
+        }
+        usleep(5000);
+    }
+    return LProcess;
+}
