@@ -1,5 +1,6 @@
 #include "server/HttpClient.h"
 
+#include "platform/SessionAccount.h"
 #include "platform/Win32Text.h"
 
 #include <windows.h>
@@ -412,25 +413,61 @@ std::wstring Owned(LPWSTR AText) {
     return Result;
 }
 
-// The proxy the user's settings give for scheme://host:port, worked out once
-// per process and settings: automatic detection and a PAC script first, as the browser
-// does, then the fixed proxy. Empty: direct. ACancelled is asked while a
-// detection runs; it ends by the connect time-out at the latest.
+// Whether the installer runs as another account than the one signed in to the
+// desktop (an elevation prompt answered with an administrator's name), asked
+// once: that account's proxy settings are not the user's.
+const TSessionAccounts& SessionAccountsOnce() {
+    static const TSessionAccounts LAccounts = QuerySessionAccounts();
+    return LAccounts;
+}
+
+// The machine-wide WinHTTP proxy (netsh winhttp set proxy): the proxy list and
+// its exceptions; empty when it names none.
+struct TMachineProxy {
+    std::wstring Proxy;
+    std::wstring Bypass;
+};
+
+TMachineProxy MachineProxy() {
+    WINHTTP_PROXY_INFO LInfo{};
+    TMachineProxy Result;
+    if (WinHttpGetDefaultProxyConfiguration(&LInfo)) {
+        Result.Proxy = Owned(LInfo.lpszProxy);
+        Result.Bypass = Owned(LInfo.lpszProxyBypass);
+        if (LInfo.dwAccessType != WINHTTP_ACCESS_TYPE_NAMED_PROXY) {
+            Result.Proxy.clear();
+        }
+    }
+    return Result;
+}
+
+// The proxy for scheme://host:port, worked out once per process and settings:
+// the user's settings (automatic detection and a PAC script first, as the
+// browser does, then the fixed proxy), or the machine-wide WinHTTP proxy when
+// the installer runs as another account or the user's settings name none.
+// Empty: direct. ACancelled is asked while a detection runs; it ends by the
+// connect time-out at the latest.
 std::wstring UserProxyFor(const std::wstring& AScheme, const std::wstring& AHost,
                           INTERNET_PORT APort, const std::function<bool()>& ACancelled) {
     const std::wstring LHostPort = AHost + L":" + std::to_wstring(APort);
     const std::wstring LKey = AScheme + L"://" + LHostPort;
     WINHTTP_CURRENT_USER_IE_PROXY_CONFIG LConfig{};
     if (!WinHttpGetIEProxyConfigForCurrentUser(&LConfig)) {
-        return {};
+        LConfig = {};
     }
     const bool LAutoDetect = LConfig.fAutoDetect;
     const std::wstring LConfigUrl = Trimmed(Owned(LConfig.lpszAutoConfigUrl));
     const std::wstring LBypass = Owned(LConfig.lpszProxyBypass);
-    const std::wstring LManual = Owned(LConfig.lpszProxy);
-    // Settings the user changes meanwhile are a new question.
+    const std::wstring LManual = Trimmed(Owned(LConfig.lpszProxy));
+    const TSessionAccounts& LAccounts = SessionAccountsOnce();
+    const bool LOtherAccount = LAccounts.Known && LAccounts.Differs;
+    const bool LUserNamesNone = !LAutoDetect && LConfigUrl.empty() && LManual.empty();
+    const TMachineProxy LMachine =
+        LOtherAccount || LUserNamesNone ? MachineProxy() : TMachineProxy{};
+    // Settings changed meanwhile are a new question.
     const std::wstring LChoice = LKey + L"\n" + (LAutoDetect ? L"auto" : L"") + L"\n" + LConfigUrl +
-                                 L"\n" + LManual + L"\n" + LBypass;
+                                 L"\n" + LManual + L"\n" + LBypass + L"\n" + LMachine.Proxy +
+                                 L"\n" + LMachine.Bypass;
     static std::mutex GLock;
     static std::map<std::wstring, std::wstring> GChosen;
     {
@@ -439,6 +476,31 @@ std::wstring UserProxyFor(const std::wstring& AScheme, const std::wstring& AHost
         if (LFound != GChosen.end()) {
             return LFound->second;
         }
+    }
+    const auto LRemember = [&](const std::wstring& AProxy) {
+        const std::lock_guard LLock(GLock);
+        GChosen.emplace(LChoice, AProxy);
+        return AProxy;
+    };
+    const std::string LWhy = LOtherAccount
+                                 ? "the installer runs as " + LAccounts.ProcessAccount +
+                                       ", not as the signed-in user " + LAccounts.SessionAccount
+                                 : "the user's settings name no proxy";
+    if (!LMachine.Proxy.empty()) {
+        std::wstring LProxy = Trimmed(ProxyForScheme(LMachine.Proxy, AScheme));
+        if (!LProxy.empty() && Bypassed(LMachine.Bypass, AHost, LHostPort)) {
+            LProxy.clear();
+        }
+        THttpClient::Log(
+            "Requests to " + Narrow(LKey) +
+            (LProxy.empty() ? " go directly" : " go through the proxy " + Narrow(LProxy)) +
+            " (from the machine-wide WinHTTP settings: " + LWhy + ")");
+        return LRemember(LProxy);
+    }
+    if (LOtherAccount) {
+        THttpClient::Log("The machine-wide WinHTTP settings name no proxy, so requests to " +
+                         Narrow(LKey) + " follow the proxy settings of " +
+                         LAccounts.ProcessAccount + " (" + LWhy + ")");
     }
     std::wstring Result = Trimmed(ProxyForScheme(LManual, AScheme));
     if (!Result.empty() && Bypassed(LBypass, AHost, LHostPort)) {
@@ -477,9 +539,7 @@ std::wstring UserProxyFor(const std::wstring& AScheme, const std::wstring& AHost
         THttpClient::Log("Requests to " + Narrow(LKey) + " go through the proxy " + Narrow(Result) +
                          " (from " + LSource + ")");
     }
-    const std::lock_guard LLock(GLock);
-    GChosen.emplace(LChoice, Result);
-    return Result;
+    return LRemember(Result);
 }
 
 // An async session, direct or through AProxy ("host:port"): Wine takes a

@@ -9,6 +9,8 @@
 
 #include <windows.h>
 
+#include <winhttp.h>
+
 #include <gtest/gtest.h>
 
 #include <cctype>
@@ -92,6 +94,37 @@ private:
     HKEY FKey = nullptr;
     std::vector<BYTE> FSaved;
     bool FHadValue = false;
+};
+
+// The machine-wide WinHTTP proxy (what "netsh winhttp set proxy" sets) for one
+// scope; the earlier one comes back afterwards.
+class TMachineProxySettings {
+public:
+    TMachineProxySettings(const std::string& AProxy, const std::string& ABypass) {
+        if (!WinHttpGetDefaultProxyConfiguration(&FSaved)) {
+            throw std::runtime_error("cannot read the machine-wide proxy");
+        }
+        std::wstring LProxy(AProxy.begin(), AProxy.end());
+        std::wstring LBypass(ABypass.begin(), ABypass.end());
+        WINHTTP_PROXY_INFO LInfo{WINHTTP_ACCESS_TYPE_NAMED_PROXY, LProxy.data(),
+                                 LBypass.empty() ? nullptr : LBypass.data()};
+        if (!WinHttpSetDefaultProxyConfiguration(&LInfo)) {
+            throw std::runtime_error("cannot set the machine-wide proxy");
+        }
+    }
+    ~TMachineProxySettings() {
+        if (!FSaved.lpszProxy) {
+            FSaved.dwAccessType = WINHTTP_ACCESS_TYPE_NO_PROXY;
+        }
+        WinHttpSetDefaultProxyConfiguration(&FSaved);
+        GlobalFree(FSaved.lpszProxy);
+        GlobalFree(FSaved.lpszProxyBypass);
+    }
+    TMachineProxySettings(const TMachineProxySettings&) = delete;
+    TMachineProxySettings& operator=(const TMachineProxySettings&) = delete;
+
+private:
+    WINHTTP_PROXY_INFO FSaved{};
 };
 
 std::string Env(const char* AName) {
@@ -281,6 +314,56 @@ TEST(WinHttpProxy, AProxyThatWantsASignInGetsOneAnswerThenAClearText) {
             << C.Name;
         const std::string LSeen = FileText(C.Log);
         EXPECT_EQ(CountOf(LSeen, "GET " + LUrl + " "), C.Requests) << C.Name << "\n" << LSeen;
+    }
+}
+
+// Under Wine the installer cannot run as another account than the session's,
+// so the machine-wide proxy is seen here through the other way in: user
+// settings that name no proxy.
+TEST(WinHttpProxy, MachineWideProxyServesWhenTheUserSettingsNameNone) {
+    const std::string LProxy = Env("ORVANE_TEST_PROXY");
+    const auto& S = TContractServer::Get();
+    const std::string LKey = S.BaseUrl();
+    const std::string LFrom =
+        " (from the machine-wide WinHTTP settings: the user's settings name no proxy)";
+    const struct {
+        const char* Name;
+        std::string UserProxy;
+        std::string UserBypass;
+        std::string MachineProxy;
+        std::string MachineBypass;
+        std::string Host;
+        bool ThroughProxy;
+        std::vector<std::string> Logged;
+    } KCases[] = {
+        {"user names none",
+         "",
+         "",
+         LProxy,
+         "",
+         "127.0.0.1",
+         true,
+         {"Requests to " + LKey + " go through the proxy " + LProxy + LFrom}},
+        {"machine-wide exception",
+         "",
+         "",
+         LProxy,
+         "127.0.0.*",
+         "127.0.0.1",
+         false,
+         {"Requests to " + LKey + " go directly" + LFrom}},
+        // The user's own choice (here: no proxy for names without a dot)
+        // stands; the machine-wide proxy, a dead one, is not asked.
+        {"user names one", LProxy, "<local>", "127.0.0.1:1", "", "localhost", false, {}},
+    };
+    for (const auto& C : KCases) {
+        TLogCapture LLog;
+        const TUserProxySettings LUser(C.UserProxy, C.UserBypass, "");
+        const TMachineProxySettings LMachine(C.MachineProxy, C.MachineBypass);
+        const TOutcome R = Fetch(C.Host, "/token/?" + Unique(C.Name));
+        EXPECT_EQ(R.Error, "") << C.Name;
+        EXPECT_EQ(R.ThroughProxy, C.ThroughProxy) << C.Name;
+        EXPECT_EQ(LLog.Lines(), C.Logged) << C.Name;
     }
 }
 
