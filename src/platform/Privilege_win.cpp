@@ -30,14 +30,14 @@ bool EnablePrivilege(const std::string& APrivilege, bool AEnable) {
     privileges.Privileges[0].Attributes = AEnable ? SE_PRIVILEGE_ENABLED : 0;
 
     // Room for the one previous entry (16 bytes). A token without the privilege
-    // still reports success, with ERROR_NOT_ALL_ASSIGNED, which is left alone.
+    // still reports success, and says so only through ERROR_NOT_ALL_ASSIGNED.
     TOKEN_PRIVILEGES previous{};
     DWORD previousLen = 0;
     static_assert(sizeof(previous) == 16);
     if (!AdjustTokenPrivileges(token, FALSE, &privileges, sizeof(previous), &previous,
                                &previousLen))
         RaiseLastError();
-    return true;
+    return GetLastError() != ERROR_NOT_ALL_ASSIGNED;
 }
 
 } // namespace orvane

@@ -51,9 +51,9 @@ TEST(PrivilegeWin, EnablesAndDisablesInTheProcessToken) {
     }
 }
 
-// A token without the privilege still gets true: the adjustment succeeds with
-// ERROR_NOT_ALL_ASSIGNED, which is not looked at, and the token is unchanged.
-TEST(PrivilegeWin, PrivilegeTheTokenLacksStillReportsTrue) {
+// A token without the privilege gets false: the adjustment "succeeds" with
+// ERROR_NOT_ALL_ASSIGNED, and the token is unchanged.
+TEST(PrivilegeWin, PrivilegeTheTokenLacksReportsFalse) {
     // Held by no administrator's token on Windows.
     for (const auto* name : {L"SeCreateTokenPrivilege", L"SeTcbPrivilege",
                              L"SeTrustedCredManAccessPrivilege", L"SeRelabelPrivilege"}) {
@@ -61,7 +61,7 @@ TEST(PrivilegeWin, PrivilegeTheTokenLacksStillReportsTrue) {
             continue;
         SCOPED_TRACE(orvane::Narrow(name));
         SetLastError(ERROR_SUCCESS);
-        EXPECT_TRUE(orvane::EnablePrivilege(orvane::Narrow(name), true));
+        EXPECT_FALSE(orvane::EnablePrivilege(orvane::Narrow(name), true));
         EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_ALL_ASSIGNED));
         EXPECT_FALSE(PrivilegeAttributes(name).has_value());
         return;

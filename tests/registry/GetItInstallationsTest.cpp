@@ -56,6 +56,7 @@ struct TFixture {
 };
 
 TEST(GetItInstallations, NoBDSKey) {
+    ORVANE_SKIP_WITHOUT_BACKUP_PRIVILEGES();
     TTempStore store;
     EXPECT_FALSE(HasGetItInstallation(*store));
     TSession session;
@@ -66,6 +67,7 @@ TEST(GetItInstallations, NoBDSKey) {
 }
 
 TEST(GetItInstallations, VersionsWithoutElements) {
+    ORVANE_SKIP_WITHOUT_BACKUP_PRIVILEGES();
     TTempStore store;
     ASSERT_TRUE(store->CreateKey(kBDS + "22.0\\Known Packages"));
     ASSERT_TRUE(store->CreateKey(kBDS + "23.0\\CatalogRepository"));
@@ -82,6 +84,7 @@ TEST(GetItInstallations, VersionsWithoutElements) {
 }
 
 TEST(GetItInstallations, OnlyElementsStartingWithTheExactMarkerCount) {
+    ORVANE_SKIP_WITHOUT_BACKUP_PRIVILEGES();
     TFixture f;
     EXPECT_TRUE(HasGetItInstallation(*f.Store));
     for (const auto& key :
@@ -99,6 +102,7 @@ TEST(GetItInstallations, OnlyElementsStartingWithTheExactMarkerCount) {
 }
 
 TEST(GetItInstallations, RemovesEveryAcceptedElementWithItsOwnBackup) {
+    ORVANE_SKIP_WITHOUT_BACKUP_PRIVILEGES();
     TFixture f;
     TSession session;
     session.Answers = {true, true, true};
@@ -147,6 +151,7 @@ TEST(GetItInstallations, RemovesEveryAcceptedElementWithItsOwnBackup) {
 }
 
 TEST(GetItInstallations, DeclinedElementStaysAndIsOfferedAgain) {
+    ORVANE_SKIP_WITHOUT_BACKUP_PRIVILEGES();
     TFixture f;
     TSession first;
     first.Answers = {false, true, false};
@@ -170,6 +175,7 @@ TEST(GetItInstallations, DeclinedElementStaysAndIsOfferedAgain) {
 }
 
 TEST(GetItInstallations, BackupThatCannotBeSavedKeepsTheKeyAndSaysWhy) {
+    ORVANE_SKIP_WITHOUT_BACKUP_PRIVILEGES();
     TFixture f;
     TSession session;
     session.Answers = {true, true, true};
@@ -197,6 +203,7 @@ TEST(GetItInstallations, BackupThatCannotBeSavedKeepsTheKeyAndSaysWhy) {
 // Whatever lies in the backup folder under a backup's name stays as it was: an
 // older backup (the only copy of a key already gone) or a folder.
 TEST(GetItInstallations, AnythingInTheWayOfABackupIsKeptAndTheNextFreeNameTaken) {
+    ORVANE_SKIP_WITHOUT_BACKUP_PRIVILEGES();
     TFixture f;
     const auto dir = f.Store.Dir / "backup";
     WriteFileBytes(dir / "Orvane-Framework-5.0.reg", "older backup");
@@ -229,6 +236,7 @@ TEST(GetItInstallations, AnythingInTheWayOfABackupIsKeptAndTheNextFreeNameTaken)
 // download folder): Yes for 22.0's element, No for 23.0's, then Yes for 23.0's.
 // The second backup must not take the place of the first, whose key is gone.
 TEST(GetItInstallations, ASecondCleanupKeepsTheFirstCleanupsBackup) {
+    ORVANE_SKIP_WITHOUT_BACKUP_PRIVILEGES();
     TFixture f;
     const auto dir = f.Store.Dir / "backup";
     TSession first;
@@ -255,6 +263,7 @@ TEST(GetItInstallations, ASecondCleanupKeepsTheFirstCleanupsBackup) {
 // Element names come from whatever wrote the IDE's registry; as file names they
 // must stay plain names inside the backup folder.
 TEST(GetItInstallations, ElementNamesCannotSteerTheBackupOutOfItsFolder) {
+    ORVANE_SKIP_WITHOUT_BACKUP_PRIVILEGES();
     struct TCase {
         std::string Element;
         std::string File;

@@ -60,6 +60,7 @@ void FillAllKinds(TRegistryStore& AStore, const std::string& AKey) {
 }
 
 TEST(RegFile, ExportImportExportIsIdentical) {
+    ORVANE_SKIP_WITHOUT_BACKUP_PRIVILEGES();
     TTempStore first;
     ImportRegFile(*first, FixturePath("ide-22.0.reg"));
     FillAllKinds(*first, "SOFTWARE\\Embarcadero\\All Kinds");
@@ -174,6 +175,7 @@ TEST(RegFile, LongHexDataWrapsLikeRegedit) {
 }
 
 TEST(RegFile, SavedFileIsUtf16WithByteOrderMark) {
+    ORVANE_SKIP_WITHOUT_BACKUP_PRIVILEGES();
     TTempStore store;
     ASSERT_TRUE(store->CreateKey("K"));
     ASSERT_TRUE(store->SetValue("K", SzValue("name", "Ü")));

@@ -9,8 +9,8 @@
 
 #include <gtest/gtest.h>
 
-#ifdef _WIN32
 #include "platform/Privilege.h"
+#ifdef _WIN32
 #include "platform/Win32Text.h"
 #include "registry/Win32RegistryStore.h"
 #endif
@@ -177,6 +177,18 @@ bool DenyWritesByKeySecurity(const std::string& AKey) {
 #endif
 
 } // namespace
+
+std::string MissingBackupPrivileges() {
+    std::string Result;
+    for (const char* LPrivilege : {"SeBackupPrivilege", "SeRestorePrivilege"}) {
+        if (!EnablePrivilege(LPrivilege, true)) {
+            Result += std::string(Result.empty() ? "" : " and ") + LPrivilege;
+        }
+    }
+    return Result.empty() ? Result
+                          : "this process's token lacks " + Result +
+                                " (run the tests from an elevated prompt)";
+}
 
 #ifdef _WIN32
 bool DenyKeyAccess(const std::string& AKey, std::uint32_t ADenied) {

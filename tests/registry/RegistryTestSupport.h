@@ -57,6 +57,15 @@ std::vector<std::string> InValueOrder(std::vector<std::string> ANames);
 // "Added" written, and with AWhole the key itself deleted.
 void ChangeAsAStepWould(TRegistryStore& AStore, const std::string& AKey, bool AWhole);
 
+// Why the tests that save registry keys or load hives cannot run in this
+// process: its token lacks the backup or the restore privilege (a Windows
+// prompt that is not elevated). Empty when they can; elsewhere always empty.
+std::string MissingBackupPrivileges();
+#define ORVANE_SKIP_WITHOUT_BACKUP_PRIVILEGES()                                                    \
+    if (const std::string LMissingPrivileges = ::orvane::test::MissingBackupPrivileges();          \
+        !LMissingPrivileges.empty())                                                               \
+    GTEST_SKIP() << LMissingPrivileges
+
 // A new, empty store with its own temp folder: a SQLite file in that folder, or
 // on Windows a scratch key of the real registry (removed again at the end).
 struct TTempStore {

@@ -212,6 +212,7 @@ TEST_P(StoreContract, DeleteKeyRemovesEverythingBelow) {
 }
 
 TEST_P(StoreContract, SaveKeyWritesANewFileOnly) {
+    ORVANE_SKIP_WITHOUT_BACKUP_PRIVILEGES();
     ASSERT_TRUE(FStore->CreateKey(Key("Saved\\Below")));
     ASSERT_TRUE(FStore->SetValue(Key("Saved\\Below"), SzValue("v", "data")));
     const auto file = FTempDir / "saved.reg";

@@ -1,7 +1,6 @@
 #include "RegistryTestSupport.h"
 
 #include "platform/FileNames.h"
-#include "platform/Privilege.h"
 #include "platform/Win32Text.h"
 #include "registry/GetItInstallations.h"
 #include "registry/RegFile.h"
@@ -82,6 +81,7 @@ private:
 // the element's sub-keys and values. RegRestoreKeyW would be the other way
 // back on Windows, but Wine only stubs it.
 TEST(Win32Backup, CleanupBackupLoadsBackWithTheElementsKeysAndValues) {
+    ORVANE_SKIP_WITHOUT_BACKUP_PRIVILEGES();
     TTempStore store;
     const std::string element = kElements + "\\Orvane-Pack-5.1";
     ASSERT_TRUE(store->CreateKey(element + "\\Files\\Win32"));
@@ -111,8 +111,6 @@ TEST(Win32Backup, CleanupBackupLoadsBackWithTheElementsKeysAndValues) {
 
     const auto backup = store.Dir / "Orvane-Pack-5.1.reg";
     ASSERT_TRUE(std::filesystem::is_regular_file(backup));
-    ASSERT_TRUE(EnablePrivilege("SeRestorePrivilege", true));
-    ASSERT_TRUE(EnablePrivilege("SeBackupPrivilege", true));
     TLoadedHive hive(backup);
     ASSERT_EQ(hive.Result(), ERROR_SUCCESS) << SystemErrorText(hive.Result());
     ExpectSameTree(Tree(*hive.Store(), ""), before);
@@ -121,6 +119,7 @@ TEST(Win32Backup, CleanupBackupLoadsBackWithTheElementsKeysAndValues) {
 // Saving onto an existing file fails on Windows and leaves the file; Wine
 // would overwrite it, so the store refuses before calling.
 TEST(Win32Backup, SecondBackupOfTheSameNameKeepsTheFirst) {
+    ORVANE_SKIP_WITHOUT_BACKUP_PRIVILEGES();
     TTempStore store;
     ASSERT_TRUE(store->CreateKey("Saved\\Below"));
     const auto file = store.Dir / "saved.reg";
@@ -135,6 +134,7 @@ TEST(Win32Backup, SecondBackupOfTheSameNameKeepsTheFirst) {
 // The backup folder arrives as UTF-8 text; a folder such as the user's own
 // documents below C:\Users\François must take the backup like any other.
 TEST(Win32Backup, CleanupSavesIntoAFolderWithNonAsciiCharacters) {
+    ORVANE_SKIP_WITHOUT_BACKUP_PRIVILEGES();
     TTempStore store;
     const std::string element = kElements + "\\Orvane-Pack-5.1";
     ASSERT_TRUE(store->CreateKey(element));
