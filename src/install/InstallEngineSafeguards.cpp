@@ -52,9 +52,10 @@ std::string TInstallEngine::BackupIDERegistry(const std::string& AIDEVersion,
                                               const std::vector<std::string>& APlatforms,
                                               const std::filesystem::path& ABackupDir) {
     try {
-        const std::filesystem::path LFile = WriteRegistryBackup(
-            FStore, ABackupDir, BackupBaseName(AIDEVersion, AStep, LocalTimeNow()),
-            IDEBackupKeys(AIDEVersion, APlatforms));
+        const auto LBaseName = BackupBaseName(AIDEVersion, AStep, LocalTimeNow());
+        const auto LKeys = IDEBackupKeys(AIDEVersion, APlatforms);
+        std::filesystem::path LFile;
+        AwayFromHost([&] { LFile = WriteRegistryBackup(FStore, ABackupDir, LBaseName, LKeys); });
         Log("Registry backup written to \"" + Utf8FromPath(LFile) + "\"");
         FHost->BackupWritten(Utf8FromPath(LFile), Utf8FromPath(ABackupDir));
         return {};
