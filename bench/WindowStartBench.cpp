@@ -1,5 +1,6 @@
 // One start of the installer, as main does it, that ends at the window's first
-// paint. Prints when main began and when the window first painted, as
+// paint. Prints when main began, when the window was made and when it first
+// painted, as
 // CLOCK_MONOTONIC nanoseconds (the clock of steady_clock here), so the caller
 // can add the time before main: window_start_bench.py runs it N times.
 #include "app/InstallerMain.h"
@@ -25,14 +26,15 @@ long long Now() {
 // event loop once that paint is done.
 class TFirstPaint : public QObject {
 public:
-    TFirstPaint(TForm2& AForm, long long AMain) : QObject(&AForm), FForm(AForm), FMain(AMain) {}
+    TFirstPaint(TForm2& AForm, long long AMain)
+        : QObject(&AForm), FForm(AForm), FMain(AMain), FCreated(Now()) {}
 
     bool eventFilter(QObject* AWatched, QEvent* AEvent) override {
         if (AEvent->type() == QEvent::Paint && FPainted == 0) {
             auto* LWidget = qobject_cast<QWidget*>(AWatched);
             if (LWidget && LWidget->window() == &FForm) {
                 FPainted = Now();
-                std::printf("main=%lld painted=%lld\n", FMain, FPainted);
+                std::printf("main=%lld created=%lld painted=%lld\n", FMain, FCreated, FPainted);
                 std::fflush(stdout);
                 QTimer::singleShot(0, qApp, &QCoreApplication::quit);
             }
@@ -43,6 +45,8 @@ public:
 private:
     TForm2& FForm;
     long long FMain;
+    // The window is made, not yet shown.
+    long long FCreated;
     long long FPainted = 0;
 };
 
