@@ -29,6 +29,10 @@ struct TInstallSettings {
     // The IDE's executable, looked for among the running processes before the
     // registry is changed.
     std::string IDEProcessName = "bds.exe";
+    // While a version is extracted, copied and registered, the next one's
+    // package downloads, where nothing the user is asked first could change
+    // that download. What the user sees keeps its order either way.
+    bool OverlapDownloads = true;
 };
 
 // One version of an installation run, in the order of the run.
@@ -119,16 +123,29 @@ public:
     const std::string& LastLogLine() const { return FLastLine; }
 
 private:
+    struct TPackagePlan;
+    struct TDownloadState;
+    struct TPrefetch;
+    class TPrefetchHold;
+
     void Log(const std::string& ALine);
     bool Ask(TQuestionId AId, const std::string& AText);
-    bool DownloadPackage(const std::string& AUrl, const std::string& APackagePath,
-                         const std::string& AFileName, const std::string& AVersion,
-                         const std::optional<std::string>& ASha256);
+    std::shared_ptr<TDownloadState> StartDownload(const TPackagePlan& APlan, bool AHeld);
+    bool FinishDownload(TDownloadState& AState, const TPackagePlan& APlan);
+    // Starts the download of FNextEntry's package when nothing asked before it
+    // at its turn could change it; ACurrent is the version being installed.
+    void PrefetchNext(const TPackagePlan& ACurrent);
+    // Stops a prefetch nobody will take and removes what it wrote.
+    void Discard(const std::shared_ptr<TPrefetch>& APrefetch);
 
     std::shared_ptr<TInstallHost> FHost;
     TRegistryStore& FStore;
     TInstallSettings FSettings;
     std::string FLastLine;
+    // The entry after the one being installed, while InstallVersions runs.
+    const rapidjson::Value* FNextEntry = nullptr;
+    // The download started ahead for FNextEntry, until its turn takes it.
+    std::shared_ptr<TPrefetch> FPrefetch;
 };
 
 } // namespace orvane
