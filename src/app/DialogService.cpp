@@ -45,10 +45,10 @@ void ShowOkBox(QWidget* AParent, QMessageBox::Icon AIcon, const QString& ATitle,
 }
 
 int AskYesNo(QWidget* AParent, QMessageBox::Icon AIcon, const QString& ATitle,
-             const QString& AMessage) {
+             const QString& AMessage, int ADefault = mrYes) {
     QMessageBox Box(AIcon, ATitle, AMessage, QMessageBox::Yes | QMessageBox::No, AParent);
     Box.setTextFormat(Qt::PlainText);
-    Box.setDefaultButton(QMessageBox::Yes);
+    Box.setDefaultButton(ADefault == mrNo ? QMessageBox::No : QMessageBox::Yes);
     TCloseWatcher Watcher(Box);
     Box.exec();
     if (Watcher.ClosedWithoutButton())
@@ -69,8 +69,8 @@ void TQtDialogService::Warning(QWidget* AParent, const QString& AMessage) {
     ShowOkBox(AParent, QMessageBox::Warning, QStringLiteral("Warning"), AMessage);
 }
 
-int TQtDialogService::WarningQuestion(QWidget* AParent, const QString& AMessage) {
-    return AskYesNo(AParent, QMessageBox::Warning, QStringLiteral("Warning"), AMessage);
+int TQtDialogService::WarningQuestion(QWidget* AParent, const QString& AMessage, int ADefault) {
+    return AskYesNo(AParent, QMessageBox::Warning, QStringLiteral("Warning"), AMessage, ADefault);
 }
 
 int TQtDialogService::ConfirmationQuestion(QWidget* AParent, const QString& AMessage) {

@@ -26,8 +26,10 @@ public:
     // Warning-kind box with one OK button (ShowWarning and ShowInfo).
     virtual void Warning(QWidget* AParent, const QString& AMessage) = 0;
     // Yes/No question of the warning kind; returns mrYes, mrNo, or mrCancel when
-    // the box is closed without a button.
-    virtual int WarningQuestion(QWidget* AParent, const QString& AMessage) = 0;
+    // the box is closed without a button. ADefault (mrYes or mrNo) is the
+    // button Enter presses.
+    virtual int WarningQuestion(QWidget* AParent, const QString& AMessage,
+                                int ADefault = mrYes) = 0;
     // Yes/No question of the confirmation kind, Yes being the default button.
     virtual int ConfirmationQuestion(QWidget* AParent, const QString& AMessage) = 0;
     // Plain message box with one OK button.
@@ -43,7 +45,7 @@ public:
 class TQtDialogService : public TDialogService {
 public:
     void Warning(QWidget* AParent, const QString& AMessage) override;
-    int WarningQuestion(QWidget* AParent, const QString& AMessage) override;
+    int WarningQuestion(QWidget* AParent, const QString& AMessage, int ADefault = mrYes) override;
     int ConfirmationQuestion(QWidget* AParent, const QString& AMessage) override;
     void Message(QWidget* AParent, const QString& AMessage) override;
     std::optional<QString> SelectFolder(QWidget* AParent, const QString& ATitle) override;

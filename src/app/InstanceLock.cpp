@@ -1,32 +1,12 @@
 #include "app/InstanceLock.h"
 
 #include "app/DialogService.h"
+#include "registry/RegistryStore.h"
 
-#include <QDir>
-#include <QStandardPaths>
-
-TInstanceLock::TInstanceLock(const QString& AFile) : FLock(AFile) {
-    // Stale only when the owner is gone, never by age: an installation may run
-    // for hours. A live owner also holds the file open, so it is never removed.
-    FLock.setStaleLockTime(0);
-}
-
-bool TInstanceLock::TryLock() {
-    if (FLock.tryLock(0))
-        return true;
-    return FLock.error() != QLockFile::LockFailedError;
-}
+TInstanceLock::TInstanceLock(const QString& AName) : FLock(AName.toStdString()) {}
 
 QString TInstanceLock::DefaultFile() {
-#ifdef Q_OS_WIN
-    const auto LLocation = QStandardPaths::TempLocation;
-#else
-    const auto LLocation = QStandardPaths::RuntimeLocation;
-#endif
-    QString LDir = QStandardPaths::writableLocation(LLocation);
-    if (LDir.isEmpty())
-        LDir = QDir::tempPath();
-    return QDir(LDir).filePath(QStringLiteral("orvane-installer.lock"));
+    return QString::fromStdString(orvane::StoreLockName(orvane::DefaultRegistryStorePath()));
 }
 
 std::unique_ptr<TInstanceLock> LockInstaller(TDialogService& ADialogs, const QString& AFile) {

@@ -1,30 +1,34 @@
 #pragma once
 
-#include <QLockFile>
+#include "platform/ProcessLock.h"
+
 #include <QString>
 
 #include <memory>
 
 class TDialogService;
 
-// One running installer per user session: two copies would edit the same IDE
-// keys and records and append to the same log. The lock is a file in the
-// per-user runtime folder (the user's temp folder on Windows); a lock whose
-// owner no longer runs (it crashed) is taken over.
+// One running installer per registry store: two copies would edit the same IDE
+// keys and records and append to the same log. The lock belongs to the store,
+// not to the environment a copy was started with (a copy under "sudo -E" has
+// the user's data folder but root's runtime folder): here a file beside the
+// store file, on Windows a mutex of the user's session and SID. The system
+// drops it when its owner ends, so a crashed copy leaves nothing behind.
 class TInstanceLock {
 public:
-    explicit TInstanceLock(const QString& AFile = DefaultFile());
+    explicit TInstanceLock(const QString& AName = DefaultFile());
 
     // True when this copy may run: it holds the lock now, or no lock can be
     // kept there at all (an unusable folder must not keep the user out). False
     // only while another running copy holds it.
-    bool TryLock();
-    bool IsLocked() const { return FLock.isLocked(); }
+    bool TryLock() const { return FLock.State() != orvane::TProcessLock::lsBusy; }
+    bool IsLocked() const { return FLock.State() == orvane::TProcessLock::lsHeld; }
 
+    // The lock of the user's registry store.
     static QString DefaultFile();
 
 private:
-    QLockFile FLock;
+    orvane::TProcessLock FLock;
 };
 
 // Takes the lock for this copy. When another installer runs, says so through

@@ -2,6 +2,7 @@
 
 #include "app/DialogService.h"
 #include "platform/SessionAccount.h"
+#include "registry/RegistryBackup.h"
 #include "registry/RegistryData.h"
 #include "server/Credentials.h"
 
@@ -122,13 +123,15 @@ public:
     // True when no IDE is running, or the user chose to go on anyway; AStep
     // names what would be undone ("installation", "uninstallation").
     bool ConfirmNoRunningIDE(const QString& AStep);
-    // Saves the IDE keys AStep ("install", "uninstall") may change into a new
-    // .reg file in ABackupDir and logs its path. When it cannot be written the
-    // reason is logged as an "<ERROR>" line and returned (empty: written), and
-    // nothing may be changed.
+    // Saves AKeys, the IDE keys AStep ("install", "uninstall") may change, into
+    // a new .reg file in ABackupDir (or, when that fails and one is given,
+    // AFallbackDir) and logs its path. When it cannot be written the reason is
+    // logged as an "<ERROR>" line and returned (empty: written), and nothing
+    // may be changed.
     QString BackupIDERegistry(const std::string& AIDEVersion, const std::string& AStep,
-                              const std::vector<std::string>& APlatforms,
-                              const std::filesystem::path& ABackupDir);
+                              const std::vector<orvane::TBackupKey>& AKeys,
+                              const std::filesystem::path& ABackupDir,
+                              const std::filesystem::path& AFallbackDir = {});
     // "Backups" inside ADownloadDir.
     static std::filesystem::path BackupFolder(const std::string& ADownloadDir);
     // Where an uninstallation of ARecord's version keeps its backup: the

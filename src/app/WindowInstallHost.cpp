@@ -39,9 +39,11 @@ bool TWindowInstallHost::Ask(const orvane::TQuestion& AQuestion) {
     case TQuestionId::GetItCleanup:
     case TQuestionId::GetItRemove:
         return FForm->Dialogs().ConfirmationQuestion(FForm, Q(AQuestion.Text)) == mrYes;
+    case TQuestionId::IdeRunning:
+        // Going on is the risky answer: Enter must not give it.
+        return FForm->Dialogs().WarningQuestion(FForm, Q(AQuestion.Text), mrNo) == mrYes;
     case TQuestionId::ExistingZip:
     case TQuestionId::OlderVersionInstalled:
-    case TQuestionId::IdeRunning:
         break;
     }
     return FForm->Dialogs().WarningQuestion(FForm, Q(AQuestion.Text)) == mrYes;

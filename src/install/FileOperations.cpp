@@ -2,9 +2,16 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cwctype>
 #include <stdexcept>
 #include <system_error>
 #include <unordered_map>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <sys/stat.h>
+#endif
 
 namespace fs = std::filesystem;
 
@@ -56,6 +63,28 @@ fs::path NearestExistingFolder(fs::path APath) {
     return APath;
 }
 
+// Which drive holds AFolder (an existing folder); empty when unknown. Free
+// space cannot tell drives apart: it moves while other programs write.
+std::string DriveOf(const fs::path& AFolder) {
+#ifdef _WIN32
+    wchar_t LRoot[MAX_PATH + 1] = {};
+    if (!GetVolumePathNameW(fs::absolute(AFolder).c_str(), LRoot, MAX_PATH)) {
+        return {};
+    }
+    std::string LKey;
+    for (const wchar_t* LChar = LRoot; *LChar != 0; ++LChar) {
+        LKey += std::to_string(static_cast<unsigned>(towlower(*LChar))) + ',';
+    }
+    return LKey;
+#else
+    struct stat LInfo {};
+    if (stat(AFolder.c_str(), &LInfo) != 0) {
+        return {};
+    }
+    return std::to_string(static_cast<unsigned long long>(LInfo.st_dev));
+#endif
+}
+
 } // namespace
 
 void RequireFreeSpace(const std::vector<TSpaceNeed>& ANeeds) {
@@ -63,6 +92,7 @@ void RequireFreeSpace(const std::vector<TSpaceNeed>& ANeeds) {
         fs::space_info Space;
         std::uint64_t Needed = 0;
         std::string Folder;
+        std::string Id;
     };
     // Each folder is measured once, however many needs name it.
     std::vector<TSpaceNeed> LFolders;
@@ -78,18 +108,19 @@ void RequireFreeSpace(const std::vector<TSpaceNeed>& ANeeds) {
     std::vector<TDrive> LDrives;
     for (const TSpaceNeed& LNeed : LFolders) {
         std::error_code LError;
-        const fs::space_info LSpace =
-            fs::space(NearestExistingFolder(PathFromUtf8(LNeed.Folder)), LError);
+        const fs::path LExisting = NearestExistingFolder(PathFromUtf8(LNeed.Folder));
+        const fs::space_info LSpace = fs::space(LExisting, LError);
         if (LError) {
             continue; // nothing to measure: the writes themselves will tell
         }
-        // Folders on one drive report the same capacity and free space.
-        auto LDrive = std::find_if(LDrives.begin(), LDrives.end(), [&](const TDrive& ADrive) {
-            return ADrive.Space.capacity == LSpace.capacity &&
-                   ADrive.Space.available == LSpace.available;
-        });
+        std::string LId = DriveOf(LExisting);
+        if (LId.empty()) {
+            LId = "folder:" + LNeed.Folder; // measured alone
+        }
+        auto LDrive = std::find_if(LDrives.begin(), LDrives.end(),
+                                   [&](const TDrive& ADrive) { return ADrive.Id == LId; });
         if (LDrive == LDrives.end()) {
-            LDrive = LDrives.insert(LDrives.end(), TDrive{LSpace, 0, LNeed.Folder});
+            LDrive = LDrives.insert(LDrives.end(), TDrive{LSpace, 0, LNeed.Folder, LId});
         }
         LDrive->Needed += LNeed.Bytes;
     }

@@ -585,7 +585,18 @@ bool TInstallEngine::InstallPackage(const rapidjson::Value* AEntry, const std::s
         FHost->Warning(AError.what());
     }
 
-    if (!BackupIDERegistry(LVersion, "install", SplitCommaList(*LPlatformList),
+    // The backup names the package values this step enters, so that a restore
+    // takes them out again and leaves every other value where it is.
+    std::vector<std::string> LNames;
+    std::vector<std::string> LNames64;
+    for (const auto& LPair : LPairs) {
+        LNames.push_back(LPair[0]);
+    }
+    for (const auto& LPair : LPairs64) {
+        LNames64.push_back(LPair[0]);
+    }
+    if (!BackupIDERegistry(LVersion, "install",
+                           IDEBackupKeys(LVersion, SplitCommaList(*LPlatformList), LNames, LNames64),
                            BackupFolder(ADownloadDir))
              .empty()) {
         return false;

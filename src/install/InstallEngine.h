@@ -1,6 +1,7 @@
 #pragma once
 
 #include "install/InstallHost.h"
+#include "registry/RegistryBackup.h"
 #include "registry/RegistryData.h"
 #include "server/Credentials.h"
 
@@ -99,13 +100,15 @@ public:
     // Offers the removal of each GetIt installation, backing it up into
     // ABackupDir first.
     void CleanupGetItInstallation(const std::string& ABackupDir);
-    // Saves the IDE keys AStep ("install", "uninstall") may change into a new
-    // .reg file in ABackupDir and logs its path. When it cannot be written the
-    // reason is logged as an "<ERROR>" line and returned (empty: written), and
-    // nothing may be changed.
+    // Saves AKeys, the IDE keys AStep ("install", "uninstall") may change, into
+    // a new .reg file in ABackupDir (or, when that fails and one is given,
+    // AFallbackDir, saying so in the log) and logs its path. When it cannot be
+    // written the reason is logged as an "<ERROR>" line and returned (empty:
+    // written), and nothing may be changed.
     std::string BackupIDERegistry(const std::string& AIDEVersion, const std::string& AStep,
-                                  const std::vector<std::string>& APlatforms,
-                                  const std::filesystem::path& ABackupDir);
+                                  const std::vector<TBackupKey>& AKeys,
+                                  const std::filesystem::path& ABackupDir,
+                                  const std::filesystem::path& AFallbackDir = {});
     // "Backups" inside ADownloadDir.
     static std::filesystem::path BackupFolder(const std::string& ADownloadDir);
     // Where an uninstallation of ARecord's version keeps its backup: the

@@ -49,14 +49,26 @@ std::filesystem::path TInstallEngine::UninstallBackupFolder(const TOrvaneRegistr
 
 std::string TInstallEngine::BackupIDERegistry(const std::string& AIDEVersion,
                                               const std::string& AStep,
-                                              const std::vector<std::string>& APlatforms,
-                                              const std::filesystem::path& ABackupDir) {
-    try {
+                                              const std::vector<TBackupKey>& AKeys,
+                                              const std::filesystem::path& ABackupDir,
+                                              const std::filesystem::path& AFallbackDir) {
+    const auto LWrite = [&](const std::filesystem::path& ADir) {
         const std::filesystem::path LFile = WriteRegistryBackup(
-            FStore, ABackupDir, BackupBaseName(AIDEVersion, AStep, LocalTimeNow()),
-            IDEBackupKeys(AIDEVersion, APlatforms));
+            FStore, ADir, BackupBaseName(AIDEVersion, AStep, LocalTimeNow()), AKeys);
         Log("Registry backup written to \"" + Utf8FromPath(LFile) + "\"");
-        FHost->BackupWritten(Utf8FromPath(LFile), Utf8FromPath(ABackupDir));
+        FHost->BackupWritten(Utf8FromPath(LFile), Utf8FromPath(ADir));
+    };
+    try {
+        try {
+            LWrite(ABackupDir);
+        } catch (const std::exception& AError) {
+            if (AFallbackDir.empty() || AFallbackDir == ABackupDir) {
+                throw;
+            }
+            Log(std::string(AError.what()) + "; the registry backup goes to \"" +
+                Utf8FromPath(AFallbackDir) + "\" instead");
+            LWrite(AFallbackDir);
+        }
         return {};
     } catch (const std::exception& AError) {
         const std::string LMessage = std::string(AError.what()) + "; the registry of IDE version " +

@@ -17,8 +17,9 @@ std::filesystem::path TForm2::UninstallBackupFolder(const orvane::TOrvaneRegistr
 }
 
 QString TForm2::BackupIDERegistry(const std::string& AIDEVersion, const std::string& AStep,
-                                  const std::vector<std::string>& APlatforms,
-                                  const std::filesystem::path& ABackupDir) {
+                                  const std::vector<orvane::TBackupKey>& AKeys,
+                                  const std::filesystem::path& ABackupDir,
+                                  const std::filesystem::path& AFallbackDir) {
     return QString::fromStdString(
-        InstallEngine().BackupIDERegistry(AIDEVersion, AStep, APlatforms, ABackupDir));
+        InstallEngine().BackupIDERegistry(AIDEVersion, AStep, AKeys, ABackupDir, AFallbackDir));
 }

@@ -3,11 +3,15 @@
 #include "platform/FileNames.h"
 
 #include <algorithm>
-#include <exception>
 #include <cctype>
+#include <cstdlib>
+#include <exception>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
+
+#include <unistd.h>
 
 namespace orvane {
 
@@ -36,11 +40,28 @@ bool IsWineLoader(const std::string& AName) {
            LName == "wine64-preloader";
 }
 
+// The process's real user, from its status; nullopt when it cannot be read (it
+// ended, or /proc hides it).
+std::optional<uid_t> ProcessUser(const std::filesystem::path& AProcDir) {
+    const std::string LStatus = ReadWhole(AProcDir / "status");
+    const std::size_t LAt = LStatus.find("\nUid:");
+    if (LAt == std::string::npos) {
+        return std::nullopt;
+    }
+    char* LEnd = nullptr;
+    const unsigned long LUid = std::strtoul(LStatus.c_str() + LAt + 5, &LEnd, 10);
+    if (LEnd == LStatus.c_str() + LAt + 5) {
+        return std::nullopt;
+    }
+    return static_cast<uid_t>(LUid);
+}
+
 } // namespace
 
 std::vector<TProcessInfo> FindRunningProcesses(const std::string& AExeName) {
     std::vector<TProcessInfo> LResult;
     const std::string LWanted = Lower(AExeName);
+    const uid_t LOwnUser = geteuid();
     std::error_code LError;
     std::filesystem::directory_iterator LDir("/proc", LError);
     if (LError) {
@@ -80,6 +101,10 @@ std::vector<TProcessInfo> FindRunningProcesses(const std::string& AExeName) {
                 continue;
             }
             LName = LComm;
+        }
+        // Another account's IDE writes back its own keys, not the ones changed here.
+        if (ProcessUser(LEntry.path()) != LOwnUser) {
+            continue;
         }
         LResult.push_back({static_cast<std::uint32_t>(std::stoul(LPidText)), LName});
     }

@@ -13,8 +13,8 @@ namespace orvane {
 inline std::wstring Widen(std::string_view AText) {
     if (AText.empty())
         return {};
-    const int len = MultiByteToWideChar(CP_UTF8, 0, AText.data(), static_cast<int>(AText.size()),
-                                        nullptr, 0);
+    const int len =
+        MultiByteToWideChar(CP_UTF8, 0, AText.data(), static_cast<int>(AText.size()), nullptr, 0);
     std::wstring result(static_cast<std::size_t>(len), L'\0');
     MultiByteToWideChar(CP_UTF8, 0, AText.data(), static_cast<int>(AText.size()), result.data(),
                         len);
@@ -30,6 +30,23 @@ inline std::string Narrow(std::wstring_view AText) {
     WideCharToMultiByte(CP_UTF8, 0, AText.data(), static_cast<int>(AText.size()), result.data(),
                         len, nullptr, nullptr);
     return result;
+}
+
+// False when AText is not valid UTF-16 (an unpaired surrogate), which Narrow
+// would replace with U+FFFD: a name read that way no longer finds its value.
+inline bool NarrowExact(std::wstring_view AText, std::string& AResult) {
+    AResult.clear();
+    if (AText.empty())
+        return true;
+    const int len =
+        WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, AText.data(),
+                            static_cast<int>(AText.size()), nullptr, 0, nullptr, nullptr);
+    if (len <= 0)
+        return false;
+    AResult.resize(static_cast<std::size_t>(len));
+    WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, AText.data(), static_cast<int>(AText.size()),
+                        AResult.data(), len, nullptr, nullptr);
+    return true;
 }
 
 // The system's message text for an error code, without the trailing line break;

@@ -156,10 +156,14 @@ std::string ParseQuoted(const std::string& ALine, std::size_t& APos, int ALineNo
                 break;
             }
             const char next = ALine[APos + 1];
-            if (next != '\\' && next != '"') {
+            // regedit writes line breaks inside names and strings as \r and \n.
+            if (next == 'r' || next == 'n') {
+                out.push_back(next == 'r' ? '\r' : '\n');
+            } else if (next == '\\' || next == '"') {
+                out.push_back(next);
+            } else {
                 throw ERegFileError(ALineNo, std::string("unknown escape \\") + next);
             }
-            out.push_back(next);
             APos += 2;
             continue;
         }
@@ -342,9 +346,14 @@ TRegFileValue ParseValueLine(const std::vector<std::string>& ALines, std::size_t
     throw ERegFileError(lineNo, "unrecognised value data: " + data);
 }
 
+// A raw line break would end the line; written as regedit writes it.
 std::string Escape(const std::string& AText) {
     std::string out;
     for (char c : AText) {
+        if (c == '\r' || c == '\n') {
+            out += c == '\r' ? "\\r" : "\\n";
+            continue;
+        }
         if (c == '\\' || c == '"') {
             out.push_back('\\');
         }
@@ -411,10 +420,10 @@ void AppendValue(std::string& AOut, const TRegValue& AValue) {
 
 void AppendKey(std::string& AOut, TRegistryStore& AStore, const std::string& APath) {
     AOut += "[HKEY_CURRENT_USER" + (APath.empty() ? std::string() : "\\" + APath) + "]\r\n";
-    for (const auto& name : AStore.ValueNames(APath)) {
-        if (const auto value = AStore.GetValue(APath, name)) {
-            AppendValue(AOut, *value);
-        }
+    // Throws for a key or value it cannot read: an export that leaves something
+    // out would pass for a whole one.
+    for (const auto& value : AStore.Values(APath)) {
+        AppendValue(AOut, value);
     }
     AOut += "\r\n";
     for (const auto& sub : AStore.SubKeyNames(APath)) {
@@ -541,6 +550,16 @@ std::string ExportRegText(TRegistryStore& AStore, const std::string& AKey) {
     std::string out = std::string(kHeader5) + "\r\n\r\n";
     AppendKey(out, AStore, path);
     return out;
+}
+
+std::string RegValueText(const TRegValue& AValue) {
+    std::string out;
+    AppendValue(out, AValue);
+    return out;
+}
+
+std::string RegDeleteValueText(const std::string& AName) {
+    return (AName.empty() ? std::string("@") : "\"" + Escape(AName) + "\"") + "=-\r\n";
 }
 
 std::string EncodeRegFileBytes(const std::string& AText) {

@@ -56,8 +56,17 @@ void ImportRegFile(TRegistryStore& AStore, const std::filesystem::path& AFile);
 
 // The key with everything below it as .reg text (version 5.00, CRLF lines,
 // UTF-8 in memory), in the store's enumeration order, hex data wrapped at 80
-// columns as regedit wraps it. Throws std::runtime_error when the key is missing.
+// columns as regedit wraps it. Throws std::runtime_error when the key is missing
+// and ERegistryStoreError when a key or value below it cannot be read.
 std::string ExportRegText(TRegistryStore& AStore, const std::string& AKey);
+
+// One value as .reg text, CR LF ended (hex data over several lines). Names and
+// strings are written so that this program's import and regedit read them
+// back exactly: line breaks as \r and \n, strings that a quoted text would
+// not reproduce byte for byte as hex.
+std::string RegValueText(const TRegValue& AValue);
+// The line that deletes the value AName ("name"=-, @=- for the default value).
+std::string RegDeleteValueText(const std::string& AName);
 
 // The file bytes regedit writes for AText: UTF-16LE with a byte-order mark.
 std::string EncodeRegFileBytes(const std::string& AText);

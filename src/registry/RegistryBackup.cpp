@@ -23,66 +23,79 @@ std::string WithoutTrailingBackslash(std::string AKey) {
     return AKey;
 }
 
-// The shortest leading part of AKey that does not exist; AKey itself when its
-// parent exists.
-std::string TopmostMissing(TRegistryStore& AStore, const std::string& AKey) {
-    std::size_t LEnd = 0;
-    while (true) {
-        LEnd = AKey.find('\\', LEnd + 1);
-        const std::string LPart = AKey.substr(0, LEnd);
-        if (!AStore.KeyExists(LPart) || LEnd == std::string::npos) {
-            return LPart;
-        }
-    }
+bool Listed(const std::vector<std::string>& ANames, const std::string& AName) {
+    return std::any_of(ANames.begin(), ANames.end(),
+                       [&AName](const std::string& AHave) { return SameName(AHave, AName); });
+}
+
+std::string KeyLine(const std::string& AKey, bool ADelete) {
+    return std::string("[") + (ADelete ? "-" : "") + "HKEY_CURRENT_USER\\" + AKey + "]\r\n";
 }
 
 } // namespace
 
-std::vector<std::string> IDEBackupKeys(const std::string& AIDEVersion,
-                                       const std::vector<std::string>& APlatforms) {
-    std::vector<std::string> LKeys;
-    auto LAdd = [&LKeys](const std::string& AKey) {
+std::vector<TBackupKey> IDEBackupKeys(const std::string& AIDEVersion,
+                                      const std::vector<std::string>& APlatforms,
+                                      const std::vector<std::string>& APackages,
+                                      const std::vector<std::string>& APackages64) {
+    std::vector<TBackupKey> LKeys;
+    auto LAdd = [&LKeys](const std::string& AKey, std::vector<std::string> ANewValues = {},
+                         bool AWhole = false) {
         const std::string LKey = WithoutTrailingBackslash(AKey);
         if (std::none_of(LKeys.begin(), LKeys.end(),
-                         [&LKey](const std::string& AHave) { return SameName(AHave, LKey); })) {
-            LKeys.push_back(LKey);
+                         [&LKey](const TBackupKey& AHave) { return SameName(AHave.Key, LKey); })) {
+            LKeys.push_back({LKey, std::move(ANewValues), AWhole});
         }
     };
-    for (const std::string& LSub : {std::string("Known Packages"), std::string("Disabled Packages"),
-                                    KKnownPackagesX64, KDisabledPackagesX64}) {
-        LAdd(IDEKey(AIDEVersion, LSub));
-    }
+    LAdd(IDEKey(AIDEVersion, "Known Packages"), APackages);
+    LAdd(IDEKey(AIDEVersion, "Disabled Packages"));
+    LAdd(IDEKey(AIDEVersion, KKnownPackagesX64), APackages64);
+    LAdd(IDEKey(AIDEVersion, KDisabledPackagesX64));
     for (const std::string& LPlatform : APlatforms) {
         const std::string LName = TrimControl(LPlatform);
         if (!LName.empty()) {
-            LAdd(LibraryKey(AIDEVersion, LName));
+            // Written also where the key had none.
+            LAdd(LibraryKey(AIDEVersion, LName), {"Search Path"});
         }
     }
     for (const std::string& LPlatform : KCppPlatforms) {
         LAdd(IDEKey(AIDEVersion, "C++\\Paths\\" + LPlatform));
     }
-    LAdd(RecordKey(AIDEVersion));
+    LAdd(RecordKey(AIDEVersion), {}, true);
     return LKeys;
 }
 
-std::string RegistryBackupText(TRegistryStore& AStore, const std::vector<std::string>& AKeys) {
+std::string RegistryBackupText(TRegistryStore& AStore, const std::vector<TBackupKey>& AKeys) {
     static const std::string CHeader = "Windows Registry Editor Version 5.00\r\n\r\n";
     std::string LText = CHeader;
-    std::vector<std::string> LDeleted;
-    for (const std::string& AKey : AKeys) {
-        const std::string LKey = WithoutTrailingBackslash(AKey);
-        if (AStore.KeyExists(LKey)) {
-            LText += "[-HKEY_CURRENT_USER\\" + LKey + "]\r\n\r\n";
-            // The export's own header is already written once at the top.
-            LText += ExportRegText(AStore, LKey).substr(CHeader.size());
+    for (const TBackupKey& LEntry : AKeys) {
+        const std::string LKey = WithoutTrailingBackslash(LEntry.Key);
+        const bool LExists = AStore.KeyExists(LKey);
+        if (LEntry.Whole) {
+            // Only the key itself: its parent may hold other versions' records by then.
+            LText += KeyLine(LKey, true) + "\r\n";
+            if (LExists) {
+                // The export's own header is already written once at the top.
+                LText += ExportRegText(AStore, LKey).substr(CHeader.size());
+            }
             continue;
         }
-        const std::string LMissing = TopmostMissing(AStore, LKey);
-        if (std::none_of(LDeleted.begin(), LDeleted.end(),
-                         [&LMissing](const std::string& A) { return SameName(A, LMissing); })) {
-            LDeleted.push_back(LMissing);
-            LText += "[-HKEY_CURRENT_USER\\" + LMissing + "]\r\n\r\n";
+        if (!LExists) {
+            continue;
         }
+        LText += KeyLine(LKey, false);
+        std::vector<std::string> LHad;
+        for (const TRegValue& LValue : AStore.Values(LKey)) {
+            LText += RegValueText(LValue);
+            LHad.push_back(LValue.Name);
+        }
+        for (const std::string& LName : LEntry.NewValues) {
+            if (!Listed(LHad, LName)) {
+                LText += RegDeleteValueText(LName);
+                LHad.push_back(LName);
+            }
+        }
+        LText += "\r\n";
     }
     return LText;
 }
@@ -93,18 +106,22 @@ std::string BackupBaseName(const std::string& AIDEVersion, const std::string& AS
     std::snprintf(LStamp, sizeof(LStamp), "%04d-%02d-%02d %02d-%02d-%02d",
                   ALocalTime.tm_year + 1900, ALocalTime.tm_mon + 1, ALocalTime.tm_mday,
                   ALocalTime.tm_hour, ALocalTime.tm_min, ALocalTime.tm_sec);
-    return AIDEVersion + " " + AStep + " " + LStamp;
+    // A record key may be named by another tool ("..\\x", a full path): only a
+    // version's name goes into a file name.
+    const std::string LName = IsIdeVersionText(AIDEVersion) ? AIDEVersion : "other version";
+    return LName + " " + AStep + " " + LStamp;
 }
 
 std::filesystem::path WriteRegistryBackup(TRegistryStore& AStore, const std::filesystem::path& ADir,
                                           const std::string& ABaseName,
-                                          const std::vector<std::string>& AKeys) {
+                                          const std::vector<TBackupKey>& AKeys) {
     const std::string LText = RegistryBackupText(AStore, AKeys);
     std::error_code LError;
     std::filesystem::create_directories(ADir, LError);
     if (LError || !std::filesystem::is_directory(ADir)) {
-        throw std::runtime_error("Cannot create the registry backup folder \"" + Utf8FromPath(ADir) +
-                                 "\"" + (LError ? ": " + LError.message() : std::string()));
+        throw std::runtime_error("Cannot create the registry backup folder \"" +
+                                 Utf8FromPath(ADir) + "\"" +
+                                 (LError ? ": " + LError.message() : std::string()));
     }
     std::string LReason;
     for (;;) {

@@ -58,6 +58,26 @@ public:
     virtual std::vector<std::string> ValueNames(const std::string& AKey) = 0;
     virtual std::optional<TRegValue> GetValue(const std::string& AKey,
                                               const std::string& AName) = 0;
+    // Every value of the key with its data, in enumeration order: what a backup
+    // or export reads. Throws ERegistryStoreError when the key cannot be opened
+    // or a listed value cannot be read as listed (Windows: a name that is not
+    // valid UTF-16), so nothing is left out silently.
+    virtual std::vector<TRegValue> Values(const std::string& AKey) {
+        if (!KeyExists(AKey)) {
+            throw ERegistryStoreError("Cannot read the key HKEY_CURRENT_USER\\" + AKey +
+                                      LastErrorReason());
+        }
+        std::vector<TRegValue> LValues;
+        for (const std::string& LName : ValueNames(AKey)) {
+            auto LValue = GetValue(AKey, LName);
+            if (!LValue) {
+                throw ERegistryStoreError("Cannot read the value \"" + LName +
+                                          "\" of HKEY_CURRENT_USER\\" + AKey + LastErrorReason());
+            }
+            LValues.push_back(std::move(*LValue));
+        }
+        return LValues;
+    }
     // Creates or replaces the value; false when the key is missing or the write fails.
     virtual bool SetValue(const std::string& AKey, const TRegValue& AValue) = 0;
     virtual bool DeleteValue(const std::string& AKey, const std::string& AName) = 0;
@@ -68,6 +88,13 @@ public:
     virtual bool SaveKey(const std::string& AKey, const std::filesystem::path& AFile) = 0;
     // Why the last failed operation failed (Windows: the system's message), if known.
     virtual std::string LastErrorText() const { return {}; }
+
+protected:
+    // ": <LastErrorText>", or nothing when there is none.
+    std::string LastErrorReason() const {
+        const std::string LText = LastErrorText();
+        return LText.empty() ? std::string() : ": " + LText;
+    }
 };
 
 // The current user's store: HKEY_CURRENT_USER on Windows; elsewhere the SQLite

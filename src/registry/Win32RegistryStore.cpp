@@ -2,6 +2,8 @@
 
 #include "platform/Win32Text.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <utility>
 #include <vector>
 
@@ -124,6 +126,53 @@ public:
         }
         Check(rc);
         return std::nullopt;
+    }
+
+    // One enumeration that hands over names and data together: looking each
+    // value up by name would list the key again per value (GetValue needs the
+    // stored letter case), quadratic for a key with many values.
+    std::vector<TRegValue> Values(const std::string& AKey) override {
+        TKeyHandle key;
+        if (!Open(AKey, KEY_QUERY_VALUE, key))
+            throw ERegistryStoreError("Cannot read the key HKEY_CURRENT_USER\\" + AKey + ": " +
+                                      FLastError);
+        DWORD maxName = 0;
+        DWORD maxData = 0;
+        if (!Check(RegQueryInfoKeyW(key.Get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                    nullptr, &maxName, &maxData, nullptr, nullptr)))
+            throw ERegistryStoreError("Cannot read the key HKEY_CURRENT_USER\\" + AKey + ": " +
+                                      FLastError);
+        std::vector<wchar_t> name(maxName + 1);
+        std::vector<std::uint8_t> data(maxData);
+        std::vector<TRegValue> values;
+        for (DWORD index = 0;;) {
+            DWORD nameLen = static_cast<DWORD>(name.size());
+            DWORD dataLen = static_cast<DWORD>(data.size());
+            DWORD type = REG_NONE;
+            const LSTATUS rc = RegEnumValueW(key.Get(), index, name.data(), &nameLen, nullptr,
+                                             &type, data.empty() ? nullptr : data.data(), &dataLen);
+            if (rc == ERROR_NO_MORE_ITEMS)
+                break;
+            if (rc == ERROR_MORE_DATA) {
+                // Grown since the key was measured: measure again, same index.
+                name.resize(name.size() * 2);
+                data.resize(std::max<std::size_t>(data.size() * 2, dataLen));
+                continue;
+            }
+            if (!Check(rc))
+                throw ERegistryStoreError("Cannot read the values of HKEY_CURRENT_USER\\" + AKey +
+                                          ": " + FLastError);
+            TRegValue value;
+            if (!NarrowExact(std::wstring_view(name.data(), nameLen), value.Name))
+                throw ERegistryStoreError("A value name in HKEY_CURRENT_USER\\" + AKey + " (\"" +
+                                          Narrow(std::wstring_view(name.data(), nameLen)) +
+                                          "\") is not valid UTF-16 and cannot be saved");
+            value.Type = static_cast<TRegValueType>(type);
+            value.Data.assign(data.begin(), data.begin() + dataLen);
+            values.push_back(std::move(value));
+            ++index;
+        }
+        return values;
     }
 
     bool SetValue(const std::string& AKey, const TRegValue& AValue) override {

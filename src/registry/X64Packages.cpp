@@ -10,6 +10,12 @@ bool HasX64IDE(TRegistryStore& AStore, const std::string& AIDEVersion) {
     return LReg.KeyExists(IDEKey(AIDEVersion, KKnownPackagesX64));
 }
 
+bool HasX64PackageKeys(TRegistryStore& AStore, const std::string& AIDEVersion) {
+    TRegistry LReg(AStore, raRead);
+    return LReg.KeyExists(IDEKey(AIDEVersion, KKnownPackagesX64)) ||
+           LReg.KeyExists(IDEKey(AIDEVersion, KDisabledPackagesX64));
+}
+
 void RegisterX64Packages(TRegistryStore& AStore, const std::string& AIDEVersion,
                          const TKnownPackagePairs& APairs) {
     TRegistry LReg(AStore, raReadWrite);

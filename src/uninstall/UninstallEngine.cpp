@@ -5,6 +5,7 @@
 #include "registry/CppPaths.h"
 #include "registry/DelphiLibrary.h"
 #include "registry/IDEKeys.h"
+#include "registry/IDELocations.h"
 #include "registry/ProductRecords.h"
 #include "registry/X64Packages.h"
 
@@ -47,8 +48,11 @@ void TInstallEngine::UninstallVersion(const std::string& AIDEVersion) {
         // default download folder.
         LRecord = {};
     }
-    if (const std::string LFailure = BackupIDERegistry(AIDEVersion, "uninstall", KLibraryPlatforms,
-                                                       UninstallBackupFolder(LRecord));
+    // The recorded folder may be gone (an unplugged drive, a removed share); the
+    // version must stay removable, so the default download folder takes over.
+    if (const std::string LFailure = BackupIDERegistry(
+            AIDEVersion, "uninstall", IDEBackupKeys(AIDEVersion, KLibraryPlatforms),
+            UninstallBackupFolder(LRecord), BackupFolder(DefaultDownloadDir()));
         !LFailure.empty()) {
         throw std::runtime_error(LFailure);
     }
@@ -59,7 +63,9 @@ void TInstallEngine::UninstallVersion(const std::string& AIDEVersion) {
 
     Log("Removing CPP registry entries for \"" + AIDEVersion + "\"");
     UnregisterCppPaths(FStore, AIDEVersion);
-    if (HasX64IDE(FStore, AIDEVersion)) {
+    // Whichever of the 64-bit IDE's lists exists is cleaned, also the disabled
+    // one alone.
+    if (HasX64PackageKeys(FStore, AIDEVersion)) {
         Log("Removing 64-bit IDE registry entries for \"" + AIDEVersion + "\"");
         UnregisterX64Packages(FStore, AIDEVersion);
     }

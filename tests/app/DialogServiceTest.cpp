@@ -9,12 +9,13 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTest>
 
 #include <functional>
 
 namespace {
 
-enum TUserAction { uaClickOk, uaClickYes, uaClickNo, uaCloseBox };
+enum TUserAction { uaClickOk, uaClickYes, uaClickNo, uaCloseBox, uaPressEnter };
 
 // What the user does with an open message box.
 void Act(QMessageBox& ABox, TUserAction AAction) {
@@ -30,6 +31,9 @@ void Act(QMessageBox& ABox, TUserAction AAction) {
         break;
     case uaCloseBox:
         ABox.close();
+        break;
+    case uaPressEnter:
+        QTest::keyClick(&ABox, Qt::Key_Return);
         break;
     }
 }
@@ -58,6 +62,11 @@ int AskWarning(TDialogService& AService, const QString& AText) {
     return AService.WarningQuestion(nullptr, AText);
 }
 
+// The running-IDE question: going on is the risky answer.
+int AskWarningNoByDefault(TDialogService& AService, const QString& AText) {
+    return AService.WarningQuestion(nullptr, AText, mrNo);
+}
+
 int AskConfirmation(TDialogService& AService, const QString& AText) {
     return AService.ConfirmationQuestion(nullptr, AText);
 }
@@ -77,6 +86,12 @@ const TBoxCase BoxCases[] = {
      mrNo},
     {"WarningQuestionClosed", AskWarning, uaCloseBox, QMessageBox::Warning, YesNo, QMessageBox::Yes,
      mrCancel},
+    {"WarningQuestionEnter", AskWarning, uaPressEnter, QMessageBox::Warning, YesNo,
+     QMessageBox::Yes, mrYes},
+    {"WarningQuestionNoByDefaultEnter", AskWarningNoByDefault, uaPressEnter, QMessageBox::Warning,
+     YesNo, QMessageBox::No, mrNo},
+    {"WarningQuestionNoByDefaultYes", AskWarningNoByDefault, uaClickYes, QMessageBox::Warning,
+     YesNo, QMessageBox::No, mrYes},
     {"ConfirmationYes", AskConfirmation, uaClickYes, QMessageBox::Question, YesNo, QMessageBox::Yes,
      mrYes},
     {"ConfirmationNo", AskConfirmation, uaClickNo, QMessageBox::Question, YesNo, QMessageBox::Yes,

@@ -1,4 +1,5 @@
 #include "app/InstanceLock.h"
+#include "support/ScopedEnv.h"
 #include "support/ScriptedDialogs.h"
 
 #include <gtest/gtest.h>
@@ -66,10 +67,38 @@ TEST_F(InstanceLockTest, ALockLeftByACopyThatNoLongerRunsIsTakenOver) {
 }
 
 // A place where no lock can be kept must not keep the user out.
-TEST_F(InstanceLockTest, AFolderThatCannotHoldTheLockDoesNotStopTheInstaller) {
+TEST_F(InstanceLockTest, APlaceThatCannotHoldTheLockDoesNotStopTheInstaller) {
+    QFile Blocker(FDir.filePath(QStringLiteral("a file")));
+    ASSERT_TRUE(Blocker.open(QIODevice::WriteOnly));
+    Blocker.close();
     auto Lock =
-        LockInstaller(FDialogs, FDir.filePath(QStringLiteral("missing/orvane-installer.lock")));
+        LockInstaller(FDialogs, FDir.filePath(QStringLiteral("a file/orvane-installer.lock")));
     EXPECT_NE(Lock, nullptr);
+    EXPECT_TRUE(FDialogs.Calls().empty());
+}
+
+// A copy started with another runtime folder (as "sudo -E" starts one: the
+// user's data folder, root's runtime folder) works on the same registry store,
+// so it must meet the first copy's lock.
+TEST_F(InstanceLockTest, TheLockBelongsToTheRegistryStoreNotToTheRuntimeFolder) {
+    TScopedEnv LEnv;
+    LEnv.Set("XDG_DATA_HOME", FDir.filePath(QStringLiteral("data")).toStdString());
+    LEnv.Set("XDG_RUNTIME_DIR", FDir.filePath(QStringLiteral("run-user")).toStdString());
+    EXPECT_EQ(TInstanceLock::DefaultFile(),
+              FDir.filePath(QStringLiteral("data/orvane/registry.sqlite.lock")));
+    auto First = LockInstaller(FDialogs);
+    ASSERT_NE(First, nullptr);
+    ASSERT_TRUE(First->IsLocked());
+
+    LEnv.Set("XDG_RUNTIME_DIR", FDir.filePath(QStringLiteral("run-root")).toStdString());
+    LEnv.Set("TMPDIR", FDir.filePath(QStringLiteral("tmp-root")).toStdString());
+    EXPECT_EQ(LockInstaller(FDialogs), nullptr);
+    EXPECT_EQ(FDialogs.Calls(), std::vector<TDialogCall>{AlreadyRunning});
+
+    // Another store is another lock.
+    LEnv.Set("XDG_DATA_HOME", FDir.filePath(QStringLiteral("other-data")).toStdString());
+    FDialogs.ClearCalls();
+    EXPECT_NE(LockInstaller(FDialogs), nullptr);
     EXPECT_TRUE(FDialogs.Calls().empty());
 }
 

@@ -29,8 +29,8 @@ TEST(TScriptedDialogsTest, AnswersInOrderAndRecordsEveryCall) {
     EXPECT_EQ(Dialogs.SelectFolder(nullptr, QStringLiteral("f2")), std::nullopt);
 
     const std::vector<TDialogCall> Expected = {
-        {dkWarning, "w1"}, {dkWarningQuestion, "q1"},      {dkSelectFolder, "f1"},
-        {dkMessage, "m1"}, {dkConfirmationQuestion, "q2"}, {dkSelectFolder, "f2"},
+        {dkWarning, "w1"}, {dkWarningQuestion, "q1", mrYes}, {dkSelectFolder, "f1"},
+        {dkMessage, "m1"}, {dkConfirmationQuestion, "q2"},   {dkSelectFolder, "f2"},
     };
     EXPECT_EQ(Dialogs.Calls(), Expected);
     EXPECT_EQ(Dialogs.Texts(dkSelectFolder), QStringList({"f1", "f2"}));

@@ -4,6 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstdio>
+#include <thread>
+
 namespace fs = std::filesystem;
 using namespace orvane;
 
@@ -109,6 +113,40 @@ TEST(FileOperationsTest, RequireFreeSpaceAddsUpTheNeedsOfOneDrive) {
             EXPECT_NE(LText.find(" free"), std::string::npos) << LText;
         }
     }
+}
+
+// Free space moves while other programs write; two folders of one drive are
+// still one drive, and their needs are still added up.
+TEST(FileOperationsTest, RequireFreeSpaceAddsUpWhileTheDriveIsWrittenTo) {
+    TTempDir LTemp;
+    const std::string LDir = DirText(LTemp.Path());
+    const std::string LNew = LDir + "not/yet/there/";
+    std::atomic<bool> LStop{false};
+    std::thread LWriter([&] {
+        const std::string LBlock(256 * 1024, 'x');
+        while (!LStop) {
+            std::FILE* LFile = std::fopen((LTemp.Path() / "churn").string().c_str(), "wb");
+            if (LFile == nullptr) {
+                return;
+            }
+            std::fwrite(LBlock.data(), 1, LBlock.size(), LFile);
+            std::fflush(LFile);
+            std::fclose(LFile);
+            fs::remove(LTemp.Path() / "churn");
+        }
+    });
+    int LNotRefused = 0;
+    for (int LRound = 0; LRound < 200; ++LRound) {
+        const std::uint64_t LFree = fs::space(LTemp.Path()).available;
+        try {
+            RequireFreeSpace({{LDir, LFree / 8 * 5}, {LNew, LFree / 8 * 5}});
+            ++LNotRefused;
+        } catch (const std::runtime_error&) {
+        }
+    }
+    LStop = true;
+    LWriter.join();
+    EXPECT_EQ(LNotRefused, 0);
 }
 
 } // namespace

@@ -219,9 +219,10 @@ TEST_F(InstallFormTest, LatestPackageInstallsEveryPartWithItsLogLines) {
     const std::string LPackage = DownloadDir() + "Orvane_22.0_1.4.2.zip";
     // The registry backup is named after the local time; it is the one file in Backups/.
     std::vector<std::string> LDownloaded = ListTree(DownloadDir());
-    const auto LBackup = std::find_if(LDownloaded.begin(), LDownloaded.end(), [](const auto& AName) {
-        return AName.rfind("Backups/22.0 install ", 0) == 0;
-    });
+    const auto LBackup =
+        std::find_if(LDownloaded.begin(), LDownloaded.end(), [](const auto& AName) {
+            return AName.rfind("Backups/22.0 install ", 0) == 0;
+        });
     ASSERT_NE(LBackup, LDownloaded.end());
     const std::string LBackupFile = DownloadDir() + *LBackup;
     LDownloaded.erase(LBackup);
@@ -405,7 +406,8 @@ TEST_F(InstallFormTest, ExistingPackageIsReusedOrReplaced) {
                       {dkWarningQuestion,
                        QString::fromStdString("The package file \"" + LPackage +
                                               "\" already exists.\r\n\r\nDo you want to delete it "
-                                              "and download again?")}}));
+                                              "and download again?"),
+                       mrYes}}));
         EXPECT_EQ(ReadFileText(CommonDir("22.0") + "Bpl/Orvane_Core.bpl"), LCase.BplContent);
         const QStringList LLog = LogMessages();
         EXPECT_THAT(
@@ -1089,11 +1091,11 @@ TEST_F(InstallRunTest, LateConfigurationFailureDuringAnUninstallationIsDropped) 
 class TFieldChangingDialogs : public TScriptedDialogs {
 public:
     std::function<void()> OnFirstQuestion;
-    int WarningQuestion(QWidget* AParent, const QString& AMessage) override {
+    int WarningQuestion(QWidget* AParent, const QString& AMessage, int ADefault) override {
         if (OnFirstQuestion) {
             std::exchange(OnFirstQuestion, nullptr)();
         }
-        return TScriptedDialogs::WarningQuestion(AParent, AMessage);
+        return TScriptedDialogs::WarningQuestion(AParent, AMessage, ADefault);
     }
 };
 

@@ -13,6 +13,8 @@
 #include "server/Protocol.h"
 #include "server/Sha256.h"
 #include "support/LocalApiServer.h"
+#include "support/RegContents.h"
+#include "support/ScopedEnv.h"
 #include "support/ScriptedDialogs.h"
 #include "support/StandInProcess.h"
 
@@ -41,6 +43,7 @@ namespace {
 
 const std::string CKnown64 = "SOFTWARE\\Embarcadero\\BDS\\23.0\\Known Packages x64";
 const std::string CDisabled64 = "SOFTWARE\\Embarcadero\\BDS\\23.0\\Disabled Packages x64";
+const std::string CProductKey = "SOFTWARE\\Embarcadero\\Orvane";
 
 std::vector<TTestZipEntry> Package() {
     return {{"Win32/Release/Orvane_Core.bpl", "core32"},
@@ -129,7 +132,8 @@ protected:
         FForm->CheckBox1->setChecked(true);
     }
 
-    std::string Everything() { return orvane::ExportRegText(*FStore, "SOFTWARE"); }
+    // Values in name order: a restore may re-create a value at the end of its key.
+    std::string Everything() { return RegContents(*FStore, "SOFTWARE"); }
 
     std::vector<std::string> Names(const std::string& AKey) {
         auto LNames = FStore->ValueNames(AKey);
@@ -232,10 +236,13 @@ TEST_F(InstallSafeguardsTest, InstallAndUninstallRegisterThe64BitIDEAndLeaveRest
     const fs::path LUninstallBackup = LAll[0] == LInstallBackups[0] ? LAll[1] : LAll[0];
     EXPECT_THAT(LUninstallBackup.filename().string(), testing::StartsWith("23.0 uninstall "));
 
-    // Each backup imported brings back the registry as it was before its step.
+    // Each backup imported brings back the registry as it was before its step;
+    // the product key the first installation made stays, empty.
     orvane::ImportRegFile(*FStore, LUninstallBackup);
     EXPECT_EQ(Everything(), LInstalled);
     orvane::ImportRegFile(*FStore, LInstallBackups[0]);
+    EXPECT_EQ(RegContents(*FStore, CProductKey), "[" + CProductKey + "]\r\n");
+    ASSERT_TRUE(FStore->DeleteKey(CProductKey));
     EXPECT_EQ(Everything(), LBeforeInstall);
 }
 
@@ -243,16 +250,21 @@ TEST_F(InstallSafeguardsTest, WithoutWin64OrWithoutThe64BitIDEItsKeysStayAsTheyW
     struct TCase {
         const char* Label;
         const char* Platforms;
-        bool DropX64Keys;
+        bool DropKnown64;
+        bool DropDisabled64;
     } const LCases[] = {
-        {"package without Win64", "Win32", false},
-        {"IDE without the 64-bit IDE", "Win32,Win64", true},
+        {"package without Win64", "Win32", false, false},
+        {"IDE without the 64-bit IDE", "Win32,Win64", true, true},
+        {"only the 64-bit IDE's disabled list", "Win32,Win64", true, false},
     };
+    const std::string LOldEntry = "C:\\Old\\Win64\\Orvane_Core.bpl";
     for (const auto& LCase : LCases) {
         Fresh();
         ServePackage("Orvane_23.0_2.0.zip");
-        if (LCase.DropX64Keys) {
+        if (LCase.DropKnown64) {
             ASSERT_TRUE(FStore->DeleteKey(CKnown64));
+        }
+        if (LCase.DropDisabled64) {
             ASSERT_TRUE(FStore->DeleteKey(CDisabled64));
         }
         const std::string LKnownBefore =
@@ -264,13 +276,20 @@ TEST_F(InstallSafeguardsTest, WithoutWin64OrWithoutThe64BitIDEItsKeysStayAsTheyW
         EXPECT_EQ(FStore->KeyExists(CKnown64) ? orvane::ExportRegText(*FStore, CKnown64) : "",
                   LKnownBefore)
             << LCase.Label;
-        EXPECT_EQ(FStore->KeyExists(CDisabled64), !LCase.DropX64Keys) << LCase.Label;
+        EXPECT_EQ(FStore->KeyExists(CDisabled64), !LCase.DropDisabled64) << LCase.Label;
         EXPECT_THAT(LogText().toStdString(), Not(HasSubstr("64-bit IDE"))) << LCase.Label;
-        // The uninstallation cleans the 64-bit IDE's lists whenever it has them.
+        // The uninstallation cleans whichever of the 64-bit IDE's lists exists.
+        if (!LCase.DropDisabled64) {
+            ASSERT_TRUE(
+                FStore->SetValue(CDisabled64, {LOldEntry, orvane::rtSz,
+                                               orvane::ToUtf16Le("Orvane_Core.bpl", true)}));
+        }
         Uninstall();
-        EXPECT_EQ(FStore->KeyExists(CKnown64), !LCase.DropX64Keys) << LCase.Label;
+        EXPECT_EQ(FStore->KeyExists(CKnown64), !LCase.DropKnown64) << LCase.Label;
+        EXPECT_EQ(FStore->KeyExists(CDisabled64), !LCase.DropDisabled64) << LCase.Label;
+        EXPECT_THAT(Names(CDisabled64), Not(Contains(LOldEntry))) << LCase.Label;
         EXPECT_EQ(LogText().contains("Removing 64-bit IDE registry entries for \"23.0\""),
-                  !LCase.DropX64Keys)
+                  !(LCase.DropKnown64 && LCase.DropDisabled64))
             << LCase.Label;
     }
 }
@@ -288,6 +307,8 @@ TEST_F(InstallSafeguardsTest, ARunningIDEIsNamedAndNoStopsBeforeAnythingChanges)
     const std::string LQuestion = FDialogs->Texts(dkWarningQuestion)[0].toStdString();
     EXPECT_THAT(LQuestion, HasSubstr(IDEName() + " (process " + std::to_string(LIDE->Pid()) + ")"));
     EXPECT_THAT(LQuestion, HasSubstr("writes its package lists and library paths back"));
+    // Enter must not say Yes to going on.
+    EXPECT_EQ(FDialogs->Calls()[0].Default, mrNo);
     EXPECT_EQ(FForm->TabControl1->currentWidget(), FForm->TbItm_Versions);
     EXPECT_EQ(Everything(), LBefore);
     EXPECT_FALSE(fs::exists(FTemp.Path() / "downloads"));
@@ -322,21 +343,47 @@ TEST_F(InstallSafeguardsTest, ABackupThatCannotBeWrittenStopsTheVersionBeforeAny
     EXPECT_EQ(Everything(), LBefore);
     EXPECT_TRUE(FForm->BackupsLabel->isHidden());
 
-    // The uninstallation stops the same way, and the version stays recorded.
+    // The uninstallation falls back to the default download folder when the
+    // recorded one cannot take the backup, and stops the same way when that
+    // one cannot either: the version stays recorded.
     fs::remove(Backups());
     FDialogs->AnswerNo(); // keep the package downloaded before
     FForm->InstallButtonClick();
     ASSERT_THAT(DoneText().toStdString(), HasSubstr("Thank you"));
     fs::remove_all(Backups());
     WriteFileText(Backups(), "blocked again");
+    TScopedEnv LEnv;
+    LEnv.Set("XDG_DOCUMENTS_DIR", (FTemp.Path() / "documents").string());
+    const fs::path LFallback = FTemp.Path() / "documents" / "Orvane" / "Backups";
+    WriteFileText(LFallback, "blocked as well");
     const std::string LInstalled = Everything();
     FDialogs->ClearCalls();
     Uninstall();
     ASSERT_EQ(FDialogs->Texts(dkMessage).size(), 1);
     EXPECT_THAT(FDialogs->Texts(dkMessage)[0].toStdString(),
-                HasSubstr("Failed to uninstall version 23.0 - Cannot create the registry backup"));
+                HasSubstr("Failed to uninstall version 23.0 - Cannot create the registry backup "
+                          "folder \"" +
+                          LFallback.string() + "\""));
     EXPECT_EQ(Everything(), LInstalled);
     EXPECT_EQ(FForm->FInstalledVersions.size(), 1u);
+
+    fs::remove(LFallback);
+    FDialogs->ClearCalls();
+    Uninstall();
+    EXPECT_EQ(FDialogs->Texts(dkMessage),
+              QStringList{QStringLiteral("Version 23.0 successfully uninstalled")});
+    EXPECT_TRUE(FForm->FInstalledVersions.empty());
+    ASSERT_EQ(fs::is_directory(LFallback)
+                  ? std::distance(fs::directory_iterator(LFallback), fs::directory_iterator())
+                  : 0,
+              1);
+    const fs::path LBackup = fs::directory_iterator(LFallback)->path();
+    EXPECT_THAT(LogText().toStdString(),
+                HasSubstr("; the registry backup goes to \"" + LFallback.string() + "\" instead"));
+    EXPECT_THAT(LogText().toStdString(),
+                HasSubstr("Registry backup written to \"" + LBackup.string() + "\""));
+    orvane::ImportRegFile(*FStore, LBackup);
+    EXPECT_EQ(Everything(), LInstalled);
 }
 
 TEST_F(InstallSafeguardsTest, Sha256MismatchMalformedOrStaleZip) {

@@ -31,8 +31,7 @@ private:
 // image (up to a second); empty when it is not listed. While the image is
 // being replaced, the command line may read empty and only the short name
 // shows, so the walk is repeated until AExpected shows, if given.
-std::string NameFound(const std::string& AExeName, pid_t APid,
-                      const std::string& AExpected = {}) {
+std::string NameFound(const std::string& AExeName, pid_t APid, const std::string& AExpected = {}) {
     std::string LFound;
     for (int LTry = 0; LTry < 100; ++LTry) {
         for (const auto& LProcess : orvane::FindRunningProcesses(AExeName)) {
@@ -99,4 +98,36 @@ TEST(FindRunningProcesses, LeavesOtherProcessesOut) {
         EXPECT_NE(LProcess.Pid, static_cast<std::uint32_t>(LSleep.Pid()));
     }
     EXPECT_TRUE(orvane::FindRunningProcesses("orvane-nobody-runs-this.exe").empty());
+}
+
+// An IDE of another account writes back that account's keys, not this one's:
+// it is not named, while this account's copy of the same program is.
+TEST(FindRunningProcesses, LeavesOtherAccountsProcessesOut) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "starting a process as another user needs root";
+    }
+    TTempFolder LDir;
+    fs::permissions(LDir.Path(),
+                    fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
+    fs::copy_file("/bin/sleep", LDir.Path() / "bds.exe");
+    fs::permissions(LDir.Path() / "bds.exe",
+                    fs::perms::owner_all | fs::perms::others_exec | fs::perms::group_exec);
+    const std::string LProgram = (LDir.Path() / "bds.exe").string();
+    const uid_t LNobody = 65534;
+    TStandInProcess LOther({LProgram, "30"}, LNobody);
+    TStandInProcess LOwn({LProgram, "30"});
+    ASSERT_GT(LOther.Pid(), 0);
+    ASSERT_GT(LOwn.Pid(), 0);
+    EXPECT_EQ(NameFound("bds.exe", LOwn.Pid()), LProgram);
+    // The other copy runs the same program (so only its owner can leave it out).
+    std::string LComm;
+    for (int LTry = 0; LTry < 100 && LComm != "bds.exe"; ++LTry) {
+        usleep(10000);
+        std::ifstream LIn("/proc/" + std::to_string(LOther.Pid()) + "/comm");
+        std::getline(LIn, LComm);
+    }
+    ASSERT_EQ(LComm, "bds.exe");
+    for (const auto& LProcess : orvane::FindRunningProcesses("bds.exe")) {
+        EXPECT_NE(LProcess.Pid, static_cast<std::uint32_t>(LOther.Pid()));
+    }
 }

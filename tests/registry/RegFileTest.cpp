@@ -111,6 +111,38 @@ TEST(RegFile, ExportUsesRegeditNotation) {
     EXPECT_THROW(ExportRegText(*store, "Test\\Missing"), std::runtime_error);
 }
 
+// A name with a line break written raw would end its line: the whole file
+// would no longer import.
+TEST(RegFile, NamesWithLineBreaksAreWrittenSoTheyReadBack) {
+    TTempStore store;
+    const std::vector<TRegValue> values{
+        SzValue("line\nfeed", "a"),
+        SzValue("carriage\rreturn", "b"),
+        SzValue("both\r\n", "c\r\nd"),
+        SzValue("back\\n slash", "e"),
+        SzValue("\n", "f"),
+    };
+    ASSERT_TRUE(store->CreateKey("A"));
+    for (const TRegValue& value : values) {
+        ASSERT_TRUE(store->SetValue("A", value)) << value.Name;
+    }
+    const std::string text = ExportRegText(*store, "A");
+    EXPECT_NE(text.find("\"line\\nfeed\"=\"a\"\r\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("\"carriage\\rreturn\"=\"b\"\r\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("\"back\\\\n slash\"=\"e\"\r\n"), std::string::npos) << text;
+    EXPECT_EQ(RegDeleteValueText("line\nfeed"), "\"line\\nfeed\"=-\r\n");
+
+    TTempStore second;
+    ASSERT_NO_THROW(ApplyRegFile(*second, ParseRegFile(text)));
+    for (const TRegValue& value : values) {
+        const auto read = second->GetValue("A", value.Name);
+        ASSERT_TRUE(read.has_value()) << value.Name;
+        EXPECT_EQ(read->Name, value.Name);
+        EXPECT_EQ(read->Data, value.Data) << value.Name;
+    }
+    EXPECT_EQ(ExportRegText(*second, "A"), text);
+}
+
 TEST(RegFile, LongHexDataWrapsLikeRegedit) {
     TTempStore store;
     ASSERT_TRUE(store->CreateKey("K"));
@@ -227,6 +259,15 @@ TEST(RegFile, AcceptedForms) {
          "a\"b\\c",
          rtSz,
          {0, 0}},
+        // Line breaks inside names and strings, as regedit writes them.
+        {"line breaks in a string", h5 + "[HKEY_CURRENT_USER\\A]\r\n\"s\"=\"one\\r\\ntwo\\n\"\r\n",
+         "A", "s", rtSz, ToUtf16Le("one\r\ntwo\n", true)},
+        {"line breaks in a name",
+         h5 + "[HKEY_CURRENT_USER\\A]\r\n\"a\\nb\\r\\\\n\"=dword:1\r\n",
+         "A",
+         "a\nb\r\\n",
+         rtDword,
+         {1, 0, 0, 0}},
         {"stray CR line", h5 + "[HKEY_CURRENT_USER\\A]\r\n\"s\"=\"x\"\r\n\r\r\n", "A", "s", rtSz,
          ToUtf16Le("x", true)},
         {"LF only", "Windows Registry Editor Version 5.00\n[HKEY_CURRENT_USER\\A]\n\"s\"=\"x\"",

@@ -8,8 +8,7 @@
 namespace orvane::test {
 namespace {
 
-template <typename F>
-std::string ErrorOf(F AAction) {
+template <typename F> std::string ErrorOf(F AAction) {
     try {
         AAction();
     } catch (const ERegistryException& e) {

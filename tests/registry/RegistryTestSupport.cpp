@@ -7,6 +7,8 @@
 #include "registry/RegFile.h"
 #include "registry/RegText.h"
 
+#include <gtest/gtest.h>
+
 #ifdef _WIN32
 #include "platform/Privilege.h"
 #include "platform/Win32Text.h"
@@ -162,9 +164,25 @@ private:
 // Denies the current user the right to change AKey (below HKEY_CURRENT_USER);
 // everything else stays allowed, so the scratch key can still be deleted.
 bool DenyWritesByKeySecurity(const std::string& AKey) {
+    if (!DenyKeyAccess(AKey, KEY_SET_VALUE | KEY_CREATE_SUB_KEY))
+        return false;
+    // Honoured only when a writing open is now refused.
+    HKEY probe = nullptr;
+    const LSTATUS rc =
+        RegOpenKeyExW(HKEY_CURRENT_USER, Widen(AKey).c_str(), 0, KEY_READ | KEY_WRITE, &probe);
+    if (rc == ERROR_SUCCESS)
+        RegCloseKey(probe);
+    return rc == ERROR_ACCESS_DENIED;
+}
+#endif
+
+} // namespace
+
+#ifdef _WIN32
+bool DenyKeyAccess(const std::string& AKey, std::uint32_t ADenied) {
     HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, Widen(AKey).c_str(), 0, WRITE_DAC | KEY_READ, &key) !=
-        ERROR_SUCCESS)
+    // WRITE_DAC alone: a key whose reading is denied must still get its access back.
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, Widen(AKey).c_str(), 0, WRITE_DAC, &key) != ERROR_SUCCESS)
         return false;
     HANDLE token = nullptr;
     std::vector<std::uint64_t> user(64);
@@ -182,7 +200,7 @@ bool DenyWritesByKeySecurity(const std::string& AKey) {
     auto* list = reinterpret_cast<PACL>(acl.data());
     const PSID self = reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid;
     ok = ok && InitializeAcl(list, static_cast<DWORD>(acl.size() * 8), ACL_REVISION) &&
-         AddAccessDeniedAce(list, ACL_REVISION, KEY_SET_VALUE | KEY_CREATE_SUB_KEY, self) &&
+         (ADenied == 0 || AddAccessDeniedAce(list, ACL_REVISION, ADenied, self)) &&
          AddAccessAllowedAce(list, ACL_REVISION, KEY_ALL_ACCESS, everyone);
     SECURITY_DESCRIPTOR descriptor{};
     ok = ok && InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) &&
@@ -191,19 +209,19 @@ bool DenyWritesByKeySecurity(const std::string& AKey) {
     if (everyone != nullptr)
         FreeSid(everyone);
     RegCloseKey(key);
-    if (!ok)
-        return false;
-    // Honoured only when a writing open is now refused.
-    HKEY probe = nullptr;
-    const LSTATUS rc =
-        RegOpenKeyExW(HKEY_CURRENT_USER, Widen(AKey).c_str(), 0, KEY_READ | KEY_WRITE, &probe);
-    if (rc == ERROR_SUCCESS)
-        RegCloseKey(probe);
-    return rc == ERROR_ACCESS_DENIED;
+    return ok;
 }
 #endif
 
-} // namespace
+void ChangeAsAStepWould(TRegistryStore& AStore, const std::string& AKey, bool AWhole) {
+    for (const TRegValue& value : AStore.Values(AKey)) {
+        ASSERT_TRUE(AStore.DeleteValue(AKey, value.Name)) << value.Name;
+    }
+    ASSERT_TRUE(AStore.SetValue(AKey, SzValue("Added", "by the step")));
+    if (AWhole) {
+        ASSERT_TRUE(AStore.DeleteKey(AKey));
+    }
+}
 
 std::shared_ptr<TRegistryStore> DenyWrites(TTempStore& AStore, const std::string& AKey,
                                            bool* AByKeySecurity) {
@@ -270,6 +288,34 @@ std::shared_ptr<TRegistryStore> OpenScratchRegistryStore(std::string* APrefix) {
     return std::shared_ptr<TRegistryStore>(store.get(), [store, prefix](TRegistryStore*) {
         OpenWin32RegistryStore(HKEY_CURRENT_USER)->DeleteKey(prefix);
     });
+}
+
+void ImportWithRegedit(TTempStore& AStore, const std::filesystem::path& AFile) {
+    const std::string bytes = ReadFileBytes(AFile);
+    ASSERT_GE(bytes.size(), 2u);
+    std::string text = FromUtf16Le(reinterpret_cast<const std::uint8_t*>(bytes.data()) + 2,
+                                   bytes.size() - 2, false);
+    const std::string hive = "HKEY_CURRENT_USER\\";
+    for (std::size_t at = text.find(hive); at != std::string::npos; at = text.find(hive, at + 1)) {
+        text.insert(at + hive.size(), AStore.HiveKey + "\\");
+    }
+    const std::filesystem::path copy = AStore.Dir / "for-regedit.reg";
+    std::filesystem::remove(copy);
+    std::string error;
+    ASSERT_TRUE(WriteNewRegFile(copy, text, error)) << error;
+    std::wstring command = L"regedit.exe /s \"" + copy.wstring() + L"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process{};
+    ASSERT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                               nullptr, &startup, &process))
+        << SystemErrorText(GetLastError());
+    EXPECT_EQ(WaitForSingleObject(process.hProcess, 60000), WAIT_OBJECT_0);
+    DWORD code = 1;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    EXPECT_EQ(code, 0u) << "regedit /s failed";
 }
 
 bool RunningUnderWine() {

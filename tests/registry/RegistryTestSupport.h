@@ -53,6 +53,10 @@ std::string Native(std::string AText);
 // Wine sorts values, so under Wine both sides of a comparison are sorted.
 std::vector<std::string> InValueOrder(std::vector<std::string> ANames);
 
+// What a step may do to a key its backup holds: every value deleted, a value
+// "Added" written, and with AWhole the key itself deleted.
+void ChangeAsAStepWould(TRegistryStore& AStore, const std::string& AKey, bool AWhole);
+
 // A new, empty store with its own temp folder: a SQLite file in that folder, or
 // on Windows a scratch key of the real registry (removed again at the end).
 struct TTempStore {
@@ -88,6 +92,14 @@ std::shared_ptr<TRegistryStore> DenyWrites(TTempStore& AStore, const std::string
 std::shared_ptr<TRegistryStore> OpenScratchRegistryStore(std::string* APrefix = nullptr);
 // Wine stands in for Windows; a few of its results differ from Windows.
 bool RunningUnderWine();
+// Gives AKey (below HKEY_CURRENT_USER) a DACL that denies the current user
+// ADenied and allows everything else; 0 allows everything again. The owner
+// keeps the right to change the DACL.
+bool DenyKeyAccess(const std::string& AKey, std::uint32_t ADenied);
+// Imports the .reg file AFile, which names keys of AStore, with the system's
+// regedit (silently, waiting for it): a copy of the file names them below the
+// store's scratch key.
+void ImportWithRegedit(TTempStore& AStore, const std::filesystem::path& AFile);
 #endif
 
 } // namespace orvane::test

@@ -85,7 +85,8 @@ TEST_P(StoreContract, NonAsciiKeyNamesIgnoreCase) {
 
 TEST_P(StoreContract, SubKeysEnumerateInCaseInsensitiveNameOrder) {
     // Windows compares upper-cased names: "_" sorts after the letters.
-    for (const char* name : {"delta", "Alpha", "_under", "charlie", "Bravo", "Win64", "win32", "zulu"}) {
+    for (const char* name :
+         {"delta", "Alpha", "_under", "charlie", "Bravo", "Win64", "win32", "zulu"}) {
         ASSERT_TRUE(FStore->CreateKey(Key(name)));
     }
     std::vector<std::string> expected{"Alpha", "Bravo", "charlie", "delta",

@@ -4,6 +4,8 @@
 #include "platform/Privilege.h"
 #include "platform/Win32Text.h"
 #include "registry/GetItInstallations.h"
+#include "registry/RegFile.h"
+#include "registry/RegistryBackup.h"
 #include "registry/Win32RegistryStore.h"
 
 #include <gtest/gtest.h>
@@ -99,11 +101,10 @@ TEST(Win32Backup, CleanupBackupLoadsBackWithTheElementsKeysAndValues) {
 
     const std::string backupDir = store.Dir.Path().string() + "\\";
     std::vector<std::string> questions;
-    CleanupGetItInstallation(
-        *store, backupDir, nullptr, [&](const std::string& AQuestion) {
-            questions.push_back(AQuestion);
-            return true;
-        });
+    CleanupGetItInstallation(*store, backupDir, nullptr, [&](const std::string& AQuestion) {
+        questions.push_back(AQuestion);
+        return true;
+    });
     ASSERT_EQ(questions.size(), 1u);
     EXPECT_FALSE(store->KeyExists(element));
     EXPECT_TRUE(store->KeyExists(kElements + "\\Other-Pack"));
@@ -156,6 +157,75 @@ TEST(Win32Backup, CleanupSavesIntoAFolderWithNonAsciiCharacters) {
               log.end());
     RestoreSavedKey(store, backup, element);
     EXPECT_EQ(ReadText(*store, element, "Name"), "Orvane Pack");
+}
+
+// A value named "Orvane_" + an unpaired surrogate + "x": no UTF-8 text names
+// it, so a backup read through names could neither hold nor restore it.
+LSTATUS SetUnpairedSurrogateValue(const std::string& AFullKey) {
+    HKEY key = nullptr;
+    LSTATUS rc = RegOpenKeyExW(HKEY_CURRENT_USER, Widen(AFullKey).c_str(), 0, KEY_SET_VALUE, &key);
+    if (rc != ERROR_SUCCESS)
+        return rc;
+    const wchar_t name[] = {L'O', L'r', L'v', L'a', L'n', L'e', L'_', 0xD800, L'x', 0};
+    const wchar_t data[] = L"Orvane_Core290.bpl";
+    rc = RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(data), sizeof data);
+    RegCloseKey(key);
+    return rc;
+}
+
+const std::string kKnown = "SOFTWARE\\Embarcadero\\BDS\\23.0\\Known Packages";
+
+// A backup that cannot hold every value and key it would delete on import
+// fails, and writes no file: the step then stops before any change.
+TEST(Win32Backup, ABackupThatCannotHoldWhatItRestoresFails) {
+    struct TCase {
+        const char* Label;
+        bool Surrogate;
+        bool Whole;
+        const char* Reason;
+    } const cases[] = {
+        {"unpaired surrogate in a value name", true, false, "is not valid UTF-16"},
+        {"unpaired surrogate in a whole key", true, true, "is not valid UTF-16"},
+        {"unreadable sub-key of a whole key", false, true, "Cannot read the key"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Label);
+        TTempStore store;
+        ASSERT_TRUE(store->CreateKey(kKnown + "\\Below"));
+        ASSERT_TRUE(store->SetValue(kKnown, SzValue("$(BDS)\\bin\\dclstd290.bpl", "Standard")));
+        if (c.Surrogate) {
+            ASSERT_EQ(SetUnpairedSurrogateValue(store.HiveKey + "\\" + kKnown), ERROR_SUCCESS);
+        } else {
+            ASSERT_TRUE(DenyKeyAccess(store.HiveKey + "\\" + kKnown + "\\Below", KEY_READ));
+        }
+        try {
+            WriteRegistryBackup(*store, store.Dir / "Backups", "23.0 install",
+                                {{kKnown, {}, c.Whole}});
+            ADD_FAILURE() << "the backup was written";
+        } catch (const ERegistryStoreError& error) {
+            EXPECT_NE(std::string(error.what()).find(c.Reason), std::string::npos) << error.what();
+        }
+        EXPECT_FALSE(std::filesystem::exists(store.Dir / "Backups"));
+        EXPECT_TRUE(DenyKeyAccess(store.HiveKey + "\\" + kKnown + "\\Below", 0));
+    }
+}
+
+// A key whose values are restored is never deleted on import: a sub-key the
+// backup cannot read stays as it is.
+TEST(Win32Backup, AnUnreadableSubKeyOfAKeyWhoseValuesAreRestoredStays) {
+    TTempStore store;
+    ASSERT_TRUE(store->CreateKey(kKnown + "\\Below"));
+    ASSERT_TRUE(store->SetValue(kKnown + "\\Below", SzValue("kept", "yes")));
+    ASSERT_TRUE(store->SetValue(kKnown, SzValue("$(BDS)\\bin\\dclstd290.bpl", "Standard")));
+    ASSERT_TRUE(DenyKeyAccess(store.HiveKey + "\\" + kKnown + "\\Below", KEY_READ));
+    const auto backup = WriteRegistryBackup(*store, store.Dir / "Backups", "23.0 install",
+                                            {{kKnown, {"/new.bpl"}}});
+    ASSERT_TRUE(store->DeleteValue(kKnown, "$(BDS)\\bin\\dclstd290.bpl"));
+    ASSERT_TRUE(store->SetValue(kKnown, SzValue("/new.bpl", "new")));
+    ImportRegFile(*store, backup);
+    EXPECT_EQ(store->ValueNames(kKnown), std::vector<std::string>{"$(BDS)\\bin\\dclstd290.bpl"});
+    ASSERT_TRUE(DenyKeyAccess(store.HiveKey + "\\" + kKnown + "\\Below", 0));
+    EXPECT_EQ(ReadText(*store, kKnown + "\\Below", "kept"), "yes");
 }
 
 } // namespace

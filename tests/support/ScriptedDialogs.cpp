@@ -45,7 +45,10 @@ const char* DialogKindName(TDialogKind AKind) {
 }
 
 void PrintTo(const TDialogCall& ACall, std::ostream* AOut) {
-    *AOut << DialogKindName(ACall.Kind) << "(\"" << ACall.Text.toStdString() << "\")";
+    *AOut << DialogKindName(ACall.Kind) << "(\"" << ACall.Text.toStdString() << "\"";
+    if (ACall.Default != mrNone)
+        *AOut << ", default " << (ACall.Default == mrNo ? "No" : "Yes");
+    *AOut << ")";
 }
 
 TScriptedDialogs& TScriptedDialogs::AnswerQuestion(int AModalResult) {
@@ -88,8 +91,8 @@ template <typename T> std::optional<T> TScriptedDialogs::Take(const TDialogCall&
     return Answer;
 }
 
-int TScriptedDialogs::Question(TDialogKind AKind, const QString& AMessage) {
-    FCalls.push_back({AKind, AMessage});
+int TScriptedDialogs::Question(TDialogKind AKind, const QString& AMessage, int ADefault) {
+    FCalls.push_back({AKind, AMessage, ADefault});
     return Take<int>(FCalls.back()).value_or(mrNo);
 }
 
@@ -97,8 +100,8 @@ void TScriptedDialogs::Warning(QWidget*, const QString& AMessage) {
     FCalls.push_back({dkWarning, AMessage});
 }
 
-int TScriptedDialogs::WarningQuestion(QWidget*, const QString& AMessage) {
-    return Question(dkWarningQuestion, AMessage);
+int TScriptedDialogs::WarningQuestion(QWidget*, const QString& AMessage, int ADefault) {
+    return Question(dkWarningQuestion, AMessage, ADefault);
 }
 
 int TScriptedDialogs::ConfirmationQuestion(QWidget*, const QString& AMessage) {

@@ -30,6 +30,8 @@ const char* DialogKindName(TDialogKind AKind);
 struct TDialogCall {
     TDialogKind Kind;
     QString Text;
+    // The button Enter presses (mrYes or mrNo), for a warning question.
+    int Default = mrNone;
 
     bool operator==(const TDialogCall&) const = default;
 };
@@ -64,7 +66,7 @@ public:
     void ClearCalls() { FCalls.clear(); }
 
     void Warning(QWidget* AParent, const QString& AMessage) override;
-    int WarningQuestion(QWidget* AParent, const QString& AMessage) override;
+    int WarningQuestion(QWidget* AParent, const QString& AMessage, int ADefault = mrYes) override;
     int ConfirmationQuestion(QWidget* AParent, const QString& AMessage) override;
     void Message(QWidget* AParent, const QString& AMessage) override;
     std::optional<QString> SelectFolder(QWidget* AParent, const QString& ATitle) override;
@@ -78,7 +80,7 @@ public:
 private:
     using TAnswer = std::variant<int, std::optional<QString>, TDialogScript>;
 
-    int Question(TDialogKind AKind, const QString& AMessage);
+    int Question(TDialogKind AKind, const QString& AMessage, int ADefault = mrNone);
     // The next answer if it holds an alternative T; otherwise a recorded failure.
     template <typename T> std::optional<T> Take(const TDialogCall& ACall);
 

@@ -7,9 +7,11 @@
 #include <csignal>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include <grp.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -17,14 +19,28 @@
 class TStandInProcess {
 public:
     // AArgs[0] is the program's path; it is also the command line's program.
-    explicit TStandInProcess(const std::vector<std::string>& AArgs) {
+    // With AUser, it runs as that user (and group), which needs root; the
+    // program and its folders must then be open to that user.
+    explicit TStandInProcess(const std::vector<std::string>& AArgs,
+                             std::optional<uid_t> AUser = std::nullopt) {
         std::vector<char*> LArgv;
         for (const auto& LArg : AArgs) {
             LArgv.push_back(const_cast<char*>(LArg.c_str()));
         }
         LArgv.push_back(nullptr);
-        if (posix_spawn(&FPid, LArgv[0], nullptr, nullptr, LArgv.data(), environ) != 0) {
-            FPid = -1;
+        if (!AUser) {
+            if (posix_spawn(&FPid, LArgv[0], nullptr, nullptr, LArgv.data(), environ) != 0) {
+                FPid = -1;
+            }
+            return;
+        }
+        FPid = fork();
+        if (FPid == 0) {
+            // Only async-signal-safe calls between fork and exec.
+            if (setgroups(0, nullptr) == 0 && setgid(*AUser) == 0 && setuid(*AUser) == 0) {
+                execve(LArgv[0], LArgv.data(), environ);
+            }
+            _exit(127);
         }
     }
     ~TStandInProcess() {
