@@ -393,6 +393,13 @@ void TInstallEngine::Discard(const std::shared_ptr<TPrefetch>& APrefetch) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
             }
         }
+        // The transfer lets go of its file just after its final notification;
+        // Windows deletes no file that is still open.
+        const auto LDeadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (TDownloader::ActiveTransfers() > 0 && std::chrono::steady_clock::now() < LDeadline) {
+            FHost->ProcessPending();
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
         // Its version never got to it: the download folder is left as a run
         // without the early download leaves it.
         RemoveFile(TDownloader::PartialFileName(APrefetch->Plan.PackagePath));
@@ -595,9 +602,10 @@ bool TInstallEngine::InstallPackage(const rapidjson::Value* AEntry, const std::s
     for (const auto& LPair : LPairs64) {
         LNames64.push_back(LPair[0]);
     }
-    if (!BackupIDERegistry(LVersion, "install",
-                           IDEBackupKeys(LVersion, SplitCommaList(*LPlatformList), LNames, LNames64),
-                           BackupFolder(ADownloadDir))
+    if (!BackupIDERegistry(
+             LVersion, "install",
+             IDEBackupKeys(LVersion, SplitCommaList(*LPlatformList), LNames, LNames64),
+             BackupFolder(ADownloadDir))
              .empty()) {
         return false;
     }
