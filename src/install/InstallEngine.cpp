@@ -235,6 +235,10 @@ TInstallRun TInstallEngine::InstallVersions(const std::vector<const rapidjson::V
             FHost->Warning(LOutcome.Reason);
         }
         FNextEntry = nullptr;
+        // Its own download ahead, when the version ended before it took it.
+        if (FPrefetch && FPrefetch->Plan.Entry == AEntries[LIndex]) {
+            Discard(std::exchange(FPrefetch, nullptr));
+        }
         if (!LOutcome.Installed) {
             LRun.FailureReport += LOutcome.Reason + "\r\n\r\n";
         }

@@ -84,7 +84,9 @@ public:
     // registry could not be read; a warning says why).
     bool PrepareInstallation(const std::string& ADownloadDir);
     // Installs each entry in order. AIDEDir is asked anew for every version;
-    // the download folder is taken once.
+    // the download folder is taken once. With OverlapDownloads the next
+    // entry's package may download while one installs; the log, progress,
+    // questions and registry changes keep the order of one after the other.
     TInstallRun InstallVersions(const std::vector<const rapidjson::Value*>& AEntries,
                                 const std::function<std::string()>& AIDEDir,
                                 const std::string& ADownloadDir);
