@@ -1,6 +1,6 @@
 // Generates a package-sized zip, or extracts one with the installer's zip reader.
 //   bench_zip_extract generate <zip> <total MiB> <files>
-//   bench_zip_extract extract <zip> <folder>
+//   bench_zip_extract extract <zip> <folder> [threads]   (0 or none: one per core)
 #include "install/ZipReader.h"
 
 #include <zip.h>
@@ -79,12 +79,16 @@ int main(int AArgc, char** AArgv) {
                      std::strtoull(AArgv[4], nullptr, 10));
             return 0;
         }
-        if (LCommand == "extract" && AArgc == 4) {
+        if (LCommand == "extract" && (AArgc == 4 || AArgc == 5)) {
             orvane::TZipReader LZip(AArgv[2]);
+            if (AArgc == 5) {
+                LZip.SetThreadCount(static_cast<unsigned>(std::strtoul(AArgv[4], nullptr, 10)));
+            }
             LZip.ExtractAll(AArgv[3]);
             return 0;
         }
-        std::fprintf(stderr, "usage: %s generate <zip> <MiB> <files> | extract <zip> <folder>\n",
+        std::fprintf(stderr,
+                     "usage: %s generate <zip> <MiB> <files> | extract <zip> <folder> [threads]\n",
                      AArgv[0]);
         return 2;
     } catch (const std::exception& AError) {

@@ -2,8 +2,9 @@
 """Zip extraction: the installer's zip reader against `unzip -o -q`, alternating.
 
 Generates one package-sized zip (default 300 MiB in 5,000 files), then extracts it
-ROUNDS times with each tool in turn into a fresh folder, and prints wall times, the
-ratio of the medians and the peak resident memory of each tool as a Markdown table.
+ROUNDS times with each tool in turn into a fresh folder: the zip reader on one thread
+and on all cores, and unzip. Prints wall times, the ratios of the medians to unzip's,
+the peak resident memory of each and the load average before and after as Markdown.
 
     bench/zip_extract_bench.py [--exe build/release/bench/bench_zip_extract]
                                [--mib 300] [--files 5000] [--rounds 5] [--work DIR]
@@ -41,6 +42,8 @@ def main():
     parser.add_argument("--rounds", type=int, default=5)
     parser.add_argument("--work", default=None, help="folder for the zip and the output")
     args = parser.parse_args()
+    cores = os.cpu_count() or 1
+    load_before = os.getloadavg()
 
     work = tempfile.mkdtemp(prefix="orvane-zip-bench-", dir=args.work)
     try:
@@ -49,7 +52,8 @@ def main():
         run([args.exe, "generate", package, str(args.mib), str(args.files)])
         size = os.path.getsize(package)
         tools = {
-            "zip reader": lambda: [args.exe, "extract", package, out],
+            "zip reader, 1 thread": lambda: [args.exe, "extract", package, out, "1"],
+            f"zip reader, {cores} threads": lambda: [args.exe, "extract", package, out, "0"],
             "unzip -o -q": lambda: ["unzip", "-o", "-q", package, "-d", out],
         }
         times = {name: [] for name in tools}
@@ -63,16 +67,21 @@ def main():
                 if round_ > 0:
                     times[name].append(elapsed)
                     peaks[name] = max(peaks[name], peak)
-        ours = statistics.median(times["zip reader"])
         theirs = statistics.median(times["unzip -o -q"])
+        load_after = os.getloadavg()
         print(f"Package: {args.mib} MiB in {args.files} files, zip {size / 2**20:.1f} MiB; "
-              f"{args.rounds} alternating rounds after one warm-up each.\n")
+              f"{args.rounds} alternating rounds after one warm-up each; {cores} cores; "
+              f"load average before {load_before[0]:.2f}, after {load_after[0]:.2f}.\n")
         print("| Tool | Median s | Min s | Max s | Peak RSS MiB |")
         print("|---|---|---|---|---|")
         for name in tools:
             print(f"| {name} | {statistics.median(times[name]):.3f} | {min(times[name]):.3f} "
                   f"| {max(times[name]):.3f} | {peaks[name] / 1024:.1f} |")
-        print(f"\nRatio zip reader / unzip (medians): {ours / theirs:.2f}x")
+        print()
+        for name in tools:
+            if name != "unzip -o -q":
+                print(f"Ratio {name} / unzip (medians): "
+                      f"{statistics.median(times[name]) / theirs:.2f}x")
     finally:
         shutil.rmtree(work, ignore_errors=True)
 

@@ -6,12 +6,18 @@
 #include <zip.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <memory>
+#include <mutex>
 #include <system_error>
+#include <thread>
+#include <unordered_set>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -73,7 +79,144 @@ struct TZipFileCloser {
     void operator()(zip_file_t* AFile) const { zip_fclose(AFile); }
 };
 
+struct TZipDiscarder {
+    void operator()(zip* AZip) const { zip_discard(AZip); }
+};
+
+// strerror may share one buffer between threads.
+std::string ErrnoText(int AError) {
+    return std::generic_category().message(AError);
+}
+
+zip* OpenZip(const std::string& AFileName) {
+    int LErrorCode = 0;
+    zip* LZip = zip_open(AFileName.c_str(), ZIP_RDONLY, &LErrorCode);
+    if (LZip == nullptr) {
+        zip_error_t LError;
+        zip_error_init_with_code(&LError, LErrorCode);
+        const std::string LText = zip_error_strerror(&LError);
+        zip_error_fini(&LError);
+        throw EZipError("Cannot open zip file " + Quoted(AFileName) + ": " + LText);
+    }
+    return LZip;
+}
+
+// Temporary names of one extraction. None is another thread's, nor the final
+// name of an entry, which a rename could put in its place while it is written.
+class TPartialNames {
+public:
+    void AddFinal(const fs::path& ATarget) { FTaken.insert(Key(ATarget)); }
+    fs::path Claim(const fs::path& ATarget) {
+        const std::lock_guard LLock(FMutex);
+        fs::path LPartial = FirstFreeFileName(
+            ATarget.parent_path(), Utf8FromPath(ATarget.filename()), std::string(KPartialSuffix),
+            [this](const fs::path& ACandidate) { return FTaken.count(Key(ACandidate)) > 0; });
+        FTaken.insert(Key(LPartial));
+        return LPartial;
+    }
+    void Release(const fs::path& APartial) {
+        const std::lock_guard LLock(FMutex);
+        FTaken.erase(Key(APartial));
+    }
+
+private:
+    // Folded: on Windows names that differ in case are one file.
+    static std::string Key(const fs::path& APath) { return FoldName(Utf8FromPath(APath)); }
+    std::mutex FMutex;
+    std::unordered_set<std::string> FTaken;
+};
+
+// Streams entry AIndex of AZip to ATarget through a temporary name, at most
+// ADeclared bytes. AOnBlock follows every block written; when it returns false
+// the entry is dropped and so is its temporary file, and the result is false.
+bool WriteEntry(zip* AZip, const std::string& AZipName, std::uint64_t AIndex,
+                const std::string& AName, const fs::path& ATarget, std::uint64_t ADeclared,
+                TPartialNames& APartials, std::vector<char>& ABuffer,
+                const std::function<bool(std::int64_t)>& AOnBlock) {
+    std::unique_ptr<zip_file_t, TZipFileCloser> LEntry(zip_fopen_index(AZip, AIndex, 0));
+    if (!LEntry) {
+        throw EZipError("Cannot read entry " + Quoted(AName) + " of zip file " + Quoted(AZipName) +
+                        ": " + zip_strerror(AZip));
+    }
+    const fs::path LPartial = APartials.Claim(ATarget);
+    const std::string LCannotWrite = "Cannot write " + Quoted(Utf8FromPath(ATarget)) +
+                                     " from zip file " + Quoted(AZipName) + ": ";
+#ifdef _WIN32
+    std::unique_ptr<std::FILE, TFileCloser> LOut(_wfopen(LPartial.c_str(), L"wb"));
+#else
+    std::unique_ptr<std::FILE, TFileCloser> LOut(std::fopen(LPartial.c_str(), "wb"));
+#endif
+    if (!LOut) {
+        const int LError = errno;
+        APartials.Release(LPartial);
+        throw EZipError(LCannotWrite + ErrnoText(LError));
+    }
+    std::setvbuf(LOut.get(), nullptr, _IONBF, 0);
+
+    std::string LFailure;
+    bool LStopped = false;
+    std::uint64_t LWritten = 0;
+    for (;;) {
+        const zip_int64_t LRead = zip_fread(LEntry.get(), ABuffer.data(), ABuffer.size());
+        if (LRead < 0) {
+            LFailure = "Cannot read entry " + Quoted(AName) + " of zip file " + Quoted(AZipName) +
+                       ": " + zip_file_strerror(LEntry.get());
+            break;
+        }
+        if (LRead == 0) {
+            break;
+        }
+        LWritten += static_cast<std::uint64_t>(LRead);
+        // A size that lies can fill the disk: stop at the first byte beyond it.
+        if (LWritten > ADeclared) {
+            break;
+        }
+        if (std::fwrite(ABuffer.data(), 1, static_cast<std::size_t>(LRead), LOut.get()) !=
+            static_cast<std::size_t>(LRead)) {
+            LFailure = LCannotWrite + ErrnoText(errno);
+            break;
+        }
+        if (!AOnBlock(LRead)) {
+            LStopped = true;
+            break;
+        }
+    }
+    if (LFailure.empty() && !LStopped && LWritten != ADeclared) {
+        LFailure = "Entry " + Quoted(AName) + " of zip file " + Quoted(AZipName) + " holds " +
+                   (LWritten > ADeclared ? "more" : "less") + " than the " +
+                   std::to_string(ADeclared) + " bytes it declares";
+    }
+    if (LFailure.empty() && !LStopped && std::fclose(LOut.release()) != 0) {
+        LFailure = LCannotWrite + ErrnoText(errno);
+    }
+    if (LFailure.empty() && !LStopped) {
+        std::error_code LRenameError;
+        fs::rename(LPartial, ATarget, LRenameError);
+        if (LRenameError) {
+            LFailure = LCannotWrite + LRenameError.message();
+        }
+    }
+    if (!LFailure.empty() || LStopped) {
+        LOut.reset();
+        std::error_code LRemoveError;
+        fs::remove(LPartial, LRemoveError);
+    }
+    APartials.Release(LPartial);
+    if (!LFailure.empty()) {
+        throw EZipError(LFailure);
+    }
+    return !LStopped;
+}
+
 } // namespace
+
+// One file entry of an extraction, with what the checks found.
+struct TZipReader::TFileJob {
+    std::uint64_t Index = 0;
+    std::uint64_t Size = 0;
+    std::string Name;
+    fs::path Target;
+};
 
 std::string UnsafeEntryReason(const std::string& AName) {
     if (AName.empty()) {
@@ -118,15 +261,7 @@ TZipReader::~TZipReader() {
 
 void TZipReader::Open(const std::string& AFileName) {
     Close();
-    int LErrorCode = 0;
-    zip* LZip = zip_open(AFileName.c_str(), ZIP_RDONLY, &LErrorCode);
-    if (LZip == nullptr) {
-        zip_error_t LError;
-        zip_error_init_with_code(&LError, LErrorCode);
-        const std::string LText = zip_error_strerror(&LError);
-        zip_error_fini(&LError);
-        throw EZipError("Cannot open zip file " + Quoted(AFileName) + ": " + LText);
-    }
+    zip* LZip = OpenZip(AFileName);
     FZip = LZip;
     FFileName = AFileName;
     FChecked = false;
@@ -284,6 +419,10 @@ void TZipReader::PumpIfDue(bool AForce) {
     }
 }
 
+unsigned TZipReader::CoreCount() {
+    return std::max(1u, std::thread::hardware_concurrency());
+}
+
 void TZipReader::ExtractAll(const std::string& ADir) {
     CheckArchive();
     const std::int64_t LCount = Count();
@@ -295,8 +434,16 @@ void TZipReader::ExtractAll(const std::string& ADir) {
     FWritten = 0;
     // CheckDeclaredSizes has capped the sum far below the range of FTotal.
     FTotal = static_cast<std::int64_t>(TotalDeclaredSize());
+    struct TEndOfExtraction {
+        std::int64_t& Total;
+        ~TEndOfExtraction() { Total = -1; }
+    } LEnd{FTotal};
     PumpIfDue(true);
     const fs::path LRoot = PathFromUtf8(ADir);
+    // Folders first, on this thread, so no two threads make one parent.
+    std::vector<TFileJob> LFiles;
+    std::vector<fs::path> LParents;
+    std::unordered_set<std::string> LParentsSeen;
     for (std::int64_t LIndex = 0; LIndex < LCount; ++LIndex) {
         const std::string& LName = LNames[static_cast<std::size_t>(LIndex)];
         fs::path LTarget = LRoot;
@@ -313,12 +460,133 @@ void TZipReader::ExtractAll(const std::string& ADir) {
                                 " for zip file " + Quoted(FFileName));
             }
         } else {
-            WriteEntry(static_cast<std::uint64_t>(LIndex), LName, Utf8FromPath(LTarget));
+            if (LParentsSeen.insert(Utf8FromPath(LTarget.parent_path())).second) {
+                LParents.push_back(LTarget.parent_path());
+            }
+            LFiles.push_back({static_cast<std::uint64_t>(LIndex), DeclaredSize(LIndex), LName,
+                              std::move(LTarget)});
         }
-        PumpIfDue();
     }
+    for (const fs::path& LParent : LParents) {
+        // A folder that cannot be made fails its first file, naming it.
+        std::error_code LError;
+        fs::create_directories(LParent, LError);
+    }
+    // The largest first, so no thread is left with a big file at the end.
+    std::stable_sort(LFiles.begin(), LFiles.end(),
+                     [](const TFileJob& A, const TFileJob& B) { return A.Size > B.Size; });
+    WriteFiles(LFiles);
     PumpIfDue(true);
-    FTotal = -1;
+}
+
+void TZipReader::WriteFiles(const std::vector<TFileJob>& AJobs) {
+    if (AJobs.empty()) {
+        return;
+    }
+    const std::size_t LThreads =
+        std::min<std::size_t>(FThreadCount == 0 ? CoreCount() : FThreadCount, AJobs.size());
+    TPartialNames LPartials;
+    for (const TFileJob& LJob : AJobs) {
+        LPartials.AddFinal(LJob.Target);
+    }
+    std::atomic<std::size_t> LNext{0};
+    std::atomic<bool> LStop{false};
+    std::atomic<std::int64_t> LWritten{0};
+    std::mutex LMutex;
+    std::condition_variable LFinished;
+    std::size_t LRunning = 0;
+    std::exception_ptr LError;
+    const auto LFail = [&](std::exception_ptr AError) {
+        const std::lock_guard LLock(LMutex);
+        if (!LError) {
+            LError = std::move(AError);
+        }
+        LStop = true;
+    };
+    const std::int64_t LEntryCount = zip_get_num_entries(FZip, 0);
+    // AZip: the reader's own handle for one thread, nullptr for the others,
+    // which open their own (libzip handles are not shared between threads).
+    const auto LWorker = [&](zip* AZip) {
+        try {
+            std::unique_ptr<zip, TZipDiscarder> LOwn;
+            if (AZip == nullptr) {
+                LOwn.reset(OpenZip(FFileName));
+                AZip = LOwn.get();
+            }
+            std::vector<char> LBuffer(CBlockSize);
+            const auto LOnBlock = [&](std::int64_t ABytes) {
+                LWritten.fetch_add(ABytes, std::memory_order_relaxed);
+                return !LStop.load(std::memory_order_relaxed);
+            };
+            while (!LStop) {
+                const std::size_t LAt = LNext++;
+                if (LAt >= AJobs.size()) {
+                    break;
+                }
+                const TFileJob& LJob = AJobs[LAt];
+                // Another handle reads the file again: it must be the file checked.
+                const char* LName = zip_get_name(AZip, LJob.Index, ZIP_FL_ENC_GUESS);
+                if (zip_get_num_entries(AZip, 0) != LEntryCount || LName == nullptr ||
+                    LJob.Name != LName) {
+                    throw EZipError("Zip file " + Quoted(FFileName) +
+                                    " changed while it was extracted");
+                }
+                if (!WriteEntry(AZip, FFileName, LJob.Index, LJob.Name, LJob.Target, LJob.Size,
+                                LPartials, LBuffer, LOnBlock)) {
+                    break;
+                }
+            }
+        } catch (...) {
+            LFail(std::current_exception());
+        }
+        {
+            const std::lock_guard LLock(LMutex);
+            --LRunning;
+        }
+        LFinished.notify_all();
+    };
+
+    std::vector<std::thread> LPool;
+    LPool.reserve(LThreads);
+    for (std::size_t LAt = 0; LAt < LThreads; ++LAt) {
+        {
+            const std::lock_guard LLock(LMutex);
+            ++LRunning;
+        }
+        try {
+            LPool.emplace_back(LWorker, LAt == 0 ? FZip : nullptr);
+        } catch (const std::system_error&) {
+            // Fewer threads than asked still do the work; none: this one does.
+            const std::lock_guard LLock(LMutex);
+            --LRunning;
+            break;
+        }
+    }
+    if (LPool.empty()) {
+        ++LRunning;
+        LWorker(FZip);
+    }
+    {
+        std::unique_lock LLock(LMutex);
+        while (LRunning > 0) {
+            LFinished.wait_for(LLock, std::chrono::milliseconds(CPumpIntervalMs));
+            LLock.unlock();
+            FWritten = LWritten;
+            try {
+                PumpIfDue();
+            } catch (...) {
+                LFail(std::current_exception());
+            }
+            LLock.lock();
+        }
+    }
+    for (std::thread& LThread : LPool) {
+        LThread.join();
+    }
+    FWritten = LWritten;
+    if (LError) {
+        std::rethrow_exception(LError);
+    }
 }
 
 void TZipReader::Extract(const std::string& AName, const std::string& ADir) {
@@ -334,82 +602,15 @@ void TZipReader::Extract(const std::string& AName, const std::string& ADir) {
     }
     PumpIfDue(true);
     const fs::path LTarget = PathFromUtf8(ADir) / PathFromUtf8(Segments(LName).back());
-    WriteEntry(static_cast<std::uint64_t>(LIndex), LName, Utf8FromPath(LTarget));
-}
-
-void TZipReader::WriteEntry(std::uint64_t AIndex, const std::string& AName,
-                            const std::string& ATarget) {
-    const fs::path LTarget = PathFromUtf8(ATarget);
     std::error_code LDirError;
     fs::create_directories(LTarget.parent_path(), LDirError);
-    const std::uint64_t LDeclared = DeclaredSize(static_cast<std::int64_t>(AIndex));
-
-    std::unique_ptr<zip_file_t, TZipFileCloser> LEntry(zip_fopen_index(FZip, AIndex, 0));
-    if (!LEntry) {
-        throw EZipError("Cannot read entry " + Quoted(AName) + " of zip file " + Quoted(FFileName) +
-                        ": " + zip_strerror(FZip));
-    }
-    const fs::path LPartial = FirstFreeFileName(
-        LTarget.parent_path(), Utf8FromPath(LTarget.filename()), std::string(KPartialSuffix));
-    const std::string LCannotWrite =
-        "Cannot write " + Quoted(ATarget) + " from zip file " + Quoted(FFileName) + ": ";
-#ifdef _WIN32
-    std::unique_ptr<std::FILE, TFileCloser> LOut(_wfopen(LPartial.c_str(), L"wb"));
-#else
-    std::unique_ptr<std::FILE, TFileCloser> LOut(std::fopen(LPartial.c_str(), "wb"));
-#endif
-    if (!LOut) {
-        throw EZipError(LCannotWrite + std::strerror(errno));
-    }
-    std::setvbuf(LOut.get(), nullptr, _IONBF, 0);
-
-    std::string LFailure;
-    std::uint64_t LWritten = 0;
+    TPartialNames LPartials;
     std::vector<char> LBuffer(CBlockSize);
-    for (;;) {
-        const zip_int64_t LRead = zip_fread(LEntry.get(), LBuffer.data(), LBuffer.size());
-        if (LRead < 0) {
-            LFailure = "Cannot read entry " + Quoted(AName) + " of zip file " + Quoted(FFileName) +
-                       ": " + zip_file_strerror(LEntry.get());
-            break;
-        }
-        if (LRead == 0) {
-            break;
-        }
-        LWritten += static_cast<std::uint64_t>(LRead);
-        // A size that lies can fill the disk: stop at the first byte beyond it.
-        if (LWritten > LDeclared) {
-            break;
-        }
-        if (std::fwrite(LBuffer.data(), 1, static_cast<std::size_t>(LRead), LOut.get()) !=
-            static_cast<std::size_t>(LRead)) {
-            LFailure = LCannotWrite + std::strerror(errno);
-            break;
-        }
-        FWritten += LRead;
-        PumpIfDue();
-    }
-    if (LFailure.empty() && LWritten != LDeclared) {
-        LFailure = "Entry " + Quoted(AName) + " of zip file " + Quoted(FFileName) + " holds " +
-                   (LWritten > LDeclared ? "more" : "less") + " than the " +
-                   std::to_string(LDeclared) + " bytes it declares";
-    }
-    if (LFailure.empty() && std::fclose(LOut.release()) != 0) {
-        LFailure = LCannotWrite + std::strerror(errno);
-    }
-    std::error_code LRenameError;
-    if (LFailure.empty()) {
-        fs::rename(LPartial, LTarget, LRenameError);
-        if (LRenameError) {
-            LFailure = LCannotWrite + LRenameError.message();
-        }
-    }
-    if (!LFailure.empty()) {
-        LOut.reset();
-        std::error_code LRemoveError;
-        fs::remove(LPartial, LRemoveError);
-        throw EZipError(LFailure);
-    }
+    WriteEntry(FZip, FFileName, static_cast<std::uint64_t>(LIndex), LName, LTarget,
+               DeclaredSize(LIndex), LPartials, LBuffer, [this](std::int64_t) {
+                   PumpIfDue();
+                   return true;
+               });
 }
 
 } // namespace orvane

@@ -5,6 +5,7 @@
 #include <stdexcept>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 struct zip;
 
@@ -70,12 +71,20 @@ public:
     // extractions run it first, so a refused archive writes nothing.
     void CheckArchive();
 
+    // Threads ExtractAll writes on; 0 (the default) is one per core.
+    void SetThreadCount(unsigned ACount) { FThreadCount = ACount; }
+    // std::thread::hardware_concurrency, at least 1.
+    static unsigned CoreCount();
+
     // Writes every entry below ADir, keeping its folders and overwriting files.
     // All names and sizes are checked first: one unsafe entry fails the whole
     // call before anything is written. Each file is written under a temporary
     // name beside its target and renamed when complete, so a failure (a full
     // disk, an entry longer or shorter than it declares) never leaves a partial
-    // file under the final name.
+    // file under the final name. Files are written on several threads, each
+    // with its own handle on the zip, the largest entries first; the first
+    // failure stops the others and is the one thrown. The pump and progress run
+    // on the calling thread, which waits for the others.
     void ExtractAll(const std::string& ADir);
     // Writes the named entry into ADir under its file name alone.
     void Extract(const std::string& AName, const std::string& ADir);
@@ -83,7 +92,8 @@ public:
 private:
     void RequireOpen() const;
     void CheckEntry(std::uint64_t AIndex, const std::string& AName) const;
-    void WriteEntry(std::uint64_t AIndex, const std::string& AName, const std::string& ATarget);
+    struct TFileJob;
+    void WriteFiles(const std::vector<TFileJob>& AJobs);
     void PumpIfDue(bool AForce = false);
 
     zip* FZip = nullptr;
@@ -96,6 +106,7 @@ private:
     std::int64_t FWritten = 0;
     std::int64_t FTotal = -1; // -1: not inside ExtractAll
     std::int64_t FLastPump = 0;
+    unsigned FThreadCount = 0;
 };
 
 } // namespace orvane

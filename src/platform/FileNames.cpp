@@ -155,7 +155,8 @@ bool IsIdeVersionText(const std::string& AText) {
 }
 
 fs::path FirstFreeFileName(const fs::path& ADir, const std::string& AStem,
-                           const std::string& AExtension) {
+                           const std::string& AExtension,
+                           const std::function<bool(const fs::path&)>& ATaken) {
     for (int LNumber = 1;; ++LNumber) {
         const std::string LName = LNumber == 1
                                       ? AStem + AExtension
@@ -163,7 +164,8 @@ fs::path FirstFreeFileName(const fs::path& ADir, const std::string& AStem,
         const fs::path LCandidate = ADir / PathFromUtf8(LName);
         std::error_code LError;
         // symlink_status: a dangling link still occupies the name.
-        if (!fs::exists(fs::symlink_status(LCandidate, LError))) {
+        if (!fs::exists(fs::symlink_status(LCandidate, LError)) &&
+            (!ATaken || !ATaken(LCandidate))) {
             return LCandidate;
         }
     }

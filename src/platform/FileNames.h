@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -36,9 +37,12 @@ bool IsIdeVersionText(const std::string& AText);
 // ADir / (AStem + AExtension) when no file or folder of that name exists yet,
 // else the first free of "AStem (2)AExtension", "AStem (3)AExtension", ...
 // AStem and AExtension are UTF-8. Writers still create the file exclusively:
-// this only picks the name.
-std::filesystem::path FirstFreeFileName(const std::filesystem::path& ADir, const std::string& AStem,
-                                        const std::string& AExtension);
+// this only picks the name. ATaken, when given, refuses further candidates
+// (names other threads hold or are about to write).
+std::filesystem::path
+FirstFreeFileName(const std::filesystem::path& ADir, const std::string& AStem,
+                  const std::string& AExtension,
+                  const std::function<bool(const std::filesystem::path&)>& ATaken = {});
 
 // UTF-8 text to a path and back, the same on every platform. Every path that
 // leaves a std::string goes through these: on Windows a narrow string would be

@@ -93,14 +93,28 @@ void PatchHeaders(const fs::path& AFile, const std::string& AName,
 
 } // namespace
 
-void SetDeclaredSize(const fs::path& AFile, const std::string& AName, std::uint32_t ASize) {
-    // Uncompressed size: at 22 in the local header, at 24 in the central record.
-    PatchHeaders(AFile, AName, [ASize](std::string& ABytes, std::size_t AAt, bool ALocal) {
+namespace {
+
+// A 32-bit field at ALocalAt in AName's local header and ACentralAt in its
+// central record.
+void SetHeaderWord(const fs::path& AFile, const std::string& AName, std::size_t ALocalAt,
+                   std::size_t ACentralAt, std::uint32_t AValue) {
+    PatchHeaders(AFile, AName, [&](std::string& ABytes, std::size_t AAt, bool ALocal) {
         for (int LByte = 0; LByte < 4; ++LByte) {
-            ABytes[AAt + (ALocal ? 22 : 24) + LByte] =
-                static_cast<char>((ASize >> (8 * LByte)) & 0xff);
+            ABytes[AAt + (ALocal ? ALocalAt : ACentralAt) + LByte] =
+                static_cast<char>((AValue >> (8 * LByte)) & 0xff);
         }
     });
+}
+
+} // namespace
+
+void SetDeclaredSize(const fs::path& AFile, const std::string& AName, std::uint32_t ASize) {
+    SetHeaderWord(AFile, AName, 22, 24, ASize);
+}
+
+void SetCrc(const fs::path& AFile, const std::string& AName, std::uint32_t ACrc) {
+    SetHeaderWord(AFile, AName, 14, 16, ACrc);
 }
 
 void RenameEntry(const fs::path& AFile, const std::string& AFrom, const std::string& ATo) {

@@ -25,6 +25,10 @@ void WriteTestZip(const std::filesystem::path& AFile, const std::vector<TTestZip
 void SetDeclaredSize(const std::filesystem::path& AFile, const std::string& AName,
                      std::uint32_t ASize);
 
+// Rewrites the CRC-32 that AFile records for entry AName, in both places: an
+// entry whose data comes out whole but fails its check.
+void SetCrc(const std::filesystem::path& AFile, const std::string& AName, std::uint32_t ACrc);
+
 // Renames entry AFrom of AFile to ATo (of the same length) in its local header
 // and in the central directory: a zip that holds what libzip will not write,
 // such as two entries of one name.
