@@ -653,7 +653,18 @@ TEST_F(DownloadOverlapTest, AnOverlappedRunShowsAndLeavesWhatASequentialRunDoes)
             EXPECT_EQ(LAhead, LOverlap ? LCase.Ahead : std::set<std::string>{});
             EXPECT_EQ(orvane::TDownloader::ActiveTransfers(), 0);
             LTranscripts[LOverlap] = FTranscript->Transcript;
-            LFolders[LOverlap] = DownloadFolder();
+            // What a broken zip leaves of its version folder depends on the
+            // extraction threads, not on when the next package downloads.
+            for (const std::string& LEntry : DownloadFolder()) {
+                const std::string LVersion = LEntry.substr(0, LEntry.find('/'));
+                const auto LFailed =
+                    std::find_if(LRun.Versions.begin(), LRun.Versions.end(), [&](const auto& A) {
+                        return A.Version == LVersion && !A.Installed;
+                    });
+                if (LFailed == LRun.Versions.end() || LEntry == LVersion + "/") {
+                    LFolders[LOverlap].push_back(LEntry);
+                }
+            }
             for (const char* LVersion : {"22.0", "23.0", "24.0"}) {
                 const auto LRecord = Record(LVersion);
                 LRecords[LOverlap].push_back(LRecord ? LRecord->Version : "-");
