@@ -133,6 +133,11 @@ private:
     struct TPrefetch;
     class TPrefetchHold;
 
+    // Runs AWork on a thread of its own and returns when it is done, with what
+    // it threw; the host thread meanwhile goes on processing its events. For
+    // blocking work that calls no host (registry writes, which wait for the
+    // disk), so the window is never held up by it.
+    void AwayFromHost(const std::function<void()>& AWork);
     void Log(const std::string& ALine);
     bool Ask(TQuestionId AId, const std::string& AText);
     std::shared_ptr<TDownloadState> StartDownload(const TPackagePlan& APlan, bool AHeld);
