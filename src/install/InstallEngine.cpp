@@ -199,7 +199,7 @@ bool TInstallEngine::DownloadPackage(const std::string& AUrl, const std::string&
             TDownloader::AbortAll(*FHost);
             continue;
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        std::this_thread::sleep_for(KHostPumpStep);
     }
     if (!LState->LHasErr) {
         return true;
@@ -410,20 +410,26 @@ bool TInstallEngine::InstallPackage(const rapidjson::Value* AEntry, const std::s
         return false;
     }
     Log("Writing Orvane registry entries ...");
-    WriteRegistryData(FStore, TOrvaneRegistryData::Create(LVersion, LFileVersion,
-                                                          LicenseWord(FSettings.Credentials.Mode),
-                                                          LPackageType, LVersionDir));
+    AwayFromHost([&] {
+        WriteRegistryData(FStore,
+                          TOrvaneRegistryData::Create(LVersion, LFileVersion,
+                                                      LicenseWord(FSettings.Credentials.Mode),
+                                                      LPackageType, LVersionDir));
+    });
     Log("Writing Orvane registry entries done");
 
     Log("Editing registry entries ...");
-    RegisterDelphiLibrary(FStore, LVersion, LVersionDir, LPairs, SplitCommaList(*LPlatformList));
-    RegisterCppPaths(FStore, LVersion, LVersionDir, LPairs);
+    AwayFromHost([&] {
+        RegisterDelphiLibrary(FStore, LVersion, LVersionDir, LPairs,
+                              SplitCommaList(*LPlatformList));
+        RegisterCppPaths(FStore, LVersion, LVersionDir, LPairs);
+    });
     Log("Editing registry entries done.");
     // The 64-bit IDE loads the Win64 BPLs from its own list, when it is installed.
     if (std::find(LPlatforms.begin(), LPlatforms.end(), "Win64") != LPlatforms.end() &&
         HasX64IDE(FStore, LVersion)) {
         Log("Editing 64-bit IDE registry entries ...");
-        RegisterX64Packages(FStore, LVersion, LPairs64);
+        AwayFromHost([&] { RegisterX64Packages(FStore, LVersion, LPairs64); });
         Log("Editing 64-bit IDE registry entries done.");
     }
 

@@ -122,6 +122,11 @@ public:
     const std::string& LastLogLine() const { return FLastLine; }
 
 private:
+    // Runs AWork on a thread of its own and returns when it is done, with what
+    // it threw; the host thread meanwhile goes on processing its events. For
+    // blocking work that calls no host (registry writes, which wait for the
+    // disk), so the window is never held up by it.
+    void AwayFromHost(const std::function<void()>& AWork);
     void Log(const std::string& ALine);
     bool Ask(TQuestionId AId, const std::string& AText);
     bool DownloadPackage(const std::string& AUrl, const std::string& APackagePath,

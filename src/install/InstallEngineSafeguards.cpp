@@ -53,8 +53,9 @@ std::string TInstallEngine::BackupIDERegistry(const std::string& AIDEVersion,
                                               const std::filesystem::path& ABackupDir,
                                               const std::filesystem::path& AFallbackDir) {
     const auto LWrite = [&](const std::filesystem::path& ADir) {
-        const std::filesystem::path LFile = WriteRegistryBackup(
-            FStore, ADir, BackupBaseName(AIDEVersion, AStep, LocalTimeNow()), AKeys);
+        const auto LBaseName = BackupBaseName(AIDEVersion, AStep, LocalTimeNow());
+        std::filesystem::path LFile;
+        AwayFromHost([&] { LFile = WriteRegistryBackup(FStore, ADir, LBaseName, AKeys); });
         Log("Registry backup written to \"" + Utf8FromPath(LFile) + "\"");
         FHost->BackupWritten(Utf8FromPath(LFile), Utf8FromPath(ADir));
     };

@@ -3,6 +3,7 @@
 #include "server/HostThread.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -92,6 +93,11 @@ private:
     mutable std::mutex FMutex;
     std::string FReason = "the run was cancelled";
 };
+
+// How long the engine lets the host thread go without processing its events
+// while it waits (for a download, for work on another thread); well below the
+// ~100 ms after which a window feels stuck.
+constexpr std::chrono::milliseconds KHostPumpStep{10};
 
 // What the engine needs from its front end (the window, the console program).
 // Threads: the engine runs on the host thread, so every call below comes from

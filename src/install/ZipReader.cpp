@@ -27,8 +27,9 @@ namespace orvane {
 namespace {
 
 constexpr std::size_t CBlockSize = 64 * 1024;
-// Well inside the ~100 ms a window may go without pumping.
-constexpr std::int64_t CPumpIntervalMs = 50;
+// Well inside the ~100 ms a window may go without pumping, with room for a
+// block whose write waits for the disk.
+constexpr std::int64_t CPumpIntervalMs = 25;
 constexpr std::uint32_t CUnixFileTypeMask = 0170000;
 constexpr std::uint32_t CUnixSymlink = 0120000;
 

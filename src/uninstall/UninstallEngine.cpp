@@ -59,21 +59,21 @@ void TInstallEngine::UninstallVersion(const std::string& AIDEVersion) {
     CleanupGetItInstallation(FSettings.ExeDir);
 
     Log("Removing Delphi registry entries for \"" + AIDEVersion + "\"");
-    UnregisterDelphiLibrary(FStore, AIDEVersion);
+    AwayFromHost([&] { UnregisterDelphiLibrary(FStore, AIDEVersion); });
 
     Log("Removing CPP registry entries for \"" + AIDEVersion + "\"");
-    UnregisterCppPaths(FStore, AIDEVersion);
+    AwayFromHost([&] { UnregisterCppPaths(FStore, AIDEVersion); });
     // Whichever of the 64-bit IDE's lists exists is cleaned, also the disabled
     // one alone.
     if (HasX64PackageKeys(FStore, AIDEVersion)) {
         Log("Removing 64-bit IDE registry entries for \"" + AIDEVersion + "\"");
-        UnregisterX64Packages(FStore, AIDEVersion);
+        AwayFromHost([&] { UnregisterX64Packages(FStore, AIDEVersion); });
     }
     Log("Removing IDE registry entries done");
 
     // The record goes last, so a version whose removal failed stays listed.
     Log("Deleting Orvane registry entry for \"" + AIDEVersion + "\"");
-    DeleteRegistryData(FStore, AIDEVersion);
+    AwayFromHost([&] { DeleteRegistryData(FStore, AIDEVersion); });
     Log("Deleting Orvane registry entry done");
     Log("Uninstallation done");
 }

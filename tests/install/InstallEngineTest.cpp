@@ -10,6 +10,7 @@
 #include "server/Downloader.h"
 #include "server/Protocol.h"
 #include "support/FileText.h"
+#include "support/ForwardingStore.h"
 #include "support/LocalApiServer.h"
 #include "support/ScriptedHost.h"
 #ifndef _WIN32
@@ -22,6 +23,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <random>
 #include <thread>
 
@@ -419,6 +421,71 @@ TEST_F(InstallEngineTest, UninstallationRemovesTheEntriesAndReportsEachVersion) 
     EXPECT_EQ(FHost->Lines.back(), "Uninstallation done");
     // Files stay.
     EXPECT_TRUE(fs::exists(CommonDir("22.0") + "Bpl/Orvane_Core.bpl"));
+}
+
+// A store whose changes first wait for the host to run work posted at that
+// moment: while the host thread makes a change itself, that work cannot run,
+// and the change is noted as one that held the host up. After the first such
+// change it stops waiting, so a failing run still ends soon.
+class THostHeldStore : public TForwardingStore {
+public:
+    THostHeldStore(std::shared_ptr<orvane::TRegistryStore> AInner,
+                   std::shared_ptr<orvane::TInstallHost> AHost)
+        : TForwardingStore(std::move(AInner)), FHost(std::move(AHost)) {}
+
+    bool SetValue(const std::string& AKey, const orvane::TRegValue& AValue) override {
+        Watch("set " + AKey + "|" + AValue.Name);
+        return TForwardingStore::SetValue(AKey, AValue);
+    }
+    bool DeleteValue(const std::string& AKey, const std::string& AName) override {
+        Watch("delete " + AKey + "|" + AName);
+        return TForwardingStore::DeleteValue(AKey, AName);
+    }
+    bool DeleteKey(const std::string& AKey) override {
+        Watch("delete " + AKey);
+        return TForwardingStore::DeleteKey(AKey);
+    }
+
+    int Changes = 0;
+    std::vector<std::string> HeldUp;
+
+private:
+    void Watch(const std::string& AChange) {
+        ++Changes;
+        if (!HeldUp.empty()) {
+            return;
+        }
+        auto LRan = std::make_shared<std::atomic<bool>>(false);
+        FHost->Post([LRan] { *LRan = true; });
+        const auto LGiveUp = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+        while (!*LRan && std::chrono::steady_clock::now() < LGiveUp) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        if (!*LRan) {
+            HeldUp.push_back(AChange);
+        }
+    }
+
+    std::shared_ptr<orvane::TInstallHost> FHost;
+};
+
+TEST_F(InstallEngineTest, TheHostKeepsProcessingItsWorkWhileTheIDERegistryIsChanged) {
+    ServePackage("a.zip");
+    auto LStore = std::make_shared<THostHeldStore>(FStore, FHost);
+    FStore = LStore;
+
+    ASSERT_TRUE(Engine().InstallPackage(&Entry("22.0", "a.zip"), IDEDir(), DownloadDir()));
+    ASSERT_TRUE(Record("22.0"));
+    const int LInstallChanges = LStore->Changes;
+    const orvane::TUninstallRun LRun = Engine().UninstallVersions({"22.0"});
+
+    ASSERT_EQ(LRun.Versions.size(), 1u);
+    EXPECT_TRUE(LRun.Versions[0].Removed);
+    EXPECT_FALSE(Record("22.0"));
+    // The record, Known Packages and search paths; then all of them removed.
+    EXPECT_GE(LInstallChanges, 4);
+    EXPECT_GE(LStore->Changes - LInstallChanges, 4);
+    EXPECT_THAT(LStore->HeldUp, testing::IsEmpty());
 }
 
 #ifndef _WIN32

@@ -105,7 +105,7 @@ TEST_F(ZipReaderTest, LargeEntryComesOutWholeWhilePumping) {
     for (std::size_t LIndex = 1; LIndex < LCalls.size(); ++LIndex) {
         LLongestGap = std::max(LLongestGap, LCalls[LIndex] - LCalls[LIndex - 1]);
     }
-    // The pump runs every ~50 ms; leave room for a busy machine.
+    // The pump runs every ~25 ms; leave room for a busy machine.
     EXPECT_LT(LLongestGap, std::chrono::milliseconds(400))
         << LCalls.size() << " pump calls over "
         << std::chrono::duration_cast<std::chrono::milliseconds>(LEnd - LStart).count() << " ms";
