@@ -304,7 +304,11 @@ bool TInstallEngine::InstallPackage(const rapidjson::Value* AEntry, const std::s
     }
 
     Log("Extracting package " + Quoted(LFileName) + " ...");
-    TZipReader LZip(LPackagePath);
+    // Opening reads the whole directory of a zip that may hold thousands of
+    // entries, and checking it looks at each one: both away from the host.
+    std::unique_ptr<TZipReader> LOpened;
+    AwayFromHost([&] { LOpened = std::make_unique<TZipReader>(LPackagePath); });
+    TZipReader& LZip = *LOpened;
     LZip.SetPump([LHost = FHost] { LHost->ProcessPending(); });
     LZip.SetProgress([this, LVersion](std::int64_t AWritten, std::int64_t ATotal) {
         FHost->Progress({TProgressPhase::ppExtracting, LVersion, AWritten, ATotal, -1});
@@ -317,6 +321,7 @@ bool TInstallEngine::InstallPackage(const rapidjson::Value* AEntry, const std::s
 
     const std::string LCommonDir = GetIDECommonDir(FStore, LVersion);
     const std::string LBinDir = AIDEDir + LVersion + LSep + "bin" + LSep;
+    AwayFromHost([&] { LZip.CheckArchive(); });
     RequireFreeSpace(PackageSpaceNeeds(LZip, LEntry, LVersionDir, LCommonDir, LBinDir));
 
     Log("Extracting all files for " + Quoted(LVersion) + " into " + Quoted(LVersionDir));
@@ -403,9 +408,10 @@ bool TInstallEngine::InstallPackage(const rapidjson::Value* AEntry, const std::s
     for (const auto& LPair : LPairs64) {
         LNames64.push_back(LPair[0]);
     }
-    if (!BackupIDERegistry(LVersion, "install",
-                           IDEBackupKeys(LVersion, SplitCommaList(*LPlatformList), LNames, LNames64),
-                           BackupFolder(ADownloadDir))
+    if (!BackupIDERegistry(
+             LVersion, "install",
+             IDEBackupKeys(LVersion, SplitCommaList(*LPlatformList), LNames, LNames64),
+             BackupFolder(ADownloadDir))
              .empty()) {
         return false;
     }
