@@ -13,21 +13,9 @@ cmake --preset release >/dev/null
 cmake --build build/release --target download_bench >/dev/null
 bench=build/release/bench/download_bench
 
-work=$(mktemp -d)
-server_pid=""
-cleanup() {
-  if [ -n "$server_pid" ]; then kill "$server_pid" 2>/dev/null || true; wait "$server_pid" 2>/dev/null || true; fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-mkdir -p "$work/root/config" "$work/root/files"
+. bench/local_server.sh
 truncate -s "${size_mib}M" "$work/root/files/big.bin"
-python3 tools/api_server.py --root "$work/root" --port 0 >"$work/port" 2>"$work/server.log" &
-server_pid=$!
-for _ in $(seq 100); do grep -q '^PORT ' "$work/port" 2>/dev/null && break; sleep 0.1; done
-port=$(awk '/^PORT /{print $2}' "$work/port")
-base="http://127.0.0.1:$port"
+start_local_server
 token=$(curl -s "$base/token/" | python3 -c 'import json,sys; print(json.load(sys.stdin)["token"])')
 
 # "m:ss.ss" or "h:mm:ss" from GNU time -> seconds
@@ -89,17 +77,5 @@ section="$work/section.md"
 } >"$section"
 
 # Replace this benchmark's section of docs/benchmarks.md, keeping the others.
-mkdir -p docs
-python3 - "$section" docs/benchmarks.md <<'PY'
-import os, re, sys
-section = open(sys.argv[1], encoding="utf-8").read()
-path = sys.argv[2]
-text = open(path, encoding="utf-8").read() if os.path.exists(path) else "# Benchmarks\n\n"
-pattern = re.compile(r"^## Package download: TDownloader vs curl\n.*?(?=^## |\Z)", re.S | re.M)
-if pattern.search(text):
-    text = pattern.sub(lambda m: section, text, count=1)
-else:
-    text = text.rstrip("\n") + "\n\n" + section
-open(path, "w", encoding="utf-8").write(text)
-PY
+bench/replace_section.py "$section" docs/benchmarks.md
 echo "$summary"

@@ -23,6 +23,7 @@
 #include <optional>
 #include <stdexcept>
 #include <thread>
+#include <utility>
 
 namespace orvane {
 
@@ -31,16 +32,6 @@ namespace {
 std::string Quoted(const std::string& AText) {
     return "\"" + AText + "\"";
 }
-
-// Shared by DownloadPackage and the download handlers, which may outlive the call.
-struct TWaitState {
-    bool LDone = false;
-    bool LHasErr = false;
-    std::string LErrMsg;
-    // Digest of a complete download, written on the transfer thread before the
-    // final notification.
-    std::string LReceivedSha256;
-};
 
 } // namespace
 
@@ -59,6 +50,101 @@ const char* QuestionIdName(TQuestionId AId) {
     }
     return "";
 }
+
+// The values of an entry that decide its download.
+struct TInstallEngine::TPackagePlan {
+    const rapidjson::Value* Entry = nullptr;
+    std::string Version;
+    std::string FileVersion;
+    std::string FileName;
+    std::string PackagePath;
+    std::string Url;
+    std::optional<std::string> Sha256;
+
+    // False with AError (the log line without "<ERROR> ") when the entry
+    // cannot be downloaded as it is.
+    static bool Make(const rapidjson::Value& AEntry, const std::string& ADownloadDir,
+                     TPackagePlan& APlan, std::string& AError) {
+        APlan.Entry = &AEntry;
+        if (!ReadExpectedSha256(AEntry, APlan.Sha256, AError)) {
+            return false;
+        }
+        if (AError = UnusableEntryName(AEntry); !AError.empty()) {
+            return false;
+        }
+        const std::string LFile = ReadMemberTextOrEmpty(AEntry, "file");
+        APlan.Url = PackageEndpoint(AEntry);
+        APlan.Version = ReadMemberText(AEntry, "version").value_or("0.0");
+        APlan.FileVersion = PackageFileVersion(ReadMemberText(AEntry, "file_version"), LFile);
+        APlan.FileName = PackageFileName(LFile, APlan.Version, APlan.FileVersion);
+        APlan.PackagePath = ADownloadDir + APlan.FileName;
+        return true;
+    }
+};
+
+// Shared by the engine and the download handlers, which may outlive the call.
+// Everything but the digest is touched on the host thread only.
+struct TInstallEngine::TDownloadState {
+    bool LDone = false;
+    bool LHasErr = false;
+    std::string LErrMsg;
+    // Digest of a complete download, written on the transfer thread before the
+    // final notification.
+    std::string LReceivedSha256;
+    // Set when nobody wants the answer any more.
+    std::shared_ptr<std::atomic<bool>> Cancelled = std::make_shared<std::atomic<bool>>(false);
+    // Progress is kept, not shown, until the version's turn (Replay).
+    bool Held = false;
+    bool Started = false;
+    std::int64_t Bytes = 0;
+    std::int64_t Total = -1;
+    std::chrono::steady_clock::time_point Began;
+    std::chrono::steady_clock::time_point LastProgress;
+
+    double Rate() const {
+        const double LSeconds = std::chrono::duration<double>(LastProgress - Began).count();
+        return LSeconds > 0 ? Bytes / LSeconds : -1;
+    }
+    // What the held download reported so far, as one start and its newest
+    // count; from then on it reports as it goes.
+    void Replay(TInstallHost& AHost, const std::string& AVersion) {
+        Held = false;
+        if (!Started) {
+            return;
+        }
+        AHost.Progress({TProgressPhase::ppDownloadStarted, AVersion, 0, Total, -1});
+        if (Bytes > 0) {
+            AHost.Progress({TProgressPhase::ppDownloading, AVersion, Bytes, Total, Rate()});
+        }
+    }
+};
+
+// A download started ahead of its version's turn.
+struct TInstallEngine::TPrefetch {
+    TPackagePlan Plan;
+    std::shared_ptr<TDownloadState> State;
+};
+
+// Holds the prefetch a version took at its turn, and discards it on every way
+// out that did not use it.
+class TInstallEngine::TPrefetchHold {
+public:
+    TPrefetchHold(TInstallEngine& AEngine, std::shared_ptr<TPrefetch> APrefetch)
+        : FEngine(AEngine), FPrefetch(std::move(APrefetch)) {}
+    ~TPrefetchHold() {
+        if (FPrefetch) {
+            FEngine.Discard(FPrefetch);
+        }
+    }
+    TPrefetchHold(const TPrefetchHold&) = delete;
+    TPrefetchHold& operator=(const TPrefetchHold&) = delete;
+    TPrefetch* Get() const { return FPrefetch.get(); }
+    void Used() { FPrefetch.reset(); }
+
+private:
+    TInstallEngine& FEngine;
+    std::shared_ptr<TPrefetch> FPrefetch;
+};
 
 int TInstallRun::Failures() const {
     return static_cast<int>(std::count_if(Versions.begin(), Versions.end(),
@@ -113,14 +199,26 @@ TInstallRun TInstallEngine::InstallVersions(const std::vector<const rapidjson::V
                                             const std::function<std::string()>& AIDEDir,
                                             const std::string& ADownloadDir) {
     const std::string LDownloadDir = IncludeTrailingPathDelimiter(ADownloadDir);
+    // No download started ahead outlives the run, however it ends.
+    struct TRunEnd {
+        TInstallEngine& Engine;
+        ~TRunEnd() {
+            Engine.FNextEntry = nullptr;
+            Engine.Discard(std::exchange(Engine.FPrefetch, nullptr));
+        }
+    } LRunEnd{*this};
     TInstallRun LRun;
     for (std::size_t LIndex = 0; LIndex < AEntries.size(); ++LIndex) {
         if (FHost->Cancellation().IsCancelled()) {
+            Discard(std::exchange(FPrefetch, nullptr));
             Log("Installation stopped: " + FHost->Cancellation().Reason() + "; " +
                 std::to_string(AEntries.size() - LIndex) + " version(s) not installed.");
             LRun.Stopped = true;
             return LRun;
         }
+        FNextEntry = FSettings.OverlapDownloads && LIndex + 1 < AEntries.size()
+                         ? AEntries[LIndex + 1]
+                         : nullptr;
         TVersionOutcome LOutcome;
         if (AEntries[LIndex] && AEntries[LIndex]->IsObject()) {
             LOutcome.Version = ReadMemberTextOrEmpty(*AEntries[LIndex], "version");
@@ -136,6 +234,11 @@ TInstallRun TInstallEngine::InstallVersions(const std::vector<const rapidjson::V
             Log("<ERROR> " + LOutcome.Reason);
             FHost->Warning(LOutcome.Reason);
         }
+        FNextEntry = nullptr;
+        // Its own download ahead, when the version ended before it took it.
+        if (FPrefetch && FPrefetch->Plan.Entry == AEntries[LIndex]) {
+            Discard(std::exchange(FPrefetch, nullptr));
+        }
         if (!LOutcome.Installed) {
             LRun.FailureReport += LOutcome.Reason + "\r\n\r\n";
         }
@@ -144,37 +247,46 @@ TInstallRun TInstallEngine::InstallVersions(const std::vector<const rapidjson::V
     return LRun;
 }
 
-bool TInstallEngine::DownloadPackage(const std::string& AUrl, const std::string& APackagePath,
-                                     const std::string& AFileName, const std::string& AVersion,
-                                     const std::optional<std::string>& ASha256) {
-    Log("Downloading " + Quoted(AFileName) + " ...");
-    auto LState = std::make_shared<TWaitState>();
+std::shared_ptr<TInstallEngine::TDownloadState>
+TInstallEngine::StartDownload(const TPackagePlan& APlan, bool AHeld) {
+    auto LState = std::make_shared<TDownloadState>();
+    LState->Held = AHeld;
     auto* LDownloader = new TDownloader(FSettings.ApiUrl, "", FHost);
     LDownloader->Credentials = FSettings.Credentials;
+    LDownloader->Cancelled = LState->Cancelled;
     const TDownloadLimit LLimit =
-        PackageDownloadLimit(Utf8FromPath(PathFromUtf8(APackagePath).parent_path()));
+        PackageDownloadLimit(Utf8FromPath(PathFromUtf8(APlan.PackagePath).parent_path()));
     LDownloader->MaxSize = LLimit.Bytes;
     LDownloader->MaxSizeReason = LLimit.Reason;
     // The handlers run on the host thread and may outlive this call.
-    auto LBegan = std::make_shared<std::chrono::steady_clock::time_point>();
-    LDownloader->OnStarted = [LHost = FHost, AVersion, LBegan](TDownloader& ASender) {
-        *LBegan = std::chrono::steady_clock::now();
-        LHost->Progress({TProgressPhase::ppDownloadStarted, AVersion, 0, ASender.MaxProgress, -1});
+    LDownloader->OnStarted = [LHost = FHost, AVersion = APlan.Version,
+                              LState](TDownloader& ASender) {
+        LState->Started = true;
+        LState->Began = LState->LastProgress = std::chrono::steady_clock::now();
+        LState->Bytes = 0;
+        LState->Total = ASender.MaxProgress;
+        if (!LState->Held) {
+            LHost->Progress({TProgressPhase::ppDownloadStarted, AVersion, 0, LState->Total, -1});
+        }
     };
-    LDownloader->OnProgress = [LHost = FHost, AVersion, LBegan](TDownloader& ASender) {
-        const double LSeconds =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - *LBegan).count();
-        LHost->Progress({TProgressPhase::ppDownloading, AVersion, ASender.Progress,
-                         ASender.MaxProgress, LSeconds > 0 ? ASender.Progress / LSeconds : -1});
+    LDownloader->OnProgress = [LHost = FHost, AVersion = APlan.Version,
+                               LState](TDownloader& ASender) {
+        LState->LastProgress = std::chrono::steady_clock::now();
+        LState->Bytes = ASender.Progress;
+        LState->Total = ASender.MaxProgress;
+        if (!LState->Held) {
+            LHost->Progress({TProgressPhase::ppDownloading, AVersion, LState->Bytes, LState->Total,
+                             LState->Rate()});
+        }
     };
     // Hashed on the transfer thread as the blocks are written (no second pass)
     // and checked before the zip takes its final name.
-    if (ASha256) {
+    if (APlan.Sha256) {
         std::shared_ptr<TStreamHasher> LHasher = NewSha256Hasher();
         LDownloader->OnData = [LHasher](const char* AData, std::size_t ASize) {
             LHasher->Update(AData, ASize);
         };
-        LDownloader->OnVerify = [LHasher, LState, LExpected = *ASha256] {
+        LDownloader->OnVerify = [LHasher, LState, LExpected = *APlan.Sha256] {
             LState->LReceivedSha256 = LHasher->HexDigest();
             if (LState->LReceivedSha256 != LExpected) {
                 throw std::runtime_error("SHA-256 mismatch");
@@ -187,10 +299,13 @@ bool TInstallEngine::DownloadPackage(const std::string& AUrl, const std::string&
         LState->LHasErr = true;
     };
     LDownloader->OnCompleted = [LState](TDownloader&) { LState->LDone = true; };
-    LDownloader->Download(AUrl, APackagePath, true);
+    LDownloader->Download(APlan.Url, APlan.PackagePath, true);
+    return LState;
+}
 
+bool TInstallEngine::FinishDownload(TDownloadState& AState, const TPackagePlan& APlan) {
     bool LAborted = false;
-    while (!LState->LDone) {
+    while (!AState.LDone) {
         FHost->ProcessPending();
         // A cancelled run stops its download; the error path below then
         // removes the partial file and says so.
@@ -201,25 +316,103 @@ bool TInstallEngine::DownloadPackage(const std::string& AUrl, const std::string&
         }
         std::this_thread::sleep_for(KHostPumpStep);
     }
-    if (!LState->LHasErr) {
+    if (!AState.LHasErr) {
         return true;
     }
-    const std::string LPartial = TDownloader::PartialFileName(APackagePath);
+    const std::string LPartial = TDownloader::PartialFileName(APlan.PackagePath);
     if (FileExists(LPartial)) {
         RemoveFile(LPartial);
         Log("Downloaded file deleted: " + LPartial);
     }
-    if (ASha256 && !LState->LReceivedSha256.empty() && LState->LReceivedSha256 != *ASha256) {
-        const std::string LMessage = "<ERROR> SHA-256 mismatch for " + Quoted(AFileName) +
-                                     ": expected " + *ASha256 + ", received " +
-                                     LState->LReceivedSha256 + "; the download is deleted";
+    if (APlan.Sha256 && !AState.LReceivedSha256.empty() &&
+        AState.LReceivedSha256 != *APlan.Sha256) {
+        const std::string LMessage = "<ERROR> SHA-256 mismatch for " + Quoted(APlan.FileName) +
+                                     ": expected " + *APlan.Sha256 + ", received " +
+                                     AState.LReceivedSha256 + "; the download is deleted";
         Log(LMessage);
         FHost->Warning(LMessage);
         return false;
     }
-    Log("Failed to download package: " + AFileName + " (Temporary=" + Quoted(APackagePath) +
-        ")\r\n" + LState->LErrMsg);
+    Log("Failed to download package: " + APlan.FileName +
+        " (Temporary=" + Quoted(APlan.PackagePath) + ")\r\n" + AState.LErrMsg);
     return false;
+}
+
+void TInstallEngine::PrefetchNext(const TPackagePlan& ACurrent) {
+    const rapidjson::Value* LEntry = std::exchange(FNextEntry, nullptr);
+    if (LEntry == nullptr || !LEntry->IsObject() || FPrefetch ||
+        FHost->Cancellation().IsCancelled()) {
+        return;
+    }
+    const std::string LDownloadDir =
+        ACurrent.PackagePath.substr(0, ACurrent.PackagePath.size() - ACurrent.FileName.size());
+    TPackagePlan LNext;
+    if (std::string LError; !TPackagePlan::Make(*LEntry, LDownloadDir, LNext, LError)) {
+        return;
+    }
+    // This version writes these names into the download folder; the next one
+    // must write none of them, or the two would meet where today they follow
+    // one another.
+    for (const std::string& LMine :
+         {ACurrent.FileName, TDownloader::PartialFileName(ACurrent.FileName), ACurrent.Version,
+          std::string("Backups")}) {
+        if (SameName(LMine, LNext.FileName) ||
+            SameName(LMine, TDownloader::PartialFileName(LNext.FileName))) {
+            return;
+        }
+    }
+    // A package already there is asked about at its turn; a record this
+    // version may still write could bring up the already-installed question.
+    if (LNext.Version == ACurrent.Version || FileExists(LNext.PackagePath)) {
+        return;
+    }
+    try {
+        TOrvaneRegistryData LRecord;
+        if (ReadRegistryData(FStore, LNext.Version, LRecord) &&
+            CompareVersions(LRecord.Version, LNext.FileVersion) >= 0) {
+            return;
+        }
+    } catch (const std::exception&) {
+        // Its turn reads the record again and reports what is wrong.
+        return;
+    }
+    auto LPrefetch = std::make_shared<TPrefetch>();
+    LPrefetch->Plan = std::move(LNext);
+    LPrefetch->State = StartDownload(LPrefetch->Plan, true);
+    FPrefetch = std::move(LPrefetch);
+}
+
+void TInstallEngine::Discard(const std::shared_ptr<TPrefetch>& APrefetch) {
+    if (!APrefetch) {
+        return;
+    }
+    TDownloadState& LState = *APrefetch->State;
+    try {
+        if (!LState.LDone) {
+            *LState.Cancelled = true;
+            // A silent server may never send the block that sees the flag.
+            TDownloader::AbortAll(*FHost);
+            while (!LState.LDone) {
+                FHost->ProcessPending();
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+        }
+        // The transfer lets go of its file just after its final notification;
+        // Windows deletes no file that is still open.
+        const auto LDeadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (TDownloader::ActiveTransfers() > 0 && std::chrono::steady_clock::now() < LDeadline) {
+            FHost->ProcessPending();
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        // Its version never got to it: the download folder is left as a run
+        // without the early download leaves it.
+        RemoveFile(TDownloader::PartialFileName(APrefetch->Plan.PackagePath));
+        if (!LState.LHasErr) {
+            RemoveFile(APrefetch->Plan.PackagePath);
+        }
+    } catch (const std::exception&) {
+        // Nothing here may end the run; a file left behind is asked about next time.
+    }
 }
 
 bool TInstallEngine::InstallPackage(const rapidjson::Value* AEntry, const std::string& AIDEDir,
@@ -230,35 +423,34 @@ bool TInstallEngine::InstallPackage(const rapidjson::Value* AEntry, const std::s
     const rapidjson::Value& LEntry = *AEntry;
     const std::string LSep(1, PathDelimiter());
 
-    const std::string LFile = ReadMemberTextOrEmpty(LEntry, "file");
-    const std::string LDownloadUrl = PackageEndpoint(LEntry);
-    std::optional<std::string> LSha256;
-    if (std::string LError; !ReadExpectedSha256(LEntry, LSha256, LError)) {
+    TPackagePlan LPlan;
+    if (std::string LError; !TPackagePlan::Make(LEntry, ADownloadDir, LPlan, LError)) {
         Log("<ERROR> " + LError);
-        return false;
-    }
-
-    if (const std::string LUnusable = UnusableEntryName(LEntry); !LUnusable.empty()) {
-        Log("<ERROR> " + LUnusable);
         return false;
     }
     if (!DirectoryExists(ADownloadDir) && !ForceDirectories(ADownloadDir)) {
         Log("<ERROR> Failed to create directory: " + Quoted(ADownloadDir));
         return false;
     }
+    // The download started ahead for this entry, if any; it was started only
+    // where the package was not there before, so no question is skipped.
+    TPrefetchHold LPrefetch(*this, FPrefetch && FPrefetch->Plan.Entry == AEntry &&
+                                           FPrefetch->Plan.PackagePath == LPlan.PackagePath
+                                       ? std::exchange(FPrefetch, nullptr)
+                                       : nullptr);
 
-    const std::string LVersion = ReadMemberText(LEntry, "version").value_or("0.0");
-    const std::string LFileVersion =
-        PackageFileVersion(ReadMemberText(LEntry, "file_version"), LFile);
+    const std::string& LVersion = LPlan.Version;
+    const std::string& LFileVersion = LPlan.FileVersion;
+    const std::string& LFileName = LPlan.FileName;
+    const std::string& LPackagePath = LPlan.PackagePath;
+    const std::optional<std::string>& LSha256 = LPlan.Sha256;
     const std::string LPackageType =
         PackageType(ReadMemberTextOrEmpty(LEntry, "name"), FSettings.Credentials.Mode);
-    const std::string LFileName = PackageFileName(LFile, LVersion, LFileVersion);
-    const std::string LPackagePath = ADownloadDir + LFileName;
     const std::string LVersionDir = IncludeTrailingPathDelimiter(ADownloadDir) + LVersion + LSep;
 
     // A file already there was not downloaded in this run: it may be the
     // user's, so it is never replaced without asking, matching or not.
-    if (FileExists(LPackagePath)) {
+    if (!LPrefetch.Get() && FileExists(LPackagePath)) {
         Log("Package file " + LPackagePath + " already exists");
         std::string LMismatch;
         if (LSha256) {
@@ -298,9 +490,19 @@ bool TInstallEngine::InstallPackage(const rapidjson::Value* AEntry, const std::s
         }
     }
 
-    if (!FileExists(LPackagePath) &&
-        !DownloadPackage(LDownloadUrl, LPackagePath, LFileName, LVersion, LSha256)) {
-        return false;
+    if (LPrefetch.Get() || !FileExists(LPackagePath)) {
+        Log("Downloading " + Quoted(LFileName) + " ...");
+        std::shared_ptr<TDownloadState> LState;
+        if (TPrefetch* LEarly = LPrefetch.Get()) {
+            LState = LEarly->State;
+            LPrefetch.Used();
+            LState->Replay(*FHost, LVersion);
+        } else {
+            LState = StartDownload(LPlan, false);
+        }
+        if (!FinishDownload(*LState, LPlan)) {
+            return false;
+        }
     }
 
     Log("Extracting package " + Quoted(LFileName) + " ...");
@@ -323,6 +525,7 @@ bool TInstallEngine::InstallPackage(const rapidjson::Value* AEntry, const std::s
     const std::string LBinDir = AIDEDir + LVersion + LSep + "bin" + LSep;
     AwayFromHost([&] { LZip.CheckArchive(); });
     RequireFreeSpace(PackageSpaceNeeds(LZip, LEntry, LVersionDir, LCommonDir, LBinDir));
+    PrefetchNext(LPlan);
 
     Log("Extracting all files for " + Quoted(LVersion) + " into " + Quoted(LVersionDir));
     LZip.ExtractAll(LVersionDir);

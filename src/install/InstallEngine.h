@@ -30,6 +30,10 @@ struct TInstallSettings {
     // The IDE's executable, looked for among the running processes before the
     // registry is changed.
     std::string IDEProcessName = "bds.exe";
+    // While a version is extracted, copied and registered, the next one's
+    // package downloads, where nothing the user is asked first could change
+    // that download. What the user sees keeps its order either way.
+    bool OverlapDownloads = true;
 };
 
 // One version of an installation run, in the order of the run.
@@ -80,7 +84,9 @@ public:
     // registry could not be read; a warning says why).
     bool PrepareInstallation(const std::string& ADownloadDir);
     // Installs each entry in order. AIDEDir is asked anew for every version;
-    // the download folder is taken once.
+    // the download folder is taken once. With OverlapDownloads the next
+    // entry's package may download while one installs; the log, progress,
+    // questions and registry changes keep the order of one after the other.
     TInstallRun InstallVersions(const std::vector<const rapidjson::Value*>& AEntries,
                                 const std::function<std::string()>& AIDEDir,
                                 const std::string& ADownloadDir);
@@ -122,6 +128,11 @@ public:
     const std::string& LastLogLine() const { return FLastLine; }
 
 private:
+    struct TPackagePlan;
+    struct TDownloadState;
+    struct TPrefetch;
+    class TPrefetchHold;
+
     // Runs AWork on a thread of its own and returns when it is done, with what
     // it threw; the host thread meanwhile goes on processing its events. For
     // blocking work that calls no host (registry writes, which wait for the
@@ -129,14 +140,22 @@ private:
     void AwayFromHost(const std::function<void()>& AWork);
     void Log(const std::string& ALine);
     bool Ask(TQuestionId AId, const std::string& AText);
-    bool DownloadPackage(const std::string& AUrl, const std::string& APackagePath,
-                         const std::string& AFileName, const std::string& AVersion,
-                         const std::optional<std::string>& ASha256);
+    std::shared_ptr<TDownloadState> StartDownload(const TPackagePlan& APlan, bool AHeld);
+    bool FinishDownload(TDownloadState& AState, const TPackagePlan& APlan);
+    // Starts the download of FNextEntry's package when nothing asked before it
+    // at its turn could change it; ACurrent is the version being installed.
+    void PrefetchNext(const TPackagePlan& ACurrent);
+    // Stops a prefetch nobody will take and removes what it wrote.
+    void Discard(const std::shared_ptr<TPrefetch>& APrefetch);
 
     std::shared_ptr<TInstallHost> FHost;
     TRegistryStore& FStore;
     TInstallSettings FSettings;
     std::string FLastLine;
+    // The entry after the one being installed, while InstallVersions runs.
+    const rapidjson::Value* FNextEntry = nullptr;
+    // The download started ahead for FNextEntry, until its turn takes it.
+    std::shared_ptr<TPrefetch> FPrefetch;
 };
 
 } // namespace orvane

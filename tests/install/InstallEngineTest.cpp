@@ -24,7 +24,9 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <map>
 #include <random>
+#include <set>
 #include <thread>
 
 namespace fs = std::filesystem;
@@ -82,11 +84,12 @@ protected:
         return LName;
     }
 
-    orvane::TInstallEngine Engine() {
+    orvane::TInstallEngine Engine(bool AOverlap = true) {
         orvane::TInstallSettings LSettings;
         LSettings.ApiUrl = FServer.BaseUrl();
         LSettings.ExeDir = DirText(FTemp / "exe");
         LSettings.IDEProcessName = IDEName();
+        LSettings.OverlapDownloads = AOverlap;
         return orvane::TInstallEngine(FHost, *FStore, LSettings);
     }
 
@@ -97,10 +100,13 @@ protected:
         return Root() + "common/" + AVersion + "/";
     }
 
-    std::string ServePackage(const std::string& AName) {
+    std::string ServePackage(const std::string& AName,
+                             const std::vector<TTestZipEntry>& AExtra = {}) {
         const fs::path LZip = FTemp / "made" / AName;
         fs::create_directories(LZip.parent_path());
-        WriteTestZip(LZip, PackageFiles());
+        std::vector<TTestZipEntry> LFiles = PackageFiles();
+        LFiles.insert(LFiles.end(), AExtra.begin(), AExtra.end());
+        WriteTestZip(LZip, LFiles);
         const std::string LBytes = ReadFileText(LZip);
         FServer.WriteFile(AName, LBytes);
         return LBytes;
@@ -516,6 +522,287 @@ TEST_F(InstallEngineTest, ARunningIDEIsNamedAndOnlyYesGoesOn) {
 }
 
 #endif
+
+// Everything the user is shown, in order: log lines (backup file names, which
+// carry the time, without their name), questions, warnings, and whose
+// progress it is (a run of reports of one version counts once).
+class TTranscriptHost : public TScriptedHost {
+public:
+    void Log(const std::string& ALine) override {
+        static const std::string CReading = "Reading Orvane registry entry for \"";
+        if (ALine.rfind(CReading, 0) == 0) {
+            FTurn = ALine.substr(CReading.size(), ALine.size() - CReading.size() - 1);
+        }
+        const std::size_t LBackup = ALine.find("Backups/");
+        Transcript.push_back(LBackup == std::string::npos ? ALine
+                                                          : ALine.substr(0, LBackup) + "Backups/*");
+        TScriptedHost::Log(ALine);
+    }
+    void Warning(const std::string& AText) override {
+        Transcript.push_back("warning: " + AText);
+        TScriptedHost::Warning(AText);
+    }
+    bool Ask(const orvane::TQuestion& AQuestion) override {
+        Transcript.push_back(std::string("asked: ") + orvane::QuestionIdName(AQuestion.Id));
+        return TScriptedHost::Ask(AQuestion);
+    }
+    void Progress(const orvane::TProgress& AProgress) override {
+        const std::string LEntry = "progress of " + AProgress.Version;
+        if (Transcript.empty() || Transcript.back() != LEntry) {
+            Transcript.push_back(LEntry);
+        }
+        if (AProgress.Version != FTurn) {
+            OutOfTurn.push_back(AProgress.Version + " during " + FTurn);
+        }
+        TScriptedHost::Progress(AProgress);
+    }
+
+    std::vector<std::string> Transcript;
+    std::vector<std::string> OutOfTurn;
+
+private:
+    std::string FTurn;
+};
+
+class DownloadOverlapTest : public InstallEngineTest {
+protected:
+    void SetUp() override {
+        InstallEngineTest::SetUp();
+        AddIDE("24.0");
+    }
+
+    // A machine as SetUp left it: no downloads, installations or records.
+    void ResetMachine() {
+        FStore.reset();
+        for (const char* LName : {"registry.sqlite", "downloads", "common", "ide"}) {
+            fs::remove_all(FTemp / LName);
+        }
+        FStore = orvane::OpenSqliteRegistryStore(FTemp / "registry.sqlite");
+        for (const char* LVersion : {"22.0", "23.0", "24.0"}) {
+            AddIDE(LVersion);
+        }
+        FServer.Clear();
+        FTranscript = std::make_shared<TTranscriptHost>();
+        FHost = FTranscript;
+    }
+
+    // Noise, so a package takes a few paced blocks to download.
+    static std::vector<TTestZipEntry> Filler() {
+        std::mt19937 LRandom(21);
+        std::string LNoise(256 * 1024, '\0');
+        for (char& LByte : LNoise) {
+            LByte = static_cast<char>(LRandom());
+        }
+        return {{"filler.bin", LNoise}};
+    }
+
+    // Waits until the server has been asked for AFile, at most AWait.
+    bool Requested(const std::string& AFile,
+                   std::chrono::milliseconds AWait = std::chrono::seconds(5)) const {
+        const auto LDeadline = std::chrono::steady_clock::now() + AWait;
+        do {
+            for (const std::string& LTarget : FileRequests()) {
+                if (LTarget.rfind("/file/" + AFile + "?", 0) == 0) {
+                    return true;
+                }
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        } while (std::chrono::steady_clock::now() < LDeadline);
+        return false;
+    }
+
+    // The download folder without the backups, whose names carry the time.
+    std::vector<std::string> DownloadFolder() const {
+        std::vector<std::string> LTree = ListTree(DownloadDir());
+        LTree.erase(
+            std::remove_if(LTree.begin(), LTree.end(),
+                           [](const std::string& A) { return A.rfind("Backups/", 0) == 0; }),
+            LTree.end());
+        return LTree;
+    }
+
+    std::shared_ptr<TTranscriptHost> FTranscript;
+};
+
+// What the user sees of a three-version run, and what it leaves, is the same
+// whether the next package downloads while a version installs or after it.
+TEST_F(DownloadOverlapTest, AnOverlappedRunShowsAndLeavesWhatASequentialRunDoes) {
+    struct TCase {
+        const char* Name;
+        // Before each run: packages, faults, files, records, answers.
+        std::function<void()> Prepare;
+        std::vector<bool> Installed;
+        // Packages whose download is under way by the time their turn comes.
+        std::set<std::string> Ahead;
+    };
+    const std::string CWrongSha(64, '0');
+    // Made once: both runs of a case get the same bytes.
+    std::map<std::string, std::string> LPackages;
+    for (const char* LName : {"a.zip", "b.zip", "c.zip"}) {
+        LPackages[LName] = ServePackage(LName, Filler());
+    }
+    SetDeclaredSize(FTemp / "made" / "a.zip", "filler.bin", 1000);
+    const std::string LBrokenA = ReadFileText(FTemp / "made" / "a.zip");
+    const std::vector<TCase> LCases{
+        {"three versions", [] {}, {true, true, true}, {"b.zip", "c.zip"}},
+        {"the second's download fails while the first installs",
+         [&] { FServer.SetFault("status", "/file/b.zip", -1, 500); },
+         {true, false, true},
+         {"b.zip"}},
+        {"the second's checksum does not match", [] {}, {true, false, true}, {"b.zip"}},
+        {"the first's zip breaks while it is extracted",
+         [&] { FServer.WriteFile("a.zip", LBrokenA); },
+         {false, true, true},
+         {"b.zip", "c.zip"}},
+        {"the third's package is already there and kept",
+         [&] {
+             fs::create_directories(DownloadDir());
+             WriteFileText(DownloadDir() + "c.zip", LPackages["c.zip"]);
+             FHost->Answer(TQuestionId::ExistingZip, false);
+         },
+         {true, true, true},
+         {"b.zip"}},
+        {"the second is installed already and stays",
+         [&] {
+             orvane::WriteRegistryData(
+                 *FStore, orvane::TOrvaneRegistryData::Create("23.0", "b", "DEVELOPER", "", "/x/"));
+             FHost->Answer(TQuestionId::OlderVersionInstalled, false);
+         },
+         {true, false, true},
+         {}},
+    };
+    for (const TCase& LCase : LCases) {
+        SCOPED_TRACE(LCase.Name);
+        std::vector<std::string> LTranscripts[2];
+        std::vector<std::string> LFolders[2];
+        std::vector<std::string> LRecords[2];
+        for (const bool LOverlap : {false, true}) {
+            ResetMachine();
+            for (const auto& [LName, LBytes] : LPackages) {
+                FServer.WriteFile(LName, LBytes);
+            }
+            // The case's own faults come first: the server takes the first that matches.
+            LCase.Prepare();
+            // Paced, so a download is still running while the version before it installs.
+            FServer.SetFault("slow", "/file/", -1, 200, 10);
+            const std::string LShaB =
+                std::string(LCase.Name) == "the second's checksum does not match"
+                    ? R"(, "sha256": ")" + CWrongSha + "\""
+                    : "";
+            const std::vector<const rapidjson::Value*> LEntries{
+                &Entry("22.0", "a.zip"), &Entry("23.0", "b.zip", LShaB), &Entry("24.0", "c.zip")};
+            // At each turn: was this package asked for before the turn began?
+            // (Where that is not expected, a short look only.)
+            std::set<std::string> LAhead;
+            FTranscript->OnLog = [&](const std::string& ALine) {
+                for (const auto& [LVersion, LFile] :
+                     {std::pair{"23.0", "b.zip"}, std::pair{"24.0", "c.zip"}}) {
+                    if (ALine ==
+                            "Reading Orvane registry entry for \"" + std::string(LVersion) + "\"" &&
+                        Requested(LFile, LOverlap && LCase.Ahead.count(LFile) != 0
+                                             ? std::chrono::milliseconds(5000)
+                                             : std::chrono::milliseconds(200))) {
+                        LAhead.insert(LFile);
+                    }
+                }
+            };
+
+            const orvane::TInstallRun LRun = Engine(LOverlap).InstallVersions(
+                LEntries, [&] { return IDEDir(); }, DownloadDir());
+
+            SCOPED_TRACE(LOverlap ? "overlapped" : "sequential");
+            ASSERT_EQ(LRun.Versions.size(), 3u);
+            for (std::size_t LIndex = 0; LIndex < 3; ++LIndex) {
+                EXPECT_EQ(LRun.Versions[LIndex].Installed, LCase.Installed[LIndex]) << LIndex;
+            }
+            EXPECT_EQ(FHost->PendingAnswers(), 0u);
+            EXPECT_THAT(FTranscript->OutOfTurn, testing::IsEmpty());
+            EXPECT_EQ(LAhead, LOverlap ? LCase.Ahead : std::set<std::string>{});
+            EXPECT_EQ(orvane::TDownloader::ActiveTransfers(), 0);
+            LTranscripts[LOverlap] = FTranscript->Transcript;
+            // What a broken zip leaves of its version folder depends on the
+            // extraction threads, not on when the next package downloads.
+            for (const std::string& LEntry : DownloadFolder()) {
+                const std::string LVersion = LEntry.substr(0, LEntry.find('/'));
+                const auto LFailed =
+                    std::find_if(LRun.Versions.begin(), LRun.Versions.end(), [&](const auto& A) {
+                        return A.Version == LVersion && !A.Installed;
+                    });
+                if (LFailed == LRun.Versions.end() || LEntry == LVersion + "/") {
+                    LFolders[LOverlap].push_back(LEntry);
+                }
+            }
+            for (const char* LVersion : {"22.0", "23.0", "24.0"}) {
+                const auto LRecord = Record(LVersion);
+                LRecords[LOverlap].push_back(LRecord ? LRecord->Version : "-");
+            }
+        }
+        EXPECT_EQ(LTranscripts[1], LTranscripts[0]);
+        EXPECT_EQ(LFolders[1], LFolders[0]);
+        EXPECT_EQ(LRecords[1], LRecords[0]);
+    }
+}
+
+// A cancelled run leaves no package of a version it did not begin, whether its
+// download was still running or had already finished.
+TEST_F(DownloadOverlapTest, CancellingStopsTheDownloadAheadAndRemovesWhatItWrote) {
+    struct TCase {
+        const char* Name;
+        // Cancels on this line of the first version.
+        const char* At;
+        bool WaitForTheNextPackage;
+    };
+    for (const TCase& LCase : {
+             TCase{"while the next one downloads", "Extracting all files for \"22.0\"", false},
+             TCase{"after the next one downloaded", "Installation done.", true},
+         }) {
+        SCOPED_TRACE(LCase.Name);
+        ResetMachine();
+        ServePackage("a.zip");
+        ServePackage("b.zip");
+        ServePackage("c.zip");
+        if (!LCase.WaitForTheNextPackage) {
+            // Headers, then silence: only the cancellation ends this download.
+            FServer.SetFault("stall", "/file/b.zip", -1, 200, 50, 60000);
+        }
+        bool LCancelled = false;
+        FTranscript->OnLog = [&](const std::string& ALine) {
+            if (LCancelled || ALine.rfind(LCase.At, 0) != 0) {
+                return;
+            }
+            EXPECT_TRUE(Requested("b.zip"));
+            if (LCase.WaitForTheNextPackage) {
+                const auto LDeadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+                while (!fs::exists(DownloadDir() + "b.zip") &&
+                       std::chrono::steady_clock::now() < LDeadline) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                }
+                EXPECT_TRUE(fs::exists(DownloadDir() + "b.zip"));
+            }
+            LCancelled = true;
+            FHost->Cancellation().Cancel("interrupted");
+        };
+        const auto LStart = std::chrono::steady_clock::now();
+
+        const orvane::TInstallRun LRun = Engine().InstallVersions(
+            {&Entry("22.0", "a.zip"), &Entry("23.0", "b.zip"), &Entry("24.0", "c.zip")},
+            [&] { return IDEDir(); }, DownloadDir());
+
+        EXPECT_LT(std::chrono::steady_clock::now() - LStart, std::chrono::seconds(20));
+        EXPECT_TRUE(LRun.Stopped);
+        ASSERT_EQ(LRun.Versions.size(), 1u);
+        EXPECT_TRUE(LRun.Versions[0].Installed);
+        EXPECT_EQ(FHost->Lines.back(),
+                  "Installation stopped: interrupted; 2 version(s) not installed.");
+        EXPECT_THAT(FHost->Lines, testing::Not(testing::Contains(HasSubstr("b.zip"))));
+        EXPECT_FALSE(fs::exists(DownloadDir() + "b.zip"));
+        EXPECT_FALSE(fs::exists(DownloadDir() + "b.zip.part"));
+        EXPECT_TRUE(fs::exists(DownloadDir() + "a.zip"));
+        EXPECT_THAT(FileRequests(),
+                    ElementsAre(StartsWith("/file/a.zip"), StartsWith("/file/b.zip")));
+        EXPECT_EQ(orvane::TDownloader::ActiveTransfers(), 0);
+    }
+}
 
 TEST(QuestionIdTest, NamesAreTheStableOnesScriptsUse) {
     const std::vector<std::pair<TQuestionId, std::string>> LNames{

@@ -1154,4 +1154,53 @@ TEST_F(InstallRunTest, ClosingTheWindowStopsTheDownloadAndTheLoop) {
     EXPECT_FALSE(Record("23.0"));
 }
 
+// The next package downloads while the first installs; closing the window then
+// stops that download too and leaves nothing of the version not begun.
+TEST_F(InstallRunTest, ClosingTheWindowStopsTheDownloadAheadAndRemovesItsFile) {
+    // Many files, so the first version installs long enough to close meanwhile.
+    std::vector<TTestZipEntry> LMany = PackageFiles();
+    for (int LIndex = 0; LIndex < 600; ++LIndex) {
+        LMany.push_back({"Win32/Release/C/hpp/Unit" + std::to_string(LIndex) + ".hpp", "unit"});
+    }
+    ServePackage("a.zip", LMany);
+    ServePackage("b.zip", PackageFiles());
+    // Headers, then silence: only the closing ends this download.
+    FServer.SetFault("stall", "/file/b.zip", -1, 200, 50, 60000);
+    ListVersions(Entry("22.0", "a.zip") + "," + Entry("23.0", "b.zip"));
+    FForm->CheckBox1->setChecked(true);
+    Tick({0, 1});
+    FForm->show();
+    bool LLogHadEnded = false;
+    QTimer LWatch;
+    LWatch.setInterval(20);
+    QObject::connect(&LWatch, &QTimer::timeout, [&] {
+        const std::vector<std::string> LRequests = FileRequests();
+        if (!FForm->IsClosing() &&
+            std::any_of(LRequests.begin(), LRequests.end(),
+                        [](const std::string& A) { return A.rfind("/file/b.zip", 0) == 0; })) {
+            LLogHadEnded = LogMessages().contains(QStringLiteral("Installation done."));
+            FForm->close();
+        }
+    });
+    LWatch.start();
+
+    const auto LStart = std::chrono::steady_clock::now();
+    FForm->InstallButtonClick();
+    const auto LTook = std::chrono::steady_clock::now() - LStart;
+    LWatch.stop();
+
+    EXPECT_LT(LTook, std::chrono::seconds(30));
+    ASSERT_TRUE(FForm->IsClosing()) << "the second package was never asked for";
+    EXPECT_FALSE(LLogHadEnded) << "closed only after the first version's turn";
+    EXPECT_FALSE(fs::exists(DownloadDir() + "b.zip"));
+    EXPECT_FALSE(fs::exists(DownloadDir() + "b.zip.part"));
+    EXPECT_TRUE(fs::exists(DownloadDir() + "a.zip"));
+    const QStringList LLog = LogMessages();
+    EXPECT_EQ(LLog.filter(QStringLiteral("b.zip")), QStringList());
+    EXPECT_EQ(LLog.last(), QStringLiteral("Installation stopped: the window was closed; 1 "
+                                          "version(s) not installed."));
+    EXPECT_FALSE(Record("23.0"));
+    EXPECT_EQ(orvane::TDownloader::ActiveTransfers(), 0);
+}
+
 } // namespace
