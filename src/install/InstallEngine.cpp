@@ -506,7 +506,11 @@ bool TInstallEngine::InstallPackage(const rapidjson::Value* AEntry, const std::s
     }
 
     Log("Extracting package " + Quoted(LFileName) + " ...");
-    TZipReader LZip(LPackagePath);
+    // Opening reads the whole directory of a zip that may hold thousands of
+    // entries, and checking it looks at each one: both away from the host.
+    std::unique_ptr<TZipReader> LOpened;
+    AwayFromHost([&] { LOpened = std::make_unique<TZipReader>(LPackagePath); });
+    TZipReader& LZip = *LOpened;
     LZip.SetPump([LHost = FHost] { LHost->ProcessPending(); });
     LZip.SetProgress([this, LVersion](std::int64_t AWritten, std::int64_t ATotal) {
         FHost->Progress({TProgressPhase::ppExtracting, LVersion, AWritten, ATotal, -1});
@@ -519,6 +523,7 @@ bool TInstallEngine::InstallPackage(const rapidjson::Value* AEntry, const std::s
 
     const std::string LCommonDir = GetIDECommonDir(FStore, LVersion);
     const std::string LBinDir = AIDEDir + LVersion + LSep + "bin" + LSep;
+    AwayFromHost([&] { LZip.CheckArchive(); });
     RequireFreeSpace(PackageSpaceNeeds(LZip, LEntry, LVersionDir, LCommonDir, LBinDir));
     PrefetchNext(LPlan);
 
