@@ -210,7 +210,6 @@ TInstallRun TInstallEngine::InstallVersions(const std::vector<const rapidjson::V
     TInstallRun LRun;
     for (std::size_t LIndex = 0; LIndex < AEntries.size(); ++LIndex) {
         if (FHost->Cancellation().IsCancelled()) {
-            Discard(std::exchange(FPrefetch, nullptr));
             Log("Installation stopped: " + FHost->Cancellation().Reason() + "; " +
                 std::to_string(AEntries.size() - LIndex) + " version(s) not installed.");
             LRun.Stopped = true;
