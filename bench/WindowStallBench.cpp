@@ -19,6 +19,7 @@
 #include "support/LocalApiServer.h"
 #include "support/ScriptedDialogs.h"
 #include "support/TempDir.h"
+#include "support/WizardSandbox.h"
 
 #include <QCheckBox>
 #include <QElapsedTimer>
@@ -259,14 +260,8 @@ void Require(bool ACondition, const std::string& AWhat) {
 
 int Run(const TOptions& AOptions) {
     TTempDir LSandbox;
-    // Everything the installer writes lands in the sandbox: the download
-    // folder below its home, install.log and the SSL libraries in its "bin".
-    fs::create_directories(LSandbox / "home" / "Documents");
-    setenv("HOME", (LSandbox / "home").c_str(), 1);
-    setenv("XDG_DOCUMENTS_DIR", (LSandbox / "home" / "Documents").c_str(), 1);
-    fs::create_directories(LSandbox / "bin");
-    WriteFileText(LSandbox / "bin" / "libeay32.dll", "libeay");
-    WriteFileText(LSandbox / "bin" / "ssleay32.dll", "ssleay");
+    // Everything the installer writes lands in the sandbox, install.log too.
+    PrepareWizardSandbox(LSandbox.Path());
 
     const std::vector<std::string> LVersions = IdeVersions(AOptions.Versions);
     auto LStore = orvane::OpenSqliteRegistryStore(LSandbox / "registry.sqlite");

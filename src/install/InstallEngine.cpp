@@ -210,7 +210,6 @@ TInstallRun TInstallEngine::InstallVersions(const std::vector<const rapidjson::V
     TInstallRun LRun;
     for (std::size_t LIndex = 0; LIndex < AEntries.size(); ++LIndex) {
         if (FHost->Cancellation().IsCancelled()) {
-            Discard(std::exchange(FPrefetch, nullptr));
             Log("Installation stopped: " + FHost->Cancellation().Reason() + "; " +
                 std::to_string(AEntries.size() - LIndex) + " version(s) not installed.");
             LRun.Stopped = true;
@@ -506,7 +505,11 @@ bool TInstallEngine::InstallPackage(const rapidjson::Value* AEntry, const std::s
     }
 
     Log("Extracting package " + Quoted(LFileName) + " ...");
-    TZipReader LZip(LPackagePath);
+    // Opening reads the whole directory of a zip that may hold thousands of
+    // entries, and checking it looks at each one: both away from the host.
+    std::unique_ptr<TZipReader> LOpened;
+    AwayFromHost([&] { LOpened = std::make_unique<TZipReader>(LPackagePath); });
+    TZipReader& LZip = *LOpened;
     LZip.SetPump([LHost = FHost] { LHost->ProcessPending(); });
     LZip.SetProgress([this, LVersion](std::int64_t AWritten, std::int64_t ATotal) {
         FHost->Progress({TProgressPhase::ppExtracting, LVersion, AWritten, ATotal, -1});
@@ -519,6 +522,7 @@ bool TInstallEngine::InstallPackage(const rapidjson::Value* AEntry, const std::s
 
     const std::string LCommonDir = GetIDECommonDir(FStore, LVersion);
     const std::string LBinDir = AIDEDir + LVersion + LSep + "bin" + LSep;
+    AwayFromHost([&] { LZip.CheckArchive(); });
     RequireFreeSpace(PackageSpaceNeeds(LZip, LEntry, LVersionDir, LCommonDir, LBinDir));
     PrefetchNext(LPlan);
 

@@ -15,6 +15,7 @@
 #include "support/LocalApiServer.h"
 #include "support/ScriptedDialogs.h"
 #include "support/TempDir.h"
+#include "support/WizardSandbox.h"
 
 #include <gtest/gtest.h>
 
@@ -76,14 +77,8 @@ protected:
 
     void SetUp() override {
         FSandbox = FTemp.Path();
-        // Everything the installer writes lands in the sandbox: documents
-        // (download folder) below its home, install.log beside its "exe".
-        fs::create_directories(FSandbox / "home" / "Documents");
-        setenv("HOME", (FSandbox / "home").c_str(), 1);
-        setenv("XDG_DOCUMENTS_DIR", (FSandbox / "home" / "Documents").c_str(), 1);
-        fs::create_directories(FSandbox / "bin");
-        WriteFileText(FSandbox / "bin" / "libeay32.dll", "libeay");
-        WriteFileText(FSandbox / "bin" / "ssleay32.dll", "ssleay");
+        // Everything the installer writes lands in the sandbox, install.log too.
+        PrepareWizardSandbox(FSandbox);
 
         FStore = OpenSqliteRegistryStore(FSandbox / "registry.sqlite");
         SeedIdes();
