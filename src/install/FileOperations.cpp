@@ -1,6 +1,7 @@
 #include "install/FileOperations.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cwctype>
 #include <stdexcept>
@@ -85,11 +86,47 @@ std::string DriveOf(const fs::path& AFolder) {
 #endif
 }
 
+constexpr std::uint64_t KMeasured = UINT64_MAX;
+std::atomic<std::uint64_t> GAvailableForTests{KMeasured};
+
+std::optional<std::uint64_t> AvailableAt(const fs::path& AExisting) {
+    if (const std::uint64_t LSet = GAvailableForTests.load(); LSet != KMeasured) {
+        return LSet;
+    }
+    std::error_code LError;
+    const fs::space_info LSpace = fs::space(AExisting, LError);
+    if (LError) {
+        return std::nullopt;
+    }
+    return LSpace.available;
+}
+
 } // namespace
+
+std::optional<std::uint64_t> AvailableSpace(const std::string& AFolder) {
+    return AvailableAt(NearestExistingFolder(PathFromUtf8(AFolder)));
+}
+
+std::uint64_t NeedsOnDriveOf(const std::vector<TSpaceNeed>& ANeeds, const std::string& AFolder) {
+    const std::string LDrive = DriveOf(NearestExistingFolder(PathFromUtf8(AFolder)));
+    std::uint64_t Result = 0;
+    for (const TSpaceNeed& LNeed : ANeeds) {
+        if (LDrive.empty() ||
+            DriveOf(NearestExistingFolder(PathFromUtf8(LNeed.Folder))) == LDrive) {
+            Result += LNeed.Bytes;
+        }
+    }
+    return Result;
+}
+
+std::optional<std::uint64_t> SetAvailableSpaceForTests(std::optional<std::uint64_t> ABytes) {
+    const std::uint64_t LBefore = GAvailableForTests.exchange(ABytes.value_or(KMeasured));
+    return LBefore == KMeasured ? std::nullopt : std::optional<std::uint64_t>(LBefore);
+}
 
 void RequireFreeSpace(const std::vector<TSpaceNeed>& ANeeds) {
     struct TDrive {
-        fs::space_info Space;
+        std::uint64_t Available = 0;
         std::uint64_t Needed = 0;
         std::string Folder;
         std::string Id;
@@ -107,10 +144,9 @@ void RequireFreeSpace(const std::vector<TSpaceNeed>& ANeeds) {
     }
     std::vector<TDrive> LDrives;
     for (const TSpaceNeed& LNeed : LFolders) {
-        std::error_code LError;
         const fs::path LExisting = NearestExistingFolder(PathFromUtf8(LNeed.Folder));
-        const fs::space_info LSpace = fs::space(LExisting, LError);
-        if (LError) {
+        const std::optional<std::uint64_t> LAvailable = AvailableAt(LExisting);
+        if (!LAvailable) {
             continue; // nothing to measure: the writes themselves will tell
         }
         std::string LId = DriveOf(LExisting);
@@ -120,15 +156,15 @@ void RequireFreeSpace(const std::vector<TSpaceNeed>& ANeeds) {
         auto LDrive = std::find_if(LDrives.begin(), LDrives.end(),
                                    [&](const TDrive& ADrive) { return ADrive.Id == LId; });
         if (LDrive == LDrives.end()) {
-            LDrive = LDrives.insert(LDrives.end(), TDrive{LSpace, 0, LNeed.Folder, LId});
+            LDrive = LDrives.insert(LDrives.end(), TDrive{*LAvailable, 0, LNeed.Folder, LId});
         }
         LDrive->Needed += LNeed.Bytes;
     }
     for (const TDrive& LDrive : LDrives) {
-        if (LDrive.Needed > LDrive.Space.available) {
+        if (LDrive.Needed > LDrive.Available) {
             throw std::runtime_error("Not enough free space for \"" + LDrive.Folder +
                                      "\": " + FormatByteSize(LDrive.Needed) + " needed, " +
-                                     FormatByteSize(LDrive.Space.available) + " free");
+                                     FormatByteSize(LDrive.Available) + " free");
         }
     }
 }

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -28,5 +29,15 @@ struct TSpaceNeed {
 // folders on one drive add up. A folder that does not exist yet is measured at
 // its nearest existing parent.
 void RequireFreeSpace(const std::vector<TSpaceNeed>& ANeeds);
+
+// Free bytes this user may write to the drive that holds AFolder (measured at
+// its nearest existing parent); nullopt when it cannot be measured.
+std::optional<std::uint64_t> AvailableSpace(const std::string& AFolder);
+// Of ANeeds, the bytes to be written to the drive that holds AFolder; all of
+// them when the drives cannot be told apart.
+std::uint64_t NeedsOnDriveOf(const std::vector<TSpaceNeed>& ANeeds, const std::string& AFolder);
+// Tests only: the free bytes every drive reports from now on (nullopt: what
+// the drives say); returns the setting before.
+std::optional<std::uint64_t> SetAvailableSpaceForTests(std::optional<std::uint64_t> ABytes);
 
 } // namespace orvane

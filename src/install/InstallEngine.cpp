@@ -13,6 +13,7 @@
 #include "registry/ProductRecords.h"
 #include "registry/X64Packages.h"
 #include "server/Downloader.h"
+#include "server/HttpClient.h"
 #include "server/Protocol.h"
 #include "server/Sha256.h"
 
@@ -100,6 +101,11 @@ struct TInstallEngine::TDownloadState {
     std::int64_t Total = -1;
     std::chrono::steady_clock::time_point Began;
     std::chrono::steady_clock::time_point LastProgress;
+    // The error of a download started ahead that reached the room the version
+    // before it keeps on the drive; empty when it keeps none.
+    std::string RoomStop;
+
+    bool StoppedForRoom() const { return LHasErr && !RoomStop.empty() && LErrMsg == RoomStop; }
 
     double Rate() const {
         const double LSeconds = std::chrono::duration<double>(LastProgress - Began).count();
@@ -140,6 +146,8 @@ public:
     TPrefetchHold& operator=(const TPrefetchHold&) = delete;
     TPrefetch* Get() const { return FPrefetch.get(); }
     void Used() { FPrefetch.reset(); }
+    // Removes what it wrote now.
+    void Drop() { FEngine.Discard(std::exchange(FPrefetch, nullptr)); }
 
 private:
     TInstallEngine& FEngine;
@@ -247,14 +255,17 @@ TInstallRun TInstallEngine::InstallVersions(const std::vector<const rapidjson::V
 }
 
 std::shared_ptr<TInstallEngine::TDownloadState>
-TInstallEngine::StartDownload(const TPackagePlan& APlan, bool AHeld) {
+TInstallEngine::StartDownload(const TPackagePlan& APlan, bool AHeld, std::uint64_t AReserved) {
     auto LState = std::make_shared<TDownloadState>();
     LState->Held = AHeld;
     auto* LDownloader = new TDownloader(FSettings.ApiUrl, "", FHost);
     LDownloader->Credentials = FSettings.Credentials;
     LDownloader->Cancelled = LState->Cancelled;
-    const TDownloadLimit LLimit =
-        PackageDownloadLimit(Utf8FromPath(PathFromUtf8(APlan.PackagePath).parent_path()));
+    const std::string LFolder = Utf8FromPath(PathFromUtf8(APlan.PackagePath).parent_path());
+    const TDownloadLimit LLimit = PackageDownloadLimit(LFolder, AReserved);
+    if (AReserved != 0 && LLimit.Reason != PackageDownloadLimit(LFolder).Reason) {
+        LState->RoomStop = AnswerTooLargeText(LLimit.Bytes, LLimit.Reason);
+    }
     LDownloader->MaxSize = LLimit.Bytes;
     LDownloader->MaxSizeReason = LLimit.Reason;
     // The handlers run on the host thread and may outlive this call.
@@ -302,7 +313,7 @@ TInstallEngine::StartDownload(const TPackagePlan& APlan, bool AHeld) {
     return LState;
 }
 
-bool TInstallEngine::FinishDownload(TDownloadState& AState, const TPackagePlan& APlan) {
+void TInstallEngine::WaitForDownload(TDownloadState& AState) {
     bool LAborted = false;
     while (!AState.LDone) {
         FHost->ProcessPending();
@@ -315,6 +326,10 @@ bool TInstallEngine::FinishDownload(TDownloadState& AState, const TPackagePlan& 
         }
         std::this_thread::sleep_for(KHostPumpStep);
     }
+}
+
+bool TInstallEngine::FinishDownload(TDownloadState& AState, const TPackagePlan& APlan) {
+    WaitForDownload(AState);
     if (!AState.LHasErr) {
         return true;
     }
@@ -337,7 +352,8 @@ bool TInstallEngine::FinishDownload(TDownloadState& AState, const TPackagePlan& 
     return false;
 }
 
-void TInstallEngine::PrefetchNext(const TPackagePlan& ACurrent) {
+void TInstallEngine::PrefetchNext(const TPackagePlan& ACurrent,
+                                  const std::vector<TSpaceNeed>& ACurrentNeeds) {
     const rapidjson::Value* LEntry = std::exchange(FNextEntry, nullptr);
     if (LEntry == nullptr || !LEntry->IsObject() || FPrefetch ||
         FHost->Cancellation().IsCancelled()) {
@@ -375,9 +391,16 @@ void TInstallEngine::PrefetchNext(const TPackagePlan& ACurrent) {
         // Its turn reads the record again and reports what is wrong.
         return;
     }
+    // The current version has yet to write its files; the download ahead
+    // leaves it that room (and the margin every download leaves), or waits.
+    const std::uint64_t LReserved = NeedsOnDriveOf(ACurrentNeeds, LDownloadDir);
+    const std::optional<std::uint64_t> LAvailable = AvailableSpace(LDownloadDir);
+    if (LAvailable && *LAvailable <= KDownloadMargin + LReserved) {
+        return;
+    }
     auto LPrefetch = std::make_shared<TPrefetch>();
     LPrefetch->Plan = std::move(LNext);
-    LPrefetch->State = StartDownload(LPrefetch->Plan, true);
+    LPrefetch->State = StartDownload(LPrefetch->Plan, true, LReserved);
     FPrefetch = std::move(LPrefetch);
 }
 
@@ -494,8 +517,17 @@ bool TInstallEngine::InstallPackage(const rapidjson::Value* AEntry, const std::s
         std::shared_ptr<TDownloadState> LState;
         if (TPrefetch* LEarly = LPrefetch.Get()) {
             LState = LEarly->State;
-            LPrefetch.Used();
             LState->Replay(*FHost, LVersion);
+            WaitForDownload(*LState);
+            if (LState->StoppedForRoom()) {
+                // It stopped to leave the version before it room on the drive;
+                // that version is done now, so the package comes again as it
+                // would have without the early start.
+                LPrefetch.Drop();
+                LState = StartDownload(LPlan, false);
+            } else {
+                LPrefetch.Used();
+            }
         } else {
             LState = StartDownload(LPlan, false);
         }
@@ -523,8 +555,10 @@ bool TInstallEngine::InstallPackage(const rapidjson::Value* AEntry, const std::s
     const std::string LCommonDir = GetIDECommonDir(FStore, LVersion);
     const std::string LBinDir = AIDEDir + LVersion + LSep + "bin" + LSep;
     AwayFromHost([&] { LZip.CheckArchive(); });
-    RequireFreeSpace(PackageSpaceNeeds(LZip, LEntry, LVersionDir, LCommonDir, LBinDir));
-    PrefetchNext(LPlan);
+    const std::vector<TSpaceNeed> LNeeds =
+        PackageSpaceNeeds(LZip, LEntry, LVersionDir, LCommonDir, LBinDir);
+    RequireFreeSpace(LNeeds);
+    PrefetchNext(LPlan, LNeeds);
 
     Log("Extracting all files for " + Quoted(LVersion) + " into " + Quoted(LVersionDir));
     LZip.ExtractAll(LVersionDir);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "install/FileOperations.h"
 #include "install/InstallHost.h"
 #include "registry/RegistryBackup.h"
 #include "registry/RegistryData.h"
@@ -140,11 +141,16 @@ private:
     void AwayFromHost(const std::function<void()>& AWork);
     void Log(const std::string& ALine);
     bool Ask(TQuestionId AId, const std::string& AText);
-    std::shared_ptr<TDownloadState> StartDownload(const TPackagePlan& APlan, bool AHeld);
+    // AReserved: bytes the download leaves free on its drive for a version
+    // still to be written.
+    std::shared_ptr<TDownloadState> StartDownload(const TPackagePlan& APlan, bool AHeld,
+                                                  std::uint64_t AReserved = 0);
+    void WaitForDownload(TDownloadState& AState);
     bool FinishDownload(TDownloadState& AState, const TPackagePlan& APlan);
     // Starts the download of FNextEntry's package when nothing asked before it
-    // at its turn could change it; ACurrent is the version being installed.
-    void PrefetchNext(const TPackagePlan& ACurrent);
+    // at its turn could change it; ACurrent is the version being installed,
+    // ACurrentNeeds what it is still to write.
+    void PrefetchNext(const TPackagePlan& ACurrent, const std::vector<TSpaceNeed>& ACurrentNeeds);
     // Stops a prefetch nobody will take and removes what it wrote.
     void Discard(const std::shared_ptr<TPrefetch>& APrefetch);
 

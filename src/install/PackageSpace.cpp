@@ -5,6 +5,7 @@
 #include "platform/SystemFolders.h"
 #include "server/Protocol.h"
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <system_error>
@@ -54,15 +55,17 @@ std::atomic<std::uint64_t> GPackageCap{TZipReader::KMaxTotalSize + KDownloadMarg
 
 } // namespace
 
-TDownloadLimit PackageDownloadLimit(const std::string& ADownloadDir) {
+TDownloadLimit PackageDownloadLimit(const std::string& ADownloadDir, std::uint64_t AReserved) {
     TDownloadLimit Result{GPackageCap.load(), "the most a package can be"};
-    std::error_code LError;
-    const std::filesystem::space_info LSpace =
-        std::filesystem::space(PathFromUtf8(ADownloadDir), LError);
-    if (!LError && LSpace.available < Result.Bytes + KDownloadMargin) {
-        Result.Bytes = LSpace.available > KDownloadMargin ? LSpace.available - KDownloadMargin : 1;
+    const std::optional<std::uint64_t> LAvailable = AvailableSpace(ADownloadDir);
+    const std::uint64_t LKept = KDownloadMargin + std::min(AReserved, UINT64_MAX - KDownloadMargin);
+    if (LAvailable && *LAvailable < Result.Bytes + LKept) {
+        Result.Bytes = *LAvailable > LKept ? *LAvailable - LKept : 1;
         Result.Reason = "the free space of the download folder's drive, less " +
-                        FormatByteSize(KDownloadMargin);
+                        FormatByteSize(KDownloadMargin) +
+                        (AReserved == 0 ? std::string()
+                                        : " and the " + FormatByteSize(AReserved) +
+                                              " the version before it still writes there");
     }
     return Result;
 }

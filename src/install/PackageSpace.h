@@ -22,14 +22,15 @@ std::vector<TSpaceNeed> PackageSpaceNeeds(TZipReader& AZip, const rapidjson::Val
 
 // Most bytes a package download may take, and why: what extraction accepts
 // (TZipReader::KMaxTotalSize and room for the zip's own records), and never
-// more than the download folder's drive has free less KDownloadMargin. Beyond
-// it the download stops.
+// more than the download folder's drive has free less KDownloadMargin and
+// AReserved (what another version is still to write there). Beyond it the
+// download stops.
 struct TDownloadLimit {
     std::uint64_t Bytes = 0;
     std::string Reason;
 };
 inline constexpr std::uint64_t KDownloadMargin = std::uint64_t{64} << 20;
-TDownloadLimit PackageDownloadLimit(const std::string& ADownloadDir);
+TDownloadLimit PackageDownloadLimit(const std::string& ADownloadDir, std::uint64_t AReserved = 0);
 // Tests only: the extraction-based part of the limit; returns the old value.
 std::uint64_t SetPackageDownloadCap(std::uint64_t ABytes);
 

@@ -4,6 +4,7 @@
 #include "TestZip.h"
 
 #include "install/InstallEngine.h"
+#include "install/PackageSpace.h"
 #include "registry/ProductRecords.h"
 #include "registry/RegText.h"
 #include "registry/RegistryStore.h"
@@ -571,8 +572,11 @@ protected:
         AddIDE("24.0");
     }
 
+    void TearDown() override { orvane::SetAvailableSpaceForTests(std::nullopt); }
+
     // A machine as SetUp left it: no downloads, installations or records.
     void ResetMachine() {
+        orvane::SetAvailableSpaceForTests(std::nullopt);
         FStore.reset();
         for (const char* LName : {"registry.sqlite", "downloads", "common", "ide"}) {
             fs::remove_all(FTemp / LName);
@@ -634,6 +638,9 @@ TEST_F(DownloadOverlapTest, AnOverlappedRunShowsAndLeavesWhatASequentialRunDoes)
         std::vector<bool> Installed;
         // Packages whose download is under way by the time their turn comes.
         std::set<std::string> Ahead;
+        // Packages the overlapped run downloads twice: the download ahead
+        // stopped short of the room the version before it needs.
+        std::set<std::string> AgainAtTheirTurn = {};
     };
     const std::string CWrongSha(64, '0');
     // Made once: both runs of a case get the same bytes.
@@ -670,6 +677,15 @@ TEST_F(DownloadOverlapTest, AnOverlappedRunShowsAndLeavesWhatASequentialRunDoes)
          },
          {true, false, true},
          {}},
+        {"the drive has room for one version's files at a time",
+         [] {
+             // Each version needs about 260 KiB; the download ahead gets what
+             // is left beside the version before it, and the margin.
+             orvane::SetAvailableSpaceForTests(orvane::KDownloadMargin + 400 * 1024);
+         },
+         {true, true, true},
+         {"b.zip", "c.zip"},
+         {"b.zip", "c.zip"}},
     };
     for (const TCase& LCase : LCases) {
         SCOPED_TRACE(LCase.Name);
@@ -719,6 +735,15 @@ TEST_F(DownloadOverlapTest, AnOverlappedRunShowsAndLeavesWhatASequentialRunDoes)
             EXPECT_THAT(FTranscript->OutOfTurn, testing::IsEmpty());
             EXPECT_EQ(LAhead, LOverlap ? LCase.Ahead : std::set<std::string>{});
             EXPECT_EQ(orvane::TDownloader::ActiveTransfers(), 0);
+            const std::vector<std::string> LRequests = FileRequests();
+            for (const std::string& LFile : LCase.AgainAtTheirTurn) {
+                EXPECT_EQ(std::count_if(LRequests.begin(), LRequests.end(),
+                                        [&](const std::string& ATarget) {
+                                            return ATarget.rfind("/file/" + LFile + "?", 0) == 0;
+                                        }),
+                          LOverlap ? 2 : 1)
+                    << LFile;
+            }
             LTranscripts[LOverlap] = FTranscript->Transcript;
             // What a broken zip leaves of its version folder depends on the
             // extraction threads, not on when the next package downloads.

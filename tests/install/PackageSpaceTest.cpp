@@ -1,5 +1,6 @@
 #include "TestZip.h"
 
+#include "install/FileOperations.h"
 #include "install/PackageSpace.h"
 #include "platform/SystemFolders.h"
 
@@ -45,6 +46,58 @@ TEST(PackageSpaceTest, NeedsFollowWhereEachFileGoes) {
                                                                   {LDcp, 30},
                                                                   {LDcp + "Win64" + S, 0},
                                                                   {"/bin/", 7}}));
+}
+
+// What a download may take, with and without room kept for a version still
+// to be written, on a drive that reports AAvailable free bytes.
+TEST(PackageSpaceTest, DownloadLimitLeavesTheMarginAndWhatIsKept) {
+    TTempDir LTemp;
+    const std::string LDir = LTemp.Path().string();
+    const std::uint64_t LCap = SetPackageDownloadCap(10 * KDownloadMargin);
+    struct TCase {
+        std::uint64_t Available;
+        std::uint64_t Reserved;
+        std::uint64_t Bytes;
+        std::string Reason;
+    };
+    const std::string CDrive = "the free space of the download folder's drive, less 64.0 MiB";
+    for (const TCase& LCase : {
+             TCase{100 * KDownloadMargin, 0, 10 * KDownloadMargin, "the most a package can be"},
+             TCase{100 * KDownloadMargin, 5 * KDownloadMargin, 10 * KDownloadMargin,
+                   "the most a package can be"},
+             TCase{5 * KDownloadMargin, 0, 4 * KDownloadMargin, CDrive},
+             TCase{5 * KDownloadMargin, 1000, 4 * KDownloadMargin - 1000,
+                   CDrive + " and the 1000 bytes the version before it still writes there"},
+             TCase{KDownloadMargin + 1000, 1000, 1,
+                   CDrive + " and the 1000 bytes the version before it still writes there"},
+             TCase{KDownloadMargin / 2, 0, 1, CDrive},
+         }) {
+        SCOPED_TRACE(std::to_string(LCase.Available) + " free, " + std::to_string(LCase.Reserved) +
+                     " kept");
+        SetAvailableSpaceForTests(LCase.Available);
+        const TDownloadLimit LLimit = PackageDownloadLimit(LDir, LCase.Reserved);
+        EXPECT_EQ(LLimit.Bytes, LCase.Bytes);
+        EXPECT_EQ(LLimit.Reason, LCase.Reason);
+    }
+    SetAvailableSpaceForTests(std::nullopt);
+    SetPackageDownloadCap(LCap);
+}
+
+// Only what goes to the download folder's drive is kept free beside a download.
+TEST(PackageSpaceTest, NeedsOnTheDriveOfAFolder) {
+    TTempDir LTemp;
+    const std::string LHere = (LTemp.Path() / "downloads").string();
+    const std::vector<TSpaceNeed> LNeeds{{(LTemp.Path() / "v" / "new").string(), 300},
+                                         {LTemp.Path().string(), 20}};
+    EXPECT_EQ(NeedsOnDriveOf(LNeeds, LHere), 320u);
+    EXPECT_EQ(NeedsOnDriveOf({}, LHere), 0u);
+#ifndef _WIN32
+    // Another file system: /proc is never the temp folder's.
+    std::vector<TSpaceNeed> LElsewhere = LNeeds;
+    LElsewhere.push_back({"/proc/orvane-none", 5000});
+    EXPECT_EQ(NeedsOnDriveOf(LElsewhere, LHere), 320u);
+    EXPECT_EQ(NeedsOnDriveOf(LElsewhere, "/proc/orvane-none"), 5000u);
+#endif
 }
 
 } // namespace
