@@ -22,7 +22,9 @@ void TActivityIndicator::SetAnimating(bool AAnimating) {
     UpdateTimer();
 }
 
-bool TActivityIndicator::IsAnimating() const { return FAnimating; }
+bool TActivityIndicator::IsAnimating() const {
+    return FAnimating;
+}
 
 // The timer only runs while there is something to see.
 void TActivityIndicator::UpdateTimer() {

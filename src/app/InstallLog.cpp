@@ -14,7 +14,8 @@ void TForm2::Log(const QString& AMessage) {
     try {
         const QString Path = QDir(QString::fromStdU16String(ExeDir().u16string()))
                                  .filePath(QStringLiteral("install.log"));
-        orvane::AppendLogEntry(Path, orvane::FormatLogEntry(QDateTime::currentDateTime(), AMessage));
+        orvane::AppendLogEntry(Path,
+                               orvane::FormatLogEntry(QDateTime::currentDateTime(), AMessage));
     } catch (const std::exception&) {
     }
     QCoreApplication::processEvents();

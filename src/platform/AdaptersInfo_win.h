@@ -5,8 +5,11 @@
 
 #include "platform/NetworkAdapters.h"
 
+// winsock2.h must come first.
+// clang-format off
 #include <winsock2.h>
 #include <iphlpapi.h>
+// clang-format on
 
 #include <functional>
 

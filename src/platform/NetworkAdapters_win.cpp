@@ -13,7 +13,8 @@ TAdapterList ListAdaptersInfo(const TGetAdaptersInfoFunc& AGetAdaptersInfo) {
     // operator new aligns for any record type; the chain holds pointers into it.
     std::unique_ptr<std::byte[]> buffer(new std::byte[size]);
     for (;;) {
-        const ULONG code = AGetAdaptersInfo(reinterpret_cast<PIP_ADAPTER_INFO>(buffer.get()), &size);
+        const ULONG code =
+            AGetAdaptersInfo(reinterpret_cast<PIP_ADAPTER_INFO>(buffer.get()), &size);
         if (code == ERROR_BUFFER_OVERFLOW) {
             buffer.reset(new std::byte[size]);
             continue;

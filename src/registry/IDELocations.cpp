@@ -29,8 +29,7 @@ std::string ReadIDEPath(TRegistryStore& AStore, const std::string& AKey,
 } // namespace
 
 std::string GetIDERootDir(TRegistryStore& AStore, const std::string& AVersion) {
-    return ReadIDEPath(AStore, IDEKey(AVersion, "Maintenance"),
-                       "InstallDir");
+    return ReadIDEPath(AStore, IDEKey(AVersion, "Maintenance"), "InstallDir");
 }
 
 std::string GetIDECommonDir(TRegistryStore& AStore, const std::string& AVersion) {

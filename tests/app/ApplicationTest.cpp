@@ -16,7 +16,6 @@
 #include <QPushButton>
 #include <QTabWidget>
 
-
 namespace {
 
 // Restores the test run's handler after a test that installs its own.

@@ -53,7 +53,8 @@ protected:
     // One server for all tests: the edition buttons start real configuration
     // downloads, and they must reach something local.
     static void SetUpTestSuite() {
-        FServer = new TLocalApiServer({.Tls = false, .SamplePackages = true, .AccountsJson = Accounts});
+        FServer =
+            new TLocalApiServer({.Tls = false, .SamplePackages = true, .AccountsJson = Accounts});
     }
     static void TearDownTestSuite() {
         delete FServer;
@@ -110,7 +111,6 @@ protected:
     std::shared_ptr<TScriptedDialogs> FDialogs;
 };
 
-
 TEST_F(Form2Test, StartsOnWelcomeWithTheVersionedTitle) {
     auto Form = NewForm();
     const auto Version = orvane::GetProductVersion();
@@ -131,8 +131,8 @@ TEST_F(Form2Test, SwitchPageEnablesExactlyTheShownTab) {
     const struct {
         int Value;
         int Tab;
-    } Cases[] = {{wpWelcome, 0}, {wpCredentials, 1}, {wpVersions, 2}, {wpInstall, 3},
-                 {wpDone, 4},    {5, 4},             {255, 4},       {wpWelcome, 0}};
+    } Cases[] = {{wpWelcome, 0}, {wpCredentials, 1}, {wpVersions, 2}, {wpInstall, 3}, {wpDone, 4},
+                 {5, 4},         {255, 4},           {wpWelcome, 0}};
     for (const auto& Case : Cases) {
         SCOPED_TRACE(Case.Value);
         Form->SwitchPage(TWizardPage(Case.Value));
@@ -152,8 +152,8 @@ TEST_F(Form2Test, InstalledVersionsLabelListsTheRecords) {
         EXPECT_TRUE(Form->FInstalledVersions.empty());
         EXPECT_FALSE(Form->UninstallButton->isEnabled());
     }
-    orvane::TOrvaneRegistryData Data{"22.0", "1.2.3", "2024-04-08 19:38:03", "Developer",
-                                     "DEVELOPER", "/tmp/x/22.0/"};
+    orvane::TOrvaneRegistryData Data{"22.0",      "1.2.3",     "2024-04-08 19:38:03",
+                                     "Developer", "DEVELOPER", "/tmp/x/22.0/"};
     orvane::WriteRegistryData(*FStore, Data);
     auto Form = NewForm();
     EXPECT_EQ(Form->InstalledVersions->text(),
@@ -193,13 +193,27 @@ TEST_P(Form2FlowTest, CredentialsAndPageAfterClicks) {
     auto Form = NewForm();
     for (TStep Step : Case.Steps) {
         switch (Step) {
-        case sDeveloper: Form->DeveloperButton->click(); break;
-        case sCommercial: Form->CommercialButton->click(); break;
-        case sTypeUser: Form->Edt_User->setText(QStringLiteral(" me@example.org ")); break;
-        case sTypePassword: Form->Edt_Password->setText(QStringLiteral("p\u00e4ss word")); break;
-        case sLogin: Form->LoginButton->click(); break;
-        case sBack: Form->BackButton->click(); break;
-        case sInstallBack: Form->InstallBackButton->click(); break;
+        case sDeveloper:
+            Form->DeveloperButton->click();
+            break;
+        case sCommercial:
+            Form->CommercialButton->click();
+            break;
+        case sTypeUser:
+            Form->Edt_User->setText(QStringLiteral(" me@example.org "));
+            break;
+        case sTypePassword:
+            Form->Edt_Password->setText(QStringLiteral("p\u00e4ss word"));
+            break;
+        case sLogin:
+            Form->LoginButton->click();
+            break;
+        case sBack:
+            Form->BackButton->click();
+            break;
+        case sInstallBack:
+            Form->InstallBackButton->click();
+            break;
         }
     }
     WaitForConfiguration(*Form);
@@ -223,29 +237,63 @@ const std::string TypedPassword = "p\xC3\xA4ss word";
 INSTANTIATE_TEST_SUITE_P(
     Flows, Form2FlowTest,
     testing::Values(
-        TFlowCase{"Developer", {sDeveloper}, wpVersions, orvane::imDeveloper, "", "", "DEVELOPER", ""},
-        TFlowCase{"Commercial", {sCommercial}, wpCredentials, orvane::imCommercial, "", "",
-                  "GAMEPACKAGE", ""},
+        TFlowCase{
+            "Developer", {sDeveloper}, wpVersions, orvane::imDeveloper, "", "", "DEVELOPER", ""},
+        TFlowCase{"Commercial",
+                  {sCommercial},
+                  wpCredentials,
+                  orvane::imCommercial,
+                  "",
+                  "",
+                  "GAMEPACKAGE",
+                  ""},
         TFlowCase{"LoginTakesTextsAsTyped",
                   {sCommercial, sTypeUser, sTypePassword, sLogin},
-                  wpVersions, orvane::imCommercial, TypedUser, TypedPassword, "GAMEPACKAGE",
+                  wpVersions,
+                  orvane::imCommercial,
+                  TypedUser,
+                  TypedPassword,
+                  "GAMEPACKAGE",
                   QString::fromStdString(TypedUser)},
-        TFlowCase{"LoginWithEmptyEdits", {sCommercial, sLogin}, wpVersions, orvane::imCommercial,
-                  "", "", "GAMEPACKAGE", ""},
-        TFlowCase{"CommercialBackDeveloper", {sCommercial, sTypeUser, sBack, sDeveloper},
-                  wpVersions, orvane::imDeveloper, "", "", "DEVELOPER",
+        TFlowCase{"LoginWithEmptyEdits",
+                  {sCommercial, sLogin},
+                  wpVersions,
+                  orvane::imCommercial,
+                  "",
+                  "",
+                  "GAMEPACKAGE",
+                  ""},
+        TFlowCase{"CommercialBackDeveloper",
+                  {sCommercial, sTypeUser, sBack, sDeveloper},
+                  wpVersions,
+                  orvane::imDeveloper,
+                  "",
+                  "",
+                  "DEVELOPER",
                   QString::fromStdString(TypedUser)},
         TFlowCase{"BackKeepsCredentials",
                   {sCommercial, sTypeUser, sTypePassword, sLogin, sInstallBack},
-                  wpWelcome, orvane::imCommercial, TypedUser, TypedPassword, "GAMEPACKAGE",
+                  wpWelcome,
+                  orvane::imCommercial,
+                  TypedUser,
+                  TypedPassword,
+                  "GAMEPACKAGE",
                   QString::fromStdString(TypedUser)},
         TFlowCase{"SecondCommercialEmptiesCredentialsKeepsEmail",
                   {sCommercial, sTypeUser, sTypePassword, sLogin, sInstallBack, sCommercial},
-                  wpCredentials, orvane::imCommercial, "", "", "GAMEPACKAGE",
+                  wpCredentials,
+                  orvane::imCommercial,
+                  "",
+                  "",
+                  "GAMEPACKAGE",
                   QString::fromStdString(TypedUser)},
         TFlowCase{"DeveloperAfterCommercialLogin",
                   {sCommercial, sTypeUser, sTypePassword, sLogin, sInstallBack, sDeveloper},
-                  wpVersions, orvane::imDeveloper, "", "", "DEVELOPER",
+                  wpVersions,
+                  orvane::imDeveloper,
+                  "",
+                  "",
+                  "DEVELOPER",
                   QString::fromStdString(TypedUser)}),
     [](const testing::TestParamInfo<TFlowCase>& AInfo) { return AInfo.param.Name; });
 
@@ -271,7 +319,7 @@ TEST_F(Form2Test, DirectoryPickersAddOneTrailingSeparator) {
     } Cases[] = {
         {Picked, QDir::toNativeSeparators(Picked) + Sep},
         {std::nullopt, QDir::toNativeSeparators(Picked) + Sep}, // cancel keeps the text
-        {QStringLiteral("/"), QStringLiteral("/")},            // a root already ends with one
+        {QStringLiteral("/"), QStringLiteral("/")},             // a root already ends with one
         {Picked + "/", QDir::toNativeSeparators(Picked) + Sep},
     };
     struct {
@@ -293,7 +341,8 @@ TEST_F(Form2Test, DirectoryPickersAddOneTrailingSeparator) {
             FDialogs->ClearCalls();
             FDialogs->AnswerFolder(Case.Answer);
             Picker.Button->trigger();
-            EXPECT_EQ(FDialogs->Calls(), (std::vector<TDialogCall>{{dkSelectFolder, Picker.Title}}));
+            EXPECT_EQ(FDialogs->Calls(),
+                      (std::vector<TDialogCall>{{dkSelectFolder, Picker.Title}}));
             EXPECT_EQ(Picker.Edit->text(), Case.Shown);
         }
     }
@@ -423,8 +472,11 @@ TEST_F(Form2Test, MessageBoxesGoThroughTheDialogService) {
     }
     const TDialogCall Sure{dkConfirmationQuestion, QStringLiteral("sure?")};
     EXPECT_EQ(FDialogs->Calls(), (std::vector<TDialogCall>{{dkWarning, QStringLiteral("warn")},
-                                                            {dkWarning, QStringLiteral("info")},
-                                                            Sure, Sure, Sure, Sure}));
+                                                           {dkWarning, QStringLiteral("info")},
+                                                           Sure,
+                                                           Sure,
+                                                           Sure,
+                                                           Sure}));
 }
 
 TEST_F(Form2Test, ProgressTakesByteCountsBeyondIntRange) {
@@ -435,9 +487,15 @@ TEST_F(Form2Test, ProgressTakesByteCountsBeyondIntRange) {
         std::int64_t Value;
         double Fraction;
     } Cases[] = {
-        {100, 0, 0.0},           {100, 50, 0.5},          {100, 100, 1.0},
-        {5 * GiB, 0, 0.0},       {5 * GiB, 5 * GiB / 2, 0.5}, {5 * GiB, 5 * GiB, 1.0},
-        {5 * GiB, 6 * GiB, 1.0}, {5 * GiB, -1, 0.0},      {INT64_MAX, INT64_MAX, 1.0},
+        {100, 0, 0.0},
+        {100, 50, 0.5},
+        {100, 100, 1.0},
+        {5 * GiB, 0, 0.0},
+        {5 * GiB, 5 * GiB / 2, 0.5},
+        {5 * GiB, 5 * GiB, 1.0},
+        {5 * GiB, 6 * GiB, 1.0},
+        {5 * GiB, -1, 0.0},
+        {INT64_MAX, INT64_MAX, 1.0},
         {0, 0, 0.0},
     };
     for (const auto& Case : Cases) {
@@ -484,8 +542,8 @@ TEST_F(Form2Test, LogUpdatesTheLabelAndAppendsStampedEntries) {
         EXPECT_EQ(Form->ProgressLabel->text(), QStringLiteral("<ERROR> a\r\nb"));
         EXPECT_EQ(Form->ProgressLabel->textFormat(), Qt::PlainText);
     }
-    const QRegularExpression Expected(QStringLiteral("\\A%1first\\r\\n%1\\r\\n%1<ERROR> a\\r\\nb\\r\\n\\z")
-                                          .arg(Stamp));
+    const QRegularExpression Expected(
+        QStringLiteral("\\A%1first\\r\\n%1\\r\\n%1<ERROR> a\\r\\nb\\r\\n\\z").arg(Stamp));
     const QString Text = ReadText(LogPath());
     EXPECT_TRUE(Expected.match(Text).hasMatch()) << Text.toStdString();
 }
@@ -524,17 +582,44 @@ TEST_F(Form2Test, LogIntoAnUnwritableFolderStillUpdatesTheLabel) {
 
 TEST_F(Form2Test, ControlsCarryTheirLayoutNames) {
     auto Form = NewForm();
-    const char* Names[] = {
-        "TabControl1",      "TbItm_Welcome",      "TbItm_Credentials",   "TbItm_Versions",
-        "TbItm_Install",    "TbItm_Completed",    "StatusLabel",         "Image1",
-        "Label7",           "DeveloperButton",    "CommercialButton",    "InstalledVersions",
-        "UninstallButton",  "Label8",             "Label5",              "Edt_User",
-        "Label6",           "Edt_Password",       "PasswordEditButton1", "LoginButton",
-        "BackButton",       "Label1",             "Edit1",               "EllipsesEditButton1",
-        "Label3",           "Edit2",              "EllipsesEditButton2", "DownloadablePackagesLabel",
-        "ListBox1",         "DownloadVersionsIndicator", "CheckBox1",    "SpeedButton1",
-        "InstallButton",    "InstallBackButton",  "ProgressLabel",       "ProgressBar",
-        "Label4",           "FinishButton"};
+    const char* Names[] = {"TabControl1",
+                           "TbItm_Welcome",
+                           "TbItm_Credentials",
+                           "TbItm_Versions",
+                           "TbItm_Install",
+                           "TbItm_Completed",
+                           "StatusLabel",
+                           "Image1",
+                           "Label7",
+                           "DeveloperButton",
+                           "CommercialButton",
+                           "InstalledVersions",
+                           "UninstallButton",
+                           "Label8",
+                           "Label5",
+                           "Edt_User",
+                           "Label6",
+                           "Edt_Password",
+                           "PasswordEditButton1",
+                           "LoginButton",
+                           "BackButton",
+                           "Label1",
+                           "Edit1",
+                           "EllipsesEditButton1",
+                           "Label3",
+                           "Edit2",
+                           "EllipsesEditButton2",
+                           "DownloadablePackagesLabel",
+                           "ListBox1",
+                           "DownloadVersionsIndicator",
+                           "CheckBox1",
+                           "SpeedButton1",
+                           "InstallButton",
+                           "InstallBackButton",
+                           "ProgressLabel",
+                           "ProgressBar",
+                           "Label4",
+                           "FinishButton"};
     for (const char* Name : Names)
         EXPECT_NE(Form->findChild<QObject*>(QLatin1String(Name)), nullptr) << Name;
 
@@ -560,13 +645,27 @@ TEST_F(Form2Test, WindowGeometryFollowsTheLayout) {
         QWidget* Widget;
         int Height;
     } Heights[] = {
-        {Form->Image1, 201},          {Form->Label7, 48},         {Form->DeveloperButton, 40},
-        {Form->CommercialButton, 40}, {Form->UninstallButton, 40}, {Form->Label8, 64},
-        {Form->Edt_User, 32},         {Form->Edt_Password, 32},   {Form->LoginButton, 40},
-        {Form->BackButton, 50},       {Form->Label1, 40},         {Form->Edit1, 32},
-        {Form->Label3, 40},           {Form->Edit2, 32},          {Form->DownloadablePackagesLabel, 40},
-        {Form->ListBox1, 168},        {Form->CheckBox1, 48},      {Form->SpeedButton1, 46},
-        {Form->InstallButton, 40},    {Form->InstallBackButton, 50}, {Form->ProgressBar, 40},
+        {Form->Image1, 201},
+        {Form->Label7, 48},
+        {Form->DeveloperButton, 40},
+        {Form->CommercialButton, 40},
+        {Form->UninstallButton, 40},
+        {Form->Label8, 64},
+        {Form->Edt_User, 32},
+        {Form->Edt_Password, 32},
+        {Form->LoginButton, 40},
+        {Form->BackButton, 50},
+        {Form->Label1, 40},
+        {Form->Edit1, 32},
+        {Form->Label3, 40},
+        {Form->Edit2, 32},
+        {Form->DownloadablePackagesLabel, 40},
+        {Form->ListBox1, 168},
+        {Form->CheckBox1, 48},
+        {Form->SpeedButton1, 46},
+        {Form->InstallButton, 40},
+        {Form->InstallBackButton, 50},
+        {Form->ProgressBar, 40},
         {Form->FinishButton, 40},
     };
     for (const auto& Case : Heights)
@@ -589,8 +688,9 @@ TEST_F(Form2Test, WindowGeometryFollowsTheLayout) {
         EXPECT_NEAR(Group->geometry().center().y(), Page->rect().center().y(), 1);
     }
     // The indented credentials controls start 128 to the right of the group's edge.
-    for (QWidget* Widget : {static_cast<QWidget*>(Form->Edt_User), static_cast<QWidget*>(Form->Edt_Password),
-                            static_cast<QWidget*>(Form->LoginButton), static_cast<QWidget*>(Form->BackButton)})
+    for (QWidget* Widget :
+         {static_cast<QWidget*>(Form->Edt_User), static_cast<QWidget*>(Form->Edt_Password),
+          static_cast<QWidget*>(Form->LoginButton), static_cast<QWidget*>(Form->BackButton)})
         EXPECT_EQ(Widget->x(), 128) << Widget->objectName().toStdString();
     EXPECT_EQ(Form->SpeedButton1->x(), 48);
 }
@@ -601,7 +701,9 @@ TEST_F(Form2Test, DoneTextNeverRunsUnderTheCloseButton) {
     Form->SwitchPage(wpDone);
     QString Summary;
     for (int I = 0; I < 4; ++I)
-        Summary += QStringLiteral("<ERROR> Failed to create directory: \"C:\\Temp\\2%1.0\\\"\r\n\r\n").arg(I);
+        Summary +=
+            QStringLiteral("<ERROR> Failed to create directory: \"C:\\Temp\\2%1.0\\\"\r\n\r\n")
+                .arg(I);
     const QString Texts[] = {Form->Label4->text(), Summary};
     for (const QString& Text : Texts) {
         SCOPED_TRACE(Text.toStdString());

@@ -61,7 +61,8 @@ INSTANTIATE_TEST_SUITE_P(
                     "<t> two\r\n", QByteArray("<t> C:\\Tmp\\\xE4\r\n<t> two\r\n")},
         TAppendCase{"NonAsciiConvertsEarlierEntries", QByteArray("<t> one \xE4\r\n<t> two\r\n"),
                     "<t> " + AUmlaut + Euro + "\r\n",
-                    Bom + QByteArray("<t> one \xC3\xA4\r\n<t> two\r\n<t> \xC3\xA4\xE2\x82\xAC\r\n")},
+                    Bom +
+                        QByteArray("<t> one \xC3\xA4\r\n<t> two\r\n<t> \xC3\xA4\xE2\x82\xAC\r\n")},
         TAppendCase{"NonAsciiIntoMissingFile", std::nullopt, "<t> " + Euro + "\r\n",
                     Bom + QByteArray("<t> \xE2\x82\xAC\r\n")},
         TAppendCase{"NonAsciiIntoEmptyFile", QByteArray(), "<t> " + AUmlaut + "\r\n",
@@ -81,7 +82,8 @@ TEST(AppendLogEntry, LaterEntriesFollowTheConvertedContent) {
     // The file is UTF-8 now: a second Latin-1 interpretation must not happen.
     ASSERT_TRUE(orvane::AppendLogEntry(Path, "<t> " + AUmlaut + "\r\n", QStringConverter::Latin1));
     ASSERT_TRUE(orvane::AppendLogEntry(Path, "<t> end\r\n", QStringConverter::Latin1));
-    EXPECT_EQ(ReadAll(Path), Bom + QByteArray("<t> \xC3\xA4\r\n<t> \xC3\xA4\r\n<t> \xC3\xA4\r\n<t> end\r\n"));
+    EXPECT_EQ(ReadAll(Path),
+              Bom + QByteArray("<t> \xC3\xA4\r\n<t> \xC3\xA4\r\n<t> \xC3\xA4\r\n<t> end\r\n"));
 }
 
 TEST(AppendLogEntry, UnwritablePlacesFailQuietly) {
@@ -138,7 +140,8 @@ TEST(FormatLogEntry, StampsLocalTimeWithMilliseconds) {
         QString Message;
         QString Entry;
     } const Cases[] = {
-        {QStringLiteral("Downloading"), QStringLiteral("<2024-04-08 19:38:03.120> Downloading\r\n")},
+        {QStringLiteral("Downloading"),
+         QStringLiteral("<2024-04-08 19:38:03.120> Downloading\r\n")},
         {QString(), QStringLiteral("<2024-04-08 19:38:03.120> \r\n")},
         {QStringLiteral("a\r\nb"), QStringLiteral("<2024-04-08 19:38:03.120> a\r\nb\r\n")},
         {QStringLiteral("100% of %1 <ERROR>"),

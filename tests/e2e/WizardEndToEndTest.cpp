@@ -68,7 +68,8 @@ std::map<std::string, std::string> Snapshot(TRegistryStore& AStore, const std::s
 class WizardEndToEnd : public testing::Test {
 protected:
     static void SetUpTestSuite() {
-        FServer = new TLocalApiServer({.Tls = false, .SamplePackages = true, .AccountsJson = KAccounts});
+        FServer =
+            new TLocalApiServer({.Tls = false, .SamplePackages = true, .AccountsJson = KAccounts});
     }
     static void TearDownTestSuite() {
         delete FServer;
@@ -91,7 +92,8 @@ protected:
 
     // The demo's two IDE versions (22.0, 23.0) with their folders.
     void SeedIdes() {
-        std::string text = ReadFileText(TLocalApiServer::SourceDir() / "tools" / "sandbox" / "ide.reg");
+        std::string text =
+            ReadFileText(TLocalApiServer::SourceDir() / "tools" / "sandbox" / "ide.reg");
         const std::string marker = "%SANDBOX%";
         for (std::size_t at; (at = text.find(marker)) != std::string::npos;)
             text.replace(at, marker.size(), FSandbox.string());
@@ -190,8 +192,8 @@ TEST_F(WizardEndToEnd, DeveloperInstallsTwoVersionsThenUninstallsThemAgain) {
     EXPECT_EQ(form->Label4->text(), KThanks);
     ASSERT_EQ(FDialogs->Texts(dkWarning).size(), 1u);
     EXPECT_TRUE(FDialogs->Texts(dkWarning)[0].startsWith("You have installed Orvane by GetIt"));
-    EXPECT_FALSE(FStore->KeyExists(
-        KBds + "23.0\\CatalogRepository\\Elements\\Orvane-Framework-4.2"))
+    EXPECT_FALSE(
+        FStore->KeyExists(KBds + "23.0\\CatalogRepository\\Elements\\Orvane-Framework-4.2"))
         << "the accepted GetIt element is removed";
 
     for (const std::string version : {"22.0", "23.0"}) {
@@ -211,16 +213,19 @@ TEST_F(WizardEndToEnd, DeveloperInstallsTwoVersionsThenUninstallsThemAgain) {
         EXPECT_TRUE(fs::exists(versionDir / "Win64" / "Release" / "C" / "hpp" / "Orvane.Core.hpp"));
         for (const char* name : {"Orvane_Core", "Orvane_Visual"}) {
             EXPECT_TRUE(fs::exists(CommonDir(version) / "Bpl" / (std::string(name) + ".bpl")));
-            EXPECT_TRUE(fs::exists(CommonDir(version) / "Bpl" / "Win64" / (std::string(name) + ".bpl")));
+            EXPECT_TRUE(
+                fs::exists(CommonDir(version) / "Bpl" / "Win64" / (std::string(name) + ".bpl")));
             EXPECT_TRUE(fs::exists(CommonDir(version) / "Dcp" / (std::string(name) + ".dcp")));
-            EXPECT_TRUE(fs::exists(CommonDir(version) / "Dcp" / "Win64" / (std::string(name) + ".dcp")));
+            EXPECT_TRUE(
+                fs::exists(CommonDir(version) / "Dcp" / "Win64" / (std::string(name) + ".dcp")));
         }
         for (const char* name : {"OrvaneNative.dll", "libeay32.dll", "ssleay32.dll"})
             EXPECT_TRUE(fs::exists(IdeRoot() / version / "bin" / name)) << name;
         // Known Packages: the IDE's own first, then one value per Win32 BPL.
         const auto known = FStore->ValueNames(KBds + version + "\\Known Packages");
         ASSERT_GE(known.size(), 2u);
-        EXPECT_EQ(known[known.size() - 2], (CommonDir(version) / "Bpl" / "Orvane_Core.bpl").string());
+        EXPECT_EQ(known[known.size() - 2],
+                  (CommonDir(version) / "Bpl" / "Orvane_Core.bpl").string());
         EXPECT_EQ(known.back(), (CommonDir(version) / "Bpl" / "Orvane_Visual.bpl").string());
         // Search paths: the IDE's entries kept, the package's appended.
         for (const char* platform : {"Win32", "Win64"}) {
@@ -251,9 +256,8 @@ TEST_F(WizardEndToEnd, DeveloperInstallsTwoVersionsThenUninstallsThemAgain) {
     FDialogs->AnswerDialog(
         [](QDialog& ADialog) { return TScriptedDialogs::ClickButton(ADialog, "OK"); });
     form->UninstallButton->click();
-    EXPECT_EQ(FDialogs->Texts(dkMessage),
-              (QStringList{"Version 23.0 successfully uninstalled",
-                           "Version 22.0 successfully uninstalled"}));
+    EXPECT_EQ(FDialogs->Texts(dkMessage), (QStringList{"Version 23.0 successfully uninstalled",
+                                                       "Version 22.0 successfully uninstalled"}));
     EXPECT_TRUE(ReadInstalledVersions(*FStore).empty());
     EXPECT_EQ(form->InstalledVersions->text(), "Installed Versions:\r\n");
     EXPECT_FALSE(form->UninstallButton->isEnabled());
@@ -269,11 +273,12 @@ TEST_F(WizardEndToEnd, DeveloperInstallsTwoVersionsThenUninstallsThemAgain) {
             it = expected.erase(it);
             continue;
         }
-        const bool pathList = key.ends_with("|Search Path") && key.find("\\Library\\") != std::string::npos;
-        const bool cppList = key.find("\\C++\\Paths\\") != std::string::npos &&
-                             (key.ends_with("|IncludePath") || key.ends_with("|LibraryPath") ||
-                              key.ends_with("|IncludePath_Clang32") ||
-                              key.ends_with("|LibraryPath_Clang32"));
+        const bool pathList =
+            key.ends_with("|Search Path") && key.find("\\Library\\") != std::string::npos;
+        const bool cppList =
+            key.find("\\C++\\Paths\\") != std::string::npos &&
+            (key.ends_with("|IncludePath") || key.ends_with("|LibraryPath") ||
+             key.ends_with("|IncludePath_Clang32") || key.ends_with("|LibraryPath_Clang32"));
         if (pathList || cppList)
             it->second = CleanPathList(it->second);
         ++it;

@@ -298,7 +298,7 @@ protected:
     // Everything in the IDE's Bpl, Dcp and bin folders: a failed version adds nothing.
     static std::vector<std::string> IdeFolders(const TSandbox& ABox) {
         std::vector<std::string> LResult;
-        for (const fs::path LFolder :
+        for (const fs::path& LFolder :
              {fs::path(ABox.CommonDir()) / "Bpl", fs::path(ABox.CommonDir()) / "Dcp",
               fs::path(ABox.IDEDir()) / "22.0" / "bin"}) {
             LResult.push_back(LFolder.string() + (fs::exists(LFolder) ? "" : " (absent)"));

@@ -1,7 +1,7 @@
 #include "platform/FileCopy.h"
 
-#include <gmock/gmock.h>
 #include "support/FileText.h"
+#include <gmock/gmock.h>
 
 #include <gtest/gtest.h>
 

@@ -27,19 +27,17 @@ protected:
     void TearDown() override { fs::remove_all(FDir); }
 
     // Win32 form of a path below the test folder.
-    std::string At(const std::string& ARelative) const {
-        return FDir.string() + "\\" + ARelative;
-    }
+    std::string At(const std::string& ARelative) const { return FDir.string() + "\\" + ARelative; }
 
     fs::path FDir;
 };
 
 struct TCopyCase {
     const char* Name;
-    bool SourceFile;      // the source exists as a file
-    const char* Dest;     // below the test folder
+    bool SourceFile;  // the source exists as a file
+    const char* Dest; // below the test folder
     bool DestExists;
-    const char* Message;  // the error text, or nullptr when the copy succeeds
+    const char* Message; // the error text, or nullptr when the copy succeeds
 };
 
 // The checks run in a fixed order, so a call with several faults names the first.
@@ -51,8 +49,7 @@ const TCopyCase KCopyCases[] = {
     {"destination is a folder", true, "dest", true, "The specified file already exists"},
     {"no source and no destination folder", false, "missing\\lib.bpl", false,
      "The specified file was not found"},
-    {"no destination folder", true, "missing\\lib.bpl", false,
-     "The specified path was not found"},
+    {"no destination folder", true, "missing\\lib.bpl", false, "The specified path was not found"},
     {"destination present", true, "dest\\lib.bpl", true, "The specified file already exists"},
 };
 

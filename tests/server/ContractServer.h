@@ -48,9 +48,9 @@ public:
         orvane::THttpClient LClient;
         LClient.GetText(FBaseUrl + "/control/fault?kind=" + AKind +
                             "&prefix=" + orvane::PercentEncodeQueryValue(APrefix) +
-                            "&count=-1&code=" + std::to_string(ACode) + "&delay=" +
-                            std::to_string(ADelayMs) + "&hold=" + std::to_string(AHoldMs) +
-                            "&size=" + std::to_string(ASize),
+                            "&count=-1&code=" + std::to_string(ACode) +
+                            "&delay=" + std::to_string(ADelayMs) +
+                            "&hold=" + std::to_string(AHoldMs) + "&size=" + std::to_string(ASize),
                         std::size_t{1} << 20);
     }
     std::string FileUrl(const std::string& AName) const {

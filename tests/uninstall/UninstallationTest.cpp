@@ -125,9 +125,8 @@ TEST_F(UninstallationTest, RemovesTheChosenVersionsLastListedFirstAndKeepsTheIde
     });
     form->UninstallButtonClick();
 
-    EXPECT_EQ(FDialogs->Texts(dkMessage),
-              (QStringList{"Version 23.0 successfully uninstalled",
-                           "Version 22.0 successfully uninstalled"}));
+    EXPECT_EQ(FDialogs->Texts(dkMessage), (QStringList{"Version 23.0 successfully uninstalled",
+                                                       "Version 22.0 successfully uninstalled"}));
     EXPECT_TRUE(ReadInstalledVersions(*FStore).empty());
     EXPECT_TRUE(FStore->KeyExists("SOFTWARE\\Embarcadero\\Orvane"));
 
@@ -155,11 +154,11 @@ TEST_F(UninstallationTest, RemovesTheChosenVersionsLastListedFirstAndKeepsTheIde
     const std::string log = LogText();
     std::size_t at = 0;
     for (const char* line :
-         {"Uninstallation started ...", "Cleaning up GetIt Installation: ",
-          "Removing Delphi registry entries for \"23.0\"", "Removing CPP registry entries for \"23.0\"",
-          "Removing IDE registry entries done", "Deleting Orvane registry entry for \"23.0\"",
-          "Deleting Orvane registry entry done", "Uninstallation done",
-          "Removing Delphi registry entries for \"22.0\""}) {
+         {"Uninstallation started ...",
+          "Cleaning up GetIt Installation: ", "Removing Delphi registry entries for \"23.0\"",
+          "Removing CPP registry entries for \"23.0\"", "Removing IDE registry entries done",
+          "Deleting Orvane registry entry for \"23.0\"", "Deleting Orvane registry entry done",
+          "Uninstallation done", "Removing Delphi registry entries for \"22.0\""}) {
         const std::size_t found = log.find(line, at);
         ASSERT_NE(found, std::string::npos) << line;
         at = found;
@@ -201,9 +200,10 @@ TEST_F(UninstallationTest, ASearchPathThatIsNotAStringFailsThatVersionAndKeepsIt
     FDialogs->AnswerDialog(Choose({}, "OK"));
     form->UninstallButtonClick();
 
-    EXPECT_EQ(FDialogs->Texts(dkMessage),
-              (QStringList{"Version 23.0 successfully uninstalled",
-                           "Failed to uninstall version 22.0 - Invalid data type for 'Search Path'"}));
+    EXPECT_EQ(
+        FDialogs->Texts(dkMessage),
+        (QStringList{"Version 23.0 successfully uninstalled",
+                     "Failed to uninstall version 22.0 - Invalid data type for 'Search Path'"}));
     const auto records = ReadInstalledVersions(*FStore);
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(records[0].IDEVersion, "22.0");
@@ -225,9 +225,8 @@ TEST_F(UninstallationTest, GetItElementIsOfferedInEveryRemovalAndADeclineIsNoFai
     const QString question = "A Orvane GetIt Installation exists for BDS Orvane-Framework-1.4. "
                              "Do you want to remove it now?";
     EXPECT_EQ(FDialogs->Texts(dkConfirmationQuestion), (QStringList{question, question}));
-    EXPECT_EQ(FDialogs->Texts(dkMessage),
-              (QStringList{"Version 23.0 successfully uninstalled",
-                           "Version 22.0 successfully uninstalled"}));
+    EXPECT_EQ(FDialogs->Texts(dkMessage), (QStringList{"Version 23.0 successfully uninstalled",
+                                                       "Version 22.0 successfully uninstalled"}));
     EXPECT_TRUE(FStore->KeyExists(element));
     EXPECT_EQ(FDialogs->PendingAnswers(), 0u);
 }
