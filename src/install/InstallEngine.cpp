@@ -261,9 +261,9 @@ TInstallEngine::StartDownload(const TPackagePlan& APlan, bool AHeld, std::uint64
     auto* LDownloader = new TDownloader(FSettings.ApiUrl, "", FHost);
     LDownloader->Credentials = FSettings.Credentials;
     LDownloader->Cancelled = LState->Cancelled;
-    const std::string LFolder = Utf8FromPath(PathFromUtf8(APlan.PackagePath).parent_path());
-    const TDownloadLimit LLimit = PackageDownloadLimit(LFolder, AReserved);
-    if (AReserved != 0 && LLimit.Reason != PackageDownloadLimit(LFolder).Reason) {
+    const TDownloadLimit LLimit = PackageDownloadLimit(
+        Utf8FromPath(PathFromUtf8(APlan.PackagePath).parent_path()), AReserved);
+    if (LLimit.ByReserved) {
         LState->RoomStop = AnswerTooLargeText(LLimit.Bytes, LLimit.Reason);
     }
     LDownloader->MaxSize = LLimit.Bytes;

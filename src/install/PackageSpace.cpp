@@ -61,6 +61,7 @@ TDownloadLimit PackageDownloadLimit(const std::string& ADownloadDir, std::uint64
     const std::uint64_t LKept = KDownloadMargin + std::min(AReserved, UINT64_MAX - KDownloadMargin);
     if (LAvailable && *LAvailable < Result.Bytes + LKept) {
         Result.Bytes = *LAvailable > LKept ? *LAvailable - LKept : 1;
+        Result.ByReserved = AReserved != 0;
         Result.Reason = "the free space of the download folder's drive, less " +
                         FormatByteSize(KDownloadMargin) +
                         (AReserved == 0 ? std::string()

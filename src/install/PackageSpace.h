@@ -28,6 +28,8 @@ std::vector<TSpaceNeed> PackageSpaceNeeds(TZipReader& AZip, const rapidjson::Val
 struct TDownloadLimit {
     std::uint64_t Bytes = 0;
     std::string Reason;
+    // The room kept for another version lowered Bytes.
+    bool ByReserved = false;
 };
 inline constexpr std::uint64_t KDownloadMargin = std::uint64_t{64} << 20;
 TDownloadLimit PackageDownloadLimit(const std::string& ADownloadDir, std::uint64_t AReserved = 0);

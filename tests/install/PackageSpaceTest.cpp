@@ -59,6 +59,7 @@ TEST(PackageSpaceTest, DownloadLimitLeavesTheMarginAndWhatIsKept) {
         std::uint64_t Reserved;
         std::uint64_t Bytes;
         std::string Reason;
+        bool ByReserved = false;
     };
     const std::string CDrive = "the free space of the download folder's drive, less 64.0 MiB";
     for (const TCase& LCase : {
@@ -67,9 +68,9 @@ TEST(PackageSpaceTest, DownloadLimitLeavesTheMarginAndWhatIsKept) {
                    "the most a package can be"},
              TCase{5 * KDownloadMargin, 0, 4 * KDownloadMargin, CDrive},
              TCase{5 * KDownloadMargin, 1000, 4 * KDownloadMargin - 1000,
-                   CDrive + " and the 1000 bytes the version before it still writes there"},
+                   CDrive + " and the 1000 bytes the version before it still writes there", true},
              TCase{KDownloadMargin + 1000, 1000, 1,
-                   CDrive + " and the 1000 bytes the version before it still writes there"},
+                   CDrive + " and the 1000 bytes the version before it still writes there", true},
              TCase{KDownloadMargin / 2, 0, 1, CDrive},
          }) {
         SCOPED_TRACE(std::to_string(LCase.Available) + " free, " + std::to_string(LCase.Reserved) +
@@ -78,6 +79,7 @@ TEST(PackageSpaceTest, DownloadLimitLeavesTheMarginAndWhatIsKept) {
         const TDownloadLimit LLimit = PackageDownloadLimit(LDir, LCase.Reserved);
         EXPECT_EQ(LLimit.Bytes, LCase.Bytes);
         EXPECT_EQ(LLimit.Reason, LCase.Reason);
+        EXPECT_EQ(LLimit.ByReserved, LCase.ByReserved);
     }
     SetAvailableSpaceForTests(std::nullopt);
     SetPackageDownloadCap(LCap);
