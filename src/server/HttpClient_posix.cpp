@@ -96,14 +96,20 @@ THostPort ConnectedPeer(CURL* AHandle) {
     return Result;
 }
 
-// The proxy a request went through, when the connection's peer is not the
-// URL's own port (libcurl does not tell which proxy it picked).
-std::string ProxyNote(CURL* AHandle, const std::string& AUrl) {
+// The proxy a request went through ("host:port"): the connection's peer when
+// it is not the URL's own port (libcurl does not tell which proxy it picked).
+// Empty: direct.
+std::string ProxyPeer(CURL* AHandle, const std::string& AUrl) {
     const THostPort LPeer = ConnectedPeer(AHandle);
     if (LPeer.Host.empty() || LPeer.Port == UrlHostPort(AUrl).Port) {
         return "";
     }
-    return " (through the proxy " + LPeer.Text() + ")";
+    return LPeer.Text();
+}
+
+std::string ProxyNote(CURL* AHandle, const std::string& AUrl) {
+    const std::string LProxy = ProxyPeer(AHandle, AUrl);
+    return LProxy.empty() ? "" : " (through the proxy " + LProxy + ")";
 }
 
 // libcurl has no Windows sign-in to offer, and the installer keeps no proxy
@@ -115,9 +121,9 @@ constexpr const char* KNoProxySignIn =
 // Says once per target and proxy where requests went: libcurl picks the proxy
 // from the environment on its own.
 void LogProxyOnce(CURL* AHandle, const std::string& AUrl) {
-    const THostPort LPeer = ConnectedPeer(AHandle);
+    const std::string LProxy = ProxyPeer(AHandle, AUrl);
     const THostPort LTarget = UrlHostPort(AUrl);
-    if (LPeer.Host.empty() || LTarget.Host.empty() || LPeer.Port == LTarget.Port) {
+    if (LProxy.empty() || LTarget.Host.empty()) {
         return;
     }
     const std::string LKey = AUrl.substr(0, AUrl.find("://")) + "://" + LTarget.Text();
@@ -125,11 +131,11 @@ void LogProxyOnce(CURL* AHandle, const std::string& AUrl) {
     static std::set<std::string> GLogged;
     {
         const std::lock_guard LLock(GLock);
-        if (!GLogged.insert(LKey + " " + LPeer.Text()).second) {
+        if (!GLogged.insert(LKey + " " + LProxy).second) {
             return;
         }
     }
-    THttpClient::Log("Requests to " + LKey + " go through the proxy " + LPeer.Text() +
+    THttpClient::Log("Requests to " + LKey + " go through the proxy " + LProxy +
                      " (from the proxy environment variables)");
 }
 
@@ -163,8 +169,9 @@ bool BeginAnswer(TTransfer* T) {
     long LStatus = 0;
     curl_easy_getinfo(T->Handle, CURLINFO_RESPONSE_CODE, &LStatus);
     T->Status = LStatus;
-    if (LStatus == 407 && !ProxyNote(T->Handle, *T->Url).empty()) {
-        T->Failure = ProxySignInText(ConnectedPeer(T->Handle).Text(), KNoProxySignIn);
+    if (const std::string LProxy = ProxyPeer(T->Handle, *T->Url);
+        LStatus == 407 && !LProxy.empty()) {
+        T->Failure = ProxySignInText(LProxy, KNoProxySignIn);
         return false;
     }
     if (LStatus < 200 || LStatus > 299) {
