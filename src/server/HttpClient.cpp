@@ -2,7 +2,10 @@
 
 #include "platform/Text.h"
 
+#include <algorithm>
 #include <mutex>
+#include <utility>
+#include <vector>
 
 // What both HTTP clients (HttpClient_posix.cpp, HttpClient_win.cpp) share: the
 // process-wide cancellation epoch and settings, and the texts built from them.
@@ -15,11 +18,11 @@ std::atomic<std::uint64_t> GCancelEpoch{0};
 std::mutex GSettingsLock;
 THttpLimits GLimits;
 std::string GTestCaFile;
-// Held while a line is in the sink, so a sink that is replaced is no longer
-// running once SetLog returns.
+// Held while a line is in a sink, so a sink is no longer running once its
+// scope has ended.
 std::mutex GLogLock;
-std::function<void(const std::string&)> GLog;
-std::uint64_t GLogId = 0;
+// The live scopes' sinks, the newest last; scopes may end in any order.
+std::vector<std::pair<const TScopedHttpLog*, std::function<void(const std::string&)>>> GLogs;
 
 } // namespace
 
@@ -49,32 +52,22 @@ THttpLimits THttpClient::Limits() {
     return GLimits;
 }
 
-void THttpClient::SetLog(std::function<void(const std::string&)> ALog) {
-    const std::lock_guard LLock(GLogLock);
-    GLog = std::move(ALog);
-    ++GLogId;
-}
-
 void THttpClient::Log(const std::string& ALine) {
     const std::lock_guard LLock(GLogLock);
-    if (GLog) {
-        GLog(ALine);
+    if (!GLogs.empty() && GLogs.back().second) {
+        GLogs.back().second(ALine);
     }
 }
 
 TScopedHttpLog::TScopedHttpLog(std::function<void(const std::string&)> ALog) {
     const std::lock_guard LLock(GLogLock);
-    FPrevious = std::move(GLog);
-    GLog = std::move(ALog);
-    FId = ++GLogId;
+    GLogs.emplace_back(this, std::move(ALog));
 }
 
 TScopedHttpLog::~TScopedHttpLog() {
     const std::lock_guard LLock(GLogLock);
-    if (GLogId == FId) {
-        GLog = std::move(FPrevious);
-        ++GLogId;
-    }
+    GLogs.erase(std::find_if(GLogs.begin(), GLogs.end(),
+                             [this](const auto& AEntry) { return AEntry.first == this; }));
 }
 
 void THttpClient::SetTestCaFile(const std::string& APemFile) {

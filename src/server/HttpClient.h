@@ -76,11 +76,9 @@ public:
         FPinned = true;
     }
 
-    // Where the client says what it chose on its own (the proxy a host's
+    // What the client says of what it chose on its own (the proxy a host's
     // requests go through, a proxy detection that failed and the fallback
-    // taken); unset: nowhere. The sink is called on transfer threads, one line
-    // at a time; it must return soon and never start a transfer itself.
-    static void SetLog(std::function<void(const std::string&)> ALog);
+    // taken), to the sink of the innermost TScopedHttpLog; none: nowhere.
     static void Log(const std::string& ALine);
 
     static void SetLimits(const THttpLimits& ALimits);
@@ -96,19 +94,16 @@ private:
     bool FPinned = false;
 };
 
-// Sends the client's lines to ALog while in scope, then gives the sink before
-// it back (unless a later scope replaced it meanwhile). When the scope ends no
-// call into ALog is still running.
+// Sends the client's lines to ALog while in scope and no later scope is; when
+// it ends, the newest scope still alive gets them again. ALog is called on
+// transfer threads, one line at a time; it must return soon and never start a
+// transfer itself. When the scope ends no call into ALog is still running.
 class TScopedHttpLog {
 public:
     explicit TScopedHttpLog(std::function<void(const std::string&)> ALog);
     ~TScopedHttpLog();
     TScopedHttpLog(const TScopedHttpLog&) = delete;
     TScopedHttpLog& operator=(const TScopedHttpLog&) = delete;
-
-private:
-    std::function<void(const std::string&)> FPrevious;
-    std::uint64_t FId = 0;
 };
 
 } // namespace orvane

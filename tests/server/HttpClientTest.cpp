@@ -16,7 +16,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <memory>
 #include <stdexcept>
+#include <vector>
 
 using namespace orvane;
 using namespace std::chrono_literals;
@@ -273,6 +275,36 @@ TEST(HttpClientLimits, SlowButSteadyAnswerIsNotAStall) {
     EXPECT_EQ(R.Error, "");
     EXPECT_EQ(R.Body.size(), 16u * 1024 * 6);
     EXPECT_GE(R.Elapsed, 2000ms);
+}
+
+// The client's lines go to the newest scope still alive, whatever order the
+// scopes end in (two windows, a window and a test's capture), and never to a
+// scope that has ended.
+TEST(HttpClientLog, LinesGoToTheNewestLiveScope) {
+    struct TCase {
+        const char* Name;
+        bool OuterEndsFirst;
+    };
+    for (const TCase& C : {TCase{"inner ends first", false}, TCase{"outer ends first", true}}) {
+        SCOPED_TRACE(C.Name);
+        std::vector<std::string> LOuter;
+        std::vector<std::string> LInner;
+        auto LOuterScope = std::make_unique<TScopedHttpLog>(
+            [&](const std::string& ALine) { LOuter.push_back(ALine); });
+        THttpClient::Log("a");
+        auto LInnerScope = std::make_unique<TScopedHttpLog>(
+            [&](const std::string& ALine) { LInner.push_back(ALine); });
+        THttpClient::Log("b");
+        (C.OuterEndsFirst ? LOuterScope : LInnerScope).reset();
+        THttpClient::Log("c");
+        LOuterScope.reset();
+        LInnerScope.reset();
+        THttpClient::Log("d");
+        EXPECT_EQ(LOuter, (C.OuterEndsFirst ? std::vector<std::string>{"a"}
+                                            : std::vector<std::string>{"a", "c"}));
+        EXPECT_EQ(LInner, (C.OuterEndsFirst ? std::vector<std::string>{"b", "c"}
+                                            : std::vector<std::string>{"b"}));
+    }
 }
 
 } // namespace

@@ -145,13 +145,11 @@ std::string ProxyLog() {
 // What the client logged while in scope.
 class TLogCapture {
 public:
-    TLogCapture() {
-        THttpClient::SetLog([this](const std::string& ALine) {
-            const std::lock_guard LLock(FLock);
-            FLines.push_back(ALine);
-        });
-    }
-    ~TLogCapture() { THttpClient::SetLog(nullptr); }
+    TLogCapture()
+        : FScope([this](const std::string& ALine) {
+              const std::lock_guard LLock(FLock);
+              FLines.push_back(ALine);
+          }) {}
     TLogCapture(const TLogCapture&) = delete;
     TLogCapture& operator=(const TLogCapture&) = delete;
     std::vector<std::string> Lines() {
@@ -162,6 +160,8 @@ public:
 private:
     std::mutex FLock;
     std::vector<std::string> FLines;
+    // Last: it ends first, before the lines it writes to.
+    orvane::TScopedHttpLog FScope;
 };
 
 struct TOutcome {
