@@ -37,8 +37,7 @@ bool CommandTakes(TCommand ACommand, const std::string& AFlag) {
     case cmInstall:
         return LIn({"--edition", "--user", "--password-stdin", "--accept-terms", "--versions",
                     "--all", "--ide-dir", "--download-dir", "--getit", "--ide-running",
-                    "--existing-zip", "--installed", "--json", "--non-interactive",
-                    "--wait-lock"});
+                    "--existing-zip", "--installed", "--json", "--non-interactive", "--wait-lock"});
     case cmUninstall:
         return LIn({"--versions", "--all", "--getit", "--ide-running", "--json",
                     "--non-interactive", "--wait-lock"});

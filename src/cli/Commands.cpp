@@ -199,9 +199,8 @@ int RunList(const TCommandContext& AContext) {
         const rapidjson::Value& LValue = *LEntry.Entry;
         const std::string LVersion = ReadMemberTextOrEmpty(LValue, "version");
         const std::string LName = ReadMemberTextOrEmpty(LValue, "name");
-        const std::string LFileVersion =
-            PackageFileVersion(ReadMemberText(LValue, "file_version"),
-                               ReadMemberTextOrEmpty(LValue, "file"));
+        const std::string LFileVersion = PackageFileVersion(ReadMemberText(LValue, "file_version"),
+                                                            ReadMemberTextOrEmpty(LValue, "file"));
         if (AContext.Json) {
             rapidjson::Value LPackage(rapidjson::kObjectType);
             auto& LAlloc = AContext.Json->GetAllocator();
@@ -248,10 +247,9 @@ int RunStatus(const TCommandContext& AContext) {
         }
         if (!AContext.Json) {
             AContext.Console.Out << Printable(LRecord.IDEVersion) << "\t"
-                                 << Printable(LRecord.Version) << "\t"
-                                 << Printable(LRecord.License) << "\t"
-                                 << Printable(LRecord.DateTime) << "\t" << Printable(LRecord.Path)
-                                 << "\n";
+                                 << Printable(LRecord.Version) << "\t" << Printable(LRecord.License)
+                                 << "\t" << Printable(LRecord.DateTime) << "\t"
+                                 << Printable(LRecord.Path) << "\n";
         }
     }
     AContext.JsonMember("installations", std::move(LInstallations));
@@ -291,15 +289,14 @@ std::unique_ptr<TProcessLock> TakeStoreLock(const TCommandContext& AContext) {
         const std::string LHolder =
             LPid ? " (pid " + std::to_string(*LPid) + ")" : " (its process id is not known)";
         if (AContext.Interrupted()) {
-            throw ERefused("Stopped while waiting for the other installer: " +
-                           AContext.InterruptText() + ".");
+            throw ERefused(
+                "Stopped while waiting for the other installer: " + AContext.InterruptText() + ".");
         }
         if (std::chrono::steady_clock::now() >= LDeadline) {
             throw ERefused("Another installer is changing this registry store" + LHolder +
-                           (AContext.Options.WaitLock ? "; waited " +
-                                                            std::to_string(*AContext.Options.WaitLock) +
-                                                            " s"
-                                                      : "; --wait-lock SECONDS waits for it") +
+                           (AContext.Options.WaitLock
+                                ? "; waited " + std::to_string(*AContext.Options.WaitLock) + " s"
+                                : "; --wait-lock SECONDS waits for it") +
                            ".");
         }
         if (!LSaid) {
@@ -351,13 +348,9 @@ int RunCommand(const TCliOptions& AOptions, TConsole& AConsole, const TCliSetup&
         LLogs ? ChooseLogFile(AOptions, AConsole, ASetup) : std::filesystem::path();
     const std::shared_ptr<TRegistryStore> LStore =
         ASetup.Store ? ASetup.Store : OpenDefaultRegistryStore();
-    const TCommandContext LContext{AOptions,
-                                   AConsole,
-                                   ASetup,
-                                   *LStore,
-                                   AOptions.Server.value_or(ASetup.ApiUrl),
-                                   LLogFile,
-                                   AJson};
+    const TCommandContext LContext{
+        AOptions, AConsole, ASetup, *LStore, AOptions.Server.value_or(ASetup.ApiUrl),
+        LLogFile, AJson};
     if (LLogs) {
         LContext.JsonMember("log_file", LContext.JsonText(Utf8FromPath(LLogFile)));
     }
@@ -409,8 +402,8 @@ int RunCli(const std::vector<std::string>& AArgs, TConsole& AConsole, const TCli
     rapidjson::Document LJson(rapidjson::kObjectType);
     // With --json standard output holds the document only; every human line
     // goes to standard error.
-    TConsole LHuman{AConsole.In, AConsole.Err, AConsole.Err, AConsole.InTerminal, false,
-                    AConsole.ReadSecret};
+    TConsole LHuman{AConsole.In,         AConsole.Err, AConsole.Err,
+                    AConsole.InTerminal, false,        AConsole.ReadSecret};
     std::string LError;
     int LResult = ecRefused;
     try {

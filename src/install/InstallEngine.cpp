@@ -221,9 +221,8 @@ TInstallEngine::PlannedQuestions(const std::vector<const rapidjson::Value*>& AEn
     const std::string LDownloadDir = IncludeTrailingPathDelimiter(ADownloadDir);
     for (const rapidjson::Value* LEntry : AEntries) {
         TPackagePlan LPlan;
-        if (std::string LError;
-            LEntry == nullptr || !LEntry->IsObject() ||
-            !TPackagePlan::Make(*LEntry, LDownloadDir, LPlan, LError)) {
+        if (std::string LError; LEntry == nullptr || !LEntry->IsObject() ||
+                                !TPackagePlan::Make(*LEntry, LDownloadDir, LPlan, LError)) {
             continue;
         }
         if (FileExists(LPlan.PackagePath)) {
@@ -266,9 +265,9 @@ TInstallRun TInstallEngine::InstallVersions(const std::vector<const rapidjson::V
         TVersionOutcome LOutcome;
         if (AEntries[LIndex] && AEntries[LIndex]->IsObject()) {
             LOutcome.Version = ReadMemberTextOrEmpty(*AEntries[LIndex], "version");
-            LOutcome.FileVersion = PackageFileVersion(
-                ReadMemberText(*AEntries[LIndex], "file_version"),
-                ReadMemberTextOrEmpty(*AEntries[LIndex], "file"));
+            LOutcome.FileVersion =
+                PackageFileVersion(ReadMemberText(*AEntries[LIndex], "file_version"),
+                                   ReadMemberTextOrEmpty(*AEntries[LIndex], "file"));
         }
         FSkipReason.clear();
         FBackupFiles.clear();
@@ -295,8 +294,8 @@ TInstallRun TInstallEngine::InstallVersions(const std::vector<const rapidjson::V
         }
         if (!LOutcome.Installed()) {
             // The window reports a skipped version as it always did: by its last line.
-            LRun.FailureReport += (LOutcome.Result == vrSkipped ? FLastLine : LOutcome.Reason) +
-                                  "\r\n\r\n";
+            LRun.FailureReport +=
+                (LOutcome.Result == vrSkipped ? FLastLine : LOutcome.Reason) + "\r\n\r\n";
         }
         LRun.Versions.push_back(std::move(LOutcome));
     }

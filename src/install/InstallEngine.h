@@ -113,8 +113,9 @@ public:
     // AEntries as the machine is now: a running IDE, GetIt installations, a
     // package file already in ADownloadDir, a record of the same or a newer
     // version. Changes nothing; throws what reading the registry throws.
-    std::vector<TPlannedQuestion> PlannedQuestions(
-        const std::vector<const rapidjson::Value*>& AEntries, const std::string& ADownloadDir);
+    std::vector<TPlannedQuestion>
+    PlannedQuestions(const std::vector<const rapidjson::Value*>& AEntries,
+                     const std::string& ADownloadDir);
     // Installs each entry in order. AIDEDir is asked anew for every version;
     // the download folder is taken once. With OverlapDownloads the next
     // entry's package may download while one installs; the log, progress,

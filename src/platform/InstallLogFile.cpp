@@ -153,8 +153,8 @@ std::filesystem::path UserInstallLogFile() {
 #ifdef _WIN32
     PWSTR LFolder = nullptr;
     std::filesystem::path LFile;
-    if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_LocalAppData, KF_FLAG_DONT_VERIFY, nullptr,
-                                       &LFolder))) {
+    if (SUCCEEDED(
+            SHGetKnownFolderPath(FOLDERID_LocalAppData, KF_FLAG_DONT_VERIFY, nullptr, &LFolder))) {
         LFile = std::filesystem::path(LFolder) / L"Orvane" / L"install.log";
     }
     CoTaskMemFree(LFolder);
