@@ -61,7 +61,9 @@ public:
     std::string GetText(const std::string& AUrl, std::size_t AMaxBytes,
                         const std::string& AReason = "the most this answer may be");
 
-    // Stops this client's transfer at its next progress check.
+    // Stops this client's running transfer at its next progress check, or its
+    // next one when none runs yet; a transfer that ends in failure takes it
+    // back, so the client can be used again.
     void Cancel() { FCancelled = true; }
 
     // Stops every transfer that is running now, in any client; later transfers

@@ -296,7 +296,6 @@ void THttpClient::Get(const std::string& AUrl,
     T.OnProgress = &OnProgress;
     T.Cancelled = &FCancelled;
     T.Epoch = FPinned ? FPinnedEpoch : THttpClient::CancelEpoch();
-    FCancelled = false;
     const THttpLimits LLimits = Limits();
     T.StallLimit = LLimits.StallLimit;
     const std::string LTestCa = TestCaFile();
@@ -325,12 +324,13 @@ void THttpClient::Get(const std::string& AUrl,
     curl_easy_setopt(LCurl, CURLOPT_SSL_CTX_FUNCTION, LAddCa);
     curl_easy_setopt(LCurl, CURLOPT_SSL_CTX_DATA, &LTestCa);
 
-    const CURLcode LCode = T.Epoch == THttpClient::CancelEpoch() ? curl_easy_perform(LCurl)
-                                                                 : CURLE_ABORTED_BY_CALLBACK;
+    const bool LCancelledBefore = FCancelled || T.Epoch != THttpClient::CancelEpoch();
+    const CURLcode LCode = LCancelledBefore ? CURLE_ABORTED_BY_CALLBACK : curl_easy_perform(LCurl);
     T.Cancel = T.Cancel || LCode == CURLE_ABORTED_BY_CALLBACK;
     LogProxyOnce(LCurl, AUrl);
     curl_easy_setopt(LCurl, CURLOPT_ERRORBUFFER, nullptr);
     if (LCode != CURLE_OK) {
+        FCancelled = false;
         if (T.WriteError) {
             std::rethrow_exception(T.WriteError);
         }

@@ -975,12 +975,16 @@ THttpClient::~THttpClient() {
 void THttpClient::Get(const std::string& AUrl,
                       const std::function<void(const char*, std::size_t)>& AWrite) {
     const std::uint64_t LEpoch = FPinned ? FPinnedEpoch : THttpClient::CancelEpoch();
-    FCancelled = false;
-    if (LEpoch != THttpClient::CancelEpoch()) {
-        throw THttpError("The download was cancelled");
+    try {
+        if (FCancelled || LEpoch != THttpClient::CancelEpoch()) {
+            throw THttpError("The download was cancelled");
+        }
+        TTransfer LTransfer(static_cast<HINTERNET>(FHandle), AUrl, FCancelled, LEpoch);
+        LTransfer.Run(*this, AWrite);
+    } catch (...) {
+        FCancelled = false;
+        throw;
     }
-    TTransfer LTransfer(static_cast<HINTERNET>(FHandle), AUrl, FCancelled, LEpoch);
-    LTransfer.Run(*this, AWrite);
 }
 
 } // namespace orvane

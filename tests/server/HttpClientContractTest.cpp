@@ -404,6 +404,27 @@ TEST(HttpClientContract, PinnedEpochCancelsATransferThatHadNotStartedYet) {
     EXPECT_EQ(Fetch(LUrl).Body, "pinned");
 }
 
+TEST(HttpClientContract, CancelBeforeGetStopsThatGetAndOnlyThatOne) {
+    const auto& S = TContractServer::Get();
+    S.WriteFile(Unique("early.bin"), "early");
+    const std::string LUrl = S.FileUrl(Unique("early.bin"));
+    THttpClient LClient;
+    LClient.Cancel();
+    const TRecord R = Fetch(LClient, LUrl);
+    EXPECT_EQ(R.Error, "The download was cancelled");
+    EXPECT_TRUE(R.Begins.empty());
+    EXPECT_EQ(R.Bytes, 0);
+    const auto LRequests = S.Requests();
+    EXPECT_EQ(std::count_if(LRequests.begin(), LRequests.end(),
+                            [](const std::string& ATarget) {
+                                return ATarget.find(Unique("early.bin")) != std::string::npos;
+                            }),
+              0)
+        << "the cancelled request was sent";
+    // The cancel was spent on that transfer: the client serves the next one.
+    EXPECT_EQ(Fetch(LClient, LUrl).Body, "early");
+}
+
 TEST(HttpClientContract, SilentServerFailsAfterTheStallLimit) {
     using namespace std::chrono_literals;
     const auto& S = TContractServer::Get();
