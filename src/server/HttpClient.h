@@ -29,6 +29,11 @@ std::string DurationText(std::chrono::milliseconds AValue);
 // stopped".
 std::string AnswerTooLargeText(std::uint64_t ALimit, const std::string& AReason);
 
+// The body length a Content-Length value announces, in any number of digits.
+// A value that is no length, or one beyond 64 bits, throws THttpError
+// ("Invalid Content-Length: ...").
+std::int64_t AnnouncedLength(const std::string& AValue);
+
 // "The proxy AProxy wants a sign-in (407 Proxy Authentication Required): AReason".
 std::string ProxySignInText(const std::string& AProxy, const std::string& AReason);
 

@@ -465,6 +465,73 @@ TEST(HttpClientContract, SlowButSteadyAnswerIsNotAStall) {
     EXPECT_GE(TClock::now() - LStart, 1200ms);
 }
 
+TEST(HttpClientContract, SteadyTrickleAfterABurstIsNotAStall) {
+    using namespace std::chrono_literals;
+    const auto& S = TContractServer::Get();
+    const TLimitsGuard LLimits({2000ms, 600ms});
+    constexpr std::size_t KBurst = 512 * 1024;
+    // Then 16 pieces of 256 bytes 150 ms apart: never 600 ms without a byte,
+    // though far less than a read buffer arrives in that time.
+    const std::string LBody = Pattern(KBurst + 16 * 256);
+    S.WriteFile(Unique("trickle.bin"), LBody);
+    S.SetFault("trickle", "/file/" + Unique("trickle.bin"), 0, 150, 30000, KBurst);
+    const auto LStart = TClock::now();
+    const TRecord R = Fetch(S.FileUrl(Unique("trickle.bin")));
+    EXPECT_EQ(R.Error, "");
+    EXPECT_EQ(R.Body, LBody);
+    EXPECT_EQ(R.Ends, std::vector<std::int64_t>{static_cast<std::int64_t>(LBody.size())});
+    EXPECT_GE(TClock::now() - LStart, 2000ms);
+}
+
+// A body is whole only when the transfer says so: the terminating chunk, or
+// exactly the announced length read as a 64-bit number of any width.
+TEST(HttpClientContract, BodyEndsOnlyWhereTheTransferSaysItEnds) {
+    const auto& S = TContractServer::Get();
+    const std::string LBody = Pattern(256 * 1024 + 5);
+    const std::int64_t LSize = static_cast<std::int64_t>(LBody.size());
+    const std::string LPadded =
+        std::string(40 - std::to_string(LSize).size(), '0') + std::to_string(LSize);
+    const struct {
+        const char* Name;
+        const char* Kind;
+        std::string Length;
+        std::string Error; // empty: success; else the text's beginning
+        std::int64_t Announced;
+    } KCases[] = {
+        {"chunked, with its terminating chunk", "chunked", "", "", -1},
+        {"chunked, closed at a chunk boundary", "chunked-cut", "",
+         "transfer closed with outstanding read data remaining", -1},
+        {"length of 40 digits with leading zeros", "length", LPadded, "", LSize},
+        {"length of 40 digits", "length", std::string(40, '9'), "Invalid Content-Length: ", 0},
+        // 2^64 + 5: a reader that wraps at 64 bits takes it for 5.
+        {"length beyond 64 bits by a little", "length", "18446744073709551621",
+         "Invalid Content-Length: ", 0},
+        {"negative length", "length", "-5", "Invalid Content-Length: ", 0},
+    };
+    for (const auto& C : KCases) {
+        const std::string LName = Unique(std::string(C.Kind) + "-" + std::to_string(&C - KCases));
+        S.WriteFile(LName, LBody);
+        S.SetFault(C.Kind, "/file/" + LName, 500, 50, 30000, 0, C.Length);
+        const TRecord R = Fetch(S.FileUrl(LName));
+        if (C.Error.empty()) {
+            EXPECT_EQ(R.Error, "") << C.Name;
+            EXPECT_EQ(R.Body, LBody) << C.Name;
+            EXPECT_EQ(R.Begins, std::vector<std::int64_t>{C.Announced}) << C.Name;
+            EXPECT_EQ(R.Ends, std::vector<std::int64_t>{LSize}) << C.Name;
+        } else {
+            EXPECT_EQ(R.Error.substr(0, C.Error.size()), C.Error) << C.Name << ": " << R.Error;
+            EXPECT_TRUE(R.Ends.empty()) << C.Name;
+        }
+    }
+    // A length the server cannot mean reaches no sink.
+    S.WriteFile(Unique("huge-length"), LBody);
+    S.SetFault("length", "/file/" + Unique("huge-length"), 500, 50, 30000, 0, std::string(40, '9'));
+    const TRecord R = Fetch(S.FileUrl(Unique("huge-length")));
+    EXPECT_EQ(R.Error, "Invalid Content-Length: " + std::string(40, '9'));
+    EXPECT_TRUE(R.Begins.empty());
+    EXPECT_EQ(R.Bytes, 0);
+}
+
 // Sets the test CA for one scope.
 class TTestCaGuard {
 public:
