@@ -74,7 +74,10 @@ void CALLBACK StatusCallback(HINTERNET, DWORD_PTR AContext, DWORD AStatus, LPVOI
         LState->Sent = true;
         return;
     case WINHTTP_CALLBACK_STATUS_RESPONSE_RECEIVED:
-        if (AInfo && *static_cast<DWORD*>(AInfo) > 0) {
+        if (!AInfo) {
+            return;
+        }
+        if (*static_cast<DWORD*>(AInfo) > 0) {
             LState->LastArrival = TClock::now().time_since_epoch().count();
         } else {
             LState->PeerClosed = true;
@@ -1133,9 +1136,8 @@ private:
     }
 
     bool Chunked() const {
-        std::wstring LEncoding = Header(WINHTTP_QUERY_TRANSFER_ENCODING).value_or(L"");
-        std::transform(LEncoding.begin(), LEncoding.end(), LEncoding.begin(), towlower);
-        return LEncoding.find(L"chunked") != std::wstring::npos;
+        return Lowered(Header(WINHTTP_QUERY_TRANSFER_ENCODING).value_or(L"")).find(L"chunked") !=
+               std::wstring::npos;
     }
 
     // The announced body length, read in full (WinHTTP's own reading stops at
