@@ -507,19 +507,45 @@ std::wstring ThisProgram() {
     return Result;
 }
 
-// Closes a handle when it goes.
-struct TOwnedHandle {
-    HANDLE Value = nullptr;
-    TOwnedHandle() = default;
-    explicit TOwnedHandle(HANDLE AValue) : Value(AValue) {}
-    TOwnedHandle(const TOwnedHandle&) = delete;
-    TOwnedHandle& operator=(const TOwnedHandle&) = delete;
-    ~TOwnedHandle() {
-        if (Value && Value != INVALID_HANDLE_VALUE) {
-            CloseHandle(Value);
-        }
+using TWin32Handle = TOwnedHandle<HANDLE, &CloseHandle>;
+
+// Starts the copy for a look-up, suspended, with AOutput as its standard output
+// and the only handle it inherits (whatever else this process lets inherit),
+// in AJob; then lets it run.
+bool StartLookupCopy(HANDLE AOutput, std::vector<wchar_t>& AEnvironment, HANDLE AJob,
+                     PROCESS_INFORMATION& AProcess) {
+    SIZE_T LListSize = 0;
+    InitializeProcThreadAttributeList(nullptr, 1, 0, &LListSize);
+    std::vector<char> LListBuffer(LListSize);
+    auto* LList = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(LListBuffer.data());
+    if (!InitializeProcThreadAttributeList(LList, 1, 0, &LListSize)) {
+        return false;
     }
-};
+    HANDLE LInherited[] = {AOutput};
+    STARTUPINFOEXW LStartup{};
+    LStartup.StartupInfo.cb = sizeof LStartup;
+    LStartup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+    LStartup.StartupInfo.hStdOutput = AOutput;
+    LStartup.lpAttributeList = LList;
+    const std::wstring LProgram = ThisProgram();
+    std::wstring LCommandLine = L"\"" + LProgram + L"\"";
+    const bool Result =
+        UpdateProcThreadAttribute(LList, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, LInherited,
+                                  sizeof LInherited, nullptr, nullptr) &&
+        !LProgram.empty() &&
+        CreateProcessW(LProgram.c_str(), LCommandLine.data(), nullptr, nullptr, TRUE,
+                       CREATE_SUSPENDED | CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT |
+                           EXTENDED_STARTUPINFO_PRESENT,
+                       AEnvironment.data(), nullptr, &LStartup.StartupInfo, &AProcess);
+    DeleteProcThreadAttributeList(LList);
+    if (Result) {
+        if (AJob) {
+            AssignProcessToJobObject(AJob, AProcess.hProcess);
+        }
+        ResumeThread(AProcess.hThread);
+    }
+    return Result;
+}
 
 // Runs a look-up in a copy of this program and waits for it until ADeadline,
 // asking ACancelled meanwhile; a look-up that has not answered by then is
@@ -530,67 +556,41 @@ TProxyAnswer LookUpProxyAside(const std::wstring& AUrl, bool AAutoDetect,
     TProxyAnswer LFailed;
     LFailed.Finished = true;
     LFailed.Error = ERROR_WINHTTP_AUTODETECTION_FAILED;
-    SECURITY_ATTRIBUTES LInherit{sizeof LInherit, nullptr, TRUE};
-    HANDLE LRead = nullptr;
-    HANDLE LWrite = nullptr;
-    if (!CreatePipe(&LRead, &LWrite, &LInherit, 0)) {
-        return LFailed;
-    }
-    const TOwnedHandle LReadEnd(LRead);
-    TOwnedHandle LWriteEnd(LWrite);
-    SetHandleInformation(LRead, HANDLE_FLAG_INHERIT, 0);
-
-    // Only the pipe goes to the copy, whatever else this process lets inherit.
-    SIZE_T LListSize = 0;
-    InitializeProcThreadAttributeList(nullptr, 1, 0, &LListSize);
-    std::vector<char> LListBuffer(LListSize);
-    auto* LList = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(LListBuffer.data());
-    if (!InitializeProcThreadAttributeList(LList, 1, 0, &LListSize)) {
-        return LFailed;
-    }
-    HANDLE LInherited[] = {LWrite};
-    const bool LListed = UpdateProcThreadAttribute(LList, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST,
-                                                   LInherited, sizeof LInherited, nullptr, nullptr);
-    STARTUPINFOEXW LStartup{};
-    LStartup.StartupInfo.cb = sizeof LStartup;
-    LStartup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
-    LStartup.StartupInfo.hStdOutput = LWrite;
-    LStartup.lpAttributeList = LList;
-    const std::wstring LProgram = ThisProgram();
-    std::wstring LCommandLine = L"\"" + LProgram + L"\"";
-    std::vector<wchar_t> LEnvironment = LookupEnvironment(AUrl, AAutoDetect, AConfigUrl);
-    PROCESS_INFORMATION LProcess{};
-    const BOOL LStarted =
-        LListed && !LProgram.empty() &&
-        CreateProcessW(LProgram.c_str(), LCommandLine.data(), nullptr, nullptr, TRUE,
-                       CREATE_SUSPENDED | CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT |
-                           EXTENDED_STARTUPINFO_PRESENT,
-                       LEnvironment.data(), nullptr, &LStartup.StartupInfo, &LProcess);
-    DeleteProcThreadAttributeList(LList);
-    if (!LStarted) {
-        LFailed.Error = GetLastError();
-        return LFailed;
-    }
-    const TOwnedHandle LProcessHandle(LProcess.hProcess);
-    const TOwnedHandle LThreadHandle(LProcess.hThread);
-    const TOwnedHandle LJob(CreateJobObjectW(nullptr, nullptr));
-    if (LJob.Value) {
+    TWin32Handle LJob;
+    *LJob.Out() = CreateJobObjectW(nullptr, nullptr);
+    if (LJob.Get()) {
         JOBOBJECT_EXTENDED_LIMIT_INFORMATION LLimits{};
         LLimits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-        SetInformationJobObject(LJob.Value, JobObjectExtendedLimitInformation, &LLimits,
+        SetInformationJobObject(LJob.Get(), JobObjectExtendedLimitInformation, &LLimits,
                                 sizeof LLimits);
-        AssignProcessToJobObject(LJob.Value, LProcess.hProcess);
     }
-    ResumeThread(LProcess.hThread);
-    // Only the copy holds the writing end now: reading ends when it does.
-    CloseHandle(LWriteEnd.Value);
-    LWriteEnd.Value = nullptr;
-
-    const auto LEnd = [&LProcess] {
-        TerminateProcess(LProcess.hProcess, 1);
-        WaitForSingleObject(LProcess.hProcess, INFINITE);
+    TWin32Handle LRead;
+    TWin32Handle LProcessHandle;
+    TWin32Handle LThreadHandle;
+    {
+        TWin32Handle LWrite;
+        SECURITY_ATTRIBUTES LInherit{sizeof LInherit, nullptr, TRUE};
+        if (!CreatePipe(LRead.Out(), LWrite.Out(), &LInherit, 0)) {
+            return LFailed;
+        }
+        SetHandleInformation(LRead.Get(), HANDLE_FLAG_INHERIT, 0);
+        std::vector<wchar_t> LEnvironment = LookupEnvironment(AUrl, AAutoDetect, AConfigUrl);
+        PROCESS_INFORMATION LProcess{};
+        if (!StartLookupCopy(LWrite.Get(), LEnvironment, LJob.Get(), LProcess)) {
+            LFailed.Error = GetLastError();
+            return LFailed;
+        }
+        *LProcessHandle.Out() = LProcess.hProcess;
+        *LThreadHandle.Out() = LProcess.hThread;
+        // Only the copy holds the writing end from here on: reading ends when
+        // the copy does.
+    }
+    const HANDLE LProcess = LProcessHandle.Get();
+    const auto LEnd = [LProcess] {
+        TerminateProcess(LProcess, 1);
+        WaitForSingleObject(LProcess, INFINITE);
     };
-    while (WaitForSingleObject(LProcess.hProcess, KPollMs) == WAIT_TIMEOUT) {
+    while (WaitForSingleObject(LProcess, KPollMs) == WAIT_TIMEOUT) {
         if (ACancelled()) {
             LEnd();
             throw THttpError("The download was cancelled");
@@ -603,13 +603,13 @@ TProxyAnswer LookUpProxyAside(const std::wstring& AUrl, bool AAutoDetect,
     std::string LOutput;
     char LBuffer[4096];
     DWORD LGot = 0;
-    while (LOutput.size() < 65536 && ReadFile(LRead, LBuffer, sizeof LBuffer, &LGot, nullptr) &&
-           LGot > 0) {
+    while (LOutput.size() < 65536 &&
+           ReadFile(LRead.Get(), LBuffer, sizeof LBuffer, &LGot, nullptr) && LGot > 0) {
         LOutput.append(LBuffer, LGot);
     }
     const auto LNewline = LOutput.find('\n');
-    if (LNewline == std::string::npos || LNewline == 0 ||
-        LOutput.find_first_not_of("0123456789") != LNewline || LNewline > 10) {
+    if (LNewline == std::string::npos || LNewline == 0 || LNewline > 10 ||
+        LOutput.find_first_not_of("0123456789") != LNewline) {
         return LFailed;
     }
     TProxyAnswer Result;
