@@ -523,6 +523,11 @@ TEST(HttpClientContract, BodyEndsOnlyWhereTheTransferSaysItEnds) {
             EXPECT_TRUE(R.Ends.empty()) << C.Name;
         }
     }
+    // Closed right after the headers, before any chunk.
+    S.WriteFile(Unique("empty-cut"), "");
+    S.SetFault("chunked-cut", "/file/" + Unique("empty-cut"));
+    EXPECT_EQ(Fetch(S.FileUrl(Unique("empty-cut"))).Error,
+              "transfer closed with outstanding read data remaining");
     // A length the server cannot mean reaches no sink.
     S.WriteFile(Unique("huge-length"), LBody);
     S.SetFault("length", "/file/" + Unique("huge-length"), 500, 50, 30000, 0, std::string(40, '9'));
