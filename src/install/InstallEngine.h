@@ -2,6 +2,7 @@
 
 #include "install/FileOperations.h"
 #include "install/InstallHost.h"
+#include "install/InstallJournal.h"
 #include "registry/RegistryBackup.h"
 #include "registry/RegistryData.h"
 #include "server/Credentials.h"
@@ -18,6 +19,7 @@
 namespace orvane {
 
 class TRegistryStore;
+class TZipReader;
 
 // What an engine needs to know besides its host and the registry store.
 struct TInstallSettings {
@@ -35,6 +37,11 @@ struct TInstallSettings {
     // package downloads, where nothing the user is asked first could change
     // that download. What the user sees keeps its order either way.
     bool OverlapDownloads = true;
+    // Where the journals of unfinished installations and the manifests of
+    // installed versions are kept; empty: the registry store's data folder.
+    std::filesystem::path DataDir;
+    // Tests only: handed to every version's journal (TInstallJournal::BeforeChange).
+    std::function<void(const TRecordLine&)> BeforeChange;
 };
 
 // One version of an installation run, in the order of the run.
@@ -108,10 +115,12 @@ public:
     // AFallbackDir, saying so in the log) and logs its path. When it cannot be
     // written the reason is logged as an "<ERROR>" line and returned (empty:
     // written), and nothing may be changed.
+    // AWritten, when given, receives the file's path.
     std::string BackupIDERegistry(const std::string& AIDEVersion, const std::string& AStep,
                                   const std::vector<TBackupKey>& AKeys,
                                   const std::filesystem::path& ABackupDir,
-                                  const std::filesystem::path& AFallbackDir = {});
+                                  const std::filesystem::path& AFallbackDir = {},
+                                  std::filesystem::path* AWritten = nullptr);
     // "Backups" inside ADownloadDir.
     static std::filesystem::path BackupFolder(const std::string& ADownloadDir);
     // Where an uninstallation of ARecord's version keeps its backup: the
@@ -125,11 +134,19 @@ public:
     // stay). Throws what fails; the record then stays.
     void UninstallVersion(const std::string& AIDEVersion);
 
+    // Rolls back every installation a killed or crashed run left unfinished;
+    // each one is logged and shown as a warning, and its text returned. Call
+    // before the first change of a run, with the store to oneself.
+    std::vector<std::string> RecoverUnfinished();
+    // Where journals and manifests are kept (TInstallSettings::DataDir).
+    std::filesystem::path DataFolder() const;
+
     // The last line this engine logged.
     const std::string& LastLogLine() const { return FLastLine; }
 
 private:
     struct TPackagePlan;
+    struct TVersionWork;
     struct TDownloadState;
     struct TPrefetch;
     class TPrefetchHold;
@@ -151,6 +168,15 @@ private:
     // at its turn could change it; ACurrent is the version being installed,
     // ACurrentNeeds what it is still to write.
     void PrefetchNext(const TPackagePlan& ACurrent, const std::vector<TSpaceNeed>& ACurrentNeeds);
+    // The changes of one version, each through its journal.
+    void ExtractJournaled(TVersionWork& AWork, TZipReader& AZip, const std::string& AEntryName,
+                          const std::string& ADir);
+    void CopyPackageFiles(TVersionWork& AWork, TZipReader& AZip);
+    void CopySslLibraries(TVersionWork& AWork);
+    void RegisterVersion(TVersionWork& AWork);
+    void KeepManifest(TVersionWork& AWork);
+    // Undoes AJournal's changes; returns the text that reports it.
+    std::string RollBackVersion(TInstallJournal& AJournal, const std::string& AReason);
     // Stops a prefetch nobody will take and removes what it wrote.
     void Discard(const std::shared_ptr<TPrefetch>& APrefetch);
 

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <utility>
 #include <vector>
 
@@ -73,6 +74,14 @@ class TWin32RegistryStore : public TRegistryStore {
 public:
     TWin32RegistryStore(HKEY ARoot, std::wstring APrefix)
         : FRoot(ARoot), FPrefix(std::move(APrefix)) {}
+
+    std::filesystem::path DataFolder() const override {
+        const wchar_t* LLocal = _wgetenv(L"LOCALAPPDATA");
+        if (LLocal == nullptr || *LLocal == 0) {
+            return {};
+        }
+        return std::filesystem::path(LLocal) / L"Orvane";
+    }
 
     bool KeyExists(const std::string& AKey) override {
         TKeyHandle key;

@@ -1,0 +1,283 @@
+// A version's installation as one transaction: a failure at any change, or a
+// kill between any two, leaves the IDE's folders and registry as they were.
+// Real zips, a SQLite registry store and real folders in a temp folder; the
+// package lies in the download folder already, so no server is needed.
+#include "TestZip.h"
+
+#include "install/InstallEngine.h"
+#include "install/InstallManifest.h"
+#include "registry/ProductRecords.h"
+#include "registry/RegistryStore.h"
+#include "server/Protocol.h"
+#include "support/FileText.h"
+#include "support/RegContents.h"
+#include "support/ScriptedHost.h"
+#include "support/TempDir.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <map>
+#include <set>
+
+#ifndef _WIN32
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
+namespace fs = std::filesystem;
+using orvane::TQuestionId;
+using testing::HasSubstr;
+
+namespace {
+
+const std::string CBds = "SOFTWARE\\Embarcadero\\BDS\\";
+
+orvane::TRegValue Text(const std::string& AName, const std::string& AText) {
+    return {AName, orvane::rtSz, orvane::ToUtf16Le(AText, true)};
+}
+
+// Every file below AFolder with its bytes, and every folder: what a rollback
+// must bring back.
+std::string FolderContents(const fs::path& AFolder) {
+    std::map<std::string, std::string> LEntries;
+    for (const auto& LEntry : fs::recursive_directory_iterator(AFolder)) {
+        const std::string LName = fs::relative(LEntry.path(), AFolder).generic_string();
+        LEntries[LName] = LEntry.is_directory() ? "<folder>" : ReadFileText(LEntry.path());
+    }
+    std::string LText;
+    for (const auto& [LName, LData] : LEntries) {
+        LText += LName + " = " + LData + "\n";
+    }
+    return LText;
+}
+
+class TransactionTest : public testing::Test {
+protected:
+    void SetUp() override {
+        WriteFileText(FTemp / "exe" / "libeay32.dll", "libeay");
+        WriteFileText(FTemp / "exe" / "ssleay32.dll", "ssleay");
+        fs::create_directories(FTemp / "data");
+        fs::create_directories(FTemp / "downloads");
+        FStore = orvane::OpenSqliteRegistryStore(FTemp / "data" / "registry.sqlite");
+        for (const char* LVersion : {"22.0", "23.0"}) {
+            fs::create_directories(FTemp / "ide" / LVersion / "bin");
+            const std::string LKey = CBds + LVersion + "\\Environment Variables";
+            ASSERT_TRUE(FStore->CreateKey(LKey));
+            ASSERT_TRUE(FStore->SetValue(
+                LKey, Text("BDSCatalogRepositoryAllUsers", CommonDir(LVersion) + "Catalog")));
+            ASSERT_TRUE(FStore->CreateKey(CBds + LVersion + "\\Known Packages"));
+            for (const char* LPlatform : {"Win32", "Win64"}) {
+                const std::string LLibrary = CBds + LVersion + "\\Library\\" + LPlatform;
+                ASSERT_TRUE(FStore->CreateKey(LLibrary));
+                ASSERT_TRUE(FStore->SetValue(LLibrary, Text("Search Path", "$(BDSLIB)")));
+            }
+            const std::string LCpp = CBds + LVersion + "\\C++\\Paths\\Win32";
+            ASSERT_TRUE(FStore->CreateKey(LCpp));
+            ASSERT_TRUE(FStore->SetValue(LCpp, Text("IncludePath", "$(BDSINCLUDE)")));
+        }
+        WriteTestZip(FTemp / "downloads" / "a.zip", {{"Win32/Release/Orvane_Core.bpl", "core32"},
+                                                     {"Win32/Release/Orvane_Core.dcp", "dcp32"},
+                                                     {"Win64/Release/Orvane_Core.bpl", "core64"},
+                                                     {"Win32/Release/Orvane.dll", "dll"}});
+    }
+
+    std::string Root() const { return DirText(FTemp.Path()); }
+    std::string IDEDir() const { return Root() + "ide/"; }
+    std::string DownloadDir() const { return Root() + "downloads/"; }
+    std::string CommonDir(const std::string& AVersion) const {
+        return Root() + "common/" + AVersion + "/";
+    }
+
+    // The reused package is asked about at each try.
+    std::shared_ptr<TScriptedHost> NewHost() {
+        FHost = std::make_shared<TScriptedHost>();
+        for (int LTry = 0; LTry < 4; ++LTry) {
+            FHost->Answer(TQuestionId::ExistingZip, false);
+            FHost->Answer(TQuestionId::OlderVersionInstalled, true);
+        }
+        return FHost;
+    }
+
+    orvane::TInstallEngine Engine(orvane::TRegistryStore& AStore,
+                                  std::function<void(const orvane::TRecordLine&)> AHook = {}) {
+        orvane::TInstallSettings LSettings;
+        LSettings.ApiUrl = "http://127.0.0.1:9/";
+        LSettings.ExeDir = DirText(FTemp / "exe");
+        LSettings.IDEProcessName = "bds-transaction-test-none.exe";
+        LSettings.BeforeChange = std::move(AHook);
+        return orvane::TInstallEngine(NewHost(), AStore, LSettings);
+    }
+
+    const rapidjson::Value& Entry(const std::string& AVersion) {
+        auto LDocument = std::make_unique<rapidjson::Document>();
+        const std::string LText = R"({"name": "Orvane", "version": ")" + AVersion +
+                                  R"(", "file": "a.zip", "url": "file/",
+            "bpls": "Orvane_Core.bpl", "dcps": "Orvane_Core.dcp",
+            "dlls": "Win32/Release/Orvane.dll", "platforms": "Win32,Win64"})";
+        LDocument->Parse<orvane::KAnswerParseFlags>(LText.c_str());
+        FDocuments.push_back(std::move(LDocument));
+        return *FDocuments.back();
+    }
+
+    // The registry, and the IDE folders and the data folder but the store itself.
+    std::string MachineState() {
+        std::string LState = RegContents(*FStore, "") + FolderContents(FTemp / "ide") +
+                             (fs::exists(FTemp / "common") ? FolderContents(FTemp / "common") : "");
+        for (const auto& LEntry : fs::recursive_directory_iterator(FTemp / "data")) {
+            if (!LEntry.is_directory() &&
+                LEntry.path().filename().string().rfind("registry.sqlite", 0) != 0) {
+                LState += "data: " + LEntry.path().generic_string() + "\n";
+            }
+        }
+        return LState;
+    }
+
+    std::size_t JournalCount() const {
+        return orvane::TInstallJournal::Unfinished(FTemp / "data").size();
+    }
+
+    // The user's own build of the package, which the installation replaces.
+    void PutUsersOwnBpl() {
+        WriteFileText(CommonDir("22.0") + "Bpl/Orvane_Core.bpl", "the user's own build\r\n\x01");
+    }
+
+    TTempDir FTemp;
+    std::shared_ptr<orvane::TRegistryStore> FStore;
+    std::shared_ptr<TScriptedHost> FHost;
+    std::vector<std::unique_ptr<rapidjson::Document>> FDocuments;
+};
+
+struct EStopHere : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+TEST_F(TransactionTest, AFailureAtEachChangeLeavesTheMachineAsBefore) {
+    PutUsersOwnBpl();
+    // Another version's installation stays as it is.
+    orvane::WriteRegistryData(*FStore,
+                              orvane::TOrvaneRegistryData::Create("23.0", "1.0", "DEVELOPER", "",
+                                                                  DownloadDir() + "23.0/"));
+    const std::string LBefore = MachineState();
+    std::set<std::string> LKindsUndone;
+    int LStep = 1;
+    for (;; ++LStep) {
+        SCOPED_TRACE("failing at change " + std::to_string(LStep));
+        int LChanges = 0;
+        std::string LKind;
+        auto LEngine = Engine(*FStore, [&](const orvane::TRecordLine& ARecord) {
+            if (++LChanges == LStep) {
+                LKind = ARecord.Kind;
+                throw EStopHere("the disk went away at " + ARecord.Kind);
+            }
+        });
+        try {
+            if (LEngine.InstallPackage(&Entry("22.0"), IDEDir(), DownloadDir())) {
+                break;
+            }
+            ADD_FAILURE() << "neither installed nor failed with an error";
+            break;
+        } catch (const std::exception& AError) {
+            EXPECT_EQ(std::string(AError.what()),
+                      "22.0 was rolled back: the disk went away at " + LKind);
+        }
+        LKindsUndone.insert(LKind);
+        EXPECT_EQ(MachineState(), LBefore);
+        ASSERT_LT(LStep, 40) << "the installation never ends";
+    }
+    // Folders, new files, the replaced file, the registry step and the manifest.
+    EXPECT_GE(LStep, 10);
+    EXPECT_EQ(LKindsUndone, (std::set<std::string>{"created", "folder", "registry", "replaced"}));
+    EXPECT_EQ(ReadFileText(CommonDir("22.0") + "Bpl/Orvane_Core.bpl"), "core32");
+    EXPECT_TRUE(fs::is_empty(FTemp / "data" / "Journals"));
+}
+
+TEST_F(TransactionTest, ARegistryValueOfTheWrongTypeRollsBackTheVersionAlone) {
+    PutUsersOwnBpl();
+    ASSERT_TRUE(FStore->SetValue(CBds + "22.0\\Library\\Win64",
+                                 {"Search Path", orvane::rtDword, {1, 0, 0, 0}}));
+    const std::string LBefore = MachineState();
+    auto LEngine = Engine(*FStore);
+    const orvane::TInstallRun LRun = LEngine.InstallVersions(
+        {&Entry("22.0")}, [this] { return IDEDir(); }, DownloadDir());
+
+    ASSERT_EQ(LRun.Versions.size(), 1u);
+    EXPECT_FALSE(LRun.Versions[0].Installed);
+    EXPECT_THAT(LRun.Versions[0].Reason,
+                testing::StartsWith("22.0 was rolled back: Invalid data type for 'Search Path'"));
+    EXPECT_THAT(LRun.FailureReport, HasSubstr("22.0 was rolled back: "));
+    EXPECT_THAT(FHost->Lines, testing::Contains(HasSubstr("<ERROR> 22.0 was rolled back: ")));
+    EXPECT_EQ(MachineState(), LBefore);
+}
+
+#ifndef _WIN32
+// The child installs and is killed (it ends on the spot, as SIGKILL would end
+// it) after the journal announced change AStep; a cut-off extraction leaves
+// its temporary file. Returns whether the child installed the whole version.
+bool InstallKilledAt(
+    const fs::path& AStoreFile,
+    const std::function<orvane::TInstallEngine(
+        orvane::TRegistryStore&, std::function<void(const orvane::TRecordLine&)>)>& AEngine,
+    const rapidjson::Value& AEntry, const std::string& AIDEDir, const std::string& ADownloadDir,
+    int AStep) {
+    const pid_t LChild = fork();
+    if (LChild == 0) {
+        int LChanges = 0;
+        const auto LStore = orvane::OpenSqliteRegistryStore(AStoreFile);
+        auto LEngine = AEngine(*LStore, [&](const orvane::TRecordLine& ARecord) {
+            if (++LChanges == AStep) {
+                if (ARecord.Kind == "created" || ARecord.Kind == "replaced") {
+                    WriteFileText(ARecord.Fields[0] + ".part", "half a file");
+                }
+                _exit(9);
+            }
+        });
+        try {
+            _exit(LEngine.InstallPackage(&AEntry, AIDEDir, ADownloadDir) ? 0 : 1);
+        } catch (...) {
+            _exit(2);
+        }
+    }
+    int LStatus = 0;
+    waitpid(LChild, &LStatus, 0);
+    EXPECT_TRUE(WIFEXITED(LStatus));
+    EXPECT_NE(WEXITSTATUS(LStatus), 1);
+    EXPECT_NE(WEXITSTATUS(LStatus), 2);
+    return WEXITSTATUS(LStatus) == 0;
+}
+
+TEST_F(TransactionTest, ARunKilledBetweenAnyTwoChangesIsRolledBackAtTheNextStart) {
+    PutUsersOwnBpl();
+    const std::string LBefore = MachineState();
+    int LStep = 1;
+    const auto LEngine = [this](orvane::TRegistryStore& AStore,
+                                std::function<void(const orvane::TRecordLine&)> AHook) {
+        return Engine(AStore, std::move(AHook));
+    };
+    for (;; ++LStep) {
+        SCOPED_TRACE("killed after change " + std::to_string(LStep));
+        if (InstallKilledAt(FTemp / "data" / "registry.sqlite", LEngine, Entry("22.0"), IDEDir(),
+                            DownloadDir(), LStep)) {
+            break;
+        }
+        EXPECT_EQ(JournalCount(), 1u);
+        auto LNextStart = Engine(*FStore);
+        const std::vector<std::string> LReports = LNextStart.RecoverUnfinished();
+
+        EXPECT_EQ(MachineState(), LBefore);
+        ASSERT_EQ(LReports.size(), 1u);
+        EXPECT_EQ(LReports[0], "22.0 was rolled back: its installation was interrupted before "
+                               "it was done");
+        EXPECT_EQ(FHost->Warnings, LReports);
+        EXPECT_THAT(FHost->Lines, testing::Contains("<ERROR> " + LReports[0]));
+        ASSERT_LT(LStep, 40) << "the installation never ends";
+    }
+    EXPECT_GE(LStep, 10);
+    EXPECT_TRUE(Engine(*FStore).RecoverUnfinished().empty());
+    EXPECT_EQ(ReadFileText(CommonDir("22.0") + "Bpl/Orvane_Core.bpl"), "core32");
+    orvane::TOrvaneRegistryData LRecord;
+    EXPECT_TRUE(orvane::ReadRegistryData(*FStore, "22.0", LRecord));
+}
+#endif
+
+} // namespace
