@@ -19,6 +19,10 @@ const char* CommandName(TCommand ACommand) {
         return "uninstall";
     case cmStatus:
         return "status";
+    case cmVerify:
+        return "verify";
+    case cmRepair:
+        return "repair";
     case cmNone:
         break;
     }
@@ -39,7 +43,11 @@ bool CommandTakes(TCommand ACommand, const std::string& AFlag) {
                     "--all", "--ide-dir", "--download-dir", "--getit", "--ide-running",
                     "--existing-zip", "--installed"});
     case cmUninstall:
-        return LIn({"--versions", "--all", "--getit", "--ide-running"});
+        return LIn({"--versions", "--all", "--getit", "--ide-running", "--remove-files"});
+    case cmVerify:
+        return LIn({"--versions"});
+    case cmRepair:
+        return LIn({"--versions", "--remove-conflicts"});
     case cmStatus:
     case cmNone:
         break;
@@ -56,7 +64,8 @@ bool TakesValue(const std::string& AFlag) {
 
 bool IsKnownFlag(const std::string& AFlag) {
     return TakesValue(AFlag) || AFlag == "--password-stdin" || AFlag == "--accept-terms" ||
-           AFlag == "--all" || AFlag == "--help" || AFlag == "--version";
+           AFlag == "--all" || AFlag == "--help" || AFlag == "--version" ||
+           AFlag == "--remove-files" || AFlag == "--remove-conflicts";
 }
 
 // One of two words; the first means true.
@@ -120,6 +129,10 @@ void Apply(TCliOptions& AOptions, const std::string& AFlag, const std::string& A
         AOptions.AcceptTerms = true;
     } else if (AFlag == "--all") {
         AOptions.All = true;
+    } else if (AFlag == "--remove-files") {
+        AOptions.RemoveFiles = true;
+    } else if (AFlag == "--remove-conflicts") {
+        AOptions.RemoveConflicts = true;
     } else if (AFlag == "--help") {
         AOptions.Help = true;
     } else if (AFlag == "--version") {
@@ -167,9 +180,14 @@ TCliOptions ParseCliArguments(const std::vector<std::string>& AArgs) {
                 LOptions.Command = cmUninstall;
             } else if (LArg == "status") {
                 LOptions.Command = cmStatus;
+            } else if (LArg == "verify") {
+                LOptions.Command = cmVerify;
+            } else if (LArg == "repair") {
+                LOptions.Command = cmRepair;
             } else {
                 throw EUsage("unknown command \"" + LArg +
-                             "\"; the commands are list, install, uninstall and status");
+                             "\"; the commands are list, install, uninstall, status, verify and "
+                             "repair");
             }
             continue;
         }
@@ -205,7 +223,8 @@ TCliOptions ParseCliArguments(const std::vector<std::string>& AArgs) {
         return LOptions;
     }
     if (LOptions.Command == cmNone) {
-        throw EUsage("no command given; the commands are list, install, uninstall and status");
+        throw EUsage("no command given; the commands are list, install, uninstall, status, verify "
+                     "and repair");
     }
     for (const auto& [LFlag, LValue] : LFlags) {
         if (LFlag != "--server" && !CommandTakes(LOptions.Command, LFlag)) {
@@ -227,7 +246,9 @@ std::string UsageText() {
            "                           [--getit remove|keep] [--ide-running continue|stop]\n"
            "                           [--existing-zip download|use] [--installed reinstall|skip]\n"
            "  orvane-install uninstall (--versions 23.0,22.0 | --all) [--getit remove|keep]\n"
-           "                           [--ide-running continue|stop]\n"
+           "                           [--ide-running continue|stop] [--remove-files]\n"
+           "  orvane-install verify    [--versions 23.0,22.0]\n"
+           "  orvane-install repair    [--versions 23.0,22.0] [--remove-conflicts]\n"
            "  orvane-install status\n"
            "Common: --server URL (default: the compiled-in API address), --help, --version\n"
            "\n"

@@ -193,10 +193,15 @@ int RunCommand(const TCliOptions& AOptions, TConsole& AConsole, const TCliSetup&
                                    ASetup.ExeDir / "install.log"};
     // What list and status print is read by scripts: the HTTP client's lines
     // stay in install.log there.
-    const bool LPrintsLog = AOptions.Command == cmInstall || AOptions.Command == cmUninstall;
+    const bool LPrintsLog = AOptions.Command == cmInstall || AOptions.Command == cmUninstall ||
+                            AOptions.Command == cmRepair;
     const TScopedHttpLog LHttpLog([&LContext, LPrintsLog](const std::string& ALine) {
         LPrintsLog ? LContext.Log(ALine) : LContext.LogToFile(ALine);
     });
+    if (AOptions.Command == cmInstall || AOptions.Command == cmUninstall ||
+        AOptions.Command == cmVerify || AOptions.Command == cmRepair) {
+        RecoverInterrupted(LContext);
+    }
     switch (AOptions.Command) {
     case cmList:
         return RunList(LContext);
@@ -206,6 +211,10 @@ int RunCommand(const TCliOptions& AOptions, TConsole& AConsole, const TCliSetup&
         return RunInstall(LContext);
     case cmUninstall:
         return RunUninstall(LContext);
+    case cmVerify:
+        return RunVerify(LContext);
+    case cmRepair:
+        return RunRepair(LContext);
     case cmNone:
         break;
     }

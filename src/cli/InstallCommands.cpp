@@ -192,6 +192,13 @@ std::vector<const rapidjson::Value*> ChosenEntries(const TCommandContext& AConte
 
 } // namespace
 
+void RecoverInterrupted(const TCommandContext& AContext) {
+    auto LHost = std::make_shared<TConsoleHost>(AContext);
+    TInstallEngine(LHost, AContext.Store, SettingsFor(AContext, TCredentials{}))
+        .RecoverUnfinished();
+    LHost->EndLine();
+}
+
 int RunInstall(const TCommandContext& AContext) {
     if (!AContext.Options.AcceptTerms) {
         throw ERefused("Installing needs your acceptance of the terms and conditions at " +
@@ -267,7 +274,7 @@ int RunUninstall(const TCommandContext& AContext) {
     TInstallEngine LEngine(LHost, AContext.Store, SettingsFor(AContext, TCredentials{}));
     TUninstallRun LRun;
     try {
-        LRun = LEngine.UninstallVersions(LChosen);
+        LRun = LEngine.UninstallVersions(LChosen, AContext.Options.RemoveFiles);
     } catch (const ERefused&) {
         LRun.Stopped = true;
     }
@@ -287,6 +294,52 @@ int RunUninstall(const TCommandContext& AContext) {
         }
     }
     return LResult;
+}
+
+namespace {
+
+// The versions asked for must be recorded; none asked for: all recorded.
+std::vector<std::string> RecordedChoice(const TCommandContext& AContext) {
+    std::vector<std::string> LRecorded;
+    for (const TOrvaneRegistryData& LRecord : ReadInstalledVersions(AContext.Store)) {
+        LRecorded.push_back(LRecord.IDEVersion);
+    }
+    for (const std::string& LVersion : AContext.Options.Versions) {
+        if (std::find(LRecorded.begin(), LRecorded.end(), LVersion) == LRecorded.end()) {
+            throw ERefused("No installation is recorded for IDE version " + LVersion +
+                           "; recorded: " + JoinVersions(LRecorded) + ".");
+        }
+    }
+    return AContext.Options.Versions.empty() ? LRecorded : AContext.Options.Versions;
+}
+
+int ReportProblems(const TCommandContext& AContext, const TVerifyReport& AReport) {
+    for (const TVerifyProblem& LProblem : AReport.Problems) {
+        AContext.Console.Out << Printable(LProblem.Text) << "\n";
+    }
+    if (AReport.Problems.empty()) {
+        AContext.Console.Out << "Verified: " << JoinVersions(AReport.Versions) << "\n";
+        return ecDone;
+    }
+    return ecSomeFailed;
+}
+
+} // namespace
+
+int RunVerify(const TCommandContext& AContext) {
+    const std::vector<std::string> LVersions = RecordedChoice(AContext);
+    auto LHost = std::make_shared<TConsoleHost>(AContext);
+    TInstallEngine LEngine(LHost, AContext.Store, SettingsFor(AContext, TCredentials{}));
+    return ReportProblems(AContext, LEngine.Verify(LVersions));
+}
+
+int RunRepair(const TCommandContext& AContext) {
+    const std::vector<std::string> LVersions = RecordedChoice(AContext);
+    auto LHost = std::make_shared<TConsoleHost>(AContext);
+    TInstallEngine LEngine(LHost, AContext.Store, SettingsFor(AContext, TCredentials{}));
+    const TVerifyReport LReport = LEngine.Repair(LVersions, AContext.Options.RemoveConflicts);
+    LHost->EndLine();
+    return ReportProblems(AContext, LReport);
 }
 
 } // namespace orvane::cli

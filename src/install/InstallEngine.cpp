@@ -459,6 +459,8 @@ struct TInstallEngine::TVersionWork {
     TKnownPackagePairs Pairs64;
     std::vector<TManifestFile> Files;
     std::vector<TManifestValue> Values;
+    // The manifest this installation replaces; deleted once it is done.
+    std::filesystem::path EarlierManifest;
 
     void Written(const std::string& APath, const std::string& AKind, const std::string& ASource) {
         for (TManifestFile& LFile : Files) {
@@ -634,6 +636,7 @@ bool TInstallEngine::InstallPackage(const rapidjson::Value* AEntry, const std::s
                        {},
                        {},
                        {},
+                       {},
                        {}};
     try {
         CopyPackageFiles(LWork, LZip);
@@ -644,6 +647,10 @@ bool TInstallEngine::InstallPackage(const rapidjson::Value* AEntry, const std::s
         throw std::runtime_error(RollBackVersion(LJournal, AError.what()));
     }
     LJournal.Finish();
+    if (!LWork.EarlierManifest.empty()) {
+        std::error_code LIgnored;
+        std::filesystem::remove(LWork.EarlierManifest, LIgnored);
+    }
 
     Log("Extracting package " + Quoted(LFileName) + " done.");
     LZip.Close();
@@ -773,6 +780,19 @@ void TInstallEngine::RegisterVersion(TVersionWork& AWork) {
     });
     AWork.Journal.RegistryWillChange(LBackup, LNewParents);
 
+    // An earlier installation of this version may have its entries in folders
+    // the marker rule does not know: its manifest names them.
+    AwayFromHost([&] {
+        std::optional<TInstallManifest> LEarlier;
+        try {
+            LEarlier = ReadRecordManifest(FStore, AWork.Version);
+        } catch (const std::exception&) {
+            // Gone or damaged: the marker rule alone cleans up, as before manifests.
+        }
+        if (LEarlier) {
+            RemoveManifestValues(FStore, LEarlier->Values, LKeys);
+        }
+    });
     Log("Writing Orvane registry entries ...");
     AwayFromHost([&] {
         WriteRegistryData(FStore,
@@ -819,6 +839,22 @@ void TInstallEngine::KeepManifest(TVersionWork& AWork) {
             LWritten.Sha256 = Sha256OfFile(LWritten.Path);
         }
         LManifest.Files = AWork.Files;
+        // Files an earlier installation of this version wrote and this one
+        // left as they were (the SSL libraries) still belong to it.
+        std::optional<TInstallManifest> LEarlier;
+        try {
+            LEarlier = ReadRecordManifest(FStore, AWork.Version, &AWork.EarlierManifest);
+        } catch (const std::exception&) {
+            // Unreadable: this installation's own files are all it lists.
+        }
+        for (const TManifestFile& LOld :
+             LEarlier ? LEarlier->Files : std::vector<TManifestFile>{}) {
+            if (std::none_of(LManifest.Files.begin(), LManifest.Files.end(),
+                             [&](const TManifestFile& A) { return A.Path == LOld.Path; }) &&
+                FileExists(LOld.Path) && Sha256OfFile(LOld.Path) == LOld.Sha256) {
+                LManifest.Files.push_back(LOld);
+            }
+        }
         LFile = ManifestFileFor(DataFolder(), AWork.Version);
         AWork.Journal.FileWillBeWritten(LFile);
         WriteManifest(LFile, LManifest);

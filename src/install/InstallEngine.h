@@ -20,6 +20,7 @@ namespace orvane {
 
 class TRegistryStore;
 class TZipReader;
+struct TInstallManifest;
 
 // What an engine needs to know besides its host and the registry store.
 struct TInstallSettings {
@@ -76,6 +77,32 @@ struct TUninstallRun {
     bool Stopped = false;
 };
 
+// One thing verify found wrong with an installation.
+struct TVerifyProblem {
+    enum TKind {
+        vkFileMissing,
+        vkFileChanged,
+        vkValueMissing,
+        vkNotAFile,
+        vkConflict,
+        vkUnverifiable
+    };
+    TKind Kind = vkFileMissing;
+    std::string IDEVersion;
+    // One line naming the file or the key.
+    std::string Text;
+    // The file (vkFileMissing, vkFileChanged, vkNotAFile), or the key and value.
+    std::string Path;
+    std::string Key;
+    std::string Name;
+};
+
+struct TVerifyReport {
+    // The versions looked at, in order.
+    std::vector<std::string> Versions;
+    std::vector<TVerifyProblem> Problems;
+};
+
 // The installation and uninstallation of the framework without a window:
 // downloads, extraction, copies, the IDE's registry and the safeguards around
 // it. Runs on its host's thread and talks to the user only through the host.
@@ -129,10 +156,27 @@ public:
 
     // Removes each recorded IDE version in the order given, after asking about
     // a running IDE once; each outcome is also shown as a message.
-    TUninstallRun UninstallVersions(const std::vector<std::string>& AIDEVersions);
-    // Removes one installation's registry entries and its record (files
-    // stay). Throws what fails; the record then stays.
-    void UninstallVersion(const std::string& AIDEVersion);
+    TUninstallRun UninstallVersions(const std::vector<std::string>& AIDEVersions,
+                                    bool ARemoveFiles = false);
+    // Removes one installation's registry entries (those its manifest lists,
+    // and the installer's own forms by the marker rule) and its record. Files
+    // stay unless ARemoveFiles: then the manifest's files unchanged since and
+    // listed by no other installation go, and so does the extracted version
+    // folder; changed files stay and are named. Throws what fails; the record
+    // then stays.
+    void UninstallVersion(const std::string& AIDEVersion, bool ARemoveFiles = false);
+
+    // Checks each recorded installation of AIDEVersions (empty: all) against
+    // its manifest: files there with their SHA-256, registry values there,
+    // Known Packages paths that are files, and no other registered copy of
+    // its packages from another folder.
+    TVerifyReport Verify(const std::vector<std::string>& AIDEVersions);
+    // Puts back what Verify finds missing or changed, from the extracted
+    // version folder or the package zip where their SHA-256 still matches, as
+    // one journaled step with a registry backup per version; other copies of
+    // the packages are removed only with ARemoveConflicts. Returns what is
+    // still wrong afterwards.
+    TVerifyReport Repair(const std::vector<std::string>& AIDEVersions, bool ARemoveConflicts);
 
     // Rolls back every installation a killed or crashed run left unfinished;
     // each one is logged and shown as a warning, and its text returned. Call
@@ -175,6 +219,7 @@ private:
     void CopySslLibraries(TVersionWork& AWork);
     void RegisterVersion(TVersionWork& AWork);
     void KeepManifest(TVersionWork& AWork);
+    void RemoveInstalledFiles(const TInstallManifest& AManifest);
     // Undoes AJournal's changes; returns the text that reports it.
     std::string RollBackVersion(TInstallJournal& AJournal, const std::string& AReason);
     // Stops a prefetch nobody will take and removes what it wrote.

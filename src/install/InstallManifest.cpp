@@ -70,6 +70,33 @@ std::string WithoutPathItem(const std::string& AList, const std::string& AItem) 
     return LResult;
 }
 
+void RemoveManifestValues(TRegistryStore& AStore, const std::vector<TManifestValue>& AValues,
+                          const std::vector<TBackupKey>& ACovered) {
+    for (const TManifestValue& LValue : AValues) {
+        if (std::none_of(ACovered.begin(), ACovered.end(),
+                         [&](const TBackupKey& A) { return SameName(A.Key, LValue.Key); }) ||
+            !AStore.KeyExists(LValue.Key)) {
+            continue;
+        }
+        if (LValue.Item.empty()) {
+            if (AStore.GetValue(LValue.Key, LValue.Name)) {
+                AStore.DeleteValue(LValue.Key, LValue.Name);
+            }
+            continue;
+        }
+        const std::optional<TRegValue> LList = AStore.GetValue(LValue.Key, LValue.Name);
+        if (!LList || !IsText(*LList)) {
+            continue;
+        }
+        const std::string LOld = TextOf(*LList);
+        const std::string LNew = WithoutPathItem(LOld, LValue.Item);
+        if (LNew != LOld &&
+            !AStore.SetValue(LValue.Key, {LList->Name, LList->Type, ToUtf16Le(LNew, true)})) {
+            throw std::runtime_error("Failed to set data for '" + LValue.Name + "'");
+        }
+    }
+}
+
 std::string TInstallManifest::Text() const {
     std::string LText = EncodeRecordLine(
         {"installation", {IDEVersion, FileVersion, VersionDir, PackagePath, PackageSha256}});

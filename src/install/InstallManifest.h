@@ -1,5 +1,6 @@
 #pragma once
 
+#include "registry/RegistryBackup.h"
 #include "registry/RegistryStore.h"
 
 #include <cstdint>
@@ -75,6 +76,11 @@ void WriteManifest(const std::filesystem::path& AFile, const TInstallManifest& A
 std::optional<TInstallManifest> ReadRecordManifest(TRegistryStore& AStore,
                                                    const std::string& AIDEVersion,
                                                    std::filesystem::path* AFile = nullptr);
+
+// Takes the values and list items AValues names out of the registry, in the
+// keys of ACovered only (those a backup of the step holds).
+void RemoveManifestValues(TRegistryStore& AStore, const std::vector<TManifestValue>& AValues,
+                          const std::vector<TBackupKey>& ACovered);
 
 // The items of a ";" list, trimmed, empty ones left out.
 std::vector<std::string> PathListItems(const std::string& AList);

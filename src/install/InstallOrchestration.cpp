@@ -28,6 +28,16 @@ orvane::TInstallEngine TForm2::InstallEngine() {
     return orvane::TInstallEngine(FInstallHost, RegistryStore(), std::move(LSettings));
 }
 
+void TForm2::RecoverInterruptedInstallations() {
+    // The journals are read before anything else touches the IDE's registry;
+    // the window holds the store to itself from its start.
+    try {
+        InstallEngine().RecoverUnfinished();
+    } catch (const std::exception& AError) {
+        ShowWarning(QString::fromUtf8(AError.what()));
+    }
+}
+
 void TForm2::InstallButtonClick() {
     StartInstallation();
 }

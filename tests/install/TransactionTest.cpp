@@ -9,6 +9,7 @@
 #include "registry/ProductRecords.h"
 #include "registry/RegistryStore.h"
 #include "server/Protocol.h"
+#include "server/Sha256.h"
 #include "support/FileText.h"
 #include "support/RegContents.h"
 #include "support/ScriptedHost.h"
@@ -18,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <random>
 #include <set>
 
 #ifndef _WIN32
@@ -58,7 +60,9 @@ protected:
         WriteFileText(FTemp / "exe" / "libeay32.dll", "libeay");
         WriteFileText(FTemp / "exe" / "ssleay32.dll", "ssleay");
         fs::create_directories(FTemp / "data");
-        fs::create_directories(FTemp / "downloads");
+        // A download folder without the marker word in its path, as many users choose.
+        FDownloads = fs::temp_directory_path() / ("pkgs-" + std::to_string(std::random_device()()));
+        fs::create_directories(FDownloads);
         FStore = orvane::OpenSqliteRegistryStore(FTemp / "data" / "registry.sqlite");
         for (const char* LVersion : {"22.0", "23.0"}) {
             fs::create_directories(FTemp / "ide" / LVersion / "bin");
@@ -76,15 +80,19 @@ protected:
             ASSERT_TRUE(FStore->CreateKey(LCpp));
             ASSERT_TRUE(FStore->SetValue(LCpp, Text("IncludePath", "$(BDSINCLUDE)")));
         }
-        WriteTestZip(FTemp / "downloads" / "a.zip", {{"Win32/Release/Orvane_Core.bpl", "core32"},
-                                                     {"Win32/Release/Orvane_Core.dcp", "dcp32"},
-                                                     {"Win64/Release/Orvane_Core.bpl", "core64"},
-                                                     {"Win32/Release/Orvane.dll", "dll"}});
+        WriteTestZip(FDownloads / "a.zip", {{"Win32/Release/Orvane_Core.bpl", "core32"},
+                                            {"Win32/Release/Orvane_Core.dcp", "dcp32"},
+                                            {"Win64/Release/Orvane_Core.bpl", "core64"},
+                                            {"Win32/Release/Orvane.dll", "dll"}});
     }
 
     std::string Root() const { return DirText(FTemp.Path()); }
     std::string IDEDir() const { return Root() + "ide/"; }
-    std::string DownloadDir() const { return Root() + "downloads/"; }
+    void TearDown() override {
+        std::error_code LIgnored;
+        fs::remove_all(FDownloads, LIgnored);
+    }
+    std::string DownloadDir() const { return DirText(FDownloads); }
     std::string CommonDir(const std::string& AVersion) const {
         return Root() + "common/" + AVersion + "/";
     }
@@ -143,6 +151,7 @@ protected:
     }
 
     TTempDir FTemp;
+    fs::path FDownloads;
     std::shared_ptr<orvane::TRegistryStore> FStore;
     std::shared_ptr<TScriptedHost> FHost;
     std::vector<std::unique_ptr<rapidjson::Document>> FDocuments;
@@ -208,6 +217,146 @@ TEST_F(TransactionTest, ARegistryValueOfTheWrongTypeRollsBackTheVersionAlone) {
     EXPECT_THAT(LRun.FailureReport, HasSubstr("22.0 was rolled back: "));
     EXPECT_THAT(FHost->Lines, testing::Contains(HasSubstr("<ERROR> 22.0 was rolled back: ")));
     EXPECT_EQ(MachineState(), LBefore);
+}
+
+TEST_F(TransactionTest, UninstallFromAFolderWithoutTheMarkerLeavesTheRegistryAsBefore) {
+    // The user's own folder, which merely contains the word, stays.
+    const std::string LUsers = "C:\\Work\\orvane-helpers\\lib";
+    ASSERT_TRUE(FStore->SetValue(CBds + "22.0\\Library\\Win32",
+                                 Text("Search Path", "$(BDSLIB);" + LUsers)));
+    // The library lists as lists: the specified clean-up ends every entry with ";".
+    const auto LLists = [this] {
+        std::string LText = RegContents(*FStore, "SOFTWARE\\Embarcadero\\BDS");
+        for (std::size_t LAt; (LAt = LText.find(";\"\r\n")) != std::string::npos;) {
+            LText.erase(LAt, 1);
+        }
+        return LText;
+    };
+    const std::string LBefore = LLists();
+    for (int LTime = 0; LTime < 2; ++LTime) {
+        auto LEngine = Engine(*FStore);
+        ASSERT_TRUE(LEngine.InstallPackage(&Entry("22.0"), IDEDir(), DownloadDir()));
+    }
+    // Installed twice: one entry, not one per installation.
+    const std::string LEntry = DownloadDir() + "22.0/Win32/Release/";
+    EXPECT_EQ(orvane::FromUtf16Le(
+                  FStore->GetValue(CBds + "22.0\\Library\\Win32", "Search Path")->Data, true),
+              "$(BDSLIB);" + LUsers + ";" + LEntry + ";");
+    fs::path LManifestFile;
+    const auto LManifest = orvane::ReadRecordManifest(*FStore, "22.0", &LManifestFile);
+    ASSERT_TRUE(LManifest);
+    EXPECT_EQ(LManifest->VersionDir, DownloadDir() + "22.0/");
+    EXPECT_THAT(LManifest->Values, testing::Contains(orvane::TManifestValue{
+                                       CBds + "22.0\\Library\\Win32", "Search Path", LEntry, ""}));
+    EXPECT_THAT(LManifest->Values,
+                testing::Contains(orvane::TManifestValue{CBds + "22.0\\Known Packages",
+                                                         CommonDir("22.0") + "Bpl/Orvane_Core.bpl",
+                                                         "", "Orvane_Core.bpl"}));
+    // The second installation found the SSL libraries there: the first one's
+    // manifest entries for them carry over.
+    ASSERT_EQ(LManifest->Files.size(), 6u);
+    EXPECT_EQ(LManifest->Files[0].Path, CommonDir("22.0") + "Bpl/Orvane_Core.bpl");
+    EXPECT_EQ(LManifest->Files[0].Size, 6u);
+    EXPECT_EQ(LManifest->Files[0].Sha256, orvane::Sha256OfFile(LManifest->Files[0].Path));
+
+    auto LEngine = Engine(*FStore);
+    LEngine.UninstallVersion("22.0");
+
+    EXPECT_EQ(LLists(), LBefore);
+    EXPECT_FALSE(fs::exists(LManifestFile));
+    // Files stay unless asked.
+    EXPECT_EQ(ReadFileText(CommonDir("22.0") + "Bpl/Orvane_Core.bpl"), "core32");
+}
+
+TEST_F(TransactionTest, UninstallRemovingFilesTakesTheUnchangedOnesAndNamesTheChanged) {
+    for (const char* LVersion : {"22.0", "23.0"}) {
+        auto LEngine = Engine(*FStore);
+        ASSERT_TRUE(LEngine.InstallPackage(&Entry(LVersion), IDEDir(), DownloadDir()));
+    }
+    const std::string LChanged = IDEDir() + "22.0/bin/Orvane.dll";
+    WriteFileText(LChanged, "patched by the user");
+
+    auto LEngine = Engine(*FStore);
+    LEngine.UninstallVersion("22.0", true);
+
+    EXPECT_FALSE(fs::exists(CommonDir("22.0") + "Bpl/Orvane_Core.bpl"));
+    EXPECT_FALSE(fs::exists(CommonDir("22.0") + "Dcp/Orvane_Core.dcp"));
+    EXPECT_FALSE(fs::exists(IDEDir() + "22.0/bin/libeay32.dll"));
+    EXPECT_FALSE(fs::exists(DownloadDir() + "22.0"));
+    EXPECT_EQ(ReadFileText(LChanged), "patched by the user");
+    EXPECT_THAT(FHost->Warnings, testing::ElementsAre("Kept \"" + LChanged +
+                                                      "\": it was changed since the installation"));
+    // The package, the backups and the other version stay.
+    EXPECT_TRUE(fs::exists(DownloadDir() + "a.zip"));
+    EXPECT_FALSE(fs::is_empty(DownloadDir() + "Backups"));
+    EXPECT_EQ(ReadFileText(CommonDir("23.0") + "Bpl/Orvane_Core.bpl"), "core32");
+    EXPECT_TRUE(fs::exists(DownloadDir() + "23.0/Win32/Release/Orvane_Core.bpl"));
+}
+
+TEST_F(TransactionTest, VerifyFindsWhatIsBrokenAndRepairMendsIt) {
+    {
+        auto LEngine = Engine(*FStore);
+        ASSERT_TRUE(LEngine.InstallPackage(&Entry("22.0"), IDEDir(), DownloadDir()));
+        EXPECT_TRUE(LEngine.Verify({}).Problems.empty());
+    }
+    const std::string LBpl = CommonDir("22.0") + "Bpl/Orvane_Core.bpl";
+    const std::string LDcp = CommonDir("22.0") + "Dcp/Orvane_Core.dcp";
+    const std::string LKnown = CBds + "22.0\\Known Packages";
+    const std::string LCopy = Root() + "getit/Orvane_Core.bpl";
+    fs::remove(LBpl);
+    WriteFileText(LDcp, "damaged");
+    ASSERT_TRUE(FStore->DeleteValue(LKnown, LBpl));
+    ASSERT_TRUE(FStore->CreateKey(CBds + "22.0\\Disabled Packages"));
+    ASSERT_TRUE(FStore->SetValue(CBds + "22.0\\Disabled Packages", Text(LCopy, "GetIt copy")));
+    // The extracted copy of the DCP is damaged too: it comes from the zip.
+    WriteFileText(DownloadDir() + "22.0/Win32/Release/Orvane_Core.dcp", "also damaged");
+
+    auto LEngine = Engine(*FStore);
+    std::vector<std::string> LLines;
+    for (const orvane::TVerifyProblem& LProblem : LEngine.Verify({"22.0"}).Problems) {
+        LLines.push_back(LProblem.Text);
+    }
+    EXPECT_THAT(LLines,
+                testing::UnorderedElementsAre(
+                    "22.0: missing file \"" + LBpl + "\"",
+                    testing::StartsWith("22.0: changed file \"" + LDcp + "\" (SHA-256 "),
+                    "22.0: missing registry value \"" + LBpl + "\" in HKEY_CURRENT_USER\\" + LKnown,
+                    "22.0: another copy of \"Orvane_Core.bpl\" is registered: \"" + LCopy +
+                        "\" in HKEY_CURRENT_USER\\" + CBds + "22.0\\Disabled Packages"));
+
+    const orvane::TVerifyReport LAfter = LEngine.Repair({"22.0"}, false);
+    ASSERT_EQ(LAfter.Problems.size(), 1u);
+    EXPECT_EQ(LAfter.Problems[0].Kind, orvane::TVerifyProblem::vkConflict);
+    EXPECT_EQ(ReadFileText(LBpl), "core32");
+    EXPECT_EQ(ReadFileText(LDcp), "dcp32");
+    EXPECT_EQ(orvane::FromUtf16Le(FStore->GetValue(LKnown, LBpl)->Data, true), "Orvane_Core.bpl");
+    EXPECT_TRUE(FStore->GetValue(CBds + "22.0\\Disabled Packages", LCopy));
+    EXPECT_EQ(JournalCount(), 0u);
+
+    const std::size_t LBackups = FHost->Backups.size();
+    EXPECT_TRUE(LEngine.Repair({"22.0"}, true).Problems.empty());
+    EXPECT_FALSE(FStore->GetValue(CBds + "22.0\\Disabled Packages", LCopy));
+    ASSERT_EQ(FHost->Backups.size(), LBackups + 1);
+    const std::string LBackup = ReadFileText(FHost->Backups.back());
+    ASSERT_GT(LBackup.size(), 2u);
+    EXPECT_THAT(orvane::FromUtf16Le(reinterpret_cast<const std::uint8_t*>(LBackup.data()) + 2,
+                                    LBackup.size() - 2, false),
+                HasSubstr("GetIt copy"));
+}
+
+TEST_F(TransactionTest, AnInstallationWithoutAManifestIsReportedAsUnverifiable) {
+    orvane::WriteRegistryData(*FStore,
+                              orvane::TOrvaneRegistryData::Create("23.0", "1.0", "DEVELOPER", "",
+                                                                  DownloadDir() + "23.0/"));
+    auto LEngine = Engine(*FStore);
+    const orvane::TVerifyReport LReport = LEngine.Verify({});
+    ASSERT_EQ(LReport.Problems.size(), 1u);
+    EXPECT_EQ(LReport.Problems[0].Text,
+              "23.0: installed without a manifest; it cannot be verified");
+    // And it is still uninstalled as before.
+    LEngine.UninstallVersion("23.0");
+    orvane::TOrvaneRegistryData LRecord;
+    EXPECT_FALSE(orvane::ReadRegistryData(*FStore, "23.0", LRecord));
 }
 
 #ifndef _WIN32
