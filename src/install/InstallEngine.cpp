@@ -662,9 +662,11 @@ bool TInstallEngine::InstallPackage(const rapidjson::Value* AEntry, const std::s
 void TInstallEngine::ExtractJournaled(TVersionWork& AWork, TZipReader& AZip,
                                       const std::string& AEntryName, const std::string& ADir) {
     AWork.Journal.CreateFolders(PathFromUtf8(ADir));
-    const std::size_t LSlash = AEntryName.find_last_of("/\\");
+    // The file takes the zip's spelling of the name, whatever case the entry was asked in.
+    const std::string LStored = AZip.Name(AZip.IndexOf(AEntryName));
+    const std::size_t LSlash = LStored.find_last_of("/\\");
     const std::string LTarget =
-        ADir + (LSlash == std::string::npos ? AEntryName : AEntryName.substr(LSlash + 1));
+        ADir + (LSlash == std::string::npos ? LStored : LStored.substr(LSlash + 1));
     AWork.Journal.FileWillBeWritten(PathFromUtf8(LTarget));
     AZip.Extract(AEntryName, ADir);
     AWork.Written(LTarget, "zip", AEntryName);
