@@ -2,6 +2,8 @@
 
 #include "platform/Win32Text.h"
 
+#include <shlobj.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -76,11 +78,14 @@ public:
         : FRoot(ARoot), FPrefix(std::move(APrefix)) {}
 
     std::filesystem::path DataFolder() const override {
-        const wchar_t* LLocal = _wgetenv(L"LOCALAPPDATA");
-        if (LLocal == nullptr || *LLocal == 0) {
-            return {};
+        wchar_t LLocal[MAX_PATH] = {};
+        if (SUCCEEDED(SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, 0, LLocal)) &&
+            LLocal[0] != 0) {
+            return std::filesystem::path(LLocal) / L"Orvane";
         }
-        return std::filesystem::path(LLocal) / L"Orvane";
+        const wchar_t* LVariable = _wgetenv(L"LOCALAPPDATA");
+        return LVariable && *LVariable ? std::filesystem::path(LVariable) / L"Orvane"
+                                       : std::filesystem::path();
     }
 
     bool KeyExists(const std::string& AKey) override {
