@@ -61,6 +61,16 @@ protected:
         return *FServer;
     }
 
+    // Version 23.0 of a package with one BPL and one DCP for Win32.
+    void ServeOnePackage() {
+        WriteTestZip(FTemp.Path() / "made.zip", {{"Win32/Release/Orvane_Core.bpl", "core"},
+                                                 {"Win32/Release/Orvane_Core.dcp", "dcp"}});
+        Server().WriteFile("o_1.zip", ReadFileText(FTemp.Path() / "made.zip"));
+        Server().WriteConfig("dev", R"({"ide": [{"name": "Orvane", "version": "23.0",
+            "file": "o_1.zip", "url": "file/", "platforms": "Win32", "bpls": "Orvane_Core.bpl",
+            "dcps": "Orvane_Core.dcp"}]})");
+    }
+
     TRun Run(const std::vector<std::string>& AArgs, const std::string& AInput = "",
              bool ATerminal = false) {
         std::istringstream LIn(AInput);
@@ -342,12 +352,7 @@ TEST_F(CliCommandsTest, InstallShowsProgressAsTheConsoleAllows) {
         LKey, {"BDSCatalogRepositoryAllUsers", rtSz, ToUtf16Le(LCommon + "Catalog", true)}));
     WriteFileText(FTemp.Path() / "libeay32.dll", "libeay");
     WriteFileText(FTemp.Path() / "ssleay32.dll", "ssleay");
-    WriteTestZip(FTemp.Path() / "made.zip", {{"Win32/Release/Orvane_Core.bpl", "core"},
-                                             {"Win32/Release/Orvane_Core.dcp", "dcp"}});
-    Server().WriteFile("o_1.zip", ReadFileText(FTemp.Path() / "made.zip"));
-    Server().WriteConfig("dev", R"({"ide": [{"name": "Orvane", "version": "23.0",
-        "file": "o_1.zip", "url": "file/", "platforms": "Win32", "bpls": "Orvane_Core.bpl",
-        "dcps": "Orvane_Core.dcp"}]})");
+    ServeOnePackage();
 
     for (const bool LTerminal : {true, false}) {
         const std::string LRun = LTerminal ? "terminal" : "pipe";
@@ -384,12 +389,7 @@ TEST_F(CliCommandsTest, VerifyRepairAndRemoveFilesOnAnInstallationOfItsOwn) {
         LBds + "Environment Variables",
         {"BDSCatalogRepositoryAllUsers", rtSz, ToUtf16Le(LCommon + "Catalog", true)}));
     ASSERT_TRUE(FSetup.Store->CreateKey(LBds + "Known Packages"));
-    WriteTestZip(FTemp.Path() / "made.zip", {{"Win32/Release/Orvane_Core.bpl", "core"},
-                                             {"Win32/Release/Orvane_Core.dcp", "dcp"}});
-    Server().WriteFile("o_1.zip", ReadFileText(FTemp.Path() / "made.zip"));
-    Server().WriteConfig("dev", R"({"ide": [{"name": "Orvane", "version": "23.0",
-        "file": "o_1.zip", "url": "file/", "platforms": "Win32", "bpls": "Orvane_Core.bpl",
-        "dcps": "Orvane_Core.dcp"}]})");
+    ServeOnePackage();
     const std::string LDownloads = DirText(FTemp.Path() / "dl");
     const TRun LInstall =
         Run({"install", "--edition", "developer", "--accept-terms", "--versions", "23.0",
