@@ -4,6 +4,7 @@
 #include "cli/InstallLogWriter.h"
 #include "install/PackageRules.h"
 #include "platform/FileNames.h"
+#include "platform/ProcessLock.h"
 #include "registry/ProductRecords.h"
 #include "registry/RegistryStore.h"
 #include "server/ConfigurationFetch.h"
@@ -12,6 +13,7 @@
 #include "server/Protocol.h"
 
 #include <mutex>
+#include <optional>
 #include <ostream>
 
 namespace orvane::cli {
@@ -198,8 +200,18 @@ int RunCommand(const TCliOptions& AOptions, TConsole& AConsole, const TCliSetup&
     const TScopedHttpLog LHttpLog([&LContext, LPrintsLog](const std::string& ALine) {
         LPrintsLog ? LContext.Log(ALine) : LContext.LogToFile(ALine);
     });
+    // Commands that may change the machine keep other installers (the window
+    // too) off the store while they run: a journal found at the start is then
+    // one a killed run left, never one that is being written.
+    std::optional<TProcessLock> LStoreLock;
     if (AOptions.Command == cmInstall || AOptions.Command == cmUninstall ||
         AOptions.Command == cmVerify || AOptions.Command == cmRepair) {
+        LStoreLock.emplace(
+            StoreLockName(LStore->DataFolder() / DefaultRegistryStorePath().filename()));
+        if (LStoreLock->State() == TProcessLock::lsBusy) {
+            throw ERefused("Another Orvane installer is working on this registry store; run the "
+                           "command again when it has finished.");
+        }
         RecoverInterrupted(LContext);
     }
     switch (AOptions.Command) {

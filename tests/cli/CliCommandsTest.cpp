@@ -5,6 +5,7 @@
 #include "install/FileOperations.h"
 #include "install/InstallJournal.h"
 #include "install/TestZip.h"
+#include "platform/ProcessLock.h"
 #include "registry/ProductRecords.h"
 #include "registry/RegFile.h"
 #include "registry/RegText.h"
@@ -433,6 +434,21 @@ TEST_F(CliCommandsTest, VerifyRepairAndRemoveFilesOnAnInstallationOfItsOwn) {
     EXPECT_FALSE(DirectoryExists(LDownloads + "23.0"));
     EXPECT_TRUE(FileExists(LDownloads + "o_1.zip"));
     EXPECT_EQ(Run({"verify"}).Out, "Verified: none\n");
+}
+
+// While another installer (the window) holds the store, a command that may
+// change the machine refuses before it looks at any journal; status still reads.
+TEST_F(CliCommandsTest, ACommandThatMayChangeTheMachineWaitsForNoOtherInstaller) {
+    const TProcessLock LWindow(StoreLockName(FTemp.Path() / "registry.sqlite"));
+    ASSERT_EQ(LWindow.State(), TProcessLock::lsHeld);
+    for (const std::string LCommand : {"verify", "repair"}) {
+        const TRun LRun = Run({LCommand});
+        EXPECT_EQ(LRun.Code, ecRefused) << LCommand;
+        EXPECT_THAT(LRun.Err, HasSubstr("Another Orvane installer is working on this registry "
+                                        "store"))
+            << LCommand;
+    }
+    EXPECT_EQ(Run({"status"}).Code, ecDone);
 }
 
 } // namespace
