@@ -123,7 +123,7 @@ public:
     // warning for each version.
     void RecoverInterruptedInstallations();
 
-    // Safeguards around the IDE's registry (install/InstallSafeguards.cpp)
+    // Safeguards around the IDE's registry (app/InstallSafeguards.cpp)
     // True when no IDE is running, or the user chose to go on anyway; AStep
     // names what would be undone ("installation", "uninstallation").
     bool ConfirmNoRunningIDE(const QString& AStep);

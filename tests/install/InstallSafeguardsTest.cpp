@@ -10,7 +10,7 @@
 #include "registry/RegFile.h"
 #include "registry/RegText.h"
 #include "registry/RegistryStore.h"
-#include "server/PackageList.h"
+#include "app/PackageList.h"
 #include "server/Protocol.h"
 #include "server/Sha256.h"
 #include "support/LocalApiServer.h"

@@ -4,7 +4,7 @@
 #include "install/InstallEngine.h"
 #include "platform/FileNames.h"
 #include "platform/SystemFolders.h"
-#include "server/PackageList.h"
+#include "app/PackageList.h"
 
 #include <QCheckBox>
 #include <QLabel>
