@@ -1,7 +1,9 @@
 // A version's installation as one transaction: a failure at any change, or a
 // kill between any two, leaves the IDE's folders and registry as they were.
-// Real zips, a SQLite registry store and real folders in a temp folder; the
-// package lies in the download folder already, so no server is needed.
+// Real zips, a registry store of its own (a SQLite file here, a scratch key of
+// the Win32 registry under Wine) and real folders in a temp folder; the package
+// lies in the download folder already, so no server is needed.
+#include "../registry/RegistryTestSupport.h"
 #include "TestZip.h"
 
 #include "install/InstallEngine.h"
@@ -63,7 +65,7 @@ protected:
         // A download folder without the marker word in its path, as many users choose.
         FDownloads = fs::temp_directory_path() / ("pkgs-" + std::to_string(std::random_device()()));
         fs::create_directories(FDownloads);
-        FStore = orvane::OpenSqliteRegistryStore(FTemp / "data" / "registry.sqlite");
+        FStore = FTempStore.Store;
         for (const char* LVersion : {"22.0", "23.0"}) {
             fs::create_directories(FTemp / "ide" / LVersion / "bin");
             const std::string LKey = CBds + LVersion + "\\Environment Variables";
@@ -114,6 +116,7 @@ protected:
         LSettings.ExeDir = DirText(FTemp / "exe");
         LSettings.IDEProcessName = "bds-transaction-test-none.exe";
         LSettings.BeforeChange = std::move(AHook);
+        LSettings.DataDir = FTemp / "data";
         return orvane::TInstallEngine(NewHost(), AStore, LSettings);
     }
 
@@ -133,8 +136,7 @@ protected:
         std::string LState = RegContents(*FStore, "") + FolderContents(FTemp / "ide") +
                              (fs::exists(FTemp / "common") ? FolderContents(FTemp / "common") : "");
         for (const auto& LEntry : fs::recursive_directory_iterator(FTemp / "data")) {
-            if (!LEntry.is_directory() &&
-                LEntry.path().filename().string().rfind("registry.sqlite", 0) != 0) {
+            if (!LEntry.is_directory()) {
                 LState += "data: " + LEntry.path().generic_string() + "\n";
             }
         }
@@ -151,6 +153,7 @@ protected:
     }
 
     TTempDir FTemp;
+    orvane::test::TTempStore FTempStore;
     fs::path FDownloads;
     std::shared_ptr<orvane::TRegistryStore> FStore;
     std::shared_ptr<TScriptedHost> FHost;
@@ -405,7 +408,7 @@ TEST_F(TransactionTest, ARunKilledBetweenAnyTwoChangesIsRolledBackAtTheNextStart
     };
     for (;; ++LStep) {
         SCOPED_TRACE("killed after change " + std::to_string(LStep));
-        if (InstallKilledAt(FTemp / "data" / "registry.sqlite", LEngine, Entry("22.0"), IDEDir(),
+        if (InstallKilledAt(FTempStore.Dir / "registry.sqlite", LEngine, Entry("22.0"), IDEDir(),
                             DownloadDir(), LStep)) {
             break;
         }
