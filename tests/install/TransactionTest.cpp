@@ -227,7 +227,7 @@ TEST_F(TransactionTest, UninstallFromAFolderWithoutTheMarkerLeavesTheRegistryAsB
     const std::string LUsers = "C:\\Work\\orvane-helpers\\lib";
     ASSERT_TRUE(FStore->SetValue(CBds + "22.0\\Library\\Win32",
                                  Text("Search Path", "$(BDSLIB);" + LUsers)));
-    // The library lists as lists: the specified clean-up ends every entry with ";".
+    // The library lists compared as lists: the clean-up rule ends every entry with ";".
     const auto LLists = [this] {
         std::string LText = RegContents(*FStore, "SOFTWARE\\Embarcadero\\BDS");
         for (std::size_t LAt; (LAt = LText.find(";\"\r\n")) != std::string::npos;) {
