@@ -89,14 +89,16 @@ protected:
     }
 
     std::string Root() const { return DirText(FTemp.Path()); }
-    std::string IDEDir() const { return Root() + "ide/"; }
+    // Paths as the engine writes them: the platform's separator throughout.
+    static std::string N(const std::string& APath) { return orvane::test::Native(APath); }
+    std::string IDEDir() const { return N(Root() + "ide/"); }
     void TearDown() override {
         std::error_code LIgnored;
         fs::remove_all(FDownloads, LIgnored);
     }
     std::string DownloadDir() const { return DirText(FDownloads); }
     std::string CommonDir(const std::string& AVersion) const {
-        return Root() + "common/" + AVersion + "/";
+        return N(Root() + "common/" + AVersion + "/");
     }
 
     // The reused package is asked about at each try.
@@ -241,24 +243,24 @@ TEST_F(TransactionTest, UninstallFromAFolderWithoutTheMarkerLeavesTheRegistryAsB
         ASSERT_TRUE(LEngine.InstallPackage(&Entry("22.0"), IDEDir(), DownloadDir()));
     }
     // Installed twice: one entry, not one per installation.
-    const std::string LEntry = DownloadDir() + "22.0/Win32/Release/";
+    const std::string LEntry = N(DownloadDir() + "22.0/Win32/Release/");
     EXPECT_EQ(orvane::FromUtf16Le(
                   FStore->GetValue(CBds + "22.0\\Library\\Win32", "Search Path")->Data, true),
               "$(BDSLIB);" + LUsers + ";" + LEntry + ";");
     fs::path LManifestFile;
     const auto LManifest = orvane::ReadRecordManifest(*FStore, "22.0", &LManifestFile);
     ASSERT_TRUE(LManifest);
-    EXPECT_EQ(LManifest->VersionDir, DownloadDir() + "22.0/");
+    EXPECT_EQ(LManifest->VersionDir, N(DownloadDir() + "22.0/"));
     EXPECT_THAT(LManifest->Values, testing::Contains(orvane::TManifestValue{
                                        CBds + "22.0\\Library\\Win32", "Search Path", LEntry, ""}));
     EXPECT_THAT(LManifest->Values,
-                testing::Contains(orvane::TManifestValue{CBds + "22.0\\Known Packages",
-                                                         CommonDir("22.0") + "Bpl/Orvane_Core.bpl",
-                                                         "", "Orvane_Core.bpl"}));
+                testing::Contains(orvane::TManifestValue{
+                    CBds + "22.0\\Known Packages", N(CommonDir("22.0") + "Bpl/Orvane_Core.bpl"), "",
+                    "Orvane_Core.bpl"}));
     // The second installation found the SSL libraries there: the first one's
     // manifest entries for them carry over.
     ASSERT_EQ(LManifest->Files.size(), 6u);
-    EXPECT_EQ(LManifest->Files[0].Path, CommonDir("22.0") + "Bpl/Orvane_Core.bpl");
+    EXPECT_EQ(LManifest->Files[0].Path, N(CommonDir("22.0") + "Bpl/Orvane_Core.bpl"));
     EXPECT_EQ(LManifest->Files[0].Size, 6u);
     EXPECT_EQ(LManifest->Files[0].Sha256, orvane::Sha256OfFile(LManifest->Files[0].Path));
 
@@ -276,7 +278,7 @@ TEST_F(TransactionTest, UninstallRemovingFilesTakesTheUnchangedOnesAndNamesTheCh
         auto LEngine = Engine(*FStore);
         ASSERT_TRUE(LEngine.InstallPackage(&Entry(LVersion), IDEDir(), DownloadDir()));
     }
-    const std::string LChanged = IDEDir() + "22.0/bin/Orvane.dll";
+    const std::string LChanged = N(IDEDir() + "22.0/bin/Orvane.dll");
     WriteFileText(LChanged, "patched by the user");
 
     auto LEngine = Engine(*FStore);
@@ -302,8 +304,8 @@ TEST_F(TransactionTest, VerifyFindsWhatIsBrokenAndRepairMendsIt) {
         ASSERT_TRUE(LEngine.InstallPackage(&Entry("22.0"), IDEDir(), DownloadDir()));
         EXPECT_TRUE(LEngine.Verify({}).Problems.empty());
     }
-    const std::string LBpl = CommonDir("22.0") + "Bpl/Orvane_Core.bpl";
-    const std::string LDcp = CommonDir("22.0") + "Dcp/Orvane_Core.dcp";
+    const std::string LBpl = N(CommonDir("22.0") + "Bpl/Orvane_Core.bpl");
+    const std::string LDcp = N(CommonDir("22.0") + "Dcp/Orvane_Core.dcp");
     const std::string LKnown = CBds + "22.0\\Known Packages";
     const std::string LCopy = Root() + "getit/Orvane_Core.bpl";
     fs::remove(LBpl);
