@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <optional>
 #include <stdexcept>
+#include <utility>
 
 namespace orvane {
 
@@ -31,6 +32,7 @@ TUninstallRun TInstallEngine::UninstallVersions(const std::vector<std::string>& 
     for (const std::string& LIDEVersion : AIDEVersions) {
         TUninstallOutcome LOutcome;
         LOutcome.IDEVersion = LIDEVersion;
+        FBackupFiles.clear();
         try {
             UninstallVersion(LIDEVersion, ARemoveFiles);
             LOutcome.Removed = true;
@@ -39,6 +41,7 @@ TUninstallRun TInstallEngine::UninstallVersions(const std::vector<std::string>& 
             LOutcome.Reason = AError.what();
             FHost->Message("Failed to uninstall version " + LIDEVersion + " - " + LOutcome.Reason);
         }
+        LOutcome.BackupFiles = std::exchange(FBackupFiles, {});
         LRun.Versions.push_back(std::move(LOutcome));
     }
     return LRun;
