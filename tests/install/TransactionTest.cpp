@@ -216,7 +216,7 @@ TEST_F(TransactionTest, ARegistryValueOfTheWrongTypeRollsBackTheVersionAlone) {
         {&Entry("22.0")}, [this] { return IDEDir(); }, DownloadDir());
 
     ASSERT_EQ(LRun.Versions.size(), 1u);
-    EXPECT_FALSE(LRun.Versions[0].Installed);
+    EXPECT_EQ(LRun.Versions[0].Result, orvane::vrFailed);
     EXPECT_THAT(LRun.Versions[0].Reason,
                 testing::StartsWith("22.0 was rolled back: Invalid data type for 'Search Path'"));
     EXPECT_THAT(LRun.FailureReport, HasSubstr("22.0 was rolled back: "));
