@@ -19,6 +19,10 @@ const char* CommandName(TCommand ACommand) {
         return "uninstall";
     case cmStatus:
         return "status";
+    case cmVerify:
+        return "verify";
+    case cmRepair:
+        return "repair";
     case cmNone:
         break;
     }
@@ -40,7 +44,11 @@ bool CommandTakes(TCommand ACommand, const std::string& AFlag) {
                     "--existing-zip", "--installed", "--json", "--non-interactive", "--wait-lock"});
     case cmUninstall:
         return LIn({"--versions", "--all", "--getit", "--ide-running", "--json",
-                    "--non-interactive", "--wait-lock"});
+                    "--non-interactive", "--wait-lock", "--remove-files"});
+    case cmVerify:
+        return LIn({"--versions", "--json", "--wait-lock"});
+    case cmRepair:
+        return LIn({"--versions", "--remove-conflicts", "--json", "--wait-lock"});
     case cmStatus:
         return LIn({"--json"});
     case cmNone:
@@ -64,7 +72,8 @@ bool IsCommon(const std::string& AFlag) {
 bool IsKnownFlag(const std::string& AFlag) {
     return TakesValue(AFlag) || AFlag == "--password-stdin" || AFlag == "--accept-terms" ||
            AFlag == "--all" || AFlag == "--help" || AFlag == "--version" || AFlag == "--json" ||
-           AFlag == "--non-interactive";
+           AFlag == "--non-interactive" || AFlag == "--remove-files" ||
+           AFlag == "--remove-conflicts";
 }
 
 // One of two words; the first means true.
@@ -150,6 +159,10 @@ void Apply(TCliOptions& AOptions, const std::string& AFlag, const std::string& A
         AOptions.AcceptTerms = true;
     } else if (AFlag == "--all") {
         AOptions.All = true;
+    } else if (AFlag == "--remove-files") {
+        AOptions.RemoveFiles = true;
+    } else if (AFlag == "--remove-conflicts") {
+        AOptions.RemoveConflicts = true;
     } else if (AFlag == "--help") {
         AOptions.Help = true;
     } else if (AFlag == "--version") {
@@ -197,9 +210,14 @@ TCliOptions ParseCliArguments(const std::vector<std::string>& AArgs) {
                 LOptions.Command = cmUninstall;
             } else if (LArg == "status") {
                 LOptions.Command = cmStatus;
+            } else if (LArg == "verify") {
+                LOptions.Command = cmVerify;
+            } else if (LArg == "repair") {
+                LOptions.Command = cmRepair;
             } else {
                 throw EUsage("unknown command \"" + LArg +
-                             "\"; the commands are list, install, uninstall and status");
+                             "\"; the commands are list, install, uninstall, status, verify and "
+                             "repair");
             }
             continue;
         }
@@ -245,7 +263,8 @@ TCliOptions ParseCliArguments(const std::vector<std::string>& AArgs) {
         return LOptions;
     }
     if (LOptions.Command == cmNone) {
-        throw EUsage("no command given; the commands are list, install, uninstall and status");
+        throw EUsage("no command given; the commands are list, install, uninstall, status, verify "
+                     "and repair");
     }
     for (const auto& [LFlag, LValue] : LFlags) {
         if (!IsCommon(LFlag) && !CommandTakes(LOptions.Command, LFlag)) {
@@ -269,6 +288,9 @@ std::string UsageText(const std::string& AApiUrl) {
            "                           [--non-interactive] [--wait-lock SECONDS] [--json]\n"
            "  orvane-install uninstall (--versions 23.0,22.0 | --all) [--getit remove|keep]\n"
            "                           [--ide-running continue|stop] [--non-interactive]\n"
+           "                           [--wait-lock SECONDS] [--json] [--remove-files]\n"
+           "  orvane-install verify    [--versions 23.0,22.0] [--wait-lock SECONDS] [--json]\n"
+           "  orvane-install repair    [--versions 23.0,22.0] [--remove-conflicts]\n"
            "                           [--wait-lock SECONDS] [--json]\n"
            "  orvane-install status    [--json]\n"
            "Common: --server URL, --log-file PATH, -h/--help, -V/--version\n"
