@@ -19,6 +19,8 @@ const char* CommandName(TCommand ACommand) {
         return "uninstall";
     case cmStatus:
         return "status";
+    case cmDownload:
+        return "download";
     case cmNone:
         break;
     }
@@ -33,11 +35,13 @@ bool CommandTakes(TCommand ACommand, const std::string& AFlag) {
     };
     switch (ACommand) {
     case cmList:
-        return LIn({"--edition", "--user", "--password-stdin"});
+        return LIn({"--edition", "--user", "--password-stdin", "--from"});
     case cmInstall:
         return LIn({"--edition", "--user", "--password-stdin", "--accept-terms", "--versions",
                     "--all", "--ide-dir", "--download-dir", "--getit", "--ide-running",
-                    "--existing-zip", "--installed"});
+                    "--existing-zip", "--installed", "--from"});
+    case cmDownload:
+        return LIn({"--edition", "--user", "--password-stdin", "--versions", "--all", "--to"});
     case cmUninstall:
         return LIn({"--versions", "--all", "--getit", "--ide-running"});
     case cmStatus:
@@ -51,7 +55,7 @@ bool TakesValue(const std::string& AFlag) {
     return AFlag == "--edition" || AFlag == "--user" || AFlag == "--versions" ||
            AFlag == "--ide-dir" || AFlag == "--download-dir" || AFlag == "--getit" ||
            AFlag == "--ide-running" || AFlag == "--existing-zip" || AFlag == "--installed" ||
-           AFlag == "--server";
+           AFlag == "--server" || AFlag == "--to" || AFlag == "--from";
 }
 
 bool IsKnownFlag(const std::string& AFlag) {
@@ -114,6 +118,10 @@ void Apply(TCliOptions& AOptions, const std::string& AFlag, const std::string& A
         AOptions.Reinstall = Choice(AFlag, AValue, "reinstall", "skip");
     } else if (AFlag == "--server") {
         AOptions.Server = AValue;
+    } else if (AFlag == "--to") {
+        AOptions.To = AValue;
+    } else if (AFlag == "--from") {
+        AOptions.From = AValue;
     } else if (AFlag == "--password-stdin") {
         AOptions.PasswordStdin = true;
     } else if (AFlag == "--accept-terms") {
@@ -129,7 +137,15 @@ void Apply(TCliOptions& AOptions, const std::string& AFlag, const std::string& A
 
 void RequireComplete(const TCliOptions& AOptions) {
     const TCommand LCommand = AOptions.Command;
-    if ((LCommand == cmList || LCommand == cmInstall) && !AOptions.Edition) {
+    if (AOptions.From && (AOptions.User || AOptions.PasswordStdin)) {
+        throw EUsage("--from installs without signing in: --user and --password-stdin do not "
+                     "go with it");
+    }
+    if (LCommand == cmDownload && !AOptions.To) {
+        throw EUsage("download needs the bundle's folder: --to DIR");
+    }
+    if ((LCommand == cmList || LCommand == cmInstall || LCommand == cmDownload) &&
+        !AOptions.Edition && !AOptions.From) {
         throw EUsage(std::string(CommandName(LCommand)) +
                      " needs --edition developer or --edition commercial");
     }
@@ -137,7 +153,7 @@ void RequireComplete(const TCliOptions& AOptions) {
         throw EUsage("--user and --password-stdin belong to --edition commercial; the developer "
                      "edition signs in without them");
     }
-    if (LCommand == cmInstall || LCommand == cmUninstall) {
+    if (LCommand == cmInstall || LCommand == cmUninstall || LCommand == cmDownload) {
         if (AOptions.All && !AOptions.Versions.empty()) {
             throw EUsage("give either --versions or --all, not both");
         }
@@ -167,9 +183,11 @@ TCliOptions ParseCliArguments(const std::vector<std::string>& AArgs) {
                 LOptions.Command = cmUninstall;
             } else if (LArg == "status") {
                 LOptions.Command = cmStatus;
+            } else if (LArg == "download") {
+                LOptions.Command = cmDownload;
             } else {
                 throw EUsage("unknown command \"" + LArg +
-                             "\"; the commands are list, install, uninstall and status");
+                             "\"; the commands are list, install, uninstall, status and download");
             }
             continue;
         }
@@ -205,7 +223,8 @@ TCliOptions ParseCliArguments(const std::vector<std::string>& AArgs) {
         return LOptions;
     }
     if (LOptions.Command == cmNone) {
-        throw EUsage("no command given; the commands are list, install, uninstall and status");
+        throw EUsage(
+            "no command given; the commands are list, install, uninstall, status and download");
     }
     for (const auto& [LFlag, LValue] : LFlags) {
         if (LFlag != "--server" && !CommandTakes(LOptions.Command, LFlag)) {
@@ -229,6 +248,12 @@ std::string UsageText() {
            "  orvane-install uninstall (--versions 23.0,22.0 | --all) [--getit remove|keep]\n"
            "                           [--ide-running continue|stop]\n"
            "  orvane-install status\n"
+           "  orvane-install download  --edition developer|commercial [--user NAME] "
+           "[--password-stdin]\n"
+           "                           (--versions 23.0,22.0 | --all) --to DIR\n"
+           "  install and list also take --from DIR|URL: a bundle made by download, in a "
+           "folder or on a web\n"
+           "  server, used without signing in (the edition is the bundle's).\n"
            "Common: --server URL (default: the compiled-in API address), --help, --version\n"
            "\n"
            "The commercial edition's password comes from standard input with "
@@ -238,7 +263,7 @@ std::string UsageText() {
            "fails and names the flag.\n"
            "Exit codes: 0 all done; 1 some version failed; 2 usage error or refused; 3 server "
            "unreachable\n"
-           "or sign-in refused.\n";
+           "or sign-in refused; 130 stopped by Ctrl-C.\n";
 }
 
 } // namespace orvane::cli

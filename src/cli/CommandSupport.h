@@ -5,6 +5,7 @@
 
 #include "cli/CliOptions.h"
 #include "cli/Commands.h"
+#include "server/Bundle.h"
 #include "server/ConfigurationList.h"
 #include "server/Credentials.h"
 
@@ -72,7 +73,22 @@ std::string Printable(const std::string& AText);
 // "\r\n"), other control characters become "?".
 std::string ConsoleText(const std::string& AText);
 
+// The entries to install or download, in the list's order: every available
+// one for --all, else those of the versions asked for; ERefused for a version
+// the list does not offer.
+std::vector<const rapidjson::Value*> ChosenEntries(const TCommandContext& AContext,
+                                                   const TPackageList& AList);
+
+// A bundle named by --from, read; ERefused when it cannot be read or its
+// edition is not the one --edition names.
+std::shared_ptr<const TBundleSource> OpenBundle(const TCommandContext& AContext);
+// The bundle's edition, without a login.
+TCredentials BundleCredentials(const TBundleSource& ABundle);
+// The bundle's configuration with the entries it holds a package for.
+TPackageList BundlePackageList(const TBundleSource& ABundle);
+
 int RunInstall(const TCommandContext& AContext);
+int RunDownload(const TCommandContext& AContext);
 int RunUninstall(const TCommandContext& AContext);
 
 } // namespace orvane::cli

@@ -149,7 +149,10 @@ TPackageList FetchPackageList(const TCommandContext& AContext, const TCredential
 namespace {
 
 int RunList(const TCommandContext& AContext) {
-    const TPackageList LList = FetchPackageList(AContext, SignIn(AContext));
+    const std::shared_ptr<const TBundleSource> LBundle =
+        AContext.Options.From ? OpenBundle(AContext) : nullptr;
+    const TPackageList LList =
+        LBundle ? BundlePackageList(*LBundle) : FetchPackageList(AContext, SignIn(AContext));
     for (const TListedEntry& LEntry : LList.Entries) {
         const rapidjson::Value& LValue = *LEntry.Entry;
         const std::string LFile = ReadMemberTextOrEmpty(LValue, "file");
@@ -193,7 +196,8 @@ int RunCommand(const TCliOptions& AOptions, TConsole& AConsole, const TCliSetup&
                                    ASetup.ExeDir / "install.log"};
     // What list and status print is read by scripts: the HTTP client's lines
     // stay in install.log there.
-    const bool LPrintsLog = AOptions.Command == cmInstall || AOptions.Command == cmUninstall;
+    const bool LPrintsLog = AOptions.Command == cmInstall || AOptions.Command == cmUninstall ||
+                            AOptions.Command == cmDownload;
     const TScopedHttpLog LHttpLog([&LContext, LPrintsLog](const std::string& ALine) {
         LPrintsLog ? LContext.Log(ALine) : LContext.LogToFile(ALine);
     });
@@ -206,6 +210,8 @@ int RunCommand(const TCliOptions& AOptions, TConsole& AConsole, const TCliSetup&
         return RunInstall(LContext);
     case cmUninstall:
         return RunUninstall(LContext);
+    case cmDownload:
+        return RunDownload(LContext);
     case cmNone:
         break;
     }

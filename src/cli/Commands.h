@@ -16,10 +16,11 @@ namespace orvane::cli {
 
 // Exit codes, one table for every command.
 enum TExitCode : int {
-    ecDone = 0,       // all done
-    ecSomeFailed = 1, // some version failed; each failure is on standard error
-    ecRefused = 2,    // usage error, or refused (terms, running IDE, unknown version)
-    ecServer = 3,     // server unreachable or sign-in refused
+    ecDone = 0,          // all done
+    ecSomeFailed = 1,    // some version failed; each failure is on standard error
+    ecRefused = 2,       // usage error, or refused (terms, running IDE, unknown version)
+    ecServer = 3,        // server unreachable or sign-in refused
+    ecInterrupted = 130, // stopped by Ctrl-C
 };
 
 // What the program gives every command; tests give their own.

@@ -140,8 +140,10 @@ private:
     std::string FRefusal;
 };
 
-TInstallSettings SettingsFor(const TCommandContext& AContext, const TCredentials& ACredentials) {
+TInstallSettings SettingsFor(const TCommandContext& AContext, const TCredentials& ACredentials,
+                             std::shared_ptr<const TBundleSource> ABundle = nullptr) {
     TInstallSettings LSettings;
+    LSettings.Bundle = std::move(ABundle);
     LSettings.ApiUrl = AContext.ApiUrl;
     LSettings.Credentials = ACredentials;
     LSettings.ExeDir = IncludeTrailingPathDelimiter(Utf8FromPath(AContext.Setup.ExeDir));
@@ -157,9 +159,8 @@ std::string JoinVersions(const std::vector<std::string>& AVersions) {
     return LText.empty() ? "none" : LText;
 }
 
-// The entries to install, in the server's order: every one with a file to
-// download for --all, else those of the versions asked for. A version the list does not
-// offer is refused, naming those it offers.
+} // namespace
+
 std::vector<const rapidjson::Value*> ChosenEntries(const TCommandContext& AContext,
                                                    const TPackageList& AList) {
     std::vector<std::string> LOffered;
@@ -190,16 +191,18 @@ std::vector<const rapidjson::Value*> ChosenEntries(const TCommandContext& AConte
     return LChosen;
 }
 
-} // namespace
-
 int RunInstall(const TCommandContext& AContext) {
     if (!AContext.Options.AcceptTerms) {
         throw ERefused("Installing needs your acceptance of the terms and conditions at " +
                        AContext.Setup.TermsUrl +
                        "\nRead them, then run the command again with --accept-terms.");
     }
-    const TCredentials LCredentials = SignIn(AContext);
-    const TPackageList LList = FetchPackageList(AContext, LCredentials);
+    // From a bundle: no sign-in, no API server; the edition is the bundle's.
+    const std::shared_ptr<const TBundleSource> LBundle =
+        AContext.Options.From ? OpenBundle(AContext) : nullptr;
+    const TCredentials LCredentials = LBundle ? BundleCredentials(*LBundle) : SignIn(AContext);
+    const TPackageList LList =
+        LBundle ? BundlePackageList(*LBundle) : FetchPackageList(AContext, LCredentials);
     const std::vector<const rapidjson::Value*> LEntries = ChosenEntries(AContext, LList);
 
     // The wizard's defaults: the newest registered IDE, the shared documents.
@@ -209,7 +212,7 @@ int RunInstall(const TCommandContext& AContext) {
         IncludeTrailingPathDelimiter(AContext.Options.DownloadDir.value_or(DefaultDownloadDir()));
 
     auto LHost = std::make_shared<TConsoleHost>(AContext);
-    TInstallEngine LEngine(LHost, AContext.Store, SettingsFor(AContext, LCredentials));
+    TInstallEngine LEngine(LHost, AContext.Store, SettingsFor(AContext, LCredentials, LBundle));
     bool LPrepared = false;
     try {
         LPrepared = LEngine.PrepareInstallation(LDownloadDir);
