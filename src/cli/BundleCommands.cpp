@@ -7,12 +7,10 @@
 #include "platform/FileNames.h"
 #include "platform/SystemFolders.h"
 #include "server/Bundle.h"
-#include "server/ConfigurationFetch.h"
 #include "server/ConfigurationList.h"
 #include "server/DownloadResume.h"
 #include "server/Downloader.h"
 #include "server/HostThread.h"
-#include "server/MachineIdentifier.h"
 #include "server/Protocol.h"
 #include "server/Sha256.h"
 
@@ -224,25 +222,7 @@ TPackageList BundlePackageList(const TBundleSource& ABundle) {
 int RunDownload(const TCommandContext& AContext) {
     const TCredentials LCredentials = SignIn(AContext);
     std::string LConfiguration;
-    try {
-        LConfiguration = FetchConfigurationText(AContext.ApiUrl, LCredentials, MachineDigest(),
-                                                AContext.Setup.Interrupted);
-    } catch (const std::exception& AError) {
-        throw EServer("Cannot get the package list from " + AContext.ApiUrl + ": " + AError.what());
-    }
-    TPackageList LList;
-    try {
-        LList.Document = ParseAnswer(LConfiguration);
-        if (!LList.Document || !LList.Document->IsObject()) {
-            throw std::runtime_error("configuration is not a JSON object");
-        }
-        ListConfigurationEntries(*LList.Document, [&LList](const TListedEntry& AEntry) {
-            LList.Entries.push_back(AEntry);
-        });
-    } catch (const std::exception& AError) {
-        throw EServer("Failed to read configuration from server! (" + std::string(AError.what()) +
-                      ")");
-    }
+    const TPackageList LList = FetchPackageList(AContext, LCredentials, &LConfiguration);
     const std::vector<const rapidjson::Value*> LEntries = ChosenEntries(AContext, LList);
 
     const std::string LDir = IncludeTrailingPathDelimiter(*AContext.Options.To);

@@ -61,8 +61,10 @@ struct TPackageList {
     std::unique_ptr<rapidjson::Document> Document;
     std::vector<TListedEntry> Entries;
 };
-// Signs in and fetches the list; EServer when that fails.
-TPackageList FetchPackageList(const TCommandContext& AContext, const TCredentials& ACredentials);
+// Signs in and fetches the list; EServer when that fails. AText, when given,
+// gets the document's bytes as the server sent them.
+TPackageList FetchPackageList(const TCommandContext& AContext, const TCredentials& ACredentials,
+                              std::string* AText = nullptr);
 
 // An entry that names a file to download; the others cannot be installed.
 bool IsAvailable(const TListedEntry& AEntry);

@@ -124,13 +124,19 @@ TCredentials SignIn(const TCommandContext& AContext) {
     return LCredentials;
 }
 
-TPackageList FetchPackageList(const TCommandContext& AContext, const TCredentials& ACredentials) {
+TPackageList FetchPackageList(const TCommandContext& AContext, const TCredentials& ACredentials,
+                              std::string* AText) {
     TPackageList LList;
+    std::string LText;
     try {
-        LList.Document = FetchConfiguration(AContext.ApiUrl, ACredentials, MachineDigest(),
-                                            AContext.Setup.Interrupted);
+        LText = FetchConfigurationText(AContext.ApiUrl, ACredentials, MachineDigest(),
+                                       AContext.Setup.Interrupted);
     } catch (const std::exception& AError) {
         throw EServer("Cannot get the package list from " + AContext.ApiUrl + ": " + AError.what());
+    }
+    LList.Document = ParseAnswer(LText);
+    if (AText) {
+        *AText = std::move(LText);
     }
     try {
         if (!LList.Document || !LList.Document->IsObject()) {

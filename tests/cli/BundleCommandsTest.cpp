@@ -230,6 +230,42 @@ TEST_F(BundleCommandsTest, TamperedZipIsRefused) {
     EXPECT_TRUE(ReadRegistryData(*FSetup.Store, "22.0", LRecord));
 }
 
+// A bundle's names are as untrusted as the server's: nothing is read or
+// written for a bundle whose file names could leave its folder.
+TEST_F(BundleCommandsTest, BundleWithUnusableNamesIsRefused) {
+    ASSERT_EQ(MakeBundle("23.0").Code, ecDone);
+    FServer.reset();
+    const std::string LSha(64, 'a');
+    const auto LPackage = [&LSha](const std::string& AVersion, const std::string& AFile) {
+        return R"({"format": 1, "edition": "developer", "created": "2026-12-11T00:00:00Z",
+            "packages": [{"version": ")" +
+               AVersion + R"(", "file": ")" + AFile + R"(", "size": 10, "sha256": ")" + LSha +
+               R"("}]})";
+    };
+    const struct {
+        const char* Label;
+        std::string Text;
+        const char* Message;
+    } KCases[] = {
+        {"file above the folder", LPackage("23.0", "../escape.zip"), "cannot be a file name"},
+        {"file with a Windows separator", LPackage("23.0", "..\\\\escape.zip"),
+         "cannot be a file name"},
+        {"device name", LPackage("23.0", "CON.zip"), "cannot be a file name"},
+        {"version that is a path", LPackage("../23.0", "a.zip"), "names no IDE version"},
+        {"another format", R"({"format": 2, "edition": "developer"})", "format 1 expected"},
+        {"not JSON", "<html></html>", "is not a JSON object"},
+    };
+    for (const auto& C : KCases) {
+        WriteFileText(Bundle() + KBundleFileName, C.Text);
+        const TRun LRun = InstallFrom(Bundle(), "hostile");
+        EXPECT_EQ(LRun.Code, ecRefused) << C.Label;
+        EXPECT_THAT(LRun.Err, HasSubstr(C.Message)) << C.Label;
+    }
+    EXPECT_FALSE(fs::exists(FTemp.Path() / "escape.zip"));
+    EXPECT_FALSE(fs::exists(FTemp.Path() / "hostile"));
+    EXPECT_THAT(ReadInstalledVersions(*FSetup.Store), testing::IsEmpty());
+}
+
 // The bundle copied to a plain static web server (no ranges, no sign-in):
 // installs from its address; the edition is the bundle's.
 TEST_F(BundleCommandsTest, MirrorOnAStaticWebServer) {
