@@ -223,7 +223,7 @@ int RunDownload(const TCommandContext& AContext) {
     const TCredentials LCredentials = SignIn(AContext);
     std::string LConfiguration;
     const TPackageList LList = FetchPackageList(AContext, LCredentials, &LConfiguration);
-    const std::vector<const rapidjson::Value*> LEntries = ChosenEntries(AContext, LList);
+    const std::vector<const rapidjson::Value*> LEntries = ChosenEntries(AContext, LList, false);
 
     const std::string LDir = IncludeTrailingPathDelimiter(*AContext.Options.To);
     if (!DirectoryExists(LDir) && !ForceDirectories(LDir)) {
@@ -242,7 +242,7 @@ int RunDownload(const TCommandContext& AContext) {
     int LResult = ecDone;
     for (const rapidjson::Value* LEntry : LEntries) {
         if (AContext.Interrupted()) {
-            LResult = ecInterrupted;
+            LResult = ecStopped;
             break;
         }
         const std::string LVersion = ReadMemberTextOrEmpty(*LEntry, "version");
@@ -255,9 +255,9 @@ int RunDownload(const TCommandContext& AContext) {
             LBundle.Packages.push_back(LPackage);
         } catch (const std::exception& AError) {
             AContext.Log(std::string("<ERROR> ") + AError.what());
-            AContext.Console.Err << "Version " << Printable(LVersion)
-                                 << " failed: " << ConsoleText(AError.what()) << "\n";
-            LResult = AContext.Interrupted() ? ecInterrupted : ecSomeFailed;
+            AContext.Console.Err << Printable(LVersion) << ": failed (" << OneLine(AError.what())
+                                 << ")\n";
+            LResult = AContext.Interrupted() ? ecStopped : ecSomeFailed;
         }
     }
     WriteWholeFile(LDir + KBundleConfigurationName, LConfiguration);

@@ -39,6 +39,13 @@ struct TCliOptions {
     std::optional<std::string> Server;
     std::optional<std::string> To;   // download: the bundle's folder
     std::optional<std::string> From; // install, list: a bundle's folder or web address
+    // Results as one JSON document on standard output; human text on standard error.
+    bool Json = false;
+    // Never ask, even on a terminal: a question without its flag refuses.
+    bool NonInteractive = false;
+    // Seconds to wait for another installer's lock; unset: refuse at once.
+    std::optional<int> WaitLock;
+    std::optional<std::string> LogFile;
 };
 
 // AArgs without the program name, UTF-8. Throws EUsage for an unknown command or
@@ -46,7 +53,7 @@ struct TCliOptions {
 // command without what it needs (--edition, the versions).
 TCliOptions ParseCliArguments(const std::vector<std::string>& AArgs);
 
-// The text --help prints.
-std::string UsageText();
+// The text --help prints; AApiUrl is the compiled-in server address.
+std::string UsageText(const std::string& AApiUrl);
 
 } // namespace orvane::cli

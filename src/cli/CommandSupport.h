@@ -38,8 +38,17 @@ struct TCommandContext {
     TRegistryStore& Store;
     std::string ApiUrl;
     std::filesystem::path LogFile;
+    // The result document of --json; null without it.
+    rapidjson::Document* Json = nullptr;
 
     bool Interrupted() const { return Setup.Interrupted && *Setup.Interrupted; }
+    // "interrupted (Ctrl-C)", or what else stopped the run.
+    std::string InterruptText() const;
+    // Whether a question may be asked on the terminal.
+    bool MayAsk() const { return Console.InTerminal && !Options.NonInteractive; }
+    // Adds AName = AValue to the JSON result, when there is one.
+    void JsonMember(const char* AName, rapidjson::Value AValue) const;
+    rapidjson::Value JsonText(const std::string& AText) const;
     // A line for install.log and, when nobody watches a terminal, standard
     // output. Any thread.
     void Log(const std::string& ALine) const;
@@ -69,6 +78,10 @@ TPackageList FetchPackageList(const TCommandContext& AContext, const TCredential
 // An entry that names a file to download; the others cannot be installed.
 bool IsAvailable(const TListedEntry& AEntry);
 
+// Text on one line for a summary: line breaks become " / ", other control
+// characters "?".
+std::string OneLine(const std::string& AText);
+
 // Text from outside made safe for a terminal: control characters become "?".
 std::string Printable(const std::string& AText);
 // A message for the console: its lines end in "\n" (the window's texts use
@@ -78,8 +91,11 @@ std::string ConsoleText(const std::string& AText);
 // The entries to install or download, in the list's order: every available
 // one for --all, else those of the versions asked for; ERefused for a version
 // the list does not offer.
+// AForThisMachine: only the IDE versions registered here (an installation);
+// false: any (a bundle made for other machines).
 std::vector<const rapidjson::Value*> ChosenEntries(const TCommandContext& AContext,
-                                                   const TPackageList& AList);
+                                                   const TPackageList& AList,
+                                                   bool AForThisMachine = true);
 
 // A bundle named by --from, read; ERefused when it cannot be read or its
 // edition is not the one --edition names.

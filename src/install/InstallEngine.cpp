@@ -5,6 +5,7 @@
 #include "install/PackageSpace.h"
 #include "install/ZipReader.h"
 #include "platform/FileCopy.h"
+#include "platform/Processes.h"
 #include "platform/SystemFolders.h"
 #include "registry/CppPaths.h"
 #include "registry/DelphiLibrary.h"
@@ -165,7 +166,7 @@ private:
 
 int TInstallRun::Failures() const {
     return static_cast<int>(std::count_if(Versions.begin(), Versions.end(),
-                                          [](const TVersionOutcome& A) { return !A.Installed; }));
+                                          [](const TVersionOutcome& A) { return !A.Installed(); }));
 }
 
 TInstallEngine::TInstallEngine(std::shared_ptr<TInstallHost> AHost, TRegistryStore& AStore,
@@ -229,6 +230,41 @@ bool TInstallEngine::PrepareInstallation(const std::string& ADownloadDir) {
     return true;
 }
 
+std::vector<TPlannedQuestion>
+TInstallEngine::PlannedQuestions(const std::vector<const rapidjson::Value*>& AEntries,
+                                 const std::string& ADownloadDir) {
+    std::vector<TPlannedQuestion> LQuestions;
+    const auto LProcesses = FindRunningProcesses(FSettings.IDEProcessName);
+    if (!LProcesses.empty()) {
+        LQuestions.push_back({TQuestionId::IdeRunning, "",
+                              "the IDE is running (" + LProcesses.front().Name + ", process " +
+                                  std::to_string(LProcesses.front().Pid) + ")"});
+    }
+    if (HasGetItInstallation(FStore)) {
+        LQuestions.push_back(
+            {TQuestionId::GetItCleanup, "", "GetIt installed the framework for this IDE"});
+    }
+    const std::string LDownloadDir = IncludeTrailingPathDelimiter(ADownloadDir);
+    for (const rapidjson::Value* LEntry : AEntries) {
+        TPackagePlan LPlan;
+        if (std::string LError; LEntry == nullptr || !LEntry->IsObject() ||
+                                !TPackagePlan::Make(*LEntry, LDownloadDir, LPlan, LError)) {
+            continue;
+        }
+        if (FileExists(LPlan.PackagePath)) {
+            LQuestions.push_back({TQuestionId::ExistingZip, LPlan.Version,
+                                  "the package file " + LPlan.PackagePath + " already exists"});
+        }
+        TOrvaneRegistryData LRecord;
+        if (ReadRegistryData(FStore, LPlan.Version, LRecord) &&
+            CompareVersions(LRecord.Version, LPlan.FileVersion) >= 0) {
+            LQuestions.push_back({TQuestionId::OlderVersionInstalled, LPlan.Version,
+                                  LPlan.Version + " " + LRecord.Version + " is installed"});
+        }
+    }
+    return LQuestions;
+}
+
 TInstallRun TInstallEngine::InstallVersions(const std::vector<const rapidjson::Value*>& AEntries,
                                             const std::function<std::string()>& AIDEDir,
                                             const std::string& ADownloadDir) {
@@ -258,10 +294,19 @@ TInstallRun TInstallEngine::InstallVersions(const std::vector<const rapidjson::V
         TVersionOutcome LOutcome;
         if (AEntries[LIndex] && AEntries[LIndex]->IsObject()) {
             LOutcome.Version = ReadMemberTextOrEmpty(*AEntries[LIndex], "version");
+            LOutcome.FileVersion =
+                PackageFileVersion(ReadMemberText(*AEntries[LIndex], "file_version"),
+                                   ReadMemberTextOrEmpty(*AEntries[LIndex], "file"));
         }
+        FSkipReason.clear();
+        FBackupFiles.clear();
         try {
-            LOutcome.Installed = InstallPackage(AEntries[LIndex], AIDEDir(), LDownloadDir);
-            if (!LOutcome.Installed) {
+            if (InstallPackage(AEntries[LIndex], AIDEDir(), LDownloadDir)) {
+                LOutcome.Result = vrInstalled;
+            } else if (!FSkipReason.empty()) {
+                LOutcome.Result = vrSkipped;
+                LOutcome.Reason = FSkipReason;
+            } else {
                 LOutcome.Reason = FLastLine;
             }
         } catch (const std::exception& AError) {
@@ -270,13 +315,16 @@ TInstallRun TInstallEngine::InstallVersions(const std::vector<const rapidjson::V
             Log("<ERROR> " + LOutcome.Reason);
             FHost->Warning(LOutcome.Reason);
         }
+        LOutcome.BackupFiles = std::exchange(FBackupFiles, {});
         FNextEntry = nullptr;
         // Its own download ahead, when the version ended before it took it.
         if (FPrefetch && FPrefetch->Plan.Entry == AEntries[LIndex]) {
             Discard(std::exchange(FPrefetch, nullptr));
         }
-        if (!LOutcome.Installed) {
-            LRun.FailureReport += LOutcome.Reason + "\r\n\r\n";
+        if (!LOutcome.Installed()) {
+            // The window reports a skipped version as it always did: by its last line.
+            LRun.FailureReport +=
+                (LOutcome.Result == vrSkipped ? FLastLine : LOutcome.Reason) + "\r\n\r\n";
         }
         LRun.Versions.push_back(std::move(LOutcome));
     }
@@ -557,6 +605,7 @@ bool TInstallEngine::InstallPackage(const rapidjson::Value* AEntry, const std::s
                      ", but a Orvane version " +
                      Quoted(ShortenedText(LRecord.Version, KShownValueBytes)) +
                      " is already installed.\r\n\r\nDo you want to continue?")) {
+            FSkipReason = LVersion + " " + LRecord.Version + " is installed";
             return false;
         }
     }

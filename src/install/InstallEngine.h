@@ -41,22 +41,45 @@ struct TInstallSettings {
     std::shared_ptr<const TBundleSource> Bundle;
 };
 
+enum TVersionResult {
+    vrInstalled,
+    // Not installed because an answer said so ("23.0 1.4.2 is installed").
+    vrSkipped,
+    vrFailed,
+};
+
 // One version of an installation run, in the order of the run.
 struct TVersionOutcome {
     // The entry's "version" as written ("" when it has none).
     std::string Version;
-    bool Installed = false;
-    // Why it failed: its last log line, or the error that ended it.
+    // The package's file version.
+    std::string FileVersion;
+    TVersionResult Result = vrFailed;
+    // Why it was skipped, or why it failed: its last log line, or the error
+    // that ended it.
     std::string Reason;
+    // The registry backups written for it.
+    std::vector<std::string> BackupFiles;
+    bool Installed() const { return Result == vrInstalled; }
+};
+
+// A question a run will ask, known before anything changes.
+struct TPlannedQuestion {
+    TQuestionId Id;
+    // The IDE version it is asked for; empty for the whole run.
+    std::string Version;
+    // What the machine shows that brings it up.
+    std::string Why;
 };
 
 struct TInstallRun {
     std::vector<TVersionOutcome> Versions;
-    // The reasons of the failed versions, each followed by "\r\n\r\n"; empty
-    // when every version was installed.
+    // The reasons of the versions not installed (failed or skipped), each
+    // followed by "\r\n\r\n"; empty when every version was installed.
     std::string FailureReport;
     // The run was cancelled before every version was tried.
     bool Stopped = false;
+    // The versions not installed, failed or skipped, as the window reports them.
     int Failures() const;
 };
 
@@ -65,6 +88,8 @@ struct TUninstallOutcome {
     bool Removed = false;
     // The error that ended the removal.
     std::string Reason;
+    // The registry backups written for it.
+    std::vector<std::string> BackupFiles;
 };
 
 struct TUninstallRun {
@@ -88,6 +113,13 @@ public:
     // ADownloadDir). False: nothing may be installed (declined, or the
     // registry could not be read; a warning says why).
     bool PrepareInstallation(const std::string& ADownloadDir);
+    // The questions PrepareInstallation and InstallVersions will ask for
+    // AEntries as the machine is now: a running IDE, GetIt installations, a
+    // package file already in ADownloadDir, a record of the same or a newer
+    // version. Changes nothing; throws what reading the registry throws.
+    std::vector<TPlannedQuestion>
+    PlannedQuestions(const std::vector<const rapidjson::Value*>& AEntries,
+                     const std::string& ADownloadDir);
     // Installs each entry in order. AIDEDir is asked anew for every version;
     // the download folder is taken once. With OverlapDownloads the next
     // entry's package may download while one installs; the log, progress,
@@ -165,6 +197,11 @@ private:
     TRegistryStore& FStore;
     TInstallSettings FSettings;
     std::string FLastLine;
+    // Why InstallPackage left its version out at the user's word; empty when
+    // it did not.
+    std::string FSkipReason;
+    // The registry backups written since the current version began.
+    std::vector<std::string> FBackupFiles;
     // The entry after the one being installed, while InstallVersions runs.
     const rapidjson::Value* FNextEntry = nullptr;
     // The download started ahead for FNextEntry, until its turn takes it.

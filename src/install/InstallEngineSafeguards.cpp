@@ -57,6 +57,7 @@ std::string TInstallEngine::BackupIDERegistry(const std::string& AIDEVersion,
         std::filesystem::path LFile;
         AwayFromHost([&] { LFile = WriteRegistryBackup(FStore, ADir, LBaseName, AKeys); });
         Log("Registry backup written to \"" + Utf8FromPath(LFile) + "\"");
+        FBackupFiles.push_back(Utf8FromPath(LFile));
         FHost->BackupWritten(Utf8FromPath(LFile), Utf8FromPath(ADir));
     };
     try {

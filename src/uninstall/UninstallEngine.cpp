@@ -11,6 +11,7 @@
 
 #include <exception>
 #include <stdexcept>
+#include <utility>
 
 namespace orvane {
 
@@ -23,6 +24,7 @@ TUninstallRun TInstallEngine::UninstallVersions(const std::vector<std::string>& 
     for (const std::string& LIDEVersion : AIDEVersions) {
         TUninstallOutcome LOutcome;
         LOutcome.IDEVersion = LIDEVersion;
+        FBackupFiles.clear();
         try {
             UninstallVersion(LIDEVersion);
             LOutcome.Removed = true;
@@ -31,6 +33,7 @@ TUninstallRun TInstallEngine::UninstallVersions(const std::vector<std::string>& 
             LOutcome.Reason = AError.what();
             FHost->Message("Failed to uninstall version " + LIDEVersion + " - " + LOutcome.Reason);
         }
+        LOutcome.BackupFiles = std::exchange(FBackupFiles, {});
         LRun.Versions.push_back(std::move(LOutcome));
     }
     return LRun;

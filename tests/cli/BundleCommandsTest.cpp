@@ -4,6 +4,7 @@
 #include "cli/Commands.h"
 #include "install/FileOperations.h"
 #include "install/TestZip.h"
+#include "platform/ProcessLock.h"
 #include "registry/ProductRecords.h"
 #include "registry/RegText.h"
 #include "registry/RegistryStore.h"
@@ -43,6 +44,7 @@ protected:
         FSetup.TermsUrl = "https://orvane.example/terms";
         FSetup.ExeDir = FTemp.Path();
         FSetup.Store = OpenSqliteRegistryStore(FTemp.Path() / "registry.sqlite");
+        FSetup.LockName = StoreLockName(FTemp.Path() / "registry.sqlite");
         FSetup.Interrupted = std::make_shared<std::atomic<bool>>(false);
         FPause = RetryPauseBase();
         SetRetryPauseBase(std::chrono::milliseconds(10));
@@ -220,7 +222,7 @@ TEST_F(BundleCommandsTest, TamperedZipIsRefused) {
     const TRun LRun = InstallFrom(Bundle(), "tampered");
 
     EXPECT_EQ(LRun.Code, ecSomeFailed);
-    EXPECT_THAT(LRun.Err, HasSubstr("Version 23.0 failed"));
+    EXPECT_THAT(LRun.Err, HasSubstr("23.0 1.4.2: failed ("));
     EXPECT_THAT(LRun.Out, HasSubstr("SHA-256 mismatch for \"Orvane_23.0_1.4.2.zip\""));
     TOrvaneRegistryData LRecord;
     EXPECT_FALSE(ReadRegistryData(*FSetup.Store, "23.0", LRecord));

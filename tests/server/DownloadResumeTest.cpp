@@ -180,7 +180,7 @@ TEST_F(DownloadResumeTest, LaterRunContinuesOrStartsOverAsTheServerAnswers) {
         const std::string LBody = Pattern(2 * 1024 * 1024 + 11, 3);
         S.WriteFile(LName, LBody);
         // Slow enough to be stopped part of the way.
-        S.SetFault("slow", "/file/" + LName, 500, 20, 30000, 0, 1);
+        S.SetFault("slow", "/file/" + LName, 500, 20, 30000, 0, "", 1);
         const TOutcome LFirst = Download(S.FileUrl(LName), Dest(LName), 200 * 1024);
         ASSERT_FALSE(LFirst.Completed) << C.Label;
         EXPECT_EQ(LFirst.Error, "The download was cancelled") << C.Label;
@@ -192,7 +192,7 @@ TEST_F(DownloadResumeTest, LaterRunContinuesOrStartsOverAsTheServerAnswers) {
         EXPECT_EQ(static_cast<std::int64_t>(fs::file_size(Partial(Dest(LName)))), LKept->Size);
         EXPECT_FALSE(fs::exists(Dest(LName))) << "a partial file never takes the final name";
         if (*C.SecondFault) {
-            S.SetFault(C.SecondFault, "/file/" + LName, 500, 50, 30000, 0, 1);
+            S.SetFault(C.SecondFault, "/file/" + LName, 500, 50, 30000, 0, "", 1);
         }
 
         const TOutcome LSecond = Download(S.FileUrl(LName), Dest(LName));
@@ -225,7 +225,7 @@ TEST_F(DownloadResumeTest, RetriesEndAfterThreeAndKeepThePartForALaterRun) {
     const std::string LBody = Pattern(512 * 1024, 5);
     S.WriteFile(LName, LBody);
     // Each answer brings half of what it announces, then the connection ends.
-    S.SetFault("truncated", "/file/" + LName, 500, 50, 30000, 0, 4);
+    S.SetFault("truncated", "/file/" + LName, 500, 50, 30000, 0, "", 4);
 
     const TOutcome R = Download(S.FileUrl(LName), Dest(LName));
 
