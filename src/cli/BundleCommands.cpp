@@ -6,6 +6,7 @@
 #include "install/PackageSpace.h"
 #include "platform/FileNames.h"
 #include "platform/SystemFolders.h"
+#include "platform/Text.h"
 #include "server/Bundle.h"
 #include "server/ConfigurationList.h"
 #include "server/DownloadResume.h"
@@ -14,6 +15,7 @@
 #include "server/Protocol.h"
 #include "server/Sha256.h"
 
+#include <algorithm>
 #include <chrono>
 #include <ctime>
 #include <filesystem>
@@ -133,7 +135,36 @@ TBundlePackage DownloadPackage(const TCommandContext& AContext, const TCredentia
     const TDownloadLimit LLimit = PackageDownloadLimit(ADir);
     LDownloader->MaxSize = LLimit.Bytes;
     LDownloader->MaxSizeReason = LLimit.Reason;
-    LDownloader->OnNote = [&AContext](const std::string& ALine) { AContext.Log(ALine); };
+    bool LDrawn = false;
+    const auto LEndLine = [&AContext, &LDrawn] {
+        if (LDrawn) {
+            AContext.Console.Out << "\n" << std::flush;
+            LDrawn = false;
+        }
+    };
+    LDownloader->OnNote = [&AContext, &LEndLine](const std::string& ALine) {
+        LEndLine();
+        AContext.Log(ALine);
+    };
+    // On a terminal, one line drawn over itself, a few times a second.
+    std::chrono::steady_clock::time_point LLastDraw{};
+    LDownloader->OnProgress = [&, LName = Result.File](TDownloader& ASender) {
+        const auto LNow = std::chrono::steady_clock::now();
+        const bool LLast = ASender.MaxProgress >= 0 && ASender.Progress >= ASender.MaxProgress;
+        if (!AContext.Console.OutTerminal ||
+            (!LLast && LNow - LLastDraw < std::chrono::milliseconds(200))) {
+            return;
+        }
+        LLastDraw = LNow;
+        std::string LText =
+            "Downloading " + LName + ": " +
+            FormatByteSize(static_cast<std::uint64_t>(std::max<std::int64_t>(ASender.Progress, 0)));
+        if (ASender.MaxProgress >= 0) {
+            LText += " of " + FormatByteSize(static_cast<std::uint64_t>(ASender.MaxProgress));
+        }
+        AContext.Console.Out << "\r" << Printable(LText) << "\x1b[K" << std::flush;
+        LDrawn = true;
+    };
     LDownloader->OnVerify = [LDownloader, &LSha256, LServerSha256] {
         LSha256 = LDownloader->Sha256();
         if (LServerSha256 && LSha256 != *LServerSha256) {
@@ -157,6 +188,7 @@ TBundlePackage DownloadPackage(const TCommandContext& AContext, const TCredentia
     while (TDownloader::ActiveTransfers() > 0) {
         LHost->WaitForWork(std::chrono::milliseconds(5));
     }
+    LEndLine();
     if (!LFailure.empty()) {
         const std::string LPartial = TDownloader::PartialFileName(LPath);
         if (FileExists(LPartial) && FileExists(ResumeStateFileName(LPath))) {
