@@ -23,6 +23,7 @@
 #include <algorithm>
 #include <map>
 #include <sstream>
+#include <thread>
 #include <tuple>
 
 using namespace orvane;
@@ -208,6 +209,48 @@ TEST_F(BundleCommandsTest, BundleMadeOnceInstallsWithNoServerRunning) {
     }
     EXPECT_THAT(ReadFileText(FTemp.Path() / "install.log"),
                 HasSubstr("> Installing from the bundle " + Bundle()));
+}
+
+// Ctrl-C during a download: exit 130, what arrived stays beside its side
+// file; the next run continues it and the bundle is whole.
+TEST_F(BundleCommandsTest, InterruptedDownloadIsContinuedByTheNextRun) {
+    std::string LBig(3 * 1024 * 1024, '\0');
+    unsigned LSeed = 11;
+    for (char& LByte : LBig) {
+        LSeed = LSeed * 1103515245u + 12345u;
+        LByte = static_cast<char>(LSeed >> 16);
+    }
+    FServer->WriteFile("Orvane_23.0_1.4.2.zip", LBig);
+    FServer->WriteConfig("dev", R"({"url": "file/", "ide": [{"name": "Orvane", "version": "23.0",
+        "file": "Orvane_23.0_1.4.2.zip"}]})");
+    FServer->SetFault("slow", "/file/", 1, 200, 20);
+    std::thread LInterrupt([this] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        *FSetup.Interrupted = true;
+    });
+    const TRun LStopped = MakeBundle();
+    LInterrupt.join();
+    EXPECT_EQ(LStopped.Code, ecStopped) << LStopped.Err;
+    const std::string LZip = Bundle() + "Orvane_23.0_1.4.2.zip";
+    const std::optional<TResumeState> LKept = ReadResumeState(ResumeStateFileName(LZip));
+    ASSERT_TRUE(LKept);
+    ASSERT_GT(LKept->Size, 0);
+    EXPECT_EQ(ReadFileText(LZip + ".part"), LBig.substr(0, static_cast<std::size_t>(LKept->Size)));
+    EXPECT_FALSE(fs::exists(LZip));
+    EXPECT_TRUE(ParseBundle(ReadFileText(Bundle() + KBundleFileName)).Packages.empty());
+
+    *FSetup.Interrupted = false;
+    const TRun LAgain = MakeBundle();
+    ASSERT_EQ(LAgain.Code, ecDone) << LAgain.Err;
+    EXPECT_THAT(LAgain.Out, HasSubstr("Resuming the download of \"Orvane_23.0_1.4.2.zip\" at " +
+                                      std::to_string(LKept->Size) + " bytes"));
+    EXPECT_EQ(ReadFileText(LZip), LBig);
+    EXPECT_FALSE(fs::exists(LZip + ".part"));
+    EXPECT_FALSE(fs::exists(ResumeStateFileName(LZip)));
+    const TBundle LBundle = ParseBundle(ReadFileText(Bundle() + KBundleFileName));
+    ASSERT_EQ(LBundle.Packages.size(), 1u);
+    EXPECT_EQ(LBundle.Packages[0].Sha256, Digest(LBig));
+    EXPECT_FALSE(LBundle.Packages[0].Sha256FromServer);
 }
 
 // One byte changed in a zip of the bundle: that version fails with nothing
