@@ -1,6 +1,8 @@
 // Bundles through the console program in-process: made from the local API
 // server, installed from a folder with no server running and from a plain
 // static web server, against a SQLite registry store in a temp folder.
+#include "CliTestSupport.h"
+
 #include "cli/Commands.h"
 #include "install/FileOperations.h"
 #include "install/TestZip.h"
@@ -33,20 +35,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct TRun {
-    int Code = -1;
-    std::string Out;
-    std::string Err;
-};
+using TRun = TCliRun;
 
 class BundleCommandsTest : public testing::Test {
 protected:
     BundleCommandsTest() {
-        FSetup.TermsUrl = "https://orvane.example/terms";
-        FSetup.ExeDir = FTemp.Path();
-        FSetup.Store = OpenSqliteRegistryStore(FTemp.Path() / "registry.sqlite");
-        FSetup.LockName = StoreLockName(FTemp.Path() / "registry.sqlite");
-        FSetup.Interrupted = std::make_shared<std::atomic<bool>>(false);
         FPause = RetryPauseBase();
         SetRetryPauseBase(std::chrono::milliseconds(10));
 
@@ -102,15 +95,7 @@ protected:
     std::string Bundle() const { return DirText(FTemp.Path() / "bundle"); }
 
     TRun Run(const std::vector<std::string>& AArgs, bool ATerminal = false) {
-        std::istringstream LIn;
-        std::ostringstream LOut;
-        std::ostringstream LErr;
-        TConsole LConsole{LIn, LOut, LErr, ATerminal, ATerminal, {}};
-        TRun LRun;
-        LRun.Code = RunCli(AArgs, LConsole, FSetup);
-        LRun.Out = LOut.str();
-        LRun.Err = LErr.str();
-        return LRun;
+        return RunCliWith(AArgs, FSetup, "", ATerminal);
     }
     TRun MakeBundle(const std::string& AVersions = "", bool ATerminal = false) {
         std::vector<std::string> LArgs = {"download", "--edition", "developer", "--to", Bundle()};
@@ -129,7 +114,7 @@ protected:
     }
 
     TTempDir FTemp;
-    TCliSetup FSetup;
+    TCliSetup FSetup = TempCliSetup(FTemp.Path());
     std::unique_ptr<TLocalApiServer> FServer;
     std::map<std::string, std::string> FZips;
     std::string FConfig;
