@@ -83,7 +83,8 @@ TBundle FormerBundle(const std::string& ADir) {
 // Returns what the bundle file lists for it; throws the reason it failed.
 TBundlePackage DownloadPackage(const TCommandContext& AContext, const TCredentials& ACredentials,
                                const rapidjson::Value& AEntry, const std::string& ADir,
-                               const TBundle& AFormer) {
+                               const TBundle& AFormer, bool& AComplete) {
+    AComplete = false;
     std::optional<std::string> LServerSha256;
     std::string LError;
     if (!ReadExpectedSha256(AEntry, LServerSha256, LError)) {
@@ -114,6 +115,7 @@ TBundlePackage DownloadPackage(const TCommandContext& AContext, const TCredentia
             AContext.Log("Package file " + LPath + " is complete (size and SHA-256 match)");
             Result.Size = LSize;
             Result.Sha256 = LFound;
+            AComplete = true;
             return Result;
         }
         AContext.Log("Package file " + LPath +
@@ -272,26 +274,55 @@ int RunDownload(const TCommandContext& AContext) {
         }
     }
     int LResult = ecDone;
-    for (const rapidjson::Value* LEntry : LEntries) {
-        if (AContext.Interrupted()) {
-            LResult = ecStopped;
-            break;
+    rapidjson::Value LReport(rapidjson::kArrayType);
+    // One line per package on standard error and, with --json, an entry of "packages".
+    const auto LReportPackage = [&](const std::string& AVersion, const TBundlePackage* APackage,
+                                    const char* AOutcome, const std::string& AReason) {
+        AContext.Console.Err << Printable(AVersion) << ": " << AOutcome
+                             << (AReason.empty() ? "" : " (" + OneLine(AReason) + ")") << "\n";
+        if (!AContext.Json) {
+            return;
         }
+        auto& LAlloc = AContext.Json->GetAllocator();
+        rapidjson::Value LItem(rapidjson::kObjectType);
+        LItem.AddMember("ide_version", AContext.JsonText(AVersion), LAlloc);
+        LItem.AddMember("outcome", AContext.JsonText(AOutcome), LAlloc);
+        LItem.AddMember("reason", AContext.JsonText(AReason), LAlloc);
+        if (APackage) {
+            LItem.AddMember("file", AContext.JsonText(APackage->File), LAlloc);
+            LItem.AddMember("size", APackage->Size, LAlloc);
+            LItem.AddMember("sha256", AContext.JsonText(APackage->Sha256), LAlloc);
+            LItem.AddMember("sha256_source",
+                            AContext.JsonText(APackage->Sha256FromServer ? "server" : "computed"),
+                            LAlloc);
+        }
+        LReport.PushBack(LItem, LAlloc);
+    };
+    for (const rapidjson::Value* LEntry : LEntries) {
         const std::string LVersion = ReadMemberTextOrEmpty(*LEntry, "version");
+        if (AContext.Interrupted()) {
+            LReportPackage(LVersion, nullptr, "not begun", AContext.InterruptText());
+            LResult = ecStopped;
+            continue;
+        }
         try {
+            bool LComplete = false;
             const TBundlePackage LPackage =
-                DownloadPackage(AContext, LCredentials, *LEntry, LDir, LFormer);
+                DownloadPackage(AContext, LCredentials, *LEntry, LDir, LFormer, LComplete);
             std::erase_if(LBundle.Packages, [&LPackage](const TBundlePackage& AOld) {
                 return AOld.File == LPackage.File || AOld.IDEVersion == LPackage.IDEVersion;
             });
             LBundle.Packages.push_back(LPackage);
+            LReportPackage(LVersion, &LPackage, LComplete ? "skipped" : "downloaded",
+                           LComplete ? "already complete" : "");
         } catch (const std::exception& AError) {
             AContext.Log(std::string("<ERROR> ") + AError.what());
-            AContext.Console.Err << Printable(LVersion) << ": failed (" << OneLine(AError.what())
-                                 << ")\n";
+            LReportPackage(LVersion, nullptr, "failed", AError.what());
             LResult = AContext.Interrupted() ? ecStopped : ecSomeFailed;
         }
     }
+    AContext.JsonMember("bundle", AContext.JsonText(LDir));
+    AContext.JsonMember("packages", std::move(LReport));
     WriteWholeFile(LDir + KBundleConfigurationName, LConfiguration);
     WriteWholeFile(LDir + KBundleFileName, BundleText(LBundle));
     AContext.Log("Bundle written to " + LDir + " (" + std::to_string(LBundle.Packages.size()) +

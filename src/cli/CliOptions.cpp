@@ -42,7 +42,8 @@ bool CommandTakes(TCommand ACommand, const std::string& AFlag) {
                     "--existing-zip", "--installed", "--json", "--non-interactive", "--wait-lock",
                     "--from"});
     case cmDownload:
-        return LIn({"--edition", "--user", "--password-stdin", "--versions", "--all", "--to"});
+        return LIn(
+            {"--edition", "--user", "--password-stdin", "--versions", "--all", "--to", "--json"});
     case cmUninstall:
         return LIn({"--versions", "--all", "--getit", "--ide-running", "--json",
                     "--non-interactive", "--wait-lock"});
@@ -294,7 +295,7 @@ std::string UsageText(const std::string& AApiUrl) {
            "  orvane-install status    [--json]\n"
            "  orvane-install download  --edition developer|commercial [--user NAME] "
            "[--password-stdin]\n"
-           "                           (--versions 23.0,22.0 | --all) --to DIR\n"
+           "                           (--versions 23.0,22.0 | --all) --to DIR [--json]\n"
            "  install and list also take --from DIR|URL: a bundle made by download, in a "
            "folder or on a web\n"
            "  server, used without signing in (the edition is the bundle's).\n"

@@ -22,6 +22,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <rapidjson/document.h>
+
 #include <algorithm>
 #include <map>
 #include <sstream>
@@ -167,10 +169,26 @@ TEST_F(BundleCommandsTest, BundleMadeOnceInstallsWithNoServerRunning) {
     }
 
     FServer->Clear();
-    const TRun LAgain = MakeBundle();
+    // Made again, as one JSON document: nothing is downloaded.
+    const TRun LAgain =
+        Run({"download", "--edition", "developer", "--all", "--to", Bundle(), "--json"});
     EXPECT_EQ(LAgain.Code, ecDone) << LAgain.Err;
-    EXPECT_THAT(LAgain.Out,
+    EXPECT_THAT(LAgain.Err,
                 HasSubstr("Orvane_22.0_1.4.2.zip is complete (size and SHA-256 match)"));
+    rapidjson::Document LJson;
+    LJson.Parse(LAgain.Out.c_str());
+    ASSERT_FALSE(LJson.HasParseError()) << LAgain.Out;
+    EXPECT_STREQ(LJson["command"].GetString(), "download");
+    EXPECT_EQ(LJson["bundle"].GetString(), Bundle());
+    ASSERT_EQ(LJson["packages"].Size(), 2u);
+    for (const auto& LItem : LJson["packages"].GetArray()) {
+        EXPECT_STREQ(LItem["outcome"].GetString(), "skipped");
+        const std::string LVersion = LItem["ide_version"].GetString();
+        EXPECT_EQ(LItem["sha256"].GetString(), Digest(FZips[LVersion]));
+        EXPECT_EQ(LItem["size"].GetUint64(), FZips[LVersion].size());
+        EXPECT_STREQ(LItem["sha256_source"].GetString(),
+                     LVersion == "23.0" ? "server" : "computed");
+    }
     EXPECT_THAT(FServer->FileRequests(), testing::Not(testing::Contains(HasSubstr("/file/"))));
     EXPECT_EQ(ParseBundle(ReadFileText(Bundle() + KBundleFileName)).Packages.size(), 2u);
 
