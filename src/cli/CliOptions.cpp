@@ -19,6 +19,10 @@ const char* CommandName(TCommand ACommand) {
         return "uninstall";
     case cmStatus:
         return "status";
+    case cmVerify:
+        return "verify";
+    case cmRepair:
+        return "repair";
     case cmDownload:
         return "download";
     case cmNone:
@@ -46,7 +50,11 @@ bool CommandTakes(TCommand ACommand, const std::string& AFlag) {
             {"--edition", "--user", "--password-stdin", "--versions", "--all", "--to", "--json"});
     case cmUninstall:
         return LIn({"--versions", "--all", "--getit", "--ide-running", "--json",
-                    "--non-interactive", "--wait-lock"});
+                    "--non-interactive", "--wait-lock", "--remove-files"});
+    case cmVerify:
+        return LIn({"--versions", "--json", "--wait-lock"});
+    case cmRepair:
+        return LIn({"--versions", "--remove-conflicts", "--json", "--wait-lock"});
     case cmStatus:
         return LIn({"--json"});
     case cmNone:
@@ -71,7 +79,8 @@ bool IsCommon(const std::string& AFlag) {
 bool IsKnownFlag(const std::string& AFlag) {
     return TakesValue(AFlag) || AFlag == "--password-stdin" || AFlag == "--accept-terms" ||
            AFlag == "--all" || AFlag == "--help" || AFlag == "--version" || AFlag == "--json" ||
-           AFlag == "--non-interactive";
+           AFlag == "--non-interactive" || AFlag == "--remove-files" ||
+           AFlag == "--remove-conflicts";
 }
 
 // One of two words; the first means true.
@@ -161,6 +170,10 @@ void Apply(TCliOptions& AOptions, const std::string& AFlag, const std::string& A
         AOptions.AcceptTerms = true;
     } else if (AFlag == "--all") {
         AOptions.All = true;
+    } else if (AFlag == "--remove-files") {
+        AOptions.RemoveFiles = true;
+    } else if (AFlag == "--remove-conflicts") {
+        AOptions.RemoveConflicts = true;
     } else if (AFlag == "--help") {
         AOptions.Help = true;
     } else if (AFlag == "--version") {
@@ -216,11 +229,16 @@ TCliOptions ParseCliArguments(const std::vector<std::string>& AArgs) {
                 LOptions.Command = cmUninstall;
             } else if (LArg == "status") {
                 LOptions.Command = cmStatus;
+            } else if (LArg == "verify") {
+                LOptions.Command = cmVerify;
+            } else if (LArg == "repair") {
+                LOptions.Command = cmRepair;
             } else if (LArg == "download") {
                 LOptions.Command = cmDownload;
             } else {
                 throw EUsage("unknown command \"" + LArg +
-                             "\"; the commands are list, install, uninstall, status and download");
+                             "\"; the commands are list, install, uninstall, status, verify, "
+                             "repair and download");
             }
             continue;
         }
@@ -266,8 +284,8 @@ TCliOptions ParseCliArguments(const std::vector<std::string>& AArgs) {
         return LOptions;
     }
     if (LOptions.Command == cmNone) {
-        throw EUsage(
-            "no command given; the commands are list, install, uninstall, status and download");
+        throw EUsage("no command given; the commands are list, install, uninstall, status, verify, "
+                     "repair and download");
     }
     for (const auto& [LFlag, LValue] : LFlags) {
         if (!IsCommon(LFlag) && !CommandTakes(LOptions.Command, LFlag)) {
@@ -291,6 +309,9 @@ std::string UsageText(const std::string& AApiUrl) {
            "                           [--non-interactive] [--wait-lock SECONDS] [--json]\n"
            "  orvane-install uninstall (--versions 23.0,22.0 | --all) [--getit remove|keep]\n"
            "                           [--ide-running continue|stop] [--non-interactive]\n"
+           "                           [--wait-lock SECONDS] [--json] [--remove-files]\n"
+           "  orvane-install verify    [--versions 23.0,22.0] [--wait-lock SECONDS] [--json]\n"
+           "  orvane-install repair    [--versions 23.0,22.0] [--remove-conflicts]\n"
            "                           [--wait-lock SECONDS] [--json]\n"
            "  orvane-install status    [--json]\n"
            "  orvane-install download  --edition developer|commercial [--user NAME] "

@@ -105,8 +105,15 @@ TCredentials BundleCredentials(const TBundleSource& ABundle);
 // The bundle's configuration with the entries it holds a package for.
 TPackageList BundlePackageList(const TBundleSource& ABundle);
 
+// Rolls back what a killed run left half installed (a line on standard error
+// and in install.log for each version); before a command's first change.
+void RecoverInterrupted(const TCommandContext& AContext);
 int RunInstall(const TCommandContext& AContext);
 int RunDownload(const TCommandContext& AContext);
 int RunUninstall(const TCommandContext& AContext);
+// Exit 0 when every installation checked is whole, 1 with one line per problem.
+int RunVerify(const TCommandContext& AContext);
+// Puts back what verify finds; the exit code and lines are verify's afterwards.
+int RunRepair(const TCommandContext& AContext);
 
 } // namespace orvane::cli

@@ -18,6 +18,7 @@
 #include <chrono>
 #include <fstream>
 #include <mutex>
+#include <optional>
 #include <ostream>
 #include <thread>
 
@@ -363,17 +364,25 @@ int RunCommand(const TCliOptions& AOptions, TConsole& AConsole, const TCliSetup&
     if (LLogs) {
         LContext.JsonMember("log_file", LContext.JsonText(Utf8FromPath(LLogFile)));
     }
-    // What list and status print is read by scripts: the HTTP client's lines
-    // stay in install.log there.
-    const bool LChanges = AOptions.Command == cmInstall || AOptions.Command == cmUninstall;
+    // Commands that may change the machine keep other installers (the window
+    // too) off the store while they run: a journal found at the start is then
+    // one a killed run left, never one that is being written. What list,
+    // status and verify print is read by scripts: the HTTP client's lines stay
+    // in install.log there.
+    const bool LChanges = AOptions.Command == cmInstall || AOptions.Command == cmUninstall ||
+                          AOptions.Command == cmVerify || AOptions.Command == cmRepair;
+    const bool LPrintsLog = AOptions.Command == cmInstall || AOptions.Command == cmUninstall ||
+                            AOptions.Command == cmRepair || AOptions.Command == cmDownload;
     std::unique_ptr<TProcessLock> LLock;
     if (LChanges) {
         LLock = TakeStoreLock(LContext);
     }
-    const bool LPrintsLog = LChanges || AOptions.Command == cmDownload;
     const TScopedHttpLog LHttpLog([&LContext, LPrintsLog](const std::string& ALine) {
         LPrintsLog ? LContext.Log(ALine) : LContext.LogToFile(ALine);
     });
+    if (LChanges) {
+        RecoverInterrupted(LContext);
+    }
     switch (AOptions.Command) {
     case cmList:
         return RunList(LContext);
@@ -383,6 +392,10 @@ int RunCommand(const TCliOptions& AOptions, TConsole& AConsole, const TCliSetup&
         return RunInstall(LContext);
     case cmUninstall:
         return RunUninstall(LContext);
+    case cmVerify:
+        return RunVerify(LContext);
+    case cmRepair:
+        return RunRepair(LContext);
     case cmDownload:
         return RunDownload(LContext);
     case cmNone:

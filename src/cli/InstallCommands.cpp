@@ -295,6 +295,13 @@ ChosenEntries(const TCommandContext& AContext, const TPackageList& AList, bool A
     return LChosen;
 }
 
+void RecoverInterrupted(const TCommandContext& AContext) {
+    auto LHost = std::make_shared<TConsoleHost>(AContext);
+    TInstallEngine(LHost, AContext.Store, SettingsFor(AContext, TCredentials{}))
+        .RecoverUnfinished();
+    LHost->EndLine();
+}
+
 // Every question the run will ask, checked before the first change: without
 // its flag, and where nobody may be asked, the run is refused naming each flag.
 void RequireAnswers(const TCommandContext& AContext, TInstallEngine& AEngine,
@@ -440,7 +447,7 @@ int RunUninstall(const TCommandContext& AContext) {
     TInstallEngine LEngine(LHost, AContext.Store, SettingsFor(AContext, TCredentials{}));
     TUninstallRun LRun;
     try {
-        LRun = LEngine.UninstallVersions(LChosen);
+        LRun = LEngine.UninstallVersions(LChosen, AContext.Options.RemoveFiles);
     } catch (const ERefused&) {
         LRun.Stopped = true;
     }
@@ -463,6 +470,89 @@ int RunUninstall(const TCommandContext& AContext) {
     }
     AContext.JsonMember("versions", std::move(LVersions));
     return AContext.Interrupted() && LResult != ecDone ? ecStopped : LResult;
+}
+
+namespace {
+
+// The versions asked for must be recorded; none asked for: all recorded.
+std::vector<std::string> RecordedChoice(const TCommandContext& AContext) {
+    std::vector<std::string> LRecorded;
+    for (const TOrvaneRegistryData& LRecord : ReadInstalledVersions(AContext.Store)) {
+        LRecorded.push_back(LRecord.IDEVersion);
+    }
+    for (const std::string& LVersion : AContext.Options.Versions) {
+        if (std::find(LRecorded.begin(), LRecorded.end(), LVersion) == LRecorded.end()) {
+            throw ERefused("No installation is recorded for IDE version " + LVersion +
+                           "; recorded: " + JoinVersions(LRecorded) + ".");
+        }
+    }
+    return AContext.Options.Versions.empty() ? LRecorded : AContext.Options.Versions;
+}
+
+const char* ProblemKindName(TVerifyProblem::TKind AKind) {
+    switch (AKind) {
+    case TVerifyProblem::vkFileMissing:
+        return "file_missing";
+    case TVerifyProblem::vkFileChanged:
+        return "file_changed";
+    case TVerifyProblem::vkValueMissing:
+        return "value_missing";
+    case TVerifyProblem::vkNotAFile:
+        return "not_a_file";
+    case TVerifyProblem::vkConflict:
+        return "conflict";
+    case TVerifyProblem::vkUnverifiable:
+        break;
+    }
+    return "unverifiable";
+}
+
+// One line per problem (standard error with --json, whose document lists them).
+int ReportProblems(const TCommandContext& AContext, const TVerifyReport& AReport) {
+    std::ostream& LLines = AContext.Json ? AContext.Console.Err : AContext.Console.Out;
+    rapidjson::Value LProblems(rapidjson::kArrayType);
+    rapidjson::Value LVersions(rapidjson::kArrayType);
+    for (const TVerifyProblem& LProblem : AReport.Problems) {
+        LLines << Printable(LProblem.Text) << "\n";
+        if (AContext.Json) {
+            auto& LAlloc = AContext.Json->GetAllocator();
+            rapidjson::Value LItem(rapidjson::kObjectType);
+            LItem.AddMember("ide_version", AContext.JsonText(LProblem.IDEVersion), LAlloc);
+            LItem.AddMember("kind", rapidjson::StringRef(ProblemKindName(LProblem.Kind)), LAlloc);
+            LItem.AddMember("text", AContext.JsonText(LProblem.Text), LAlloc);
+            LProblems.PushBack(LItem, LAlloc);
+        }
+    }
+    if (AContext.Json) {
+        for (const std::string& LVersion : AReport.Versions) {
+            LVersions.PushBack(AContext.JsonText(LVersion), AContext.Json->GetAllocator());
+        }
+    }
+    AContext.JsonMember("versions", std::move(LVersions));
+    AContext.JsonMember("problems", std::move(LProblems));
+    if (AReport.Problems.empty()) {
+        LLines << "Verified: " << JoinVersions(AReport.Versions) << "\n";
+        return ecDone;
+    }
+    return ecSomeFailed;
+}
+
+} // namespace
+
+int RunVerify(const TCommandContext& AContext) {
+    const std::vector<std::string> LVersions = RecordedChoice(AContext);
+    auto LHost = std::make_shared<TConsoleHost>(AContext);
+    TInstallEngine LEngine(LHost, AContext.Store, SettingsFor(AContext, TCredentials{}));
+    return ReportProblems(AContext, LEngine.Verify(LVersions));
+}
+
+int RunRepair(const TCommandContext& AContext) {
+    const std::vector<std::string> LVersions = RecordedChoice(AContext);
+    auto LHost = std::make_shared<TConsoleHost>(AContext);
+    TInstallEngine LEngine(LHost, AContext.Store, SettingsFor(AContext, TCredentials{}));
+    const TVerifyReport LReport = LEngine.Repair(LVersions, AContext.Options.RemoveConflicts);
+    LHost->EndLine();
+    return ReportProblems(AContext, LReport);
 }
 
 } // namespace orvane::cli

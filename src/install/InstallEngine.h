@@ -2,6 +2,7 @@
 
 #include "install/FileOperations.h"
 #include "install/InstallHost.h"
+#include "install/InstallJournal.h"
 #include "registry/RegistryBackup.h"
 #include "registry/RegistryData.h"
 #include "server/Credentials.h"
@@ -19,6 +20,8 @@ namespace orvane {
 
 class TRegistryStore;
 struct TBundleSource;
+class TZipReader;
+struct TInstallManifest;
 
 // What an engine needs to know besides its host and the registry store.
 struct TInstallSettings {
@@ -39,6 +42,11 @@ struct TInstallSettings {
     // Packages come from this bundle (a folder or a static web server), each
     // checked against the bundle's SHA-256, instead of the API server.
     std::shared_ptr<const TBundleSource> Bundle;
+    // Where the journals of unfinished installations and the manifests of
+    // installed versions are kept; empty: the registry store's data folder.
+    std::filesystem::path DataDir;
+    // Tests only: handed to every version's journal (TInstallJournal::BeforeChange).
+    std::function<void(const TRecordLine&)> BeforeChange;
 };
 
 enum TVersionResult {
@@ -98,6 +106,32 @@ struct TUninstallRun {
     bool Stopped = false;
 };
 
+// One thing verify found wrong with an installation.
+struct TVerifyProblem {
+    enum TKind {
+        vkFileMissing,
+        vkFileChanged,
+        vkValueMissing,
+        vkNotAFile,
+        vkConflict,
+        vkUnverifiable
+    };
+    TKind Kind = vkFileMissing;
+    std::string IDEVersion;
+    // One line naming the file or the key.
+    std::string Text;
+    // The file (vkFileMissing, vkFileChanged, vkNotAFile), or the key and value.
+    std::string Path;
+    std::string Key;
+    std::string Name;
+};
+
+struct TVerifyReport {
+    // The versions looked at, in order.
+    std::vector<std::string> Versions;
+    std::vector<TVerifyProblem> Problems;
+};
+
 // The installation and uninstallation of the framework without a window:
 // downloads, extraction, copies, the IDE's registry and the safeguards around
 // it. Runs on its host's thread and talks to the user only through the host.
@@ -144,10 +178,12 @@ public:
     // AFallbackDir, saying so in the log) and logs its path. When it cannot be
     // written the reason is logged as an "<ERROR>" line and returned (empty:
     // written), and nothing may be changed.
+    // AWritten, when given, receives the file's path.
     std::string BackupIDERegistry(const std::string& AIDEVersion, const std::string& AStep,
                                   const std::vector<TBackupKey>& AKeys,
                                   const std::filesystem::path& ABackupDir,
-                                  const std::filesystem::path& AFallbackDir = {});
+                                  const std::filesystem::path& AFallbackDir = {},
+                                  std::filesystem::path* AWritten = nullptr);
     // "Backups" inside ADownloadDir.
     static std::filesystem::path BackupFolder(const std::string& ADownloadDir);
     // Where an uninstallation of ARecord's version keeps its backup: the
@@ -156,16 +192,41 @@ public:
 
     // Removes each recorded IDE version in the order given, after asking about
     // a running IDE once; each outcome is also shown as a message.
-    TUninstallRun UninstallVersions(const std::vector<std::string>& AIDEVersions);
-    // Removes one installation's registry entries and its record (files
-    // stay). Throws what fails; the record then stays.
-    void UninstallVersion(const std::string& AIDEVersion);
+    TUninstallRun UninstallVersions(const std::vector<std::string>& AIDEVersions,
+                                    bool ARemoveFiles = false);
+    // Removes one installation's registry entries (those its manifest lists,
+    // and the installer's own forms by the marker rule) and its record. Files
+    // stay unless ARemoveFiles: then the manifest's files unchanged since and
+    // listed by no other installation go, and so does the extracted version
+    // folder; changed files stay and are named. Throws what fails; the record
+    // then stays.
+    void UninstallVersion(const std::string& AIDEVersion, bool ARemoveFiles = false);
+
+    // Checks each recorded installation of AIDEVersions (empty: all) against
+    // its manifest: files there with their SHA-256, registry values there,
+    // Known Packages paths that are files, and no other registered copy of
+    // its packages from another folder.
+    TVerifyReport Verify(const std::vector<std::string>& AIDEVersions);
+    // Puts back what Verify finds missing or changed, from the extracted
+    // version folder or the package zip where their SHA-256 still matches, as
+    // one journaled step with a registry backup per version; other copies of
+    // the packages are removed only with ARemoveConflicts. Returns what is
+    // still wrong afterwards.
+    TVerifyReport Repair(const std::vector<std::string>& AIDEVersions, bool ARemoveConflicts);
+
+    // Rolls back every installation a killed or crashed run left unfinished;
+    // each one is logged and shown as a warning, and its text returned. Call
+    // before the first change of a run, with the store to oneself.
+    std::vector<std::string> RecoverUnfinished();
+    // Where journals and manifests are kept (TInstallSettings::DataDir).
+    std::filesystem::path DataFolder() const;
 
     // The last line this engine logged.
     const std::string& LastLogLine() const { return FLastLine; }
 
 private:
     struct TPackagePlan;
+    struct TVersionWork;
     struct TDownloadState;
     struct TPrefetch;
     class TPrefetchHold;
@@ -190,6 +251,16 @@ private:
     // at its turn could change it; ACurrent is the version being installed,
     // ACurrentNeeds what it is still to write.
     void PrefetchNext(const TPackagePlan& ACurrent, const std::vector<TSpaceNeed>& ACurrentNeeds);
+    // The changes of one version, each through its journal.
+    void ExtractJournaled(TVersionWork& AWork, TZipReader& AZip, const std::string& AEntryName,
+                          const std::string& ADir);
+    void CopyPackageFiles(TVersionWork& AWork, TZipReader& AZip);
+    void CopySslLibraries(TVersionWork& AWork);
+    void RegisterVersion(TVersionWork& AWork);
+    void KeepManifest(TVersionWork& AWork);
+    void RemoveInstalledFiles(const TInstallManifest& AManifest);
+    // Undoes AJournal's changes; returns the text that reports it.
+    std::string RollBackVersion(TInstallJournal& AJournal, const std::string& AReason);
     // Stops a prefetch nobody will take and removes what it wrote.
     void Discard(const std::shared_ptr<TPrefetch>& APrefetch);
 

@@ -5,6 +5,7 @@
 #include "cli/CliOptions.h"
 #include "cli/Commands.h"
 #include "install/FileOperations.h"
+#include "install/InstallJournal.h"
 #include "install/TestZip.h"
 #include "platform/ProcessLock.h"
 #include "registry/ProductRecords.h"
@@ -100,6 +101,16 @@ protected:
             FSetup.ApiUrl = FServer->BaseUrl();
         }
         return *FServer;
+    }
+
+    // Version 23.0 of a package with one BPL and one DCP for Win32.
+    void ServeOnePackage() {
+        WriteTestZip(FTemp.Path() / "made.zip", {{"Win32/Release/Orvane_Core.bpl", "core"},
+                                                 {"Win32/Release/Orvane_Core.dcp", "dcp"}});
+        Server().WriteFile("o_1.zip", ReadFileText(FTemp.Path() / "made.zip"));
+        Server().WriteConfig("dev", R"({"ide": [{"name": "Orvane", "version": "23.0",
+            "file": "o_1.zip", "url": "file/", "platforms": "Win32", "bpls": "Orvane_Core.bpl",
+            "dcps": "Orvane_Core.dcp"}]})");
     }
 
     TRun Run(const std::vector<std::string>& AArgs, const std::string& AInput = "",
@@ -399,12 +410,7 @@ TEST_F(CliCommandsTest, InstallShowsProgressAsTheConsoleAllows) {
         LKey, {"BDSCatalogRepositoryAllUsers", rtSz, ToUtf16Le(LCommon + "Catalog", true)}));
     WriteFileText(FTemp.Path() / "libeay32.dll", "libeay");
     WriteFileText(FTemp.Path() / "ssleay32.dll", "ssleay");
-    WriteTestZip(FTemp.Path() / "made.zip", {{"Win32/Release/Orvane_Core.bpl", "core"},
-                                             {"Win32/Release/Orvane_Core.dcp", "dcp"}});
-    Server().WriteFile("o_1.zip", ReadFileText(FTemp.Path() / "made.zip"));
-    Server().WriteConfig("dev", R"({"ide": [{"name": "Orvane", "version": "23.0",
-        "file": "o_1.zip", "url": "file/", "platforms": "Win32", "bpls": "Orvane_Core.bpl",
-        "dcps": "Orvane_Core.dcp"}]})");
+    ServeOnePackage();
 
     for (const bool LTerminal : {true, false}) {
         const std::string LRun = LTerminal ? "terminal" : "pipe";
@@ -429,6 +435,89 @@ TEST_F(CliCommandsTest, InstallShowsProgressAsTheConsoleAllows) {
         }
     }
     EXPECT_THAT(ReadFileText(FTemp.Path() / "install.log"), HasSubstr("> Downloading \"o_1.zip\""));
+}
+
+// The console program's verify, repair, uninstall --remove-files and its
+// recovery of an interrupted run, on an installation it made itself.
+TEST_F(CliCommandsTest, VerifyRepairAndRemoveFilesOnAnInstallationOfItsOwn) {
+    const std::string LCommon = DirText(FTemp.Path() / "common");
+    const std::string LBds = "SOFTWARE\\Embarcadero\\BDS\\23.0\\";
+    ASSERT_TRUE(FSetup.Store->CreateKey(LBds + "Environment Variables"));
+    ASSERT_TRUE(FSetup.Store->SetValue(
+        LBds + "Environment Variables",
+        {"BDSCatalogRepositoryAllUsers", rtSz, ToUtf16Le(LCommon + "Catalog", true)}));
+    ASSERT_TRUE(FSetup.Store->CreateKey(LBds + "Known Packages"));
+    ServeOnePackage();
+    const std::string LDownloads = DirText(FTemp.Path() / "dl");
+    const TRun LInstall =
+        Run({"install", "--edition", "developer", "--accept-terms", "--versions", "23.0",
+             "--ide-dir", DirText(FTemp.Path() / "ide"), "--download-dir", LDownloads, "--getit",
+             "keep", "--ide-running", "stop", "--installed", "reinstall"});
+    ASSERT_EQ(LInstall.Code, ecDone) << LInstall.Err;
+    EXPECT_EQ(Run({"verify"}).Out, "Verified: 23.0\n");
+
+    const std::string LBpl = LCommon + "Bpl/Orvane_Core.bpl";
+    ASSERT_TRUE(RemoveFile(LBpl));
+    ASSERT_TRUE(FSetup.Store->DeleteValue(LBds + "Known Packages", LBpl));
+    const TRun LBroken = Run({"verify", "--versions", "23.0"});
+    EXPECT_EQ(LBroken.Code, ecSomeFailed);
+    EXPECT_EQ(LBroken.Out, "23.0: missing file \"" + LBpl + "\"\n23.0: missing registry value \"" +
+                               LBpl + "\" in HKEY_CURRENT_USER\\" + LBds + "Known Packages\n");
+    // The same as one JSON document, the lines on standard error.
+    const TRun LJson = Run({"verify", "--json"});
+    EXPECT_EQ(LJson.Code, ecSomeFailed);
+    EXPECT_EQ(LJson.Err, LBroken.Out);
+    rapidjson::Document LDocument;
+    LDocument.Parse(LJson.Out.c_str());
+    ASSERT_FALSE(LDocument.HasParseError()) << LJson.Out;
+    ASSERT_TRUE(LDocument.HasMember("problems") && LDocument["problems"].IsArray()) << LJson.Out;
+    ASSERT_EQ(LDocument["problems"].Size(), 2u);
+    EXPECT_STREQ(LDocument["problems"][0]["kind"].GetString(), "file_missing");
+    EXPECT_STREQ(LDocument["problems"][1]["kind"].GetString(), "value_missing");
+    EXPECT_STREQ(LDocument["problems"][0]["ide_version"].GetString(), "23.0");
+
+    const TRun LRepair = Run({"repair"});
+    EXPECT_EQ(LRepair.Code, ecDone) << LRepair.Err;
+    EXPECT_EQ(ReadFileText(LBpl), "core");
+    EXPECT_EQ(Run({"verify"}).Code, ecDone);
+
+    // A run killed after it announced a new file: the next command undoes it.
+    const std::string LStray = LCommon + "Bpl/Orvane_Extra.bpl";
+    {
+        orvane::TInstallJournal LJournal = orvane::TInstallJournal::Begin(FTemp.Path(), "23.0");
+        LJournal.FileWillBeWritten(LStray);
+        WriteFileText(LStray + ".part", "half");
+    }
+    const TRun LAfterKill = Run({"verify"});
+    EXPECT_EQ(LAfterKill.Code, ecDone);
+    EXPECT_EQ(LAfterKill.Err, "Warning: 23.0 was rolled back: its installation was interrupted "
+                              "before it was done\n");
+    EXPECT_FALSE(std::filesystem::exists(LStray + ".part"));
+    EXPECT_THAT(ReadFileText(FTemp.Path() / "install.log"),
+                HasSubstr("<ERROR> 23.0 was rolled back: its installation was interrupted"));
+
+    const TRun LUninstall = Run({"uninstall", "--versions", "23.0", "--remove-files", "--getit",
+                                 "keep", "--ide-running", "stop"});
+    EXPECT_EQ(LUninstall.Code, ecDone) << LUninstall.Err;
+    EXPECT_FALSE(FileExists(LBpl));
+    EXPECT_FALSE(FileExists(LCommon + "Dcp/Orvane_Core.dcp"));
+    EXPECT_FALSE(DirectoryExists(LDownloads + "23.0"));
+    EXPECT_TRUE(FileExists(LDownloads + "o_1.zip"));
+    EXPECT_EQ(Run({"verify"}).Out, "Verified: none\n");
+}
+
+// While another installer (the window) holds the store, a command that may
+// change the machine refuses before it looks at any journal; status still reads.
+TEST_F(CliCommandsTest, ACommandThatMayChangeTheMachineWaitsForNoOtherInstaller) {
+    const TProcessLock LWindow(FSetup.LockName);
+    ASSERT_EQ(LWindow.State(), TProcessLock::lsHeld);
+    for (const std::string LCommand : {"verify", "repair"}) {
+        const TRun LRun = Run({LCommand});
+        EXPECT_EQ(LRun.Code, ecRefused) << LCommand;
+        EXPECT_THAT(LRun.Err, HasSubstr("Another installer is changing this registry store"))
+            << LCommand;
+    }
+    EXPECT_EQ(Run({"status"}).Code, ecDone);
 }
 
 // The README's CI line run twice: the second run skips what is installed and

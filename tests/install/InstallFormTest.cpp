@@ -9,7 +9,7 @@
 #include "registry/RegistryStore.h"
 #include "server/DownloadResume.h"
 #include "server/Downloader.h"
-#include "server/PackageList.h"
+#include "app/PackageList.h"
 #include "server/Protocol.h"
 #include "support/LocalApiServer.h"
 #include "support/LocalProxy.h"
