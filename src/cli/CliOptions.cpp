@@ -48,7 +48,8 @@ bool CommandTakes(TCommand ACommand, const std::string& AFlag) {
     case cmVerify:
         return LIn({"--versions", "--json", "--wait-lock"});
     case cmRepair:
-        return LIn({"--versions", "--remove-conflicts", "--json", "--wait-lock"});
+        return LIn({"--versions", "--remove-conflicts", "--edition", "--user", "--password-stdin",
+                    "--json", "--wait-lock"});
     case cmStatus:
         return LIn({"--json"});
     case cmNone:
@@ -291,7 +292,8 @@ std::string UsageText(const std::string& AApiUrl) {
            "                           [--wait-lock SECONDS] [--json] [--remove-files]\n"
            "  orvane-install verify    [--versions 23.0,22.0] [--wait-lock SECONDS] [--json]\n"
            "  orvane-install repair    [--versions 23.0,22.0] [--remove-conflicts]\n"
-           "                           [--wait-lock SECONDS] [--json]\n"
+           "                           [--edition developer|commercial [--user NAME]\n"
+           "                           [--password-stdin]] [--wait-lock SECONDS] [--json]\n"
            "  orvane-install status    [--json]\n"
            "Common: --server URL, --log-file PATH, -h/--help, -V/--version\n"
            "\n"

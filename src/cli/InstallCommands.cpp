@@ -544,9 +544,30 @@ int RunVerify(const TCommandContext& AContext) {
 
 int RunRepair(const TCommandContext& AContext) {
     const std::vector<std::string> LVersions = RecordedChoice(AContext);
+    // Signed in only with --edition: a repair from the copies at hand needs no server.
+    const TCredentials LCredentials = AContext.Options.Edition ? SignIn(AContext) : TCredentials{};
     auto LHost = std::make_shared<TConsoleHost>(AContext);
-    TInstallEngine LEngine(LHost, AContext.Store, SettingsFor(AContext, TCredentials{}));
-    const TVerifyReport LReport = LEngine.Repair(LVersions, AContext.Options.RemoveConflicts);
+    TInstallEngine LEngine(LHost, AContext.Store, SettingsFor(AContext, LCredentials));
+    // The package list is fetched only when a file has no copy at hand left.
+    std::optional<TPackageList> LList;
+    const auto LPackageEntry = [&](const std::string& AIDEVersion) -> const rapidjson::Value* {
+        if (!AContext.Options.Edition) {
+            throw ERefused("no copy at hand is left, and the package is downloaded again only "
+                           "with --edition developer|commercial");
+        }
+        if (!LList) {
+            LList = FetchPackageList(AContext, LCredentials);
+        }
+        for (const TListedEntry& LEntry : LList->Entries) {
+            if (IsAvailable(LEntry) &&
+                ReadMemberTextOrEmpty(*LEntry.Entry, "version") == AIDEVersion) {
+                return LEntry.Entry;
+            }
+        }
+        return nullptr;
+    };
+    const TVerifyReport LReport =
+        LEngine.Repair(LVersions, AContext.Options.RemoveConflicts, LPackageEntry);
     LHost->EndLine();
     return ReportProblems(AContext, LReport);
 }

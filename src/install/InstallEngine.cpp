@@ -968,4 +968,23 @@ void TInstallEngine::CleanupGetItInstallation(const std::string& ABackupDir) {
         [this](const std::string& AQuestion) { return Ask(TQuestionId::GetItRemove, AQuestion); });
 }
 
+std::optional<std::string> TInstallEngine::DownloadAgain(const rapidjson::Value& AEntry,
+                                                         const std::string& ADownloadDir) {
+    TPackagePlan LPlan;
+    if (std::string LError; !TPackagePlan::Make(AEntry, ADownloadDir, LPlan, LError)) {
+        Log("<ERROR> " + LError);
+        return std::nullopt;
+    }
+    if (!DirectoryExists(ADownloadDir) && !ForceDirectories(ADownloadDir)) {
+        Log("<ERROR> Failed to create directory: " + Quoted(ADownloadDir));
+        return std::nullopt;
+    }
+    Log("Downloading " + Quoted(LPlan.FileName) + " ...");
+    const std::shared_ptr<TDownloadState> LState = StartDownload(LPlan, false);
+    if (!FinishDownload(*LState, LPlan)) {
+        return std::nullopt;
+    }
+    return LPlan.PackagePath;
+}
+
 } // namespace orvane

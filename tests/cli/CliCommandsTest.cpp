@@ -10,6 +10,7 @@
 #include "registry/RegFile.h"
 #include "registry/RegText.h"
 #include "registry/RegistryStore.h"
+#include "server/Sha256.h"
 #include "support/FileText.h"
 #include "support/LocalApiServer.h"
 #include "support/LocalProxy.h"
@@ -520,6 +521,63 @@ TEST_F(CliCommandsTest, VerifyRepairAndRemoveFilesOnAnInstallationOfItsOwn) {
     EXPECT_FALSE(DirectoryExists(LDownloads + "23.0"));
     EXPECT_TRUE(FileExists(LDownloads + "o_1.zip"));
     EXPECT_EQ(Run({"verify"}).Out, "Verified: none\n");
+}
+
+// With the BPL, its extracted copy and the zip all gone, repair signs in as
+// install does and downloads the package again; a package whose file is not
+// the one installed is not taken.
+TEST_F(CliCommandsTest, RepairDownloadsThePackageAgainWhenNoCopyIsLeft) {
+    RegisterIde("23.0");
+    const std::string LCommon = DirText(FTemp.Path() / "common23.0");
+    const std::string LDownloads = DirText(FTemp.Path() / "dl");
+    const auto LServe = [&](const std::string& ABpl) {
+        WriteTestZip(FTemp.Path() / "made.zip", {{"Win32/Release/Orvane_Core.bpl", ABpl},
+                                                 {"Win32/Release/Orvane_Core.dcp", "dcp"}});
+        Server().WriteFile("o_1.zip", ReadFileText(FTemp.Path() / "made.zip"));
+        Server().WriteConfig("dev", R"({"ide": [{"name": "Orvane", "version": "23.0",
+            "file": "o_1.zip", "url": "file/", "platforms": "Win32", "bpls": "Orvane_Core.bpl",
+            "dcps": "Orvane_Core.dcp", "sha256": ")" +
+                                        Sha256OfFile(FTemp.Path() / "made.zip") + R"("}]})");
+    };
+    LServe("core");
+    WriteFileText(FTemp.Path() / "libeay32.dll", "libeay");
+    WriteFileText(FTemp.Path() / "ssleay32.dll", "ssleay");
+    const TRun LInstall =
+        Run({"install", "--edition", "developer", "--accept-terms", "--versions", "23.0",
+             "--ide-dir", DirText(FTemp.Path() / "ide"), "--download-dir", LDownloads, "--getit",
+             "keep", "--ide-running", "stop", "--installed", "reinstall"});
+    ASSERT_EQ(LInstall.Code, ecDone) << LInstall.Err;
+
+    const std::string LBpl = LCommon + "Bpl/Orvane_Core.bpl";
+    for (const std::string& LFile :
+         {LBpl, LDownloads + "23.0/Win32/Release/Orvane_Core.bpl", LDownloads + "o_1.zip"}) {
+        ASSERT_TRUE(RemoveFile(LFile)) << LFile;
+    }
+    const std::string LMissing = "23.0: missing file \"" + LBpl + "\"\n";
+
+    // Without an edition nothing is downloaded, and the user is told why.
+    const TRun LNoEdition = Run({"repair"});
+    EXPECT_EQ(LNoEdition.Code, ecSomeFailed);
+    EXPECT_EQ(LNoEdition.Out.substr(LNoEdition.Out.size() - LMissing.size()), LMissing);
+    EXPECT_THAT(LNoEdition.Out, HasSubstr("downloaded again only with --edition"));
+    EXPECT_FALSE(FileExists(LDownloads + "o_1.zip"));
+
+    // The server now offers another build of the package: its BPL is not the
+    // one installed, so it is not put in its place.
+    LServe("core, rebuilt");
+    const TRun LOther = Run({"repair", "--edition", "developer"});
+    EXPECT_EQ(LOther.Code, ecSomeFailed) << LOther.Out;
+    EXPECT_THAT(LOther.Out, HasSubstr("Downloading \"o_1.zip\" ..."));
+    EXPECT_THAT(LOther.Out, HasSubstr("<ERROR> No copy of \"" + LBpl + "\""));
+    EXPECT_FALSE(FileExists(LBpl));
+
+    LServe("core");
+    RemoveFile(LDownloads + "o_1.zip");
+    const TRun LRepair = Run({"repair", "--edition", "developer"});
+    EXPECT_EQ(LRepair.Code, ecDone) << LRepair.Out << LRepair.Err;
+    EXPECT_EQ(ReadFileText(LBpl), "core");
+    EXPECT_TRUE(FileExists(LDownloads + "o_1.zip"));
+    EXPECT_EQ(Run({"verify"}).Code, ecDone);
 }
 
 // While another installer (the window) holds the store, a command that may

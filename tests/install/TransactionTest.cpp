@@ -349,6 +349,59 @@ TEST_F(TransactionTest, VerifyFindsWhatIsBrokenAndRepairMendsIt) {
                 HasSubstr("GetIt copy"));
 }
 
+// An installation recorded before manifests were kept is checked against what
+// its extracted folder implies, and repaired from it.
+TEST_F(TransactionTest, AnInstallationWithoutAManifestIsCheckedAgainstItsFolder) {
+    {
+        auto LEngine = Engine(*FStore);
+        ASSERT_TRUE(LEngine.InstallPackage(&Entry("22.0"), IDEDir(), DownloadDir()));
+    }
+    fs::path LManifestFile;
+    ASSERT_TRUE(orvane::ReadRecordManifest(*FStore, "22.0", &LManifestFile));
+    std::string LRecordKey = orvane::RecordKey("22.0");
+    LRecordKey.pop_back();
+    ASSERT_TRUE(FStore->DeleteValue(LRecordKey, orvane::KManifestValue));
+    ASSERT_TRUE(fs::remove(LManifestFile));
+    ASSERT_FALSE(orvane::ReadRecordManifest(*FStore, "22.0"));
+
+    auto LEngine = Engine(*FStore);
+    const auto LTexts = [&] {
+        std::vector<std::string> LLines;
+        for (const orvane::TVerifyProblem& LProblem : LEngine.Verify({"22.0"}).Problems) {
+            LLines.push_back(LProblem.Text);
+        }
+        return LLines;
+    };
+    EXPECT_THAT(LTexts(), testing::IsEmpty());
+
+    const std::string LBpl = N(CommonDir("22.0") + "Bpl/Orvane_Core.bpl");
+    const std::string LBpl64 = N(CommonDir("22.0") + "Bpl/Win64/Orvane_Core.bpl");
+    const std::string LKnown = CBds + "22.0\\Known Packages";
+    const std::string LLibrary = CBds + "22.0\\Library\\Win64";
+    const std::string LEntry64 = N(DownloadDir() + "22.0/Win64/Release/");
+    fs::remove(LBpl);
+    fs::remove(LBpl64);
+    ASSERT_TRUE(FStore->DeleteValue(LKnown, LBpl));
+    ASSERT_TRUE(FStore->SetValue(LLibrary, Text("Search Path", "$(BDSLIB)")));
+    EXPECT_THAT(LTexts(),
+                testing::UnorderedElementsAre(
+                    "22.0: missing file \"" + LBpl + "\"", "22.0: missing file \"" + LBpl64 + "\"",
+                    "22.0: missing registry value \"" + LBpl + "\" in HKEY_CURRENT_USER\\" + LKnown,
+                    "22.0: missing entry \"" + LEntry64 +
+                        "\" in \"Search Path\" of HKEY_CURRENT_USER\\" + LLibrary));
+
+    EXPECT_TRUE(LEngine.Repair({"22.0"}, false).Problems.empty());
+    EXPECT_EQ(ReadFileText(LBpl), "core32");
+    EXPECT_EQ(ReadFileText(LBpl64), "core64");
+    EXPECT_EQ(orvane::FromUtf16Le(FStore->GetValue(LKnown, LBpl)->Data, true), "Orvane_Core.bpl");
+
+    // Only a folder that is gone leaves nothing to check against.
+    fs::remove_all(DownloadDir() + "22.0");
+    const orvane::TVerifyReport LGone = LEngine.Verify({"22.0"});
+    ASSERT_EQ(LGone.Problems.size(), 1u);
+    EXPECT_EQ(LGone.Problems[0].Kind, orvane::TVerifyProblem::vkUnverifiable);
+}
+
 TEST_F(TransactionTest, AnInstallationWithoutAManifestIsReportedAsUnverifiable) {
     orvane::WriteRegistryData(*FStore,
                               orvane::TOrvaneRegistryData::Create("23.0", "1.0", "DEVELOPER", "",
@@ -357,7 +410,8 @@ TEST_F(TransactionTest, AnInstallationWithoutAManifestIsReportedAsUnverifiable) 
     const orvane::TVerifyReport LReport = LEngine.Verify({});
     ASSERT_EQ(LReport.Problems.size(), 1u);
     EXPECT_EQ(LReport.Problems[0].Text,
-              "23.0: installed without a manifest; it cannot be verified");
+              "23.0: installed without a manifest, and its folder is gone; it cannot be "
+              "verified");
     // And it is still uninstalled as before.
     LEngine.UninstallVersion("23.0");
     orvane::TOrvaneRegistryData LRecord;
