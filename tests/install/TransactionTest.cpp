@@ -24,7 +24,12 @@
 #include <random>
 #include <set>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include "platform/Privilege.h"
+#include "registry/Win32RegistryStore.h"
+
+#include <windows.h>
+#else
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -55,6 +60,79 @@ std::string FolderContents(const fs::path& AFolder) {
     }
     return LText;
 }
+
+std::string EntryText(const std::string& AVersion) {
+    return R"({"name": "Orvane", "version": ")" + AVersion + R"(", "file": "a.zip", "url": "file/",
+            "bpls": "Orvane_Core.bpl", "dcps": "Orvane_Core.dcp",
+            "dlls": "Win32/Release/Orvane.dll", "platforms": "Win32,Win64"})";
+}
+
+// The reused package is asked about at each try.
+std::shared_ptr<TScriptedHost> AnsweringHost() {
+    auto LHost = std::make_shared<TScriptedHost>();
+    for (int LTry = 0; LTry < 4; ++LTry) {
+        LHost->Answer(TQuestionId::ExistingZip, false);
+        LHost->Answer(TQuestionId::OlderVersionInstalled, true);
+    }
+    return LHost;
+}
+
+// The SSL libraries in "exe", journals and manifests in "data" below ARoot.
+orvane::TInstallSettings SettingsIn(const fs::path& ARoot,
+                                    std::function<void(const orvane::TRecordLine&)> AHook) {
+    orvane::TInstallSettings LSettings;
+    LSettings.ApiUrl = "http://127.0.0.1:9/";
+    LSettings.ExeDir = DirText(ARoot / "exe");
+    LSettings.IDEProcessName = "bds-transaction-test-none.exe";
+    LSettings.BeforeChange = std::move(AHook);
+    LSettings.DataDir = ARoot / "data";
+    return LSettings;
+}
+
+#ifdef _WIN32
+// The child of the kill test below: installs version 22.0 into the parent's
+// store and folders (named by the environment) and ends on the spot, as the
+// task manager ends a process, when the journal announces change
+// ORVANE_TEST_KILL_STEP; a cut-off extraction leaves its temporary file. It
+// runs before main, so no test of this program runs in the child.
+const bool KKilledChild = [] {
+    const char* LStep = std::getenv("ORVANE_TEST_KILL_STEP");
+    if (LStep == nullptr) {
+        return false;
+    }
+    const auto LEnv = [](const char* AName) {
+        const char* LValue = std::getenv(AName);
+        return std::string(LValue ? LValue : "");
+    };
+    orvane::EnablePrivilege("SeBackupPrivilege", true);
+    const auto LStore =
+        orvane::OpenWin32RegistryStore(HKEY_CURRENT_USER, LEnv("ORVANE_TEST_KILL_STORE"));
+    int LChanges = 0;
+    const int LKillAt = std::atoi(LStep);
+    orvane::TInstallEngine LEngine(
+        AnsweringHost(), *LStore,
+        SettingsIn(orvane::PathFromUtf8(LEnv("ORVANE_TEST_KILL_ROOT")),
+                   [&](const orvane::TRecordLine& ARecord) {
+                       if (++LChanges == LKillAt) {
+                           if (ARecord.Kind == "created" || ARecord.Kind == "replaced") {
+                               WriteFileText(ARecord.Fields[0] + ".part", "half a file");
+                           }
+                           TerminateProcess(GetCurrentProcess(), 9);
+                       }
+                   }));
+    rapidjson::Document LEntry;
+    LEntry.Parse<orvane::KAnswerParseFlags>(EntryText("22.0").c_str());
+    UINT LCode = 2;
+    try {
+        LCode = LEngine.InstallPackage(&LEntry, LEnv("ORVANE_TEST_KILL_IDE"),
+                                       LEnv("ORVANE_TEST_KILL_DOWNLOADS"))
+                    ? 0
+                    : 1;
+    } catch (...) {
+    }
+    ExitProcess(LCode);
+}();
+#endif
 
 class TransactionTest : public testing::Test {
 protected:
@@ -101,34 +179,15 @@ protected:
         return N(Root() + "common/" + AVersion + "/");
     }
 
-    // The reused package is asked about at each try.
-    std::shared_ptr<TScriptedHost> NewHost() {
-        FHost = std::make_shared<TScriptedHost>();
-        for (int LTry = 0; LTry < 4; ++LTry) {
-            FHost->Answer(TQuestionId::ExistingZip, false);
-            FHost->Answer(TQuestionId::OlderVersionInstalled, true);
-        }
-        return FHost;
-    }
-
     orvane::TInstallEngine Engine(orvane::TRegistryStore& AStore,
                                   std::function<void(const orvane::TRecordLine&)> AHook = {}) {
-        orvane::TInstallSettings LSettings;
-        LSettings.ApiUrl = "http://127.0.0.1:9/";
-        LSettings.ExeDir = DirText(FTemp / "exe");
-        LSettings.IDEProcessName = "bds-transaction-test-none.exe";
-        LSettings.BeforeChange = std::move(AHook);
-        LSettings.DataDir = FTemp / "data";
-        return orvane::TInstallEngine(NewHost(), AStore, LSettings);
+        FHost = AnsweringHost();
+        return orvane::TInstallEngine(FHost, AStore, SettingsIn(FTemp.Path(), std::move(AHook)));
     }
 
     const rapidjson::Value& Entry(const std::string& AVersion) {
         auto LDocument = std::make_unique<rapidjson::Document>();
-        const std::string LText = R"({"name": "Orvane", "version": ")" + AVersion +
-                                  R"(", "file": "a.zip", "url": "file/",
-            "bpls": "Orvane_Core.bpl", "dcps": "Orvane_Core.dcp",
-            "dlls": "Win32/Release/Orvane.dll", "platforms": "Win32,Win64"})";
-        LDocument->Parse<orvane::KAnswerParseFlags>(LText.c_str());
+        LDocument->Parse<orvane::KAnswerParseFlags>(EntryText(AVersion).c_str());
         FDocuments.push_back(std::move(LDocument));
         return *FDocuments.back();
     }
@@ -454,18 +513,67 @@ bool InstallKilledAt(
     return WEXITSTATUS(LStatus) == 0;
 }
 
+#else
+// This program again, as the child that KKilledChild runs: it installs and
+// is ended with TerminateProcess after the journal announced change AStep.
+// Returns whether the child installed the whole version.
+bool InstallKilledAt(const std::string& AStoreKey, const fs::path& ARoot,
+                     const std::string& AIDEDir, const std::string& ADownloadDir, int AStep) {
+    const std::vector<std::pair<const char*, std::string>> LEnvironment = {
+        {"ORVANE_TEST_KILL_STEP", std::to_string(AStep)},
+        {"ORVANE_TEST_KILL_STORE", AStoreKey},
+        {"ORVANE_TEST_KILL_ROOT", orvane::Utf8FromPath(ARoot)},
+        {"ORVANE_TEST_KILL_IDE", AIDEDir},
+        {"ORVANE_TEST_KILL_DOWNLOADS", ADownloadDir}};
+    for (const auto& [LName, LValue] : LEnvironment) {
+        SetEnvironmentVariableA(LName, LValue.c_str());
+    }
+    wchar_t LExe[MAX_PATH];
+    GetModuleFileNameW(nullptr, LExe, MAX_PATH);
+    std::wstring LCommand = L"\"" + std::wstring(LExe) + L"\" --gtest_filter=-*";
+    STARTUPINFOW LStartup{};
+    LStartup.cb = sizeof(LStartup);
+    PROCESS_INFORMATION LProcess{};
+    const BOOL LStarted = CreateProcessW(LExe, LCommand.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                         nullptr, &LStartup, &LProcess);
+    for (const auto& LVariable : LEnvironment) {
+        SetEnvironmentVariableA(LVariable.first, nullptr);
+    }
+    EXPECT_TRUE(LStarted);
+    if (!LStarted) {
+        return true;
+    }
+    WaitForSingleObject(LProcess.hProcess, INFINITE);
+    DWORD LCode = 0;
+    GetExitCodeProcess(LProcess.hProcess, &LCode);
+    CloseHandle(LProcess.hThread);
+    CloseHandle(LProcess.hProcess);
+    EXPECT_TRUE(LCode == 0 || LCode == 9) << "exit code " << LCode;
+    return LCode == 0;
+}
+#endif
+
 TEST_F(TransactionTest, ARunKilledBetweenAnyTwoChangesIsRolledBackAtTheNextStart) {
     PutUsersOwnBpl();
     const std::string LBefore = MachineState();
     int LStep = 1;
+#ifdef _WIN32
+    const auto LKilledAt = [this](int AStep) {
+        return InstallKilledAt(FTempStore.HiveKey, FTemp.Path(), IDEDir(), DownloadDir(), AStep);
+    };
+#else
     const auto LEngine = [this](orvane::TRegistryStore& AStore,
                                 std::function<void(const orvane::TRecordLine&)> AHook) {
         return Engine(AStore, std::move(AHook));
     };
+    const auto LKilledAt = [&](int AStep) {
+        return InstallKilledAt(FTempStore.Dir / "registry.sqlite", LEngine, Entry("22.0"), IDEDir(),
+                               DownloadDir(), AStep);
+    };
+#endif
     for (;; ++LStep) {
         SCOPED_TRACE("killed after change " + std::to_string(LStep));
-        if (InstallKilledAt(FTempStore.Dir / "registry.sqlite", LEngine, Entry("22.0"), IDEDir(),
-                            DownloadDir(), LStep)) {
+        if (LKilledAt(LStep)) {
             break;
         }
         EXPECT_EQ(JournalCount(), 1u);
@@ -486,6 +594,5 @@ TEST_F(TransactionTest, ARunKilledBetweenAnyTwoChangesIsRolledBackAtTheNextStart
     orvane::TOrvaneRegistryData LRecord;
     EXPECT_TRUE(orvane::ReadRegistryData(*FStore, "22.0", LRecord));
 }
-#endif
 
 } // namespace
