@@ -271,8 +271,19 @@ TVerifyReport TInstallEngine::Repair(const std::vector<std::string>& AIDEVersion
                     .push_back(LValue.Name);
             }
         }
-        const std::vector<TBackupKey> LKeys =
+        std::vector<TBackupKey> LKeys =
             IDEBackupKeys(LVersion, KLibraryPlatforms, LPackages, LPackages64);
+        // A list the IDE lost whole (a C++ path value) is written anew: its
+        // key's backup names it, so a rollback takes it out again.
+        for (const TManifestValue& LValue : LManifest.Values) {
+            for (TBackupKey& LKey : LKeys) {
+                if (!LKey.Whole && SameName(LKey.Key, LValue.Key) &&
+                    std::none_of(LKey.NewValues.begin(), LKey.NewValues.end(),
+                                 [&](const std::string& A) { return SameName(A, LValue.Name); })) {
+                    LKey.NewValues.push_back(LValue.Name);
+                }
+            }
+        }
         TInstallJournal LJournal = TInstallJournal::Begin(DataFolder(), LVersion);
         LJournal.BeforeChange = FSettings.BeforeChange;
         // The package downloaded again, once, when no copy at hand matches.

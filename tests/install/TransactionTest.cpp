@@ -13,6 +13,7 @@
 #include "server/Protocol.h"
 #include "server/Sha256.h"
 #include "support/FileText.h"
+#include "support/ForwardingStore.h"
 #include "support/RegContents.h"
 #include "support/ScriptedHost.h"
 #include "support/TempDir.h"
@@ -406,6 +407,45 @@ TEST_F(TransactionTest, VerifyFindsWhatIsBrokenAndRepairMendsIt) {
     EXPECT_THAT(orvane::FromUtf16Le(reinterpret_cast<const std::uint8_t*>(LBackup.data()) + 2,
                                     LBackup.size() - 2, false),
                 HasSubstr("GetIt copy"));
+}
+
+// A C++ path value the IDE lost whole is written anew by a repair; a repair
+// rolled back after that write leaves the key as it found it.
+TEST_F(TransactionTest, ARepairRolledBackTakesOutTheValueItCreated) {
+    {
+        auto LEngine = Engine(*FStore);
+        ASSERT_TRUE(LEngine.InstallPackage(&Entry("22.0"), IDEDir(), DownloadDir()));
+    }
+    const std::string LCpp = CBds + "22.0\\C++\\Paths\\Win32";
+    ASSERT_TRUE(FStore->GetValue(LCpp, "IncludePath"));
+    ASSERT_TRUE(FStore->DeleteValue(LCpp, "IncludePath"));
+    const std::string LBefore = RegContents(*FStore, "");
+
+    // The write lands, but the store reports it failed.
+    struct TLostAnswerStore : TForwardingStore {
+        using TForwardingStore::TForwardingStore;
+        bool SetValue(const std::string& AKey, const orvane::TRegValue& AValue) override {
+            const bool LWritten = TForwardingStore::SetValue(AKey, AValue);
+            return LWritten && std::exchange(FAnswered, true);
+        }
+        bool FAnswered = false;
+    };
+    TLostAnswerStore LStore(FStore);
+    auto LEngine = Engine(LStore);
+    const orvane::TVerifyReport LAfter = LEngine.Repair({"22.0"}, false);
+    // Each of the value's four entries is missing still.
+    EXPECT_EQ(LAfter.Problems.size(), 4u);
+    for (const orvane::TVerifyProblem& LProblem : LAfter.Problems) {
+        EXPECT_THAT(LProblem.Text, HasSubstr("in \"IncludePath\" of"));
+    }
+    EXPECT_THAT(FHost->Warnings, testing::Contains(testing::StartsWith("22.0 was rolled back: ")));
+    EXPECT_FALSE(FStore->GetValue(LCpp, "IncludePath"));
+    EXPECT_EQ(RegContents(*FStore, ""), LBefore);
+    EXPECT_EQ(JournalCount(), 0u);
+
+    EXPECT_TRUE(Engine(*FStore).Repair({"22.0"}, false).Problems.empty());
+    EXPECT_THAT(orvane::FromUtf16Le(FStore->GetValue(LCpp, "IncludePath")->Data, true),
+                HasSubstr(N(DownloadDir() + "22.0/")));
 }
 
 // An installation recorded before manifests were kept is checked against what
