@@ -23,6 +23,8 @@ const char* CommandName(TCommand ACommand) {
         return "verify";
     case cmRepair:
         return "repair";
+    case cmDownload:
+        return "download";
     case cmNone:
         break;
     }
@@ -37,11 +39,15 @@ bool CommandTakes(TCommand ACommand, const std::string& AFlag) {
     };
     switch (ACommand) {
     case cmList:
-        return LIn({"--edition", "--user", "--password-stdin", "--json"});
+        return LIn({"--edition", "--user", "--password-stdin", "--json", "--from"});
     case cmInstall:
         return LIn({"--edition", "--user", "--password-stdin", "--accept-terms", "--versions",
                     "--all", "--ide-dir", "--download-dir", "--getit", "--ide-running",
-                    "--existing-zip", "--installed", "--json", "--non-interactive", "--wait-lock"});
+                    "--existing-zip", "--installed", "--json", "--non-interactive", "--wait-lock",
+                    "--from"});
+    case cmDownload:
+        return LIn(
+            {"--edition", "--user", "--password-stdin", "--versions", "--all", "--to", "--json"});
     case cmUninstall:
         return LIn({"--versions", "--all", "--getit", "--ide-running", "--json",
                     "--non-interactive", "--wait-lock", "--remove-files"});
@@ -62,7 +68,8 @@ bool TakesValue(const std::string& AFlag) {
     return AFlag == "--edition" || AFlag == "--user" || AFlag == "--versions" ||
            AFlag == "--ide-dir" || AFlag == "--download-dir" || AFlag == "--getit" ||
            AFlag == "--ide-running" || AFlag == "--existing-zip" || AFlag == "--installed" ||
-           AFlag == "--server" || AFlag == "--wait-lock" || AFlag == "--log-file";
+           AFlag == "--server" || AFlag == "--wait-lock" || AFlag == "--log-file" ||
+           AFlag == "--to" || AFlag == "--from";
 }
 
 // Flags every command takes.
@@ -143,6 +150,10 @@ void Apply(TCliOptions& AOptions, const std::string& AFlag, const std::string& A
         AOptions.Reinstall = Choice(AFlag, AValue, "reinstall", "skip");
     } else if (AFlag == "--server") {
         AOptions.Server = AValue;
+    } else if (AFlag == "--to") {
+        AOptions.To = AValue;
+    } else if (AFlag == "--from") {
+        AOptions.From = AValue;
     } else if (AFlag == "--log-file") {
         if (AValue.empty()) {
             throw EUsage("--log-file needs a file name");
@@ -173,7 +184,15 @@ void Apply(TCliOptions& AOptions, const std::string& AFlag, const std::string& A
 
 void RequireComplete(const TCliOptions& AOptions) {
     const TCommand LCommand = AOptions.Command;
-    if ((LCommand == cmList || LCommand == cmInstall) && !AOptions.Edition) {
+    if (AOptions.From && (AOptions.User || AOptions.PasswordStdin)) {
+        throw EUsage("--from installs without signing in: --user and --password-stdin do not "
+                     "go with it");
+    }
+    if (LCommand == cmDownload && !AOptions.To) {
+        throw EUsage("download needs the bundle's folder: --to DIR");
+    }
+    if ((LCommand == cmList || LCommand == cmInstall || LCommand == cmDownload) &&
+        !AOptions.Edition && !AOptions.From) {
         throw EUsage(std::string(CommandName(LCommand)) +
                      " needs --edition developer or --edition commercial");
     }
@@ -181,7 +200,7 @@ void RequireComplete(const TCliOptions& AOptions) {
         throw EUsage("--user and --password-stdin belong to --edition commercial; the developer "
                      "edition signs in without them");
     }
-    if (LCommand == cmInstall || LCommand == cmUninstall) {
+    if (LCommand == cmInstall || LCommand == cmUninstall || LCommand == cmDownload) {
         if (AOptions.All && !AOptions.Versions.empty()) {
             throw EUsage("give either --versions or --all, not both");
         }
@@ -215,10 +234,12 @@ TCliOptions ParseCliArguments(const std::vector<std::string>& AArgs) {
                 LOptions.Command = cmVerify;
             } else if (LArg == "repair") {
                 LOptions.Command = cmRepair;
+            } else if (LArg == "download") {
+                LOptions.Command = cmDownload;
             } else {
                 throw EUsage("unknown command \"" + LArg +
-                             "\"; the commands are list, install, uninstall, status, verify and "
-                             "repair");
+                             "\"; the commands are list, install, uninstall, status, verify, "
+                             "repair and download");
             }
             continue;
         }
@@ -264,8 +285,8 @@ TCliOptions ParseCliArguments(const std::vector<std::string>& AArgs) {
         return LOptions;
     }
     if (LOptions.Command == cmNone) {
-        throw EUsage("no command given; the commands are list, install, uninstall, status, verify "
-                     "and repair");
+        throw EUsage("no command given; the commands are list, install, uninstall, status, verify, "
+                     "repair and download");
     }
     for (const auto& [LFlag, LValue] : LFlags) {
         if (!IsCommon(LFlag) && !CommandTakes(LOptions.Command, LFlag)) {
@@ -295,6 +316,12 @@ std::string UsageText(const std::string& AApiUrl) {
            "                           [--edition developer|commercial [--user NAME]\n"
            "                           [--password-stdin]] [--wait-lock SECONDS] [--json]\n"
            "  orvane-install status    [--json]\n"
+           "  orvane-install download  --edition developer|commercial [--user NAME] "
+           "[--password-stdin]\n"
+           "                           (--versions 23.0,22.0 | --all) --to DIR [--json]\n"
+           "  install and list also take --from DIR|URL: a bundle made by download, in a "
+           "folder or on a web\n"
+           "  server, used without signing in (the edition is the bundle's).\n"
            "Common: --server URL, --log-file PATH, -h/--help, -V/--version\n"
            "\n"
            "Server: " +
