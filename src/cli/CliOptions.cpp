@@ -41,10 +41,11 @@ bool CommandTakes(TCommand ACommand, const std::string& AFlag) {
     case cmInstall:
         return LIn({"--edition", "--user", "--password-stdin", "--accept-terms", "--versions",
                     "--all", "--ide-dir", "--download-dir", "--getit", "--ide-running",
-                    "--existing-zip", "--installed", "--json", "--non-interactive", "--wait-lock"});
+                    "--existing-zip", "--installed", "--json", "--non-interactive", "--wait-lock",
+                    "--dry-run"});
     case cmUninstall:
         return LIn({"--versions", "--all", "--getit", "--ide-running", "--json",
-                    "--non-interactive", "--wait-lock", "--remove-files"});
+                    "--non-interactive", "--wait-lock", "--remove-files", "--dry-run"});
     case cmVerify:
         return LIn({"--versions", "--json", "--wait-lock"});
     case cmRepair:
@@ -73,7 +74,7 @@ bool IsKnownFlag(const std::string& AFlag) {
     return TakesValue(AFlag) || AFlag == "--password-stdin" || AFlag == "--accept-terms" ||
            AFlag == "--all" || AFlag == "--help" || AFlag == "--version" || AFlag == "--json" ||
            AFlag == "--non-interactive" || AFlag == "--remove-files" ||
-           AFlag == "--remove-conflicts";
+           AFlag == "--remove-conflicts" || AFlag == "--dry-run";
 }
 
 // One of two words; the first means true.
@@ -161,6 +162,8 @@ void Apply(TCliOptions& AOptions, const std::string& AFlag, const std::string& A
         AOptions.All = true;
     } else if (AFlag == "--remove-files") {
         AOptions.RemoveFiles = true;
+    } else if (AFlag == "--dry-run") {
+        AOptions.DryRun = true;
     } else if (AFlag == "--remove-conflicts") {
         AOptions.RemoveConflicts = true;
     } else if (AFlag == "--help") {
@@ -285,10 +288,12 @@ std::string UsageText(const std::string& AApiUrl) {
            "                           [--ide-dir DIR] [--download-dir DIR]\n"
            "                           [--getit remove|keep] [--ide-running continue|stop]\n"
            "                           [--existing-zip download|use] [--installed reinstall|skip]\n"
-           "                           [--non-interactive] [--wait-lock SECONDS] [--json]\n"
+           "                           [--non-interactive] [--wait-lock SECONDS] [--json] "
+           "[--dry-run]\n"
            "  orvane-install uninstall (--versions 23.0,22.0 | --all) [--getit remove|keep]\n"
            "                           [--ide-running continue|stop] [--non-interactive]\n"
-           "                           [--wait-lock SECONDS] [--json] [--remove-files]\n"
+           "                           [--wait-lock SECONDS] [--json] [--remove-files] "
+           "[--dry-run]\n"
            "  orvane-install verify    [--versions 23.0,22.0] [--wait-lock SECONDS] [--json]\n"
            "  orvane-install repair    [--versions 23.0,22.0] [--remove-conflicts]\n"
            "                           [--wait-lock SECONDS] [--json]\n"
@@ -309,6 +314,8 @@ std::string UsageText(const std::string& AApiUrl) {
            "command refuses\nand names the flags.\n"
            "One install or uninstall runs per registry store at a time; --wait-lock waits for "
            "the other.\n"
+           "--dry-run prints what install or uninstall would do and changes nothing: it takes "
+           "no lock,\nwrites no log and downloads nothing.\n"
            "Exit codes: 0 every version installed or skipped as asked; 1 some version failed; 2 "
            "usage error\nor refused before anything changed; 3 server unreachable or sign-in "
            "refused before anything\nchanged; 130 stopped (Ctrl-C, SIGTERM, console closed).\n"

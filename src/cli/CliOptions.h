@@ -46,6 +46,8 @@ struct TCliOptions {
     // Seconds to wait for another installer's lock; unset: refuse at once.
     std::optional<int> WaitLock;
     std::optional<std::string> LogFile;
+    // install/uninstall: say what the run would do and change nothing.
+    bool DryRun = false;
 };
 
 // AArgs without the program name, UTF-8. Throws EUsage for an unknown command or

@@ -344,7 +344,8 @@ std::filesystem::path ChooseLogFile(const TCliOptions& AOptions, TConsole& ACons
 int RunCommand(const TCliOptions& AOptions, TConsole& AConsole, const TCliSetup& ASetup,
                rapidjson::Document* AJson) {
     // status only reads: it neither logs nor waits for a writer.
-    const bool LLogs = AOptions.Command != cmStatus;
+    // A dry run leaves even the log as it was.
+    const bool LLogs = AOptions.Command != cmStatus && !AOptions.DryRun;
     const std::filesystem::path LLogFile =
         LLogs ? ChooseLogFile(AOptions, AConsole, ASetup) : std::filesystem::path();
     const std::shared_ptr<TRegistryStore> LStore =
@@ -360,10 +361,12 @@ int RunCommand(const TCliOptions& AOptions, TConsole& AConsole, const TCliSetup&
     // one a killed run left, never one that is being written. What list,
     // status and verify print is read by scripts: the HTTP client's lines stay
     // in install.log there.
-    const bool LChanges = AOptions.Command == cmInstall || AOptions.Command == cmUninstall ||
-                          AOptions.Command == cmVerify || AOptions.Command == cmRepair;
-    const bool LPrintsLog = AOptions.Command == cmInstall || AOptions.Command == cmUninstall ||
-                            AOptions.Command == cmRepair;
+    const bool LChanges =
+        !AOptions.DryRun && (AOptions.Command == cmInstall || AOptions.Command == cmUninstall ||
+                             AOptions.Command == cmVerify || AOptions.Command == cmRepair);
+    const bool LPrintsLog =
+        !AOptions.DryRun && (AOptions.Command == cmInstall || AOptions.Command == cmUninstall ||
+                             AOptions.Command == cmRepair);
     std::unique_ptr<TProcessLock> LLock;
     if (LChanges) {
         LLock = TakeStoreLock(LContext);
@@ -403,6 +406,10 @@ const char* CommandWord(TCommand ACommand) {
         return "uninstall";
     case cmStatus:
         return "status";
+    case cmVerify:
+        return "verify";
+    case cmRepair:
+        return "repair";
     case cmNone:
         break;
     }
