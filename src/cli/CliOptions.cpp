@@ -37,12 +37,12 @@ bool CommandTakes(TCommand ACommand, const std::string& AFlag) {
     };
     switch (ACommand) {
     case cmList:
-        return LIn({"--edition", "--user", "--password-stdin", "--json"});
+        return LIn({"--edition", "--user", "--password-stdin", "--json", "--proxy", "--no-proxy"});
     case cmInstall:
         return LIn({"--edition", "--user", "--password-stdin", "--accept-terms", "--versions",
                     "--all", "--ide-dir", "--download-dir", "--getit", "--ide-running",
                     "--existing-zip", "--installed", "--json", "--non-interactive", "--wait-lock",
-                    "--dry-run"});
+                    "--dry-run", "--proxy", "--no-proxy"});
     case cmUninstall:
         return LIn({"--versions", "--all", "--getit", "--ide-running", "--json",
                     "--non-interactive", "--wait-lock", "--remove-files", "--dry-run"});
@@ -62,7 +62,8 @@ bool TakesValue(const std::string& AFlag) {
     return AFlag == "--edition" || AFlag == "--user" || AFlag == "--versions" ||
            AFlag == "--ide-dir" || AFlag == "--download-dir" || AFlag == "--getit" ||
            AFlag == "--ide-running" || AFlag == "--existing-zip" || AFlag == "--installed" ||
-           AFlag == "--server" || AFlag == "--wait-lock" || AFlag == "--log-file";
+           AFlag == "--server" || AFlag == "--wait-lock" || AFlag == "--log-file" ||
+           AFlag == "--proxy";
 }
 
 // Flags every command takes.
@@ -74,7 +75,7 @@ bool IsKnownFlag(const std::string& AFlag) {
     return TakesValue(AFlag) || AFlag == "--password-stdin" || AFlag == "--accept-terms" ||
            AFlag == "--all" || AFlag == "--help" || AFlag == "--version" || AFlag == "--json" ||
            AFlag == "--non-interactive" || AFlag == "--remove-files" ||
-           AFlag == "--remove-conflicts" || AFlag == "--dry-run";
+           AFlag == "--remove-conflicts" || AFlag == "--dry-run" || AFlag == "--no-proxy";
 }
 
 // One of two words; the first means true.
@@ -162,6 +163,24 @@ void Apply(TCliOptions& AOptions, const std::string& AFlag, const std::string& A
         AOptions.All = true;
     } else if (AFlag == "--remove-files") {
         AOptions.RemoveFiles = true;
+    } else if (AFlag == "--proxy") {
+        // host:port, with http:// or without: both clients take that much.
+        const std::string LHost = AValue.rfind("http://", 0) == 0 ? AValue.substr(7) : AValue;
+        const auto LColon = LHost.rfind(':');
+        const bool LPort =
+            LColon != std::string::npos && LColon > 0 && LColon + 1 < LHost.size() &&
+            LHost.size() - LColon <= 6 &&
+            std::all_of(LHost.begin() + static_cast<std::ptrdiff_t>(LColon) + 1, LHost.end(),
+                        [](char AChar) { return AChar >= '0' && AChar <= '9'; });
+        const bool LPlain = std::none_of(LHost.begin(), LHost.end(), [](char AChar) {
+            return static_cast<unsigned char>(AChar) <= ' ' || AChar == '/' || AChar == '@';
+        });
+        if (!LPort || !LPlain) {
+            throw EUsage("--proxy takes http://host:port, not \"" + AValue + "\"");
+        }
+        AOptions.Proxy = AValue;
+    } else if (AFlag == "--no-proxy") {
+        AOptions.NoProxy = true;
     } else if (AFlag == "--dry-run") {
         AOptions.DryRun = true;
     } else if (AFlag == "--remove-conflicts") {
@@ -182,6 +201,9 @@ void RequireComplete(const TCliOptions& AOptions) {
     if (AOptions.Edition == imDeveloper && (AOptions.User || AOptions.PasswordStdin)) {
         throw EUsage("--user and --password-stdin belong to --edition commercial; the developer "
                      "edition signs in without them");
+    }
+    if (AOptions.Proxy && AOptions.NoProxy) {
+        throw EUsage("give either --proxy or --no-proxy, not both");
     }
     if (LCommand == cmInstall || LCommand == cmUninstall) {
         if (AOptions.All && !AOptions.Versions.empty()) {
@@ -282,6 +304,7 @@ std::string UsageText(const std::string& AApiUrl) {
     return "Usage:\n"
            "  orvane-install list      --edition developer|commercial [--user NAME] "
            "[--password-stdin] [--json]\n"
+           "                           [--proxy http://HOST:PORT | --no-proxy]\n"
            "  orvane-install install   --edition developer|commercial [--user NAME] "
            "[--password-stdin]\n"
            "                           --accept-terms (--versions 23.0,22.0 | --all)\n"
@@ -314,6 +337,8 @@ std::string UsageText(const std::string& AApiUrl) {
            "command refuses\nand names the flags.\n"
            "One install or uninstall runs per registry store at a time; --wait-lock waits for "
            "the other.\n"
+           "--proxy sends every request through that proxy, --no-proxy straight to the server; "
+           "without\neither the user's proxy settings apply.\n"
            "--dry-run prints what install or uninstall would do and changes nothing: it takes "
            "no lock,\nwrites no log and downloads nothing.\n"
            "Exit codes: 0 every version installed or skipped as asked; 1 some version failed; 2 "

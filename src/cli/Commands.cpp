@@ -374,6 +374,16 @@ int RunCommand(const TCliOptions& AOptions, TConsole& AConsole, const TCliSetup&
     const TScopedHttpLog LHttpLog([&LContext, LPrintsLog](const std::string& ALine) {
         LPrintsLog ? LContext.Log(ALine) : LContext.LogToFile(ALine);
     });
+    // Every command sets it, so a run in the same process never inherits another's.
+    if (AOptions.Proxy) {
+        THttpClient::SetProxy({THttpProxy::pmNamed, *AOptions.Proxy});
+        THttpClient::Log("Proxy: " + *AOptions.Proxy + " for every request (--proxy)");
+    } else if (AOptions.NoProxy) {
+        THttpClient::SetProxy({THttpProxy::pmNone, {}});
+        THttpClient::Log("No proxy: requests go straight to the server (--no-proxy)");
+    } else {
+        THttpClient::SetProxy({});
+    }
     if (LChanges) {
         RecoverInterrupted(LContext);
     }

@@ -789,10 +789,14 @@ public:
         FHost = Narrow(LUrl.Host);
         FPort = LUrl.Port;
         FHostPort = FHost + ":" + std::to_string(FPort);
+        const THttpProxy LChosen = THttpClient::Proxy();
         const std::wstring LProxy =
-            UserProxyFor(LUrl.Secure ? L"https" : L"http", LUrl.Host, LUrl.Port, [this] {
-                return FCancelled.load() || THttpClient::CancelEpoch() != FEpoch;
-            });
+            LChosen.Mode == THttpProxy::pmNamed ? Widen(LChosen.Address)
+            : LChosen.Mode == THttpProxy::pmNone
+                ? std::wstring()
+                : UserProxyFor(LUrl.Secure ? L"https" : L"http", LUrl.Host, LUrl.Port, [this] {
+                      return FCancelled.load() || THttpClient::CancelEpoch() != FEpoch;
+                  });
         FProxy = Narrow(LProxy);
         // A proxy gets a session of its own, the only place Wine honours it.
         if (!LProxy.empty()) {

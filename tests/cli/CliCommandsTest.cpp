@@ -156,6 +156,15 @@ TEST_F(CliCommandsTest, UsageErrorsExitWithTwoAndSayWhatToChange) {
          {"list", "--edition", "commercial", "--password", "x"},
          "never taken from the command line"},
         {"list without edition", {"list"}, "list needs --edition"},
+        {"proxy without port",
+         {"list", "--edition", "developer", "--proxy", "http://proxy.example"},
+         "--proxy takes http://host:port, not \"http://proxy.example\""},
+        {"proxy and no proxy",
+         {"list", "--edition", "developer", "--proxy", "127.0.0.1:3128", "--no-proxy"},
+         "give either --proxy or --no-proxy, not both"},
+        {"proxy for a command without requests",
+         {"status", "--no-proxy"},
+         "status does not take --no-proxy"},
         {"bad edition", {"list", "--edition", "pro"}, "--edition takes developer or commercial"},
         {"developer with user",
          {"list", "--edition", "developer", "--user", "a@b"},
@@ -286,6 +295,41 @@ TEST_F(CliCommandsTest, TheProxyInUseIsLoggedButNotPrintedByList) {
                               " (from the proxy environment variables)\r\n";
     EXPECT_THAT(LLog, HasSubstr(LLine));
     EXPECT_EQ(LLog.find(LLine), LLog.rfind(LLine)) << "logged once per target and proxy";
+}
+
+// --proxy sends every request through the proxy it names and --no-proxy
+// through none, whatever the environment says; the log says which.
+TEST_F(CliCommandsTest, ProxyFlagsOverrideTheUsersSettings) {
+    Server();
+    ServeOnePackage();
+    RegisterIde("23.0");
+    const TLocalProxy LRelay;
+    const TLocalProxy LRefusing(TLocalProxy::pmRefuse);
+    TScopedEnv LEnv;
+    UseProxy(LEnv, LRefusing.Url());
+
+    const TRun LDirect = Run({"list", "--edition", "developer", "--no-proxy"});
+    EXPECT_EQ(LDirect.Code, ecDone) << LDirect.Err;
+    EXPECT_THAT(LRefusing.Requests(), testing::IsEmpty());
+    EXPECT_THAT(ReadFileText(FTemp.Path() / "install.log"),
+                HasSubstr("> No proxy: requests go straight to the server (--no-proxy)\r\n"));
+
+    const TRun LNamed = Run(InstallArgs({"--versions", "23.0", "--proxy", LRelay.Url(), "--getit",
+                                         "remove", "--ide-running", "stop", "--existing-zip",
+                                         "download", "--installed", "reinstall"}));
+    EXPECT_EQ(LNamed.Code, ecDone) << LNamed.Err;
+    EXPECT_THAT(LRefusing.Requests(), testing::IsEmpty());
+    EXPECT_THAT(LRelay.Requests(), testing::Contains(HasSubstr("/file/o_1.zip")));
+    const std::string LLog = ReadFileText(FTemp.Path() / "install.log");
+    EXPECT_THAT(LLog, HasSubstr("> Proxy: " + LRelay.Url() + " for every request (--proxy)\r\n"));
+    EXPECT_THAT(LLog, HasSubstr("> Requests to " + Server().BaseUrl() +
+                                " go through the proxy 127.0.0.1:" + std::to_string(LRelay.Port()) +
+                                " (named for this run)\r\n"));
+
+    // Without either flag the environment's proxy is back, and refuses.
+    const TRun LSystem = Run({"list", "--edition", "developer"});
+    EXPECT_EQ(LSystem.Code, ecServer) << LSystem.Err;
+    EXPECT_THAT(LRefusing.Requests(), testing::Not(testing::IsEmpty()));
 }
 
 TEST_F(CliCommandsTest, CommercialPasswordComesFromStandardInput) {
