@@ -87,6 +87,11 @@ public:
         EndLine();
         FContext.Console.Err << "Warning: " << ConsoleText(AText) << "\n";
     }
+    // A script's log must say which file, not only the platform's text.
+    void CopyWarning(const std::string& AFile, const std::string& AFolder,
+                     const std::string& AText) override {
+        Warning("Cannot copy " + AFile + " from " + AFolder + ": " + AText);
+    }
     void Message(const std::string& AText) override {
         EndLine();
         FContext.Console.Out << ConsoleText(AText) << "\n";
