@@ -18,12 +18,14 @@ import ssl
 import sys
 import threading
 import time
+from email.utils import formatdate
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 from urllib.parse import parse_qs, urlsplit
 
 FAULT_KINDS = ("status", "redirect", "nonjson", "nonobject", "truncated", "slow", "drop",
                "nolength", "stall", "accept-silent", "late", "burst", "lf-status", "switch",
-               "redirect-body", "endless", "huge", "trickle", "chunked", "chunked-cut", "length")
+               "redirect-body", "endless", "huge", "trickle", "chunked", "chunked-cut", "length",
+               "norange", "newvalidator", "half")
 # Answers written byte by byte, the way no well-behaved server writes them.
 RAW_KINDS = ("lf-status", "switch", "redirect-body")
 # What a raw answer carries: taken for success, it would pass as a token.
@@ -41,6 +43,8 @@ class State:
         self.tokens = {}  # token -> edition word
         self.faults = []  # dicts: kind, prefix, count (-1 endless), code, delay
         self.requests = []  # raw request targets, in arrival order
+        # per package-file answer: target, Range and If-Range asked, status, body bytes sent
+        self.transfers = []
         self.lock = threading.Lock()
 
     def issue_token(self, mode):
@@ -222,7 +226,9 @@ class Handler(BaseHTTPRequestHandler):
            most MAX_HOLD; size: bytes of a "huge" answer, bytes sent at once by
            "trickle"; length: the Content-Length text of "length")
         /control/clear                                     remove all faults
-        /control/requests                                  request targets seen"""
+        /control/requests                                  request targets seen
+        /control/transfers                                 file answers: target, range,
+                                                           if_range, status, sent bytes"""
         if path == "/control/fault":
             kind = query.get("kind", [""])[0]
             if kind not in FAULT_KINDS:
@@ -245,11 +251,16 @@ class Handler(BaseHTTPRequestHandler):
             with self.state.lock:
                 self.state.faults.clear()
                 self.state.requests.clear()
+                self.state.transfers.clear()
             self.send_json(200, {"ok": True})
         elif path == "/control/requests":
             with self.state.lock:
                 requests = list(self.state.requests)
             self.send_json(200, {"requests": requests})
+        elif path == "/control/transfers":
+            with self.state.lock:
+                transfers = [dict(t) for t in self.state.transfers]
+            self.send_json(200, {"transfers": transfers})
         else:
             self.send_json(404, {"error": "not found"})
 
@@ -314,13 +325,61 @@ class Handler(BaseHTTPRequestHandler):
         self.end_headers()
         self.wfile.write(body)
 
+    def validators(self, path, fault):
+        """ETag and Last-Modified of a file; "newvalidator" gives ones no client
+        has seen, as if the file had just been replaced."""
+        info = os.stat(path)
+        etag = '"%x-%x"' % (info.st_size, info.st_mtime_ns)
+        modified = formatdate(info.st_mtime, usegmt=True)
+        if fault and fault["kind"] == "newvalidator":
+            etag = '"%x-%s"' % (info.st_size, secrets.token_hex(4))
+            modified = formatdate(time.time() + 1, usegmt=True)
+        return etag, modified
+
+    def requested_range(self, size, etag, modified, fault):
+        """The first byte asked for by "Range: bytes=N-" (or N-M, served to the
+        end), when If-Range (if sent) still names this file; else None. "norange"
+        ignores Range as a server without range support does."""
+        header = self.headers.get("Range", "")
+        if not header.startswith("bytes=") or (fault and fault["kind"] == "norange"):
+            return None
+        if_range = self.headers.get("If-Range")
+        if if_range is not None and if_range not in (etag, modified):
+            return None
+        first = header[len("bytes="):].split("-", 1)[0].strip()
+        if not first.isdigit():
+            return None
+        return int(first)
+
     def send_file(self, path, content_type, fault):
         size = os.path.getsize(path)
         if fault and fault["kind"] in ("chunked", "chunked-cut"):
             self.send_chunked(path, content_type, fault["kind"] == "chunked-cut")
             return
-        self.send_response(200)
+        etag, modified = self.validators(path, fault)
+        start = self.requested_range(size, etag, modified, fault)
+        record = {"target": self.path, "range": self.headers.get("Range", ""),
+                  "if_range": self.headers.get("If-Range", ""), "status": 200, "sent": 0}
+        with self.state.lock:
+            self.state.transfers.append(record)
+        if start is not None and start >= size:
+            record["status"] = 416
+            self.send_response(416)
+            self.send_header("Content-Range", "bytes */%d" % size)
+            self.send_header("Content-Length", "0")
+            self.end_headers()
+            return
+        length = size - (start or 0)
+        if start is not None:
+            record["status"] = 206
+            self.send_response(206)
+            self.send_header("Content-Range", "bytes %d-%d/%d" % (start, size - 1, size))
+        else:
+            self.send_response(200)
         self.send_header("Content-Type", content_type)
+        self.send_header("Accept-Ranges", "bytes")
+        self.send_header("ETag", etag)
+        self.send_header("Last-Modified", modified)
         if fault and fault["kind"] == "length":
             # A length as the fault writes it, whatever the body: the end of the
             # connection ends what is sent.
@@ -332,36 +391,47 @@ class Handler(BaseHTTPRequestHandler):
             self.send_header("Connection", "close")
             self.close_connection = True
         else:
-            self.send_header("Content-Length", str(size))
+            self.send_header("Content-Length", str(length))
         self.end_headers()
+
+        def write(data):
+            self.wfile.write(data)
+            with self.state.lock:
+                record["sent"] += len(data)
+
         with open(path, "rb") as f:
-            if fault and fault["kind"] == "truncated":
-                # Half the announced body, then the connection ends.
-                self.wfile.write(f.read(size // 2))
-                self.wfile.flush()
-                self.close_connection = True
-                self.connection.shutdown(socket.SHUT_RDWR)
-                return
+            f.seek(start or 0)
+            if fault and fault["kind"] in ("truncated", "half"):
+                # truncated: half of this answer's body; half: the body up to
+                # the middle of the file, when the answer reaches past it. Then
+                # the connection ends.
+                cut = length // 2 if fault["kind"] == "truncated" else size // 2 - (start or 0)
+                if 0 < cut < length:
+                    write(f.read(cut))
+                    self.wfile.flush()
+                    self.close_connection = True
+                    self.connection.shutdown(socket.SHUT_RDWR)
+                    return
             if fault and fault["kind"] == "burst":
                 # Half the body at once, then silence until the connection ends.
-                self.wfile.write(f.read(size // 2))
+                write(f.read(length // 2))
                 self.wfile.flush()
                 self.hold_silence(fault["hold"])
                 return
             if fault and fault["kind"] == "trickle":
                 # "size" bytes at once, then the rest 256 bytes at a time.
-                self.wfile.write(f.read(fault["size"]))
+                write(f.read(fault["size"]))
                 self.wfile.flush()
                 while True:
                     piece = f.read(256)
                     if not piece:
                         break
                     time.sleep(fault["delay"])
-                    self.wfile.write(piece)
+                    write(piece)
                     self.wfile.flush()
                 return
             if fault and fault["kind"] == "length":
-                self.wfile.write(f.read())
+                write(f.read())
                 self.wfile.flush()
                 self.connection.shutdown(socket.SHUT_RDWR)
                 return
@@ -370,20 +440,15 @@ class Handler(BaseHTTPRequestHandler):
                     block = f.read(16 * 1024)
                     if not block:
                         break
-                    self.wfile.write(block)
+                    write(block)
                     self.wfile.flush()
                     time.sleep(fault["delay"])
                 return
-            self.wfile.flush()
-            if isinstance(self.connection, ssl.SSLSocket):
-                while True:
-                    block = f.read(CHUNK)
-                    if not block:
-                        break
-                    self.wfile.write(block)
-            else:
-                self.connection.sendfile(f)
-
+            while True:
+                block = f.read(CHUNK)
+                if not block:
+                    break
+                write(block)
 
     def send_chunked(self, path, content_type, cut):
         """The file in 16 KiB chunks and the terminating chunk; cut: only the

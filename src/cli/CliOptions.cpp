@@ -23,6 +23,8 @@ const char* CommandName(TCommand ACommand) {
         return "verify";
     case cmRepair:
         return "repair";
+    case cmDownload:
+        return "download";
     case cmNone:
         break;
     }
@@ -37,12 +39,16 @@ bool CommandTakes(TCommand ACommand, const std::string& AFlag) {
     };
     switch (ACommand) {
     case cmList:
-        return LIn({"--edition", "--user", "--password-stdin", "--json", "--proxy", "--no-proxy"});
+        return LIn({"--edition", "--user", "--password-stdin", "--json", "--from", "--proxy",
+                    "--no-proxy"});
     case cmInstall:
         return LIn({"--edition", "--user", "--password-stdin", "--accept-terms", "--versions",
                     "--all", "--ide-dir", "--download-dir", "--getit", "--ide-running",
                     "--existing-zip", "--installed", "--json", "--non-interactive", "--wait-lock",
-                    "--dry-run", "--proxy", "--no-proxy"});
+                    "--from", "--dry-run", "--proxy", "--no-proxy"});
+    case cmDownload:
+        return LIn({"--edition", "--user", "--password-stdin", "--versions", "--all", "--to",
+                    "--json", "--proxy", "--no-proxy"});
     case cmUninstall:
         return LIn({"--versions", "--all", "--getit", "--ide-running", "--json",
                     "--non-interactive", "--wait-lock", "--remove-files", "--dry-run"});
@@ -63,7 +69,7 @@ bool TakesValue(const std::string& AFlag) {
            AFlag == "--ide-dir" || AFlag == "--download-dir" || AFlag == "--getit" ||
            AFlag == "--ide-running" || AFlag == "--existing-zip" || AFlag == "--installed" ||
            AFlag == "--server" || AFlag == "--wait-lock" || AFlag == "--log-file" ||
-           AFlag == "--proxy";
+           AFlag == "--to" || AFlag == "--from" || AFlag == "--proxy";
 }
 
 // Flags every command takes.
@@ -144,6 +150,10 @@ void Apply(TCliOptions& AOptions, const std::string& AFlag, const std::string& A
         AOptions.Reinstall = Choice(AFlag, AValue, "reinstall", "skip");
     } else if (AFlag == "--server") {
         AOptions.Server = AValue;
+    } else if (AFlag == "--to") {
+        AOptions.To = AValue;
+    } else if (AFlag == "--from") {
+        AOptions.From = AValue;
     } else if (AFlag == "--log-file") {
         if (AValue.empty()) {
             throw EUsage("--log-file needs a file name");
@@ -194,7 +204,15 @@ void Apply(TCliOptions& AOptions, const std::string& AFlag, const std::string& A
 
 void RequireComplete(const TCliOptions& AOptions) {
     const TCommand LCommand = AOptions.Command;
-    if ((LCommand == cmList || LCommand == cmInstall) && !AOptions.Edition) {
+    if (AOptions.From && (AOptions.User || AOptions.PasswordStdin)) {
+        throw EUsage("--from installs without signing in: --user and --password-stdin do not "
+                     "go with it");
+    }
+    if (LCommand == cmDownload && !AOptions.To) {
+        throw EUsage("download needs the bundle's folder: --to DIR");
+    }
+    if ((LCommand == cmList || LCommand == cmInstall || LCommand == cmDownload) &&
+        !AOptions.Edition && !AOptions.From) {
         throw EUsage(std::string(CommandName(LCommand)) +
                      " needs --edition developer or --edition commercial");
     }
@@ -205,7 +223,7 @@ void RequireComplete(const TCliOptions& AOptions) {
     if (AOptions.Proxy && AOptions.NoProxy) {
         throw EUsage("give either --proxy or --no-proxy, not both");
     }
-    if (LCommand == cmInstall || LCommand == cmUninstall) {
+    if (LCommand == cmInstall || LCommand == cmUninstall || LCommand == cmDownload) {
         if (AOptions.All && !AOptions.Versions.empty()) {
             throw EUsage("give either --versions or --all, not both");
         }
@@ -239,10 +257,12 @@ TCliOptions ParseCliArguments(const std::vector<std::string>& AArgs) {
                 LOptions.Command = cmVerify;
             } else if (LArg == "repair") {
                 LOptions.Command = cmRepair;
+            } else if (LArg == "download") {
+                LOptions.Command = cmDownload;
             } else {
                 throw EUsage("unknown command \"" + LArg +
-                             "\"; the commands are list, install, uninstall, status, verify and "
-                             "repair");
+                             "\"; the commands are list, install, uninstall, status, verify, "
+                             "repair and download");
             }
             continue;
         }
@@ -288,8 +308,8 @@ TCliOptions ParseCliArguments(const std::vector<std::string>& AArgs) {
         return LOptions;
     }
     if (LOptions.Command == cmNone) {
-        throw EUsage("no command given; the commands are list, install, uninstall, status, verify "
-                     "and repair");
+        throw EUsage("no command given; the commands are list, install, uninstall, status, verify, "
+                     "repair and download");
     }
     for (const auto& [LFlag, LValue] : LFlags) {
         if (!IsCommon(LFlag) && !CommandTakes(LOptions.Command, LFlag)) {
@@ -321,6 +341,12 @@ std::string UsageText(const std::string& AApiUrl) {
            "  orvane-install repair    [--versions 23.0,22.0] [--remove-conflicts]\n"
            "                           [--wait-lock SECONDS] [--json]\n"
            "  orvane-install status    [--json]\n"
+           "  orvane-install download  --edition developer|commercial [--user NAME] "
+           "[--password-stdin]\n"
+           "                           (--versions 23.0,22.0 | --all) --to DIR [--json]\n"
+           "  install and list also take --from DIR|URL: a bundle made by download, in a "
+           "folder or on a web\n"
+           "  server, used without signing in (the edition is the bundle's).\n"
            "Common: --server URL, --log-file PATH, -h/--help, -V/--version\n"
            "\n"
            "Server: " +

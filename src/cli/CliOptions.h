@@ -15,7 +15,7 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-enum TCommand { cmNone, cmList, cmInstall, cmUninstall, cmStatus, cmVerify, cmRepair };
+enum TCommand { cmNone, cmList, cmInstall, cmUninstall, cmStatus, cmVerify, cmRepair, cmDownload };
 
 // The console program's command line. Answers to the installer's questions stay
 // empty unless a flag gives them: the program then asks on a terminal or fails
@@ -37,8 +37,10 @@ struct TCliOptions {
     std::optional<bool> DownloadAgain;      // --existing-zip download|use
     std::optional<bool> Reinstall;          // --installed reinstall|skip
     std::optional<std::string> Server;
-    bool RemoveFiles = false;     // uninstall --remove-files
-    bool RemoveConflicts = false; // repair --remove-conflicts
+    bool RemoveFiles = false;        // uninstall --remove-files
+    bool RemoveConflicts = false;    // repair --remove-conflicts
+    std::optional<std::string> To;   // download: the bundle's folder
+    std::optional<std::string> From; // install, list: a bundle's folder or web address
     // Results as one JSON document on standard output; human text on standard error.
     bool Json = false;
     // Never ask, even on a terminal: a question without its flag refuses.

@@ -5,6 +5,7 @@
 
 #include "cli/CliOptions.h"
 #include "cli/Commands.h"
+#include "server/Bundle.h"
 #include "server/ConfigurationList.h"
 #include "server/Credentials.h"
 
@@ -69,8 +70,10 @@ struct TPackageList {
     std::unique_ptr<rapidjson::Document> Document;
     std::vector<TListedEntry> Entries;
 };
-// Signs in and fetches the list; EServer when that fails.
-TPackageList FetchPackageList(const TCommandContext& AContext, const TCredentials& ACredentials);
+// Signs in and fetches the list; EServer when that fails. AText, when given,
+// gets the document's bytes as the server sent them.
+TPackageList FetchPackageList(const TCommandContext& AContext, const TCredentials& ACredentials,
+                              std::string* AText = nullptr);
 
 // An entry that names a file to download; the others cannot be installed.
 bool IsAvailable(const TListedEntry& AEntry);
@@ -85,10 +88,28 @@ std::string Printable(const std::string& AText);
 // "\r\n"), other control characters become "?".
 std::string ConsoleText(const std::string& AText);
 
+// The entries to install or download, in the list's order: every available
+// one for --all, else those of the versions asked for; ERefused for a version
+// the list does not offer.
+// AForThisMachine: only the IDE versions registered here (an installation);
+// false: any (a bundle made for other machines).
+std::vector<const rapidjson::Value*> ChosenEntries(const TCommandContext& AContext,
+                                                   const TPackageList& AList,
+                                                   bool AForThisMachine = true);
+
+// A bundle named by --from, read; ERefused when it cannot be read or its
+// edition is not the one --edition names.
+std::shared_ptr<const TBundleSource> OpenBundle(const TCommandContext& AContext);
+// The bundle's edition, without a login.
+TCredentials BundleCredentials(const TBundleSource& ABundle);
+// The bundle's configuration with the entries it holds a package for.
+TPackageList BundlePackageList(const TBundleSource& ABundle);
+
 // Rolls back what a killed run left half installed (a line on standard error
 // and in install.log for each version); before a command's first change.
 void RecoverInterrupted(const TCommandContext& AContext);
 int RunInstall(const TCommandContext& AContext);
+int RunDownload(const TCommandContext& AContext);
 int RunUninstall(const TCommandContext& AContext);
 // Exit 0 when every installation checked is whole, 1 with one line per problem.
 int RunVerify(const TCommandContext& AContext);

@@ -169,13 +169,19 @@ TCredentials SignIn(const TCommandContext& AContext) {
     return LCredentials;
 }
 
-TPackageList FetchPackageList(const TCommandContext& AContext, const TCredentials& ACredentials) {
+TPackageList FetchPackageList(const TCommandContext& AContext, const TCredentials& ACredentials,
+                              std::string* AText) {
     TPackageList LList;
+    std::string LText;
     try {
-        LList.Document = FetchConfiguration(AContext.ApiUrl, ACredentials, MachineDigest(),
-                                            AContext.Setup.Interrupted);
+        LText = FetchConfigurationText(AContext.ApiUrl, ACredentials, MachineDigest(),
+                                       AContext.Setup.Interrupted);
     } catch (const std::exception& AError) {
         throw EServer("Cannot get the package list from " + AContext.ApiUrl + ": " + AError.what());
+    }
+    LList.Document = ParseAnswer(LText);
+    if (AText) {
+        *AText = std::move(LText);
     }
     try {
         if (!LList.Document || !LList.Document->IsObject()) {
@@ -194,7 +200,10 @@ TPackageList FetchPackageList(const TCommandContext& AContext, const TCredential
 namespace {
 
 int RunList(const TCommandContext& AContext) {
-    const TPackageList LList = FetchPackageList(AContext, SignIn(AContext));
+    const std::shared_ptr<const TBundleSource> LBundle =
+        AContext.Options.From ? OpenBundle(AContext) : nullptr;
+    const TPackageList LList =
+        LBundle ? BundlePackageList(*LBundle) : FetchPackageList(AContext, SignIn(AContext));
     rapidjson::Value LPackages(rapidjson::kArrayType);
     for (const TListedEntry& LEntry : LList.Entries) {
         const rapidjson::Value& LValue = *LEntry.Entry;
@@ -366,7 +375,7 @@ int RunCommand(const TCliOptions& AOptions, TConsole& AConsole, const TCliSetup&
                              AOptions.Command == cmVerify || AOptions.Command == cmRepair);
     const bool LPrintsLog =
         !AOptions.DryRun && (AOptions.Command == cmInstall || AOptions.Command == cmUninstall ||
-                             AOptions.Command == cmRepair);
+                             AOptions.Command == cmRepair || AOptions.Command == cmDownload);
     std::unique_ptr<TProcessLock> LLock;
     if (LChanges) {
         LLock = TakeStoreLock(LContext);
@@ -400,6 +409,8 @@ int RunCommand(const TCliOptions& AOptions, TConsole& AConsole, const TCliSetup&
         return RunVerify(LContext);
     case cmRepair:
         return RunRepair(LContext);
+    case cmDownload:
+        return RunDownload(LContext);
     case cmNone:
         break;
     }
@@ -420,6 +431,8 @@ const char* CommandWord(TCommand ACommand) {
         return "verify";
     case cmRepair:
         return "repair";
+    case cmDownload:
+        return "download";
     case cmNone:
         break;
     }

@@ -233,8 +233,10 @@ void ReportVersion(const TCommandContext& AContext, rapidjson::Value& AVersions,
     AVersions.PushBack(LItem, LAlloc);
 }
 
-TInstallSettings SettingsFor(const TCommandContext& AContext, const TCredentials& ACredentials) {
+TInstallSettings SettingsFor(const TCommandContext& AContext, const TCredentials& ACredentials,
+                             std::shared_ptr<const TBundleSource> ABundle = nullptr) {
     TInstallSettings LSettings;
+    LSettings.Bundle = std::move(ABundle);
     LSettings.ApiUrl = AContext.ApiUrl;
     LSettings.Credentials = ACredentials;
     LSettings.ExeDir = IncludeTrailingPathDelimiter(Utf8FromPath(AContext.Setup.ExeDir));
@@ -250,14 +252,14 @@ std::string JoinVersions(const std::vector<std::string>& AVersions) {
     return LText.empty() ? "none" : LText;
 }
 
-// The entries to install, in the server's order: every one with a file to
-// download for --all, else those of the versions asked for. A version the list does not
-// offer is refused, naming those it offers.
-std::vector<const rapidjson::Value*> ChosenEntries(const TCommandContext& AContext,
-                                                   const TPackageList& AList) {
+} // namespace
+
+std::vector<const rapidjson::Value*>
+ChosenEntries(const TCommandContext& AContext, const TPackageList& AList, bool AForThisMachine) {
     const std::vector<std::string> LRegistered = RegisteredIDEVersions(AContext.Store);
-    const auto LIsRegistered = [&LRegistered](const std::string& AVersion) {
-        return std::find(LRegistered.begin(), LRegistered.end(), AVersion) != LRegistered.end();
+    const auto LIsRegistered = [&LRegistered, AForThisMachine](const std::string& AVersion) {
+        return !AForThisMachine ||
+               std::find(LRegistered.begin(), LRegistered.end(), AVersion) != LRegistered.end();
     };
     std::vector<std::string> LOffered;
     std::vector<const rapidjson::Value*> LChosen;
@@ -298,6 +300,8 @@ std::vector<const rapidjson::Value*> ChosenEntries(const TCommandContext& AConte
     }
     return LChosen;
 }
+
+namespace {
 
 // The answer a flag gives to a planned question, as its word ("remove"), or
 // who gives it instead.
@@ -455,8 +459,12 @@ int RunInstall(const TCommandContext& AContext) {
                        AContext.Setup.TermsUrl +
                        "\nRead them, then run the command again with --accept-terms.");
     }
-    const TCredentials LCredentials = SignIn(AContext);
-    const TPackageList LList = FetchPackageList(AContext, LCredentials);
+    // From a bundle: no sign-in, no API server; the edition is the bundle's.
+    const std::shared_ptr<const TBundleSource> LBundle =
+        AContext.Options.From ? OpenBundle(AContext) : nullptr;
+    const TCredentials LCredentials = LBundle ? BundleCredentials(*LBundle) : SignIn(AContext);
+    const TPackageList LList =
+        LBundle ? BundlePackageList(*LBundle) : FetchPackageList(AContext, LCredentials);
     const std::vector<const rapidjson::Value*> LEntries = ChosenEntries(AContext, LList);
 
     // The wizard's defaults: the newest registered IDE, the shared documents.
@@ -467,7 +475,7 @@ int RunInstall(const TCommandContext& AContext) {
     AContext.Log("IDE folder: " + LIDEDir + "; download folder: " + LDownloadDir);
 
     auto LHost = std::make_shared<TConsoleHost>(AContext);
-    TInstallEngine LEngine(LHost, AContext.Store, SettingsFor(AContext, LCredentials));
+    TInstallEngine LEngine(LHost, AContext.Store, SettingsFor(AContext, LCredentials, LBundle));
     if (AContext.Options.DryRun) {
         return ReportInstallPlan(AContext, LEngine, LEntries, LIDEDir, LDownloadDir);
     }

@@ -15,6 +15,8 @@
 #include "registry/IDELocations.h"
 #include "registry/ProductRecords.h"
 #include "registry/X64Packages.h"
+#include "server/Bundle.h"
+#include "server/DownloadResume.h"
 #include "server/Downloader.h"
 #include "server/HttpClient.h"
 #include "server/Protocol.h"
@@ -64,6 +66,8 @@ struct TInstallEngine::TPackagePlan {
     std::string PackagePath;
     std::string Url;
     std::optional<std::string> Sha256;
+    // A package in a bundle folder, copied instead of downloaded.
+    std::string SourceFile;
 
     // False with AError (the log line without "<ERROR> ") when the entry
     // cannot be downloaded as it is.
@@ -95,6 +99,8 @@ struct TInstallEngine::TDownloadState {
     // Digest of a complete download, written on the transfer thread before the
     // final notification.
     std::string LReceivedSha256;
+    // What the transfer did on its own (tried again, resumed), kept while Held.
+    std::vector<std::string> HeldNotes;
     // Set when nobody wants the answer any more.
     std::shared_ptr<std::atomic<bool>> Cancelled = std::make_shared<std::atomic<bool>>(false);
     // Progress is kept, not shown, until the version's turn (Replay).
@@ -118,6 +124,9 @@ struct TInstallEngine::TDownloadState {
     // count; from then on it reports as it goes.
     void Replay(TInstallHost& AHost, const std::string& AVersion) {
         Held = false;
+        for (const std::string& LNote : std::exchange(HeldNotes, {})) {
+            AHost.Log(LNote);
+        }
         if (!Started) {
             return;
         }
@@ -177,6 +186,23 @@ void TInstallEngine::Log(const std::string& ALine) {
 
 bool TInstallEngine::Ask(TQuestionId AId, const std::string& AText) {
     return FHost->Ask(TQuestion{AId, AText, false});
+}
+
+bool TInstallEngine::UseBundle(TPackagePlan& APlan, std::string& AError) const {
+    if (!FSettings.Bundle) {
+        return true;
+    }
+    const TBundlePackage* LPackage = FSettings.Bundle->Bundle.Find(APlan.FileName);
+    if (!LPackage || LPackage->IDEVersion != APlan.Version) {
+        AError = "The bundle " + FSettings.Bundle->Location + " holds no package " +
+                 Quoted(APlan.FileName) + " for " + Quoted(APlan.Version);
+        return false;
+    }
+    // Whatever the entry says of a digest, the bundle's is the one checked.
+    APlan.Sha256 = LPackage->Sha256;
+    APlan.Url = FSettings.Bundle->PackageLocation(*LPackage);
+    APlan.SourceFile = FSettings.Bundle->Web ? "" : APlan.Url;
+    return true;
 }
 
 bool TInstallEngine::PrepareInstallation(const std::string& ADownloadDir) {
@@ -254,6 +280,9 @@ TInstallRun TInstallEngine::InstallVersions(const std::vector<const rapidjson::V
         }
     } LRunEnd{*this};
     TInstallRun LRun;
+    if (FSettings.Bundle) {
+        Log("Installing from " + FSettings.Bundle->Description());
+    }
     for (std::size_t LIndex = 0; LIndex < AEntries.size(); ++LIndex) {
         if (FHost->Cancellation().IsCancelled()) {
             Log("Installation stopped: " + FHost->Cancellation().Reason() + "; " +
@@ -318,6 +347,15 @@ TInstallEngine::StartDownload(const TPackagePlan& APlan, bool AHeld, std::uint64
     }
     LDownloader->MaxSize = LLimit.Bytes;
     LDownloader->MaxSizeReason = LLimit.Reason;
+    LDownloader->Resumable = true;
+    LDownloader->SourceFile = APlan.SourceFile;
+    LDownloader->OnNote = [LHost = FHost, LState](const std::string& ALine) {
+        if (LState->Held) {
+            LState->HeldNotes.push_back(ALine);
+        } else {
+            LHost->Log(ALine);
+        }
+    };
     // The handlers run on the host thread and may outlive this call.
     LDownloader->OnStarted = [LHost = FHost, AVersion = APlan.Version,
                               LState](TDownloader& ASender) {
@@ -339,15 +377,11 @@ TInstallEngine::StartDownload(const TPackagePlan& APlan, bool AHeld, std::uint64
                              LState->Rate()});
         }
     };
-    // Hashed on the transfer thread as the blocks are written (no second pass)
-    // and checked before the zip takes its final name.
+    // The downloader hashes the whole file as it is written (a resumed part
+    // included); it is checked before the zip takes its final name.
     if (APlan.Sha256) {
-        std::shared_ptr<TStreamHasher> LHasher = NewSha256Hasher();
-        LDownloader->OnData = [LHasher](const char* AData, std::size_t ASize) {
-            LHasher->Update(AData, ASize);
-        };
-        LDownloader->OnVerify = [LHasher, LState, LExpected = *APlan.Sha256] {
-            LState->LReceivedSha256 = LHasher->HexDigest();
+        LDownloader->OnVerify = [LDownloader, LState, LExpected = *APlan.Sha256] {
+            LState->LReceivedSha256 = LDownloader->Sha256();
             if (LState->LReceivedSha256 != LExpected) {
                 throw std::runtime_error("SHA-256 mismatch");
             }
@@ -384,9 +418,19 @@ bool TInstallEngine::FinishDownload(TDownloadState& AState, const TPackagePlan& 
         return true;
     }
     const std::string LPartial = TDownloader::PartialFileName(APlan.PackagePath);
-    if (FileExists(LPartial)) {
-        RemoveFile(LPartial);
-        Log("Downloaded file deleted: " + LPartial);
+    const std::string LResumeState = ResumeStateFileName(APlan.PackagePath);
+    // A stopped run keeps what arrived for the next one; a version given up
+    // (its retries spent, a refusal, a mismatch) leaves nothing behind.
+    if (FHost->Cancellation().IsCancelled() && FileExists(LPartial) && FileExists(LResumeState)) {
+        Log("The partial download " + LPartial + " is kept: the next run continues it");
+    } else {
+        if (FileExists(LPartial)) {
+            RemoveFile(LPartial);
+            Log("Downloaded file deleted: " + LPartial);
+        }
+        if (FileExists(LResumeState)) {
+            RemoveFile(LResumeState);
+        }
     }
     if (APlan.Sha256 && !AState.LReceivedSha256.empty() &&
         AState.LReceivedSha256 != *APlan.Sha256) {
@@ -412,7 +456,8 @@ void TInstallEngine::PrefetchNext(const TPackagePlan& ACurrent,
     const std::string LDownloadDir =
         ACurrent.PackagePath.substr(0, ACurrent.PackagePath.size() - ACurrent.FileName.size());
     TPackagePlan LNext;
-    if (std::string LError; !TPackagePlan::Make(*LEntry, LDownloadDir, LNext, LError)) {
+    if (std::string LError;
+        !TPackagePlan::Make(*LEntry, LDownloadDir, LNext, LError) || !UseBundle(LNext, LError)) {
         return;
     }
     // This version writes these names into the download folder; the next one
@@ -479,6 +524,9 @@ void TInstallEngine::Discard(const std::shared_ptr<TPrefetch>& APrefetch) {
         // Its version never got to it: the download folder is left as a run
         // without the early download leaves it.
         RemoveFile(TDownloader::PartialFileName(APrefetch->Plan.PackagePath));
+        if (FileExists(ResumeStateFileName(APrefetch->Plan.PackagePath))) {
+            RemoveFile(ResumeStateFileName(APrefetch->Plan.PackagePath));
+        }
         if (!LState.LHasErr) {
             RemoveFile(APrefetch->Plan.PackagePath);
         }
@@ -531,7 +579,8 @@ bool TInstallEngine::InstallPackage(const rapidjson::Value* AEntry, const std::s
     const std::string LSep(1, PathDelimiter());
 
     TPackagePlan LPlan;
-    if (std::string LError; !TPackagePlan::Make(LEntry, ADownloadDir, LPlan, LError)) {
+    if (std::string LError;
+        !TPackagePlan::Make(LEntry, ADownloadDir, LPlan, LError) || !UseBundle(LPlan, LError)) {
         Log("<ERROR> " + LError);
         return false;
     }
@@ -850,6 +899,8 @@ void TInstallEngine::RegisterVersion(TVersionWork& AWork) {
                           TOrvaneRegistryData::Create(AWork.Version, AWork.FileVersion,
                                                       LicenseWord(FSettings.Credentials.Mode),
                                                       AWork.PackageType, AWork.VersionDir));
+        WriteRecordBundle(FStore, AWork.Version,
+                          FSettings.Bundle ? FSettings.Bundle->Description() : "");
     });
     Log("Writing Orvane registry entries done");
 

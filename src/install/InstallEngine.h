@@ -19,6 +19,7 @@
 namespace orvane {
 
 class TRegistryStore;
+struct TBundleSource;
 class TZipReader;
 struct TInstallManifest;
 
@@ -38,6 +39,9 @@ struct TInstallSettings {
     // package downloads, where nothing the user is asked first could change
     // that download. What the user sees keeps its order either way.
     bool OverlapDownloads = true;
+    // Packages come from this bundle (a folder or a static web server), each
+    // checked against the bundle's SHA-256, instead of the API server.
+    std::shared_ptr<const TBundleSource> Bundle;
     // Where the journals of unfinished installations and the manifests of
     // installed versions are kept; empty: the registry store's data folder.
     std::filesystem::path DataDir;
@@ -233,6 +237,9 @@ private:
     // disk), so the window is never held up by it.
     void AwayFromHost(const std::function<void()>& AWork);
     void Log(const std::string& ALine);
+    // Points APlan at its package in FSettings.Bundle; false with AError when
+    // the bundle has none for it.
+    bool UseBundle(TPackagePlan& APlan, std::string& AError) const;
     bool Ask(TQuestionId AId, const std::string& AText);
     // AReserved: bytes the download leaves free on its drive for a version
     // still to be written.

@@ -57,6 +57,34 @@ void WriteRegistryData(TRegistryStore& AStore, const TOrvaneRegistryData& AData)
     }
 }
 
+void WriteRecordBundle(TRegistryStore& AStore, const std::string& AIDEVersion,
+                       const std::string& ABundle) {
+    TRegistry reg(AStore, raReadWrite);
+    const std::string key = RecordKey(AIDEVersion);
+    if (!reg.KeyExists(key) || !reg.OpenKey(key, false)) {
+        return;
+    }
+    if (!ABundle.empty()) {
+        reg.WriteString(KRecordBundleValue, ABundle);
+    } else if (reg.ValueExists(KRecordBundleValue)) {
+        reg.DeleteValue(KRecordBundleValue);
+    }
+    reg.CloseKey();
+}
+
+std::string ReadRecordBundle(TRegistryStore& AStore, const std::string& AIDEVersion) {
+    TRegistry reg(AStore, raRead);
+    const std::string key = RecordKey(AIDEVersion);
+    std::string Result;
+    if (reg.KeyExists(key) && reg.OpenKey(key, false)) {
+        if (reg.ValueExists(KRecordBundleValue)) {
+            Result = reg.ReadString(KRecordBundleValue);
+        }
+        reg.CloseKey();
+    }
+    return Result;
+}
+
 bool ReadRegistryData(TRegistryStore& AStore, const std::string& AIDEVersion,
                       TOrvaneRegistryData& AData) {
     AData = TOrvaneRegistryData{};

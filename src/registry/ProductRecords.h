@@ -22,4 +22,13 @@ bool ReadRegistryData(TRegistryStore& AStore, const std::string& AIDEVersion,
 void DeleteRegistryData(TRegistryStore& AStore, const std::string& AIDEVersion);
 std::vector<TOrvaneRegistryData> ReadInstalledVersions(TRegistryStore& AStore);
 
+// The record's "ORVANE_BUNDLE": the bundle an installation came from (its
+// location, edition and date), beside the record's own values. Written empty,
+// the value goes: the installation came from the API server.
+inline constexpr const char* KRecordBundleValue = "ORVANE_BUNDLE";
+void WriteRecordBundle(TRegistryStore& AStore, const std::string& AIDEVersion,
+                       const std::string& ABundle);
+// Empty when the record has no such value.
+std::string ReadRecordBundle(TRegistryStore& AStore, const std::string& AIDEVersion);
+
 } // namespace orvane

@@ -10,10 +10,9 @@
 
 namespace orvane {
 
-std::unique_ptr<rapidjson::Document>
-FetchConfiguration(const std::string& AApiUrl, const TCredentials& ACredentials,
-                   const std::string& AMachineDigest,
-                   std::shared_ptr<const std::atomic<bool>> ACancelled) {
+std::string FetchConfigurationText(const std::string& AApiUrl, const TCredentials& ACredentials,
+                                   const std::string& AMachineDigest,
+                                   std::shared_ptr<const std::atomic<bool>> ACancelled) {
     const std::string LEndPoint = ConfigurationEndpoint(ACredentials.Mode, AMachineDigest);
     auto LHost = std::make_shared<TQueuedHostThread>();
     bool LDone = false;
@@ -41,7 +40,15 @@ FetchConfiguration(const std::string& AApiUrl, const TCredentials& ACredentials,
     if (!LError.empty()) {
         throw std::runtime_error(LError);
     }
-    return ParseAnswer(LBody);
+    return LBody;
+}
+
+std::unique_ptr<rapidjson::Document>
+FetchConfiguration(const std::string& AApiUrl, const TCredentials& ACredentials,
+                   const std::string& AMachineDigest,
+                   std::shared_ptr<const std::atomic<bool>> ACancelled) {
+    return ParseAnswer(
+        FetchConfigurationText(AApiUrl, ACredentials, AMachineDigest, std::move(ACancelled)));
 }
 
 } // namespace orvane

@@ -21,5 +21,9 @@ std::unique_ptr<rapidjson::Document>
 FetchConfiguration(const std::string& AApiUrl, const TCredentials& ACredentials,
                    const std::string& AMachineDigest,
                    std::shared_ptr<const std::atomic<bool>> ACancelled);
+// The same, as the bytes the server sent (a bundle keeps them as they are).
+std::string FetchConfigurationText(const std::string& AApiUrl, const TCredentials& ACredentials,
+                                   const std::string& AMachineDigest,
+                                   std::shared_ptr<const std::atomic<bool>> ACancelled);
 
 } // namespace orvane

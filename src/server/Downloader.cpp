@@ -1,9 +1,12 @@
 #include "server/Downloader.h"
 
 #include "platform/FileNames.h"
+#include "server/DownloadResume.h"
 #include "server/HttpClient.h"
 #include "server/Protocol.h"
+#include "server/Sha256.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -15,12 +18,16 @@
 #include <mutex>
 #include <sstream>
 #include <thread>
+#include <vector>
 
 namespace orvane {
 
 namespace {
 
 const char* const KTokenLimitReason = "the most a token answer can be";
+
+// How often a resumable download records what it has flushed.
+constexpr std::int64_t KCheckpointBytes = std::int64_t{8} << 20;
 
 // A progress bar needs no more; waking the host thread per block costs throughput.
 constexpr auto KProgressInterval = std::chrono::milliseconds(10);
@@ -172,6 +179,9 @@ void TDownloader::PumpHost() {
 void TDownloader::CreateClient() {
     FClient = std::make_unique<THttpClient>();
     FClient->OnBegin = [this](std::int64_t AExpected) {
+        if (AExpected >= 0) {
+            AExpected += FOffset;
+        }
         PostToHost([this, AExpected] {
             MaxProgress = AExpected;
             CallHandler(OnStarted, *this);
@@ -179,6 +189,7 @@ void TDownloader::CreateClient() {
         });
     };
     FClient->OnProgress = [this](std::int64_t AReceived) {
+        AReceived += FOffset;
         if (FHost->IsHostThread()) {
             Progress = AReceived;
             CallHandler(OnProgress, *this);
@@ -201,6 +212,7 @@ void TDownloader::CreateClient() {
         });
     };
     FClient->OnEnd = [this](std::int64_t AReceived) {
+        AReceived += FOffset;
         PostToHost([this, AReceived] {
             // Without an announced length the end still reports a full bar.
             if (MaxProgress < 0) {
@@ -220,7 +232,8 @@ void TDownloader::Download(const std::string& AEndPoint, const std::string& ADes
     Destination = ADestFile;
     FCancelEpoch = THttpClient::CancelEpoch();
 
-    if (!IsAbsoluteEndpoint(AEndPoint) && Token.empty()) {
+    // A local source file needs no sign-in.
+    if (!IsAbsoluteEndpoint(AEndPoint) && Token.empty() && SourceFile.empty()) {
         try {
             if (!FClient) {
                 CreateClient();
@@ -311,61 +324,44 @@ std::string TDownloader::GetWhileHostRuns(const std::string& AUrl) {
 void TDownloader::RunTransfer(const std::string& AEndPoint) {
     std::exception_ptr LError;
     try {
-        if (!Destination.empty()) {
-            const std::string LPartial = PartialFileName(Destination);
-            auto LFile = std::make_unique<std::fstream>();
-            LFile->open(PathFromUtf8(LPartial),
-                        std::ios::in | std::ios::out | std::ios::trunc | std::ios::binary);
-            if (!LFile->is_open()) {
-                throw std::runtime_error("Cannot create file \"" + LPartial + "\". " +
-                                         std::strerror(errno));
-            }
-            FStream = std::move(LFile);
-        } else {
-            FStream = std::make_unique<std::stringstream>(std::ios::in | std::ios::out |
-                                                          std::ios::binary);
-        }
         if (!FClient) {
             CreateClient();
         }
         FClient->PinCancelEpoch(FCancelEpoch);
         const std::string LUrl = RequestUrl(AEndPoint, APIUrl, Token);
-        const auto LRequireWanted = [this] {
-            if (Cancelled && *Cancelled) {
-                throw THttpError("The download was cancelled");
-            }
-        };
-        LRequireWanted();
         const bool LInMemory = Destination.empty();
         const std::uint64_t LMaxSize =
             MaxSize != 0 ? MaxSize : (LInMemory ? KMaxConfigurationBytes : UINT64_MAX);
         const std::string LMaxSizeReason =
             MaxSize != 0 || !LInMemory ? MaxSizeReason : "the most a configuration can be";
-        std::uint64_t LWritten = 0;
-        FClient->Get(LUrl, [&](const char* AData, std::size_t ASize) {
-            LRequireWanted();
-            // Stops before the block is kept: nothing beyond the limit is stored.
-            if (ASize > LMaxSize - LWritten) {
-                throw THttpError(AnswerTooLargeText(LMaxSize, LMaxSizeReason));
+        if (!LInMemory) {
+            FetchFile(LUrl, LMaxSize, LMaxSizeReason);
+        } else {
+            FStream = std::make_unique<std::stringstream>(std::ios::in | std::ios::out |
+                                                          std::ios::binary);
+            if (WantedNoMore()) {
+                throw THttpError("The download was cancelled");
             }
-            LWritten += ASize;
-            if (!FStream->write(AData, static_cast<std::streamsize>(ASize))) {
-                throw std::runtime_error(Destination.empty()
-                                             ? std::string("Out of memory")
-                                             : "Failed to write \"" + Destination + "\"");
+            std::uint64_t LWritten = 0;
+            FClient->Get(LUrl, [&](const char* AData, std::size_t ASize) {
+                if (WantedNoMore()) {
+                    throw THttpError("The download was cancelled");
+                }
+                // Stops before the block is kept: nothing beyond the limit is stored.
+                if (ASize > LMaxSize - LWritten) {
+                    throw THttpError(AnswerTooLargeText(LMaxSize, LMaxSizeReason));
+                }
+                LWritten += ASize;
+                if (!FStream->write(AData, static_cast<std::streamsize>(ASize))) {
+                    throw std::runtime_error("Out of memory");
+                }
+                if (OnData) {
+                    OnData(AData, ASize);
+                }
+            });
+            if (OnVerify) {
+                OnVerify();
             }
-            if (OnData) {
-                OnData(AData, ASize);
-            }
-        });
-        if (!FStream->flush()) {
-            throw std::runtime_error("Failed to write \"" + Destination + "\"");
-        }
-        if (OnVerify) {
-            OnVerify();
-        }
-        if (!Destination.empty()) {
-            TakeFinalName();
         }
         FStream->seekg(0);
     } catch (...) {
@@ -387,6 +383,272 @@ void TDownloader::RunTransfer(const std::string& AEndPoint) {
         delete this;
     }
     --GActive;
+}
+
+bool TDownloader::WantedNoMore() const {
+    return (Cancelled && *Cancelled) || THttpClient::CancelEpoch() != FCancelEpoch;
+}
+
+void TDownloader::Note(const std::string& ALine) {
+    PostToHost([this, ALine] { CallHandler(OnNote, ALine); });
+}
+
+namespace {
+
+std::unique_ptr<std::fstream> OpenPartialFile(const std::string& APartial, bool AAppend) {
+    auto LFile = std::make_unique<std::fstream>();
+    LFile->open(PathFromUtf8(APartial),
+                AAppend ? std::ios::in | std::ios::out | std::ios::binary
+                        : std::ios::in | std::ios::out | std::ios::trunc | std::ios::binary);
+    if (!LFile->is_open()) {
+        throw std::runtime_error("Cannot create file \"" + APartial + "\". " +
+                                 std::strerror(errno));
+    }
+    if (AAppend) {
+        LFile->seekp(0, std::ios::end);
+    }
+    return LFile;
+}
+
+// Feeds the first ABytes of a file into AHasher.
+void HashFilePart(const std::string& AFile, std::int64_t ABytes, TStreamHasher& AHasher) {
+    std::ifstream LIn(PathFromUtf8(AFile), std::ios::binary);
+    std::vector<char> LBuffer(256 * 1024);
+    while (ABytes > 0 && LIn) {
+        const auto LWant = static_cast<std::streamsize>(
+            std::min<std::int64_t>(ABytes, static_cast<std::int64_t>(LBuffer.size())));
+        LIn.read(LBuffer.data(), LWant);
+        const std::streamsize LGot = LIn.gcount();
+        if (LGot <= 0) {
+            break;
+        }
+        AHasher.Update(LBuffer.data(), static_cast<std::size_t>(LGot));
+        ABytes -= LGot;
+    }
+    if (ABytes != 0) {
+        throw std::runtime_error("Cannot read \"" + AFile + "\"");
+    }
+}
+
+} // namespace
+
+// A file download: into the partial file, resumed from what an earlier attempt
+// left when it is still the same file on the server, tried again while a
+// transfer breaks off, hashed whole, and renamed only when complete.
+void TDownloader::FetchFile(const std::string& AUrl, std::uint64_t AMaxSize,
+                            const std::string& AReason) {
+    const std::string LPartial = PartialFileName(Destination);
+    const std::string LStateFile = ResumeStateFileName(Destination);
+    const std::string LName = FileNamePart(Destination);
+    const bool LResumable = Resumable && SourceFile.empty();
+    std::unique_ptr<TStreamHasher> LHasher = NewSha256Hasher();
+    TResumeState LState;
+    LState.FileName = LName;
+    std::int64_t LFrom = 0;
+    if (LResumable) {
+        const std::optional<TResumeState> LKept = ReadResumeState(LStateFile);
+        std::error_code LSizeError;
+        const auto LOnDisk = std::filesystem::file_size(PathFromUtf8(LPartial), LSizeError);
+        if (LKept && LKept->FileName == LName && LKept->Size > 0 && !LKept->Validator().empty() &&
+            !LSizeError && static_cast<std::int64_t>(LOnDisk) >= LKept->Size &&
+            static_cast<std::uint64_t>(LKept->Size) <= AMaxSize) {
+            // Bytes beyond the recorded size may not have reached the disk whole.
+            std::filesystem::resize_file(PathFromUtf8(LPartial),
+                                         static_cast<std::uintmax_t>(LKept->Size), LSizeError);
+            if (!LSizeError) {
+                LState = *LKept;
+                LFrom = LKept->Size;
+            }
+        }
+    }
+    if (LFrom > 0) {
+        HashFilePart(LPartial, LFrom, *LHasher);
+        Note("Resuming the download of \"" + LName + "\" at " + std::to_string(LFrom) + " bytes");
+    } else {
+        std::error_code LIgnored;
+        std::filesystem::remove(PathFromUtf8(LStateFile), LIgnored);
+    }
+    FStream = OpenPartialFile(LPartial, LFrom > 0);
+
+    std::int64_t LWritten = LFrom;
+    std::int64_t LCheckpoint = LFrom;
+    const auto LStartOver = [&] {
+        FStream = OpenPartialFile(LPartial, false);
+        LHasher = NewSha256Hasher();
+        LFrom = 0;
+        LWritten = 0;
+        LCheckpoint = 0;
+        FOffset = 0;
+    };
+    const auto LKeepState = [&] {
+        if (!FStream->flush()) {
+            return false;
+        }
+        LState.Size = LWritten;
+        try {
+            WriteResumeState(LStateFile, LState);
+            return true;
+        } catch (const std::exception&) {
+            return false;
+        }
+    };
+    const auto LWrite = [&](const char* AData, std::size_t ASize) {
+        if (WantedNoMore()) {
+            throw THttpError("The download was cancelled");
+        }
+        // Stops before the block is kept: nothing beyond the limit is stored.
+        if (ASize > AMaxSize - static_cast<std::uint64_t>(LWritten)) {
+            throw THttpError(AnswerTooLargeText(AMaxSize, AReason));
+        }
+        if (!FStream->write(AData, static_cast<std::streamsize>(ASize))) {
+            throw std::runtime_error("Failed to write \"" + Destination + "\"");
+        }
+        LWritten += static_cast<std::int64_t>(ASize);
+        LHasher->Update(AData, ASize);
+        // A program that is killed keeps what it had flushed at its last checkpoint.
+        if (LResumable && LWritten - LCheckpoint >= KCheckpointBytes &&
+            !LState.Validator().empty()) {
+            LCheckpoint = LWritten;
+            LKeepState();
+        }
+        if (OnData) {
+            OnData(AData, ASize);
+        }
+    };
+    FClient->OnHead = [&](const TAnswerHead& AHead) {
+        if (LFrom > 0 && AHead.Status == 206) {
+            if (AHead.RangeFirst != LFrom) {
+                throw THttpError("The server sent another part of \"" + LName +
+                                 "\" than the rest that was asked for");
+            }
+        } else if (LFrom > 0) {
+            const bool LChanged =
+                (!LState.ETag.empty() && AHead.ETag != LState.ETag) ||
+                (!LState.LastModified.empty() && AHead.LastModified != LState.LastModified);
+            Note("The server sent all of \"" + LName + "\" again (" +
+                 (LChanged ? "it has changed since the partial download"
+                           : "it does not send the rest of a file") +
+                 "); starting over");
+            LStartOver();
+        }
+        LState.ETag = AHead.ETag;
+        LState.LastModified = AHead.LastModified;
+        FOffset = LFrom;
+    };
+    // The handler refers to this call's state; the client may outlive it.
+    struct TResetHead {
+        THttpClient& Client;
+        ~TResetHead() { Client.OnHead = nullptr; }
+    } LResetHead{*FClient};
+    bool LRangeRefused = false;
+    for (int LRetry = 0;;) {
+        if (WantedNoMore()) {
+            throw THttpError("The download was cancelled");
+        }
+        const std::int64_t LAskedFrom = LFrom;
+        FOffset = LFrom;
+        try {
+            if (!SourceFile.empty()) {
+                CopySourceFile(LWrite);
+            } else {
+                if (LFrom > 0) {
+                    FClient->Range = TRangeRequest{LFrom, LState.Validator()};
+                }
+                FClient->Get(AUrl, LWrite);
+            }
+            break;
+        } catch (const THttpError& AError) {
+            FClient->Range.reset();
+            if (!LResumable) {
+                throw;
+            }
+            const bool LStopped = WantedNoMore();
+            if (!LStopped && !AError.Cut() && LAskedFrom > 0 && !LRangeRefused) {
+                // A server that refuses the rest (416, a range it did not
+                // understand) may still send the whole file.
+                LRangeRefused = true;
+                Note("The server did not send the rest of \"" + LName + "\" (" + AError.what() +
+                     "); starting over");
+                LStartOver();
+                continue;
+            }
+            // The next attempt asks for what is not on disk yet.
+            LFrom = LWritten;
+            if (!LStopped && AError.Cut() && LRetry < KMaxTransferRetries) {
+                ++LRetry;
+                if (LState.Validator().empty()) {
+                    LStartOver();
+                }
+                LKeepState();
+                const std::chrono::milliseconds LPause = RetryPause(LRetry);
+                Note("The download of \"" + LName + "\" broke off after " +
+                     std::to_string(LWritten) + " bytes (" + AError.what() + "); trying again in " +
+                     DurationText(LPause) + " (" + std::to_string(LRetry) + " of " +
+                     std::to_string(KMaxTransferRetries) + ")");
+                const auto LUntil = std::chrono::steady_clock::now() + LPause;
+                while (std::chrono::steady_clock::now() < LUntil && !WantedNoMore()) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                }
+                continue;
+            }
+            if ((AError.Cut() || LStopped) && LWritten > 0 && !LState.Validator().empty() &&
+                LKeepState()) {
+                throw;
+            }
+            std::error_code LIgnored;
+            std::filesystem::remove(PathFromUtf8(LStateFile), LIgnored);
+            throw;
+        } catch (...) {
+            FClient->Range.reset();
+            std::error_code LIgnored;
+            std::filesystem::remove(PathFromUtf8(LStateFile), LIgnored);
+            throw;
+        }
+    }
+    if (!FStream->flush()) {
+        throw std::runtime_error("Failed to write \"" + Destination + "\"");
+    }
+    std::error_code LIgnored;
+    std::filesystem::remove(PathFromUtf8(LStateFile), LIgnored);
+    FSha256 = LHasher->HexDigest();
+    if (OnVerify) {
+        OnVerify();
+    }
+    TakeFinalName();
+}
+
+// A package from a bundle folder, block by block as a download would come.
+void TDownloader::CopySourceFile(const std::function<void(const char*, std::size_t)>& AWrite) {
+    std::ifstream LIn(PathFromUtf8(SourceFile), std::ios::binary);
+    std::error_code LSizeError;
+    const auto LSize = std::filesystem::file_size(PathFromUtf8(SourceFile), LSizeError);
+    if (!LIn || LSizeError) {
+        throw std::runtime_error("Cannot open file \"" + SourceFile + "\". " +
+                                 (LSizeError ? LSizeError.message() : std::strerror(errno)));
+    }
+    if (FClient->OnBegin) {
+        FClient->OnBegin(static_cast<std::int64_t>(LSize));
+    }
+    std::vector<char> LBuffer(256 * 1024);
+    std::int64_t LRead = 0;
+    for (;;) {
+        LIn.read(LBuffer.data(), static_cast<std::streamsize>(LBuffer.size()));
+        const std::streamsize LGot = LIn.gcount();
+        if (LGot <= 0) {
+            break;
+        }
+        AWrite(LBuffer.data(), static_cast<std::size_t>(LGot));
+        LRead += LGot;
+        if (FClient->OnProgress) {
+            FClient->OnProgress(LRead);
+        }
+    }
+    if (LIn.bad() || static_cast<std::uint64_t>(LRead) != LSize) {
+        throw std::runtime_error("Cannot read \"" + SourceFile + "\"");
+    }
+    if (FClient->OnEnd) {
+        FClient->OnEnd(LRead);
+    }
 }
 
 void TDownloader::TakeFinalName() {

@@ -61,6 +61,19 @@ public:
     // Set by the owner when it no longer wants the answer: the transfer stops
     // and ends through OnError. Optional.
     std::shared_ptr<const std::atomic<bool>> Cancelled;
+    // A file download that stops keeps its partial file with what identifies
+    // it (ResumeStateFileName), and the next attempt, in this run or a later
+    // one, asks for the rest only; a cut transfer is tried again up to
+    // KMaxTransferRetries times with growing pauses. The partial file and its
+    // side file stay after a failure that a later run can continue (a cut
+    // transfer, a cancellation); after any other failure the side file is gone.
+    bool Resumable = false;
+    // Host thread, queued: what the transfer did on its own (tried again,
+    // resumed, started over), for the log.
+    std::function<void(const std::string& ALine)> OnNote;
+    // A local file to copy instead of fetching AEndPoint (a bundle folder);
+    // progress, limits, hashing and the final name work as for a download.
+    std::string SourceFile;
 
     // AHost: where the notifications run; null: DefaultHostThread().
     TDownloader(std::string AAPIUrl, std::string AToken,
@@ -82,6 +95,9 @@ public:
 
     // The answer: valid while OnCompleted runs (in memory or the open file).
     std::iostream* Stream() const { return FStream.get(); }
+    // SHA-256 of the whole file written (a resumed part included), lower-case
+    // hexadecimal: valid in OnVerify and OnCompleted of a file download.
+    const std::string& Sha256() const { return FSha256; }
 
     // Host thread: cancels every running transfer and processes AHost's work
     // until each has delivered its final notification (for a window that
@@ -100,6 +116,10 @@ private:
     void RunOnHostAndWait(std::function<void()> AWork);
     void PumpHost();
     void RunTransfer(const std::string& AEndPoint);
+    void FetchFile(const std::string& AUrl, std::uint64_t AMaxSize, const std::string& AReason);
+    void CopySourceFile(const std::function<void(const char*, std::size_t)>& AWrite);
+    bool WantedNoMore() const;
+    void Note(const std::string& ALine);
     // Closes the complete file, gives it its final name and reopens it there.
     void TakeFinalName();
     void DeliverCompleted();
@@ -112,6 +132,10 @@ private:
     std::atomic<std::int64_t> FLatestProgress{0};
     std::atomic<bool> FProgressQueued{false};
     std::chrono::steady_clock::time_point FLastProgressPost; // transfer thread only
+    // Bytes of the file already on disk before the current answer: the
+    // answer's counts are shifted by it so progress covers the whole file.
+    std::atomic<std::int64_t> FOffset{0};
+    std::string FSha256;
 };
 
 } // namespace orvane

@@ -3,6 +3,8 @@
 #include "platform/Text.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <limits>
 #include <mutex>
 #include <utility>
@@ -27,6 +29,19 @@ std::mutex GLogLock;
 std::vector<std::pair<const TScopedHttpLog*, std::function<void(const std::string&)>>> GLogs;
 
 } // namespace
+
+bool ParseContentRange(const std::string& AValue, TAnswerHead& AHead) {
+    long long LFirst = -1;
+    long long LLast = -1;
+    char LComplete[32] = {};
+    if (std::sscanf(AValue.c_str(), " bytes %lld-%lld/%31s", &LFirst, &LLast, LComplete) != 3 ||
+        LFirst < 0 || LLast < LFirst) {
+        return false;
+    }
+    AHead.RangeFirst = LFirst;
+    AHead.CompleteLength = std::string(LComplete) == "*" ? -1 : std::atoll(LComplete);
+    return true;
+}
 
 std::string DurationText(std::chrono::milliseconds AValue) {
     const auto LMs = AValue.count();

@@ -4,16 +4,44 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
 namespace orvane {
 
-// A failed request; the message is the HTTP client's own text.
+// A failed request; the message is the HTTP client's own text. Cut: the
+// connection broke or went silent mid-answer (reset, closed early, the stall
+// limit), so asking again for the rest may well succeed.
 class THttpError : public std::runtime_error {
 public:
-    using std::runtime_error::runtime_error;
+    explicit THttpError(const std::string& AText, bool ACut = false)
+        : std::runtime_error(AText), FCut(ACut) {}
+    bool Cut() const { return FCut; }
+
+private:
+    bool FCut = false;
 };
+
+// The rest of a file from byte From ("Range: bytes=From-"), sent with
+// "If-Range: Validator" so that a changed file comes whole (status 200).
+struct TRangeRequest {
+    std::int64_t From = 0;
+    std::string Validator;
+};
+
+// What a successful answer says of itself, before its body.
+struct TAnswerHead {
+    long Status = 0;
+    std::string ETag;
+    std::string LastModified;
+    // A 206's "Content-Range: bytes First-Last/Complete"; -1 where not given.
+    std::int64_t RangeFirst = -1;
+    std::int64_t CompleteLength = -1;
+};
+
+// Reads "bytes 100-199/1000" (or ".../*") into AHead; false for anything else.
+bool ParseContentRange(const std::string& AValue, TAnswerHead& AHead);
 
 // Process-wide limits for transfers started afterwards; tests shorten them.
 struct THttpLimits {
@@ -65,6 +93,10 @@ public:
     std::function<void(std::int64_t AReceived)> OnProgress;
     // End of an answer, with the bytes received in it.
     std::function<void(std::int64_t AReceived)> OnEnd;
+    // A 2xx answer's status and validators, before OnBegin; may throw to stop.
+    std::function<void(const TAnswerHead& AHead)> OnHead;
+    // Asks the next Get for part of the file only; Get clears it.
+    std::optional<TRangeRequest> Range;
 
     THttpClient();
     ~THttpClient();

@@ -4,6 +4,7 @@
 #include <openssl/ssl.h>
 #include <openssl/x509_vfy.h>
 
+#include <cctype>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -31,6 +32,9 @@ struct TTransfer {
     const std::function<void(const char*, std::size_t)>* Write = nullptr;
     std::function<void(std::int64_t)>* OnBegin = nullptr;
     std::function<void(std::int64_t)>* OnProgress = nullptr;
+    std::function<void(const TAnswerHead&)>* OnHead = nullptr;
+    // The header lines of the answer being read (a new status line starts over).
+    TAnswerHead Head;
     const std::atomic<bool>* Cancelled = nullptr;
     std::uint64_t Epoch = 0;
     std::chrono::milliseconds StallLimit{0};
@@ -43,6 +47,7 @@ struct TTransfer {
     TClock::time_point LastByte;
     std::int64_t Received = 0;
     std::string Failure; // our own reason for stopping, when there is one
+    bool FailureCut = false;
     // A Content-Length of this answer's headers that is no 64-bit length
     // (libcurl reads a longer one as unknown and takes any body).
     std::string InvalidLength;
@@ -192,10 +197,58 @@ bool BeginAnswer(TTransfer* T) {
     curl_off_t LLength = -1;
     curl_easy_getinfo(T->Handle, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &LLength);
     T->Began = true;
+    T->Head.Status = LStatus;
+    if (*T->OnHead) {
+        try {
+            (*T->OnHead)(T->Head);
+        } catch (...) {
+            T->WriteError = std::current_exception();
+            return false;
+        }
+    }
     if (*T->OnBegin) {
         (*T->OnBegin)(LLength < 0 ? -1 : static_cast<std::int64_t>(LLength));
     }
     return true;
+}
+
+std::string Trimmed(std::string AText) {
+    const auto LBlank = [](char AChar) {
+        return AChar == ' ' || AChar == '\t' || AChar == '\r' || AChar == '\n';
+    };
+    while (!AText.empty() && LBlank(AText.back())) {
+        AText.pop_back();
+    }
+    std::size_t LStart = 0;
+    while (LStart < AText.size() && LBlank(AText[LStart])) {
+        ++LStart;
+    }
+    return AText.substr(LStart);
+}
+
+// Keeps what resuming needs from one header line.
+void ReadHeaderLine(TAnswerHead& AHead, const char* ABuffer, size_t ABytes) {
+    const std::string LLine(ABuffer, ABytes);
+    if (LLine.rfind("HTTP/", 0) == 0) {
+        AHead = TAnswerHead{};
+        return;
+    }
+    const auto LColon = LLine.find(':');
+    if (LColon == std::string::npos) {
+        return;
+    }
+    std::string LName = LLine.substr(0, LColon);
+    for (char& LChar : LName) {
+        LChar = static_cast<char>(std::tolower(static_cast<unsigned char>(LChar)));
+    }
+    const std::string LValue = Trimmed(LLine.substr(LColon + 1));
+    if (LName == "etag") {
+        AHead.ETag = LValue;
+    } else if (LName == "last-modified") {
+        AHead.LastModified = LValue;
+    } else if (LName == "content-range") {
+        ParseContentRange(LValue, AHead);
+    }
 }
 
 // The empty line that ends a header block, however the server ends its lines.
@@ -226,6 +279,9 @@ size_t HeaderCallback(char* ABuffer, size_t ASize, size_t ACount, void* AUser) {
     const size_t LBytes = ASize * ACount;
     T->ByteArrived();
     ReadLengthHeader(T, ABuffer, LBytes);
+    if (!T->Began) {
+        ReadHeaderLine(T->Head, ABuffer, LBytes);
+    }
     if (!T->Began && IsHeaderEnd(ABuffer, LBytes)) {
         long LStatus = 0;
         curl_easy_getinfo(T->Handle, CURLINFO_RESPONSE_CODE, &LStatus);
@@ -284,6 +340,7 @@ int ProgressCallback(void* AUser, curl_off_t, curl_off_t, curl_off_t, curl_off_t
     }
     if (T->StallLimit.count() > 0 && LNow - T->LastByte >= T->StallLimit) {
         T->Failure = "No data received from the server for " + DurationText(T->StallLimit);
+        T->FailureCut = true;
         return 1;
     }
     return 0;
@@ -322,11 +379,23 @@ void THttpClient::Get(const std::string& AUrl,
     T.Write = &AWrite;
     T.OnBegin = &OnBegin;
     T.OnProgress = &OnProgress;
+    T.OnHead = &OnHead;
     T.Cancelled = &FCancelled;
     T.Epoch = FPinned ? FPinnedEpoch : THttpClient::CancelEpoch();
     const THttpLimits LLimits = Limits();
     T.StallLimit = LLimits.StallLimit;
     const std::string LTestCa = TestCaFile();
+    const std::optional<TRangeRequest> LRange = std::exchange(Range, std::nullopt);
+    std::string LRangeText;
+    curl_slist* LHeaders = nullptr;
+    if (LRange && LRange->From > 0) {
+        LRangeText = std::to_string(LRange->From) + "-";
+        if (!LRange->Validator.empty()) {
+            LHeaders = curl_slist_append(nullptr, ("If-Range: " + LRange->Validator).c_str());
+        }
+    }
+    curl_easy_setopt(LCurl, CURLOPT_RANGE, LRangeText.empty() ? nullptr : LRangeText.c_str());
+    curl_easy_setopt(LCurl, CURLOPT_HTTPHEADER, LHeaders);
     const THttpProxy LProxy = Proxy();
 
     char LErrorBuffer[CURL_ERROR_SIZE] = {};
@@ -365,13 +434,16 @@ void THttpClient::Get(const std::string& AUrl,
     T.Cancel = T.Cancel || LCode == CURLE_ABORTED_BY_CALLBACK;
     LogProxyOnce(LCurl, AUrl, LProxy.Mode);
     curl_easy_setopt(LCurl, CURLOPT_ERRORBUFFER, nullptr);
+    curl_easy_setopt(LCurl, CURLOPT_HTTPHEADER, nullptr);
+    curl_easy_setopt(LCurl, CURLOPT_RANGE, nullptr);
+    curl_slist_free_all(LHeaders);
     if (LCode != CURLE_OK) {
         FCancelled = false;
         if (T.WriteError) {
             std::rethrow_exception(T.WriteError);
         }
         if (!T.Failure.empty()) {
-            throw THttpError(T.Failure);
+            throw THttpError(T.Failure, T.FailureCut);
         }
         if (T.Cancel) {
             throw THttpError("The download was cancelled");
@@ -389,10 +461,17 @@ void THttpClient::Get(const std::string& AUrl,
             throw THttpError("Connecting to " + UrlHostPortText(AUrl) + " timed out after " +
                              DurationText(LLimits.ConnectTimeout));
         }
-        throw THttpError(LErrorBuffer[0] ? LErrorBuffer : curl_easy_strerror(LCode));
+        // The connection broke after the request went out: the rest may come
+        // on another try.
+        const bool LCut = LCode == CURLE_PARTIAL_FILE || LCode == CURLE_RECV_ERROR ||
+                          LCode == CURLE_SEND_ERROR || LCode == CURLE_GOT_NOTHING;
+        throw THttpError(LErrorBuffer[0] ? LErrorBuffer : curl_easy_strerror(LCode), LCut);
     }
     // An answer without a body never reached either check above.
     if (!T.Began && !BeginAnswer(&T)) {
+        if (T.WriteError) {
+            std::rethrow_exception(T.WriteError);
+        }
         throw THttpError(T.Failure);
     }
     if (OnEnd) {

@@ -19,6 +19,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace orvane {
@@ -893,6 +894,14 @@ public:
             throw THttpError(
                 ProxyRefusalOr("The requested URL returned error: " + std::to_string(LStatus)));
         }
+        if (AClient.OnHead) {
+            TAnswerHead LHead;
+            LHead.Status = static_cast<long>(LStatus);
+            LHead.ETag = HeaderText(WINHTTP_QUERY_ETAG);
+            LHead.LastModified = HeaderText(WINHTTP_QUERY_LAST_MODIFIED);
+            ParseContentRange(HeaderText(WINHTTP_QUERY_CONTENT_RANGE), LHead);
+            AClient.OnHead(LHead);
+        }
         const bool LChunked = Chunked();
         const std::int64_t LExpected = ContentLength(LChunked);
         if (AClient.OnBegin) {
@@ -932,11 +941,12 @@ public:
         // closed before its terminating chunk, or an announced length not
         // reached, is a failed transfer, as it is for libcurl.
         if (LChunked && FState->PeerClosed) {
-            throw THttpError("transfer closed with outstanding read data remaining");
+            throw THttpError("transfer closed with outstanding read data remaining", true);
         }
         if (LExpected >= 0 && LReceived < LExpected) {
             throw THttpError("transfer closed with " + std::to_string(LExpected - LReceived) +
-                             " bytes remaining to read");
+                                 " bytes remaining to read",
+                             true);
         }
         if (AClient.OnEnd) {
             AClient.OnEnd(LReceived);
@@ -946,9 +956,11 @@ public:
 private:
     // Sends the request and waits for the answer's headers.
     void SendAndReceive() {
-        if (!WinHttpSendRequest(FRequest.Value, WINHTTP_NO_ADDITIONAL_HEADERS, 0,
-                                WINHTTP_NO_REQUEST_DATA, 0, 0,
-                                reinterpret_cast<DWORD_PTR>(FState))) {
+        const wchar_t* LHeaders =
+            FExtraHeaders.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : FExtraHeaders.c_str();
+        const DWORD LHeadersLength = FExtraHeaders.empty() ? 0 : static_cast<DWORD>(-1L);
+        if (!WinHttpSendRequest(FRequest.Value, LHeaders, LHeadersLength, WINHTTP_NO_REQUEST_DATA,
+                                0, 0, reinterpret_cast<DWORD_PTR>(FState))) {
             Fail(GetLastError());
         }
         Wait();
@@ -1067,17 +1079,17 @@ private:
             }
             if (FConnected && FLimits.StallLimit.count() > 0 &&
                 LNow - FLastByte >= FLimits.StallLimit) {
-                Abort(StallText());
+                Abort(StallText(), true);
             }
         }
     }
 
     // Ends the request now; WinHTTP may finish with it later and then frees
     // the callback state.
-    [[noreturn]] void Abort(const std::string& AText) {
+    [[noreturn]] void Abort(const std::string& AText, bool ACut = false) {
         FState = nullptr;
         FRequest.Close();
-        throw THttpError(AText);
+        throw THttpError(AText, ACut);
     }
 
     [[noreturn]] void Fail(DWORD AError) {
@@ -1090,8 +1102,8 @@ private:
         }
         // Wine reports its own receive time-out as the socket's WSAETIMEDOUT.
         if (AError == ERROR_WINHTTP_TIMEOUT || AError == WSAETIMEDOUT) {
-            throw THttpError(FConnected || (FState && FState->Sent) ? StallText()
-                                                                    : ConnectTimeoutText());
+            const bool LStalled = FConnected || (FState && FState->Sent);
+            throw THttpError(LStalled ? StallText() : ConnectTimeoutText(), LStalled);
         }
         if (AError == ERROR_WINHTTP_SECURE_FAILURE && FState && FState->SecureFailure) {
             throw THttpError(CertificateText(FState->SecureFailure) + " (" + FHostPort + ")");
@@ -1101,7 +1113,12 @@ private:
                 FProxy.empty() ? FHost + " port " + std::to_string(FPort) : "proxy " + FProxy;
             throw THttpError("Failed to connect to " + LPeer + ": " + WinHttpErrorText(AError));
         }
-        throw THttpError(WinHttpErrorText(AError) + " (" + FHostPort + ")");
+        // The connection broke after the request went out: the rest may come
+        // on another try.
+        const bool LCut = AError == ERROR_WINHTTP_CONNECTION_ERROR ||
+                          AError == ERROR_WINHTTP_INVALID_SERVER_RESPONSE ||
+                          AError == WSAECONNRESET || AError == WSAECONNABORTED;
+        throw THttpError(WinHttpErrorText(AError) + " (" + FHostPort + ")", LCut);
     }
 
     std::string ConnectTimeoutText() const {
@@ -1121,6 +1138,21 @@ private:
         return AText + " (through proxy " + FProxy + ")";
     }
 
+    std::string HeaderText(DWORD AQuery) const { return Narrow(Header(AQuery).value_or(L"")); }
+
+public:
+    // Asks for the rest of a file from AFrom, with If-Range when a validator is known.
+    void AskForRange(const TRangeRequest& ARange) {
+        if (ARange.From <= 0) {
+            return;
+        }
+        FExtraHeaders = L"Range: bytes=" + std::to_wstring(ARange.From) + L"-";
+        if (!ARange.Validator.empty()) {
+            FExtraHeaders += L"\r\nIf-Range: " + Widen(ARange.Validator);
+        }
+    }
+
+private:
     // A response header as sent, or nothing when there is none.
     std::optional<std::wstring> Header(DWORD AQuery) const {
         DWORD LSize = 0;
@@ -1172,6 +1204,7 @@ private:
     TClock::time_point FLastByte;
     bool FConnected = false;
     bool FSigningIn = false;
+    std::wstring FExtraHeaders;
 };
 
 } // namespace
@@ -1187,11 +1220,15 @@ THttpClient::~THttpClient() {
 void THttpClient::Get(const std::string& AUrl,
                       const std::function<void(const char*, std::size_t)>& AWrite) {
     const std::uint64_t LEpoch = FPinned ? FPinnedEpoch : THttpClient::CancelEpoch();
+    const std::optional<TRangeRequest> LRange = std::exchange(Range, std::nullopt);
     try {
         if (FCancelled || LEpoch != THttpClient::CancelEpoch()) {
             throw THttpError("The download was cancelled");
         }
         TTransfer LTransfer(static_cast<HINTERNET>(FHandle), AUrl, FCancelled, LEpoch);
+        if (LRange) {
+            LTransfer.AskForRange(*LRange);
+        }
         LTransfer.Run(*this, AWrite);
     } catch (...) {
         FCancelled = false;

@@ -1,5 +1,7 @@
 // The console program's commands run in-process with buffers for its streams,
 // against the local API server and a SQLite registry store in a temp folder.
+#include "CliTestSupport.h"
+
 #include "cli/CliOptions.h"
 #include "cli/Commands.h"
 #include "install/FileOperations.h"
@@ -41,21 +43,11 @@ const char* const KConfig = R"({"url": "file/", "ide": [
     {"name": "Nightly", "version": "23.0"}
 ]})";
 
-struct TRun {
-    int Code = -1;
-    std::string Out;
-    std::string Err;
-};
+using TRun = TCliRun;
 
 class CliCommandsTest : public testing::Test {
 protected:
-    CliCommandsTest() {
-        FSetup.TermsUrl = "https://orvane.example/terms";
-        FSetup.ExeDir = FTemp.Path();
-        FSetup.Store = OpenSqliteRegistryStore(FTemp.Path() / "registry.sqlite");
-        FSetup.Interrupted = std::make_shared<std::atomic<bool>>(false);
-        FSetup.LockName = StoreLockName(FTemp.Path() / "registry.sqlite");
-    }
+    CliCommandsTest() : FSetup(TempCliSetup(FTemp.Path())) {}
 
     // An IDE version registered with its common folder in the temp folder, the
     // SSL libraries beside the "program", and a one-package entry per version
@@ -124,15 +116,7 @@ protected:
 
     TRun Run(const std::vector<std::string>& AArgs, const std::string& AInput = "",
              bool ATerminal = false) {
-        std::istringstream LIn(AInput);
-        std::ostringstream LOut;
-        std::ostringstream LErr;
-        TConsole LConsole{LIn, LOut, LErr, ATerminal, ATerminal, {}};
-        TRun LRun;
-        LRun.Code = RunCli(AArgs, LConsole, FSetup);
-        LRun.Out = LOut.str();
-        LRun.Err = LErr.str();
-        return LRun;
+        return RunCliWith(AArgs, FSetup, AInput, ATerminal);
     }
 
     TTempDir FTemp;

@@ -12,6 +12,7 @@
 #include "registry/RegFile.h"
 #include "registry/RegText.h"
 #include "registry/RegistryStore.h"
+#include "server/DownloadResume.h"
 #include "server/Downloader.h"
 #include "support/LocalApiServer.h"
 #include "support/LocalProxy.h"
@@ -152,6 +153,9 @@ protected:
     };
 
     static void SetUpTestSuite() {
+        // A cut package is tried again: quickly here.
+        FRetryPause = orvane::RetryPauseBase();
+        orvane::SetRetryPauseBase(std::chrono::milliseconds(10));
         FServer = new TLocalApiServer();
         FCa = new TTestCa();
         FOtherCa = new TTestCa("Unknown Test CA");
@@ -161,6 +165,7 @@ protected:
         FRefusingProxy = new TLocalProxy(TLocalProxy::pmRefuse);
     }
     static void TearDownTestSuite() {
+        orvane::SetRetryPauseBase(FRetryPause);
         for (TLocalApiServer** LServer :
              {&FServer, &FTlsServer, &FOtherHostServer, &FUnknownCaServer}) {
             delete *LServer;
@@ -318,6 +323,7 @@ protected:
     static inline TLocalApiServer* FOtherHostServer = nullptr; // trusted CA, other host
     static inline TLocalApiServer* FUnknownCaServer = nullptr;
     static inline TLocalProxy* FRefusingProxy = nullptr;
+    static inline std::chrono::milliseconds FRetryPause{};
 };
 
 TEST_F(FaultMatrixTest, EveryFaultFailsCleanlyAndLeavesAUsableWindow) {

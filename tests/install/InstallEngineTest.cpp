@@ -8,6 +8,7 @@
 #include "registry/ProductRecords.h"
 #include "registry/RegText.h"
 #include "registry/RegistryStore.h"
+#include "server/DownloadResume.h"
 #include "server/Downloader.h"
 #include "server/Protocol.h"
 #include "support/FileText.h"
@@ -307,6 +308,56 @@ TEST_F(InstallEngineTest, AnErrorInsideAVersionIsWarnedLoggedAndReported) {
     EXPECT_EQ(FHost->Lines.back(), "<ERROR> " + FHost->Warnings[0]);
     EXPECT_EQ(LRun.FailureReport, FHost->Warnings[0] + "\r\n\r\n");
     EXPECT_FALSE(Record("22.0"));
+}
+
+// A stopped run keeps what arrived, with what identifies it; the next run asks
+// for the rest only, installs, and leaves no partial file behind.
+TEST_F(InstallEngineTest, StoppedRunKeepsItsPartialDownloadForTheNextRun) {
+    std::mt19937 LRandom(7);
+    std::string LNoise(1536 * 1024, '\0');
+    for (char& LByte : LNoise) {
+        LByte = static_cast<char>(LRandom());
+    }
+    const std::string LZip = ServePackage("a.zip", {{"Docs/Noise.bin", LNoise}});
+    // The first answer is slow enough to be stopped part of the way.
+    FServer.SetFault("slow", "/file/a.zip", 1, 200, 50);
+    FHost->OnLog = [this](const std::string& ALine) {
+        if (ALine == "Downloading \"a.zip\" ...") {
+            std::thread([LHost = FHost] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(400));
+                LHost->Cancellation().Cancel("interrupted");
+            }).detach();
+        }
+    };
+    const orvane::TInstallRun LStopped = Engine().InstallVersions(
+        {&Entry("22.0", "a.zip")}, [&] { return IDEDir(); }, DownloadDir());
+    ASSERT_EQ(LStopped.Versions.size(), 1u);
+    EXPECT_FALSE(LStopped.Versions[0].Installed());
+    const std::string LPartial = DownloadDir() + "a.zip.part";
+    EXPECT_THAT(FHost->Lines, testing::Contains("The partial download " + LPartial +
+                                                " is kept: the next run continues it"));
+    const std::optional<orvane::TResumeState> LKept =
+        orvane::ReadResumeState(orvane::ResumeStateFileName(DownloadDir() + "a.zip"));
+    ASSERT_TRUE(LKept);
+    ASSERT_GT(LKept->Size, 0);
+    EXPECT_LT(LKept->Size, static_cast<std::int64_t>(LZip.size()));
+    EXPECT_EQ(ReadFileText(LPartial), LZip.substr(0, static_cast<std::size_t>(LKept->Size)));
+    EXPECT_FALSE(fs::exists(DownloadDir() + "a.zip"));
+
+    FHost = std::make_shared<TScriptedHost>();
+    const orvane::TInstallRun LNext = Engine().InstallVersions(
+        {&Entry("22.0", "a.zip")}, [&] { return IDEDir(); }, DownloadDir());
+    ASSERT_EQ(LNext.Versions.size(), 1u);
+    EXPECT_TRUE(LNext.Versions[0].Installed()) << LNext.Versions[0].Reason;
+    EXPECT_THAT(FHost->Lines, testing::Contains("Resuming the download of \"a.zip\" at " +
+                                                std::to_string(LKept->Size) + " bytes"));
+    EXPECT_EQ(ReadFileText(DownloadDir() + "a.zip"), LZip);
+    EXPECT_FALSE(fs::exists(LPartial));
+    EXPECT_FALSE(fs::exists(DownloadDir() + "a.zip.resume"));
+    const std::vector<std::string> LRequests = FileRequests();
+    EXPECT_EQ(std::count_if(LRequests.begin(), LRequests.end(),
+                            [](const std::string& A) { return A.rfind("/file/a.zip", 0) == 0; }),
+              2);
 }
 
 TEST_F(InstallEngineTest, CancellingStopsTheDownloadAndTheVersionsNotBegun) {

@@ -7,6 +7,7 @@
 #include "registry/RegFile.h"
 #include "registry/RegText.h"
 #include "registry/RegistryStore.h"
+#include "server/DownloadResume.h"
 #include "server/Downloader.h"
 #include "app/PackageList.h"
 #include "server/Protocol.h"
@@ -1170,10 +1171,18 @@ TEST_F(InstallRunTest, ClosingTheWindowStopsTheDownloadAndTheLoop) {
     EXPECT_LT(LTook, std::chrono::seconds(20));
     EXPECT_TRUE(FForm->IsClosing());
     EXPECT_FALSE(fs::exists(DownloadDir() + "a.zip"));
-    EXPECT_FALSE(fs::exists(DownloadDir() + "a.zip.part"));
+    // A stopped run keeps what arrived, with what identifies it, for the next
+    // run to continue; it never takes the final name.
+    ASSERT_TRUE(fs::exists(DownloadDir() + "a.zip.part"));
+    const std::optional<orvane::TResumeState> LKept =
+        orvane::ReadResumeState(DownloadDir() + "a.zip.resume");
+    ASSERT_TRUE(LKept);
+    EXPECT_GT(LKept->Size, 0);
+    EXPECT_EQ(static_cast<std::int64_t>(fs::file_size(DownloadDir() + "a.zip.part")), LKept->Size);
     const QStringList LLog = LogMessages();
-    EXPECT_THAT(LLog, Contains(QString::fromStdString("Downloaded file deleted: " + DownloadDir() +
-                                                      "a.zip.part")));
+    EXPECT_THAT(LLog, Contains(QString::fromStdString("The partial download " + DownloadDir() +
+                                                      "a.zip.part is kept: the next run continues "
+                                                      "it")));
     EXPECT_EQ(LLog.last(), QStringLiteral("Installation stopped: the window was closed; 1 "
                                           "version(s) not installed."));
     EXPECT_THAT(FileRequests(), Not(Contains(StartsWith("/file/b.zip"))));

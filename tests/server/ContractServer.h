@@ -44,14 +44,15 @@ public:
     // See tools/api_server.py: ADelayMs between the blocks of "slow" and the
     // pieces of "trickle", AHoldMs of silence of "stall" and "accept-silent",
     // ASize bytes of "huge" or sent at once by "trickle", ALength the
-    // Content-Length text of "length".
+    // Content-Length text of "length"; ACount: the next that many matching
+    // requests get it, -1: all.
     void SetFault(const std::string& AKind, const std::string& APrefix, int ACode = 500,
                   int ADelayMs = 50, int AHoldMs = 30000, std::uint64_t ASize = 0,
-                  const std::string& ALength = "") const {
+                  const std::string& ALength = "", int ACount = -1) const {
         orvane::THttpClient LClient;
         LClient.GetText(FBaseUrl + "/control/fault?kind=" + AKind +
                             "&prefix=" + orvane::PercentEncodeQueryValue(APrefix) +
-                            "&count=-1&code=" + std::to_string(ACode) +
+                            "&count=" + std::to_string(ACount) + "&code=" + std::to_string(ACode) +
                             "&delay=" + std::to_string(ADelayMs) +
                             "&hold=" + std::to_string(AHoldMs) + "&size=" + std::to_string(ASize) +
                             "&length=" + orvane::PercentEncodeQueryValue(ALength),
@@ -72,6 +73,41 @@ public:
             for (const auto& LItem : (*LDocument)["requests"].GetArray()) {
                 Result.emplace_back(LItem.GetString(), LItem.GetStringLength());
             }
+        }
+        return Result;
+    }
+
+    // One package-file answer as the server sent it.
+    struct TTransfer {
+        std::string Target;
+        std::string Range;   // the request's Range header, or empty
+        std::string IfRange; // its If-Range header, or empty
+        int Status = 0;
+        std::int64_t Sent = 0; // body bytes written
+    };
+    // The answers to requests whose target contains AName, in order.
+    std::vector<TTransfer> Transfers(const std::string& AName) const {
+        orvane::THttpClient LClient;
+        const auto LDocument = orvane::ParseAnswer(
+            LClient.GetText(FBaseUrl + "/control/transfers", std::size_t{16} << 20));
+        std::vector<TTransfer> Result;
+        if (!LDocument || !LDocument->IsObject() || !LDocument->HasMember("transfers")) {
+            return Result;
+        }
+        for (const auto& LItem : (*LDocument)["transfers"].GetArray()) {
+            TTransfer LTransfer;
+            LTransfer.Target = orvane::ReadMemberTextOrEmpty(LItem, "target");
+            if (LTransfer.Target.find(AName) == std::string::npos) {
+                continue;
+            }
+            LTransfer.Range = orvane::ReadMemberTextOrEmpty(LItem, "range");
+            // As sent: an ETag keeps its quotes.
+            LTransfer.IfRange = LItem.HasMember("if_range") && LItem["if_range"].IsString()
+                                    ? LItem["if_range"].GetString()
+                                    : "";
+            LTransfer.Status = std::stoi(orvane::ReadMemberTextOrEmpty(LItem, "status"));
+            LTransfer.Sent = std::stoll(orvane::ReadMemberTextOrEmpty(LItem, "sent"));
+            Result.push_back(LTransfer);
         }
         return Result;
     }

@@ -285,6 +285,116 @@ TEST(HttpClientContract, BodyCutShortOfItsLengthFails) {
     EXPECT_TRUE(R.Ends.empty());
 }
 
+// The rest of a file on request: 206 from the asked byte while the validator
+// still names the file, the whole file (200) when it does not or when the
+// server ignores ranges. The head comes before the body either way.
+TEST(HttpClientContract, RangeRequestGetsTheRestOrTheWholeFile) {
+    const auto& S = TContractServer::Get();
+    const std::string LBody = Pattern(700 * 1024 + 5);
+    constexpr std::int64_t KFrom = 300 * 1024 + 1;
+    S.WriteFile(Unique("r.bin"), LBody);
+    S.WriteFile(Unique("ignored.bin"), LBody);
+    S.SetFault("norange", "/file/" + Unique("ignored.bin"));
+    S.WriteFile(Unique("changed.bin"), LBody);
+    S.SetFault("newvalidator", "/file/" + Unique("changed.bin"));
+
+    // The validators a first, whole answer names.
+    THttpClient LFirst;
+    TAnswerHead LWhole;
+    LFirst.OnHead = [&LWhole](const TAnswerHead& AHead) { LWhole = AHead; };
+    ASSERT_EQ(Fetch(LFirst, S.FileUrl(Unique("r.bin"))).Error, "");
+    ASSERT_EQ(LWhole.Status, 200);
+    ASSERT_FALSE(LWhole.ETag.empty());
+    ASSERT_FALSE(LWhole.LastModified.empty());
+
+    const struct {
+        const char* Label;
+        std::string File;
+        std::string Validator;
+        long Status;
+        std::int64_t BodyFrom;
+    } KCases[] = {
+        {"same file by ETag", Unique("r.bin"), LWhole.ETag, 206, KFrom},
+        {"same file by date", Unique("r.bin"), LWhole.LastModified, 206, KFrom},
+        {"no validator", Unique("r.bin"), "", 206, KFrom},
+        {"file changed", Unique("r.bin"), "\"an-older-copy\"", 200, 0},
+        {"server ignores ranges", Unique("ignored.bin"), LWhole.ETag, 200, 0},
+        {"validator changed on the server", Unique("changed.bin"), LWhole.ETag, 200, 0},
+    };
+    for (const auto& C : KCases) {
+        THttpClient LClient;
+        std::vector<long> LStatuses;
+        TAnswerHead LHead;
+        bool LHeadBeforeBegin = false;
+        LClient.OnHead = [&](const TAnswerHead& AHead) {
+            LHead = AHead;
+            LStatuses.push_back(AHead.Status);
+        };
+        LClient.Range = TRangeRequest{KFrom, C.Validator};
+        TRecord R;
+        LClient.OnBegin = [&](std::int64_t AExpected) {
+            LHeadBeforeBegin = !LStatuses.empty();
+            R.Begins.push_back(AExpected);
+        };
+        try {
+            LClient.Get(S.FileUrl(C.File), [&R](const char* AData, std::size_t ASize) {
+                R.Body.append(AData, ASize);
+            });
+        } catch (const THttpError& E) {
+            R.Error = E.what();
+        }
+        ASSERT_EQ(R.Error, "") << C.Label;
+        EXPECT_EQ(LStatuses, std::vector<long>{C.Status}) << C.Label;
+        EXPECT_TRUE(LHeadBeforeBegin) << C.Label;
+        EXPECT_EQ(R.Body, LBody.substr(static_cast<std::size_t>(C.BodyFrom))) << C.Label;
+        EXPECT_EQ(R.Begins,
+                  std::vector<std::int64_t>{static_cast<std::int64_t>(LBody.size()) - C.BodyFrom})
+            << C.Label;
+        EXPECT_EQ(LHead.RangeFirst, C.Status == 206 ? KFrom : -1) << C.Label;
+        EXPECT_EQ(LHead.CompleteLength,
+                  C.Status == 206 ? static_cast<std::int64_t>(LBody.size()) : -1)
+            << C.Label;
+        // The range belongs to one request: the same client asks for all next time.
+        TRecord LAgain = Fetch(LClient, S.FileUrl(Unique("r.bin")));
+        EXPECT_EQ(LAgain.Body, LBody) << C.Label;
+    }
+    const auto LAsked = S.Transfers(Unique("r.bin"));
+    ASSERT_GE(LAsked.size(), 2u);
+    EXPECT_EQ(LAsked[1].Range, "bytes=" + std::to_string(KFrom) + "-");
+    EXPECT_EQ(LAsked[1].IfRange, LWhole.ETag);
+}
+
+// Which failures say the connection broke mid-answer (worth asking for the
+// rest) and which do not.
+TEST(HttpClientContract, BrokenTransfersAreMarkedAsCut) {
+    const auto& S = TContractServer::Get();
+    const TLimitsGuard LLimits({std::chrono::seconds(10), std::chrono::seconds(1)});
+    S.WriteFile(Unique("cut.bin"), Pattern(256 * 1024));
+    S.SetFault("truncated", "/file/" + Unique("cut.bin"));
+    S.WriteFile(Unique("stall.bin"), Pattern(1024));
+    S.SetFault("stall", "/file/" + Unique("stall.bin"), 500, 50, 30000);
+    S.SetFault("status", "/file/" + Unique("404"), 404);
+    const struct {
+        std::string Url;
+        bool Cut;
+    } KCases[] = {
+        {S.FileUrl(Unique("cut.bin")), true},
+        {S.FileUrl(Unique("stall.bin")), true},
+        {S.FileUrl(Unique("404")), false},
+    };
+    for (const auto& C : KCases) {
+        THttpClient LClient;
+        bool LThrown = false;
+        try {
+            LClient.Get(C.Url, [](const char*, std::size_t) {});
+        } catch (const THttpError& E) {
+            LThrown = true;
+            EXPECT_EQ(E.Cut(), C.Cut) << C.Url << ": " << E.what();
+        }
+        EXPECT_TRUE(LThrown) << C.Url;
+    }
+}
+
 TEST(HttpClientContract, ConnectionRefusedNamesTheServer) {
     // Nothing listens on port 1 of the loopback address.
     const TRecord R = Fetch("http://127.0.0.1:1/token/");
