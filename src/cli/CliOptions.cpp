@@ -344,6 +344,7 @@ std::string UsageText(const std::string& AApiUrl) {
            "  orvane-install download  --edition developer|commercial [--user NAME] "
            "[--password-stdin]\n"
            "                           (--versions 23.0,22.0 | --all) --to DIR [--json]\n"
+           "                           [--proxy http://HOST:PORT | --no-proxy]\n"
            "  install and list also take --from DIR|URL: a bundle made by download, in a "
            "folder or on a web\n"
            "  server, used without signing in (the edition is the bundle's).\n"
