@@ -826,7 +826,7 @@ void TInstallEngine::CopySslLibraries(TVersionWork& AWork) {
         try {
             CopyFileNoOverwrite(LSource, LDest);
         } catch (const std::exception& AError) {
-            FHost->Warning(AError.what());
+            FHost->CopyWarning(LLibrary, FSettings.ExeDir, AError.what());
             return;
         }
         AWork.Written(LDest, "file", LSource);
