@@ -190,6 +190,17 @@ std::vector<const rapidjson::Value*> ChosenEntries(const TCommandContext& AConte
     return LChosen;
 }
 
+// A folder flag's value as the engine takes it: absolute, never empty or a
+// drive's root (an empty --download-dir once wrote into the root).
+std::string FolderFlag(const std::string& AFlag, const std::string& AValue) {
+    std::string LFolder;
+    std::string LError;
+    if (!AbsoluteFolder(AValue, AFlag, LFolder, LError)) {
+        throw ERefused(LError);
+    }
+    return LFolder;
+}
+
 } // namespace
 
 int RunInstall(const TCommandContext& AContext) {
@@ -198,15 +209,16 @@ int RunInstall(const TCommandContext& AContext) {
                        AContext.Setup.TermsUrl +
                        "\nRead them, then run the command again with --accept-terms.");
     }
+    // The wizard's defaults: the newest registered IDE, the shared documents.
+    // Checked before anything is asked or written.
+    const std::string LIDEDir = FolderFlag(
+        "--ide-dir", AContext.Options.IdeDir.value_or(
+                         FindDefaultIDEDir(AContext.Store).value_or(DefaultIDEFolder())));
+    const std::string LDownloadDir =
+        FolderFlag("--download-dir", AContext.Options.DownloadDir.value_or(DefaultDownloadDir()));
     const TCredentials LCredentials = SignIn(AContext);
     const TPackageList LList = FetchPackageList(AContext, LCredentials);
     const std::vector<const rapidjson::Value*> LEntries = ChosenEntries(AContext, LList);
-
-    // The wizard's defaults: the newest registered IDE, the shared documents.
-    const std::string LIDEDir = IncludeTrailingPathDelimiter(AContext.Options.IdeDir.value_or(
-        FindDefaultIDEDir(AContext.Store).value_or(DefaultIDEFolder())));
-    const std::string LDownloadDir =
-        IncludeTrailingPathDelimiter(AContext.Options.DownloadDir.value_or(DefaultDownloadDir()));
 
     auto LHost = std::make_shared<TConsoleHost>(AContext);
     TInstallEngine LEngine(LHost, AContext.Store, SettingsFor(AContext, LCredentials));

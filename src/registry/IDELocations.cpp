@@ -32,7 +32,11 @@ std::string ReadIDEPath(TRegistryStore& AStore, const std::string& AKey,
     if (LPath.empty()) {
         throw ESilentAbort("registry value empty: " + AKey + AValue);
     }
-    if (!PathFromUtf8(LPath).is_absolute()) {
+    // A share (\\server\share\...) is absolute too, though not every
+    // standard library says so.
+    const bool LShare = LPath.size() > 2 && (LPath[0] == '\\' || LPath[0] == '/') &&
+                        LPath[1] == LPath[0] && PathDelimiter() == '\\';
+    if (!LShare && !PathFromUtf8(LPath).is_absolute()) {
         throw ERelativeIDEPath("The registry value \"" + AValue + "\" of HKEY_CURRENT_USER\\" +
                                AKey + " is not an absolute folder: \"" + LPath + "\"");
     }

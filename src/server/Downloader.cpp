@@ -1,6 +1,7 @@
 #include "server/Downloader.h"
 
 #include "platform/FileNames.h"
+#include "platform/NewFile.h"
 #include "server/HttpClient.h"
 #include "server/Protocol.h"
 
@@ -312,15 +313,11 @@ void TDownloader::RunTransfer(const std::string& AEndPoint) {
     std::exception_ptr LError;
     try {
         if (!Destination.empty()) {
-            const std::string LPartial = PartialFileName(Destination);
-            auto LFile = std::make_unique<std::fstream>();
-            LFile->open(PathFromUtf8(LPartial),
-                        std::ios::in | std::ios::out | std::ios::trunc | std::ios::binary);
-            if (!LFile->is_open()) {
-                throw std::runtime_error("Cannot create file \"" + LPartial + "\". " +
-                                         std::strerror(errno));
-            }
-            FStream = std::move(LFile);
+            std::error_code LIgnored;
+            FReplaceDestination =
+                std::filesystem::symlink_status(PathFromUtf8(Destination), LIgnored).type() !=
+                std::filesystem::file_type::not_found;
+            FStream = std::make_unique<TNewFile>(PartialFileName(Destination));
         } else {
             FStream = std::make_unique<std::stringstream>(std::ios::in | std::ios::out |
                                                           std::ios::binary);
@@ -390,24 +387,28 @@ void TDownloader::RunTransfer(const std::string& AEndPoint) {
 }
 
 void TDownloader::TakeFinalName() {
-    auto& LFile = static_cast<std::fstream&>(*FStream);
-    LFile.close();
-    if (LFile.fail()) {
+    if (!static_cast<TNewFile&>(*FStream).Close()) {
         throw std::runtime_error("Failed to write \"" + Destination + "\"");
     }
-    std::error_code LError;
-    std::filesystem::rename(PathFromUtf8(PartialFileName(Destination)), PathFromUtf8(Destination),
-                            LError);
-    if (LError) {
-        throw std::runtime_error("Cannot rename \"" + PartialFileName(Destination) + "\" to \"" +
-                                 Destination + "\". " + LError.message());
+    if (FReplaceDestination) {
+        std::error_code LError;
+        std::filesystem::rename(PathFromUtf8(PartialFileName(Destination)),
+                                PathFromUtf8(Destination), LError);
+        if (LError) {
+            throw std::runtime_error("Cannot rename \"" + PartialFileName(Destination) +
+                                     "\" to \"" + Destination + "\". " + LError.message());
+        }
+    } else {
+        RenameNoReplace(PartialFileName(Destination), Destination);
     }
+    auto LFile = std::make_unique<std::fstream>();
     // OnCompleted may read the answer back.
-    LFile.open(PathFromUtf8(Destination), std::ios::in | std::ios::binary);
-    if (!LFile.is_open()) {
+    LFile->open(PathFromUtf8(Destination), std::ios::in | std::ios::binary);
+    if (!LFile->is_open()) {
         throw std::runtime_error("Cannot open file \"" + Destination + "\". " +
                                  std::strerror(errno));
     }
+    FStream = std::move(LFile);
 }
 
 void TDownloader::DeliverCompleted() {
