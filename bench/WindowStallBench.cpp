@@ -13,7 +13,7 @@
 #include "registry/ProductRecords.h"
 #include "registry/RegFile.h"
 #include "registry/RegistryStore.h"
-#include "server/PackageList.h"
+#include "app/PackageList.h"
 #include "server/Sha256.h"
 #include "support/FileText.h"
 #include "support/LocalApiServer.h"

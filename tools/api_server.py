@@ -23,7 +23,7 @@ from urllib.parse import parse_qs, urlsplit
 
 FAULT_KINDS = ("status", "redirect", "nonjson", "nonobject", "truncated", "slow", "drop",
                "nolength", "stall", "accept-silent", "late", "burst", "lf-status", "switch",
-               "redirect-body", "endless", "huge")
+               "redirect-body", "endless", "huge", "trickle", "chunked", "chunked-cut", "length")
 # Answers written byte by byte, the way no well-behaved server writes them.
 RAW_KINDS = ("lf-status", "switch", "redirect-body")
 # What a raw answer carries: taken for success, it would pass as a token.
@@ -216,10 +216,11 @@ class Handler(BaseHTTPRequestHandler):
         self.send_file(path, "application/zip", fault)
 
     def control_request(self, path, query):
-        """/control/fault?kind=&prefix=&count=&code=&delay=&hold=&size=  set a fault
-           (delay: ms between blocks of "slow"; hold: ms of silence of
-           "stall", "accept-silent" and "burst", default 60000, at most MAX_HOLD;
-           size: bytes of a "huge" answer)
+        """/control/fault?kind=&prefix=&count=&code=&delay=&hold=&size=&length=  set a fault
+           (delay: ms between blocks of "slow" and pieces of "trickle"; hold: ms
+           of silence of "stall", "accept-silent" and "burst", default 60000, at
+           most MAX_HOLD; size: bytes of a "huge" answer, bytes sent at once by
+           "trickle"; length: the Content-Length text of "length")
         /control/clear                                     remove all faults
         /control/requests                                  request targets seen"""
         if path == "/control/fault":
@@ -235,6 +236,7 @@ class Handler(BaseHTTPRequestHandler):
                 "delay": int(query.get("delay", ["50"])[0]) / 1000.0,
                 "hold": int(query.get("hold", ["60000"])[0]) / 1000.0,
                 "size": int(query.get("size", ["0"])[0]),
+                "length": query.get("length", [""])[0],
             }
             with self.state.lock:
                 self.state.faults.append(fault)
@@ -314,9 +316,18 @@ class Handler(BaseHTTPRequestHandler):
 
     def send_file(self, path, content_type, fault):
         size = os.path.getsize(path)
+        if fault and fault["kind"] in ("chunked", "chunked-cut"):
+            self.send_chunked(path, content_type, fault["kind"] == "chunked-cut")
+            return
         self.send_response(200)
         self.send_header("Content-Type", content_type)
-        if fault and fault["kind"] == "nolength":
+        if fault and fault["kind"] == "length":
+            # A length as the fault writes it, whatever the body: the end of the
+            # connection ends what is sent.
+            self.send_header("Content-Length", fault["length"])
+            self.send_header("Connection", "close")
+            self.close_connection = True
+        elif fault and fault["kind"] == "nolength":
             # No announced length: the end of the connection ends the body.
             self.send_header("Connection", "close")
             self.close_connection = True
@@ -337,6 +348,23 @@ class Handler(BaseHTTPRequestHandler):
                 self.wfile.flush()
                 self.hold_silence(fault["hold"])
                 return
+            if fault and fault["kind"] == "trickle":
+                # "size" bytes at once, then the rest 256 bytes at a time.
+                self.wfile.write(f.read(fault["size"]))
+                self.wfile.flush()
+                while True:
+                    piece = f.read(256)
+                    if not piece:
+                        break
+                    time.sleep(fault["delay"])
+                    self.wfile.write(piece)
+                    self.wfile.flush()
+                return
+            if fault and fault["kind"] == "length":
+                self.wfile.write(f.read())
+                self.wfile.flush()
+                self.connection.shutdown(socket.SHUT_RDWR)
+                return
             if fault and fault["kind"] == "slow":
                 while True:
                     block = f.read(16 * 1024)
@@ -355,6 +383,29 @@ class Handler(BaseHTTPRequestHandler):
                     self.wfile.write(block)
             else:
                 self.connection.sendfile(f)
+
+
+    def send_chunked(self, path, content_type, cut):
+        """The file in 16 KiB chunks and the terminating chunk; cut: only the
+        chunks of its first half, then the connection closes at a chunk
+        boundary."""
+        self.send_response(200)
+        self.send_header("Content-Type", content_type)
+        self.send_header("Transfer-Encoding", "chunked")
+        self.end_headers()
+        with open(path, "rb") as f:
+            data = f.read()
+        if cut:
+            data = data[:len(data) // 2]
+        for start in range(0, len(data), 16 * 1024):
+            block = data[start:start + 16 * 1024]
+            self.wfile.write(b"%x\r\n%s\r\n" % (len(block), block))
+        if cut:
+            self.wfile.flush()
+            self.close_connection = True
+            self.connection.shutdown(socket.SHUT_RDWR)
+            return
+        self.wfile.write(b"0\r\n\r\n")
 
 
 class Server(ThreadingHTTPServer):

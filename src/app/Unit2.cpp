@@ -493,6 +493,7 @@ void TForm2::CreateControls() {
 }
 
 void TForm2::FormCreate() {
+    RecoverInterruptedInstallations();
     RefreshInstalledVersions();
     CheckSessionAccount();
 }

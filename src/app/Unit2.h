@@ -119,8 +119,11 @@ public:
     // An engine for one step, with this window as its host and the wizard's
     // current edition and login.
     orvane::TInstallEngine InstallEngine();
+    // Rolls back what a killed or crashed run left half installed, with a
+    // warning for each version.
+    void RecoverInterruptedInstallations();
 
-    // Safeguards around the IDE's registry (install/InstallSafeguards.cpp)
+    // Safeguards around the IDE's registry (app/InstallSafeguards.cpp)
     // True when no IDE is running, or the user chose to go on anyway; AStep
     // names what would be undone ("installation", "uninstallation").
     bool ConfirmNoRunningIDE(const QString& AStep);

@@ -19,6 +19,10 @@ const char* CommandName(TCommand ACommand) {
         return "uninstall";
     case cmStatus:
         return "status";
+    case cmVerify:
+        return "verify";
+    case cmRepair:
+        return "repair";
     case cmNone:
         break;
     }
@@ -33,14 +37,20 @@ bool CommandTakes(TCommand ACommand, const std::string& AFlag) {
     };
     switch (ACommand) {
     case cmList:
-        return LIn({"--edition", "--user", "--password-stdin"});
+        return LIn({"--edition", "--user", "--password-stdin", "--json"});
     case cmInstall:
         return LIn({"--edition", "--user", "--password-stdin", "--accept-terms", "--versions",
                     "--all", "--ide-dir", "--download-dir", "--getit", "--ide-running",
-                    "--existing-zip", "--installed"});
+                    "--existing-zip", "--installed", "--json", "--non-interactive", "--wait-lock"});
     case cmUninstall:
-        return LIn({"--versions", "--all", "--getit", "--ide-running"});
+        return LIn({"--versions", "--all", "--getit", "--ide-running", "--json",
+                    "--non-interactive", "--wait-lock", "--remove-files"});
+    case cmVerify:
+        return LIn({"--versions", "--json", "--wait-lock"});
+    case cmRepair:
+        return LIn({"--versions", "--remove-conflicts", "--json", "--wait-lock"});
     case cmStatus:
+        return LIn({"--json"});
     case cmNone:
         break;
     }
@@ -51,12 +61,19 @@ bool TakesValue(const std::string& AFlag) {
     return AFlag == "--edition" || AFlag == "--user" || AFlag == "--versions" ||
            AFlag == "--ide-dir" || AFlag == "--download-dir" || AFlag == "--getit" ||
            AFlag == "--ide-running" || AFlag == "--existing-zip" || AFlag == "--installed" ||
-           AFlag == "--server";
+           AFlag == "--server" || AFlag == "--wait-lock" || AFlag == "--log-file";
+}
+
+// Flags every command takes.
+bool IsCommon(const std::string& AFlag) {
+    return AFlag == "--server" || AFlag == "--log-file";
 }
 
 bool IsKnownFlag(const std::string& AFlag) {
     return TakesValue(AFlag) || AFlag == "--password-stdin" || AFlag == "--accept-terms" ||
-           AFlag == "--all" || AFlag == "--help" || AFlag == "--version";
+           AFlag == "--all" || AFlag == "--help" || AFlag == "--version" || AFlag == "--json" ||
+           AFlag == "--non-interactive" || AFlag == "--remove-files" ||
+           AFlag == "--remove-conflicts";
 }
 
 // One of two words; the first means true.
@@ -69,6 +86,17 @@ bool Choice(const std::string& AFlag, const std::string& AValue, const char* AYe
         return false;
     }
     throw EUsage(AFlag + " takes " + AYes + " or " + ANo + ", not \"" + AValue + "\"");
+}
+
+// A whole number of seconds, up to a day.
+int Seconds(const std::string& AFlag, const std::string& AValue) {
+    const bool LDigits = !AValue.empty() && AValue.size() <= 5 &&
+                         std::all_of(AValue.begin(), AValue.end(),
+                                     [](char AChar) { return AChar >= '0' && AChar <= '9'; });
+    if (!LDigits || std::stoi(AValue) > 86400) {
+        throw EUsage(AFlag + " takes a number of seconds up to 86400, not \"" + AValue + "\"");
+    }
+    return std::stoi(AValue);
 }
 
 std::vector<std::string> VersionList(const std::string& AValue) {
@@ -114,12 +142,27 @@ void Apply(TCliOptions& AOptions, const std::string& AFlag, const std::string& A
         AOptions.Reinstall = Choice(AFlag, AValue, "reinstall", "skip");
     } else if (AFlag == "--server") {
         AOptions.Server = AValue;
+    } else if (AFlag == "--log-file") {
+        if (AValue.empty()) {
+            throw EUsage("--log-file needs a file name");
+        }
+        AOptions.LogFile = AValue;
+    } else if (AFlag == "--wait-lock") {
+        AOptions.WaitLock = Seconds(AFlag, AValue);
+    } else if (AFlag == "--json") {
+        AOptions.Json = true;
+    } else if (AFlag == "--non-interactive") {
+        AOptions.NonInteractive = true;
     } else if (AFlag == "--password-stdin") {
         AOptions.PasswordStdin = true;
     } else if (AFlag == "--accept-terms") {
         AOptions.AcceptTerms = true;
     } else if (AFlag == "--all") {
         AOptions.All = true;
+    } else if (AFlag == "--remove-files") {
+        AOptions.RemoveFiles = true;
+    } else if (AFlag == "--remove-conflicts") {
+        AOptions.RemoveConflicts = true;
     } else if (AFlag == "--help") {
         AOptions.Help = true;
     } else if (AFlag == "--version") {
@@ -155,7 +198,7 @@ TCliOptions ParseCliArguments(const std::vector<std::string>& AArgs) {
     std::vector<std::pair<std::string, std::string>> LFlags;
     for (std::size_t LIndex = 0; LIndex < AArgs.size(); ++LIndex) {
         const std::string& LArg = AArgs[LIndex];
-        if (LArg.rfind("--", 0) != 0) {
+        if (LArg.rfind("-", 0) != 0) {
             if (LOptions.Command != cmNone) {
                 throw EUsage("unexpected argument \"" + LArg + "\"");
             }
@@ -167,14 +210,24 @@ TCliOptions ParseCliArguments(const std::vector<std::string>& AArgs) {
                 LOptions.Command = cmUninstall;
             } else if (LArg == "status") {
                 LOptions.Command = cmStatus;
+            } else if (LArg == "verify") {
+                LOptions.Command = cmVerify;
+            } else if (LArg == "repair") {
+                LOptions.Command = cmRepair;
             } else {
                 throw EUsage("unknown command \"" + LArg +
-                             "\"; the commands are list, install, uninstall and status");
+                             "\"; the commands are list, install, uninstall, status, verify and "
+                             "repair");
             }
             continue;
         }
         std::string LFlag = LArg;
         std::optional<std::string> LValue;
+        if (LArg == "-h" || LArg == "-V") {
+            LFlag = LArg == "-h" ? "--help" : "--version";
+        } else if (LArg.rfind("-", 0) == 0 && LArg.rfind("--", 0) != 0) {
+            throw EUsage("unknown option " + LArg);
+        }
         if (const auto LEquals = LArg.find('='); LEquals != std::string::npos) {
             LFlag = LArg.substr(0, LEquals);
             LValue = LArg.substr(LEquals + 1);
@@ -196,6 +249,11 @@ TCliOptions ParseCliArguments(const std::vector<std::string>& AArgs) {
         } else if (LValue) {
             throw EUsage(LFlag + " takes no value");
         }
+        // A second value would silently win over the first: say which one is meant.
+        if (std::any_of(LFlags.begin(), LFlags.end(),
+                        [&LFlag](const auto& AFlag) { return AFlag.first == LFlag; })) {
+            throw EUsage(LFlag + " is given twice; give it once");
+        }
         LFlags.emplace_back(LFlag, LValue.value_or(""));
     }
     for (const auto& [LFlag, LValue] : LFlags) {
@@ -205,10 +263,11 @@ TCliOptions ParseCliArguments(const std::vector<std::string>& AArgs) {
         return LOptions;
     }
     if (LOptions.Command == cmNone) {
-        throw EUsage("no command given; the commands are list, install, uninstall and status");
+        throw EUsage("no command given; the commands are list, install, uninstall, status, verify "
+                     "and repair");
     }
     for (const auto& [LFlag, LValue] : LFlags) {
-        if (LFlag != "--server" && !CommandTakes(LOptions.Command, LFlag)) {
+        if (!IsCommon(LFlag) && !CommandTakes(LOptions.Command, LFlag)) {
             throw EUsage(std::string(CommandName(LOptions.Command)) + " does not take " + LFlag);
         }
     }
@@ -216,29 +275,45 @@ TCliOptions ParseCliArguments(const std::vector<std::string>& AArgs) {
     return LOptions;
 }
 
-std::string UsageText() {
+std::string UsageText(const std::string& AApiUrl) {
     return "Usage:\n"
            "  orvane-install list      --edition developer|commercial [--user NAME] "
-           "[--password-stdin]\n"
+           "[--password-stdin] [--json]\n"
            "  orvane-install install   --edition developer|commercial [--user NAME] "
            "[--password-stdin]\n"
            "                           --accept-terms (--versions 23.0,22.0 | --all)\n"
            "                           [--ide-dir DIR] [--download-dir DIR]\n"
            "                           [--getit remove|keep] [--ide-running continue|stop]\n"
            "                           [--existing-zip download|use] [--installed reinstall|skip]\n"
+           "                           [--non-interactive] [--wait-lock SECONDS] [--json]\n"
            "  orvane-install uninstall (--versions 23.0,22.0 | --all) [--getit remove|keep]\n"
-           "                           [--ide-running continue|stop]\n"
-           "  orvane-install status\n"
-           "Common: --server URL (default: the compiled-in API address), --help, --version\n"
+           "                           [--ide-running continue|stop] [--non-interactive]\n"
+           "                           [--wait-lock SECONDS] [--json] [--remove-files]\n"
+           "  orvane-install verify    [--versions 23.0,22.0] [--wait-lock SECONDS] [--json]\n"
+           "  orvane-install repair    [--versions 23.0,22.0] [--remove-conflicts]\n"
+           "                           [--wait-lock SECONDS] [--json]\n"
+           "  orvane-install status    [--json]\n"
+           "Common: --server URL, --log-file PATH, -h/--help, -V/--version\n"
+           "\n"
+           "Server: " +
+           AApiUrl +
+           " unless --server names another.\n"
+           "Log: install.log beside this program, else in the user's local application data\n"
+           "(the first line on standard error says where), or --log-file PATH.\n"
            "\n"
            "The commercial edition's password comes from standard input with "
            "--password-stdin, or is asked\n"
-           "for on a terminal. A question without its flag is asked on a terminal; elsewhere "
-           "the command\n"
-           "fails and names the flag.\n"
-           "Exit codes: 0 all done; 1 some version failed; 2 usage error or refused; 3 server "
-           "unreachable\n"
-           "or sign-in refused.\n";
+           "for on a terminal. Every question the run will ask is checked before anything "
+           "changes: without\n"
+           "its flag it is asked on a terminal (never with --non-interactive); elsewhere the "
+           "command refuses\nand names the flags.\n"
+           "One install or uninstall runs per registry store at a time; --wait-lock waits for "
+           "the other.\n"
+           "Exit codes: 0 every version installed or skipped as asked; 1 some version failed; 2 "
+           "usage error\nor refused before anything changed; 3 server unreachable or sign-in "
+           "refused before anything\nchanged; 130 stopped (Ctrl-C, SIGTERM, console closed).\n"
+           "\n"
+           "Full reference: docs/console.md\n";
 }
 
 } // namespace orvane::cli

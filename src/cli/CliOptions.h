@@ -15,7 +15,7 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-enum TCommand { cmNone, cmList, cmInstall, cmUninstall, cmStatus };
+enum TCommand { cmNone, cmList, cmInstall, cmUninstall, cmStatus, cmVerify, cmRepair };
 
 // The console program's command line. Answers to the installer's questions stay
 // empty unless a flag gives them: the program then asks on a terminal or fails
@@ -37,6 +37,15 @@ struct TCliOptions {
     std::optional<bool> DownloadAgain;      // --existing-zip download|use
     std::optional<bool> Reinstall;          // --installed reinstall|skip
     std::optional<std::string> Server;
+    bool RemoveFiles = false;     // uninstall --remove-files
+    bool RemoveConflicts = false; // repair --remove-conflicts
+    // Results as one JSON document on standard output; human text on standard error.
+    bool Json = false;
+    // Never ask, even on a terminal: a question without its flag refuses.
+    bool NonInteractive = false;
+    // Seconds to wait for another installer's lock; unset: refuse at once.
+    std::optional<int> WaitLock;
+    std::optional<std::string> LogFile;
 };
 
 // AArgs without the program name, UTF-8. Throws EUsage for an unknown command or
@@ -44,7 +53,7 @@ struct TCliOptions {
 // command without what it needs (--edition, the versions).
 TCliOptions ParseCliArguments(const std::vector<std::string>& AArgs);
 
-// The text --help prints.
-std::string UsageText();
+// The text --help prints; AApiUrl is the compiled-in server address.
+std::string UsageText(const std::string& AApiUrl);
 
 } // namespace orvane::cli

@@ -37,8 +37,17 @@ struct TCommandContext {
     TRegistryStore& Store;
     std::string ApiUrl;
     std::filesystem::path LogFile;
+    // The result document of --json; null without it.
+    rapidjson::Document* Json = nullptr;
 
     bool Interrupted() const { return Setup.Interrupted && *Setup.Interrupted; }
+    // "interrupted (Ctrl-C)", or what else stopped the run.
+    std::string InterruptText() const;
+    // Whether a question may be asked on the terminal.
+    bool MayAsk() const { return Console.InTerminal && !Options.NonInteractive; }
+    // Adds AName = AValue to the JSON result, when there is one.
+    void JsonMember(const char* AName, rapidjson::Value AValue) const;
+    rapidjson::Value JsonText(const std::string& AText) const;
     // A line for install.log and, when nobody watches a terminal, standard
     // output. Any thread.
     void Log(const std::string& ALine) const;
@@ -66,13 +75,24 @@ TPackageList FetchPackageList(const TCommandContext& AContext, const TCredential
 // An entry that names a file to download; the others cannot be installed.
 bool IsAvailable(const TListedEntry& AEntry);
 
+// Text on one line for a summary: line breaks become " / ", other control
+// characters "?".
+std::string OneLine(const std::string& AText);
+
 // Text from outside made safe for a terminal: control characters become "?".
 std::string Printable(const std::string& AText);
 // A message for the console: its lines end in "\n" (the window's texts use
 // "\r\n"), other control characters become "?".
 std::string ConsoleText(const std::string& AText);
 
+// Rolls back what a killed run left half installed (a line on standard error
+// and in install.log for each version); before a command's first change.
+void RecoverInterrupted(const TCommandContext& AContext);
 int RunInstall(const TCommandContext& AContext);
 int RunUninstall(const TCommandContext& AContext);
+// Exit 0 when every installation checked is whole, 1 with one line per problem.
+int RunVerify(const TCommandContext& AContext);
+// Puts back what verify finds; the exit code and lines are verify's afterwards.
+int RunRepair(const TCommandContext& AContext);
 
 } // namespace orvane::cli

@@ -1,9 +1,10 @@
 #include "cli/Commands.h"
 
 #include "cli/CommandSupport.h"
-#include "cli/InstallLogWriter.h"
 #include "install/PackageRules.h"
 #include "platform/FileNames.h"
+#include "platform/InstallLogFile.h"
+#include "platform/ProcessLock.h"
 #include "registry/ProductRecords.h"
 #include "registry/RegistryStore.h"
 #include "server/ConfigurationFetch.h"
@@ -11,8 +12,15 @@
 #include "server/MachineIdentifier.h"
 #include "server/Protocol.h"
 
+#include <rapidjson/prettywriter.h>
+#include <rapidjson/stringbuffer.h>
+
+#include <chrono>
+#include <fstream>
 #include <mutex>
+#include <optional>
 #include <ostream>
+#include <thread>
 
 namespace orvane::cli {
 
@@ -36,6 +44,27 @@ void TCommandContext::LogToFile(const std::string& ALine) const {
     LogLine(LogFile, ALine);
 }
 
+std::string TCommandContext::InterruptText() const {
+    const char* LReason = Setup.InterruptReason ? Setup.InterruptReason->load() : nullptr;
+    return LReason ? LReason : "interrupted (Ctrl-C)";
+}
+
+void TCommandContext::JsonMember(const char* AName, rapidjson::Value AValue) const {
+    if (Json) {
+        Json->RemoveMember(AName);
+        Json->AddMember(rapidjson::Value(AName, Json->GetAllocator()), AValue,
+                        Json->GetAllocator());
+    }
+}
+
+rapidjson::Value TCommandContext::JsonText(const std::string& AText) const {
+    if (!Json) {
+        return rapidjson::Value();
+    }
+    return rapidjson::Value(AText.c_str(), static_cast<rapidjson::SizeType>(AText.size()),
+                            Json->GetAllocator());
+}
+
 bool IsAvailable(const TListedEntry& AEntry) {
     return AEntry.Enabled && !ReadMemberTextOrEmpty(*AEntry.Entry, "file").empty();
 }
@@ -47,6 +76,19 @@ std::string Printable(const std::string& AText) {
         if (LCode < 0x20 || LCode == 0x7f) {
             LChar = '?';
         }
+    }
+    return LText;
+}
+
+std::string OneLine(const std::string& AText) {
+    std::string LText;
+    for (std::size_t LIndex = 0; LIndex < AText.size(); ++LIndex) {
+        if (AText.compare(LIndex, 2, "\r\n") == 0 || AText[LIndex] == '\n') {
+            LIndex += AText[LIndex] == '\r' ? 1 : 0;
+            LText += " / ";
+            continue;
+        }
+        LText += Printable(AText.substr(LIndex, 1));
     }
     return LText;
 }
@@ -69,8 +111,11 @@ bool Answer(const TCommandContext& AContext, const std::string& AQuestion,
                      ": " + AQuestion);
         return *AFlagAnswer;
     }
-    if (!AContext.Console.InTerminal) {
-        throw ERefused(AQuestion + "\nNo terminal to answer this question: give " + AFlag + ".");
+    if (!AContext.MayAsk()) {
+        throw ERefused(AQuestion + "\n" +
+                       (AContext.Options.NonInteractive ? "--non-interactive asks nothing"
+                                                        : "No terminal to answer this question") +
+                       ": give " + AFlag + ".");
     }
     for (;;) {
         AContext.Console.Err << ConsoleText(AQuestion) << "\n(" << AFlag
@@ -98,7 +143,7 @@ TCredentials SignIn(const TCommandContext& AContext) {
     TConsole& LConsole = AContext.Console;
     if (AContext.Options.User) {
         LCredentials.Username = *AContext.Options.User;
-    } else if (LConsole.InTerminal && !AContext.Options.PasswordStdin) {
+    } else if (AContext.MayAsk() && !AContext.Options.PasswordStdin) {
         LConsole.Err << "E-mail address: " << std::flush;
         if (!ReadLine(LConsole.In, LCredentials.Username)) {
             throw ERefused("No e-mail address given: give --user NAME.");
@@ -110,7 +155,7 @@ TCredentials SignIn(const TCommandContext& AContext) {
         if (!ReadLine(LConsole.In, LCredentials.Password)) {
             throw ERefused("--password-stdin: standard input holds no password line.");
         }
-    } else if (LConsole.InTerminal) {
+    } else if (AContext.MayAsk()) {
         LConsole.Err << "Password for " << Printable(LCredentials.Username) << ": " << std::flush;
         if (LConsole.ReadSecret) {
             LCredentials.Password = LConsole.ReadSecret();
@@ -150,53 +195,185 @@ namespace {
 
 int RunList(const TCommandContext& AContext) {
     const TPackageList LList = FetchPackageList(AContext, SignIn(AContext));
+    rapidjson::Value LPackages(rapidjson::kArrayType);
     for (const TListedEntry& LEntry : LList.Entries) {
         const rapidjson::Value& LValue = *LEntry.Entry;
-        const std::string LFile = ReadMemberTextOrEmpty(LValue, "file");
+        const std::string LVersion = ReadMemberTextOrEmpty(LValue, "version");
+        const std::string LName = ReadMemberTextOrEmpty(LValue, "name");
+        const std::string LFileVersion = PackageFileVersion(ReadMemberText(LValue, "file_version"),
+                                                            ReadMemberTextOrEmpty(LValue, "file"));
+        if (AContext.Json) {
+            rapidjson::Value LPackage(rapidjson::kObjectType);
+            auto& LAlloc = AContext.Json->GetAllocator();
+            LPackage.AddMember("ide_version", AContext.JsonText(LVersion), LAlloc);
+            LPackage.AddMember("name", AContext.JsonText(LName), LAlloc);
+            LPackage.AddMember("package_version", AContext.JsonText(LFileVersion), LAlloc);
+            LPackage.AddMember("available", IsAvailable(LEntry), LAlloc);
+            LPackages.PushBack(LPackage, LAlloc);
+            continue;
+        }
         std::string LLine =
-            Printable(ReadMemberTextOrEmpty(LValue, "version")) + "\t" +
-            Printable(ReadMemberTextOrEmpty(LValue, "name")) + "\t" +
-            Printable(PackageFileVersion(ReadMemberText(LValue, "file_version"), LFile));
+            Printable(LVersion) + "\t" + Printable(LName) + "\t" + Printable(LFileVersion);
         if (!IsAvailable(LEntry)) {
             LLine += "\t(not available)";
         }
         AContext.Console.Out << LLine << "\n";
     }
+    AContext.JsonMember("packages", std::move(LPackages));
     return ecDone;
 }
 
 int RunStatus(const TCommandContext& AContext) {
     int LResult = ecDone;
+    rapidjson::Value LInstallations(rapidjson::kArrayType);
     for (const TOrvaneRegistryData& LRecord : ReadInstalledVersions(AContext.Store)) {
+        if (AContext.Json) {
+            rapidjson::Value LItem(rapidjson::kObjectType);
+            auto& LAlloc = AContext.Json->GetAllocator();
+            LItem.AddMember("ide_version", AContext.JsonText(LRecord.IDEVersion), LAlloc);
+            LItem.AddMember("version", AContext.JsonText(LRecord.Version), LAlloc);
+            LItem.AddMember("edition", AContext.JsonText(LRecord.License), LAlloc);
+            LItem.AddMember("date", AContext.JsonText(LRecord.DateTime), LAlloc);
+            LItem.AddMember("folder", AContext.JsonText(LRecord.Path), LAlloc);
+            if (!LRecord.ReadError.empty()) {
+                LItem.AddMember("error", AContext.JsonText(LRecord.ReadError), LAlloc);
+            }
+            LInstallations.PushBack(LItem, LAlloc);
+        }
         if (!LRecord.ReadError.empty()) {
             AContext.Console.Err << Printable(LRecord.IDEVersion) << ": the record cannot be read ("
                                  << Printable(LRecord.ReadError) << ")\n";
             LResult = ecSomeFailed;
             continue;
         }
-        AContext.Console.Out << Printable(LRecord.IDEVersion) << "\t" << Printable(LRecord.Version)
-                             << "\t" << Printable(LRecord.License) << "\t"
-                             << Printable(LRecord.DateTime) << "\t" << Printable(LRecord.Path)
-                             << "\n";
+        if (!AContext.Json) {
+            AContext.Console.Out << Printable(LRecord.IDEVersion) << "\t"
+                                 << Printable(LRecord.Version) << "\t" << Printable(LRecord.License)
+                                 << "\t" << Printable(LRecord.DateTime) << "\t"
+                                 << Printable(LRecord.Path) << "\n";
+        }
     }
+    AContext.JsonMember("installations", std::move(LInstallations));
     return LResult;
 }
 
-int RunCommand(const TCliOptions& AOptions, TConsole& AConsole, const TCliSetup& ASetup) {
+// The pid the lock's holder left in the lock file, if it left one there.
+std::optional<long> LockHolder(const std::string& ALockName) {
+    std::ifstream LIn(PathFromUtf8(ALockName));
+    long LPid = 0;
+    if (LIn >> LPid && LPid > 0) {
+        return LPid;
+    }
+    return std::nullopt;
+}
+
+// The store's lock, taken before anything is asked or changed; with
+// --wait-lock it waits that long for another installer to end.
+std::unique_ptr<TProcessLock> TakeStoreLock(const TCommandContext& AContext) {
+    const std::string LName = AContext.Setup.LockName.empty()
+                                  ? StoreLockName(DefaultRegistryStorePath())
+                                  : AContext.Setup.LockName;
+    const auto LDeadline = std::chrono::steady_clock::now() +
+                           std::chrono::seconds(AContext.Options.WaitLock.value_or(0));
+    AContext.LogToFile("Registry store lock: " + LName);
+    bool LSaid = false;
+    for (;;) {
+        auto LLock = std::make_unique<TProcessLock>(LName);
+        if (LLock->State() == TProcessLock::lsHeld) {
+            return LLock;
+        }
+        if (LLock->State() == TProcessLock::lsUnavailable) {
+            throw ERefused("The registry store's lock cannot be taken (" + LLock->Error() +
+                           "); nothing was changed.");
+        }
+        const std::optional<long> LPid = LockHolder(LName);
+        const std::string LHolder =
+            LPid ? " (pid " + std::to_string(*LPid) + ")" : " (its process id is not known)";
+        if (AContext.Interrupted()) {
+            throw ERefused(
+                "Stopped while waiting for the other installer: " + AContext.InterruptText() + ".");
+        }
+        if (std::chrono::steady_clock::now() >= LDeadline) {
+            throw ERefused("Another installer is changing this registry store" + LHolder +
+                           (AContext.Options.WaitLock
+                                ? "; waited " + std::to_string(*AContext.Options.WaitLock) + " s"
+                                : "; --wait-lock SECONDS waits for it") +
+                           ".");
+        }
+        if (!LSaid) {
+            AContext.Console.Err << "Waiting for another installer" << LHolder
+                                 << " to finish with this registry store ...\n";
+            LSaid = true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+}
+
+// Where install.log goes: --log-file, else beside the program, else (a folder
+// such as Program Files that the user cannot write) the user's own, said on
+// the first line of standard error.
+std::filesystem::path ChooseLogFile(const TCliOptions& AOptions, TConsole& AConsole,
+                                    const TCliSetup& ASetup) {
+    std::error_code LError;
+    if (AOptions.LogFile) {
+        const std::filesystem::path LFile =
+            std::filesystem::absolute(PathFromUtf8(*AOptions.LogFile), LError);
+        if (LError || !CanAppendTo(LFile)) {
+            throw ERefused("--log-file: " + Utf8FromPath(LFile) + " cannot be written.");
+        }
+        return LFile;
+    }
+    const std::filesystem::path LBeside = ASetup.ExeDir / "install.log";
+    if (CanAppendTo(LBeside)) {
+        return LBeside;
+    }
+    const std::filesystem::path LUser = UserInstallLogFile();
+    if (!LUser.empty()) {
+        std::filesystem::create_directories(LUser.parent_path(), LError);
+    }
+    if (LUser.empty() || !CanAppendTo(LUser)) {
+        AConsole.Err << "orvane-install: install.log cannot be written beside the program nor in "
+                        "the user's folder; the run is not logged.\n";
+        return LBeside;
+    }
+    AConsole.Err << "orvane-install: " << Utf8FromPath(ASetup.ExeDir)
+                 << " cannot take install.log; the log goes to " << Utf8FromPath(LUser) << "\n";
+    return LUser;
+}
+
+int RunCommand(const TCliOptions& AOptions, TConsole& AConsole, const TCliSetup& ASetup,
+               rapidjson::Document* AJson) {
+    // status only reads: it neither logs nor waits for a writer.
+    const bool LLogs = AOptions.Command != cmStatus;
+    const std::filesystem::path LLogFile =
+        LLogs ? ChooseLogFile(AOptions, AConsole, ASetup) : std::filesystem::path();
     const std::shared_ptr<TRegistryStore> LStore =
         ASetup.Store ? ASetup.Store : OpenDefaultRegistryStore();
-    const TCommandContext LContext{AOptions,
-                                   AConsole,
-                                   ASetup,
-                                   *LStore,
-                                   AOptions.Server.value_or(ASetup.ApiUrl),
-                                   ASetup.ExeDir / "install.log"};
-    // What list and status print is read by scripts: the HTTP client's lines
-    // stay in install.log there.
-    const bool LPrintsLog = AOptions.Command == cmInstall || AOptions.Command == cmUninstall;
+    const TCommandContext LContext{
+        AOptions, AConsole, ASetup, *LStore, AOptions.Server.value_or(ASetup.ApiUrl),
+        LLogFile, AJson};
+    if (LLogs) {
+        LContext.JsonMember("log_file", LContext.JsonText(Utf8FromPath(LLogFile)));
+    }
+    // Commands that may change the machine keep other installers (the window
+    // too) off the store while they run: a journal found at the start is then
+    // one a killed run left, never one that is being written. What list,
+    // status and verify print is read by scripts: the HTTP client's lines stay
+    // in install.log there.
+    const bool LChanges = AOptions.Command == cmInstall || AOptions.Command == cmUninstall ||
+                          AOptions.Command == cmVerify || AOptions.Command == cmRepair;
+    const bool LPrintsLog = AOptions.Command == cmInstall || AOptions.Command == cmUninstall ||
+                            AOptions.Command == cmRepair;
+    std::unique_ptr<TProcessLock> LLock;
+    if (LChanges) {
+        LLock = TakeStoreLock(LContext);
+    }
     const TScopedHttpLog LHttpLog([&LContext, LPrintsLog](const std::string& ALine) {
         LPrintsLog ? LContext.Log(ALine) : LContext.LogToFile(ALine);
     });
+    if (LChanges) {
+        RecoverInterrupted(LContext);
+    }
     switch (AOptions.Command) {
     case cmList:
         return RunList(LContext);
@@ -206,41 +383,93 @@ int RunCommand(const TCliOptions& AOptions, TConsole& AConsole, const TCliSetup&
         return RunInstall(LContext);
     case cmUninstall:
         return RunUninstall(LContext);
+    case cmVerify:
+        return RunVerify(LContext);
+    case cmRepair:
+        return RunRepair(LContext);
     case cmNone:
         break;
     }
     return ecRefused;
 }
 
+const char* CommandWord(TCommand ACommand) {
+    switch (ACommand) {
+    case cmList:
+        return "list";
+    case cmInstall:
+        return "install";
+    case cmUninstall:
+        return "uninstall";
+    case cmStatus:
+        return "status";
+    case cmNone:
+        break;
+    }
+    return "";
+}
+
 } // namespace
 
 int RunCli(const std::vector<std::string>& AArgs, TConsole& AConsole, const TCliSetup& ASetup) {
+    std::optional<TCliOptions> LOptions;
+    rapidjson::Document LJson(rapidjson::kObjectType);
+    // With --json standard output holds the document only; every human line
+    // goes to standard error.
+    TConsole LHuman{AConsole.In,         AConsole.Err, AConsole.Err,
+                    AConsole.InTerminal, false,        AConsole.ReadSecret};
+    std::string LError;
+    int LResult = ecRefused;
     try {
-        const TCliOptions LOptions = ParseCliArguments(AArgs);
-        if (LOptions.Help) {
-            AConsole.Out << UsageText();
+        LOptions = ParseCliArguments(AArgs);
+        if (LOptions->Help) {
+            AConsole.Out << UsageText(ASetup.ApiUrl);
             return ecDone;
         }
-        if (LOptions.ShowVersion) {
+        if (LOptions->ShowVersion) {
             AConsole.Out << "orvane-install " << ORVANE_VERSION_MAJOR << "." << ORVANE_VERSION_MINOR
                          << "." << ORVANE_VERSION_PATCH << "\n";
             return ecDone;
         }
-        return RunCommand(LOptions, AConsole, ASetup);
+        LJson.AddMember("command", rapidjson::StringRef(CommandWord(LOptions->Command)),
+                        LJson.GetAllocator());
+        LResult = RunCommand(*LOptions, LOptions->Json ? LHuman : AConsole, ASetup,
+                             LOptions->Json ? &LJson : nullptr);
     } catch (const EUsage& AError) {
         AConsole.Err << "orvane-install: " << AError.what()
                      << "\nRun orvane-install --help for the commands and flags.\n";
-        return ecRefused;
+        LError = AError.what();
+        LResult = ecRefused;
     } catch (const ERefused& AError) {
         AConsole.Err << "orvane-install: " << ConsoleText(AError.what()) << "\n";
-        return ecRefused;
+        LError = AError.what();
+        LResult = ecRefused;
     } catch (const EServer& AError) {
         AConsole.Err << "orvane-install: " << ConsoleText(AError.what()) << "\n";
-        return ecServer;
+        LError = AError.what();
+        LResult = ecServer;
     } catch (const std::exception& AError) {
         AConsole.Err << "orvane-install: " << ConsoleText(AError.what()) << "\n";
-        return ecSomeFailed;
+        LError = AError.what();
+        LResult = ecSomeFailed;
     }
+    // Whatever a stopped run ran into on its way out, it was stopped.
+    if (LResult != ecDone && ASetup.Interrupted && *ASetup.Interrupted) {
+        LResult = ecStopped;
+    }
+    if (LOptions && LOptions->Json) {
+        if (!LError.empty()) {
+            LJson.RemoveMember("error");
+            LJson.AddMember("error", rapidjson::Value(LError.c_str(), LJson.GetAllocator()),
+                            LJson.GetAllocator());
+        }
+        LJson.AddMember("exit_code", LResult, LJson.GetAllocator());
+        rapidjson::StringBuffer LBuffer;
+        rapidjson::PrettyWriter<rapidjson::StringBuffer> LWriter(LBuffer);
+        LJson.Accept(LWriter);
+        AConsole.Out << LBuffer.GetString() << "\n" << std::flush;
+    }
+    return LResult;
 }
 
 } // namespace orvane::cli

@@ -20,6 +20,7 @@ enum TExitCode : int {
     ecSomeFailed = 1, // some version failed; each failure is on standard error
     ecRefused = 2,    // usage error, or refused (terms, running IDE, unknown version)
     ecServer = 3,     // server unreachable or sign-in refused
+    ecStopped = 130,  // stopped by Ctrl-C, SIGTERM or the console closing
 };
 
 // What the program gives every command; tests give their own.
@@ -37,6 +38,12 @@ struct TCliSetup {
     std::string IDEProcessName = "bds.exe";
     // Set by Ctrl-C: the run stops at its next step.
     std::shared_ptr<std::atomic<bool>> Interrupted;
+    // What set Interrupted ("interrupted (SIGTERM)"); a literal, so a signal
+    // handler may set it. Null: "interrupted (Ctrl-C)".
+    std::shared_ptr<std::atomic<const char*>> InterruptReason;
+    // The lock that keeps two installers off the store (see StoreLockName);
+    // empty: the lock of the user's store.
+    std::string LockName;
 };
 
 // Runs one command line (arguments after the program name, UTF-8) and returns

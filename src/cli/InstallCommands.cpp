@@ -3,10 +3,13 @@
 #include "install/FileOperations.h"
 #include "install/InstallEngine.h"
 #include "install/InstallHost.h"
+#include "install/PackageRules.h"
 #include "platform/FileNames.h"
 #include "platform/SystemFolders.h"
+#include "registry/IDEKeys.h"
 #include "registry/IDELocations.h"
 #include "registry/ProductRecords.h"
+#include "registry/RegistryStore.h"
 #include "server/HostThread.h"
 #include "server/Protocol.h"
 
@@ -65,7 +68,7 @@ public:
     bool IsHostThread() const override { return FQueue.IsHostThread(); }
     void ProcessPending() override {
         if (FContext.Interrupted() && !Cancellation().IsCancelled()) {
-            Cancellation().Cancel("interrupted (Ctrl-C)");
+            Cancellation().Cancel(FContext.InterruptText());
         }
         FQueue.ProcessPending();
     }
@@ -76,6 +79,10 @@ public:
         Draw(ALine);
     }
     void Warning(const std::string& AText) override {
+        // The refusal is said once, when the command ends.
+        if (!FRefusal.empty() && AText == FRefusal) {
+            return;
+        }
         EndLine();
         FContext.Console.Err << "Warning: " << ConsoleText(AText) << "\n";
     }
@@ -87,7 +94,11 @@ public:
         EndLine();
         const TQuestionFlag LFlag = FlagFor(FContext.Options, AQuestion.Id);
         try {
-            return Answer(FContext, AQuestion.Text, LFlag.Answer, LFlag.Flag);
+            const bool LYes = Answer(FContext, AQuestion.Text, LFlag.Answer, LFlag.Flag);
+            if (!LYes) {
+                FDeclined = AQuestion.Id;
+            }
+            return LYes;
         } catch (const ERefused& AError) {
             // Nothing further is started; the question's step does not happen.
             FRefusal = AError.what();
@@ -118,6 +129,8 @@ public:
         }
     }
     const std::string& Refusal() const { return FRefusal; }
+    // The last question answered no.
+    std::optional<TQuestionId> Declined() const { return FDeclined; }
 
 private:
     void Draw(const std::string& AText) {
@@ -138,7 +151,81 @@ private:
     std::chrono::steady_clock::time_point FLastDraw{};
     bool FDrawn = false;
     std::string FRefusal;
+    std::optional<TQuestionId> FDeclined;
 };
+
+// Why a run that was declined at its start changed nothing, and the flag that
+// would let it go on.
+std::string DeclinedText(const TCliOptions& AOptions, std::optional<TQuestionId> AId,
+                         const char* AWhat) {
+    const std::string LNothing = std::string("Nothing was ") + AWhat;
+    if (AId == TQuestionId::IdeRunning) {
+        return LNothing + ": the IDE is running and " +
+               (AOptions.ContinueIdeRunning ? "--ide-running stop" : "the answer") +
+               " stops here. Close the IDE, or give --ide-running continue.";
+    }
+    if (AId == TQuestionId::GetItCleanup || AId == TQuestionId::GetItRemove) {
+        return LNothing + ": GetIt installed the framework and " +
+               (AOptions.RemoveGetIt ? "--getit keep" : "the answer") +
+               " keeps its entries, which would conflict. Give --getit remove to back them up, "
+               "remove them and go on.";
+    }
+    return LNothing + ".";
+}
+
+// The registered IDE versions: those with a key of their own in the registry.
+std::vector<std::string> RegisteredIDEVersions(TRegistryStore& AStore) {
+    std::vector<std::string> LVersions;
+    const std::string LRoot = KBdsKey.substr(0, KBdsKey.size() - 1);
+    if (!AStore.KeyExists(LRoot)) {
+        return LVersions;
+    }
+    for (const std::string& LName : AStore.SubKeyNames(LRoot)) {
+        if (IsIdeVersionText(LName)) {
+            LVersions.push_back(LName);
+        }
+    }
+    return LVersions;
+}
+
+const char* ResultWord(TVersionResult AResult) {
+    switch (AResult) {
+    case vrInstalled:
+        return "installed";
+    case vrSkipped:
+        return "skipped";
+    case vrFailed:
+        break;
+    }
+    return "failed";
+}
+
+// One version's result: a summary line on standard error and, with --json, an
+// entry of "versions".
+void ReportVersion(const TCommandContext& AContext, rapidjson::Value& AVersions,
+                   const std::string& AIDEVersion, const std::string& APackageVersion,
+                   const std::string& AOutcome, const std::string& AReason,
+                   const std::vector<std::string>& ABackups) {
+    AContext.Console.Err << Printable(AIDEVersion)
+                         << (APackageVersion.empty() ? "" : " " + Printable(APackageVersion))
+                         << ": " << AOutcome
+                         << (AReason.empty() ? "" : " (" + OneLine(AReason) + ")") << "\n";
+    if (!AContext.Json) {
+        return;
+    }
+    auto& LAlloc = AContext.Json->GetAllocator();
+    rapidjson::Value LItem(rapidjson::kObjectType);
+    LItem.AddMember("ide_version", AContext.JsonText(AIDEVersion), LAlloc);
+    LItem.AddMember("package_version", AContext.JsonText(APackageVersion), LAlloc);
+    LItem.AddMember("outcome", AContext.JsonText(AOutcome), LAlloc);
+    LItem.AddMember("reason", AContext.JsonText(AReason), LAlloc);
+    rapidjson::Value LBackups(rapidjson::kArrayType);
+    for (const std::string& LFile : ABackups) {
+        LBackups.PushBack(AContext.JsonText(LFile), LAlloc);
+    }
+    LItem.AddMember("backup_files", LBackups, LAlloc);
+    AVersions.PushBack(LItem, LAlloc);
+}
 
 TInstallSettings SettingsFor(const TCommandContext& AContext, const TCredentials& ACredentials) {
     TInstallSettings LSettings;
@@ -162,6 +249,10 @@ std::string JoinVersions(const std::vector<std::string>& AVersions) {
 // offer is refused, naming those it offers.
 std::vector<const rapidjson::Value*> ChosenEntries(const TCommandContext& AContext,
                                                    const TPackageList& AList) {
+    const std::vector<std::string> LRegistered = RegisteredIDEVersions(AContext.Store);
+    const auto LIsRegistered = [&LRegistered](const std::string& AVersion) {
+        return std::find(LRegistered.begin(), LRegistered.end(), AVersion) != LRegistered.end();
+    };
     std::vector<std::string> LOffered;
     std::vector<const rapidjson::Value*> LChosen;
     for (const TListedEntry& LEntry : AList.Entries) {
@@ -173,7 +264,7 @@ std::vector<const rapidjson::Value*> ChosenEntries(const TCommandContext& AConte
             LOffered.push_back(LVersion);
         }
         const auto& LWanted = AContext.Options.Versions;
-        if (AContext.Options.All ||
+        if ((AContext.Options.All && LIsRegistered(LVersion)) ||
             std::find(LWanted.begin(), LWanted.end(), LVersion) != LWanted.end()) {
             LChosen.push_back(LEntry.Entry);
         }
@@ -184,8 +275,20 @@ std::vector<const rapidjson::Value*> ChosenEntries(const TCommandContext& AConte
                            "; available: " + JoinVersions(LOffered) + ".");
         }
     }
+    // A version whose IDE is not here would get a record and register nothing.
+    for (const std::string& LVersion : AContext.Options.Versions) {
+        if (!LIsRegistered(LVersion)) {
+            throw ERefused("The IDE version " + LVersion +
+                           " is not registered on this machine; registered: " +
+                           JoinVersions(LRegistered) + ".");
+        }
+    }
     if (LChosen.empty()) {
-        throw ERefused("The server offers no package to install.");
+        throw ERefused(AContext.Options.All
+                           ? "The server offers no package for the registered IDE versions (" +
+                                 JoinVersions(LRegistered) + "); it offers " +
+                                 JoinVersions(LOffered) + "."
+                           : "The server offers no package to install.");
     }
     return LChosen;
 }
@@ -202,6 +305,46 @@ std::string FolderFlag(const std::string& AFlag, const std::string& AValue) {
 }
 
 } // namespace
+
+void RecoverInterrupted(const TCommandContext& AContext) {
+    auto LHost = std::make_shared<TConsoleHost>(AContext);
+    TInstallEngine(LHost, AContext.Store, SettingsFor(AContext, TCredentials{}))
+        .RecoverUnfinished();
+    LHost->EndLine();
+}
+
+// Every question the run will ask, checked before the first change: without
+// its flag, and where nobody may be asked, the run is refused naming each flag.
+void RequireAnswers(const TCommandContext& AContext, TInstallEngine& AEngine,
+                    const std::vector<const rapidjson::Value*>& AEntries,
+                    const std::string& ADownloadDir) {
+    if (AContext.MayAsk()) {
+        return;
+    }
+    std::string LMissing;
+    std::vector<std::string> LFlags;
+    for (const TPlannedQuestion& LQuestion : AEngine.PlannedQuestions(AEntries, ADownloadDir)) {
+        const TQuestionFlag LFlag = FlagFor(AContext.Options, LQuestion.Id);
+        if (LFlag.Answer) {
+            continue;
+        }
+        LMissing += "\n  " + LQuestion.Why + ": give " + LFlag.Flag;
+        if (std::find(LFlags.begin(), LFlags.end(), LFlag.Flag) == LFlags.end()) {
+            LFlags.push_back(LFlag.Flag);
+        }
+    }
+    if (!LFlags.empty()) {
+        std::string LList;
+        for (const std::string& LFlag : LFlags) {
+            LList += (LList.empty() ? "" : ", ") + LFlag;
+        }
+        throw ERefused(std::string(AContext.Options.NonInteractive
+                                       ? "--non-interactive asks nothing"
+                                       : "No terminal to answer questions") +
+                       ", and the run would ask these:" + LMissing +
+                       "\nNothing was changed; run again with " + LList + ".");
+    }
+}
 
 int RunInstall(const TCommandContext& AContext) {
     if (!AContext.Options.AcceptTerms) {
@@ -220,8 +363,11 @@ int RunInstall(const TCommandContext& AContext) {
     const TPackageList LList = FetchPackageList(AContext, LCredentials);
     const std::vector<const rapidjson::Value*> LEntries = ChosenEntries(AContext, LList);
 
+    AContext.Log("IDE folder: " + LIDEDir + "; download folder: " + LDownloadDir);
+
     auto LHost = std::make_shared<TConsoleHost>(AContext);
     TInstallEngine LEngine(LHost, AContext.Store, SettingsFor(AContext, LCredentials));
+    RequireAnswers(AContext, LEngine, LEntries, LDownloadDir);
     bool LPrepared = false;
     try {
         LPrepared = LEngine.PrepareInstallation(LDownloadDir);
@@ -232,26 +378,57 @@ int RunInstall(const TCommandContext& AContext) {
     if (!LHost->Refusal().empty()) {
         throw ERefused(LHost->Refusal());
     }
+    if (AContext.Interrupted()) {
+        AContext.Log("Installation stopped: " + AContext.InterruptText() +
+                     "; nothing was installed.");
+        return ecStopped;
+    }
     if (!LPrepared) {
-        throw ERefused("Nothing was installed.");
+        throw ERefused(DeclinedText(AContext.Options, LHost->Declined(), "installed"));
     }
     const TInstallRun LRun = LEngine.InstallVersions(
         LEntries, [&LIDEDir] { return LIDEDir; }, LDownloadDir);
     LHost->EndLine();
-    if (!LHost->Refusal().empty()) {
+    const bool LAnyDone = std::any_of(LRun.Versions.begin(), LRun.Versions.end(),
+                                      [](const TVersionOutcome& A) { return A.Installed(); });
+    if (!LHost->Refusal().empty() && !LAnyDone) {
         throw ERefused(LHost->Refusal());
     }
-    int LResult = LRun.Stopped ? ecSomeFailed : ecDone;
+    if (AContext.Interrupted() && !LRun.Stopped) {
+        // The last version was stopped within itself; the engine stops before the next one.
+        AContext.Log("Installation stopped: " + AContext.InterruptText() +
+                     "; 0 version(s) not installed.");
+    }
+
+    int LResult = ecDone;
+    rapidjson::Value LVersions(rapidjson::kArrayType);
     for (const TVersionOutcome& LOutcome : LRun.Versions) {
-        if (!LOutcome.Installed) {
-            AContext.Console.Err << "Version " << Printable(LOutcome.Version)
-                                 << " failed: " << Printable(LOutcome.Reason) << "\n";
+        std::string LReason = LOutcome.Reason;
+        if (LOutcome.Result == vrSkipped) {
+            LReason += AContext.Options.Reinstall ? "; --installed skip" : "; answered no";
+        }
+        if (LOutcome.Result == vrFailed) {
             LResult = ecSomeFailed;
         }
+        ReportVersion(AContext, LVersions, LOutcome.Version, LOutcome.FileVersion,
+                      ResultWord(LOutcome.Result), LReason, LOutcome.BackupFiles);
     }
-    if (LRun.Stopped) {
-        AContext.Console.Err << "Stopped: " << Printable(LHost->Cancellation().Reason())
+    for (std::size_t LIndex = LRun.Versions.size(); LIndex < LEntries.size(); ++LIndex) {
+        ReportVersion(AContext, LVersions, ReadMemberTextOrEmpty(*LEntries[LIndex], "version"),
+                      PackageFileVersion(ReadMemberText(*LEntries[LIndex], "file_version"),
+                                         ReadMemberTextOrEmpty(*LEntries[LIndex], "file")),
+                      "not begun", LHost->Cancellation().Reason(), {});
+        LResult = ecSomeFailed;
+    }
+    AContext.JsonMember("versions", std::move(LVersions));
+    if (LRun.Stopped || !LHost->Refusal().empty()) {
+        AContext.Console.Err << "Stopped: "
+                             << OneLine(LHost->Refusal().empty() ? LHost->Cancellation().Reason()
+                                                                 : LHost->Refusal())
                              << "; the versions not begun were not installed.\n";
+    }
+    if (AContext.Interrupted()) {
+        return ecStopped;
     }
     if (LResult == ecDone) {
         AContext.Console.Out << "Thank you for installing Orvane! You can now start working!\n";
@@ -279,7 +456,7 @@ int RunUninstall(const TCommandContext& AContext) {
     TInstallEngine LEngine(LHost, AContext.Store, SettingsFor(AContext, TCredentials{}));
     TUninstallRun LRun;
     try {
-        LRun = LEngine.UninstallVersions(LChosen);
+        LRun = LEngine.UninstallVersions(LChosen, AContext.Options.RemoveFiles);
     } catch (const ERefused&) {
         LRun.Stopped = true;
     }
@@ -288,17 +465,103 @@ int RunUninstall(const TCommandContext& AContext) {
         throw ERefused(LHost->Refusal());
     }
     if (LRun.Stopped) {
-        throw ERefused("Nothing was uninstalled.");
+        throw ERefused(DeclinedText(AContext.Options, LHost->Declined(), "uninstalled"));
     }
     int LResult = ecDone;
+    rapidjson::Value LVersions(rapidjson::kArrayType);
     for (const TUninstallOutcome& LOutcome : LRun.Versions) {
         if (!LOutcome.Removed) {
-            AContext.Console.Err << "Version " << Printable(LOutcome.IDEVersion)
-                                 << " failed: " << Printable(LOutcome.Reason) << "\n";
             LResult = ecSomeFailed;
         }
+        ReportVersion(AContext, LVersions, LOutcome.IDEVersion, "",
+                      LOutcome.Removed ? "uninstalled" : "failed", LOutcome.Reason,
+                      LOutcome.BackupFiles);
     }
-    return LResult;
+    AContext.JsonMember("versions", std::move(LVersions));
+    return AContext.Interrupted() && LResult != ecDone ? ecStopped : LResult;
+}
+
+namespace {
+
+// The versions asked for must be recorded; none asked for: all recorded.
+std::vector<std::string> RecordedChoice(const TCommandContext& AContext) {
+    std::vector<std::string> LRecorded;
+    for (const TOrvaneRegistryData& LRecord : ReadInstalledVersions(AContext.Store)) {
+        LRecorded.push_back(LRecord.IDEVersion);
+    }
+    for (const std::string& LVersion : AContext.Options.Versions) {
+        if (std::find(LRecorded.begin(), LRecorded.end(), LVersion) == LRecorded.end()) {
+            throw ERefused("No installation is recorded for IDE version " + LVersion +
+                           "; recorded: " + JoinVersions(LRecorded) + ".");
+        }
+    }
+    return AContext.Options.Versions.empty() ? LRecorded : AContext.Options.Versions;
+}
+
+const char* ProblemKindName(TVerifyProblem::TKind AKind) {
+    switch (AKind) {
+    case TVerifyProblem::vkFileMissing:
+        return "file_missing";
+    case TVerifyProblem::vkFileChanged:
+        return "file_changed";
+    case TVerifyProblem::vkValueMissing:
+        return "value_missing";
+    case TVerifyProblem::vkNotAFile:
+        return "not_a_file";
+    case TVerifyProblem::vkConflict:
+        return "conflict";
+    case TVerifyProblem::vkUnverifiable:
+        break;
+    }
+    return "unverifiable";
+}
+
+// One line per problem (standard error with --json, whose document lists them).
+int ReportProblems(const TCommandContext& AContext, const TVerifyReport& AReport) {
+    std::ostream& LLines = AContext.Json ? AContext.Console.Err : AContext.Console.Out;
+    rapidjson::Value LProblems(rapidjson::kArrayType);
+    rapidjson::Value LVersions(rapidjson::kArrayType);
+    for (const TVerifyProblem& LProblem : AReport.Problems) {
+        LLines << Printable(LProblem.Text) << "\n";
+        if (AContext.Json) {
+            auto& LAlloc = AContext.Json->GetAllocator();
+            rapidjson::Value LItem(rapidjson::kObjectType);
+            LItem.AddMember("ide_version", AContext.JsonText(LProblem.IDEVersion), LAlloc);
+            LItem.AddMember("kind", rapidjson::StringRef(ProblemKindName(LProblem.Kind)), LAlloc);
+            LItem.AddMember("text", AContext.JsonText(LProblem.Text), LAlloc);
+            LProblems.PushBack(LItem, LAlloc);
+        }
+    }
+    if (AContext.Json) {
+        for (const std::string& LVersion : AReport.Versions) {
+            LVersions.PushBack(AContext.JsonText(LVersion), AContext.Json->GetAllocator());
+        }
+    }
+    AContext.JsonMember("versions", std::move(LVersions));
+    AContext.JsonMember("problems", std::move(LProblems));
+    if (AReport.Problems.empty()) {
+        LLines << "Verified: " << JoinVersions(AReport.Versions) << "\n";
+        return ecDone;
+    }
+    return ecSomeFailed;
+}
+
+} // namespace
+
+int RunVerify(const TCommandContext& AContext) {
+    const std::vector<std::string> LVersions = RecordedChoice(AContext);
+    auto LHost = std::make_shared<TConsoleHost>(AContext);
+    TInstallEngine LEngine(LHost, AContext.Store, SettingsFor(AContext, TCredentials{}));
+    return ReportProblems(AContext, LEngine.Verify(LVersions));
+}
+
+int RunRepair(const TCommandContext& AContext) {
+    const std::vector<std::string> LVersions = RecordedChoice(AContext);
+    auto LHost = std::make_shared<TConsoleHost>(AContext);
+    TInstallEngine LEngine(LHost, AContext.Store, SettingsFor(AContext, TCredentials{}));
+    const TVerifyReport LReport = LEngine.Repair(LVersions, AContext.Options.RemoveConflicts);
+    LHost->EndLine();
+    return ReportProblems(AContext, LReport);
 }
 
 } // namespace orvane::cli

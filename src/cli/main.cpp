@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <csignal>
+#include <iostream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -15,27 +16,48 @@
 
 #include <shellapi.h>
 #include <windows.h>
+#else
+#include <unistd.h>
 #endif
 
 namespace {
 
 std::atomic<bool> GInterrupted{false};
+std::atomic<const char*> GInterruptReason{nullptr};
+std::atomic<bool> GFinished{false};
 
 #ifdef _WIN32
 BOOL WINAPI OnConsoleControl(DWORD AEvent) {
-    if (AEvent != CTRL_C_EVENT && AEvent != CTRL_BREAK_EVENT) {
+    const char* LReason = AEvent == CTRL_C_EVENT       ? "interrupted (Ctrl-C)"
+                          : AEvent == CTRL_BREAK_EVENT ? "interrupted (Ctrl-Break)"
+                          : AEvent == CTRL_CLOSE_EVENT ? "interrupted (the console was closed)"
+                                                       : nullptr;
+    if (LReason == nullptr) {
         return FALSE;
     }
     if (GInterrupted.exchange(true)) {
-        return FALSE; // a second Ctrl-C ends the program at once
+        // A second one ends the program at once, as stopped, never as done.
+        ExitProcess(orvane::cli::ecStopped);
+    }
+    GInterruptReason = LReason;
+    if (AEvent == CTRL_CLOSE_EVENT) {
+        // Windows ends the process when this handler returns (or after a few
+        // seconds): give the run that time to stop after its current step.
+        for (int LWait = 0; LWait < 45 && !GFinished; ++LWait) {
+            Sleep(100);
+        }
     }
     return TRUE;
 }
 #else
-extern "C" void OnInterrupt(int) {
-    GInterrupted = true;
-    // A second Ctrl-C ends the program at once.
-    std::signal(SIGINT, SIG_DFL);
+extern "C" void OnInterrupt(int ASignal) {
+    if (GInterrupted.exchange(true)) {
+        // A second one ends the program at once, as stopped, never as done.
+        _exit(orvane::cli::ecStopped);
+    }
+    GInterruptReason = ASignal == SIGTERM  ? "interrupted (SIGTERM)"
+                       : ASignal == SIGHUP ? "interrupted (SIGHUP)"
+                                           : "interrupted (Ctrl-C)";
 }
 #endif
 
@@ -64,13 +86,25 @@ int main(int argc, char** argv) {
 #ifdef _WIN32
     SetConsoleCtrlHandler(OnConsoleControl, TRUE);
 #else
-    std::signal(SIGINT, OnInterrupt);
+    struct sigaction LAction {};
+    LAction.sa_handler = OnInterrupt;
+    sigemptyset(&LAction.sa_mask);
+    for (const int LSignal : {SIGINT, SIGTERM, SIGHUP}) {
+        sigaction(LSignal, &LAction, nullptr);
+    }
 #endif
+    // A CI log shows each line as it is written, not all of them at the end.
+    std::cout << std::unitbuf;
+    std::cerr << std::unitbuf;
     orvane::cli::TCliSetup LSetup;
     LSetup.ApiUrl = ORVANE_API_URL;
     LSetup.TermsUrl = ORVANE_TERMS_URL;
     LSetup.ExeDir = orvane::PathFromUtf8(orvane::GetExecutableDir());
     LSetup.Interrupted = std::shared_ptr<std::atomic<bool>>(&GInterrupted, [](auto*) {});
+    LSetup.InterruptReason =
+        std::shared_ptr<std::atomic<const char*>>(&GInterruptReason, [](auto*) {});
     orvane::cli::TConsole LConsole = orvane::cli::ProcessConsole();
-    return orvane::cli::RunCli(Arguments(argc, argv), LConsole, LSetup);
+    const int LResult = orvane::cli::RunCli(Arguments(argc, argv), LConsole, LSetup);
+    GFinished = true;
+    return LResult;
 }

@@ -1,11 +1,14 @@
 #include "install/InstallEngine.h"
 
 #include "install/FileOperations.h"
+#include "install/InstallManifest.h"
 #include "install/PackageRules.h"
 #include "install/PackageSpace.h"
 #include "install/ZipReader.h"
+#include "platform/DurableFile.h"
 #include "platform/FileCopy.h"
 #include "platform/NewFile.h"
+#include "platform/Processes.h"
 #include "platform/SystemFolders.h"
 #include "registry/CppPaths.h"
 #include "registry/DelphiLibrary.h"
@@ -160,7 +163,7 @@ private:
 
 int TInstallRun::Failures() const {
     return static_cast<int>(std::count_if(Versions.begin(), Versions.end(),
-                                          [](const TVersionOutcome& A) { return !A.Installed; }));
+                                          [](const TVersionOutcome& A) { return !A.Installed(); }));
 }
 
 TInstallEngine::TInstallEngine(std::shared_ptr<TInstallHost> AHost, TRegistryStore& AStore,
@@ -207,6 +210,41 @@ bool TInstallEngine::PrepareInstallation(const std::string& ADownloadDir) {
     return true;
 }
 
+std::vector<TPlannedQuestion>
+TInstallEngine::PlannedQuestions(const std::vector<const rapidjson::Value*>& AEntries,
+                                 const std::string& ADownloadDir) {
+    std::vector<TPlannedQuestion> LQuestions;
+    const auto LProcesses = FindRunningProcesses(FSettings.IDEProcessName);
+    if (!LProcesses.empty()) {
+        LQuestions.push_back({TQuestionId::IdeRunning, "",
+                              "the IDE is running (" + LProcesses.front().Name + ", process " +
+                                  std::to_string(LProcesses.front().Pid) + ")"});
+    }
+    if (HasGetItInstallation(FStore)) {
+        LQuestions.push_back(
+            {TQuestionId::GetItCleanup, "", "GetIt installed the framework for this IDE"});
+    }
+    const std::string LDownloadDir = IncludeTrailingPathDelimiter(ADownloadDir);
+    for (const rapidjson::Value* LEntry : AEntries) {
+        TPackagePlan LPlan;
+        if (std::string LError; LEntry == nullptr || !LEntry->IsObject() ||
+                                !TPackagePlan::Make(*LEntry, LDownloadDir, LPlan, LError)) {
+            continue;
+        }
+        if (FileExists(LPlan.PackagePath)) {
+            LQuestions.push_back({TQuestionId::ExistingZip, LPlan.Version,
+                                  "the package file " + LPlan.PackagePath + " already exists"});
+        }
+        TOrvaneRegistryData LRecord;
+        if (ReadRegistryData(FStore, LPlan.Version, LRecord) &&
+            CompareVersions(LRecord.Version, LPlan.FileVersion) >= 0) {
+            LQuestions.push_back({TQuestionId::OlderVersionInstalled, LPlan.Version,
+                                  LPlan.Version + " " + LRecord.Version + " is installed"});
+        }
+    }
+    return LQuestions;
+}
+
 TInstallRun TInstallEngine::InstallVersions(const std::vector<const rapidjson::Value*>& AEntries,
                                             const std::function<std::string()>& AIDEDir,
                                             const std::string& ADownloadDir) {
@@ -233,10 +271,19 @@ TInstallRun TInstallEngine::InstallVersions(const std::vector<const rapidjson::V
         TVersionOutcome LOutcome;
         if (AEntries[LIndex] && AEntries[LIndex]->IsObject()) {
             LOutcome.Version = ReadMemberTextOrEmpty(*AEntries[LIndex], "version");
+            LOutcome.FileVersion =
+                PackageFileVersion(ReadMemberText(*AEntries[LIndex], "file_version"),
+                                   ReadMemberTextOrEmpty(*AEntries[LIndex], "file"));
         }
+        FSkipReason.clear();
+        FBackupFiles.clear();
         try {
-            LOutcome.Installed = InstallPackage(AEntries[LIndex], AIDEDir(), LDownloadDir);
-            if (!LOutcome.Installed) {
+            if (InstallPackage(AEntries[LIndex], AIDEDir(), LDownloadDir)) {
+                LOutcome.Result = vrInstalled;
+            } else if (!FSkipReason.empty()) {
+                LOutcome.Result = vrSkipped;
+                LOutcome.Reason = FSkipReason;
+            } else {
                 LOutcome.Reason = FLastLine;
             }
         } catch (const std::exception& AError) {
@@ -245,13 +292,16 @@ TInstallRun TInstallEngine::InstallVersions(const std::vector<const rapidjson::V
             Log("<ERROR> " + LOutcome.Reason);
             FHost->Warning(LOutcome.Reason);
         }
+        LOutcome.BackupFiles = std::exchange(FBackupFiles, {});
         FNextEntry = nullptr;
         // Its own download ahead, when the version ended before it took it.
         if (FPrefetch && FPrefetch->Plan.Entry == AEntries[LIndex]) {
             Discard(std::exchange(FPrefetch, nullptr));
         }
-        if (!LOutcome.Installed) {
-            LRun.FailureReport += LOutcome.Reason + "\r\n\r\n";
+        if (!LOutcome.Installed()) {
+            // The window reports a skipped version as it always did: by its last line.
+            LRun.FailureReport +=
+                (LOutcome.Result == vrSkipped ? FLastLine : LOutcome.Reason) + "\r\n\r\n";
         }
         LRun.Versions.push_back(std::move(LOutcome));
     }
@@ -444,6 +494,41 @@ void TInstallEngine::Discard(const std::shared_ptr<TPrefetch>& APrefetch) {
     }
 }
 
+// What one version's changes need, and what they did.
+struct TInstallEngine::TVersionWork {
+    TInstallJournal& Journal;
+    std::string Version;
+    std::string FileVersion;
+    std::string PackageType;
+    std::string VersionDir;
+    std::string CommonDir;
+    std::string BinDir;
+    std::string DownloadDir;
+    std::string PackagePath;
+    std::string PlatformList;
+    std::vector<std::string> Platforms;
+    std::string Bpls;
+    std::string Dcps;
+    std::string Dlls;
+    TKnownPackagePairs Pairs;
+    TKnownPackagePairs Pairs64;
+    std::vector<TManifestFile> Files;
+    std::vector<TManifestValue> Values;
+    // The manifest this installation replaces; deleted once it is done.
+    std::filesystem::path EarlierManifest;
+
+    void Written(const std::string& APath, const std::string& AKind, const std::string& ASource) {
+        for (TManifestFile& LFile : Files) {
+            if (LFile.Path == APath) {
+                LFile.SourceKind = AKind;
+                LFile.Source = ASource;
+                return;
+            }
+        }
+        Files.push_back({APath, 0, "", AKind, ASource});
+    }
+};
+
 bool TInstallEngine::InstallPackage(const rapidjson::Value* AEntry, const std::string& AIDEDir,
                                     const std::string& ADownloadDir) {
     if (AEntry == nullptr || !AEntry->IsObject()) {
@@ -524,6 +609,7 @@ bool TInstallEngine::InstallPackage(const rapidjson::Value* AEntry, const std::s
                      ", but a Orvane version " +
                      Quoted(ShortenedText(LRecord.Version, KShownValueBytes)) +
                      " is already installed.\r\n\r\nDo you want to continue?")) {
+            FSkipReason = LVersion + " " + LRecord.Version + " is installed";
             return false;
         }
     }
@@ -594,101 +680,41 @@ bool TInstallEngine::InstallPackage(const rapidjson::Value* AEntry, const std::s
         Log("<ERROR> The package entry has no " + LMissing);
         return false;
     }
-    const std::vector<std::string> LPlatforms = CommaListNames(*LPlatformList);
-
-    Log("Extracting BPL files for " + Quoted(LVersion));
-    TKnownPackagePairs LPairs;
-    TKnownPackagePairs LPairs64;
-    for (const std::string& LBpl : CommaListNames(*LBpls)) {
-        for (const std::string& LPlatform : LPlatforms) {
-            const std::string LDest = PlatformFolder(LCommonDir, "Bpl", LPlatform, PathDelimiter());
-            const std::string LEntryName = ReleaseEntryName(LPlatform, LBpl);
-            if (LPlatform == "Win32") {
-                LPairs.push_back({LDest + LBpl, LBpl});
-            } else if (LPlatform == "Win64") {
-                LPairs64.push_back({LDest + LBpl, LBpl});
-            }
-            if (LZip.IndexOf(LEntryName) >= 0) {
-                Log("Copy BPL file " + Quoted(LEntryName) + " to " + Quoted(LDest) + "...");
-                ForceDirectories(LDest);
-                LZip.Extract(LEntryName, LDest);
-            }
-        }
-    }
-
-    Log("Extracting DCP files for " + Quoted(LVersion));
-    for (const std::string& LDcp : CommaListNames(*LDcps)) {
-        for (const std::string& LPlatform : LPlatforms) {
-            const std::string LDest = PlatformFolder(LCommonDir, "Dcp", LPlatform, PathDelimiter());
-            const std::string LEntryName = ReleaseEntryName(LPlatform, LDcp);
-            if (LZip.IndexOf(LEntryName) >= 0) {
-                Log("Copy DCP file " + Quoted(LEntryName) + " to " + Quoted(LDest) + " ...");
-                ForceDirectories(LDest);
-                LZip.Extract(LEntryName, LDest);
-            }
-        }
-    }
-
-    Log("Extracting DLL files for " + Quoted(LVersion));
-    // A DLL that cannot be written (a full disk) ends the version like a BPL
-    // would: nothing half-installed gets registered.
-    for (const std::string& LDll : CommaListNames(LDlls)) {
-        if (LZip.IndexOf(LDll) >= 0) {
-            Log("Copy DLL file " + Quoted(LDll) + " ...");
-            ForceDirectories(LBinDir);
-            LZip.Extract(LDll, LBinDir);
-        }
-    }
-
-    const std::string LInstallerDir = IncludeTrailingPathDelimiter(FSettings.ExeDir);
-    Log("Copying SSL libraries from " + Quoted(LInstallerDir) + " to " + Quoted(LBinDir));
+    // From here on every change to the IDE's folders and registry goes through
+    // the version's journal, so that a failure or a kill can undo it.
+    TInstallJournal LJournal = TInstallJournal::Begin(DataFolder(), LVersion);
+    LJournal.BeforeChange = FSettings.BeforeChange;
+    TVersionWork LWork{LJournal,
+                       LVersion,
+                       LFileVersion,
+                       LPackageType,
+                       LVersionDir,
+                       LCommonDir,
+                       LBinDir,
+                       ADownloadDir,
+                       LPackagePath,
+                       *LPlatformList,
+                       CommaListNames(*LPlatformList),
+                       *LBpls,
+                       *LDcps,
+                       LDlls,
+                       {},
+                       {},
+                       {},
+                       {},
+                       {}};
     try {
-        for (const char* LLibrary : {"libeay32.dll", "ssleay32.dll"}) {
-            CopyFileNoOverwrite(LInstallerDir + LLibrary, LBinDir + LLibrary);
-        }
+        CopyPackageFiles(LWork, LZip);
+        CopySslLibraries(LWork);
+        RegisterVersion(LWork);
+        KeepManifest(LWork);
     } catch (const std::exception& AError) {
-        FHost->Warning(AError.what());
+        throw std::runtime_error(RollBackVersion(LJournal, AError.what()));
     }
-
-    // The backup names the package values this step enters, so that a restore
-    // takes them out again and leaves every other value where it is.
-    std::vector<std::string> LNames;
-    std::vector<std::string> LNames64;
-    for (const auto& LPair : LPairs) {
-        LNames.push_back(LPair[0]);
-    }
-    for (const auto& LPair : LPairs64) {
-        LNames64.push_back(LPair[0]);
-    }
-    if (!BackupIDERegistry(
-             LVersion, "install",
-             IDEBackupKeys(LVersion, SplitCommaList(*LPlatformList), LNames, LNames64),
-             BackupFolder(ADownloadDir))
-             .empty()) {
-        return false;
-    }
-    Log("Writing Orvane registry entries ...");
-    AwayFromHost([&] {
-        WriteRegistryData(FStore,
-                          TOrvaneRegistryData::Create(LVersion, LFileVersion,
-                                                      LicenseWord(FSettings.Credentials.Mode),
-                                                      LPackageType, LVersionDir));
-    });
-    Log("Writing Orvane registry entries done");
-
-    Log("Editing registry entries ...");
-    AwayFromHost([&] {
-        RegisterDelphiLibrary(FStore, LVersion, LVersionDir, LPairs,
-                              SplitCommaList(*LPlatformList));
-        RegisterCppPaths(FStore, LVersion, LVersionDir, LPairs);
-    });
-    Log("Editing registry entries done.");
-    // The 64-bit IDE loads the Win64 BPLs from its own list, when it is installed.
-    if (std::find(LPlatforms.begin(), LPlatforms.end(), "Win64") != LPlatforms.end() &&
-        HasX64IDE(FStore, LVersion)) {
-        Log("Editing 64-bit IDE registry entries ...");
-        AwayFromHost([&] { RegisterX64Packages(FStore, LVersion, LPairs64); });
-        Log("Editing 64-bit IDE registry entries done.");
+    LJournal.Finish();
+    if (!LWork.EarlierManifest.empty()) {
+        std::error_code LIgnored;
+        std::filesystem::remove(LWork.EarlierManifest, LIgnored);
     }
 
     Log("Extracting package " + Quoted(LFileName) + " done.");
@@ -696,6 +722,259 @@ bool TInstallEngine::InstallPackage(const rapidjson::Value* AEntry, const std::s
 
     Log("Installation done.");
     return true;
+}
+
+void TInstallEngine::ExtractJournaled(TVersionWork& AWork, TZipReader& AZip,
+                                      const std::string& AEntryName, const std::string& ADir) {
+    AWork.Journal.CreateFolders(PathFromUtf8(ADir));
+    // The file takes the zip's spelling of the name, whatever case the entry was asked in.
+    const std::string LStored = AZip.Name(AZip.IndexOf(AEntryName));
+    const std::size_t LSlash = LStored.find_last_of("/\\");
+    const std::string LTarget =
+        ADir + (LSlash == std::string::npos ? LStored : LStored.substr(LSlash + 1));
+    AWork.Journal.FileWillBeWritten(PathFromUtf8(LTarget));
+    AZip.Extract(AEntryName, ADir);
+    AWork.Written(LTarget, "zip", AEntryName);
+}
+
+void TInstallEngine::CopyPackageFiles(TVersionWork& AWork, TZipReader& AZip) {
+    Log("Extracting BPL files for " + Quoted(AWork.Version));
+    for (const std::string& LBpl : CommaListNames(AWork.Bpls)) {
+        for (const std::string& LPlatform : AWork.Platforms) {
+            const std::string LDest =
+                PlatformFolder(AWork.CommonDir, "Bpl", LPlatform, PathDelimiter());
+            const std::string LEntryName = ReleaseEntryName(LPlatform, LBpl);
+            if (LPlatform == "Win32") {
+                AWork.Pairs.push_back({LDest + LBpl, LBpl});
+            } else if (LPlatform == "Win64") {
+                AWork.Pairs64.push_back({LDest + LBpl, LBpl});
+            }
+            if (AZip.IndexOf(LEntryName) >= 0) {
+                Log("Copy BPL file " + Quoted(LEntryName) + " to " + Quoted(LDest) + "...");
+                ExtractJournaled(AWork, AZip, LEntryName, LDest);
+            }
+        }
+    }
+
+    Log("Extracting DCP files for " + Quoted(AWork.Version));
+    for (const std::string& LDcp : CommaListNames(AWork.Dcps)) {
+        for (const std::string& LPlatform : AWork.Platforms) {
+            const std::string LDest =
+                PlatformFolder(AWork.CommonDir, "Dcp", LPlatform, PathDelimiter());
+            const std::string LEntryName = ReleaseEntryName(LPlatform, LDcp);
+            if (AZip.IndexOf(LEntryName) >= 0) {
+                Log("Copy DCP file " + Quoted(LEntryName) + " to " + Quoted(LDest) + " ...");
+                ExtractJournaled(AWork, AZip, LEntryName, LDest);
+            }
+        }
+    }
+
+    Log("Extracting DLL files for " + Quoted(AWork.Version));
+    // A DLL that cannot be written (a full disk) ends the version like a BPL
+    // would: nothing half-installed gets registered.
+    for (const std::string& LDll : CommaListNames(AWork.Dlls)) {
+        if (AZip.IndexOf(LDll) >= 0) {
+            Log("Copy DLL file " + Quoted(LDll) + " ...");
+            ExtractJournaled(AWork, AZip, LDll, AWork.BinDir);
+        }
+    }
+}
+
+void TInstallEngine::CopySslLibraries(TVersionWork& AWork) {
+    const std::string LInstallerDir = IncludeTrailingPathDelimiter(FSettings.ExeDir);
+    Log("Copying SSL libraries from " + Quoted(LInstallerDir) + " to " + Quoted(AWork.BinDir));
+    for (const char* LLibrary : {"libeay32.dll", "ssleay32.dll"}) {
+        const std::string LSource = LInstallerDir + LLibrary;
+        const std::string LDest = AWork.BinDir + LLibrary;
+        // A library already there is not overwritten, so it is not ours.
+        if (!FileExists(LDest) && FileExists(LSource) && DirectoryExists(AWork.BinDir)) {
+            AWork.Journal.FileWillBeWritten(PathFromUtf8(LDest));
+        }
+        try {
+            CopyFileNoOverwrite(LSource, LDest);
+        } catch (const std::exception& AError) {
+            FHost->Warning(AError.what());
+            return;
+        }
+        AWork.Written(LDest, "file", LSource);
+    }
+}
+
+void TInstallEngine::RegisterVersion(TVersionWork& AWork) {
+    // The backup names the package values this step enters, so that a restore
+    // takes them out again and leaves every other value where it is.
+    std::vector<std::string> LNames;
+    std::vector<std::string> LNames64;
+    for (const auto& LPair : AWork.Pairs) {
+        LNames.push_back(LPair[0]);
+    }
+    for (const auto& LPair : AWork.Pairs64) {
+        LNames64.push_back(LPair[0]);
+    }
+    const std::vector<TBackupKey> LKeys =
+        IDEBackupKeys(AWork.Version, SplitCommaList(AWork.PlatformList), LNames, LNames64);
+    std::filesystem::path LBackup;
+    if (const std::string LFailure = BackupIDERegistry(
+            AWork.Version, "install", LKeys, BackupFolder(AWork.DownloadDir), {}, &LBackup);
+        !LFailure.empty()) {
+        throw std::runtime_error(LFailure);
+    }
+    std::vector<std::string> LWatched;
+    for (const TBackupKey& LKey : LKeys) {
+        if (!LKey.Whole) {
+            LWatched.push_back(LKey.Key);
+        }
+    }
+    TRegistrySnapshot LBefore;
+    AwayFromHost([&] {
+        FlushToDisk(LBackup);
+        LBefore = SnapshotKeys(FStore, LWatched);
+    });
+    // Keys the record creates above itself are not in the backup, which
+    // leaves a parent alone: the rollback removes them when they are empty.
+    std::vector<std::string> LNewParents;
+    AwayFromHost([&] {
+        std::string LKey = RecordKey(AWork.Version);
+        LKey.pop_back();
+        for (auto LCut = LKey.find_last_of('\\'); LCut != std::string::npos;
+             LCut = LKey.find_last_of('\\')) {
+            LKey.resize(LCut);
+            if (FStore.KeyExists(LKey)) {
+                break;
+            }
+            LNewParents.push_back(LKey);
+        }
+    });
+    AWork.Journal.RegistryWillChange(LBackup, LNewParents);
+
+    // An earlier installation of this version may have its entries in folders
+    // the marker rule does not know: its manifest names them.
+    AwayFromHost([&] {
+        std::optional<TInstallManifest> LEarlier;
+        try {
+            LEarlier = ReadRecordManifest(FStore, AWork.Version);
+        } catch (const std::exception&) {
+            // Gone or damaged: the marker rule alone cleans up, as before manifests.
+        }
+        if (LEarlier) {
+            RemoveManifestValues(FStore, LEarlier->Values, LKeys);
+        }
+    });
+    Log("Writing Orvane registry entries ...");
+    AwayFromHost([&] {
+        WriteRegistryData(FStore,
+                          TOrvaneRegistryData::Create(AWork.Version, AWork.FileVersion,
+                                                      LicenseWord(FSettings.Credentials.Mode),
+                                                      AWork.PackageType, AWork.VersionDir));
+    });
+    Log("Writing Orvane registry entries done");
+
+    Log("Editing registry entries ...");
+    AwayFromHost([&] {
+        RegisterDelphiLibrary(FStore, AWork.Version, AWork.VersionDir, AWork.Pairs,
+                              SplitCommaList(AWork.PlatformList));
+        RegisterCppPaths(FStore, AWork.Version, AWork.VersionDir, AWork.Pairs);
+    });
+    Log("Editing registry entries done.");
+    // The 64-bit IDE loads the Win64 BPLs from its own list, when it is installed.
+    if (std::find(AWork.Platforms.begin(), AWork.Platforms.end(), "Win64") !=
+            AWork.Platforms.end() &&
+        HasX64IDE(FStore, AWork.Version)) {
+        Log("Editing 64-bit IDE registry entries ...");
+        AwayFromHost([&] { RegisterX64Packages(FStore, AWork.Version, AWork.Pairs64); });
+        Log("Editing 64-bit IDE registry entries done.");
+    }
+    AwayFromHost([&] {
+        std::vector<std::string> LOwn = LNames;
+        LOwn.insert(LOwn.end(), LNames64.begin(), LNames64.end());
+        AWork.Values = AddedValues(LBefore, SnapshotKeys(FStore, LWatched), AWork.VersionDir, LOwn);
+    });
+}
+
+void TInstallEngine::KeepManifest(TVersionWork& AWork) {
+    TInstallManifest LManifest;
+    LManifest.IDEVersion = AWork.Version;
+    LManifest.FileVersion = AWork.FileVersion;
+    LManifest.VersionDir = AWork.VersionDir;
+    LManifest.PackagePath = AWork.PackagePath;
+    LManifest.Values = AWork.Values;
+    std::filesystem::path LFile;
+    AwayFromHost([&] {
+        LManifest.PackageSha256 = Sha256OfFile(AWork.PackagePath);
+        for (TManifestFile& LWritten : AWork.Files) {
+            LWritten.Size = std::filesystem::file_size(PathFromUtf8(LWritten.Path));
+            LWritten.Sha256 = Sha256OfFile(LWritten.Path);
+        }
+        LManifest.Files = AWork.Files;
+        // Files an earlier installation of this version wrote and this one
+        // left as they were (the SSL libraries) still belong to it.
+        std::optional<TInstallManifest> LEarlier;
+        try {
+            LEarlier = ReadRecordManifest(FStore, AWork.Version, &AWork.EarlierManifest);
+        } catch (const std::exception&) {
+            // Unreadable: this installation's own files are all it lists.
+        }
+        for (const TManifestFile& LOld :
+             LEarlier ? LEarlier->Files : std::vector<TManifestFile>{}) {
+            if (std::none_of(LManifest.Files.begin(), LManifest.Files.end(),
+                             [&](const TManifestFile& A) { return A.Path == LOld.Path; }) &&
+                FileExists(LOld.Path) && Sha256OfFile(LOld.Path) == LOld.Sha256) {
+                LManifest.Files.push_back(LOld);
+            }
+        }
+        LFile = ManifestFileFor(DataFolder(), AWork.Version);
+        AWork.Journal.FileWillBeWritten(LFile);
+        WriteManifest(LFile, LManifest);
+    });
+    // The record's key is in the registry step's backup: a rollback takes the
+    // reference out with the record.
+    std::string LRecordKey = RecordKey(AWork.Version);
+    LRecordKey.pop_back();
+    AwayFromHost([&] {
+        if (!FStore.SetValue(LRecordKey,
+                             {KManifestValue, rtSz, ToUtf16Le(Utf8FromPath(LFile), true)})) {
+            throw std::runtime_error("Cannot write the value \"" + KManifestValue +
+                                     "\" of HKEY_CURRENT_USER\\" + LRecordKey + ": " +
+                                     FStore.LastErrorText());
+        }
+    });
+}
+
+std::string TInstallEngine::RollBackVersion(TInstallJournal& AJournal, const std::string& AReason) {
+    TInstallJournal::TRollback LResult;
+    AwayFromHost([&] { LResult = AJournal.RollBack(FStore); });
+    if (LResult.NotUndone.empty()) {
+        return AJournal.IDEVersion() + " was rolled back: " + AReason;
+    }
+    std::string LText = AJournal.IDEVersion() + " could not be rolled back completely: " + AReason +
+                        ". Not undone:";
+    for (const std::string& LItem : LResult.NotUndone) {
+        LText += "\r\n- " + LItem;
+    }
+    return LText + "\r\nThe journal is kept in \"" + Utf8FromPath(AJournal.Folder()) +
+           "\"; the next start tries again.";
+}
+
+std::filesystem::path TInstallEngine::DataFolder() const {
+    return FSettings.DataDir.empty() ? FStore.DataFolder() : FSettings.DataDir;
+}
+
+std::vector<std::string> TInstallEngine::RecoverUnfinished() {
+    std::vector<std::string> LReports;
+    for (const std::filesystem::path& LFolder : TInstallJournal::Unfinished(DataFolder())) {
+        TInstallJournal LJournal = TInstallJournal::Open(LFolder);
+        // Stopped before its first change: nothing to undo or to tell.
+        if (LJournal.Records().size() <= 1) {
+            LJournal.Finish();
+            continue;
+        }
+        const std::string LText =
+            RollBackVersion(LJournal, "its installation was interrupted before it was done");
+        Log("<ERROR> " + LText);
+        FHost->Warning(LText);
+        LReports.push_back(LText);
+    }
+    return LReports;
 }
 
 void TInstallEngine::CleanupGetItInstallation(const std::string& ABackupDir) {

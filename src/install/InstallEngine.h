@@ -2,6 +2,7 @@
 
 #include "install/FileOperations.h"
 #include "install/InstallHost.h"
+#include "install/InstallJournal.h"
 #include "registry/RegistryBackup.h"
 #include "registry/RegistryData.h"
 #include "server/Credentials.h"
@@ -18,6 +19,8 @@
 namespace orvane {
 
 class TRegistryStore;
+class TZipReader;
+struct TInstallManifest;
 
 // What an engine needs to know besides its host and the registry store.
 struct TInstallSettings {
@@ -35,24 +38,52 @@ struct TInstallSettings {
     // package downloads, where nothing the user is asked first could change
     // that download. What the user sees keeps its order either way.
     bool OverlapDownloads = true;
+    // Where the journals of unfinished installations and the manifests of
+    // installed versions are kept; empty: the registry store's data folder.
+    std::filesystem::path DataDir;
+    // Tests only: handed to every version's journal (TInstallJournal::BeforeChange).
+    std::function<void(const TRecordLine&)> BeforeChange;
+};
+
+enum TVersionResult {
+    vrInstalled,
+    // Not installed because an answer said so ("23.0 1.4.2 is installed").
+    vrSkipped,
+    vrFailed,
 };
 
 // One version of an installation run, in the order of the run.
 struct TVersionOutcome {
     // The entry's "version" as written ("" when it has none).
     std::string Version;
-    bool Installed = false;
-    // Why it failed: its last log line, or the error that ended it.
+    // The package's file version.
+    std::string FileVersion;
+    TVersionResult Result = vrFailed;
+    // Why it was skipped, or why it failed: its last log line, or the error
+    // that ended it.
     std::string Reason;
+    // The registry backups written for it.
+    std::vector<std::string> BackupFiles;
+    bool Installed() const { return Result == vrInstalled; }
+};
+
+// A question a run will ask, known before anything changes.
+struct TPlannedQuestion {
+    TQuestionId Id;
+    // The IDE version it is asked for; empty for the whole run.
+    std::string Version;
+    // What the machine shows that brings it up.
+    std::string Why;
 };
 
 struct TInstallRun {
     std::vector<TVersionOutcome> Versions;
-    // The reasons of the failed versions, each followed by "\r\n\r\n"; empty
-    // when every version was installed.
+    // The reasons of the versions not installed (failed or skipped), each
+    // followed by "\r\n\r\n"; empty when every version was installed.
     std::string FailureReport;
     // The run was cancelled before every version was tried.
     bool Stopped = false;
+    // The versions not installed, failed or skipped, as the window reports them.
     int Failures() const;
 };
 
@@ -61,12 +92,40 @@ struct TUninstallOutcome {
     bool Removed = false;
     // The error that ended the removal.
     std::string Reason;
+    // The registry backups written for it.
+    std::vector<std::string> BackupFiles;
 };
 
 struct TUninstallRun {
     std::vector<TUninstallOutcome> Versions;
     // The user stopped at the running-IDE question: nothing was removed.
     bool Stopped = false;
+};
+
+// One thing verify found wrong with an installation.
+struct TVerifyProblem {
+    enum TKind {
+        vkFileMissing,
+        vkFileChanged,
+        vkValueMissing,
+        vkNotAFile,
+        vkConflict,
+        vkUnverifiable
+    };
+    TKind Kind = vkFileMissing;
+    std::string IDEVersion;
+    // One line naming the file or the key.
+    std::string Text;
+    // The file (vkFileMissing, vkFileChanged, vkNotAFile), or the key and value.
+    std::string Path;
+    std::string Key;
+    std::string Name;
+};
+
+struct TVerifyReport {
+    // The versions looked at, in order.
+    std::vector<std::string> Versions;
+    std::vector<TVerifyProblem> Problems;
 };
 
 // The installation and uninstallation of the framework without a window:
@@ -84,6 +143,13 @@ public:
     // ADownloadDir). False: nothing may be installed (declined, or the
     // registry could not be read; a warning says why).
     bool PrepareInstallation(const std::string& ADownloadDir);
+    // The questions PrepareInstallation and InstallVersions will ask for
+    // AEntries as the machine is now: a running IDE, GetIt installations, a
+    // package file already in ADownloadDir, a record of the same or a newer
+    // version. Changes nothing; throws what reading the registry throws.
+    std::vector<TPlannedQuestion>
+    PlannedQuestions(const std::vector<const rapidjson::Value*>& AEntries,
+                     const std::string& ADownloadDir);
     // Installs each entry in order. AIDEDir is asked anew for every version;
     // the download folder is taken once. With OverlapDownloads the next
     // entry's package may download while one installs; the log, progress,
@@ -108,10 +174,12 @@ public:
     // AFallbackDir, saying so in the log) and logs its path. When it cannot be
     // written the reason is logged as an "<ERROR>" line and returned (empty:
     // written), and nothing may be changed.
+    // AWritten, when given, receives the file's path.
     std::string BackupIDERegistry(const std::string& AIDEVersion, const std::string& AStep,
                                   const std::vector<TBackupKey>& AKeys,
                                   const std::filesystem::path& ABackupDir,
-                                  const std::filesystem::path& AFallbackDir = {});
+                                  const std::filesystem::path& AFallbackDir = {},
+                                  std::filesystem::path* AWritten = nullptr);
     // "Backups" inside ADownloadDir.
     static std::filesystem::path BackupFolder(const std::string& ADownloadDir);
     // Where an uninstallation of ARecord's version keeps its backup: the
@@ -120,16 +188,41 @@ public:
 
     // Removes each recorded IDE version in the order given, after asking about
     // a running IDE once; each outcome is also shown as a message.
-    TUninstallRun UninstallVersions(const std::vector<std::string>& AIDEVersions);
-    // Removes one installation's registry entries and its record (files
-    // stay). Throws what fails; the record then stays.
-    void UninstallVersion(const std::string& AIDEVersion);
+    TUninstallRun UninstallVersions(const std::vector<std::string>& AIDEVersions,
+                                    bool ARemoveFiles = false);
+    // Removes one installation's registry entries (those its manifest lists,
+    // and the installer's own forms by the marker rule) and its record. Files
+    // stay unless ARemoveFiles: then the manifest's files unchanged since and
+    // listed by no other installation go, and so does the extracted version
+    // folder; changed files stay and are named. Throws what fails; the record
+    // then stays.
+    void UninstallVersion(const std::string& AIDEVersion, bool ARemoveFiles = false);
+
+    // Checks each recorded installation of AIDEVersions (empty: all) against
+    // its manifest: files there with their SHA-256, registry values there,
+    // Known Packages paths that are files, and no other registered copy of
+    // its packages from another folder.
+    TVerifyReport Verify(const std::vector<std::string>& AIDEVersions);
+    // Puts back what Verify finds missing or changed, from the extracted
+    // version folder or the package zip where their SHA-256 still matches, as
+    // one journaled step with a registry backup per version; other copies of
+    // the packages are removed only with ARemoveConflicts. Returns what is
+    // still wrong afterwards.
+    TVerifyReport Repair(const std::vector<std::string>& AIDEVersions, bool ARemoveConflicts);
+
+    // Rolls back every installation a killed or crashed run left unfinished;
+    // each one is logged and shown as a warning, and its text returned. Call
+    // before the first change of a run, with the store to oneself.
+    std::vector<std::string> RecoverUnfinished();
+    // Where journals and manifests are kept (TInstallSettings::DataDir).
+    std::filesystem::path DataFolder() const;
 
     // The last line this engine logged.
     const std::string& LastLogLine() const { return FLastLine; }
 
 private:
     struct TPackagePlan;
+    struct TVersionWork;
     struct TDownloadState;
     struct TPrefetch;
     class TPrefetchHold;
@@ -151,6 +244,16 @@ private:
     // at its turn could change it; ACurrent is the version being installed,
     // ACurrentNeeds what it is still to write.
     void PrefetchNext(const TPackagePlan& ACurrent, const std::vector<TSpaceNeed>& ACurrentNeeds);
+    // The changes of one version, each through its journal.
+    void ExtractJournaled(TVersionWork& AWork, TZipReader& AZip, const std::string& AEntryName,
+                          const std::string& ADir);
+    void CopyPackageFiles(TVersionWork& AWork, TZipReader& AZip);
+    void CopySslLibraries(TVersionWork& AWork);
+    void RegisterVersion(TVersionWork& AWork);
+    void KeepManifest(TVersionWork& AWork);
+    void RemoveInstalledFiles(const TInstallManifest& AManifest);
+    // Undoes AJournal's changes; returns the text that reports it.
+    std::string RollBackVersion(TInstallJournal& AJournal, const std::string& AReason);
     // Stops a prefetch nobody will take and removes what it wrote.
     void Discard(const std::shared_ptr<TPrefetch>& APrefetch);
 
@@ -158,6 +261,11 @@ private:
     TRegistryStore& FStore;
     TInstallSettings FSettings;
     std::string FLastLine;
+    // Why InstallPackage left its version out at the user's word; empty when
+    // it did not.
+    std::string FSkipReason;
+    // The registry backups written since the current version began.
+    std::vector<std::string> FBackupFiles;
     // The entry after the one being installed, while InstallVersions runs.
     const rapidjson::Value* FNextEntry = nullptr;
     // The download started ahead for FNextEntry, until its turn takes it.

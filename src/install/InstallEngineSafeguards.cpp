@@ -51,13 +51,18 @@ std::string TInstallEngine::BackupIDERegistry(const std::string& AIDEVersion,
                                               const std::string& AStep,
                                               const std::vector<TBackupKey>& AKeys,
                                               const std::filesystem::path& ABackupDir,
-                                              const std::filesystem::path& AFallbackDir) {
+                                              const std::filesystem::path& AFallbackDir,
+                                              std::filesystem::path* AWritten) {
     const auto LWrite = [&](const std::filesystem::path& ADir) {
         const auto LBaseName = BackupBaseName(AIDEVersion, AStep, LocalTimeNow());
         std::filesystem::path LFile;
         AwayFromHost([&] { LFile = WriteRegistryBackup(FStore, ADir, LBaseName, AKeys); });
         Log("Registry backup written to \"" + Utf8FromPath(LFile) + "\"");
+        FBackupFiles.push_back(Utf8FromPath(LFile));
         FHost->BackupWritten(Utf8FromPath(LFile), Utf8FromPath(ADir));
+        if (AWritten) {
+            *AWritten = LFile;
+        }
     };
     try {
         try {

@@ -28,6 +28,37 @@ void CleanPackageKey(TRegistry& AReg, const std::string& AKey, const TKnownPacka
     AReg.CloseKey();
 }
 
+bool IsInstallerPathEntry(const std::string& AEntry) {
+    std::string LEntry = TrimControl(AEntry);
+    std::transform(LEntry.begin(), LEntry.end(), LEntry.begin(), [](unsigned char c) {
+        return static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c == '/' ? '\\' : c);
+    });
+    if (LEntry.find("orvane") == std::string::npos || LEntry.empty() || LEntry.back() != '\\') {
+        return false;
+    }
+    std::vector<std::string> LParts;
+    std::size_t LStart = 0;
+    for (std::size_t LEnd; (LEnd = LEntry.find('\\', LStart)) != std::string::npos;
+         LStart = LEnd + 1) {
+        LParts.push_back(LEntry.substr(LStart, LEnd - LStart));
+    }
+    // "<folder>\<platform>\Release\" and its "C\", "C\hpp\", "C\lib\" below.
+    const auto LEndsWith = [&LParts](std::initializer_list<const char*> ATail) {
+        if (LParts.size() < ATail.size() + 2) {
+            return false;
+        }
+        std::size_t LIndex = LParts.size() - ATail.size();
+        for (const char* LPart : ATail) {
+            if (LParts[LIndex++] != LPart) {
+                return false;
+            }
+        }
+        return !LParts[LParts.size() - ATail.size() - 1].empty();
+    };
+    return LEndsWith({"release"}) || LEndsWith({"release", "c"}) ||
+           LEndsWith({"release", "c", "hpp"}) || LEndsWith({"release", "c", "lib"});
+}
+
 std::string CleanPathList(const std::string& AList) {
     std::string result;
     std::size_t start = 0;
@@ -37,11 +68,7 @@ std::string CleanPathList(const std::string& AList) {
             end = AList.size();
         }
         const std::string entry = AList.substr(start, end - start);
-        std::string test = TrimControl(entry);
-        std::transform(test.begin(), test.end(), test.begin(), [](unsigned char c) {
-            return static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
-        });
-        if (!test.empty() && test.find("orvane") == std::string::npos) {
+        if (!TrimControl(entry).empty() && !IsInstallerPathEntry(entry)) {
             result += entry;
             result += ';';
         }

@@ -21,8 +21,13 @@ bool OpenExistingKey(TRegistry& AReg, const std::string& AKey);
 // missing key is skipped.
 void CleanPackageKey(TRegistry& AReg, const std::string& AKey, const TKnownPackagePairs* APairs);
 
-// Drops empty entries and entries marked "orvane" (any case); keeps the rest
-// untrimmed, each followed by ";".
+// True for an entry of the form the installer writes, "<folder>\<platform>\Release\"
+// or its "C\", "C\hpp\" and "C\lib\" (either separator, any case), with
+// "orvane" in it: a folder of the user's that merely contains the word is not one.
+bool IsInstallerPathEntry(const std::string& AEntry);
+
+// Drops empty entries and the installer's own entries marked "orvane"
+// (IsInstallerPathEntry); keeps the rest untrimmed, each followed by ";".
 std::string CleanPathList(const std::string& AList);
 
 // With a key open: deletes every value whose name contains "Orvane_" (exact

@@ -88,6 +88,10 @@ public:
     virtual bool SaveKey(const std::string& AKey, const std::filesystem::path& AFile) = 0;
     // Why the last failed operation failed (Windows: the system's message), if known.
     virtual std::string LastErrorText() const { return {}; }
+    // The folder for the installer's own files that belong with this store
+    // (journals of unfinished installations, manifests): the store file's
+    // folder here, %LOCALAPPDATA%\Orvane on Windows. Empty when there is none.
+    virtual std::filesystem::path DataFolder() const { return {}; }
 
 protected:
     // ": <LastErrorText>", or nothing when there is none.

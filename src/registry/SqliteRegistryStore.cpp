@@ -235,6 +235,8 @@ public:
         return true;
     }
 
+    std::filesystem::path DataFolder() const override { return FFile.parent_path(); }
+
     bool SaveKey(const std::string& AKey, const std::filesystem::path& AFile) override {
         FLastError.clear();
         std::string text;

@@ -2,8 +2,11 @@
 
 #include "platform/Win32Text.h"
 
+#include <shlobj.h>
+
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <utility>
 #include <vector>
 
@@ -73,6 +76,17 @@ class TWin32RegistryStore : public TRegistryStore {
 public:
     TWin32RegistryStore(HKEY ARoot, std::wstring APrefix)
         : FRoot(ARoot), FPrefix(std::move(APrefix)) {}
+
+    std::filesystem::path DataFolder() const override {
+        wchar_t LLocal[MAX_PATH] = {};
+        if (SUCCEEDED(SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, 0, LLocal)) &&
+            LLocal[0] != 0) {
+            return std::filesystem::path(LLocal) / L"Orvane";
+        }
+        const wchar_t* LVariable = _wgetenv(L"LOCALAPPDATA");
+        return LVariable && *LVariable ? std::filesystem::path(LVariable) / L"Orvane"
+                                       : std::filesystem::path();
+    }
 
     bool KeyExists(const std::string& AKey) override {
         TKeyHandle key;

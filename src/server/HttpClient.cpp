@@ -3,6 +3,7 @@
 #include "platform/Text.h"
 
 #include <algorithm>
+#include <limits>
 #include <mutex>
 #include <utility>
 #include <vector>
@@ -83,6 +84,33 @@ std::string THttpClient::TestCaFile() {
 std::string AnswerTooLargeText(std::uint64_t ALimit, const std::string& AReason) {
     return "The server's answer is larger than " + FormatByteSize(ALimit) + " (" + AReason +
            "): the transfer was stopped";
+}
+
+std::int64_t AnnouncedLength(const std::string& AValue) {
+    const auto LBegin = AValue.find_first_not_of(" \t");
+    const auto LEnd = AValue.find_last_not_of(" \t\r\n");
+    const std::string LText =
+        LBegin == std::string::npos ? std::string() : AValue.substr(LBegin, LEnd - LBegin + 1);
+    constexpr std::size_t KShown = 64;
+    const auto LInvalid = [&LText] {
+        return THttpError("Invalid Content-Length: " +
+                          (LText.size() > KShown ? LText.substr(0, KShown) + "..." : LText));
+    };
+    if (LText.empty()) {
+        throw LInvalid();
+    }
+    std::int64_t Result = 0;
+    for (const char LChar : LText) {
+        if (LChar < '0' || LChar > '9') {
+            throw LInvalid();
+        }
+        const int LDigit = LChar - '0';
+        if (Result > (std::numeric_limits<std::int64_t>::max() - LDigit) / 10) {
+            throw LInvalid();
+        }
+        Result = Result * 10 + LDigit;
+    }
+    return Result;
 }
 
 std::string ProxySignInText(const std::string& AProxy, const std::string& AReason) {

@@ -29,6 +29,11 @@ std::string DurationText(std::chrono::milliseconds AValue);
 // stopped".
 std::string AnswerTooLargeText(std::uint64_t ALimit, const std::string& AReason);
 
+// The body length a Content-Length value announces, in any number of digits.
+// A value that is no length, or one beyond 64 bits, throws THttpError
+// ("Invalid Content-Length: ...").
+std::int64_t AnnouncedLength(const std::string& AValue);
+
 // "The proxy AProxy wants a sign-in (407 Proxy Authentication Required): AReason".
 std::string ProxySignInText(const std::string& AProxy, const std::string& AReason);
 
@@ -61,7 +66,9 @@ public:
     std::string GetText(const std::string& AUrl, std::size_t AMaxBytes,
                         const std::string& AReason = "the most this answer may be");
 
-    // Stops this client's transfer at its next progress check.
+    // Stops this client's running transfer at its next progress check, or its
+    // next one when none runs yet; a transfer that ends in failure takes it
+    // back, so the client can be used again.
     void Cancel() { FCancelled = true; }
 
     // Stops every transfer that is running now, in any client; later transfers

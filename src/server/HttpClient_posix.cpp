@@ -10,6 +10,8 @@
 #include <exception>
 #include <mutex>
 #include <set>
+#include <string_view>
+#include <strings.h>
 #include <utility>
 
 namespace orvane {
@@ -41,6 +43,9 @@ struct TTransfer {
     TClock::time_point LastByte;
     std::int64_t Received = 0;
     std::string Failure; // our own reason for stopping, when there is one
+    // A Content-Length of this answer's headers that is no 64-bit length
+    // (libcurl reads a longer one as unknown and takes any body).
+    std::string InvalidLength;
     std::exception_ptr WriteError;
 
     void ByteArrived() {
@@ -179,6 +184,10 @@ bool BeginAnswer(TTransfer* T) {
                      ProxyNote(T->Handle, *T->Url);
         return false;
     }
+    if (!T->InvalidLength.empty()) {
+        T->Failure = T->InvalidLength;
+        return false;
+    }
     curl_off_t LLength = -1;
     curl_easy_getinfo(T->Handle, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &LLength);
     T->Began = true;
@@ -194,10 +203,28 @@ bool IsHeaderEnd(const char* ABuffer, size_t ABytes) {
            (ABytes == 1 && ABuffer[0] == '\n');
 }
 
+// Checks a Content-Length line of the current header block; a status line
+// begins a new block.
+void ReadLengthHeader(TTransfer* T, const char* ABuffer, size_t ABytes) {
+    const std::string_view LLine(ABuffer, ABytes);
+    constexpr std::string_view KName = "content-length:";
+    if (LLine.rfind("HTTP/", 0) == 0) {
+        T->InvalidLength.clear();
+    } else if (LLine.size() >= KName.size() &&
+               strncasecmp(LLine.data(), KName.data(), KName.size()) == 0) {
+        try {
+            AnnouncedLength(std::string(LLine.substr(KName.size())));
+        } catch (const THttpError& E) {
+            T->InvalidLength = E.what();
+        }
+    }
+}
+
 size_t HeaderCallback(char* ABuffer, size_t ASize, size_t ACount, void* AUser) {
     auto* T = static_cast<TTransfer*>(AUser);
     const size_t LBytes = ASize * ACount;
     T->ByteArrived();
+    ReadLengthHeader(T, ABuffer, LBytes);
     if (!T->Began && IsHeaderEnd(ABuffer, LBytes)) {
         long LStatus = 0;
         curl_easy_getinfo(T->Handle, CURLINFO_RESPONSE_CODE, &LStatus);
@@ -296,7 +323,6 @@ void THttpClient::Get(const std::string& AUrl,
     T.OnProgress = &OnProgress;
     T.Cancelled = &FCancelled;
     T.Epoch = FPinned ? FPinnedEpoch : THttpClient::CancelEpoch();
-    FCancelled = false;
     const THttpLimits LLimits = Limits();
     T.StallLimit = LLimits.StallLimit;
     const std::string LTestCa = TestCaFile();
@@ -325,12 +351,13 @@ void THttpClient::Get(const std::string& AUrl,
     curl_easy_setopt(LCurl, CURLOPT_SSL_CTX_FUNCTION, LAddCa);
     curl_easy_setopt(LCurl, CURLOPT_SSL_CTX_DATA, &LTestCa);
 
-    const CURLcode LCode = T.Epoch == THttpClient::CancelEpoch() ? curl_easy_perform(LCurl)
-                                                                 : CURLE_ABORTED_BY_CALLBACK;
+    const bool LCancelledBefore = FCancelled || T.Epoch != THttpClient::CancelEpoch();
+    const CURLcode LCode = LCancelledBefore ? CURLE_ABORTED_BY_CALLBACK : curl_easy_perform(LCurl);
     T.Cancel = T.Cancel || LCode == CURLE_ABORTED_BY_CALLBACK;
     LogProxyOnce(LCurl, AUrl);
     curl_easy_setopt(LCurl, CURLOPT_ERRORBUFFER, nullptr);
     if (LCode != CURLE_OK) {
+        FCancelled = false;
         if (T.WriteError) {
             std::rethrow_exception(T.WriteError);
         }

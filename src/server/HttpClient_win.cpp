@@ -10,16 +10,15 @@
 
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <cwchar>
 #include <cwctype>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <map>
-#include <memory>
 #include <mutex>
-#include <thread>
+#include <optional>
 #include <vector>
 
 namespace orvane {
@@ -32,8 +31,6 @@ using TClock = std::chrono::steady_clock;
 constexpr DWORD KPollMs = 50;
 // Largest block handed to the sink at once, as the libcurl client does.
 constexpr DWORD KBlockSize = 100 * 1024;
-// A read that completes within this time finds a stream that keeps up.
-constexpr std::chrono::milliseconds KQuickRead{10};
 
 // What WinHTTP's callback thread hands over to the waiting transfer. It lives
 // on the heap until WinHTTP says the request handle is closing: after a
@@ -48,6 +45,12 @@ struct TCallbackState {
     // ends here and the stall clock starts. Wine completes the send step only
     // with the answer's status line, so that step cannot tell.
     std::atomic<bool> Sent{false};
+    // When bytes last came off the connection (TClock ticks), however
+    // WinHTTP then hands them over: the stall clock counts every byte.
+    std::atomic<TClock::rep> LastArrival{0};
+    // A receive found the connection closed by the peer: the end of a body
+    // only when nothing else marks its end.
+    std::atomic<bool> PeerClosed{false};
     std::vector<char> Buffer = std::vector<char>(KBlockSize);
 
     ~TCallbackState() {
@@ -69,6 +72,16 @@ void CALLBACK StatusCallback(HINTERNET, DWORD_PTR AContext, DWORD AStatus, LPVOI
         return;
     case WINHTTP_CALLBACK_STATUS_REQUEST_SENT:
         LState->Sent = true;
+        return;
+    case WINHTTP_CALLBACK_STATUS_RESPONSE_RECEIVED:
+        if (!AInfo) {
+            return;
+        }
+        if (*static_cast<DWORD*>(AInfo) > 0) {
+            LState->LastArrival = TClock::now().time_since_epoch().count();
+        } else {
+            LState->PeerClosed = true;
+        }
         return;
     case WINHTTP_CALLBACK_STATUS_SECURE_FAILURE:
         // Comes before the request error that ends the operation.
@@ -328,16 +341,46 @@ std::wstring ProxyForScheme(const std::wstring& AList, const std::wstring& ASche
     return LCommon;
 }
 
-bool MatchesPattern(const wchar_t* AText, const wchar_t* APattern) {
-    if (*APattern == L'\0') {
-        return *AText == L'\0';
+std::wstring Lowered(std::wstring AText) {
+    std::transform(AText.begin(), AText.end(), AText.begin(), towlower);
+    return AText;
+}
+
+// Whether AText matches APattern, where "*" stands for any run of characters,
+// in any letter case. The parts between stars are looked for left to right,
+// each once at its earliest place, without backtracking: an exception list
+// with many stars costs no more than one with few.
+bool MatchesPattern(const std::wstring& AText, const std::wstring& APattern) {
+    const std::wstring LText = Lowered(AText);
+    const std::wstring LPattern = Lowered(APattern);
+    const auto LFirstStar = LPattern.find(L'*');
+    if (LFirstStar == std::wstring::npos) {
+        return LText == LPattern;
     }
-    if (*APattern == L'*') {
-        return MatchesPattern(AText, APattern + 1) ||
-               (*AText && MatchesPattern(AText + 1, APattern));
+    const auto LLastStar = LPattern.rfind(L'*');
+    const std::wstring LHead = LPattern.substr(0, LFirstStar);
+    const std::wstring LTail = LPattern.substr(LLastStar + 1);
+    if (LText.size() < LHead.size() + LTail.size() || LText.compare(0, LHead.size(), LHead) != 0 ||
+        LText.compare(LText.size() - LTail.size(), LTail.size(), LTail) != 0) {
+        return false;
     }
-    return *AText && towlower(*AText) == towlower(*APattern) &&
-           MatchesPattern(AText + 1, APattern + 1);
+    // The middle parts must fit, in order, between head and tail.
+    std::size_t LAt = LHead.size();
+    const std::size_t LEnd = LText.size() - LTail.size();
+    std::size_t LPart = LFirstStar + 1;
+    while (LPart <= LLastStar) {
+        const std::size_t LNextStar = LPattern.find(L'*', LPart);
+        const std::wstring LMiddle = LPattern.substr(LPart, LNextStar - LPart);
+        if (!LMiddle.empty()) {
+            const auto LFound = LText.find(LMiddle, LAt);
+            if (LFound == std::wstring::npos || LFound + LMiddle.size() > LEnd) {
+                return false;
+            }
+            LAt = LFound + LMiddle.size();
+        }
+        LPart = LNextStar + 1;
+    }
+    return true;
 }
 
 // Whether a ProxyOverride list sends AHost (AHostPort with its port) past the
@@ -349,61 +392,230 @@ bool Bypassed(const std::wstring& ABypass, const std::wstring& AHost,
             if (AHost.find(L'.') == std::wstring::npos && AHost.find(L':') == std::wstring::npos) {
                 return true;
             }
-        } else if (MatchesPattern(AHost.c_str(), LEntry.c_str()) ||
-                   MatchesPattern(AHostPort.c_str(), LEntry.c_str())) {
+        } else if (MatchesPattern(AHost, LEntry) || MatchesPattern(AHostPort, LEntry)) {
             return true;
         }
     }
     return false;
 }
 
-// One look-up of auto-detection or a PAC script, on a thread of its own: it
-// may block for minutes, and nobody need wait for it.
-struct TProxyLookup {
-    std::mutex Lock;
-    std::condition_variable Done;
-    bool Finished = false;
+// What a look-up of auto-detection or a PAC script answered.
+struct TProxyAnswer {
+    bool Finished = false; // false: it did not answer in time
     DWORD Error = 0;
     std::wstring Proxy; // empty: direct
 };
 
-std::shared_ptr<TProxyLookup> StartProxyLookup(const std::wstring& AUrl, bool AAutoDetect,
-                                               const std::wstring& AConfigUrl) {
-    auto Result = std::make_shared<TProxyLookup>();
-    std::thread([Result, AUrl, AAutoDetect, AConfigUrl] {
-        WINHTTP_AUTOPROXY_OPTIONS LOptions{};
-        if (AAutoDetect) {
-            LOptions.dwFlags |= WINHTTP_AUTOPROXY_AUTO_DETECT;
-            LOptions.dwAutoDetectFlags =
-                WINHTTP_AUTO_DETECT_TYPE_DHCP | WINHTTP_AUTO_DETECT_TYPE_DNS_A;
+TProxyAnswer LookUpProxy(const std::wstring& AUrl, bool AAutoDetect,
+                         const std::wstring& AConfigUrl) {
+    WINHTTP_AUTOPROXY_OPTIONS LOptions{};
+    if (AAutoDetect) {
+        LOptions.dwFlags |= WINHTTP_AUTOPROXY_AUTO_DETECT;
+        LOptions.dwAutoDetectFlags = WINHTTP_AUTO_DETECT_TYPE_DHCP | WINHTTP_AUTO_DETECT_TYPE_DNS_A;
+    }
+    if (!AConfigUrl.empty()) {
+        LOptions.dwFlags |= WINHTTP_AUTOPROXY_CONFIG_URL;
+        LOptions.lpszAutoConfigUrl = AConfigUrl.c_str();
+    }
+    // The user's Windows sign-in goes to a PAC host only when it asks.
+    WINHTTP_PROXY_INFO LInfo{};
+    BOOL LOk =
+        ProxySession() && WinHttpGetProxyForUrl(ProxySession(), AUrl.c_str(), &LOptions, &LInfo);
+    DWORD LError = LOk ? 0 : GetLastError();
+    if (!LOk && LError == ERROR_WINHTTP_LOGIN_FAILURE) {
+        LOptions.fAutoLogonIfChallenged = TRUE;
+        LOk = WinHttpGetProxyForUrl(ProxySession(), AUrl.c_str(), &LOptions, &LInfo);
+        LError = LOk ? 0 : GetLastError();
+    }
+    TProxyAnswer Result;
+    Result.Finished = true;
+    if (LOk && LInfo.dwAccessType == WINHTTP_ACCESS_TYPE_NAMED_PROXY && LInfo.lpszProxy) {
+        const auto LList = SplitList(LInfo.lpszProxy);
+        Result.Proxy = LList.empty() ? L"" : LList.front();
+    }
+    GlobalFree(LInfo.lpszProxy);
+    GlobalFree(LInfo.lpszProxyBypass);
+    Result.Error = LOk ? 0 : (LError ? LError : ERROR_WINHTTP_AUTODETECTION_FAILED);
+    return Result;
+}
+
+// A look-up runs in a copy of this program started for it alone, told what to
+// look up by these variables and answering on its standard output: a script
+// that never returns (or a detection that blocks for minutes) is ended with
+// its process, where in this one it would keep a core busy and hold the
+// script engine for the rest of the run.
+constexpr const wchar_t* KLookupUrl = L"ORVANE_PROXY_LOOKUP_URL";
+constexpr const wchar_t* KLookupAuto = L"ORVANE_PROXY_LOOKUP_AUTO";
+constexpr const wchar_t* KLookupScript = L"ORVANE_PROXY_LOOKUP_SCRIPT";
+
+std::wstring EnvironmentValue(const wchar_t* AName) {
+    std::wstring Result(32768, L'\0');
+    const DWORD LLength =
+        GetEnvironmentVariableW(AName, Result.data(), static_cast<DWORD>(Result.size()));
+    Result.resize(LLength < Result.size() ? LLength : 0);
+    return Result;
+}
+
+// In the copy started for a look-up: answers "<error>\n<proxy>" and ends the
+// process before the program's own start. Elsewhere: nothing.
+bool AnswerProxyLookupIfAsked() {
+    const HANDLE LOut = GetStdHandle(STD_OUTPUT_HANDLE);
+    const std::wstring LUrl = EnvironmentValue(KLookupUrl);
+    if (LUrl.empty() || LOut == INVALID_HANDLE_VALUE || !LOut ||
+        GetFileType(LOut) != FILE_TYPE_PIPE) {
+        return false;
+    }
+    const TProxyAnswer LAnswer =
+        LookUpProxy(LUrl, EnvironmentValue(KLookupAuto) == L"1", EnvironmentValue(KLookupScript));
+    const std::string LText = std::to_string(LAnswer.Error) + "\n" + Narrow(LAnswer.Proxy);
+    DWORD LWritten = 0;
+    WriteFile(LOut, LText.data(), static_cast<DWORD>(LText.size()), &LWritten, nullptr);
+    ExitProcess(0);
+}
+
+[[maybe_unused]] const bool GAnsweredProxyLookup = AnswerProxyLookupIfAsked();
+
+// This process's environment with the look-up's variables added, as
+// CreateProcessW takes it.
+std::vector<wchar_t> LookupEnvironment(const std::wstring& AUrl, bool AAutoDetect,
+                                       const std::wstring& AConfigUrl) {
+    std::vector<wchar_t> Result;
+    if (wchar_t* LCurrent = GetEnvironmentStringsW()) {
+        for (const wchar_t* LEntry = LCurrent; *LEntry; LEntry += wcslen(LEntry) + 1) {
+            const std::wstring LText = LEntry;
+            if (LText.rfind(L"ORVANE_PROXY_LOOKUP_", 0) != 0) {
+                Result.insert(Result.end(), LText.begin(), LText.end() + 1);
+            }
         }
-        if (!AConfigUrl.empty()) {
-            LOptions.dwFlags |= WINHTTP_AUTOPROXY_CONFIG_URL;
-            LOptions.lpszAutoConfigUrl = AConfigUrl.c_str();
+        FreeEnvironmentStringsW(LCurrent);
+    }
+    for (const auto& [LName, LValue] : {std::pair<std::wstring, std::wstring>{KLookupUrl, AUrl},
+                                        {KLookupAuto, AAutoDetect ? L"1" : L"0"},
+                                        {KLookupScript, AConfigUrl}}) {
+        const std::wstring LEntry = LName + L"=" + LValue;
+        Result.insert(Result.end(), LEntry.begin(), LEntry.end() + 1);
+    }
+    Result.push_back(L'\0');
+    return Result;
+}
+
+std::wstring ThisProgram() {
+    std::wstring Result(32768, L'\0');
+    const DWORD LLength =
+        GetModuleFileNameW(nullptr, Result.data(), static_cast<DWORD>(Result.size()));
+    Result.resize(LLength < Result.size() ? LLength : 0);
+    return Result;
+}
+
+using TWin32Handle = TOwnedHandle<HANDLE, &CloseHandle>;
+
+// Starts the copy for a look-up, suspended, with AOutput as its standard output
+// and the only handle it inherits (whatever else this process lets inherit),
+// in AJob; then lets it run.
+bool StartLookupCopy(HANDLE AOutput, std::vector<wchar_t>& AEnvironment, HANDLE AJob,
+                     PROCESS_INFORMATION& AProcess) {
+    SIZE_T LListSize = 0;
+    InitializeProcThreadAttributeList(nullptr, 1, 0, &LListSize);
+    std::vector<char> LListBuffer(LListSize);
+    auto* LList = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(LListBuffer.data());
+    if (!InitializeProcThreadAttributeList(LList, 1, 0, &LListSize)) {
+        return false;
+    }
+    HANDLE LInherited[] = {AOutput};
+    STARTUPINFOEXW LStartup{};
+    LStartup.StartupInfo.cb = sizeof LStartup;
+    LStartup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+    LStartup.StartupInfo.hStdOutput = AOutput;
+    LStartup.lpAttributeList = LList;
+    const std::wstring LProgram = ThisProgram();
+    std::wstring LCommandLine = L"\"" + LProgram + L"\"";
+    const bool Result =
+        UpdateProcThreadAttribute(LList, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, LInherited,
+                                  sizeof LInherited, nullptr, nullptr) &&
+        !LProgram.empty() &&
+        CreateProcessW(LProgram.c_str(), LCommandLine.data(), nullptr, nullptr, TRUE,
+                       CREATE_SUSPENDED | CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT |
+                           EXTENDED_STARTUPINFO_PRESENT,
+                       AEnvironment.data(), nullptr, &LStartup.StartupInfo, &AProcess);
+    DeleteProcThreadAttributeList(LList);
+    if (Result) {
+        if (AJob) {
+            AssignProcessToJobObject(AJob, AProcess.hProcess);
         }
-        // The user's Windows sign-in goes to a PAC host only when it asks.
-        WINHTTP_PROXY_INFO LInfo{};
-        BOOL LOk = ProxySession() &&
-                   WinHttpGetProxyForUrl(ProxySession(), AUrl.c_str(), &LOptions, &LInfo);
-        DWORD LError = LOk ? 0 : GetLastError();
-        if (!LOk && LError == ERROR_WINHTTP_LOGIN_FAILURE) {
-            LOptions.fAutoLogonIfChallenged = TRUE;
-            LOk = WinHttpGetProxyForUrl(ProxySession(), AUrl.c_str(), &LOptions, &LInfo);
-            LError = LOk ? 0 : GetLastError();
+        ResumeThread(AProcess.hThread);
+    }
+    return Result;
+}
+
+// Runs a look-up in a copy of this program and waits for it until ADeadline,
+// asking ACancelled meanwhile; a look-up that has not answered by then is
+// ended. The copy dies with this process too (a job that kills on close).
+TProxyAnswer LookUpProxyAside(const std::wstring& AUrl, bool AAutoDetect,
+                              const std::wstring& AConfigUrl, TClock::time_point ADeadline,
+                              const std::function<bool()>& ACancelled) {
+    TProxyAnswer LFailed;
+    LFailed.Finished = true;
+    LFailed.Error = ERROR_WINHTTP_AUTODETECTION_FAILED;
+    TWin32Handle LJob;
+    *LJob.Out() = CreateJobObjectW(nullptr, nullptr);
+    if (LJob.Get()) {
+        JOBOBJECT_EXTENDED_LIMIT_INFORMATION LLimits{};
+        LLimits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+        SetInformationJobObject(LJob.Get(), JobObjectExtendedLimitInformation, &LLimits,
+                                sizeof LLimits);
+    }
+    TWin32Handle LRead;
+    TWin32Handle LProcessHandle;
+    TWin32Handle LThreadHandle;
+    {
+        TWin32Handle LWrite;
+        SECURITY_ATTRIBUTES LInherit{sizeof LInherit, nullptr, TRUE};
+        if (!CreatePipe(LRead.Out(), LWrite.Out(), &LInherit, 0)) {
+            return LFailed;
         }
-        std::wstring LProxy;
-        if (LOk && LInfo.dwAccessType == WINHTTP_ACCESS_TYPE_NAMED_PROXY && LInfo.lpszProxy) {
-            const auto LList = SplitList(LInfo.lpszProxy);
-            LProxy = LList.empty() ? L"" : LList.front();
+        SetHandleInformation(LRead.Get(), HANDLE_FLAG_INHERIT, 0);
+        std::vector<wchar_t> LEnvironment = LookupEnvironment(AUrl, AAutoDetect, AConfigUrl);
+        PROCESS_INFORMATION LProcess{};
+        if (!StartLookupCopy(LWrite.Get(), LEnvironment, LJob.Get(), LProcess)) {
+            LFailed.Error = GetLastError();
+            return LFailed;
         }
-        GlobalFree(LInfo.lpszProxy);
-        GlobalFree(LInfo.lpszProxyBypass);
-        const std::lock_guard LLock(Result->Lock);
-        Result->Error = LOk ? 0 : (LError ? LError : ERROR_WINHTTP_AUTODETECTION_FAILED);
-        Result->Proxy = LProxy;
-        Result->Finished = true;
-        Result->Done.notify_all();
-    }).detach();
+        *LProcessHandle.Out() = LProcess.hProcess;
+        *LThreadHandle.Out() = LProcess.hThread;
+        // Only the copy holds the writing end from here on: reading ends when
+        // the copy does.
+    }
+    const HANDLE LProcess = LProcessHandle.Get();
+    const auto LEnd = [LProcess] {
+        TerminateProcess(LProcess, 1);
+        WaitForSingleObject(LProcess, INFINITE);
+    };
+    while (WaitForSingleObject(LProcess, KPollMs) == WAIT_TIMEOUT) {
+        if (ACancelled()) {
+            LEnd();
+            throw THttpError("The download was cancelled");
+        }
+        if (TClock::now() >= ADeadline) {
+            LEnd();
+            return TProxyAnswer{};
+        }
+    }
+    std::string LOutput;
+    char LBuffer[4096];
+    DWORD LGot = 0;
+    while (LOutput.size() < 65536 &&
+           ReadFile(LRead.Get(), LBuffer, sizeof LBuffer, &LGot, nullptr) && LGot > 0) {
+        LOutput.append(LBuffer, LGot);
+    }
+    const auto LNewline = LOutput.find('\n');
+    if (LNewline == std::string::npos || LNewline == 0 || LNewline > 10 ||
+        LOutput.find_first_not_of("0123456789") != LNewline) {
+        return LFailed;
+    }
+    TProxyAnswer Result;
+    Result.Finished = true;
+    Result.Error = static_cast<DWORD>(std::stoul(LOutput.substr(0, LNewline)));
+    Result.Proxy = Widen(LOutput.substr(LNewline + 1));
     return Result;
 }
 
@@ -511,26 +723,20 @@ std::wstring UserProxyFor(const std::wstring& AScheme, const std::wstring& AHost
     if (LAutoDetect || !LConfigUrl.empty()) {
         // Only what the request needs to choose a proxy, never its path and
         // query (tokens, password hashes).
-        const auto LLookup = StartProxyLookup(LKey + L"/", LAutoDetect, LConfigUrl);
-        const auto LDeadline = TClock::now() + THttpClient::Limits().ConnectTimeout;
-        std::unique_lock LLock(LLookup->Lock);
-        while (!LLookup->Finished && TClock::now() < LDeadline) {
-            if (ACancelled()) {
-                throw THttpError("The download was cancelled");
-            }
-            LLookup->Done.wait_for(LLock, std::chrono::milliseconds(KPollMs));
-        }
+        const TProxyAnswer LLookup =
+            LookUpProxyAside(LKey + L"/", LAutoDetect, LConfigUrl,
+                             TClock::now() + THttpClient::Limits().ConnectTimeout, ACancelled);
         const std::string LFallback =
             Result.empty() ? "connecting directly" : "using the proxy " + Narrow(Result);
-        LExplained = !LLookup->Finished || LLookup->Error != 0;
-        if (!LLookup->Finished) {
+        LExplained = !LLookup.Finished || LLookup.Error != 0;
+        if (!LLookup.Finished) {
             THttpClient::Log("Proxy detection for " + Narrow(LKey) + " did not answer within " +
                              DurationText(THttpClient::Limits().ConnectTimeout) + ": " + LFallback);
-        } else if (LLookup->Error != 0) {
+        } else if (LLookup.Error != 0) {
             THttpClient::Log("Proxy detection for " + Narrow(LKey) + " failed (WinHTTP error " +
-                             std::to_string(LLookup->Error) + "): " + LFallback);
+                             std::to_string(LLookup.Error) + "): " + LFallback);
         } else {
-            Result = LLookup->Proxy;
+            Result = LLookup.Proxy;
             LSource = LConfigUrl.empty() ? "automatic proxy detection"
                                          : "the proxy script " + Narrow(LConfigUrl);
         }
@@ -613,7 +819,8 @@ public:
             WinHttpSetStatusCallback(
                 FRequest.Value, &StatusCallback,
                 WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS | WINHTTP_CALLBACK_FLAG_SECURE_FAILURE |
-                    WINHTTP_CALLBACK_FLAG_SEND_REQUEST | WINHTTP_CALLBACK_FLAG_HANDLES,
+                    WINHTTP_CALLBACK_FLAG_SEND_REQUEST | WINHTTP_CALLBACK_FLAG_RECEIVE_RESPONSE |
+                    WINHTTP_CALLBACK_FLAG_HANDLES,
                 0) == WINHTTP_INVALID_STATUS_CALLBACK) {
             const DWORD LError = GetLastError();
             delete LState;
@@ -682,42 +889,34 @@ public:
             throw THttpError(
                 ProxyRefusalOr("The requested URL returned error: " + std::to_string(LStatus)));
         }
-        const std::int64_t LExpected = ContentLength();
+        const bool LChunked = Chunked();
+        const std::int64_t LExpected = ContentLength(LChunked);
         if (AClient.OnBegin) {
             AClient.OnBegin(LExpected);
         }
 
         std::int64_t LReceived = 0;
-        DWORD LReadAhead = 0;
+        FState->PeerClosed = false;
         for (;;) {
             if (!WinHttpQueryDataAvailable(FRequest.Value, nullptr)) {
                 Fail(GetLastError());
             }
             Wait();
-            if (FState->Bytes == 0) {
+            // Only what has arrived: a larger read waits for the rest (Wine's
+            // fills its whole buffer), and a slow but steady line would look
+            // silent meanwhile.
+            const DWORD LAvailable = std::min(FState->Bytes, KBlockSize);
+            if (LAvailable == 0) {
                 break;
             }
-            // Wine's WinHTTP fills the whole buffer of a read before it returns,
-            // on the calling thread, where neither a cancellation nor our clocks
-            // are seen. Reads of what is buffered run here; larger ones (the
-            // read-ahead doubles while blocks come at once, so a fast stream
-            // gets large blocks) run on a thread of their own that this one
-            // can leave behind.
-            const DWORD LWant = std::min(KBlockSize, std::max(FState->Bytes, LReadAhead));
-            const auto LAsked = TClock::now();
-            if (LWant <= FState->Bytes) {
-                if (!WinHttpReadData(FRequest.Value, FState->Buffer.data(), LWant, nullptr)) {
-                    Fail(GetLastError());
-                }
-            } else {
-                ReadAside(LWant);
+            if (!WinHttpReadData(FRequest.Value, FState->Buffer.data(), LAvailable, nullptr)) {
+                Fail(GetLastError());
             }
             Wait();
             const DWORD LGot = FState->Bytes;
             if (LGot == 0) {
                 break;
             }
-            LReadAhead = TClock::now() - LAsked < KQuickRead ? std::min(KBlockSize, LGot * 2) : 0;
             FLastByte = TClock::now();
             AWrite(FState->Buffer.data(), LGot);
             LReceived += LGot;
@@ -725,8 +924,12 @@ public:
                 AClient.OnProgress(LReceived);
             }
         }
-        // WinHTTP ends quietly when the peer closes early; an announced length
-        // not reached is a failed transfer, as it is for libcurl.
+        // WinHTTP ends quietly when the peer closes early: a chunked body
+        // closed before its terminating chunk, or an announced length not
+        // reached, is a failed transfer, as it is for libcurl.
+        if (LChunked && FState->PeerClosed) {
+            throw THttpError("transfer closed with outstanding read data remaining");
+        }
         if (LExpected >= 0 && LReceived < LExpected) {
             throw THttpError("transfer closed with " + std::to_string(LExpected - LReceived) +
                              " bytes remaining to read");
@@ -815,20 +1018,6 @@ private:
         return Result.empty() ? "a sign-in it does not name" : Result;
     }
 
-    // Starts a read that may block on another thread. It completes through
-    // the callback like any other; only a call that fails at once is reported
-    // here, through state the thread shares, since the request (and with it
-    // the callback state) may be gone by the time a stuck read returns.
-    void ReadAside(DWORD AWant) {
-        FAsideError = std::make_shared<std::atomic<DWORD>>(0);
-        std::thread([LRequest = FRequest.Value, LBuffer = FState->Buffer.data(), AWant,
-                     LError = FAsideError] {
-            if (!WinHttpReadData(LRequest, LBuffer, AWant, nullptr)) {
-                *LError = GetLastError();
-            }
-        }).detach();
-    }
-
     void CheckTestCa() const {
         PCCERT_CONTEXT LServer = nullptr;
         DWORD LSize = sizeof LServer;
@@ -849,9 +1038,6 @@ private:
     void Wait() {
         for (;;) {
             const DWORD LWait = WaitForSingleObject(FState->Event, KPollMs);
-            if (LWait == WAIT_TIMEOUT && FAsideError && *FAsideError != 0) {
-                Fail(FAsideError->exchange(0));
-            }
             if (LWait == WAIT_OBJECT_0) {
                 if (FState->Completed == WINHTTP_CALLBACK_STATUS_REQUEST_ERROR) {
                     Fail(FState->Error);
@@ -869,6 +1055,8 @@ private:
                 FConnected = true;
                 FLastByte = LNow;
             }
+            FLastByte = std::max(FLastByte,
+                                 TClock::time_point(TClock::duration(FState->LastArrival.load())));
             if (!FConnected && FLimits.ConnectTimeout.count() > 0 &&
                 LNow - FStart >= FLimits.ConnectTimeout) {
                 Abort(ConnectTimeoutText());
@@ -929,17 +1117,38 @@ private:
         return AText + " (through proxy " + FProxy + ")";
     }
 
-    std::int64_t ContentLength() const {
-        wchar_t LText[32] = {};
-        DWORD LSize = sizeof LText;
-        if (!WinHttpQueryHeaders(FRequest.Value, WINHTTP_QUERY_CONTENT_LENGTH,
-                                 WINHTTP_HEADER_NAME_BY_INDEX, LText, &LSize,
-                                 WINHTTP_NO_HEADER_INDEX)) {
+    // A response header as sent, or nothing when there is none.
+    std::optional<std::wstring> Header(DWORD AQuery) const {
+        DWORD LSize = 0;
+        if (WinHttpQueryHeaders(FRequest.Value, AQuery, WINHTTP_HEADER_NAME_BY_INDEX,
+                                WINHTTP_NO_OUTPUT_BUFFER, &LSize, WINHTTP_NO_HEADER_INDEX) ||
+            GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
+            return std::nullopt;
+        }
+        std::wstring Result(LSize / sizeof(wchar_t) + 1, L'\0');
+        LSize = static_cast<DWORD>(Result.size() * sizeof(wchar_t));
+        if (!WinHttpQueryHeaders(FRequest.Value, AQuery, WINHTTP_HEADER_NAME_BY_INDEX,
+                                 Result.data(), &LSize, WINHTTP_NO_HEADER_INDEX)) {
+            return std::nullopt;
+        }
+        Result.resize(LSize / sizeof(wchar_t));
+        return Result;
+    }
+
+    bool Chunked() const {
+        return Lowered(Header(WINHTTP_QUERY_TRANSFER_ENCODING).value_or(L"")).find(L"chunked") !=
+               std::wstring::npos;
+    }
+
+    // The announced body length, read in full (WinHTTP's own reading stops at
+    // 32 bits); -1 when none is announced or the body is chunked.
+    std::int64_t ContentLength(bool AChunked) const {
+        const auto LText = Header(WINHTTP_QUERY_CONTENT_LENGTH);
+        if (!LText) {
             return -1;
         }
-        wchar_t* LEnd = nullptr;
-        const long long LValue = std::wcstoll(LText, &LEnd, 10);
-        return LEnd != LText && LValue >= 0 ? LValue : -1;
+        const std::int64_t LLength = AnnouncedLength(Narrow(*LText));
+        return AChunked ? -1 : LLength;
     }
 
     std::string FUrl;
@@ -954,7 +1163,6 @@ private:
     THandle FConnection;
     THandle FRequest; // closed before FConnection: members end in reverse order
     TCallbackState* FState = nullptr;
-    std::shared_ptr<std::atomic<DWORD>> FAsideError;
     PCCERT_CONTEXT FTestCa = nullptr;
     TClock::time_point FStart;
     TClock::time_point FLastByte;
@@ -975,12 +1183,16 @@ THttpClient::~THttpClient() {
 void THttpClient::Get(const std::string& AUrl,
                       const std::function<void(const char*, std::size_t)>& AWrite) {
     const std::uint64_t LEpoch = FPinned ? FPinnedEpoch : THttpClient::CancelEpoch();
-    FCancelled = false;
-    if (LEpoch != THttpClient::CancelEpoch()) {
-        throw THttpError("The download was cancelled");
+    try {
+        if (FCancelled || LEpoch != THttpClient::CancelEpoch()) {
+            throw THttpError("The download was cancelled");
+        }
+        TTransfer LTransfer(static_cast<HINTERNET>(FHandle), AUrl, FCancelled, LEpoch);
+        LTransfer.Run(*this, AWrite);
+    } catch (...) {
+        FCancelled = false;
+        throw;
     }
-    TTransfer LTransfer(static_cast<HINTERNET>(FHandle), AUrl, FCancelled, LEpoch);
-    LTransfer.Run(*this, AWrite);
 }
 
 } // namespace orvane

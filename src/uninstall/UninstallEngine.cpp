@@ -2,6 +2,10 @@
 // its record are removed; the files stay.
 #include "install/InstallEngine.h"
 
+#include "install/InstallManifest.h"
+#include "platform/FileNames.h"
+#include "server/Sha256.h"
+
 #include "registry/CppPaths.h"
 #include "registry/DelphiLibrary.h"
 #include "registry/IDEKeys.h"
@@ -9,12 +13,17 @@
 #include "registry/ProductRecords.h"
 #include "registry/X64Packages.h"
 
+#include <algorithm>
 #include <exception>
+#include <filesystem>
+#include <optional>
 #include <stdexcept>
+#include <utility>
 
 namespace orvane {
 
-TUninstallRun TInstallEngine::UninstallVersions(const std::vector<std::string>& AIDEVersions) {
+TUninstallRun TInstallEngine::UninstallVersions(const std::vector<std::string>& AIDEVersions,
+                                                bool ARemoveFiles) {
     TUninstallRun LRun;
     if (!AIDEVersions.empty() && !ConfirmNoRunningIDE("uninstallation")) {
         LRun.Stopped = true;
@@ -23,20 +32,22 @@ TUninstallRun TInstallEngine::UninstallVersions(const std::vector<std::string>& 
     for (const std::string& LIDEVersion : AIDEVersions) {
         TUninstallOutcome LOutcome;
         LOutcome.IDEVersion = LIDEVersion;
+        FBackupFiles.clear();
         try {
-            UninstallVersion(LIDEVersion);
+            UninstallVersion(LIDEVersion, ARemoveFiles);
             LOutcome.Removed = true;
             FHost->Message("Version " + LIDEVersion + " successfully uninstalled");
         } catch (const std::exception& AError) {
             LOutcome.Reason = AError.what();
             FHost->Message("Failed to uninstall version " + LIDEVersion + " - " + LOutcome.Reason);
         }
+        LOutcome.BackupFiles = std::exchange(FBackupFiles, {});
         LRun.Versions.push_back(std::move(LOutcome));
     }
     return LRun;
 }
 
-void TInstallEngine::UninstallVersion(const std::string& AIDEVersion) {
+void TInstallEngine::UninstallVersion(const std::string& AIDEVersion, bool ARemoveFiles) {
     Log("Uninstallation started ...");
     // The download folder of the installation is not known here; its record says
     // where the package was extracted, which is inside it.
@@ -50,13 +61,28 @@ void TInstallEngine::UninstallVersion(const std::string& AIDEVersion) {
     }
     // The recorded folder may be gone (an unplugged drive, a removed share); the
     // version must stay removable, so the default download folder takes over.
-    if (const std::string LFailure = BackupIDERegistry(
-            AIDEVersion, "uninstall", IDEBackupKeys(AIDEVersion, KLibraryPlatforms),
-            UninstallBackupFolder(LRecord), BackupFolder(DefaultDownloadDir()));
+    // A manifest that cannot be read stops nothing: the marker rule still
+    // takes out the installer's own entries.
+    std::optional<TInstallManifest> LManifest;
+    std::filesystem::path LManifestFile;
+    try {
+        LManifest = ReadRecordManifest(FStore, AIDEVersion, &LManifestFile);
+    } catch (const std::exception& AError) {
+        Log(std::string(AError.what()) + "; only the installer's own entries are removed");
+    }
+    const std::vector<TBackupKey> LKeys = IDEBackupKeys(AIDEVersion, KLibraryPlatforms);
+    if (const std::string LFailure =
+            BackupIDERegistry(AIDEVersion, "uninstall", LKeys, UninstallBackupFolder(LRecord),
+                              BackupFolder(DefaultDownloadDir()));
         !LFailure.empty()) {
         throw std::runtime_error(LFailure);
     }
     CleanupGetItInstallation(FSettings.ExeDir);
+
+    if (LManifest) {
+        Log("Removing the registry entries the installation of \"" + AIDEVersion + "\" made");
+        AwayFromHost([&] { RemoveManifestValues(FStore, LManifest->Values, LKeys); });
+    }
 
     Log("Removing Delphi registry entries for \"" + AIDEVersion + "\"");
     AwayFromHost([&] { UnregisterDelphiLibrary(FStore, AIDEVersion); });
@@ -75,7 +101,59 @@ void TInstallEngine::UninstallVersion(const std::string& AIDEVersion) {
     Log("Deleting Orvane registry entry for \"" + AIDEVersion + "\"");
     AwayFromHost([&] { DeleteRegistryData(FStore, AIDEVersion); });
     Log("Deleting Orvane registry entry done");
+    if (LManifest && ARemoveFiles) {
+        RemoveInstalledFiles(*LManifest);
+    }
+    if (!LManifestFile.empty()) {
+        std::error_code LError;
+        std::filesystem::remove(LManifestFile, LError);
+    }
     Log("Uninstallation done");
+}
+
+void TInstallEngine::RemoveInstalledFiles(const TInstallManifest& AManifest) {
+    // A file another installation lists is still in use by it.
+    std::vector<std::string> LOthers;
+    std::vector<std::string> LOtherFolders;
+    for (const TOrvaneRegistryData& LOther : ReadInstalledVersions(FStore)) {
+        LOtherFolders.push_back(LOther.Path);
+        try {
+            if (const auto LManifest = ReadRecordManifest(FStore, LOther.IDEVersion)) {
+                for (const TManifestFile& LFile : LManifest->Files) {
+                    LOthers.push_back(LFile.Path);
+                }
+            }
+        } catch (const std::exception&) {
+            // Unreadable: its files cannot be told, and are not ours to judge.
+        }
+    }
+    const auto LListed = [](const std::vector<std::string>& AList, const std::string& AItem) {
+        return std::any_of(AList.begin(), AList.end(),
+                           [&](const std::string& A) { return SameName(A, AItem); });
+    };
+    for (const TManifestFile& LFile : AManifest.Files) {
+        if (!FileExists(LFile.Path) || LListed(LOthers, LFile.Path)) {
+            continue;
+        }
+        if (Sha256OfFile(LFile.Path) != LFile.Sha256) {
+            const std::string LText =
+                "Kept \"" + LFile.Path + "\": it was changed since the installation";
+            Log(LText);
+            FHost->Warning(LText);
+            continue;
+        }
+        Log("Removing file \"" + LFile.Path + "\"");
+        RemoveFile(LFile.Path);
+    }
+    if (!AManifest.VersionDir.empty() && DirectoryExists(AManifest.VersionDir) &&
+        !LListed(LOtherFolders, AManifest.VersionDir)) {
+        Log("Removing folder \"" + AManifest.VersionDir + "\"");
+        std::error_code LError;
+        std::filesystem::remove_all(PathFromUtf8(AManifest.VersionDir), LError);
+        if (LError) {
+            Log("<ERROR> Cannot remove \"" + AManifest.VersionDir + "\": " + LError.message());
+        }
+    }
 }
 
 } // namespace orvane

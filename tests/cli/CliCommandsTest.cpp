@@ -3,7 +3,9 @@
 #include "cli/CliOptions.h"
 #include "cli/Commands.h"
 #include "install/FileOperations.h"
+#include "install/InstallJournal.h"
 #include "install/TestZip.h"
+#include "platform/ProcessLock.h"
 #include "registry/ProductRecords.h"
 #include "registry/RegFile.h"
 #include "registry/RegText.h"
@@ -12,12 +14,18 @@
 #include "support/LocalApiServer.h"
 #include "support/LocalProxy.h"
 #include "support/NetworkSettings.h"
+#include "support/ScopedEnv.h"
 #include "support/TempDir.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <rapidjson/document.h>
+
 #include <sstream>
+#include <thread>
+
+#include <unistd.h>
 
 using namespace orvane;
 using namespace orvane::cli;
@@ -45,6 +53,49 @@ protected:
         FSetup.ExeDir = FTemp.Path();
         FSetup.Store = OpenSqliteRegistryStore(FTemp.Path() / "registry.sqlite");
         FSetup.Interrupted = std::make_shared<std::atomic<bool>>(false);
+        FSetup.LockName = StoreLockName(FTemp.Path() / "registry.sqlite");
+    }
+
+    // An IDE version registered with its common folder in the temp folder, the
+    // SSL libraries beside the "program", and a one-package entry per version
+    // served by the local API server.
+    void RegisterIde(const std::string& AVersion) {
+        const std::string LKey =
+            "SOFTWARE\\Embarcadero\\BDS\\" + AVersion + "\\Environment Variables";
+        ASSERT_TRUE(FSetup.Store->CreateKey(LKey));
+        ASSERT_TRUE(FSetup.Store->SetValue(
+            LKey, {"BDSCatalogRepositoryAllUsers", rtSz,
+                   ToUtf16Le(DirText(FTemp.Path() / ("common" + AVersion)) + "Catalog", true)}));
+    }
+    void ServePackages(const std::vector<std::string>& AVersions) {
+        WriteFileText(FTemp.Path() / "libeay32.dll", "libeay");
+        WriteFileText(FTemp.Path() / "ssleay32.dll", "ssleay");
+        WriteTestZip(FTemp.Path() / "made.zip", {{"Win32/Release/Orvane_Core.bpl", "core"},
+                                                 {"Win32/Release/Orvane_Core.dcp", "dcp"}});
+        std::string LConfig = R"({"ide": [)";
+        for (const std::string& LVersion : AVersions) {
+            Server().WriteFile("o_" + LVersion + ".zip", ReadFileText(FTemp.Path() / "made.zip"));
+            LConfig += std::string(LConfig.back() == '[' ? "" : ",") +
+                       R"({"name": "Orvane", "version": ")" + LVersion + R"(", "file": "o_)" +
+                       LVersion + R"(.zip", "file_version": "1.4.2", "url": "file/",
+                       "platforms": "Win32", "bpls": "Orvane_Core.bpl", "dcps": "Orvane_Core.dcp"})";
+        }
+        Server().WriteConfig("dev", LConfig + "]}");
+    }
+    std::vector<std::string> InstallArgs(const std::vector<std::string>& AMore) const {
+        std::vector<std::string> LArgs = {"install",        "--edition",
+                                          "developer",      "--accept-terms",
+                                          "--ide-dir",      DirText(FTemp.Path() / "ide"),
+                                          "--download-dir", DirText(FTemp.Path() / "downloads")};
+        LArgs.insert(LArgs.end(), AMore.begin(), AMore.end());
+        return LArgs;
+    }
+    std::vector<std::string> RecordedVersions() const {
+        std::vector<std::string> LVersions;
+        for (const TOrvaneRegistryData& LRecord : ReadInstalledVersions(*FSetup.Store)) {
+            LVersions.push_back(LRecord.IDEVersion);
+        }
+        return LVersions;
     }
 
     TLocalApiServer& Server() {
@@ -58,6 +109,16 @@ protected:
             FSetup.ApiUrl = FServer->BaseUrl();
         }
         return *FServer;
+    }
+
+    // Version 23.0 of a package with one BPL and one DCP for Win32.
+    void ServeOnePackage() {
+        WriteTestZip(FTemp.Path() / "made.zip", {{"Win32/Release/Orvane_Core.bpl", "core"},
+                                                 {"Win32/Release/Orvane_Core.dcp", "dcp"}});
+        Server().WriteFile("o_1.zip", ReadFileText(FTemp.Path() / "made.zip"));
+        Server().WriteConfig("dev", R"({"ide": [{"name": "Orvane", "version": "23.0",
+            "file": "o_1.zip", "url": "file/", "platforms": "Win32", "bpls": "Orvane_Core.bpl",
+            "dcps": "Orvane_Core.dcp"}]})");
     }
 
     TRun Run(const std::vector<std::string>& AArgs, const std::string& AInput = "",
@@ -114,6 +175,15 @@ TEST_F(CliCommandsTest, UsageErrorsExitWithTwoAndSayWhatToChange) {
          {"uninstall", "--all", "--ide-running=ignore"},
          "--ide-running takes continue or stop"},
         {"second command", {"status", "list"}, "unexpected argument \"list\""},
+        {"repeated flag",
+         {"install", "--edition", "developer", "--installed", "skip", "--installed=reinstall"},
+         "--installed is given twice"},
+        {"repeated switch", {"status", "--json", "--json"}, "--json is given twice"},
+        {"short flag", {"status", "-x"}, "unknown option -x"},
+        {"wait-lock word", {"uninstall", "--all", "--wait-lock", "soon"}, "number of seconds"},
+        {"wait-lock sign", {"uninstall", "--all", "--wait-lock=-1"}, "number of seconds"},
+        {"empty log file", {"status", "--log-file="}, "--log-file needs a file name"},
+        {"status takes no lock wait", {"status", "--wait-lock", "5"}, "does not take --wait-lock"},
     };
     for (const TUsageCase& LCase : LCases) {
         const TRun LRun = Run(LCase.Args);
@@ -164,12 +234,22 @@ TEST_F(CliCommandsTest, FlagsTakeBothSpellingsAndKeepTheirOrder) {
 }
 
 TEST_F(CliCommandsTest, HelpAndVersionNeedNoCommand) {
-    const TRun LHelp = Run({"--help"});
-    EXPECT_EQ(LHelp.Code, ecDone);
-    EXPECT_THAT(LHelp.Out, HasSubstr("orvane-install install   --edition developer|commercial"));
-    const TRun LVersion = Run({"status", "--version"});
-    EXPECT_EQ(LVersion.Code, ecDone);
-    EXPECT_THAT(LVersion.Out, testing::MatchesRegex("orvane-install [0-9]+\\.[0-9]+\\.[0-9]+\n"));
+    FSetup.ApiUrl = "https://api.build-example.test/v2";
+    for (const char* LFlag : {"--help", "-h"}) {
+        const TRun LHelp = Run({LFlag});
+        EXPECT_EQ(LHelp.Code, ecDone) << LFlag;
+        EXPECT_THAT(LHelp.Out,
+                    HasSubstr("orvane-install install   --edition developer|commercial"));
+        EXPECT_THAT(LHelp.Out, HasSubstr("Server: https://api.build-example.test/v2 unless"));
+        EXPECT_THAT(LHelp.Out, HasSubstr("docs/console.md"));
+        EXPECT_THAT(LHelp.Out, HasSubstr("130 stopped"));
+    }
+    for (const char* LFlag : {"--version", "-V"}) {
+        const TRun LVersion = Run({"status", LFlag});
+        EXPECT_EQ(LVersion.Code, ecDone);
+        EXPECT_THAT(LVersion.Out,
+                    testing::MatchesRegex("orvane-install [0-9]+\\.[0-9]+\\.[0-9]+\n"));
+    }
 }
 
 // One line per entry the Versions page lists: IDE version, name, file version;
@@ -295,10 +375,12 @@ TEST_F(CliCommandsTest, InstallRefusesWithTheReasonAndExitsWithTwo) {
 
     const TRun LUnknown =
         Run({"install", "--edition", "developer", "--accept-terms", "--versions", "23.0,21.0"});
+    EXPECT_EQ(LUnknown.Out, "");
     EXPECT_EQ(LUnknown.Code, ecRefused);
     EXPECT_THAT(LUnknown.Err, HasSubstr("no package for IDE version 21.0; available: 23.0, 22.0."));
 
     // A GetIt installation asks whether to remove it: no terminal, no --getit.
+    RegisterIde("23.0");
     ImportRegFile(*FSetup.Store,
                   TLocalApiServer::SourceDir() / "tests/registry/fixtures/getit.reg");
     const TRun LGetIt = Run({"install", "--edition", "developer", "--accept-terms", "--versions",
@@ -311,6 +393,9 @@ TEST_F(CliCommandsTest, InstallRefusesWithTheReasonAndExitsWithTwo) {
                             "23.0", "--getit", "keep", "--ide-running", "stop"});
     EXPECT_EQ(LKeep.Code, ecRefused);
     EXPECT_THAT(LKeep.Out, HasSubstr("Answered no by --getit remove|keep"));
+    EXPECT_THAT(LKeep.Err, HasSubstr("Nothing was installed: GetIt installed the framework and "
+                                     "--getit keep keeps its entries"));
+    EXPECT_THAT(LKeep.Err, HasSubstr("Give --getit remove"));
     EXPECT_THAT(ReadInstalledVersions(*FSetup.Store), testing::IsEmpty());
 }
 
@@ -368,12 +453,7 @@ TEST_F(CliCommandsTest, InstallShowsProgressAsTheConsoleAllows) {
         LKey, {"BDSCatalogRepositoryAllUsers", rtSz, ToUtf16Le(LCommon + "Catalog", true)}));
     WriteFileText(FTemp.Path() / "libeay32.dll", "libeay");
     WriteFileText(FTemp.Path() / "ssleay32.dll", "ssleay");
-    WriteTestZip(FTemp.Path() / "made.zip", {{"Win32/Release/Orvane_Core.bpl", "core"},
-                                             {"Win32/Release/Orvane_Core.dcp", "dcp"}});
-    Server().WriteFile("o_1.zip", ReadFileText(FTemp.Path() / "made.zip"));
-    Server().WriteConfig("dev", R"({"ide": [{"name": "Orvane", "version": "23.0",
-        "file": "o_1.zip", "url": "file/", "platforms": "Win32", "bpls": "Orvane_Core.bpl",
-        "dcps": "Orvane_Core.dcp"}]})");
+    ServeOnePackage();
 
     for (const bool LTerminal : {true, false}) {
         const std::string LRun = LTerminal ? "terminal" : "pipe";
@@ -399,6 +479,320 @@ TEST_F(CliCommandsTest, InstallShowsProgressAsTheConsoleAllows) {
         }
     }
     EXPECT_THAT(ReadFileText(FTemp.Path() / "install.log"), HasSubstr("> Downloading \"o_1.zip\""));
+}
+
+// The console program's verify, repair, uninstall --remove-files and its
+// recovery of an interrupted run, on an installation it made itself.
+TEST_F(CliCommandsTest, VerifyRepairAndRemoveFilesOnAnInstallationOfItsOwn) {
+    const std::string LCommon = DirText(FTemp.Path() / "common");
+    const std::string LBds = "SOFTWARE\\Embarcadero\\BDS\\23.0\\";
+    ASSERT_TRUE(FSetup.Store->CreateKey(LBds + "Environment Variables"));
+    ASSERT_TRUE(FSetup.Store->SetValue(
+        LBds + "Environment Variables",
+        {"BDSCatalogRepositoryAllUsers", rtSz, ToUtf16Le(LCommon + "Catalog", true)}));
+    ASSERT_TRUE(FSetup.Store->CreateKey(LBds + "Known Packages"));
+    ServeOnePackage();
+    const std::string LDownloads = DirText(FTemp.Path() / "dl");
+    const TRun LInstall =
+        Run({"install", "--edition", "developer", "--accept-terms", "--versions", "23.0",
+             "--ide-dir", DirText(FTemp.Path() / "ide"), "--download-dir", LDownloads, "--getit",
+             "keep", "--ide-running", "stop", "--installed", "reinstall"});
+    ASSERT_EQ(LInstall.Code, ecDone) << LInstall.Err;
+    EXPECT_EQ(Run({"verify"}).Out, "Verified: 23.0\n");
+
+    const std::string LBpl = LCommon + "Bpl/Orvane_Core.bpl";
+    ASSERT_TRUE(RemoveFile(LBpl));
+    ASSERT_TRUE(FSetup.Store->DeleteValue(LBds + "Known Packages", LBpl));
+    const TRun LBroken = Run({"verify", "--versions", "23.0"});
+    EXPECT_EQ(LBroken.Code, ecSomeFailed);
+    EXPECT_EQ(LBroken.Out, "23.0: missing file \"" + LBpl + "\"\n23.0: missing registry value \"" +
+                               LBpl + "\" in HKEY_CURRENT_USER\\" + LBds + "Known Packages\n");
+    // The same as one JSON document, the lines on standard error.
+    const TRun LJson = Run({"verify", "--json"});
+    EXPECT_EQ(LJson.Code, ecSomeFailed);
+    EXPECT_EQ(LJson.Err, LBroken.Out);
+    rapidjson::Document LDocument;
+    LDocument.Parse(LJson.Out.c_str());
+    ASSERT_FALSE(LDocument.HasParseError()) << LJson.Out;
+    ASSERT_TRUE(LDocument.HasMember("problems") && LDocument["problems"].IsArray()) << LJson.Out;
+    ASSERT_EQ(LDocument["problems"].Size(), 2u);
+    EXPECT_STREQ(LDocument["problems"][0]["kind"].GetString(), "file_missing");
+    EXPECT_STREQ(LDocument["problems"][1]["kind"].GetString(), "value_missing");
+    EXPECT_STREQ(LDocument["problems"][0]["ide_version"].GetString(), "23.0");
+
+    const TRun LRepair = Run({"repair"});
+    EXPECT_EQ(LRepair.Code, ecDone) << LRepair.Err;
+    EXPECT_EQ(ReadFileText(LBpl), "core");
+    EXPECT_EQ(Run({"verify"}).Code, ecDone);
+
+    // A run killed after it announced a new file: the next command undoes it.
+    const std::string LStray = LCommon + "Bpl/Orvane_Extra.bpl";
+    {
+        orvane::TInstallJournal LJournal = orvane::TInstallJournal::Begin(FTemp.Path(), "23.0");
+        LJournal.FileWillBeWritten(LStray);
+        WriteFileText(LStray + ".part", "half");
+    }
+    const TRun LAfterKill = Run({"verify"});
+    EXPECT_EQ(LAfterKill.Code, ecDone);
+    EXPECT_EQ(LAfterKill.Err, "Warning: 23.0 was rolled back: its installation was interrupted "
+                              "before it was done\n");
+    EXPECT_FALSE(std::filesystem::exists(LStray + ".part"));
+    EXPECT_THAT(ReadFileText(FTemp.Path() / "install.log"),
+                HasSubstr("<ERROR> 23.0 was rolled back: its installation was interrupted"));
+
+    const TRun LUninstall = Run({"uninstall", "--versions", "23.0", "--remove-files", "--getit",
+                                 "keep", "--ide-running", "stop"});
+    EXPECT_EQ(LUninstall.Code, ecDone) << LUninstall.Err;
+    EXPECT_FALSE(FileExists(LBpl));
+    EXPECT_FALSE(FileExists(LCommon + "Dcp/Orvane_Core.dcp"));
+    EXPECT_FALSE(DirectoryExists(LDownloads + "23.0"));
+    EXPECT_TRUE(FileExists(LDownloads + "o_1.zip"));
+    EXPECT_EQ(Run({"verify"}).Out, "Verified: none\n");
+}
+
+// While another installer (the window) holds the store, a command that may
+// change the machine refuses before it looks at any journal; status still reads.
+TEST_F(CliCommandsTest, ACommandThatMayChangeTheMachineWaitsForNoOtherInstaller) {
+    const TProcessLock LWindow(FSetup.LockName);
+    ASSERT_EQ(LWindow.State(), TProcessLock::lsHeld);
+    for (const std::string LCommand : {"verify", "repair"}) {
+        const TRun LRun = Run({LCommand});
+        EXPECT_EQ(LRun.Code, ecRefused) << LCommand;
+        EXPECT_THAT(LRun.Err, HasSubstr("Another installer is changing this registry store"))
+            << LCommand;
+    }
+    EXPECT_EQ(Run({"status"}).Code, ecDone);
+}
+
+// The README's CI line run twice: the second run skips what is installed and
+// succeeds; each version ends with one summary line that says why.
+TEST_F(CliCommandsTest, ReRunsSkipWhatIsInstalledAndSayWhy) {
+    RegisterIde("23.0");
+    RegisterIde("22.0");
+    ServePackages({"23.0", "22.0"});
+    const std::vector<std::string> LCi =
+        InstallArgs({"--versions", "23.0,22.0", "--getit", "remove", "--ide-running", "stop",
+                     "--existing-zip", "use", "--installed", "skip"});
+    const TRun LFirst = Run(LCi);
+    EXPECT_EQ(LFirst.Code, ecDone) << LFirst.Err;
+    EXPECT_THAT(LFirst.Err, HasSubstr("23.0 1.4.2: installed\n"));
+    EXPECT_THAT(LFirst.Err, HasSubstr("22.0 1.4.2: installed\n"));
+
+    const TRun LAgain = Run(LCi);
+    EXPECT_EQ(LAgain.Code, ecDone) << LAgain.Err;
+    EXPECT_THAT(LAgain.Err,
+                HasSubstr("23.0 1.4.2: skipped (23.0 1.4.2 is installed; --installed skip)\n"));
+    EXPECT_THAT(LAgain.Err,
+                HasSubstr("22.0 1.4.2: skipped (22.0 1.4.2 is installed; --installed skip)\n"));
+    EXPECT_THAT(LAgain.Err, testing::Not(HasSubstr("failed")));
+
+    // A version that fails says so on its line, and the run exits 1; the
+    // others still end as they did.
+    Server().SetFault("status", "/file/o_22.0.zip", -1, 404);
+    const TRun LFailed =
+        Run(InstallArgs({"--versions", "23.0,22.0", "--getit", "remove", "--ide-running", "stop",
+                         "--existing-zip", "download", "--installed", "reinstall"}));
+    EXPECT_EQ(LFailed.Code, ecSomeFailed) << LFailed.Err;
+    EXPECT_THAT(LFailed.Err, HasSubstr("23.0 1.4.2: installed\n"));
+    EXPECT_THAT(LFailed.Err, HasSubstr("22.0 1.4.2: failed (Failed to download package: "));
+    EXPECT_THAT(LFailed.Err, testing::Not(HasSubstr("??")));
+}
+
+// Every question the run would ask is known at the start: without its flag
+// (and nobody to ask) the run refuses naming every flag, and nothing changes,
+// not even the version before the one whose package file is there.
+TEST_F(CliCommandsTest, MissingAnswersAreRefusedBeforeAnyChange) {
+    RegisterIde("23.0");
+    RegisterIde("22.0");
+    ServePackages({"22.0", "23.0"});
+    WriteFileText(FTemp.Path() / "downloads" / "o_23.0.zip", "a file of the user's");
+    WriteRegistryData(*FSetup.Store, {"22.0", "1.4.2", "2026-12-01 10:00:00", "DEVELOPER",
+                                      "DEVELOPER", "/home/ana/Orvane/22.0/"});
+    struct TCase {
+        const char* Label;
+        std::vector<std::string> Flags;
+        bool Terminal;
+        std::vector<const char*> Named;
+    };
+    const std::vector<TCase> LCases = {
+        {"both missing",
+         {"--getit", "remove", "--ide-running", "stop"},
+         false,
+         {"the package file ", "o_23.0.zip already exists: give --existing-zip download|use",
+          "22.0 1.4.2 is installed: give --installed reinstall|skip",
+          "run again with --installed reinstall|skip, --existing-zip download|use"}},
+        {"one given",
+         {"--getit", "remove", "--ide-running", "stop", "--installed", "reinstall"},
+         false,
+         {"give --existing-zip download|use"}},
+        {"a terminal, but --non-interactive",
+         {"--getit", "remove", "--ide-running", "stop", "--installed", "reinstall",
+          "--non-interactive"},
+         true,
+         {"--non-interactive asks nothing", "give --existing-zip download|use"}},
+    };
+    for (const TCase& LCase : LCases) {
+        std::vector<std::string> LFlags = LCase.Flags;
+        LFlags.insert(LFlags.begin(), {"--versions", "22.0,23.0"});
+        const TRun LRun = Run(InstallArgs(LFlags), "yes\nyes\n", LCase.Terminal);
+        EXPECT_EQ(LRun.Code, ecRefused) << LCase.Label << ": " << LRun.Err;
+        for (const char* LText : LCase.Named) {
+            EXPECT_THAT(LRun.Err, HasSubstr(LText)) << LCase.Label;
+        }
+        EXPECT_THAT(LRun.Err, HasSubstr("Nothing was changed")) << LCase.Label;
+        EXPECT_EQ(ReadInstalledVersions(*FSetup.Store).front().DateTime, "2026-12-01 10:00:00")
+            << LCase.Label;
+        EXPECT_EQ(ReadFileText(FTemp.Path() / "downloads" / "o_23.0.zip"), "a file of the user's");
+        EXPECT_FALSE(std::filesystem::exists(FTemp.Path() / "downloads" / "22.0")) << LCase.Label;
+        EXPECT_THAT(Server().FileRequests(),
+                    testing::Not(testing::Contains(testing::StartsWith("/file/"))))
+            << LCase.Label;
+    }
+}
+
+// Only the IDE versions registered here are installed: one asked for by name
+// is refused, naming the registered ones; --all takes the registered ones.
+TEST_F(CliCommandsTest, OnlyRegisteredIdeVersionsAreInstalled) {
+    RegisterIde("23.0");
+    ServePackages({"23.0", "22.0"});
+    const std::vector<std::string> LAnswers = {"--getit",     "remove",         "--ide-running",
+                                               "stop",        "--existing-zip", "download",
+                                               "--installed", "reinstall"};
+    std::vector<std::string> LNamed = {"--versions", "22.0"};
+    LNamed.insert(LNamed.end(), LAnswers.begin(), LAnswers.end());
+    const TRun LRefused = Run(InstallArgs(LNamed));
+    EXPECT_EQ(LRefused.Code, ecRefused);
+    EXPECT_THAT(LRefused.Err,
+                HasSubstr("The IDE version 22.0 is not registered on this machine; registered: "
+                          "23.0."));
+    EXPECT_THAT(RecordedVersions(), testing::IsEmpty());
+
+    std::vector<std::string> LAll = {"--all"};
+    LAll.insert(LAll.end(), LAnswers.begin(), LAnswers.end());
+    const TRun LInstalled = Run(InstallArgs(LAll));
+    EXPECT_EQ(LInstalled.Code, ecDone) << LInstalled.Err;
+    EXPECT_THAT(RecordedVersions(), testing::ElementsAre("23.0"));
+    EXPECT_THAT(LInstalled.Err, testing::Not(HasSubstr("22.0")));
+    EXPECT_THAT(ReadFileText(FTemp.Path() / "install.log"),
+                HasSubstr("> IDE folder: " + DirText(FTemp.Path() / "ide") +
+                          "; download folder: " + DirText(FTemp.Path() / "downloads") + "\r\n"));
+}
+
+// A second installer on the same store is refused before it asks or changes
+// anything, naming the holder; --wait-lock waits for it; status reads on.
+TEST_F(CliCommandsTest, OneRunPerRegistryStore) {
+    WriteRegistryData(*FSetup.Store, {"22.0", "1.3.9", "2026-12-01 10:00:00", "DEVELOPER",
+                                      "DEVELOPER", DirText(FTemp.Path() / "Orvane" / "22.0")});
+    auto LHeld = std::make_unique<TProcessLock>(FSetup.LockName);
+    ASSERT_EQ(LHeld->State(), TProcessLock::lsHeld);
+    // The holder's pid, where the lock keeps one.
+    std::string LHolder = "(its process id is not known)";
+    if (ReadFileText(FSetup.LockName).rfind(std::to_string(getpid()) + "\n", 0) == 0) {
+        LHolder = "(pid " + std::to_string(getpid()) + ")";
+    }
+    for (const std::vector<std::string>& LArgs :
+         {std::vector<std::string>{"uninstall", "--all", "--ide-running", "stop"},
+          std::vector<std::string>{"install", "--edition", "developer", "--accept-terms", "--all"},
+          std::vector<std::string>{"uninstall", "--all", "--ide-running", "stop", "--wait-lock",
+                                   "1"}}) {
+        const TRun LRun = Run(LArgs);
+        EXPECT_EQ(LRun.Code, ecRefused) << LArgs.front();
+        EXPECT_THAT(LRun.Err,
+                    HasSubstr("Another installer is changing this registry store " + LHolder))
+            << LArgs.front();
+    }
+    EXPECT_THAT(RecordedVersions(), testing::ElementsAre("22.0"));
+    const TRun LStatus = Run({"status"});
+    EXPECT_EQ(LStatus.Code, ecDone);
+    EXPECT_THAT(LStatus.Out, HasSubstr("22.0\t1.3.9"));
+
+    std::thread LRelease([&LHeld] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(700));
+        LHeld.reset();
+    });
+    const TRun LWaited = Run({"uninstall", "--all", "--ide-running", "stop", "--wait-lock", "30"});
+    LRelease.join();
+    EXPECT_EQ(LWaited.Code, ecDone) << LWaited.Err;
+    EXPECT_THAT(LWaited.Err, HasSubstr("Waiting for another installer"));
+    EXPECT_THAT(RecordedVersions(), testing::IsEmpty());
+}
+
+// --json: one document on standard output for every command, the human text
+// on standard error.
+TEST_F(CliCommandsTest, JsonResultsAreOneDocumentOnStandardOutput) {
+    RegisterIde("23.0");
+    ServePackages({"23.0"});
+    const auto LParse = [](const TRun& ARun) {
+        auto LDocument = std::make_unique<rapidjson::Document>();
+        LDocument->Parse(ARun.Out.c_str());
+        EXPECT_FALSE(LDocument->HasParseError()) << ARun.Out;
+        EXPECT_TRUE(LDocument->IsObject()) << ARun.Out;
+        return LDocument;
+    };
+    const TRun LInstall =
+        Run(InstallArgs({"--versions", "23.0", "--getit", "remove", "--ide-running", "stop",
+                         "--existing-zip", "download", "--installed", "reinstall", "--json"}));
+    EXPECT_EQ(LInstall.Code, ecDone) << LInstall.Err;
+    EXPECT_THAT(LInstall.Err, HasSubstr("Thank you for installing Orvane!"));
+    const auto LResult = LParse(LInstall);
+    EXPECT_STREQ((*LResult)["command"].GetString(), "install");
+    EXPECT_EQ((*LResult)["exit_code"].GetInt(), 0);
+    EXPECT_EQ((*LResult)["log_file"].GetString(), (FTemp.Path() / "install.log").string());
+    const rapidjson::Value& LVersion = (*LResult)["versions"][0];
+    EXPECT_STREQ(LVersion["ide_version"].GetString(), "23.0");
+    EXPECT_STREQ(LVersion["package_version"].GetString(), "1.4.2");
+    EXPECT_STREQ(LVersion["outcome"].GetString(), "installed");
+    ASSERT_EQ(LVersion["backup_files"].Size(), 1u);
+    EXPECT_TRUE(std::filesystem::exists(LVersion["backup_files"][0].GetString()));
+
+    const TRun LStatus = Run({"status", "--json"});
+    EXPECT_EQ(LStatus.Code, ecDone);
+    const auto LInstallations = LParse(LStatus);
+    EXPECT_STREQ((*LInstallations)["installations"][0]["version"].GetString(), "1.4.2");
+    EXPECT_STREQ((*LInstallations)["installations"][0]["folder"].GetString(),
+                 (DirText(FTemp.Path() / "downloads") + "23.0/").c_str());
+
+    const TRun LList = Run({"list", "--edition", "developer", "--json"});
+    EXPECT_EQ(LList.Code, ecDone);
+    EXPECT_TRUE((*LParse(LList))["packages"][0]["available"].GetBool());
+
+    const TRun LRefused = Run({"uninstall", "--versions", "21.0", "--json"});
+    EXPECT_EQ(LRefused.Code, ecRefused);
+    const auto LError = LParse(LRefused);
+    EXPECT_EQ((*LError)["exit_code"].GetInt(), 2);
+    EXPECT_THAT((*LError)["error"].GetString(), HasSubstr("IDE version 21.0; recorded: 23.0."));
+
+    const TRun LUninstall = Run({"uninstall", "--all", "--ide-running", "stop", "--json"});
+    EXPECT_EQ(LUninstall.Code, ecDone) << LUninstall.Err;
+    EXPECT_STREQ((*LParse(LUninstall))["versions"][0]["outcome"].GetString(), "uninstalled");
+}
+
+// --log-file takes the log wherever it says; without it a program folder that
+// cannot take install.log sends it to the user's own folder, and the first
+// line on standard error says where.
+TEST_F(CliCommandsTest, TheLogGoesWhereItCanBeWritten) {
+    TScopedEnv LEnv;
+    LEnv.Set("XDG_STATE_HOME", (FTemp.Path() / "state").string());
+    const TRun LChosen =
+        Run({"uninstall", "--all", "--log-file", (FTemp.Path() / "ci.log").string()});
+    EXPECT_EQ(LChosen.Code, ecRefused);
+    EXPECT_THAT(ReadFileText(FTemp.Path() / "ci.log"), HasSubstr("> Registry store lock: "));
+    EXPECT_FALSE(std::filesystem::exists(FTemp.Path() / "install.log"));
+
+    // A folder where install.log would be: nothing can be written there, root or not.
+    std::filesystem::create_directory(FTemp.Path() / "install.log");
+    const TRun LMoved = Run({"uninstall", "--all"});
+    EXPECT_EQ(LMoved.Code, ecRefused);
+    const std::string LUserLog = (FTemp.Path() / "state" / "orvane" / "install.log").string();
+    EXPECT_THAT(LMoved.Err, testing::StartsWith("orvane-install: " + FTemp.Path().string() +
+                                                " cannot take install.log; the log goes to " +
+                                                LUserLog + "\n"));
+    EXPECT_THAT(ReadFileText(LUserLog), HasSubstr("> Registry store lock: "));
+
+    const TRun LUnwritable = Run(
+        {"list", "--edition", "developer", "--log-file", (FTemp.Path() / "install.log").string()});
+    EXPECT_EQ(LUnwritable.Code, ecRefused);
+    EXPECT_THAT(LUnwritable.Err, HasSubstr("cannot be written"));
 }
 
 } // namespace

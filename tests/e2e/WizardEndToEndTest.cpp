@@ -10,7 +10,7 @@
 #include "registry/Registry.h"
 #include "registry/RegistryStore.h"
 #include "server/Downloader.h"
-#include "server/PackageList.h"
+#include "app/PackageList.h"
 #include "support/FileText.h"
 #include "support/LocalApiServer.h"
 #include "support/ScriptedDialogs.h"

@@ -281,9 +281,9 @@ TEST_F(InstallEngineTest, ARunReportsEachFailedVersionAndGoesOn) {
     EXPECT_FALSE(LRun.Stopped);
     ASSERT_EQ(LRun.Versions.size(), 3u);
     EXPECT_EQ(LAsked, 3) << "the IDE folder is read for every version";
-    EXPECT_TRUE(LRun.Versions[0].Installed);
-    EXPECT_FALSE(LRun.Versions[1].Installed);
-    EXPECT_TRUE(LRun.Versions[2].Installed);
+    EXPECT_TRUE(LRun.Versions[0].Installed());
+    EXPECT_FALSE(LRun.Versions[1].Installed());
+    EXPECT_TRUE(LRun.Versions[2].Installed());
     EXPECT_EQ(LRun.Failures(), 1);
     EXPECT_EQ(LRun.Versions[1].Version, "23.0");
     EXPECT_THAT(LRun.Versions[1].Reason,
@@ -342,7 +342,7 @@ TEST_F(InstallEngineTest, AnErrorInsideAVersionIsWarnedLoggedAndReported) {
         {&Entry("22.0", "a.zip")}, [&] { return IDEDir(); }, DownloadDir());
 
     ASSERT_EQ(LRun.Versions.size(), 1u);
-    EXPECT_FALSE(LRun.Versions[0].Installed);
+    EXPECT_FALSE(LRun.Versions[0].Installed());
     ASSERT_EQ(FHost->Warnings.size(), 1u);
     EXPECT_EQ(LRun.Versions[0].Reason, FHost->Warnings[0]);
     EXPECT_EQ(FHost->Lines.back(), "<ERROR> " + FHost->Warnings[0]);
@@ -372,7 +372,7 @@ TEST_F(InstallEngineTest, CancellingStopsTheDownloadAndTheVersionsNotBegun) {
     EXPECT_LT(std::chrono::steady_clock::now() - LStart, std::chrono::seconds(20));
     EXPECT_TRUE(LRun.Stopped);
     ASSERT_EQ(LRun.Versions.size(), 1u);
-    EXPECT_FALSE(LRun.Versions[0].Installed);
+    EXPECT_FALSE(LRun.Versions[0].Installed());
     EXPECT_THAT(FHost->Lines, testing::Contains(StartsWith("Failed to download package: a.zip")));
     EXPECT_EQ(FHost->Lines.back(),
               "Installation stopped: interrupted; 1 version(s) not installed.");
@@ -770,7 +770,7 @@ TEST_F(DownloadOverlapTest, AnOverlappedRunShowsAndLeavesWhatASequentialRunDoes)
             SCOPED_TRACE(LOverlap ? "overlapped" : "sequential");
             ASSERT_EQ(LRun.Versions.size(), 3u);
             for (std::size_t LIndex = 0; LIndex < 3; ++LIndex) {
-                EXPECT_EQ(LRun.Versions[LIndex].Installed, LCase.Installed[LIndex]) << LIndex;
+                EXPECT_EQ(LRun.Versions[LIndex].Installed(), LCase.Installed[LIndex]) << LIndex;
             }
             EXPECT_EQ(FHost->PendingAnswers(), 0u);
             EXPECT_THAT(FTranscript->OutOfTurn, testing::IsEmpty());
@@ -792,7 +792,7 @@ TEST_F(DownloadOverlapTest, AnOverlappedRunShowsAndLeavesWhatASequentialRunDoes)
                 const std::string LVersion = LEntry.substr(0, LEntry.find('/'));
                 const auto LFailed =
                     std::find_if(LRun.Versions.begin(), LRun.Versions.end(), [&](const auto& A) {
-                        return A.Version == LVersion && !A.Installed;
+                        return A.Version == LVersion && !A.Installed();
                     });
                 if (LFailed == LRun.Versions.end() || LEntry == LVersion + "/") {
                     LFolders[LOverlap].push_back(LEntry);
@@ -857,7 +857,7 @@ TEST_F(DownloadOverlapTest, CancellingStopsTheDownloadAheadAndRemovesWhatItWrote
         EXPECT_LT(std::chrono::steady_clock::now() - LStart, std::chrono::seconds(20));
         EXPECT_TRUE(LRun.Stopped);
         ASSERT_EQ(LRun.Versions.size(), 1u);
-        EXPECT_TRUE(LRun.Versions[0].Installed);
+        EXPECT_TRUE(LRun.Versions[0].Installed());
         EXPECT_EQ(FHost->Lines.back(),
                   "Installation stopped: interrupted; 2 version(s) not installed.");
         EXPECT_THAT(FHost->Lines, testing::Not(testing::Contains(HasSubstr("b.zip"))));

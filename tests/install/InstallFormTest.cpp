@@ -8,7 +8,7 @@
 #include "registry/RegText.h"
 #include "registry/RegistryStore.h"
 #include "server/Downloader.h"
-#include "server/PackageList.h"
+#include "app/PackageList.h"
 #include "server/Protocol.h"
 #include "support/LocalApiServer.h"
 #include "support/LocalProxy.h"

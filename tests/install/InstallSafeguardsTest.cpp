@@ -5,11 +5,12 @@
 
 #include "app/ProgressText.h"
 #include "app/Unit2.h"
+#include "install/InstallJournal.h"
 #include "registry/ProductRecords.h"
 #include "registry/RegFile.h"
 #include "registry/RegText.h"
 #include "registry/RegistryStore.h"
-#include "server/PackageList.h"
+#include "app/PackageList.h"
 #include "server/Protocol.h"
 #include "server/Sha256.h"
 #include "support/LocalApiServer.h"
@@ -17,6 +18,7 @@
 #include "support/ScopedEnv.h"
 #include "support/ScriptedDialogs.h"
 #include "support/StandInProcess.h"
+#include "support/TestForm.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -336,7 +338,11 @@ TEST_F(InstallSafeguardsTest, ABackupThatCannotBeWrittenStopsTheVersionBeforeAny
 
     FForm->InstallButtonClick();
 
+    // The files it had copied are undone with the version.
     EXPECT_THAT(DoneText().toStdString(),
+                HasSubstr("23.0 was rolled back: Cannot create the registry backup folder \"" +
+                          Backups().string() + "\""));
+    EXPECT_THAT(LogText().toStdString(),
                 HasSubstr("<ERROR> Cannot create the registry backup folder \"" +
                           Backups().string() + "\""));
     EXPECT_THAT(DoneText().toStdString(), HasSubstr("IDE version 23.0 is left unchanged"));
@@ -506,6 +512,29 @@ TEST_F(InstallSafeguardsTest, TransferTextIsReadableAndSparseAndTheBarFollowsExt
     // Extraction drove the bar to its end by bytes written.
     EXPECT_GT(FForm->ProgressBar->maximum(), 0);
     EXPECT_EQ(FForm->ProgressBar->value(), FForm->ProgressBar->maximum());
+}
+
+// A run killed in the middle of a version: the window's next start rolls it
+// back before anything else and says so as a warning and in install.log.
+TEST(WindowRecovery, AnInterruptedInstallationIsRolledBackAtStartWithAWarning) {
+    TTempDir LDir;
+    const fs::path LFile = LDir.Path() / "common" / "Bpl" / "Orvane_Core.bpl";
+    {
+        orvane::TInstallJournal LJournal = orvane::TInstallJournal::Begin(LDir.Path(), "22.0");
+        LJournal.CreateFolders(LFile.parent_path());
+        LJournal.FileWillBeWritten(LFile);
+        WriteFileText(LFile, "core32");
+    }
+    auto LDialogs = std::make_shared<TScriptedDialogs>();
+    const auto LForm = MakeTestForm2(LDir.Path(), LDialogs);
+
+    EXPECT_EQ(LDialogs->Texts(dkWarning),
+              QStringList{"22.0 was rolled back: its installation was interrupted before it was "
+                          "done"});
+    EXPECT_FALSE(fs::exists(LDir.Path() / "common"));
+    EXPECT_THAT(ReadFileText(LDir.Path() / "install.log"),
+                HasSubstr("<ERROR> 22.0 was rolled back: its installation was interrupted"));
+    EXPECT_THAT(orvane::TInstallJournal::Unfinished(LDir.Path()), testing::IsEmpty());
 }
 
 } // namespace

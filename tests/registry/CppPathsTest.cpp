@@ -90,7 +90,8 @@ TEST(CppPaths, RegisterHandlesKnownAndDisabledPackages) {
 
 TEST(CppPaths, UnregisterLeavesEmptyValuesAndTheDisabledKey) {
     TFixture f;
-    ASSERT_TRUE(f.Store->SetValue(kPaths + "Android", SzValue("IncludePath", "C:\\orvane\\inc;")));
+    ASSERT_TRUE(f.Store->SetValue(kPaths + "Android",
+                                  SzValue("IncludePath", "C:\\orvane\\Win32\\Release\\C\\hpp\\;")));
     RegisterCppPaths(*f.Store, "22.0", kMarkedDir, {{"/ide/Bpl/Orvane_Core280.bpl", "x"}});
     // Something the uninstallation of C++ paths must not touch.
     ASSERT_TRUE(

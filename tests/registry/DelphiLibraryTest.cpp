@@ -46,10 +46,20 @@ TEST(CleanPathList, Table) {
         {"C:\\Lib;;X\\orvane\\Win32\\Release\\; C:\\Other ;", "C:\\Lib; C:\\Other ;"},
         {"A;B", "A;B;"},
         {";;;", ""},
-        {"A;C:\\ORVANE\\x;B;", "A;B;"},
-        {"A;D:\\OrVaNe-lib\\;A;", "A;A;"},
+        {"A;C:\\ORVANE\\x;B;", "A;C:\\ORVANE\\x;B;"},
+        {"A;D:\\OrVaNe-lib\\;A;", "A;D:\\OrVaNe-lib\\;A;"},
         {"  ;\t;B", "B;"},
-        {"C:\\orvane", ""},
+        {"C:\\orvane", "C:\\orvane;"},
+        // A user's own folder that merely contains the word stays.
+        {"C:\\Work\\orvane-helpers\\lib;X", "C:\\Work\\orvane-helpers\\lib;X;"},
+        // The installer's forms, with either separator and in any case.
+        {"A;D:\\Orvane\\22.0\\Win32\\Release\\;B", "A;B;"},
+        {"D:\\dl\\orvane\\22.0\\Win64\\release\\C\\;"
+         "D:\\dl\\orvane\\22.0\\Win64\\Release\\c\\hpp\\;"
+         "/home/u/orvane/22.0/Win32/Release/C/lib/;K",
+         "K;"},
+        {"D:\\orvane\\22.0\\Win32\\Release;D:\\orvane\\22.0\\Win32\\Release\\C\\x\\",
+         "D:\\orvane\\22.0\\Win32\\Release;D:\\orvane\\22.0\\Win32\\Release\\C\\x\\;"},
         {"x;\x01y\x1f;", "x;\x01y\x1f;"},
         {"C:\\Lib\\Orvan\\e;", "C:\\Lib\\Orvan\\e;"},
         {"$(BDS)\\lib;\"C:\\quoted;path\"", "$(BDS)\\lib;\"C:\\quoted;path\";"},

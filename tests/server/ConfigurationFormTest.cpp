@@ -3,7 +3,7 @@
 #include "registry/RegistryStore.h"
 #include "server/Downloader.h"
 #include "server/MachineIdentifier.h"
-#include "server/PackageList.h"
+#include "app/PackageList.h"
 #include "server/Protocol.h"
 #include "support/LocalApiServer.h"
 #include "support/NetworkSettings.h"

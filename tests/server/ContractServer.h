@@ -41,16 +41,20 @@ public:
         std::ofstream(LPath, std::ios::binary).close();
         std::filesystem::resize_file(LPath, ASize);
     }
-    // See tools/api_server.py: ADelayMs between the blocks of "slow", AHoldMs of
-    // silence of "stall" and "accept-silent", ASize bytes of "huge".
+    // See tools/api_server.py: ADelayMs between the blocks of "slow" and the
+    // pieces of "trickle", AHoldMs of silence of "stall" and "accept-silent",
+    // ASize bytes of "huge" or sent at once by "trickle", ALength the
+    // Content-Length text of "length".
     void SetFault(const std::string& AKind, const std::string& APrefix, int ACode = 500,
-                  int ADelayMs = 50, int AHoldMs = 30000, std::uint64_t ASize = 0) const {
+                  int ADelayMs = 50, int AHoldMs = 30000, std::uint64_t ASize = 0,
+                  const std::string& ALength = "") const {
         orvane::THttpClient LClient;
         LClient.GetText(FBaseUrl + "/control/fault?kind=" + AKind +
                             "&prefix=" + orvane::PercentEncodeQueryValue(APrefix) +
                             "&count=-1&code=" + std::to_string(ACode) +
                             "&delay=" + std::to_string(ADelayMs) +
-                            "&hold=" + std::to_string(AHoldMs) + "&size=" + std::to_string(ASize),
+                            "&hold=" + std::to_string(AHoldMs) + "&size=" + std::to_string(ASize) +
+                            "&length=" + orvane::PercentEncodeQueryValue(ALength),
                         std::size_t{1} << 20);
     }
     std::string FileUrl(const std::string& AName) const {

@@ -404,6 +404,27 @@ TEST(HttpClientContract, PinnedEpochCancelsATransferThatHadNotStartedYet) {
     EXPECT_EQ(Fetch(LUrl).Body, "pinned");
 }
 
+TEST(HttpClientContract, CancelBeforeGetStopsThatGetAndOnlyThatOne) {
+    const auto& S = TContractServer::Get();
+    S.WriteFile(Unique("early.bin"), "early");
+    const std::string LUrl = S.FileUrl(Unique("early.bin"));
+    THttpClient LClient;
+    LClient.Cancel();
+    const TRecord R = Fetch(LClient, LUrl);
+    EXPECT_EQ(R.Error, "The download was cancelled");
+    EXPECT_TRUE(R.Begins.empty());
+    EXPECT_EQ(R.Bytes, 0);
+    const auto LRequests = S.Requests();
+    EXPECT_EQ(std::count_if(LRequests.begin(), LRequests.end(),
+                            [](const std::string& ATarget) {
+                                return ATarget.find(Unique("early.bin")) != std::string::npos;
+                            }),
+              0)
+        << "the cancelled request was sent";
+    // The cancel was spent on that transfer: the client serves the next one.
+    EXPECT_EQ(Fetch(LClient, LUrl).Body, "early");
+}
+
 TEST(HttpClientContract, SilentServerFailsAfterTheStallLimit) {
     using namespace std::chrono_literals;
     const auto& S = TContractServer::Get();
@@ -442,6 +463,78 @@ TEST(HttpClientContract, SlowButSteadyAnswerIsNotAStall) {
     EXPECT_EQ(R.Error, "");
     EXPECT_EQ(R.Body, LBody);
     EXPECT_GE(TClock::now() - LStart, 1200ms);
+}
+
+TEST(HttpClientContract, SteadyTrickleAfterABurstIsNotAStall) {
+    using namespace std::chrono_literals;
+    const auto& S = TContractServer::Get();
+    const TLimitsGuard LLimits({2000ms, 600ms});
+    constexpr std::size_t KBurst = 512 * 1024;
+    // Then 16 pieces of 256 bytes 150 ms apart: never 600 ms without a byte,
+    // though far less than a read buffer arrives in that time.
+    const std::string LBody = Pattern(KBurst + 16 * 256);
+    S.WriteFile(Unique("trickle.bin"), LBody);
+    S.SetFault("trickle", "/file/" + Unique("trickle.bin"), 0, 150, 30000, KBurst);
+    const auto LStart = TClock::now();
+    const TRecord R = Fetch(S.FileUrl(Unique("trickle.bin")));
+    EXPECT_EQ(R.Error, "");
+    EXPECT_TRUE(R.Body == LBody) << R.Body.size() << " bytes";
+    EXPECT_EQ(R.Ends, std::vector<std::int64_t>{static_cast<std::int64_t>(LBody.size())});
+    EXPECT_GE(TClock::now() - LStart, 2000ms);
+}
+
+// A body is whole only when the transfer says so: the terminating chunk, or
+// exactly the announced length read as a 64-bit number of any width.
+TEST(HttpClientContract, BodyEndsOnlyWhereTheTransferSaysItEnds) {
+    const auto& S = TContractServer::Get();
+    const std::string LBody = Pattern(256 * 1024 + 5);
+    const std::int64_t LSize = static_cast<std::int64_t>(LBody.size());
+    const std::string LPadded =
+        std::string(40 - std::to_string(LSize).size(), '0') + std::to_string(LSize);
+    const struct {
+        const char* Name;
+        const char* Kind;
+        std::string Length;
+        std::string Error; // empty: success; else the text's beginning
+        std::int64_t Announced;
+    } KCases[] = {
+        {"chunked, with its terminating chunk", "chunked", "", "", -1},
+        {"chunked, closed at a chunk boundary", "chunked-cut", "",
+         "transfer closed with outstanding read data remaining", -1},
+        {"length of 40 digits with leading zeros", "length", LPadded, "", LSize},
+        {"length of 40 digits", "length", std::string(40, '9'), "Invalid Content-Length: ", 0},
+        // 2^64 + 5: a reader that wraps at 64 bits takes it for 5.
+        {"length beyond 64 bits by a little", "length", "18446744073709551621",
+         "Invalid Content-Length: ", 0},
+        {"negative length", "length", "-5", "Invalid Content-Length: ", 0},
+    };
+    for (const auto& C : KCases) {
+        const std::string LName = Unique(std::string(C.Kind) + "-" + std::to_string(&C - KCases));
+        S.WriteFile(LName, LBody);
+        S.SetFault(C.Kind, "/file/" + LName, 500, 50, 30000, 0, C.Length);
+        const TRecord R = Fetch(S.FileUrl(LName));
+        if (C.Error.empty()) {
+            EXPECT_EQ(R.Error, "") << C.Name;
+            EXPECT_TRUE(R.Body == LBody) << C.Name << ": " << R.Body.size() << " bytes";
+            EXPECT_EQ(R.Begins, std::vector<std::int64_t>{C.Announced}) << C.Name;
+            EXPECT_EQ(R.Ends, std::vector<std::int64_t>{LSize}) << C.Name;
+        } else {
+            EXPECT_EQ(R.Error.substr(0, C.Error.size()), C.Error) << C.Name << ": " << R.Error;
+            EXPECT_TRUE(R.Ends.empty()) << C.Name;
+        }
+    }
+    // Closed right after the headers, before any chunk.
+    S.WriteFile(Unique("empty-cut"), "");
+    S.SetFault("chunked-cut", "/file/" + Unique("empty-cut"));
+    EXPECT_EQ(Fetch(S.FileUrl(Unique("empty-cut"))).Error,
+              "transfer closed with outstanding read data remaining");
+    // A length the server cannot mean reaches no sink.
+    S.WriteFile(Unique("huge-length"), LBody);
+    S.SetFault("length", "/file/" + Unique("huge-length"), 500, 50, 30000, 0, std::string(40, '9'));
+    const TRecord R = Fetch(S.FileUrl(Unique("huge-length")));
+    EXPECT_EQ(R.Error, "Invalid Content-Length: " + std::string(40, '9'));
+    EXPECT_TRUE(R.Begins.empty());
+    EXPECT_EQ(R.Bytes, 0);
 }
 
 // Sets the test CA for one scope.

@@ -15,6 +15,7 @@
 
 #include <cctype>
 #include <chrono>
+#include <cstdint>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -237,6 +238,30 @@ TEST(WinHttpProxy, ManualProxyPerSchemeAndItsExceptions) {
     }
 }
 
+TEST(WinHttpProxy, ExceptionPatternsWithManyStarsAreMatchedAtOnce) {
+    const std::string LProxy = Env("ORVANE_TEST_PROXY");
+    // Eighteen stars before a letter the address lacks: a matcher that tries
+    // every way to share the text among the stars takes minutes.
+    const std::string LStars(18, '*');
+    const struct {
+        const char* Name;
+        std::string Bypass;
+        bool ThroughProxy;
+    } KCases[] = {
+        {"many stars, no match", LStars + "x", true},
+        {"many stars, a match", LStars + "1", false},
+        {"stars between the parts", "1*7*.*.*.*1", false},
+        {"parts out of order", "*0*7*.1", true},
+    };
+    for (const auto& C : KCases) {
+        const TUserProxySettings LSettings(LProxy, C.Bypass, "");
+        const TOutcome R = Fetch("127.0.0.1", "/token/?" + Unique(C.Name));
+        EXPECT_EQ(R.Error, "") << C.Name;
+        EXPECT_EQ(R.ThroughProxy, C.ThroughProxy) << C.Name;
+        EXPECT_LT(R.Took, 3s) << C.Name;
+    }
+}
+
 TEST(WinHttpProxy, ErrorsNameTheProxyOnlyWhenOneWasUsed) {
     const TLimitsGuard LLimits({2000ms, 2000ms});
     const struct {
@@ -422,6 +447,50 @@ TEST(WinHttpProxy, PacAddressThatNeverAnswersFallsBackWithinTheConnectTimeOut) {
         EXPECT_LT(LAgain.Took, 900ms) << C.Name;
         EXPECT_EQ(LLog.Lines().size(), 1u) << C.Name;
     }
+}
+
+// CPU time this process has used so far.
+std::chrono::milliseconds ProcessCpuTime() {
+    FILETIME LCreated{};
+    FILETIME LExited{};
+    FILETIME LKernel{};
+    FILETIME LUser{};
+    if (!GetProcessTimes(GetCurrentProcess(), &LCreated, &LExited, &LKernel, &LUser)) {
+        throw std::runtime_error("GetProcessTimes failed");
+    }
+    const auto LTicks = [](const FILETIME& ATime) {
+        return (static_cast<std::uint64_t>(ATime.dwHighDateTime) << 32) | ATime.dwLowDateTime;
+    };
+    return std::chrono::milliseconds((LTicks(LKernel) + LTicks(LUser)) / 10000);
+}
+
+TEST(WinHttpProxy, PacScriptThatNeverReturnsIsEndedWithItsLookUp) {
+    const auto& S = TContractServer::Get();
+    const TLimitsGuard LLimits({1000ms, 5000ms});
+    S.WriteFile(Unique("endless.pac"), "function FindProxyForURL(url, host) {\n"
+                                       "  while (true) {}\n"
+                                       "}\n");
+    TLogCapture LLog;
+    const TUserProxySettings LSettings("", "", S.FileUrl(Unique("endless.pac")));
+    // Two hosts, two look-ups; each falls back to a direct connection.
+    for (const char* LHost : {"127.0.0.1", "localhost"}) {
+        const TOutcome R = Fetch(LHost, "/token/?" + Unique(LHost));
+        EXPECT_EQ(R.Error, "") << LHost;
+        EXPECT_FALSE(R.ThroughProxy) << LHost;
+        EXPECT_GE(R.Took, 900ms) << LHost;
+        EXPECT_LT(R.Took, 5s) << LHost;
+    }
+    const auto LLines = LLog.Lines();
+    ASSERT_EQ(LLines.size(), 2u);
+    for (const auto& LLine : LLines) {
+        EXPECT_NE(LLine.find("did not answer within 1 second: connecting directly"),
+                  std::string::npos)
+            << LLine;
+    }
+    // A script still running here would keep a core busy.
+    const auto LCpuBefore = ProcessCpuTime();
+    std::this_thread::sleep_for(1500ms);
+    EXPECT_LT(ProcessCpuTime() - LCpuBefore, 500ms);
 }
 
 TEST(WinHttpProxy, CancelEndsAWaitForThePacScript) {

@@ -36,6 +36,7 @@ public:
         return FInner->SaveKey(AKey, AFile);
     }
     std::string LastErrorText() const override { return FInner->LastErrorText(); }
+    std::filesystem::path DataFolder() const override { return FInner->DataFolder(); }
 
 protected:
     orvane::TRegistryStore& Inner() const { return *FInner; }

@@ -4,7 +4,7 @@
 #include "install/InstallEngine.h"
 #include "platform/FileNames.h"
 #include "platform/SystemFolders.h"
-#include "server/PackageList.h"
+#include "app/PackageList.h"
 
 #include <QCheckBox>
 #include <QLabel>
@@ -29,6 +29,16 @@ orvane::TInstallEngine TForm2::InstallEngine() {
     LSettings.ExeDir = orvane::Utf8FromPath(ExeDir());
     LSettings.IDEProcessName = FOptions.IDEProcessName;
     return orvane::TInstallEngine(FInstallHost, RegistryStore(), std::move(LSettings));
+}
+
+void TForm2::RecoverInterruptedInstallations() {
+    // The journals are read before anything else touches the IDE's registry;
+    // the window holds the store to itself from its start.
+    try {
+        InstallEngine().RecoverUnfinished();
+    } catch (const std::exception& AError) {
+        ShowWarning(QString::fromUtf8(AError.what()));
+    }
 }
 
 void TForm2::InstallButtonClick() {

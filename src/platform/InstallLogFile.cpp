@@ -1,10 +1,12 @@
-#include "cli/InstallLogWriter.h"
+#include "platform/InstallLogFile.h"
 
+#include "platform/FileNames.h"
 #include "platform/Text.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <system_error>
@@ -13,9 +15,11 @@
 #include "platform/Win32Text.h"
 
 #include <windows.h>
+
+#include <shlobj.h>
 #endif
 
-namespace orvane::cli {
+namespace orvane {
 
 namespace {
 
@@ -51,9 +55,30 @@ std::string LegacyToUtf8(const std::string& ABytes) {
 #endif
 }
 
+// Each character outside ASCII as one "?", for a file that stays single-byte.
+std::string AsciiOnly(const std::string& AUtf8) {
+    std::string LText;
+    for (const char LByte : AUtf8) {
+        const auto LCode = static_cast<unsigned char>(LByte);
+        if (LCode < 0x80) {
+            LText += LByte;
+        } else if ((LCode & 0xC0) != 0x80) {
+            LText += '?';
+        }
+    }
+    return LText;
+}
+
 bool AppendBytes(const std::filesystem::path& AFile, const std::string& ABytes) {
     std::ofstream LOut(AFile, std::ios::binary | std::ios::app);
     return LOut.write(ABytes.data(), static_cast<std::streamsize>(ABytes.size())) && LOut.flush();
+}
+
+// The first bytes only: whether the file is UTF-8 already, or missing.
+bool StartsWithBom(const std::filesystem::path& AFile) {
+    std::ifstream LIn(AFile, std::ios::binary);
+    char LHead[3] = {};
+    return LIn.read(LHead, 3) && std::string(LHead, 3) == KBom;
 }
 
 } // namespace
@@ -67,33 +92,35 @@ std::string FormatLogEntry(const std::tm& ATime, int AMilliseconds, const std::s
 }
 
 bool AppendInstallLogEntry(const std::filesystem::path& AFile, const std::string& AEntry) {
+    if (IsAscii(AEntry) || StartsWithBom(AFile)) {
+        return AppendBytes(AFile, AEntry);
+    }
+    if (!CanAppendTo(AFile)) {
+        return false;
+    }
+    // The one time the old content is read: it is converted once, never
+    // rewritten in place (a rewrite failing midway would lose the history).
     std::string LOld;
     {
         std::ifstream LIn(AFile, std::ios::binary);
         LOld.assign(std::istreambuf_iterator<char>(LIn), {});
     }
-    if (LOld.rfind(KBom, 0) == 0 || IsAscii(AEntry)) {
-        return AppendBytes(AFile, AEntry);
-    }
-    // Never rewritten in place: a rewrite failing midway would lose the history.
     std::filesystem::path LTemporary = AFile;
     LTemporary += ".new";
+    bool LWritten = false;
     {
         std::ofstream LOut(LTemporary, std::ios::binary | std::ios::trunc);
-        LOut << KBom << LegacyToUtf8(LOld) << AEntry;
-        if (!LOut.flush()) {
-            std::error_code LIgnored;
-            std::filesystem::remove(LTemporary, LIgnored);
-            return false;
-        }
+        LWritten = LOut.is_open() && (LOut << KBom << LegacyToUtf8(LOld) << AEntry).flush();
     }
     std::error_code LError;
-    std::filesystem::rename(LTemporary, AFile, LError);
-    if (LError) {
-        std::filesystem::remove(LTemporary, LError);
-        return false;
+    if (LWritten) {
+        std::filesystem::rename(LTemporary, AFile, LError);
+        if (!LError) {
+            return true;
+        }
     }
-    return true;
+    std::filesystem::remove(LTemporary, LError);
+    return AppendBytes(AFile, AsciiOnly(AEntry));
 }
 
 void LogLine(const std::filesystem::path& AFile, const std::string& AMessage) {
@@ -114,4 +141,33 @@ void LogLine(const std::filesystem::path& AFile, const std::string& AMessage) {
     }
 }
 
-} // namespace orvane::cli
+bool CanAppendTo(const std::filesystem::path& AFile) {
+    std::error_code LError;
+    if (std::filesystem::is_directory(AFile, LError)) {
+        return false;
+    }
+    return std::ofstream(AFile, std::ios::binary | std::ios::app).is_open();
+}
+
+std::filesystem::path UserInstallLogFile() {
+#ifdef _WIN32
+    PWSTR LFolder = nullptr;
+    std::filesystem::path LFile;
+    if (SUCCEEDED(
+            SHGetKnownFolderPath(FOLDERID_LocalAppData, KF_FLAG_DONT_VERIFY, nullptr, &LFolder))) {
+        LFile = std::filesystem::path(LFolder) / L"Orvane" / L"install.log";
+    }
+    CoTaskMemFree(LFolder);
+    return LFile;
+#else
+    if (const char* LState = std::getenv("XDG_STATE_HOME"); LState && *LState == '/') {
+        return PathFromUtf8(LState) / "orvane" / "install.log";
+    }
+    if (const char* LHome = std::getenv("HOME"); LHome && *LHome == '/') {
+        return PathFromUtf8(LHome) / ".local" / "state" / "orvane" / "install.log";
+    }
+    return {};
+#endif
+}
+
+} // namespace orvane

@@ -1,4 +1,4 @@
-#include "server/PackageList.h"
+#include "app/PackageList.h"
 
 #include <QListWidgetItem>
 #include <QVariant>

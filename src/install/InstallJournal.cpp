@@ -1,0 +1,337 @@
+#include "install/InstallJournal.h"
+
+#include "platform/DurableFile.h"
+#include "platform/FileNames.h"
+#include "platform/Text.h"
+#include "registry/RegFile.h"
+#include "registry/RegistryStore.h"
+
+#include <array>
+#include <cstdint>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <stdexcept>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+namespace orvane {
+
+namespace {
+
+const char* const KJournalFile = "journal";
+
+std::uint32_t Crc32(const std::string& AText) {
+    static const std::array<std::uint32_t, 256> LTable = [] {
+        std::array<std::uint32_t, 256> LResult{};
+        for (std::uint32_t LIndex = 0; LIndex < 256; ++LIndex) {
+            std::uint32_t LValue = LIndex;
+            for (int LBit = 0; LBit < 8; ++LBit) {
+                LValue = (LValue & 1) ? 0xEDB88320u ^ (LValue >> 1) : LValue >> 1;
+            }
+            LResult[LIndex] = LValue;
+        }
+        return LResult;
+    }();
+    std::uint32_t LCrc = 0xFFFFFFFFu;
+    for (const unsigned char LChar : AText) {
+        LCrc = LTable[(LCrc ^ LChar) & 0xFF] ^ (LCrc >> 8);
+    }
+    return LCrc ^ 0xFFFFFFFFu;
+}
+
+std::string Hex8(std::uint32_t AValue) {
+    static const char* const LDigits = "0123456789abcdef";
+    std::string LText(8, '0');
+    for (int LIndex = 7; LIndex >= 0; --LIndex) {
+        LText[static_cast<std::size_t>(LIndex)] = LDigits[AValue & 0xF];
+        AValue >>= 4;
+    }
+    return LText;
+}
+
+std::string Escaped(const std::string& AText) {
+    std::string LResult;
+    for (const char LChar : AText) {
+        switch (LChar) {
+        case '\\':
+            LResult += "\\\\";
+            break;
+        case '\t':
+            LResult += "\\t";
+            break;
+        case '\n':
+            LResult += "\\n";
+            break;
+        case '\r':
+            LResult += "\\r";
+            break;
+        default:
+            LResult += LChar;
+        }
+    }
+    return LResult;
+}
+
+std::vector<std::string> UnescapedFields(const std::string& AText) {
+    std::vector<std::string> LFields(1);
+    for (std::size_t LIndex = 0; LIndex < AText.size(); ++LIndex) {
+        const char LChar = AText[LIndex];
+        if (LChar == '\t') {
+            LFields.emplace_back();
+        } else if (LChar == '\\' && LIndex + 1 < AText.size()) {
+            const char LNext = AText[++LIndex];
+            LFields.back() += LNext == 't'   ? '\t'
+                              : LNext == 'n' ? '\n'
+                              : LNext == 'r' ? '\r'
+                                             : LNext;
+        } else {
+            LFields.back() += LChar;
+        }
+    }
+    return LFields;
+}
+
+std::string ReadWholeFile(const fs::path& AFile) {
+    std::ifstream LIn(AFile, std::ios::binary);
+    if (!LIn) {
+        throw std::runtime_error("Cannot read \"" + Utf8FromPath(AFile) + "\"");
+    }
+    return std::string(std::istreambuf_iterator<char>(LIn), std::istreambuf_iterator<char>());
+}
+
+// The temporary names extraction writes a file under before it takes its own.
+void RemovePartials(const fs::path& AFile) {
+    const std::string LName = Utf8FromPath(AFile.filename());
+    for (int LNumber = 1; LNumber <= 9; ++LNumber) {
+        const std::string LPartial = LNumber == 1 ? LName + std::string(KPartialSuffix)
+                                                  : LName + " (" + std::to_string(LNumber) + ")" +
+                                                        std::string(KPartialSuffix);
+        std::error_code LError;
+        fs::remove(AFile.parent_path() / PathFromUtf8(LPartial), LError);
+    }
+}
+
+// Puts AKept's bytes in AFile's place; the final name only ever holds a whole file.
+void RestoreCopy(const fs::path& AKept, const fs::path& AFile) {
+    const fs::path LTemp =
+        FirstFreeFileName(AFile.parent_path(), Utf8FromPath(AFile.filename()) + ".restore", "");
+    fs::copy_file(AKept, LTemp);
+    std::error_code LError;
+    fs::rename(LTemp, AFile, LError);
+    if (LError) {
+        fs::remove(LTemp);
+        throw std::system_error(LError);
+    }
+}
+
+} // namespace
+
+std::string EncodeRecordLine(const TRecordLine& ALine) {
+    std::string LBody = Escaped(ALine.Kind);
+    for (const std::string& LField : ALine.Fields) {
+        LBody += "\t" + Escaped(LField);
+    }
+    return Hex8(Crc32(LBody)) + " " + LBody + "\n";
+}
+
+std::vector<TRecordLine> DecodeRecordLines(const std::string& AText) {
+    std::vector<TRecordLine> LLines;
+    std::size_t LStart = 0;
+    while (LStart < AText.size()) {
+        const std::size_t LEnd = AText.find('\n', LStart);
+        if (LEnd == std::string::npos) {
+            break;
+        }
+        const std::string LLine = AText.substr(LStart, LEnd - LStart);
+        LStart = LEnd + 1;
+        if (LLine.size() < 10 || LLine[8] != ' ' ||
+            LLine.substr(0, 8) != Hex8(Crc32(LLine.substr(9)))) {
+            break;
+        }
+        std::vector<std::string> LFields = UnescapedFields(LLine.substr(9));
+        TRecordLine LRecord;
+        LRecord.Kind = std::move(LFields.front());
+        LRecord.Fields.assign(std::make_move_iterator(LFields.begin() + 1),
+                              std::make_move_iterator(LFields.end()));
+        LLines.push_back(std::move(LRecord));
+    }
+    return LLines;
+}
+
+TInstallJournal TInstallJournal::Begin(const fs::path& ADataDir, const std::string& AIDEVersion) {
+    if (ADataDir.empty()) {
+        throw std::runtime_error("There is no folder for the installation journal");
+    }
+    const fs::path LRoot = ADataDir / "Journals";
+    fs::create_directories(LRoot);
+    fs::path LFolder;
+    for (;;) {
+        LFolder = FirstFreeFileName(LRoot, "install", "");
+        // Another installer may take the same name at the same moment.
+        if (fs::create_directory(LFolder)) {
+            break;
+        }
+    }
+    TInstallJournal LJournal(LFolder);
+    LJournal.FIDEVersion = AIDEVersion;
+    LJournal.Append({"begin", {AIDEVersion}});
+    return LJournal;
+}
+
+TInstallJournal TInstallJournal::Open(const fs::path& AFolder) {
+    TInstallJournal LJournal(AFolder);
+    std::error_code LError;
+    if (fs::exists(AFolder / KJournalFile, LError)) {
+        LJournal.FRecords = DecodeRecordLines(ReadWholeFile(AFolder / KJournalFile));
+    }
+    if (!LJournal.FRecords.empty() && LJournal.FRecords.front().Kind == "begin" &&
+        !LJournal.FRecords.front().Fields.empty()) {
+        LJournal.FIDEVersion = LJournal.FRecords.front().Fields.front();
+    }
+    for (const TRecordLine& LRecord : LJournal.FRecords) {
+        LJournal.FKept += LRecord.Kind == "replaced" ? 1 : 0;
+    }
+    return LJournal;
+}
+
+std::vector<fs::path> TInstallJournal::Unfinished(const fs::path& ADataDir) {
+    std::vector<fs::path> LFolders;
+    std::error_code LError;
+    const fs::path LRoot = ADataDir / "Journals";
+    if (ADataDir.empty() || !fs::is_directory(LRoot, LError)) {
+        return LFolders;
+    }
+    for (const fs::directory_entry& LEntry : fs::directory_iterator(LRoot, LError)) {
+        if (LEntry.is_directory(LError)) {
+            LFolders.push_back(LEntry.path());
+        }
+    }
+    std::sort(LFolders.begin(), LFolders.end());
+    return LFolders;
+}
+
+void TInstallJournal::Append(TRecordLine ALine) {
+    AppendDurably(FFolder / KJournalFile, EncodeRecordLine(ALine));
+    FRecords.push_back(std::move(ALine));
+    if (BeforeChange && FRecords.size() > 1) {
+        BeforeChange(FRecords.back());
+    }
+}
+
+void TInstallJournal::FileWillBeWritten(const fs::path& AFile) {
+    const std::string LPath = Utf8FromPath(AFile);
+    for (const TRecordLine& LRecord : FRecords) {
+        if ((LRecord.Kind == "created" || LRecord.Kind == "replaced") &&
+            LRecord.Fields.front() == LPath) {
+            return;
+        }
+    }
+    std::error_code LError;
+    if (!fs::exists(AFile, LError)) {
+        Append({"created", {LPath}});
+        return;
+    }
+    const std::string LKept = "kept-" + std::to_string(++FKept);
+    fs::copy_file(AFile, FFolder / LKept, fs::copy_options::overwrite_existing);
+    FlushToDisk(FFolder / LKept);
+    Append({"replaced", {LPath, LKept}});
+}
+
+void TInstallJournal::CreateFolders(const fs::path& AFolder) {
+    std::vector<fs::path> LMissing;
+    std::error_code LError;
+    for (fs::path LFolder = AFolder; !LFolder.empty() && !fs::exists(LFolder, LError);
+         LFolder = LFolder.parent_path()) {
+        if (LFolder.filename().empty()) {
+            if (LFolder == LFolder.parent_path()) {
+                break;
+            }
+            continue;
+        }
+        LMissing.push_back(LFolder);
+        if (LFolder == LFolder.parent_path()) {
+            break;
+        }
+    }
+    for (auto LFolder = LMissing.rbegin(); LFolder != LMissing.rend(); ++LFolder) {
+        Append({"folder", {Utf8FromPath(*LFolder)}});
+        fs::create_directory(*LFolder);
+    }
+}
+
+void TInstallJournal::RegistryWillChange(const fs::path& ABackup,
+                                         const std::vector<std::string>& ANewKeys) {
+    TRecordLine LLine{"registry", {Utf8FromPath(ABackup)}};
+    LLine.Fields.insert(LLine.Fields.end(), ANewKeys.begin(), ANewKeys.end());
+    Append(std::move(LLine));
+}
+
+std::vector<fs::path> TInstallJournal::WrittenFiles() const {
+    std::vector<fs::path> LFiles;
+    for (const TRecordLine& LRecord : FRecords) {
+        if (LRecord.Kind == "created" || LRecord.Kind == "replaced") {
+            LFiles.push_back(PathFromUtf8(LRecord.Fields.front()));
+        }
+    }
+    return LFiles;
+}
+
+TInstallJournal::TRollback TInstallJournal::RollBack(TRegistryStore& AStore) {
+    TRollback LResult;
+    for (auto LRecord = FRecords.rbegin(); LRecord != FRecords.rend(); ++LRecord) {
+        if (LRecord->Fields.empty()) {
+            continue;
+        }
+        const fs::path LPath = PathFromUtf8(LRecord->Fields.front());
+        std::error_code LError;
+        if (LRecord->Kind == "registry") {
+            LResult.Backups.push_back(LPath);
+            try {
+                ImportRegFile(AStore, LPath);
+                for (std::size_t LIndex = 1; LIndex < LRecord->Fields.size(); ++LIndex) {
+                    const std::string& LKey = LRecord->Fields[LIndex];
+                    if (AStore.KeyExists(LKey) && AStore.SubKeyNames(LKey).empty() &&
+                        AStore.ValueNames(LKey).empty()) {
+                        AStore.DeleteKey(LKey);
+                    }
+                }
+            } catch (const std::exception& AError) {
+                LResult.NotUndone.push_back("the registry changes (" + std::string(AError.what()) +
+                                            "); their backup is \"" + Utf8FromPath(LPath) + "\"");
+            }
+        } else if (LRecord->Kind == "created") {
+            RemovePartials(LPath);
+            if (fs::remove(LPath, LError); LError && fs::exists(LPath)) {
+                LResult.NotUndone.push_back("the new file \"" + Utf8FromPath(LPath) + "\" (" +
+                                            LError.message() + ")");
+            }
+        } else if (LRecord->Kind == "replaced" && LRecord->Fields.size() > 1) {
+            RemovePartials(LPath);
+            const fs::path LKept = FFolder / PathFromUtf8(LRecord->Fields[1]);
+            try {
+                RestoreCopy(LKept, LPath);
+            } catch (const std::exception& AError) {
+                LResult.NotUndone.push_back("the replaced file \"" + Utf8FromPath(LPath) + "\" (" +
+                                            AError.what() + "); its earlier content is kept in \"" +
+                                            Utf8FromPath(LKept) + "\"");
+            }
+        } else if (LRecord->Kind == "folder") {
+            // A folder someone else has put a file into since stays.
+            fs::remove(LPath, LError);
+        }
+    }
+    if (LResult.NotUndone.empty()) {
+        Finish();
+    }
+    return LResult;
+}
+
+void TInstallJournal::Finish() {
+    std::error_code LError;
+    fs::remove_all(FFolder, LError);
+    FRecords.clear();
+}
+
+} // namespace orvane

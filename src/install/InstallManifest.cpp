@@ -1,0 +1,220 @@
+#include "install/InstallManifest.h"
+
+#include "install/InstallJournal.h"
+#include "platform/DurableFile.h"
+#include "platform/FileNames.h"
+#include "platform/Text.h"
+#include "registry/ProductRecords.h"
+#include "registry/RegistryData.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+namespace fs = std::filesystem;
+
+namespace orvane {
+
+namespace {
+
+bool IsText(const TRegValue& AValue) {
+    return AValue.Type == rtSz || AValue.Type == rtExpandSz;
+}
+
+std::string TextOf(const TRegValue& AValue) {
+    return FromUtf16Le(AValue.Data, true);
+}
+
+const TRegValue* FindValue(const std::vector<TRegValue>& AValues, const std::string& AName) {
+    const auto LFound = std::find_if(AValues.begin(), AValues.end(), [&](const TRegValue& AValue) {
+        return SameName(AValue.Name, AName);
+    });
+    return LFound == AValues.end() ? nullptr : &*LFound;
+}
+
+} // namespace
+
+std::vector<std::string> PathListItems(const std::string& AList) {
+    std::vector<std::string> LItems;
+    std::size_t LStart = 0;
+    while (LStart <= AList.size()) {
+        std::size_t LEnd = AList.find(';', LStart);
+        if (LEnd == std::string::npos) {
+            LEnd = AList.size();
+        }
+        std::string LItem = TrimControl(AList.substr(LStart, LEnd - LStart));
+        if (!LItem.empty()) {
+            LItems.push_back(std::move(LItem));
+        }
+        LStart = LEnd + 1;
+    }
+    return LItems;
+}
+
+std::string WithoutPathItem(const std::string& AList, const std::string& AItem) {
+    std::string LResult;
+    std::size_t LStart = 0;
+    while (LStart < AList.size()) {
+        std::size_t LEnd = AList.find(';', LStart);
+        if (LEnd == std::string::npos) {
+            LEnd = AList.size();
+        }
+        const std::string LEntry = AList.substr(LStart, LEnd - LStart);
+        if (!SameName(TrimControl(LEntry), AItem)) {
+            LResult += LEntry + (LEnd < AList.size() ? ";" : "");
+        }
+        LStart = LEnd + 1;
+    }
+    return LResult;
+}
+
+void RemoveManifestValues(TRegistryStore& AStore, const std::vector<TManifestValue>& AValues,
+                          const std::vector<TBackupKey>& ACovered) {
+    for (const TManifestValue& LValue : AValues) {
+        if (std::none_of(ACovered.begin(), ACovered.end(),
+                         [&](const TBackupKey& A) { return SameName(A.Key, LValue.Key); }) ||
+            !AStore.KeyExists(LValue.Key)) {
+            continue;
+        }
+        if (LValue.Item.empty()) {
+            if (AStore.GetValue(LValue.Key, LValue.Name)) {
+                AStore.DeleteValue(LValue.Key, LValue.Name);
+            }
+            continue;
+        }
+        const std::optional<TRegValue> LList = AStore.GetValue(LValue.Key, LValue.Name);
+        if (!LList || !IsText(*LList)) {
+            continue;
+        }
+        const std::string LOld = TextOf(*LList);
+        const std::string LNew = WithoutPathItem(LOld, LValue.Item);
+        if (LNew != LOld &&
+            !AStore.SetValue(LValue.Key, {LList->Name, LList->Type, ToUtf16Le(LNew, true)})) {
+            throw std::runtime_error("Failed to set data for '" + LValue.Name + "'");
+        }
+    }
+}
+
+std::string TInstallManifest::Text() const {
+    std::string LText = EncodeRecordLine(
+        {"installation", {IDEVersion, FileVersion, VersionDir, PackagePath, PackageSha256}});
+    for (const TManifestFile& LFile : Files) {
+        LText += EncodeRecordLine({"file",
+                                   {LFile.Path, std::to_string(LFile.Size), LFile.Sha256,
+                                    LFile.SourceKind, LFile.Source}});
+    }
+    for (const TManifestValue& LValue : Values) {
+        LText += EncodeRecordLine({"value", {LValue.Key, LValue.Name, LValue.Item, LValue.Data}});
+    }
+    return LText;
+}
+
+TInstallManifest TInstallManifest::Parse(const std::string& AText) {
+    TInstallManifest LManifest;
+    bool LHasHead = false;
+    for (const TRecordLine& LLine : DecodeRecordLines(AText)) {
+        const auto& F = LLine.Fields;
+        if (LLine.Kind == "installation" && F.size() >= 5) {
+            LManifest.IDEVersion = F[0];
+            LManifest.FileVersion = F[1];
+            LManifest.VersionDir = F[2];
+            LManifest.PackagePath = F[3];
+            LManifest.PackageSha256 = F[4];
+            LHasHead = true;
+        } else if (LLine.Kind == "file" && F.size() >= 5) {
+            LManifest.Files.push_back({F[0], std::stoull(F[1]), F[2], F[3], F[4]});
+        } else if (LLine.Kind == "value" && F.size() >= 4) {
+            LManifest.Values.push_back({F[0], F[1], F[2], F[3]});
+        }
+    }
+    if (!LHasHead) {
+        throw std::runtime_error("not a manifest of an installation");
+    }
+    return LManifest;
+}
+
+TRegistrySnapshot SnapshotKeys(TRegistryStore& AStore, const std::vector<std::string>& AKeys) {
+    TRegistrySnapshot LSnapshot;
+    for (const std::string& LKey : AKeys) {
+        LSnapshot[LKey] = AStore.KeyExists(LKey) ? AStore.Values(LKey) : std::vector<TRegValue>{};
+    }
+    return LSnapshot;
+}
+
+std::vector<TManifestValue> AddedValues(const TRegistrySnapshot& ABefore,
+                                        const TRegistrySnapshot& AAfter,
+                                        const std::string& AVersionDir,
+                                        const std::vector<std::string>& AOwnValues) {
+    const auto LOwnItem = [&AVersionDir](const std::string& AItem) {
+        return !AVersionDir.empty() && AItem.size() >= AVersionDir.size() &&
+               SameName(AItem.substr(0, AVersionDir.size()), AVersionDir);
+    };
+    std::vector<TManifestValue> LAdded;
+    for (const auto& [LKey, LValues] : AAfter) {
+        const auto LOld = ABefore.find(LKey);
+        for (const TRegValue& LValue : LValues) {
+            const TRegValue* LWas =
+                LOld == ABefore.end() ? nullptr : FindValue(LOld->second, LValue.Name);
+            if (LWas == nullptr ||
+                std::any_of(AOwnValues.begin(), AOwnValues.end(),
+                            [&](const std::string& A) { return SameName(A, LValue.Name); })) {
+                LAdded.push_back({LKey, LValue.Name, "", IsText(LValue) ? TextOf(LValue) : ""});
+                continue;
+            }
+            if (!IsText(LValue) || !IsText(*LWas)) {
+                continue;
+            }
+            const std::vector<std::string> LOldItems = PathListItems(TextOf(*LWas));
+            for (const std::string& LItem : PathListItems(TextOf(LValue))) {
+                if (LOwnItem(LItem) ||
+                    std::none_of(LOldItems.begin(), LOldItems.end(),
+                                 [&](const std::string& A) { return SameName(A, LItem); })) {
+                    LAdded.push_back({LKey, LValue.Name, LItem, ""});
+                }
+            }
+        }
+    }
+    return LAdded;
+}
+
+fs::path ManifestFileFor(const fs::path& ADataDir, const std::string& AIDEVersion) {
+    const fs::path LFolder = ADataDir / "Manifests";
+    fs::create_directories(LFolder);
+    return FirstFreeFileName(LFolder, AIDEVersion, ".manifest");
+}
+
+void WriteManifest(const fs::path& AFile, const TInstallManifest& AManifest) {
+    AppendDurably(AFile, AManifest.Text());
+}
+
+std::optional<TInstallManifest>
+ReadRecordManifest(TRegistryStore& AStore, const std::string& AIDEVersion, fs::path* AFile) {
+    std::string LKey = RecordKey(AIDEVersion);
+    while (!LKey.empty() && LKey.back() == '\\') {
+        LKey.pop_back();
+    }
+    const std::optional<TRegValue> LValue = AStore.GetValue(LKey, KManifestValue);
+    if (!LValue || !IsText(*LValue) || TextOf(*LValue).empty()) {
+        return std::nullopt;
+    }
+    const fs::path LFile = PathFromUtf8(TextOf(*LValue));
+    if (AFile) {
+        *AFile = LFile;
+    }
+    std::ifstream LIn(LFile, std::ios::binary);
+    if (!LIn) {
+        throw std::runtime_error("The manifest \"" + Utf8FromPath(LFile) + "\" of IDE version " +
+                                 AIDEVersion + " cannot be read");
+    }
+    try {
+        return TInstallManifest::Parse(
+            std::string(std::istreambuf_iterator<char>(LIn), std::istreambuf_iterator<char>()));
+    } catch (const std::exception& AError) {
+        throw std::runtime_error("The manifest \"" + Utf8FromPath(LFile) + "\" of IDE version " +
+                                 AIDEVersion + ": " + AError.what());
+    }
+}
+
+} // namespace orvane

@@ -1,0 +1,322 @@
+// The engine's check of recorded installations against their manifests, and
+// the repair of what it finds.
+#include "install/InstallEngine.h"
+
+#include "install/InstallManifest.h"
+#include "install/ZipReader.h"
+#include "platform/FileNames.h"
+#include "platform/SystemFolders.h"
+#include "registry/IDEKeys.h"
+#include "registry/ProductRecords.h"
+#include "registry/X64Packages.h"
+#include "server/Sha256.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <optional>
+#include <stdexcept>
+
+namespace fs = std::filesystem;
+
+namespace orvane {
+
+namespace {
+
+std::string FileNameOf(const std::string& APath) {
+    const std::size_t LSlash = APath.find_last_of("/\\");
+    return LSlash == std::string::npos ? APath : APath.substr(LSlash + 1);
+}
+
+std::string NoTrailingBackslash(std::string AKey) {
+    while (!AKey.empty() && AKey.back() == '\\') {
+        AKey.pop_back();
+    }
+    return AKey;
+}
+
+bool IsPackageList(const std::string& AKey) {
+    for (const std::string& LList : {std::string("Known Packages"), KKnownPackagesX64}) {
+        if (AKey.size() >= LList.size() &&
+            SameName(AKey.substr(AKey.size() - LList.size()), LList)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::optional<std::string> TextValue(TRegistryStore& AStore, const std::string& AKey,
+                                     const std::string& AName) {
+    const std::optional<TRegValue> LValue = AStore.GetValue(AKey, AName);
+    if (!LValue || (LValue->Type != rtSz && LValue->Type != rtExpandSz)) {
+        return std::nullopt;
+    }
+    return FromUtf16Le(LValue->Data, true);
+}
+
+void CheckInstallation(TRegistryStore& AStore, const std::string& AIDEVersion,
+                       const TInstallManifest& AManifest, std::vector<TVerifyProblem>& AProblems) {
+    const auto LAdd = [&](TVerifyProblem::TKind AKind, const std::string& AText,
+                          const std::string& APath, const std::string& AKey = {},
+                          const std::string& AName = {}) {
+        AProblems.push_back({AKind, AIDEVersion, AIDEVersion + ": " + AText, APath, AKey, AName});
+    };
+    for (const TManifestFile& LFile : AManifest.Files) {
+        if (!fs::is_regular_file(PathFromUtf8(LFile.Path))) {
+            LAdd(TVerifyProblem::vkFileMissing, "missing file \"" + LFile.Path + "\"", LFile.Path);
+        } else if (const std::string LFound = Sha256OfFile(LFile.Path); LFound != LFile.Sha256) {
+            LAdd(TVerifyProblem::vkFileChanged,
+                 "changed file \"" + LFile.Path + "\" (SHA-256 " + LFound + ", installed " +
+                     LFile.Sha256 + ")",
+                 LFile.Path);
+        }
+    }
+    std::vector<std::string> LOwnPackages;
+    for (const TManifestValue& LValue : AManifest.Values) {
+        const std::string LWhere = "HKEY_CURRENT_USER\\" + LValue.Key;
+        const bool LPresent =
+            AStore.KeyExists(LValue.Key) && AStore.GetValue(LValue.Key, LValue.Name);
+        if (LValue.Item.empty()) {
+            if (!LPresent) {
+                LAdd(TVerifyProblem::vkValueMissing,
+                     "missing registry value \"" + LValue.Name + "\" in " + LWhere, {}, LValue.Key,
+                     LValue.Name);
+            } else if (IsPackageList(LValue.Key) &&
+                       !fs::is_regular_file(PathFromUtf8(LValue.Name))) {
+                LAdd(TVerifyProblem::vkNotAFile,
+                     "the package \"" + LValue.Name + "\" in " + LWhere + " is not a file",
+                     LValue.Name, LValue.Key, LValue.Name);
+            }
+            if (IsPackageList(LValue.Key)) {
+                LOwnPackages.push_back(LValue.Name);
+            }
+            continue;
+        }
+        const std::optional<std::string> LList = TextValue(AStore, LValue.Key, LValue.Name);
+        const std::vector<std::string> LItems = PathListItems(LList.value_or(""));
+        if (std::none_of(LItems.begin(), LItems.end(),
+                         [&](const std::string& A) { return SameName(A, LValue.Item); })) {
+            LAdd(TVerifyProblem::vkValueMissing,
+                 "missing entry \"" + LValue.Item + "\" in \"" + LValue.Name + "\" of " + LWhere,
+                 {}, LValue.Key, LValue.Name);
+        }
+    }
+    // A second copy of one of its packages, registered from another folder,
+    // makes the IDE refuse one of the two.
+    for (const std::string& LList :
+         {std::string("Known Packages"), std::string("Disabled Packages"), KKnownPackagesX64,
+          KDisabledPackagesX64}) {
+        const std::string LKey = NoTrailingBackslash(IDEKey(AIDEVersion, LList));
+        if (!AStore.KeyExists(LKey)) {
+            continue;
+        }
+        for (const std::string& LName : AStore.ValueNames(LKey)) {
+            const bool LOwn = std::any_of(LOwnPackages.begin(), LOwnPackages.end(),
+                                          [&](const std::string& A) { return SameName(A, LName); });
+            const bool LSameFile =
+                std::any_of(LOwnPackages.begin(), LOwnPackages.end(), [&](const std::string& A) {
+                    return SameName(FileNameOf(A), FileNameOf(LName));
+                });
+            if (!LOwn && LSameFile) {
+                LAdd(TVerifyProblem::vkConflict,
+                     "another copy of \"" + FileNameOf(LName) + "\" is registered: \"" + LName +
+                         "\" in HKEY_CURRENT_USER\\" + LKey,
+                     LName, LKey, LName);
+            }
+        }
+    }
+}
+
+} // namespace
+
+TVerifyReport TInstallEngine::Verify(const std::vector<std::string>& AIDEVersions) {
+    TVerifyReport LReport;
+    std::vector<std::string> LVersions = AIDEVersions;
+    if (LVersions.empty()) {
+        for (const TOrvaneRegistryData& LRecord : ReadInstalledVersions(FStore)) {
+            LVersions.push_back(LRecord.IDEVersion);
+        }
+    }
+    AwayFromHost([&] {
+        for (const std::string& LVersion : LVersions) {
+            LReport.Versions.push_back(LVersion);
+            std::optional<TInstallManifest> LManifest;
+            try {
+                LManifest = ReadRecordManifest(FStore, LVersion);
+            } catch (const std::exception& AError) {
+                LReport.Problems.push_back({TVerifyProblem::vkUnverifiable,
+                                            LVersion,
+                                            LVersion + ": " + AError.what(),
+                                            {},
+                                            {},
+                                            {}});
+                continue;
+            }
+            if (!LManifest) {
+                LReport.Problems.push_back(
+                    {TVerifyProblem::vkUnverifiable,
+                     LVersion,
+                     LVersion + ": installed without a manifest; it cannot be verified",
+                     {},
+                     {},
+                     {}});
+                continue;
+            }
+            CheckInstallation(FStore, LVersion, *LManifest, LReport.Problems);
+        }
+    });
+    return LReport;
+}
+
+TVerifyReport TInstallEngine::Repair(const std::vector<std::string>& AIDEVersions,
+                                     bool ARemoveConflicts) {
+    const TVerifyReport LFound = Verify(AIDEVersions);
+    for (const std::string& LVersion : LFound.Versions) {
+        std::vector<const TVerifyProblem*> LMine;
+        for (const TVerifyProblem& LProblem : LFound.Problems) {
+            if (LProblem.IDEVersion == LVersion &&
+                LProblem.Kind != TVerifyProblem::vkUnverifiable &&
+                (LProblem.Kind != TVerifyProblem::vkConflict || ARemoveConflicts)) {
+                LMine.push_back(&LProblem);
+            }
+        }
+        if (LMine.empty()) {
+            continue;
+        }
+        TOrvaneRegistryData LRecord;
+        ReadRegistryData(FStore, LVersion, LRecord);
+        const TInstallManifest LManifest = *ReadRecordManifest(FStore, LVersion);
+        std::vector<std::string> LPackages;
+        std::vector<std::string> LPackages64;
+        for (const TManifestValue& LValue : LManifest.Values) {
+            if (LValue.Item.empty() && IsPackageList(LValue.Key)) {
+                (SameName(FileNameOf(NoTrailingBackslash(LValue.Key)), KKnownPackagesX64)
+                     ? LPackages64
+                     : LPackages)
+                    .push_back(LValue.Name);
+            }
+        }
+        const std::vector<TBackupKey> LKeys =
+            IDEBackupKeys(LVersion, KLibraryPlatforms, LPackages, LPackages64);
+        TInstallJournal LJournal = TInstallJournal::Begin(DataFolder(), LVersion);
+        LJournal.BeforeChange = FSettings.BeforeChange;
+        try {
+            Log("Repairing the installation of \"" + LVersion + "\" ...");
+            for (const TVerifyProblem* LProblem : LMine) {
+                if (LProblem->Kind != TVerifyProblem::vkFileMissing &&
+                    LProblem->Kind != TVerifyProblem::vkFileChanged) {
+                    continue;
+                }
+                const auto LFile =
+                    std::find_if(LManifest.Files.begin(), LManifest.Files.end(),
+                                 [&](const TManifestFile& A) { return A.Path == LProblem->Path; });
+                // The copy beside the installation first, else the package itself.
+                std::string LSource;
+                if (LFile->SourceKind == "zip") {
+                    std::string LExtracted = LFile->Source;
+                    std::replace(LExtracted.begin(), LExtracted.end(), '/', PathDelimiter());
+                    LExtracted = LManifest.VersionDir + LExtracted;
+                    if (FileExists(LExtracted) && Sha256OfFile(LExtracted) == LFile->Sha256) {
+                        LSource = LExtracted;
+                    } else if (FileExists(LManifest.PackagePath) &&
+                               Sha256OfFile(LManifest.PackagePath) == LManifest.PackageSha256) {
+                        const fs::path LTemp = DataFolder() / "Repair";
+                        fs::create_directories(LTemp);
+                        TZipReader LZip(LManifest.PackagePath);
+                        LZip.Extract(LFile->Source,
+                                     IncludeTrailingPathDelimiter(Utf8FromPath(LTemp)));
+                        LSource = Utf8FromPath(LTemp / PathFromUtf8(FileNameOf(LFile->Source)));
+                        if (Sha256OfFile(LSource) != LFile->Sha256) {
+                            LSource.clear();
+                        }
+                    }
+                } else if (FileExists(LFile->Source) &&
+                           Sha256OfFile(LFile->Source) == LFile->Sha256) {
+                    LSource = LFile->Source;
+                }
+                if (LSource.empty()) {
+                    Log("<ERROR> No copy of \"" + LFile->Path +
+                        "\" with its installed SHA-256 is at hand");
+                    continue;
+                }
+                LJournal.CreateFolders(PathFromUtf8(LFile->Path).parent_path());
+                LJournal.FileWillBeWritten(PathFromUtf8(LFile->Path));
+                Log("Restoring file \"" + LFile->Path + "\"");
+                const fs::path LTarget = PathFromUtf8(LFile->Path);
+                const fs::path LPartial =
+                    FirstFreeFileName(LTarget.parent_path(), Utf8FromPath(LTarget.filename()),
+                                      std::string(KPartialSuffix));
+                fs::copy_file(PathFromUtf8(LSource), LPartial);
+                fs::rename(LPartial, LTarget);
+            }
+            std::error_code LIgnored;
+            fs::remove_all(DataFolder() / "Repair", LIgnored);
+
+            const bool LRegistry =
+                std::any_of(LMine.begin(), LMine.end(), [](const TVerifyProblem* A) {
+                    return A->Kind == TVerifyProblem::vkValueMissing ||
+                           A->Kind == TVerifyProblem::vkConflict;
+                });
+            if (LRegistry) {
+                fs::path LBackup;
+                if (const std::string LFailure = BackupIDERegistry(
+                        LVersion, "repair", LKeys, UninstallBackupFolder(LRecord), {}, &LBackup);
+                    !LFailure.empty()) {
+                    throw std::runtime_error(LFailure);
+                }
+                LJournal.RegistryWillChange(LBackup);
+                AwayFromHost([&] {
+                    for (const TVerifyProblem* LProblem : LMine) {
+                        if (LProblem->Kind == TVerifyProblem::vkConflict) {
+                            FStore.DeleteValue(LProblem->Key, LProblem->Name);
+                            continue;
+                        }
+                        if (LProblem->Kind != TVerifyProblem::vkValueMissing) {
+                            continue;
+                        }
+                        for (const TManifestValue& LValue : LManifest.Values) {
+                            if (LValue.Key != LProblem->Key || LValue.Name != LProblem->Name) {
+                                continue;
+                            }
+                            const std::optional<std::string> LList =
+                                TextValue(FStore, LValue.Key, LValue.Name);
+                            std::string LData = LValue.Data;
+                            if (!LValue.Item.empty()) {
+                                const std::vector<std::string> LItems =
+                                    PathListItems(LList.value_or(""));
+                                if (std::any_of(LItems.begin(), LItems.end(),
+                                                [&](const std::string& A) {
+                                                    return SameName(A, LValue.Item);
+                                                })) {
+                                    continue;
+                                }
+                                LData = LList.value_or("");
+                                if (!LData.empty() && LData.back() != ';') {
+                                    LData += ';';
+                                }
+                                LData += LValue.Item + ";";
+                            }
+                            if (!FStore.KeyExists(LValue.Key) && !FStore.CreateKey(LValue.Key)) {
+                                throw std::runtime_error("Failed to create key " + LValue.Key);
+                            }
+                            if (!FStore.SetValue(LValue.Key,
+                                                 {LValue.Name, rtSz, ToUtf16Le(LData, true)})) {
+                                throw std::runtime_error("Failed to set data for '" + LValue.Name +
+                                                         "'");
+                            }
+                        }
+                    }
+                });
+            }
+        } catch (const std::exception& AError) {
+            const std::string LText = RollBackVersion(LJournal, AError.what());
+            Log("<ERROR> " + LText);
+            FHost->Warning(LText);
+            continue;
+        }
+        LJournal.Finish();
+        Log("Repairing the installation of \"" + LVersion + "\" done");
+    }
+    return Verify(AIDEVersions);
+}
+
+} // namespace orvane
