@@ -60,6 +60,8 @@ protected:
     // SSL libraries beside the "program", and a one-package entry per version
     // served by the local API server.
     void RegisterIde(const std::string& AVersion) {
+        // The IDE's own folder, as an installed IDE has it.
+        std::filesystem::create_directories(FTemp.Path() / "ide" / AVersion);
         const std::string LKey =
             "SOFTWARE\\Embarcadero\\BDS\\" + AVersion + "\\Environment Variables";
         ASSERT_TRUE(FSetup.Store->CreateKey(LKey));
@@ -491,6 +493,7 @@ TEST_F(CliCommandsTest, VerifyRepairAndRemoveFilesOnAnInstallationOfItsOwn) {
         LBds + "Environment Variables",
         {"BDSCatalogRepositoryAllUsers", rtSz, ToUtf16Le(LCommon + "Catalog", true)}));
     ASSERT_TRUE(FSetup.Store->CreateKey(LBds + "Known Packages"));
+    std::filesystem::create_directories(FTemp.Path() / "ide" / "23.0");
     ServeOnePackage();
     const std::string LDownloads = DirText(FTemp.Path() / "dl");
     const TRun LInstall =

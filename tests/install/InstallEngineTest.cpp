@@ -305,7 +305,7 @@ TEST_F(InstallEngineTest, AFileUnderThePartialNameFailsTheVersionAndStays) {
         {&Entry("22.0", "a.zip")}, [&] { return IDEDir(); }, Root() + "downloads");
 
     ASSERT_EQ(LRun.Versions.size(), 1u);
-    EXPECT_FALSE(LRun.Versions[0].Installed);
+    EXPECT_FALSE(LRun.Versions[0].Installed());
     EXPECT_THAT(LRun.Versions[0].Reason,
                 HasSubstr("Cannot create file \"" + DownloadDir() + "a.zip.part\""));
     EXPECT_EQ(ReadFileText(DownloadDir() + "a.zip.part"), "the user's own");
@@ -324,7 +324,7 @@ TEST_F(InstallEngineTest, AMissingIDEFolderFailsTheVersionAndIsNotCreated) {
         const orvane::TInstallRun LRun = Engine().InstallVersions(
             {&Entry("22.0", "a.zip")}, [&] { return LIDEDir; }, Root() + "downloads");
         ASSERT_EQ(LRun.Versions.size(), 1u);
-        EXPECT_FALSE(LRun.Versions[0].Installed);
+        EXPECT_FALSE(LRun.Versions[0].Installed());
         EXPECT_THAT(LRun.Versions[0].Reason,
                     StartsWith("<ERROR> The IDE folder \"" + LIDEDir + "22.0"));
         EXPECT_THAT(LRun.Versions[0].Reason, HasSubstr("\" does not exist"));
