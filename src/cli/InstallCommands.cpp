@@ -411,6 +411,17 @@ int ReportInstallPlan(const TCommandContext& AContext, TInstallEngine& AEngine,
     return LRefused ? ecRefused : ecDone;
 }
 
+// A folder flag's value as the engine takes it: absolute, never empty or a
+// drive's root (an empty --download-dir once wrote into the root).
+std::string FolderFlag(const std::string& AFlag, const std::string& AValue) {
+    std::string LFolder;
+    std::string LError;
+    if (!AbsoluteFolder(AValue, AFlag, LFolder, LError)) {
+        throw ERefused(LError);
+    }
+    return LFolder;
+}
+
 } // namespace
 
 void RecoverInterrupted(const TCommandContext& AContext) {
@@ -459,6 +470,13 @@ int RunInstall(const TCommandContext& AContext) {
                        AContext.Setup.TermsUrl +
                        "\nRead them, then run the command again with --accept-terms.");
     }
+    // The wizard's defaults: the newest registered IDE, the shared documents.
+    // Checked before anything is asked or written.
+    const std::string LIDEDir = FolderFlag(
+        "--ide-dir", AContext.Options.IdeDir.value_or(
+                         FindDefaultIDEDir(AContext.Store).value_or(DefaultIDEFolder())));
+    const std::string LDownloadDir =
+        FolderFlag("--download-dir", AContext.Options.DownloadDir.value_or(DefaultDownloadDir()));
     // From a bundle: no sign-in, no API server; the edition is the bundle's.
     const std::shared_ptr<const TBundleSource> LBundle =
         AContext.Options.From ? OpenBundle(AContext) : nullptr;
@@ -467,11 +485,6 @@ int RunInstall(const TCommandContext& AContext) {
         LBundle ? BundlePackageList(*LBundle) : FetchPackageList(AContext, LCredentials);
     const std::vector<const rapidjson::Value*> LEntries = ChosenEntries(AContext, LList);
 
-    // The wizard's defaults: the newest registered IDE, the shared documents.
-    const std::string LIDEDir = IncludeTrailingPathDelimiter(AContext.Options.IdeDir.value_or(
-        FindDefaultIDEDir(AContext.Store).value_or(DefaultIDEFolder())));
-    const std::string LDownloadDir =
-        IncludeTrailingPathDelimiter(AContext.Options.DownloadDir.value_or(DefaultDownloadDir()));
     AContext.Log("IDE folder: " + LIDEDir + "; download folder: " + LDownloadDir);
 
     auto LHost = std::make_shared<TConsoleHost>(AContext);

@@ -54,6 +54,8 @@ protected:
     // SSL libraries beside the "program", and a one-package entry per version
     // served by the local API server.
     void RegisterIde(const std::string& AVersion) {
+        // The IDE's own folder, as an installed IDE has it.
+        std::filesystem::create_directories(FTemp.Path() / "ide" / AVersion);
         const std::string LKey =
             "SOFTWARE\\Embarcadero\\BDS\\" + AVersion + "\\Environment Variables";
         ASSERT_TRUE(FSetup.Store->CreateKey(LKey));
@@ -429,6 +431,33 @@ TEST_F(CliCommandsTest, InstallRefusesWithTheReasonAndExitsWithTwo) {
     EXPECT_THAT(ReadInstalledVersions(*FSetup.Store), testing::IsEmpty());
 }
 
+// An empty or root folder flag would write into the drive's root: refused,
+// naming the flag, before anything is sent or written.
+TEST_F(CliCommandsTest, EmptyOrRootFolderFlagsAreRefusedBeforeAnythingHappens) {
+    Server();
+    const std::string LRoot = Utf8FromPath(std::filesystem::current_path().root_path());
+    const struct {
+        std::vector<std::string> Flags;
+        std::string Message;
+    } LCases[] = {
+        {{"--download-dir", ""}, "--download-dir is empty: name a folder"},
+        {{"--download-dir=  "}, "--download-dir is empty"},
+        {{"--ide-dir="}, "--ide-dir is empty: name a folder"},
+        {{"--download-dir", LRoot}, "--download-dir \"" + LRoot + "\" is the root of a drive"},
+    };
+    for (const auto& LCase : LCases) {
+        std::vector<std::string> LArgs = {"install",        "--edition",     "developer",
+                                          "--accept-terms", "--all",         "--getit",
+                                          "keep",           "--ide-running", "stop"};
+        LArgs.insert(LArgs.end(), LCase.Flags.begin(), LCase.Flags.end());
+        const TRun LRun = Run(LArgs);
+        EXPECT_EQ(LRun.Code, ecRefused) << LCase.Message;
+        EXPECT_THAT(LRun.Err, HasSubstr(LCase.Message));
+    }
+    EXPECT_THAT(Server().Requests(), testing::IsEmpty());
+    EXPECT_THAT(ReadInstalledVersions(*FSetup.Store), testing::IsEmpty());
+}
+
 TEST_F(CliCommandsTest, UninstallTakesOnlyRecordedVersions) {
     const TRun LNone = Run({"uninstall", "--all"});
     EXPECT_EQ(LNone.Code, ecRefused);
@@ -460,6 +489,7 @@ TEST_F(CliCommandsTest, InstallShowsProgressAsTheConsoleAllows) {
 
     for (const bool LTerminal : {true, false}) {
         const std::string LRun = LTerminal ? "terminal" : "pipe";
+        std::filesystem::create_directories(FTemp.Path() / LRun / "ide" / "23.0");
         const TRun LInstall =
             Run({"install", "--edition", "developer", "--accept-terms", "--versions", "23.0",
                  "--ide-dir", DirText(FTemp.Path() / LRun / "ide"), "--download-dir",
@@ -493,6 +523,7 @@ TEST_F(CliCommandsTest, VerifyRepairAndRemoveFilesOnAnInstallationOfItsOwn) {
         LBds + "Environment Variables",
         {"BDSCatalogRepositoryAllUsers", rtSz, ToUtf16Le(LCommon + "Catalog", true)}));
     ASSERT_TRUE(FSetup.Store->CreateKey(LBds + "Known Packages"));
+    std::filesystem::create_directories(FTemp.Path() / "ide" / "23.0");
     ServeOnePackage();
     const std::string LDownloads = DirText(FTemp.Path() / "dl");
     const TRun LInstall =
