@@ -1,5 +1,5 @@
 // A "Search Path" list as the registry may hold it: CleanPathList drops empty
-// and marked entries and keeps every other one as written.
+// entries and the installer's own, and keeps every other one as written.
 #include "FuzzSupport.h"
 
 #include "registry/DelphiLibrary.h"
@@ -7,15 +7,6 @@
 #include <string>
 
 namespace {
-
-std::string LowerAscii(std::string AText) {
-    for (char& C : AText) {
-        if (C >= 'A' && C <= 'Z') {
-            C = static_cast<char>(C - 'A' + 'a');
-        }
-    }
-    return AText;
-}
 
 bool IsBlank(const std::string& AText) {
     for (const char C : AText) {
@@ -34,14 +25,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* AData, std::size_t ASi
     if (!LClean.empty() && LClean.back() != ';') {
         orvane::fuzz::Violated("a cleaned list does not end with ';'");
     }
-    // Every kept entry is an entry of the input, in order, unmarked and not blank.
+    // Every kept entry is an entry of the input, in order, not the installer's
+    // own and not blank.
     std::size_t LFrom = 0;
     std::size_t LStart = 0;
     while (LStart < LClean.size()) {
         const std::size_t LEnd = LClean.find(';', LStart);
         const std::string LEntry = LClean.substr(LStart, LEnd - LStart);
-        if (IsBlank(LEntry) || LowerAscii(LEntry).find("orvane") != std::string::npos) {
-            orvane::fuzz::Violated("kept an empty or marked entry");
+        if (IsBlank(LEntry) || orvane::IsInstallerPathEntry(LEntry)) {
+            orvane::fuzz::Violated("kept an empty entry or one of the installer's own");
         }
         const std::size_t LAt = LList.find(LEntry, LFrom);
         if (LAt == std::string::npos) {

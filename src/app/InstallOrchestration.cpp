@@ -11,6 +11,9 @@
 #include <QLineEdit>
 #include <QListWidget>
 
+#include <string>
+#include <utility>
+
 namespace {
 
 std::string WithTrailingDelimiter(const QString& ADir) {
@@ -54,6 +57,18 @@ void TForm2::StartInstallation() {
     if (LNames.isEmpty()) {
         ShowWarning(QStringLiteral("You need to select at least one version to be installed."));
         return;
+    }
+    // Both folders as the installer will write below them: an empty field
+    // must not become the drive's root, a relative one is shown absolute.
+    for (const auto& [LEdit, LWhat] : {std::pair{Edit1, "The \"Delphi IDE Directory\""},
+                                       std::pair{Edit2, "The \"Install Directory\""}}) {
+        std::string LFolder;
+        std::string LError;
+        if (!orvane::AbsoluteFolder(LEdit->text().toStdString(), LWhat, LFolder, LError)) {
+            ShowWarning(QString::fromStdString(LError));
+            return;
+        }
+        LEdit->setText(QString::fromStdString(LFolder));
     }
     if (!InstallEngine().PrepareInstallation(WithTrailingDelimiter(Edit2->text()))) {
         return;

@@ -13,6 +13,12 @@ std::unique_ptr<TInstanceLock> LockInstaller(TDialogService& ADialogs, const QSt
     auto LLock = std::make_unique<TInstanceLock>(AFile);
     if (LLock->TryLock())
         return LLock;
-    ADialogs.Warning(nullptr, QStringLiteral("The Orvane Installer is already running."));
+    if (LLock->IsBusy()) {
+        ADialogs.Warning(nullptr, QStringLiteral("The Orvane Installer is already running."));
+    } else {
+        ADialogs.Warning(nullptr,
+                         QStringLiteral("The Orvane Installer cannot lock its registry store: ") +
+                             QString::fromStdString(LLock->Error()));
+    }
     return nullptr;
 }

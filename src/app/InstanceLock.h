@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <memory>
+#include <string>
 
 class TDialogService;
 
@@ -18,11 +19,14 @@ class TInstanceLock {
 public:
     explicit TInstanceLock(const QString& AName = DefaultFile());
 
-    // True when this copy may run: it holds the lock now, or no lock can be
-    // kept there at all (an unusable folder must not keep the user out). False
-    // only while another running copy holds it.
-    bool TryLock() const { return FLock.State() != orvane::TProcessLock::lsBusy; }
+    // True when this copy may run: it holds the lock now. A lock that cannot
+    // be taken at all (a link or another account's file in its place) stops
+    // the copy as well: running unlocked would let two copies meet.
+    bool TryLock() const { return IsLocked(); }
     bool IsLocked() const { return FLock.State() == orvane::TProcessLock::lsHeld; }
+    bool IsBusy() const { return FLock.State() == orvane::TProcessLock::lsBusy; }
+    // Names the lock and says why it could not be taken.
+    const std::string& Error() const { return FLock.Error(); }
 
     // The lock of the user's registry store.
     static QString DefaultFile();
@@ -31,7 +35,7 @@ private:
     orvane::TProcessLock FLock;
 };
 
-// Takes the lock for this copy. When another installer runs, says so through
-// ADialogs and returns null: this copy then ends.
+// Takes the lock for this copy. When another installer runs, or the lock
+// cannot be taken, says so through ADialogs and returns null: this copy then ends.
 std::unique_ptr<TInstanceLock> LockInstaller(TDialogService& ADialogs,
                                              const QString& AFile = TInstanceLock::DefaultFile());

@@ -254,12 +254,16 @@ TPackageList BundlePackageList(const TBundleSource& ABundle) {
 }
 
 int RunDownload(const TCommandContext& AContext) {
+    // Checked before signing in; an empty --to would otherwise be the drive's root.
+    std::string LDir;
+    if (std::string LError; !AbsoluteFolder(*AContext.Options.To, "--to", LDir, LError)) {
+        throw ERefused(LError);
+    }
     const TCredentials LCredentials = SignIn(AContext);
     std::string LConfiguration;
     const TPackageList LList = FetchPackageList(AContext, LCredentials, &LConfiguration);
     const std::vector<const rapidjson::Value*> LEntries = ChosenEntries(AContext, LList, false);
 
-    const std::string LDir = IncludeTrailingPathDelimiter(*AContext.Options.To);
     if (!DirectoryExists(LDir) && !ForceDirectories(LDir)) {
         throw ERefused("Failed to create directory: " + Quoted(LDir));
     }

@@ -39,22 +39,24 @@ bool CommandTakes(TCommand ACommand, const std::string& AFlag) {
     };
     switch (ACommand) {
     case cmList:
-        return LIn({"--edition", "--user", "--password-stdin", "--json", "--from"});
+        return LIn({"--edition", "--user", "--password-stdin", "--json", "--from", "--proxy",
+                    "--no-proxy"});
     case cmInstall:
         return LIn({"--edition", "--user", "--password-stdin", "--accept-terms", "--versions",
                     "--all", "--ide-dir", "--download-dir", "--getit", "--ide-running",
                     "--existing-zip", "--installed", "--json", "--non-interactive", "--wait-lock",
-                    "--from"});
+                    "--from", "--dry-run", "--proxy", "--no-proxy"});
     case cmDownload:
-        return LIn(
-            {"--edition", "--user", "--password-stdin", "--versions", "--all", "--to", "--json"});
+        return LIn({"--edition", "--user", "--password-stdin", "--versions", "--all", "--to",
+                    "--json", "--proxy", "--no-proxy"});
     case cmUninstall:
         return LIn({"--versions", "--all", "--getit", "--ide-running", "--json",
-                    "--non-interactive", "--wait-lock", "--remove-files"});
+                    "--non-interactive", "--wait-lock", "--remove-files", "--dry-run"});
     case cmVerify:
         return LIn({"--versions", "--json", "--wait-lock"});
     case cmRepair:
-        return LIn({"--versions", "--remove-conflicts", "--json", "--wait-lock"});
+        return LIn({"--versions", "--remove-conflicts", "--edition", "--user", "--password-stdin",
+                    "--json", "--wait-lock"});
     case cmStatus:
         return LIn({"--json"});
     case cmNone:
@@ -68,7 +70,7 @@ bool TakesValue(const std::string& AFlag) {
            AFlag == "--ide-dir" || AFlag == "--download-dir" || AFlag == "--getit" ||
            AFlag == "--ide-running" || AFlag == "--existing-zip" || AFlag == "--installed" ||
            AFlag == "--server" || AFlag == "--wait-lock" || AFlag == "--log-file" ||
-           AFlag == "--to" || AFlag == "--from";
+           AFlag == "--to" || AFlag == "--from" || AFlag == "--proxy";
 }
 
 // Flags every command takes.
@@ -80,7 +82,7 @@ bool IsKnownFlag(const std::string& AFlag) {
     return TakesValue(AFlag) || AFlag == "--password-stdin" || AFlag == "--accept-terms" ||
            AFlag == "--all" || AFlag == "--help" || AFlag == "--version" || AFlag == "--json" ||
            AFlag == "--non-interactive" || AFlag == "--remove-files" ||
-           AFlag == "--remove-conflicts";
+           AFlag == "--remove-conflicts" || AFlag == "--dry-run" || AFlag == "--no-proxy";
 }
 
 // One of two words; the first means true.
@@ -172,6 +174,26 @@ void Apply(TCliOptions& AOptions, const std::string& AFlag, const std::string& A
         AOptions.All = true;
     } else if (AFlag == "--remove-files") {
         AOptions.RemoveFiles = true;
+    } else if (AFlag == "--proxy") {
+        // host:port, with http:// or without: both clients take that much.
+        const std::string LHost = AValue.rfind("http://", 0) == 0 ? AValue.substr(7) : AValue;
+        const auto LColon = LHost.rfind(':');
+        const bool LPort =
+            LColon != std::string::npos && LColon > 0 && LColon + 1 < LHost.size() &&
+            LHost.size() - LColon <= 6 &&
+            std::all_of(LHost.begin() + static_cast<std::ptrdiff_t>(LColon) + 1, LHost.end(),
+                        [](char AChar) { return AChar >= '0' && AChar <= '9'; });
+        const bool LPlain = std::none_of(LHost.begin(), LHost.end(), [](char AChar) {
+            return static_cast<unsigned char>(AChar) <= ' ' || AChar == '/' || AChar == '@';
+        });
+        if (!LPort || !LPlain) {
+            throw EUsage("--proxy takes http://host:port, not \"" + AValue + "\"");
+        }
+        AOptions.Proxy = AValue;
+    } else if (AFlag == "--no-proxy") {
+        AOptions.NoProxy = true;
+    } else if (AFlag == "--dry-run") {
+        AOptions.DryRun = true;
     } else if (AFlag == "--remove-conflicts") {
         AOptions.RemoveConflicts = true;
     } else if (AFlag == "--help") {
@@ -198,6 +220,9 @@ void RequireComplete(const TCliOptions& AOptions) {
     if (AOptions.Edition == imDeveloper && (AOptions.User || AOptions.PasswordStdin)) {
         throw EUsage("--user and --password-stdin belong to --edition commercial; the developer "
                      "edition signs in without them");
+    }
+    if (AOptions.Proxy && AOptions.NoProxy) {
+        throw EUsage("give either --proxy or --no-proxy, not both");
     }
     if (LCommand == cmInstall || LCommand == cmUninstall || LCommand == cmDownload) {
         if (AOptions.All && !AOptions.Versions.empty()) {
@@ -300,23 +325,28 @@ std::string UsageText(const std::string& AApiUrl) {
     return "Usage:\n"
            "  orvane-install list      --edition developer|commercial [--user NAME] "
            "[--password-stdin] [--json]\n"
+           "                           [--proxy http://HOST:PORT | --no-proxy]\n"
            "  orvane-install install   --edition developer|commercial [--user NAME] "
            "[--password-stdin]\n"
            "                           --accept-terms (--versions 23.0,22.0 | --all)\n"
            "                           [--ide-dir DIR] [--download-dir DIR]\n"
            "                           [--getit remove|keep] [--ide-running continue|stop]\n"
            "                           [--existing-zip download|use] [--installed reinstall|skip]\n"
-           "                           [--non-interactive] [--wait-lock SECONDS] [--json]\n"
+           "                           [--non-interactive] [--wait-lock SECONDS] [--json] "
+           "[--dry-run]\n"
            "  orvane-install uninstall (--versions 23.0,22.0 | --all) [--getit remove|keep]\n"
            "                           [--ide-running continue|stop] [--non-interactive]\n"
-           "                           [--wait-lock SECONDS] [--json] [--remove-files]\n"
+           "                           [--wait-lock SECONDS] [--json] [--remove-files] "
+           "[--dry-run]\n"
            "  orvane-install verify    [--versions 23.0,22.0] [--wait-lock SECONDS] [--json]\n"
            "  orvane-install repair    [--versions 23.0,22.0] [--remove-conflicts]\n"
-           "                           [--wait-lock SECONDS] [--json]\n"
+           "                           [--edition developer|commercial [--user NAME]\n"
+           "                           [--password-stdin]] [--wait-lock SECONDS] [--json]\n"
            "  orvane-install status    [--json]\n"
            "  orvane-install download  --edition developer|commercial [--user NAME] "
            "[--password-stdin]\n"
            "                           (--versions 23.0,22.0 | --all) --to DIR [--json]\n"
+           "                           [--proxy http://HOST:PORT | --no-proxy]\n"
            "  install and list also take --from DIR|URL: a bundle made by download, in a "
            "folder or on a web\n"
            "  server, used without signing in (the edition is the bundle's).\n"
@@ -336,9 +366,15 @@ std::string UsageText(const std::string& AApiUrl) {
            "command refuses\nand names the flags.\n"
            "One install or uninstall runs per registry store at a time; --wait-lock waits for "
            "the other.\n"
+           "--proxy sends every request through that proxy, --no-proxy straight to the server; "
+           "without\neither the user's proxy settings apply.\n"
+           "--dry-run prints what install or uninstall would do and changes nothing: it takes "
+           "no lock,\nwrites no log and downloads nothing.\n"
            "Exit codes: 0 every version installed or skipped as asked; 1 some version failed; 2 "
            "usage error\nor refused before anything changed; 3 server unreachable or sign-in "
-           "refused before anything\nchanged; 130 stopped (Ctrl-C, SIGTERM, console closed).\n"
+           "refused while signing in\nor fetching the package list, nothing changed (a download "
+           "that fails later is that\nversion's failure: 1); 130 stopped (Ctrl-C, SIGTERM, console "
+           "closed).\n"
            "\n"
            "Full reference: docs/console.md\n";
 }

@@ -48,6 +48,12 @@ struct TCliOptions {
     // Seconds to wait for another installer's lock; unset: refuse at once.
     std::optional<int> WaitLock;
     std::optional<std::string> LogFile;
+    // list/install: every request through this proxy, or through none, whatever
+    // the user's settings say; neither: the user's settings.
+    std::optional<std::string> Proxy;
+    bool NoProxy = false;
+    // install/uninstall: say what the run would do and change nothing.
+    bool DryRun = false;
 };
 
 // AArgs without the program name, UTF-8. Throws EUsage for an unknown command or

@@ -353,7 +353,8 @@ std::filesystem::path ChooseLogFile(const TCliOptions& AOptions, TConsole& ACons
 int RunCommand(const TCliOptions& AOptions, TConsole& AConsole, const TCliSetup& ASetup,
                rapidjson::Document* AJson) {
     // status only reads: it neither logs nor waits for a writer.
-    const bool LLogs = AOptions.Command != cmStatus;
+    // A dry run leaves even the log as it was.
+    const bool LLogs = AOptions.Command != cmStatus && !AOptions.DryRun;
     const std::filesystem::path LLogFile =
         LLogs ? ChooseLogFile(AOptions, AConsole, ASetup) : std::filesystem::path();
     const std::shared_ptr<TRegistryStore> LStore =
@@ -369,10 +370,12 @@ int RunCommand(const TCliOptions& AOptions, TConsole& AConsole, const TCliSetup&
     // one a killed run left, never one that is being written. What list,
     // status and verify print is read by scripts: the HTTP client's lines stay
     // in install.log there.
-    const bool LChanges = AOptions.Command == cmInstall || AOptions.Command == cmUninstall ||
-                          AOptions.Command == cmVerify || AOptions.Command == cmRepair;
-    const bool LPrintsLog = AOptions.Command == cmInstall || AOptions.Command == cmUninstall ||
-                            AOptions.Command == cmRepair || AOptions.Command == cmDownload;
+    const bool LChanges =
+        !AOptions.DryRun && (AOptions.Command == cmInstall || AOptions.Command == cmUninstall ||
+                             AOptions.Command == cmVerify || AOptions.Command == cmRepair);
+    const bool LPrintsLog =
+        !AOptions.DryRun && (AOptions.Command == cmInstall || AOptions.Command == cmUninstall ||
+                             AOptions.Command == cmRepair || AOptions.Command == cmDownload);
     std::unique_ptr<TProcessLock> LLock;
     if (LChanges) {
         LLock = TakeStoreLock(LContext);
@@ -380,6 +383,16 @@ int RunCommand(const TCliOptions& AOptions, TConsole& AConsole, const TCliSetup&
     const TScopedHttpLog LHttpLog([&LContext, LPrintsLog](const std::string& ALine) {
         LPrintsLog ? LContext.Log(ALine) : LContext.LogToFile(ALine);
     });
+    // Every command sets it, so a run in the same process never inherits another's.
+    if (AOptions.Proxy) {
+        THttpClient::SetProxy({THttpProxy::pmNamed, *AOptions.Proxy});
+        THttpClient::Log("Proxy: " + *AOptions.Proxy + " for every request (--proxy)");
+    } else if (AOptions.NoProxy) {
+        THttpClient::SetProxy({THttpProxy::pmNone, {}});
+        THttpClient::Log("No proxy: requests go straight to the server (--no-proxy)");
+    } else {
+        THttpClient::SetProxy({});
+    }
     if (LChanges) {
         RecoverInterrupted(LContext);
     }
@@ -414,6 +427,10 @@ const char* CommandWord(TCommand ACommand) {
         return "uninstall";
     case cmStatus:
         return "status";
+    case cmVerify:
+        return "verify";
+    case cmRepair:
+        return "repair";
     case cmDownload:
         return "download";
     case cmNone:

@@ -9,6 +9,7 @@
 #include "registry/IDEKeys.h"
 #include "registry/IDELocations.h"
 #include "registry/ProductRecords.h"
+#include "registry/RegistryBackup.h"
 #include "registry/RegistryStore.h"
 #include "server/HostThread.h"
 #include "server/Protocol.h"
@@ -85,6 +86,11 @@ public:
         }
         EndLine();
         FContext.Console.Err << "Warning: " << ConsoleText(AText) << "\n";
+    }
+    // A script's log must say which file, not only the platform's text.
+    void CopyWarning(const std::string& AFile, const std::string& AFolder,
+                     const std::string& AText) override {
+        Warning("Cannot copy " + AFile + " from " + AFolder + ": " + AText);
     }
     void Message(const std::string& AText) override {
         EndLine();
@@ -295,6 +301,129 @@ ChosenEntries(const TCommandContext& AContext, const TPackageList& AList, bool A
     return LChosen;
 }
 
+namespace {
+
+// The answer a flag gives to a planned question, as its word ("remove"), or
+// who gives it instead.
+std::string PlannedAnswer(const TCommandContext& AContext, const TQuestionFlag& AFlag) {
+    if (AFlag.Answer) {
+        const std::string& LChoices = AFlag.Flag.substr(AFlag.Flag.find(' ') + 1);
+        const auto LBar = LChoices.find('|');
+        return *AFlag.Answer ? LChoices.substr(0, LBar) : LChoices.substr(LBar + 1);
+    }
+    return AContext.MayAsk() ? "asked on the terminal" : "none: the run would be refused";
+}
+
+rapidjson::Value JsonList(const TCommandContext& AContext, const std::vector<std::string>& AItems) {
+    rapidjson::Value LList(rapidjson::kArrayType);
+    if (AContext.Json) {
+        for (const std::string& LItem : AItems) {
+            LList.PushBack(AContext.JsonText(LItem), AContext.Json->GetAllocator());
+        }
+    }
+    return LList;
+}
+
+std::vector<std::string> KeyNames(const std::vector<TBackupKey>& AKeys) {
+    std::vector<std::string> LNames;
+    for (const TBackupKey& LKey : AKeys) {
+        LNames.push_back(LKey.Key);
+    }
+    return LNames;
+}
+
+// One version of a dry run: its folders or files, and the registry keys the
+// run may change, as lines and, with --json, an entry of "versions".
+void ReportPlannedVersion(const TCommandContext& AContext, rapidjson::Value& AVersions,
+                          const std::vector<std::pair<const char*, std::string>>& AFields,
+                          const std::vector<std::string>& AKeys) {
+    std::ostream& LOut = AContext.Console.Out;
+    LOut << Printable(AFields.front().second) << ":\n";
+    for (std::size_t LIndex = 1; LIndex < AFields.size(); ++LIndex) {
+        if (!AFields[LIndex].second.empty()) {
+            LOut << "  " << AFields[LIndex].first << ": " << Printable(AFields[LIndex].second)
+                 << "\n";
+        }
+    }
+    for (const std::string& LKey : AKeys) {
+        LOut << "  registry key: " << Printable(LKey) << "\n";
+    }
+    if (!AContext.Json) {
+        return;
+    }
+    auto& LAlloc = AContext.Json->GetAllocator();
+    rapidjson::Value LItem(rapidjson::kObjectType);
+    for (const auto& [LName, LValue] : AFields) {
+        LItem.AddMember(rapidjson::StringRef(LName), AContext.JsonText(LValue), LAlloc);
+    }
+    LItem.AddMember("registry_keys", JsonList(AContext, AKeys), LAlloc);
+    AVersions.PushBack(LItem, LAlloc);
+}
+
+// What install would do with AEntries; exit 2 when the real run would be
+// refused for a question nobody may answer.
+int ReportInstallPlan(const TCommandContext& AContext, TInstallEngine& AEngine,
+                      const std::vector<const rapidjson::Value*>& AEntries,
+                      const std::string& AIDEDir, const std::string& ADownloadDir) {
+    std::ostream& LOut = AContext.Console.Out;
+    LOut << "Dry run: nothing is changed.\nIDE folder: " << Printable(AIDEDir)
+         << "\nDownload folder: " << Printable(ADownloadDir) << "\n";
+    AContext.JsonMember("dry_run", rapidjson::Value(true));
+    AContext.JsonMember("ide_dir", AContext.JsonText(AIDEDir));
+    AContext.JsonMember("download_dir", AContext.JsonText(ADownloadDir));
+    rapidjson::Value LVersions(rapidjson::kArrayType);
+    for (const rapidjson::Value* LEntry : AEntries) {
+        const std::string LVersion = ReadMemberTextOrEmpty(*LEntry, "version");
+        const std::string LFile = ReadMemberTextOrEmpty(*LEntry, "file");
+        const std::string LFileVersion =
+            PackageFileVersion(ReadMemberText(*LEntry, "file_version"), LFile);
+        const std::string LFileName = PackageFileName(LFile, LVersion, LFileVersion);
+        ReportPlannedVersion(AContext, LVersions,
+                             {{"ide_version", LVersion},
+                              {"package_version", LFileVersion},
+                              {"download", PackageEndpoint(*LEntry)},
+                              {"package_file", ADownloadDir + LFileName},
+                              {"platforms", ReadMemberTextOrEmpty(*LEntry, "platforms")}},
+                             KeyNames(IDEBackupKeys(LVersion, SplitCommaList(ReadMemberTextOrEmpty(
+                                                                  *LEntry, "platforms")))));
+    }
+    AContext.JsonMember("versions", std::move(LVersions));
+
+    bool LRefused = false;
+    rapidjson::Value LQuestions(rapidjson::kArrayType);
+    for (const TPlannedQuestion& LQuestion : AEngine.PlannedQuestions(AEntries, ADownloadDir)) {
+        const TQuestionFlag LFlag = FlagFor(AContext.Options, LQuestion.Id);
+        const std::string LAnswer = PlannedAnswer(AContext, LFlag);
+        LRefused = LRefused || (!LFlag.Answer && !AContext.MayAsk());
+        LOut << "Question: " << Printable(LQuestion.Why) << ": " << LFlag.Flag << " -> " << LAnswer
+             << "\n";
+        if (AContext.Json) {
+            auto& LAlloc = AContext.Json->GetAllocator();
+            rapidjson::Value LItem(rapidjson::kObjectType);
+            LItem.AddMember("ide_version", AContext.JsonText(LQuestion.Version), LAlloc);
+            LItem.AddMember("why", AContext.JsonText(LQuestion.Why), LAlloc);
+            LItem.AddMember("flag", AContext.JsonText(LFlag.Flag), LAlloc);
+            LItem.AddMember("answer", AContext.JsonText(LAnswer), LAlloc);
+            LQuestions.PushBack(LItem, LAlloc);
+        }
+    }
+    AContext.JsonMember("questions", std::move(LQuestions));
+    return LRefused ? ecRefused : ecDone;
+}
+
+// A folder flag's value as the engine takes it: absolute, never empty or a
+// drive's root (an empty --download-dir once wrote into the root).
+std::string FolderFlag(const std::string& AFlag, const std::string& AValue) {
+    std::string LFolder;
+    std::string LError;
+    if (!AbsoluteFolder(AValue, AFlag, LFolder, LError)) {
+        throw ERefused(LError);
+    }
+    return LFolder;
+}
+
+} // namespace
+
 void RecoverInterrupted(const TCommandContext& AContext) {
     auto LHost = std::make_shared<TConsoleHost>(AContext);
     TInstallEngine(LHost, AContext.Store, SettingsFor(AContext, TCredentials{}))
@@ -341,6 +470,13 @@ int RunInstall(const TCommandContext& AContext) {
                        AContext.Setup.TermsUrl +
                        "\nRead them, then run the command again with --accept-terms.");
     }
+    // The wizard's defaults: the newest registered IDE, the shared documents.
+    // Checked before anything is asked or written.
+    const std::string LIDEDir = FolderFlag(
+        "--ide-dir", AContext.Options.IdeDir.value_or(
+                         FindDefaultIDEDir(AContext.Store).value_or(DefaultIDEFolder())));
+    const std::string LDownloadDir =
+        FolderFlag("--download-dir", AContext.Options.DownloadDir.value_or(DefaultDownloadDir()));
     // From a bundle: no sign-in, no API server; the edition is the bundle's.
     const std::shared_ptr<const TBundleSource> LBundle =
         AContext.Options.From ? OpenBundle(AContext) : nullptr;
@@ -349,15 +485,13 @@ int RunInstall(const TCommandContext& AContext) {
         LBundle ? BundlePackageList(*LBundle) : FetchPackageList(AContext, LCredentials);
     const std::vector<const rapidjson::Value*> LEntries = ChosenEntries(AContext, LList);
 
-    // The wizard's defaults: the newest registered IDE, the shared documents.
-    const std::string LIDEDir = IncludeTrailingPathDelimiter(AContext.Options.IdeDir.value_or(
-        FindDefaultIDEDir(AContext.Store).value_or(DefaultIDEFolder())));
-    const std::string LDownloadDir =
-        IncludeTrailingPathDelimiter(AContext.Options.DownloadDir.value_or(DefaultDownloadDir()));
     AContext.Log("IDE folder: " + LIDEDir + "; download folder: " + LDownloadDir);
 
     auto LHost = std::make_shared<TConsoleHost>(AContext);
     TInstallEngine LEngine(LHost, AContext.Store, SettingsFor(AContext, LCredentials, LBundle));
+    if (AContext.Options.DryRun) {
+        return ReportInstallPlan(AContext, LEngine, LEntries, LIDEDir, LDownloadDir);
+    }
     RequireAnswers(AContext, LEngine, LEntries, LDownloadDir);
     bool LPrepared = false;
     try {
@@ -441,6 +575,29 @@ int RunUninstall(const TCommandContext& AContext) {
     }
     if (LChosen.empty()) {
         throw ERefused("No installations found to be uninstalled");
+    }
+    if (AContext.Options.DryRun) {
+        AContext.Console.Out << "Dry run: nothing is changed.\n";
+        AContext.JsonMember("dry_run", rapidjson::Value(true));
+        rapidjson::Value LVersions(rapidjson::kArrayType);
+        for (const TOrvaneRegistryData& LRecord : ReadInstalledVersions(AContext.Store)) {
+            if (std::find(LChosen.begin(), LChosen.end(), LRecord.IDEVersion) == LChosen.end()) {
+                continue;
+            }
+            ReportPlannedVersion(
+                AContext, LVersions,
+                {{"ide_version", LRecord.IDEVersion},
+                 {"package_version", LRecord.Version},
+                 {AContext.Options.RemoveFiles ? "folder_removed" : "folder_kept", LRecord.Path}},
+                KeyNames(IDEBackupKeys(LRecord.IDEVersion, KLibraryPlatforms)));
+        }
+        AContext.JsonMember("versions", std::move(LVersions));
+        for (const TQuestionId LId : {TQuestionId::IdeRunning, TQuestionId::GetItRemove}) {
+            const TQuestionFlag LFlag = FlagFor(AContext.Options, LId);
+            AContext.Console.Out << "If asked: " << LFlag.Flag << " -> "
+                                 << PlannedAnswer(AContext, LFlag) << "\n";
+        }
+        return ecDone;
     }
 
     auto LHost = std::make_shared<TConsoleHost>(AContext);
@@ -548,9 +705,30 @@ int RunVerify(const TCommandContext& AContext) {
 
 int RunRepair(const TCommandContext& AContext) {
     const std::vector<std::string> LVersions = RecordedChoice(AContext);
+    // Signed in only with --edition: a repair from the copies at hand needs no server.
+    const TCredentials LCredentials = AContext.Options.Edition ? SignIn(AContext) : TCredentials{};
     auto LHost = std::make_shared<TConsoleHost>(AContext);
-    TInstallEngine LEngine(LHost, AContext.Store, SettingsFor(AContext, TCredentials{}));
-    const TVerifyReport LReport = LEngine.Repair(LVersions, AContext.Options.RemoveConflicts);
+    TInstallEngine LEngine(LHost, AContext.Store, SettingsFor(AContext, LCredentials));
+    // The package list is fetched only when a file has no copy at hand left.
+    std::optional<TPackageList> LList;
+    const auto LPackageEntry = [&](const std::string& AIDEVersion) -> const rapidjson::Value* {
+        if (!AContext.Options.Edition) {
+            throw ERefused("no copy at hand is left, and the package is downloaded again only "
+                           "with --edition developer|commercial");
+        }
+        if (!LList) {
+            LList = FetchPackageList(AContext, LCredentials);
+        }
+        for (const TListedEntry& LEntry : LList->Entries) {
+            if (IsAvailable(LEntry) &&
+                ReadMemberTextOrEmpty(*LEntry.Entry, "version") == AIDEVersion) {
+                return LEntry.Entry;
+            }
+        }
+        return nullptr;
+    };
+    const TVerifyReport LReport =
+        LEngine.Repair(LVersions, AContext.Options.RemoveConflicts, LPackageEntry);
     LHost->EndLine();
     return ReportProblems(AContext, LReport);
 }

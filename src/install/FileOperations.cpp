@@ -12,6 +12,7 @@
 #include <windows.h>
 #else
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #endif
 
 namespace fs = std::filesystem;
@@ -117,6 +118,36 @@ std::uint64_t NeedsOnDriveOf(const std::vector<TSpaceNeed>& ANeeds, const std::s
         }
     }
     return Result;
+}
+
+std::uint64_t AllocationUnit(const std::string& AFolder) {
+    constexpr std::uint64_t KUsual = 4096;
+    const fs::path LExisting = NearestExistingFolder(PathFromUtf8(AFolder));
+#ifdef _WIN32
+    wchar_t LRoot[MAX_PATH + 1] = {};
+    DWORD LSectorsPerCluster = 0;
+    DWORD LBytesPerSector = 0;
+    DWORD LFree = 0;
+    DWORD LTotal = 0;
+    if (!GetVolumePathNameW(fs::absolute(LExisting).c_str(), LRoot, MAX_PATH) ||
+        !GetDiskFreeSpaceW(LRoot, &LSectorsPerCluster, &LBytesPerSector, &LFree, &LTotal) ||
+        LSectorsPerCluster == 0 || LBytesPerSector == 0) {
+        return KUsual;
+    }
+    return std::uint64_t{LSectorsPerCluster} * LBytesPerSector;
+#else
+    struct statvfs LInfo {};
+    if (statvfs(LExisting.c_str(), &LInfo) != 0 || LInfo.f_frsize == 0) {
+        return KUsual;
+    }
+    return LInfo.f_frsize;
+#endif
+}
+
+std::uint64_t AllocatedSize(std::uint64_t ASize, std::uint64_t AUnit) {
+    const std::uint64_t LClusters = ASize / AUnit + (ASize % AUnit != 0 ? 1 : 0);
+    const std::uint64_t LMost = UINT64_MAX / AUnit - 1;
+    return (std::min(LClusters, LMost) + 1) * AUnit;
 }
 
 std::optional<std::uint64_t> SetAvailableSpaceForTests(std::optional<std::uint64_t> ABytes) {

@@ -36,6 +36,13 @@ std::optional<std::uint64_t> AvailableSpace(const std::string& AFolder);
 // Of ANeeds, the bytes to be written to the drive that holds AFolder; all of
 // them when the drives cannot be told apart.
 std::uint64_t NeedsOnDriveOf(const std::vector<TSpaceNeed>& ANeeds, const std::string& AFolder);
+// The drive's allocation unit (its cluster) at AFolder, measured at its
+// nearest existing parent; 4096 when the system does not say.
+std::uint64_t AllocationUnit(const std::string& AFolder);
+// What a file of ASize bytes takes on a drive of AUnit clusters: its size
+// rounded up to whole clusters, plus one for its entry in the folder. Many
+// tiny files fill a drive long before their sizes add up.
+std::uint64_t AllocatedSize(std::uint64_t ASize, std::uint64_t AUnit);
 // Tests only: the free bytes every drive reports from now on (nullopt: what
 // the drives say); returns the setting before.
 std::optional<std::uint64_t> SetAvailableSpaceForTests(std::optional<std::uint64_t> ABytes);

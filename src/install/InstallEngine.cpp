@@ -7,6 +7,7 @@
 #include "install/ZipReader.h"
 #include "platform/DurableFile.h"
 #include "platform/FileCopy.h"
+#include "platform/NewFile.h"
 #include "platform/Processes.h"
 #include "platform/SystemFolders.h"
 #include "registry/CppPaths.h"
@@ -96,6 +97,9 @@ struct TInstallEngine::TDownloadState {
     bool LDone = false;
     bool LHasErr = false;
     std::string LErrMsg;
+    // The partial file's name was taken before the transfer began: what is
+    // there is not this download's to remove.
+    bool LPartialNotOurs = false;
     // Digest of a complete download, written on the transfer thread before the
     // final notification.
     std::string LReceivedSha256;
@@ -388,6 +392,7 @@ TInstallEngine::StartDownload(const TPackagePlan& APlan, bool AHeld, std::uint64
         };
     }
     LDownloader->OnError = [LState](const std::exception& AError) {
+        LState->LPartialNotOurs = dynamic_cast<const EFileExists*>(&AError) != nullptr;
         LState->LDone = true;
         LState->LErrMsg = AError.what();
         LState->LHasErr = true;
@@ -419,11 +424,14 @@ bool TInstallEngine::FinishDownload(TDownloadState& AState, const TPackagePlan& 
     }
     const std::string LPartial = TDownloader::PartialFileName(APlan.PackagePath);
     const std::string LResumeState = ResumeStateFileName(APlan.PackagePath);
-    // A stopped run keeps what arrived for the next one; a version given up
-    // (its retries spent, a refusal, a mismatch) leaves nothing behind.
-    if (FHost->Cancellation().IsCancelled() && FileExists(LPartial) && FileExists(LResumeState)) {
+    // A partial name taken before the transfer began is somebody else's: it
+    // stays. A stopped run keeps what arrived for the next one; a version given
+    // up (its retries spent, a refusal, a mismatch) leaves nothing behind.
+    const bool LKeep = FHost->Cancellation().IsCancelled() && FileExists(LPartial) &&
+                       FileExists(LResumeState);
+    if (LKeep && !AState.LPartialNotOurs) {
         Log("The partial download " + LPartial + " is kept: the next run continues it");
-    } else {
+    } else if (!AState.LPartialNotOurs) {
         if (FileExists(LPartial)) {
             RemoveFile(LPartial);
             Log("Downloaded file deleted: " + LPartial);
@@ -523,9 +531,11 @@ void TInstallEngine::Discard(const std::shared_ptr<TPrefetch>& APrefetch) {
         }
         // Its version never got to it: the download folder is left as a run
         // without the early download leaves it.
-        RemoveFile(TDownloader::PartialFileName(APrefetch->Plan.PackagePath));
-        if (FileExists(ResumeStateFileName(APrefetch->Plan.PackagePath))) {
-            RemoveFile(ResumeStateFileName(APrefetch->Plan.PackagePath));
+        if (!LState.LPartialNotOurs) {
+            RemoveFile(TDownloader::PartialFileName(APrefetch->Plan.PackagePath));
+            if (FileExists(ResumeStateFileName(APrefetch->Plan.PackagePath))) {
+                RemoveFile(ResumeStateFileName(APrefetch->Plan.PackagePath));
+            }
         }
         if (!LState.LHasErr) {
             RemoveFile(APrefetch->Plan.PackagePath);
@@ -582,6 +592,15 @@ bool TInstallEngine::InstallPackage(const rapidjson::Value* AEntry, const std::s
     if (std::string LError;
         !TPackagePlan::Make(LEntry, ADownloadDir, LPlan, LError) || !UseBundle(LPlan, LError)) {
         Log("<ERROR> " + LError);
+        return false;
+    }
+    // The IDE's own folder is never made up: a wrong IDE directory (a typing
+    // error, a default where no IDE is) would get DLLs of its own otherwise.
+    // An entry without a version is refused later, after its extraction.
+    const std::string LIDEVersionDir = AIDEDir + LPlan.Version + LSep;
+    if (ReadMemberText(LEntry, "version") && !DirectoryExists(LIDEVersionDir)) {
+        Log("<ERROR> The IDE folder " + Quoted(LIDEVersionDir) +
+            " does not exist: the IDE directory does not hold this IDE version");
         return false;
     }
     if (!DirectoryExists(ADownloadDir) && !ForceDirectories(ADownloadDir)) {
@@ -688,7 +707,7 @@ bool TInstallEngine::InstallPackage(const rapidjson::Value* AEntry, const std::s
     }
 
     const std::string LCommonDir = GetIDECommonDir(FStore, LVersion);
-    const std::string LBinDir = AIDEDir + LVersion + LSep + "bin" + LSep;
+    const std::string LBinDir = LIDEVersionDir + "bin" + LSep;
     AwayFromHost([&] { LZip.CheckArchive(); });
     const std::vector<TSpaceNeed> LNeeds =
         PackageSpaceNeeds(LZip, LEntry, LVersionDir, LCommonDir, LBinDir);
@@ -826,7 +845,7 @@ void TInstallEngine::CopySslLibraries(TVersionWork& AWork) {
         try {
             CopyFileNoOverwrite(LSource, LDest);
         } catch (const std::exception& AError) {
-            FHost->Warning(AError.what());
+            FHost->CopyWarning(LLibrary, FSettings.ExeDir, AError.what());
             return;
         }
         AWork.Written(LDest, "file", LSource);
@@ -1017,6 +1036,25 @@ void TInstallEngine::CleanupGetItInstallation(const std::string& ABackupDir) {
         FStore, IncludeTrailingPathDelimiter(ABackupDir),
         [this](const std::string& ALine) { Log(ALine); },
         [this](const std::string& AQuestion) { return Ask(TQuestionId::GetItRemove, AQuestion); });
+}
+
+std::optional<std::string> TInstallEngine::DownloadAgain(const rapidjson::Value& AEntry,
+                                                         const std::string& ADownloadDir) {
+    TPackagePlan LPlan;
+    if (std::string LError; !TPackagePlan::Make(AEntry, ADownloadDir, LPlan, LError)) {
+        Log("<ERROR> " + LError);
+        return std::nullopt;
+    }
+    if (!DirectoryExists(ADownloadDir) && !ForceDirectories(ADownloadDir)) {
+        Log("<ERROR> Failed to create directory: " + Quoted(ADownloadDir));
+        return std::nullopt;
+    }
+    Log("Downloading " + Quoted(LPlan.FileName) + " ...");
+    const std::shared_ptr<TDownloadState> LState = StartDownload(LPlan, false);
+    if (!FinishDownload(*LState, LPlan)) {
+        return std::nullopt;
+    }
+    return LPlan.PackagePath;
 }
 
 } // namespace orvane

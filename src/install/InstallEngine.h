@@ -207,12 +207,17 @@ public:
     // Known Packages paths that are files, and no other registered copy of
     // its packages from another folder.
     TVerifyReport Verify(const std::vector<std::string>& AIDEVersions);
+    // The server's package entry for an IDE version (null: it offers none);
+    // throws when the list cannot be had.
+    using TPackageEntryLookup = std::function<const rapidjson::Value*(const std::string&)>;
     // Puts back what Verify finds missing or changed, from the extracted
-    // version folder or the package zip where their SHA-256 still matches, as
-    // one journaled step with a registry backup per version; other copies of
-    // the packages are removed only with ARemoveConflicts. Returns what is
-    // still wrong afterwards.
-    TVerifyReport Repair(const std::vector<std::string>& AIDEVersions, bool ARemoveConflicts);
+    // version folder or the package zip where their SHA-256 still matches,
+    // else from the package downloaded again (the entry APackageEntry finds,
+    // asked once per version and only then), as one journaled step with a
+    // registry backup per version; other copies of the packages are removed
+    // only with ARemoveConflicts. Returns what is still wrong afterwards.
+    TVerifyReport Repair(const std::vector<std::string>& AIDEVersions, bool ARemoveConflicts,
+                         const TPackageEntryLookup& APackageEntry = {});
 
     // Rolls back every installation a killed or crashed run left unfinished;
     // each one is logged and shown as a warning, and its text returned. Call
@@ -259,6 +264,10 @@ private:
     void RegisterVersion(TVersionWork& AWork);
     void KeepManifest(TVersionWork& AWork);
     void RemoveInstalledFiles(const TInstallManifest& AManifest);
+    // Downloads AEntry's package into ADownloadDir (SHA-256 checked when the
+    // entry gives one) for a repair; its path, or nullopt with the reason logged.
+    std::optional<std::string> DownloadAgain(const rapidjson::Value& AEntry,
+                                             const std::string& ADownloadDir);
     // Undoes AJournal's changes; returns the text that reports it.
     std::string RollBackVersion(TInstallJournal& AJournal, const std::string& AReason);
     // Stops a prefetch nobody will take and removes what it wrote.

@@ -112,6 +112,14 @@ public:
     virtual void Log(const std::string& ALine) = 0;
     // A warning the user must see; the run goes on.
     virtual void Warning(const std::string& AText) = 0;
+    // A copy of AFile from AFolder that failed and is passed over; AText is
+    // the platform's error text, all the window shows.
+    virtual void CopyWarning(const std::string& AFile, const std::string& AFolder,
+                             const std::string& AText) {
+        (void)AFile;
+        (void)AFolder;
+        Warning(AText);
+    }
     // A plain message (the outcome of one uninstallation).
     virtual void Message(const std::string& AText) = 0;
     // A yes/no question; true is yes.

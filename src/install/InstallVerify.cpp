@@ -2,11 +2,14 @@
 // the repair of what it finds.
 #include "install/InstallEngine.h"
 
+#include "install/FileOperations.h"
 #include "install/InstallManifest.h"
+#include "install/PackageRules.h"
 #include "install/ZipReader.h"
 #include "platform/FileNames.h"
 #include "platform/SystemFolders.h"
 #include "registry/IDEKeys.h"
+#include "registry/IDELocations.h"
 #include "registry/ProductRecords.h"
 #include "registry/X64Packages.h"
 #include "server/Sha256.h"
@@ -126,6 +129,77 @@ void CheckInstallation(TRegistryStore& AStore, const std::string& AIDEVersion,
     }
 }
 
+// What an installation recorded without a manifest must have done, as the
+// package rules derive it from its extracted folder: each BPL and DCP found in
+// "<platform>\Release\" there copied into the IDE's common folder (with the
+// extracted copy's SHA-256), the BPLs in Known Packages (Win64 ones in the
+// 64-bit IDE's list, when it has one), and the platform's Release folder in
+// the Search Path of each library key there is. Nullopt when the folder is gone.
+std::optional<TInstallManifest> DerivedManifest(TRegistryStore& AStore,
+                                                const std::string& AIDEVersion) {
+    TOrvaneRegistryData LRecord;
+    if (!ReadRegistryData(AStore, AIDEVersion, LRecord) || LRecord.Path.empty() ||
+        !DirectoryExists(LRecord.Path)) {
+        return std::nullopt;
+    }
+    TInstallManifest LManifest;
+    LManifest.IDEVersion = AIDEVersion;
+    LManifest.VersionDir = IncludeTrailingPathDelimiter(LRecord.Path);
+    const std::string LCommonDir = GetIDECommonDir(AStore, AIDEVersion);
+    const bool LX64 = HasX64IDE(AStore, AIDEVersion);
+    std::error_code LError;
+    for (const fs::directory_entry& LPlatformDir :
+         fs::directory_iterator(PathFromUtf8(LManifest.VersionDir), LError)) {
+        const fs::path LRelease = LPlatformDir.path() / "Release";
+        if (!fs::is_directory(LRelease)) {
+            continue;
+        }
+        const std::string LPlatform = Utf8FromPath(LPlatformDir.path().filename());
+        bool LHasFiles = false;
+        for (const fs::directory_entry& LFile : fs::directory_iterator(LRelease, LError)) {
+            const std::string LName = Utf8FromPath(LFile.path().filename());
+            const std::string LExtension = Utf8FromPath(LFile.path().extension());
+            const bool LBpl = SameName(LExtension, ".bpl");
+            if (!LFile.is_regular_file() || (!LBpl && !SameName(LExtension, ".dcp"))) {
+                continue;
+            }
+            LHasFiles = true;
+            const std::string LTarget =
+                PlatformFolder(LCommonDir, LBpl ? "Bpl" : "Dcp", LPlatform, PathDelimiter()) +
+                LName;
+            LManifest.Files.push_back({LTarget, static_cast<std::uint64_t>(LFile.file_size()),
+                                       Sha256OfFile(LFile.path()), "zip",
+                                       ReleaseEntryName(LPlatform, LName)});
+            if (LBpl && (LPlatform == "Win32" || (LPlatform == "Win64" && LX64))) {
+                const std::string LList =
+                    LPlatform == "Win32" ? std::string("Known Packages") : KKnownPackagesX64;
+                LManifest.Values.push_back(
+                    {NoTrailingBackslash(IDEKey(AIDEVersion, LList)), LTarget, {}, LName});
+            }
+        }
+        const std::string LLibrary = NoTrailingBackslash(LibraryKey(AIDEVersion, LPlatform));
+        if (LHasFiles && AStore.KeyExists(LLibrary)) {
+            LManifest.Values.push_back({LLibrary,
+                                        "Search Path",
+                                        LManifest.VersionDir +
+                                            IncludeTrailingPathDelimiter(LPlatform) + "Release" +
+                                            PathDelimiter(),
+                                        {}});
+        }
+    }
+    return LManifest;
+}
+
+// The manifest of AIDEVersion's installation, or what its extracted folder
+// implies when it was recorded without one; nullopt when neither exists.
+std::optional<TInstallManifest> ManifestToCheck(TRegistryStore& AStore,
+                                                const std::string& AIDEVersion) {
+    if (std::optional<TInstallManifest> LManifest = ReadRecordManifest(AStore, AIDEVersion)) {
+        return LManifest;
+    }
+    return DerivedManifest(AStore, AIDEVersion);
+}
+
 } // namespace
 
 TVerifyReport TInstallEngine::Verify(const std::vector<std::string>& AIDEVersions) {
@@ -141,7 +215,7 @@ TVerifyReport TInstallEngine::Verify(const std::vector<std::string>& AIDEVersion
             LReport.Versions.push_back(LVersion);
             std::optional<TInstallManifest> LManifest;
             try {
-                LManifest = ReadRecordManifest(FStore, LVersion);
+                LManifest = ManifestToCheck(FStore, LVersion);
             } catch (const std::exception& AError) {
                 LReport.Problems.push_back({TVerifyProblem::vkUnverifiable,
                                             LVersion,
@@ -155,7 +229,8 @@ TVerifyReport TInstallEngine::Verify(const std::vector<std::string>& AIDEVersion
                 LReport.Problems.push_back(
                     {TVerifyProblem::vkUnverifiable,
                      LVersion,
-                     LVersion + ": installed without a manifest; it cannot be verified",
+                     LVersion + ": installed without a manifest, and its folder is gone; it "
+                                "cannot be verified",
                      {},
                      {},
                      {}});
@@ -168,7 +243,8 @@ TVerifyReport TInstallEngine::Verify(const std::vector<std::string>& AIDEVersion
 }
 
 TVerifyReport TInstallEngine::Repair(const std::vector<std::string>& AIDEVersions,
-                                     bool ARemoveConflicts) {
+                                     bool ARemoveConflicts,
+                                     const TPackageEntryLookup& APackageEntry) {
     const TVerifyReport LFound = Verify(AIDEVersions);
     for (const std::string& LVersion : LFound.Versions) {
         std::vector<const TVerifyProblem*> LMine;
@@ -184,7 +260,7 @@ TVerifyReport TInstallEngine::Repair(const std::vector<std::string>& AIDEVersion
         }
         TOrvaneRegistryData LRecord;
         ReadRegistryData(FStore, LVersion, LRecord);
-        const TInstallManifest LManifest = *ReadRecordManifest(FStore, LVersion);
+        const TInstallManifest LManifest = *ManifestToCheck(FStore, LVersion);
         std::vector<std::string> LPackages;
         std::vector<std::string> LPackages64;
         for (const TManifestValue& LValue : LManifest.Values) {
@@ -195,10 +271,53 @@ TVerifyReport TInstallEngine::Repair(const std::vector<std::string>& AIDEVersion
                     .push_back(LValue.Name);
             }
         }
-        const std::vector<TBackupKey> LKeys =
+        std::vector<TBackupKey> LKeys =
             IDEBackupKeys(LVersion, KLibraryPlatforms, LPackages, LPackages64);
+        // A list the IDE lost whole (a C++ path value) is written anew: its
+        // key's backup names it, so a rollback takes it out again.
+        for (const TManifestValue& LValue : LManifest.Values) {
+            for (TBackupKey& LKey : LKeys) {
+                if (!LKey.Whole && SameName(LKey.Key, LValue.Key) &&
+                    std::none_of(LKey.NewValues.begin(), LKey.NewValues.end(),
+                                 [&](const std::string& A) { return SameName(A, LValue.Name); })) {
+                    LKey.NewValues.push_back(LValue.Name);
+                }
+            }
+        }
         TInstallJournal LJournal = TInstallJournal::Begin(DataFolder(), LVersion);
         LJournal.BeforeChange = FSettings.BeforeChange;
+        // The package downloaded again, once, when no copy at hand matches.
+        std::optional<std::string> LFreshZip;
+        bool LDownloadTried = false;
+        const auto LDownloadAgain = [&] {
+            LDownloadTried = true;
+            if (!APackageEntry || LManifest.PackagePath.empty()) {
+                return;
+            }
+            try {
+                const rapidjson::Value* LEntry = APackageEntry(LVersion);
+                if (LEntry == nullptr) {
+                    Log("<ERROR> The server offers no package for \"" + LVersion + "\"");
+                    return;
+                }
+                LFreshZip =
+                    DownloadAgain(*LEntry, IncludeTrailingPathDelimiter(Utf8FromPath(
+                                               PathFromUtf8(LManifest.PackagePath).parent_path())));
+            } catch (const std::exception& AError) {
+                Log("<ERROR> The package of \"" + LVersion +
+                    "\" cannot be downloaded again: " + AError.what());
+            }
+        };
+        // AEntryName out of AZip into a scratch folder; its path when it has ASha256.
+        const auto LFromZip = [&](const std::string& AZip, const std::string& AEntryName,
+                                  const std::string& ASha256) -> std::string {
+            const fs::path LTemp = DataFolder() / "Repair";
+            fs::create_directories(LTemp);
+            TZipReader LZip(AZip);
+            LZip.Extract(AEntryName, IncludeTrailingPathDelimiter(Utf8FromPath(LTemp)));
+            const std::string LFile = Utf8FromPath(LTemp / PathFromUtf8(FileNameOf(AEntryName)));
+            return Sha256OfFile(LFile) == ASha256 ? LFile : std::string();
+        };
         try {
             Log("Repairing the installation of \"" + LVersion + "\" ...");
             for (const TVerifyProblem* LProblem : LMine) {
@@ -219,14 +338,13 @@ TVerifyReport TInstallEngine::Repair(const std::vector<std::string>& AIDEVersion
                         LSource = LExtracted;
                     } else if (FileExists(LManifest.PackagePath) &&
                                Sha256OfFile(LManifest.PackagePath) == LManifest.PackageSha256) {
-                        const fs::path LTemp = DataFolder() / "Repair";
-                        fs::create_directories(LTemp);
-                        TZipReader LZip(LManifest.PackagePath);
-                        LZip.Extract(LFile->Source,
-                                     IncludeTrailingPathDelimiter(Utf8FromPath(LTemp)));
-                        LSource = Utf8FromPath(LTemp / PathFromUtf8(FileNameOf(LFile->Source)));
-                        if (Sha256OfFile(LSource) != LFile->Sha256) {
-                            LSource.clear();
+                        LSource = LFromZip(LManifest.PackagePath, LFile->Source, LFile->Sha256);
+                    } else {
+                        if (!LDownloadTried) {
+                            LDownloadAgain();
+                        }
+                        if (LFreshZip) {
+                            LSource = LFromZip(*LFreshZip, LFile->Source, LFile->Sha256);
                         }
                     }
                 } else if (FileExists(LFile->Source) &&

@@ -6,6 +6,7 @@
 #include "server/Sha256.h"
 
 #include <algorithm>
+#include <cctype>
 
 namespace orvane {
 
@@ -57,6 +58,19 @@ int CompareNumbers(const std::string& ALeft, const std::string& ARight) {
         return LLeft.size() < LRight.size() ? -1 : 1;
     }
     return LLeft.compare(LRight);
+}
+
+// The kind of file a name is taken for: the package must be a zip and further
+// DLLs DLLs, or a server could have the installer replace a backup it wrote or
+// the IDE's own executable.
+bool HasExtension(const std::string& AName, const std::string& AExtension) {
+    if (AName.size() <= AExtension.size()) {
+        return false;
+    }
+    const std::string LTail = AName.substr(AName.size() - AExtension.size());
+    return std::equal(LTail.begin(), LTail.end(), AExtension.begin(), [](char ALeft, char ARight) {
+        return std::tolower(static_cast<unsigned char>(ALeft)) == ARight;
+    });
 }
 
 } // namespace
@@ -169,6 +183,9 @@ std::string UnusableEntryName(const rapidjson::Value& AEntry) {
         return LFile == "latest" ? Unusable("file_version", LFileName, LReason)
                                  : Unusable("file", LFile, LReason);
     }
+    if (!HasExtension(LFileName, ".zip")) {
+        return Unusable("file", LFile, "not a .zip file name");
+    }
     for (const char* LMember : {"bpls", "dcps", "platforms", "dlls"}) {
         const std::vector<std::string> LNames =
             CommaListNames(ReadMemberTextOrEmpty(AEntry, LMember));
@@ -185,6 +202,9 @@ std::string UnusableEntryName(const rapidjson::Value& AEntry) {
                 std::string(LMember) == "dlls" ? FileNamePart(LName) : LName;
             if (const std::string LReason = UnsafeFileNameReason(LWritten); !LReason.empty()) {
                 return Unusable(LMember, LName, LReason);
+            }
+            if (std::string(LMember) == "dlls" && !HasExtension(LWritten, ".dll")) {
+                return Unusable(LMember, LName, "not a .dll file name");
             }
         }
     }

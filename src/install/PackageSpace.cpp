@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <atomic>
 #include <filesystem>
+#include <optional>
 #include <system_error>
 #include <unordered_map>
 
@@ -18,20 +19,36 @@ std::vector<TSpaceNeed> PackageSpaceNeeds(TZipReader& AZip, const rapidjson::Val
                                           const std::string& ACommonDir,
                                           const std::string& ABinDir) {
     AZip.CheckArchive();
+    // Every file takes whole clusters of its drive, and one more for its entry.
+    std::unordered_map<std::string, std::uint64_t> LUnits;
+    const auto LAllocated = [&LUnits](const std::string& AFolder, std::uint64_t ABytes) {
+        auto LUnit = LUnits.find(AFolder);
+        if (LUnit == LUnits.end()) {
+            LUnit = LUnits.emplace(AFolder, AllocationUnit(AFolder)).first;
+        }
+        return AllocatedSize(ABytes, LUnit->second);
+    };
+    std::uint64_t LExtracted = 0;
+    for (std::int64_t LIndex = 0; LIndex < AZip.Count(); ++LIndex) {
+        LExtracted += LAllocated(AVersionDir, AZip.DeclaredSize(LIndex));
+    }
     // One need per folder, so the free-space check asks each folder once.
-    std::vector<TSpaceNeed> LNeeds{{AVersionDir, AZip.TotalDeclaredSize()}};
+    std::vector<TSpaceNeed> LNeeds{{AVersionDir, LExtracted}};
     std::unordered_map<std::string, std::size_t> LAt{{AVersionDir, 0}};
-    const auto LAdd = [&LNeeds, &LAt](const std::string& AFolder, std::uint64_t ABytes) {
+    const auto LAdd = [&LNeeds, &LAt, &LAllocated](const std::string& AFolder,
+                                                   std::optional<std::uint64_t> ASize) {
+        const std::uint64_t LBytes = ASize ? LAllocated(AFolder, *ASize) : 0;
         const auto [LFound, LNew] = LAt.emplace(AFolder, LNeeds.size());
         if (LNew) {
-            LNeeds.push_back({AFolder, ABytes});
+            LNeeds.push_back({AFolder, LBytes});
         } else {
-            LNeeds[LFound->second].Bytes += ABytes;
+            LNeeds[LFound->second].Bytes += LBytes;
         }
     };
-    const auto LSizeOf = [&AZip](const std::string& AName) -> std::uint64_t {
+    // A listed file the zip lacks is not written at all.
+    const auto LSizeOf = [&AZip](const std::string& AName) -> std::optional<std::uint64_t> {
         const std::int64_t LIndex = AZip.IndexOf(AName);
-        return LIndex < 0 ? 0 : AZip.DeclaredSize(LIndex);
+        return LIndex < 0 ? std::nullopt : std::optional<std::uint64_t>(AZip.DeclaredSize(LIndex));
     };
     const std::vector<std::string> LPlatforms =
         CommaListNames(ReadMemberTextOrEmpty(AEntry, "platforms"));

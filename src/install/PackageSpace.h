@@ -13,8 +13,9 @@ namespace orvane {
 // What the package will write where, from the sizes its zip declares (checked
 // for sanity first): every entry below the version folder, the listed BPL and
 // DCP entries into their platform folders below the IDE common folder, the
-// listed DLLs into bin. One need per folder, in the order first written to;
-// the archive is checked (TZipReader::CheckArchive) first.
+// listed DLLs into bin. Each file counts with what it takes on its drive
+// (AllocatedSize), not its bytes alone. One need per folder, in the order
+// first written to; the archive is checked (TZipReader::CheckArchive) first.
 std::vector<TSpaceNeed> PackageSpaceNeeds(TZipReader& AZip, const rapidjson::Value& AEntry,
                                           const std::string& AVersionDir,
                                           const std::string& ACommonDir,

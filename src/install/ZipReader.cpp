@@ -366,6 +366,11 @@ void TZipReader::CheckArchive() {
     if (FChecked) {
         return;
     }
+    if (Count() > KMaxEntries) {
+        throw EZipError("Zip file " + Quoted(FFileName) + " holds " + std::to_string(Count()) +
+                        " entries, more than a package can hold (" + std::to_string(KMaxEntries) +
+                        "): the archive is refused");
+    }
     CheckDeclaredSizes();
     const std::int64_t LCount = Count();
     // One name per file on Windows: case and the separator do not tell names apart there.

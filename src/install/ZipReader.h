@@ -65,10 +65,13 @@ public:
     static constexpr std::uint64_t KMaxRatio = 1000;
     // Real packages (binaries, headers) compress a few times over as a whole.
     static constexpr std::uint64_t KMaxArchiveRatio = 100;
-    // CheckDeclaredSizes, every entry's name (UnsafeEntryReason, no symbolic
-    // links) and no two entries that name one file on Windows (equal without
-    // regard to case once "\\" is "/"). Runs once per opened file; both
-    // extractions run it first, so a refused archive writes nothing.
+    // A real package holds a few thousand files; a hundred thousand tiny ones
+    // pass every size check and still fill a drive with their clusters.
+    static constexpr std::int64_t KMaxEntries = 100000;
+    // At most KMaxEntries entries, CheckDeclaredSizes, every entry's name (UnsafeEntryReason, no
+    // symbolic links) and no two entries that name one file on Windows (equal without regard to
+    // case once "\\" is "/"). Runs once per opened file; both extractions run it first, so a
+    // refused archive writes nothing.
     void CheckArchive();
 
     // Threads ExtractAll writes on; 0 (the default) is one per core.

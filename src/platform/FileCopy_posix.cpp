@@ -1,10 +1,12 @@
 #include "platform/FileCopy.h"
+#include "platform/NewFile.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <stdexcept>
@@ -117,6 +119,58 @@ void CopyFileNoOverwrite(const std::string& ASource, const std::string& ADest) {
     if (LFailure != 0) {
         ::unlink(ADest.c_str());
         ThrowSystemError(LFailure);
+    }
+}
+
+std::FILE* OpenNewFile(const std::string& APath, bool& AExists, std::string& AError) {
+    const int LFd = ::open(APath.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (LFd < 0) {
+        AExists = errno == EEXIST;
+        AError = std::strerror(errno);
+        return nullptr;
+    }
+    std::FILE* LFile = ::fdopen(LFd, "w+b");
+    if (LFile == nullptr) {
+        AError = std::strerror(errno);
+        ::close(LFd);
+        ::unlink(APath.c_str());
+    }
+    return LFile;
+}
+
+std::FILE* OpenOwnFile(const std::string& APath, std::string& AError) {
+    const int LFd = ::open(APath.c_str(), O_RDWR | O_APPEND | O_NOFOLLOW | O_CLOEXEC);
+    if (LFd < 0) {
+        AError = std::strerror(errno);
+        return nullptr;
+    }
+    struct stat LStat {};
+    if (::fstat(LFd, &LStat) != 0 || !S_ISREG(LStat.st_mode) || LStat.st_nlink != 1) {
+        AError = "it is not a plain file of its own";
+        ::close(LFd);
+        return nullptr;
+    }
+    std::FILE* LFile = ::fdopen(LFd, "a+b");
+    if (LFile == nullptr) {
+        AError = std::strerror(errno);
+        ::close(LFd);
+    }
+    return LFile;
+}
+
+void RenameNoReplace(const std::string& ASource, const std::string& ADest) {
+    int LResult = ::renameat2(AT_FDCWD, ASource.c_str(), AT_FDCWD, ADest.c_str(), RENAME_NOREPLACE);
+    if (LResult != 0 && (errno == EINVAL || errno == ENOSYS)) {
+        // A file system without the flag: a hard link is refused as well when
+        // the name is taken.
+        LResult = ::link(ASource.c_str(), ADest.c_str());
+        if (LResult == 0) {
+            ::unlink(ASource.c_str());
+        }
+    }
+    if (LResult != 0) {
+        throw std::runtime_error("Cannot rename \"" + ASource + "\" to \"" + ADest + "\". " +
+                                 std::strerror(errno));
     }
 }
 

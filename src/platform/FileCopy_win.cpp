@@ -1,8 +1,14 @@
 #include "platform/FileCopy.h"
+#include "platform/NewFile.h"
 
 #include "platform/Win32Text.h"
 
+#include <cstdint>
+#include <cstdio>
 #include <stdexcept>
+
+#include <fcntl.h>
+#include <io.h>
 
 namespace orvane {
 
@@ -46,6 +52,70 @@ void CopyFileNoOverwrite(const std::string& ASource, const std::string& ADest) {
         throw std::runtime_error("The specified file already exists");
     if (!CopyFileW(source.c_str(), dest.c_str(), TRUE))
         throw std::runtime_error(SystemErrorText(GetLastError()));
+}
+
+std::FILE* OpenNewFile(const std::string& APath, bool& AExists, std::string& AError) {
+    // CREATE_NEW: refused for any existing name, a link included.
+    HANDLE LHandle =
+        CreateFileW(Widen(APath).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                    CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (LHandle == INVALID_HANDLE_VALUE) {
+        const DWORD LError = GetLastError();
+        AExists = LError == ERROR_FILE_EXISTS || LError == ERROR_ALREADY_EXISTS;
+        AError = SystemErrorText(LError);
+        return nullptr;
+    }
+    const int LFd = _open_osfhandle(reinterpret_cast<intptr_t>(LHandle), _O_RDWR | _O_BINARY);
+    std::FILE* LFile = LFd < 0 ? nullptr : _fdopen(LFd, "w+b");
+    if (LFile == nullptr) {
+        AError = "the file could not be opened for writing";
+        if (LFd < 0) {
+            CloseHandle(LHandle);
+        } else {
+            _close(LFd);
+        }
+        DeleteFileW(Widen(APath).c_str());
+    }
+    return LFile;
+}
+
+std::FILE* OpenOwnFile(const std::string& APath, std::string& AError) {
+    // FILE_FLAG_OPEN_REPARSE_POINT: a link is opened as itself, then refused.
+    HANDLE LHandle = CreateFileW(Widen(APath).c_str(), GENERIC_READ | GENERIC_WRITE,
+                                 FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (LHandle == INVALID_HANDLE_VALUE) {
+        AError = SystemErrorText(GetLastError());
+        return nullptr;
+    }
+    BY_HANDLE_FILE_INFORMATION LInfo{};
+    if (!GetFileInformationByHandle(LHandle, &LInfo) ||
+        (LInfo.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0 ||
+        LInfo.nNumberOfLinks != 1) {
+        AError = "it is not a plain file of its own";
+        CloseHandle(LHandle);
+        return nullptr;
+    }
+    const int LFd =
+        _open_osfhandle(reinterpret_cast<intptr_t>(LHandle), _O_RDWR | _O_BINARY | _O_APPEND);
+    std::FILE* LFile = LFd < 0 ? nullptr : _fdopen(LFd, "a+b");
+    if (LFile == nullptr) {
+        AError = "the file could not be opened for writing";
+        if (LFd < 0) {
+            CloseHandle(LHandle);
+        } else {
+            _close(LFd);
+        }
+    }
+    return LFile;
+}
+
+void RenameNoReplace(const std::string& ASource, const std::string& ADest) {
+    // Without MOVEFILE_REPLACE_EXISTING an existing name is never replaced.
+    if (!MoveFileExW(Widen(ASource).c_str(), Widen(ADest).c_str(), MOVEFILE_WRITE_THROUGH)) {
+        throw std::runtime_error("Cannot rename \"" + ASource + "\" to \"" + ADest + "\". " +
+                                 SystemErrorText(GetLastError()));
+    }
 }
 
 } // namespace orvane

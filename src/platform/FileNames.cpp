@@ -32,9 +32,9 @@ std::string UpperAscii(std::string AText) {
     return AText;
 }
 
-// CON, PRN, AUX, NUL, COM1-9, LPT1-9, COM and LPT with a superscript 1, 2 or
-// 3 (and the console names) stay devices on Windows whatever extension follows
-// and whatever blanks precede the dot.
+// CON, PRN, AUX, NUL, COM0-9, LPT0-9, COM and LPT with a superscript 0, 1, 2
+// or 3 (and the console names) stay devices on Windows whatever extension
+// follows and whatever blanks precede the dot.
 bool IsReservedDeviceName(const std::string& AName) {
     std::string LBase = AName.substr(0, AName.find('.'));
     while (!LBase.empty() && LBase.back() == ' ') {
@@ -52,9 +52,9 @@ bool IsReservedDeviceName(const std::string& AName) {
         return false;
     }
     const std::string_view LNumber = std::string_view(LBase).substr(3);
-    static const std::array<std::string_view, 3> KSuperscripts = {"\xC2\xB9", "\xC2\xB2",
-                                                                  "\xC2\xB3"};
-    return (LNumber.size() == 1 && LNumber[0] >= '1' && LNumber[0] <= '9') ||
+    static const std::array<std::string_view, 4> KSuperscripts = {"\xE2\x81\xB0", "\xC2\xB9",
+                                                                  "\xC2\xB2", "\xC2\xB3"};
+    return (LNumber.size() == 1 && LNumber[0] >= '0' && LNumber[0] <= '9') ||
            std::find(KSuperscripts.begin(), KSuperscripts.end(), LNumber) != KSuperscripts.end();
 }
 
@@ -178,6 +178,32 @@ fs::path PathFromUtf8(const std::string& AText) {
 std::string Utf8FromPath(const fs::path& APath) {
     const std::u8string LText = APath.u8string();
     return std::string(LText.begin(), LText.end());
+}
+
+bool AbsoluteFolder(const std::string& AText, const std::string& AWhat, std::string& AFolder,
+                    std::string& AError) {
+    AFolder.clear();
+    if (AText.find_first_not_of(" \t") == std::string::npos) {
+        AError = AWhat + " is empty: name a folder";
+        return false;
+    }
+    std::error_code LError;
+    fs::path LPath = fs::absolute(PathFromUtf8(AText), LError);
+    if (LError) {
+        AError =
+            AWhat + " \"" + AText + "\" cannot be made an absolute folder: " + LError.message();
+        return false;
+    }
+    LPath = LPath.lexically_normal();
+    if (LPath.has_filename()) {
+        LPath /= "";
+    }
+    if (LPath.relative_path().empty()) {
+        AError = AWhat + " \"" + Utf8FromPath(LPath) + "\" is the root of a drive: name a folder";
+        return false;
+    }
+    AFolder = Utf8FromPath(LPath);
+    return true;
 }
 
 } // namespace orvane

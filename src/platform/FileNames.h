@@ -44,6 +44,15 @@ FirstFreeFileName(const std::filesystem::path& ADir, const std::string& AStem,
                   const std::string& AExtension,
                   const std::function<bool(const std::filesystem::path&)>& ATaken = {});
 
+// A folder a person named (a field of the window, a flag of the console) as
+// the installer writes below it: a relative folder is taken below the working
+// folder, and the result is absolute, normalised and ends with the separator.
+// Refused, with AError saying why and naming AWhat: an empty text (which would
+// otherwise mean the drive's root or the working folder by accident) and the
+// root of a drive itself.
+bool AbsoluteFolder(const std::string& AText, const std::string& AWhat, std::string& AFolder,
+                    std::string& AError);
+
 // UTF-8 text to a path and back, the same on every platform. Every path that
 // leaves a std::string goes through these: on Windows a narrow string would be
 // taken in the ANSI code page.

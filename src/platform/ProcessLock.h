@@ -15,8 +15,9 @@ public:
         lsUnavailable, // it cannot be kept here at all (see Error)
     };
 
-    // Here AName is a file (created with its folder when missing) locked with
-    // flock; on Windows a named mutex.
+    // Here AName is a file (created with its folder when missing, never
+    // written, never followed when it is a link) locked with flock; on Windows
+    // a named mutex.
     explicit TProcessLock(const std::string& AName);
     ~TProcessLock();
     TProcessLock(const TProcessLock&) = delete;
@@ -24,12 +25,16 @@ public:
 
     TState State() const { return FState; }
     const std::string& Error() const { return FError; }
+    // When busy: the process id of the holder, 0 when the system cannot tell.
+    long HolderPid() const { return FHolder; }
 
 private:
     TState FState = lsUnavailable;
     std::string FError;
+    long FHolder = 0;
 #ifdef _WIN32
     void* FHandle = nullptr;
+    void* FHolderSection = nullptr;
 #else
     int FFile = -1;
 #endif
@@ -38,7 +43,8 @@ private:
 // The lock that keeps two installers off one registry store, whoever started
 // them and with whatever environment. Here the file "<AStoreFile>.lock" beside
 // the store; on Windows, where the store is the user's hive, a mutex in the
-// session's namespace named after the user's SID ("Local\OrvaneInstaller-S-1-5-...").
+// global namespace named after the user's SID ("Global\OrvaneInstaller-S-1-5-..."),
+// so that the same user's copies in two sessions meet.
 std::string StoreLockName(const std::filesystem::path& AStoreFile);
 
 } // namespace orvane

@@ -7,9 +7,34 @@
 #include <sddl.h>
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace orvane {
+
+namespace {
+
+// Beside the mutex, which cannot tell who owns it, the holder publishes its
+// process id in a small named section of the same name's family.
+std::wstring HolderSectionName(const std::string& AName) {
+    return Widen(AName + "-holder");
+}
+
+long ReadHolder(const std::string& AName) {
+    HANDLE LSection = OpenFileMappingW(FILE_MAP_READ, FALSE, HolderSectionName(AName).c_str());
+    if (LSection == nullptr) {
+        return 0;
+    }
+    long LPid = 0;
+    if (const void* LView = MapViewOfFile(LSection, FILE_MAP_READ, 0, 0, sizeof(DWORD))) {
+        LPid = static_cast<long>(*static_cast<const volatile DWORD*>(LView));
+        UnmapViewOfFile(LView);
+    }
+    CloseHandle(LSection);
+    return LPid;
+}
+
+} // namespace
 
 TProcessLock::TProcessLock(const std::string& AName) {
     HANDLE LMutex = CreateMutexW(nullptr, FALSE, Widen(AName).c_str());
@@ -18,19 +43,38 @@ TProcessLock::TProcessLock(const std::string& AName) {
         // Another account's object of that name (access denied) still means busy.
         FState = LError == ERROR_ACCESS_DENIED ? lsBusy : lsUnavailable;
         FError = AName + ": " + SystemErrorText(LError);
+        if (FState == lsBusy) {
+            FHolder = ReadHolder(AName);
+        }
         return;
     }
     if (LError == ERROR_ALREADY_EXISTS) {
         CloseHandle(LMutex);
         FState = lsBusy;
         FError = AName + ": " + SystemErrorText(LError);
+        FHolder = ReadHolder(AName);
         return;
     }
     FHandle = LMutex;
     FState = lsHeld;
+    // Only a hint for the message of a second copy: the lock works without it.
+    HANDLE LSection = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                         sizeof(DWORD), HolderSectionName(AName).c_str());
+    if (LSection != nullptr) {
+        if (void* LView = MapViewOfFile(LSection, FILE_MAP_WRITE, 0, 0, sizeof(DWORD))) {
+            *static_cast<volatile DWORD*>(LView) = GetCurrentProcessId();
+            UnmapViewOfFile(LView);
+            FHolderSection = LSection;
+        } else {
+            CloseHandle(LSection);
+        }
+    }
 }
 
 TProcessLock::~TProcessLock() {
+    if (FHolderSection != nullptr) {
+        CloseHandle(static_cast<HANDLE>(FHolderSection));
+    }
     if (FHandle != nullptr) {
         CloseHandle(static_cast<HANDLE>(FHandle));
     }
@@ -53,8 +97,9 @@ std::string StoreLockName(const std::filesystem::path&) {
         }
         CloseHandle(LToken);
     }
-    // "Local\": the session's namespace, so another session's user has its own.
-    return "Local\\OrvaneInstaller-" + LSid;
+    // "Global\": the registry is the user's, not the session's, so the same
+    // user's copies in two sessions (a second logon, a runas) must meet.
+    return "Global\\OrvaneInstaller-" + LSid;
 }
 
 } // namespace orvane

@@ -27,6 +27,12 @@ std::string GetExecutableDir();
 // std::runtime_error for a path the platform does not allow.
 std::string FullPathName(const std::string& APath);
 
+// AText with every %NAME% replaced by the environment variable NAME, as
+// Windows expands a REG_EXPAND_SZ value (ExpandEnvironmentStringsW there; here
+// the same rule over the process environment): a name that is not set, and a
+// lone "%", stay as they are.
+std::string ExpandEnvironmentText(const std::string& AText);
+
 // The platform's path separator ("\" on Windows, "/" elsewhere).
 char PathDelimiter();
 // APath with the separator appended when it does not end with one.

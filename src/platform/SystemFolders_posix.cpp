@@ -124,4 +124,30 @@ std::string IncludeTrailingPathDelimiter(const std::string& APath) {
     return APath + PathDelimiter();
 }
 
+std::string ExpandEnvironmentText(const std::string& AText) {
+    std::string LResult;
+    std::size_t LAt = 0;
+    while (LAt < AText.size()) {
+        const std::size_t LOpen = AText.find('%', LAt);
+        const std::size_t LClose =
+            LOpen == std::string::npos ? std::string::npos : AText.find('%', LOpen + 1);
+        if (LClose == std::string::npos) {
+            break;
+        }
+        LResult.append(AText, LAt, LOpen - LAt);
+        const std::string LName = AText.substr(LOpen + 1, LClose - LOpen - 1);
+        const char* LValue = LName.empty() ? nullptr : std::getenv(LName.c_str());
+        if (LValue != nullptr) {
+            LResult += LValue;
+            LAt = LClose + 1;
+        } else {
+            // Kept, and its closing "%" may open the next name, as on Windows.
+            LResult.append(AText, LOpen, LClose - LOpen);
+            LAt = LClose;
+        }
+    }
+    LResult.append(AText, LAt, std::string::npos);
+    return LResult;
+}
+
 } // namespace orvane

@@ -85,4 +85,20 @@ std::string IncludeTrailingPathDelimiter(const std::string& APath) {
     return APath + PathDelimiter();
 }
 
+std::string ExpandEnvironmentText(const std::string& AText) {
+    const std::wstring LText = Widen(AText);
+    std::vector<wchar_t> LBuffer(LText.size() + 1);
+    for (;;) {
+        const DWORD LNeeded = ExpandEnvironmentStringsW(LText.c_str(), LBuffer.data(),
+                                                        static_cast<DWORD>(LBuffer.size()));
+        if (LNeeded == 0) {
+            return AText;
+        }
+        if (LNeeded <= LBuffer.size()) {
+            return Narrow(LBuffer.data());
+        }
+        LBuffer.resize(LNeeded);
+    }
+}
+
 } // namespace orvane

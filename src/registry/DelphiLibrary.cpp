@@ -10,7 +10,11 @@
 namespace orvane {
 
 bool OpenExistingKey(TRegistry& AReg, const std::string& AKey) {
-    return AReg.KeyExists(AKey) && AReg.OpenKey(AKey, true);
+    if (!AReg.KeyExists(AKey)) {
+        return false;
+    }
+    OpenForWriting(AReg, AKey);
+    return true;
 }
 
 void CleanPackageKey(TRegistry& AReg, const std::string& AKey, const TKnownPackagePairs* APairs) {

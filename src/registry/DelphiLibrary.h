@@ -13,7 +13,8 @@ class TRegistryStore;
 using TKnownPackagePairs = std::vector<std::array<std::string, 2>>;
 
 // Opens AKey only when it exists; opened with create allowed, as the IDE's
-// keys are everywhere, so no IDE key is ever created.
+// keys are everywhere, so no IDE key is ever created. A key that exists but
+// may not be changed throws (see OpenForWriting).
 bool OpenExistingKey(TRegistry& AReg, const std::string& AKey);
 // The package-key step of the library and C++ registration: removes the
 // framework's values from AKey and, when APairs has any, writes them. A

@@ -1,5 +1,6 @@
 #include "registry/IDELocations.h"
 
+#include "platform/FileNames.h"
 #include "platform/SystemFolders.h"
 #include "registry/IDEKeys.h"
 #include "registry/Registry.h"
@@ -14,6 +15,10 @@ std::string ParentOf(const std::string& APath) {
         FullPathName(IncludeTrailingPathDelimiter(APath) + ".." + PathDelimiter()));
 }
 
+// The folder above the IDE path in AValue. An empty value is as good as a
+// missing one (a silent abort): taken as it is it would mean the drive's
+// root. A relative one is refused with a message rather than taken below
+// whatever folder the installer happens to run in.
 std::string ReadIDEPath(TRegistryStore& AStore, const std::string& AKey,
                         const std::string& AValue) {
     TRegistry reg(AStore, raRead);
@@ -23,7 +28,19 @@ std::string ReadIDEPath(TRegistryStore& AStore, const std::string& AKey,
     if (!reg.OpenKey(AKey, false)) {
         throw ESilentAbort("failed to open registry key: " + AKey);
     }
-    return ParentOf(reg.ReadString(AValue));
+    const std::string LPath = reg.ReadExpandedString(AValue);
+    if (LPath.empty()) {
+        throw ESilentAbort("registry value empty: " + AKey + AValue);
+    }
+    // A share (\\server\share\...) is absolute too, though not every
+    // standard library says so.
+    const bool LShare = LPath.size() > 2 && (LPath[0] == '\\' || LPath[0] == '/') &&
+                        LPath[1] == LPath[0] && PathDelimiter() == '\\';
+    if (!LShare && !PathFromUtf8(LPath).is_absolute()) {
+        throw ERelativeIDEPath("The registry value \"" + AValue + "\" of HKEY_CURRENT_USER\\" +
+                               AKey + " is not an absolute folder: \"" + LPath + "\"");
+    }
+    return ParentOf(LPath);
 }
 
 } // namespace
@@ -36,6 +53,8 @@ std::string GetIDECommonDir(TRegistryStore& AStore, const std::string& AVersion)
     try {
         return ReadIDEPath(AStore, IDEKey(AVersion, "Environment Variables"),
                            "BDSCatalogRepositoryAllUsers");
+    } catch (const ERelativeIDEPath&) {
+        throw;
     } catch (...) {
         const char sep = PathDelimiter();
         return IncludeTrailingPathDelimiter(GetCommonDocumentsDir()) + "Embarcadero" + sep +

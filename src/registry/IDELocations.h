@@ -14,10 +14,21 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// Folder holding one folder per IDE version (parent of the version's InstallDir).
-// Throws ESilentAbort when the version's "Maintenance" key is missing or closed.
+// A folder the IDE's registry gives as a relative path: refused for that
+// version, with the value and key named.
+class ERelativeIDEPath : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Folder holding one folder per IDE version (parent of the version's InstallDir,
+// expanded when it is a REG_EXPAND_SZ). Throws ESilentAbort when the version's
+// "Maintenance" key is missing or closed or InstallDir is empty, and
+// ERelativeIDEPath when InstallDir is relative.
 std::string GetIDERootDir(TRegistryStore& AStore, const std::string& AVersion);
-// Folder holding the version's "Bpl" and "Dcp" folders; never throws.
+// Folder holding the version's "Bpl" and "Dcp" folders (expanded as above);
+// every failure gives the shared documents' default, except a relative
+// folder, which throws ERelativeIDEPath.
 std::string GetIDECommonDir(TRegistryStore& AStore, const std::string& AVersion);
 // Root directory of the newest installed IDE, if any.
 std::optional<std::string> FindDefaultIDEDir(TRegistryStore& AStore);

@@ -47,14 +47,13 @@ void WriteRegistryData(TRegistryStore& AStore, const TOrvaneRegistryData& AData)
     if (!reg.KeyExists(key)) {
         reg.CreateKey(key);
     }
-    if (reg.KeyExists(key) && reg.OpenKey(key, true)) {
-        reg.WriteString("ORVANE_INSTALLED_VERSION", AData.Version);
-        reg.WriteString("ORVANE_INSTALLED_PATH", AData.Path);
-        reg.WriteString("ORVANE_DATETIME", AData.DateTime);
-        reg.WriteString("ORVANE_LICENSE", AData.License);
-        reg.WriteString("ORVANE_PACKAGETYPE", AData.PackageType);
-        reg.CloseKey();
-    }
+    OpenForWriting(reg, key);
+    reg.WriteString("ORVANE_INSTALLED_VERSION", AData.Version);
+    reg.WriteString("ORVANE_INSTALLED_PATH", AData.Path);
+    reg.WriteString("ORVANE_DATETIME", AData.DateTime);
+    reg.WriteString("ORVANE_LICENSE", AData.License);
+    reg.WriteString("ORVANE_PACKAGETYPE", AData.PackageType);
+    reg.CloseKey();
 }
 
 void WriteRecordBundle(TRegistryStore& AStore, const std::string& AIDEVersion,

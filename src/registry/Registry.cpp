@@ -1,5 +1,6 @@
 #include "registry/Registry.h"
 
+#include "platform/SystemFolders.h"
 #include "registry/RegText.h"
 
 #include <system_error>
@@ -83,6 +84,12 @@ std::string TRegistry::ReadString(const std::string& AName) {
     return FromUtf16Le(value->Data, true);
 }
 
+std::string TRegistry::ReadExpandedString(const std::string& AName) {
+    const std::string LText = ReadString(AName);
+    const auto LValue = FStore.GetValue(FCurrentPath, AName);
+    return LValue && LValue->Type == rtExpandSz ? ExpandEnvironmentText(LText) : LText;
+}
+
 void TRegistry::WriteString(const std::string& AName, const std::string& AValue) {
     TRegValue value;
     value.Name = AName;
@@ -146,6 +153,12 @@ bool TRegistry::SaveKey(const std::string& AKey, const std::filesystem::path& AF
         FLastError = e.what();
     }
     return false;
+}
+
+void OpenForWriting(TRegistry& AReg, const std::string& AKey) {
+    if (!AReg.OpenKey(AKey, true)) {
+        throw ERegistryException("Failed to open key " + AKey + " for writing");
+    }
 }
 
 } // namespace orvane

@@ -49,6 +49,10 @@ public:
     // Missing value or no data: "". REG_SZ / REG_EXPAND_SZ: up to the first NUL,
     // unexpanded. Any other type throws "Invalid data type for '%s'".
     std::string ReadString(const std::string& AName);
+    // As ReadString, with a REG_EXPAND_SZ expanded from the environment
+    // (ExpandEnvironmentText): the IDE may keep its folders as
+    // "%PUBLIC%\Documents\...".
+    std::string ReadExpandedString(const std::string& AName);
     // Creates or replaces a REG_SZ; throws "Failed to set data for '%s'".
     void WriteString(const std::string& AName, const std::string& AValue);
     bool ValueExists(const std::string& AName);
@@ -73,5 +77,10 @@ private:
     std::string FCurrentPath;
     std::string FLastError;
 };
+
+// Opens AKey (created when missing) as the current key of a writing accessor;
+// a key that exists but may not be changed throws "Failed to open key %s for
+// writing": skipping it would report a change the IDE never sees.
+void OpenForWriting(TRegistry& AReg, const std::string& AKey);
 
 } // namespace orvane

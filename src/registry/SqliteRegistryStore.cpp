@@ -4,8 +4,13 @@
 
 #include <sqlite3.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <system_error>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace orvane {
 
@@ -76,6 +81,17 @@ private:
 class TSqliteRegistryStore final : public TRegistryStore {
 public:
     explicit TSqliteRegistryStore(std::filesystem::path AFile) : FFile(std::move(AFile)) {
+        // A store opened read-only would get its -wal and -shm files made
+        // with its read-only mode, and stay unwritable after it is writable
+        // again: refused before SQLite touches anything (it reads lazily).
+        for (const char* suffix : {"-wal", "-shm"}) {
+            const std::string side = FFile.string() + suffix;
+            if (::faccessat(AT_FDCWD, side.c_str(), F_OK, AT_EACCESS) == 0 &&
+                ::faccessat(AT_FDCWD, side.c_str(), R_OK | W_OK, AT_EACCESS) != 0) {
+                throw ERegistryStoreError(
+                    Describe("\"" + side + "\" cannot be written: " + std::strerror(errno)));
+            }
+        }
         const int rc = sqlite3_open_v2(FFile.string().c_str(), &FDb,
                                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
         if (rc != SQLITE_OK) {
@@ -83,6 +99,11 @@ public:
             sqlite3_close(FDb);
             FDb = nullptr;
             throw ERegistryStoreError(Describe(text));
+        }
+        if (sqlite3_db_readonly(FDb, "main") == 1) {
+            sqlite3_close(FDb);
+            FDb = nullptr;
+            throw ERegistryStoreError(Describe("the file cannot be written"));
         }
         try {
             sqlite3_extended_result_codes(FDb, 1);
@@ -308,6 +329,18 @@ private:
     }
 
     void Initialise() {
+        // A store made before is only read here: reading commands never take
+        // the write lock, so they never wait for an installer at work.
+        {
+            TReadTransaction read(*this);
+            if (PragmaInt("PRAGMA application_id") == kApplicationId) {
+                const auto version = PragmaInt("PRAGMA user_version");
+                if (version != kSchemaVersion) {
+                    Fail("unsupported store version " + std::to_string(version));
+                }
+                return;
+            }
+        }
         TWriteTransaction txn(*this);
         const auto appId = PragmaInt("PRAGMA application_id");
         if (appId == kApplicationId) {

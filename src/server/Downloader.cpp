@@ -1,6 +1,7 @@
 #include "server/Downloader.h"
 
 #include "platform/FileNames.h"
+#include "platform/NewFile.h"
 #include "server/DownloadResume.h"
 #include "server/HttpClient.h"
 #include "server/Protocol.h"
@@ -395,19 +396,12 @@ void TDownloader::Note(const std::string& ALine) {
 
 namespace {
 
-std::unique_ptr<std::fstream> OpenPartialFile(const std::string& APartial, bool AAppend) {
-    auto LFile = std::make_unique<std::fstream>();
-    LFile->open(PathFromUtf8(APartial),
-                AAppend ? std::ios::in | std::ios::out | std::ios::binary
-                        : std::ios::in | std::ios::out | std::ios::trunc | std::ios::binary);
-    if (!LFile->is_open()) {
-        throw std::runtime_error("Cannot create file \"" + APartial + "\". " +
-                                 std::strerror(errno));
-    }
-    if (AAppend) {
-        LFile->seekp(0, std::ios::end);
-    }
-    return LFile;
+// A fresh partial file is created only where nothing has its name (a link
+// included), so a file of somebody else's is never written through; one an
+// earlier attempt left is continued only as a plain file of its own.
+std::unique_ptr<TNewFile> OpenPartialFile(const std::string& APartial, bool AAppend) {
+    return AAppend ? std::make_unique<TNewFile>(APartial, TNewFile::nfContinue)
+                   : std::make_unique<TNewFile>(APartial);
 }
 
 // Feeds the first ABytes of a file into AHasher.
@@ -445,11 +439,21 @@ void TDownloader::FetchFile(const std::string& AUrl, std::uint64_t AMaxSize,
     TResumeState LState;
     LState.FileName = LName;
     std::int64_t LFrom = 0;
+    // The partial file its own side file claims; anything else under that name
+    // is somebody else's, and creating the partial file refuses it.
+    bool LOurs = false;
     if (LResumable) {
         const std::optional<TResumeState> LKept = ReadResumeState(LStateFile);
+        LOurs = LKept && LKept->FileName == LName;
+        // Only a plain file is measured, cut back or continued: a link there
+        // is never followed.
         std::error_code LSizeError;
-        const auto LOnDisk = std::filesystem::file_size(PathFromUtf8(LPartial), LSizeError);
-        if (LKept && LKept->FileName == LName && LKept->Size > 0 && !LKept->Validator().empty() &&
+        const auto LStatus = std::filesystem::symlink_status(PathFromUtf8(LPartial), LSizeError);
+        const bool LPlain = !LSizeError && LStatus.type() == std::filesystem::file_type::regular &&
+                            std::filesystem::hard_link_count(PathFromUtf8(LPartial), LSizeError) == 1;
+        const auto LOnDisk =
+            LPlain ? std::filesystem::file_size(PathFromUtf8(LPartial), LSizeError) : 0;
+        if (LOurs && LPlain && LKept->Size > 0 && !LKept->Validator().empty() &&
             !LSizeError && static_cast<std::int64_t>(LOnDisk) >= LKept->Size &&
             static_cast<std::uint64_t>(LKept->Size) <= AMaxSize) {
             // Bytes beyond the recorded size may not have reached the disk whole.
@@ -467,12 +471,25 @@ void TDownloader::FetchFile(const std::string& AUrl, std::uint64_t AMaxSize,
     } else {
         std::error_code LIgnored;
         std::filesystem::remove(PathFromUtf8(LStateFile), LIgnored);
+        // An earlier attempt's part that cannot be continued makes room for a
+        // new one (removing a name never follows a link).
+        if (LOurs) {
+            std::filesystem::remove(PathFromUtf8(LPartial), LIgnored);
+        }
     }
+    // The final name replaces only what had it when the transfer began.
+    std::error_code LDestinationError;
+    FReplaceDestination =
+        std::filesystem::symlink_status(PathFromUtf8(Destination), LDestinationError).type() !=
+        std::filesystem::file_type::not_found;
     FStream = OpenPartialFile(LPartial, LFrom > 0);
 
     std::int64_t LWritten = LFrom;
     std::int64_t LCheckpoint = LFrom;
     const auto LStartOver = [&] {
+        FStream.reset();
+        std::error_code LIgnored;
+        std::filesystem::remove(PathFromUtf8(LPartial), LIgnored);
         FStream = OpenPartialFile(LPartial, false);
         LHasher = NewSha256Hasher();
         LFrom = 0;
@@ -652,24 +669,28 @@ void TDownloader::CopySourceFile(const std::function<void(const char*, std::size
 }
 
 void TDownloader::TakeFinalName() {
-    auto& LFile = static_cast<std::fstream&>(*FStream);
-    LFile.close();
-    if (LFile.fail()) {
+    if (!static_cast<TNewFile&>(*FStream).Close()) {
         throw std::runtime_error("Failed to write \"" + Destination + "\"");
     }
-    std::error_code LError;
-    std::filesystem::rename(PathFromUtf8(PartialFileName(Destination)), PathFromUtf8(Destination),
-                            LError);
-    if (LError) {
-        throw std::runtime_error("Cannot rename \"" + PartialFileName(Destination) + "\" to \"" +
-                                 Destination + "\". " + LError.message());
+    if (FReplaceDestination) {
+        std::error_code LError;
+        std::filesystem::rename(PathFromUtf8(PartialFileName(Destination)),
+                                PathFromUtf8(Destination), LError);
+        if (LError) {
+            throw std::runtime_error("Cannot rename \"" + PartialFileName(Destination) +
+                                     "\" to \"" + Destination + "\". " + LError.message());
+        }
+    } else {
+        RenameNoReplace(PartialFileName(Destination), Destination);
     }
+    auto LFile = std::make_unique<std::fstream>();
     // OnCompleted may read the answer back.
-    LFile.open(PathFromUtf8(Destination), std::ios::in | std::ios::binary);
-    if (!LFile.is_open()) {
+    LFile->open(PathFromUtf8(Destination), std::ios::in | std::ios::binary);
+    if (!LFile->is_open()) {
         throw std::runtime_error("Cannot open file \"" + Destination + "\". " +
                                  std::strerror(errno));
     }
+    FStream = std::move(LFile);
 }
 
 void TDownloader::DeliverCompleted() {

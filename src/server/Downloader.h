@@ -89,6 +89,11 @@ public:
 
     // A file download is written here and takes its final name only when
     // complete; after a failure the partial file stays for the owner to remove.
+    // The name is always the destination plus ".part", so a later run can find
+    // it; the transfer creates it only when nothing has that name (a leftover
+    // or somebody's file then fails the download with EFileExists, and is not
+    // the owner's to remove). The final name replaces only what had it when
+    // the transfer began, never a file or link that appeared meanwhile.
     static std::string PartialFileName(const std::string& ADestination) {
         return ADestination + std::string(KPartialSuffix);
     }
@@ -127,6 +132,9 @@ private:
 
     std::shared_ptr<THostThread> FHost;
     std::uint64_t FCancelEpoch = 0;
+    // The destination's name was taken when the transfer began: the owner
+    // chose to replace what is there. Anything else keeps its place.
+    bool FReplaceDestination = false;
     // Progress from the transfer: one notification waits in the host's queue at a
     // time and reports the newest count when it runs.
     std::atomic<std::int64_t> FLatestProgress{0};

@@ -20,6 +20,7 @@ std::atomic<std::uint64_t> GCancelEpoch{0};
 
 std::mutex GSettingsLock;
 THttpLimits GLimits;
+THttpProxy GProxy;
 std::string GTestCaFile;
 // Held while a line is in a sink, so a sink is no longer running once its
 // scope has ended.
@@ -56,6 +57,16 @@ void THttpClient::CancelAll() {
 
 std::uint64_t THttpClient::CancelEpoch() {
     return GCancelEpoch.load();
+}
+
+void THttpClient::SetProxy(const THttpProxy& AProxy) {
+    const std::lock_guard LLock(GSettingsLock);
+    GProxy = AProxy;
+}
+
+THttpProxy THttpClient::Proxy() {
+    const std::lock_guard LLock(GSettingsLock);
+    return GProxy;
 }
 
 void THttpClient::SetLimits(const THttpLimits& ALimits) {

@@ -65,11 +65,26 @@ std::int64_t AnnouncedLength(const std::string& AValue);
 // "The proxy AProxy wants a sign-in (407 Proxy Authentication Required): AReason".
 std::string ProxySignInText(const std::string& AProxy, const std::string& AReason);
 
+// Where every client's requests go, chosen for the whole process.
+struct THttpProxy {
+    enum TMode {
+        // The environment's proxy variables (libcurl) or the user's settings (WinHTTP).
+        pmSystem,
+        // Address, for every request, whatever the user's settings say.
+        pmNamed,
+        // Straight to the server, whatever the user's settings say.
+        pmNone,
+    };
+    TMode Mode = pmSystem;
+    // pmNamed: "http://host:port" or "host:port".
+    std::string Address;
+};
+
 // Plain GET: certificate checks always on, no redirects followed, no header or
 // agent of our own. A connect time-out and a stall limit (THttpLimits) end a
 // silent peer; there is no limit on the total time, packages are large.
 // Proxies come from the usual environment variables (libcurl) or the user's
-// settings (WinHTTP).
+// settings (WinHTTP), unless SetProxy names one or none.
 class THttpClient {
 public:
     // Begin of an answer with the announced body length (-1 when unknown).
@@ -119,6 +134,9 @@ public:
     // requests go through, a proxy detection that failed and the fallback
     // taken), to the sink of the innermost TScopedHttpLog; none: nowhere.
     static void Log(const std::string& ALine);
+
+    static void SetProxy(const THttpProxy& AProxy);
+    static THttpProxy Proxy();
 
     static void SetLimits(const THttpLimits& ALimits);
     static THttpLimits Limits();

@@ -129,8 +129,8 @@ constexpr const char* KNoProxySignIn =
     "on Windows";
 
 // Says once per target and proxy where requests went: libcurl picks the proxy
-// from the environment on its own.
-void LogProxyOnce(CURL* AHandle, const std::string& AUrl) {
+// from the environment on its own, unless one is named for the run.
+void LogProxyOnce(CURL* AHandle, const std::string& AUrl, THttpProxy::TMode AMode) {
     const std::string LProxy = ProxyPeer(AHandle, AUrl);
     const THostPort LTarget = UrlHostPort(AUrl);
     if (LProxy.empty() || LTarget.Host.empty()) {
@@ -146,7 +146,8 @@ void LogProxyOnce(CURL* AHandle, const std::string& AUrl) {
         }
     }
     THttpClient::Log("Requests to " + LKey + " go through the proxy " + LProxy +
-                     " (from the proxy environment variables)");
+                     (AMode == THttpProxy::pmNamed ? " (named for this run)"
+                                                   : " (from the proxy environment variables)"));
 }
 
 std::string ProxyRefusal(CURL* AHandle, const std::string& AUrl, long ACode) {
@@ -395,6 +396,7 @@ void THttpClient::Get(const std::string& AUrl,
     }
     curl_easy_setopt(LCurl, CURLOPT_RANGE, LRangeText.empty() ? nullptr : LRangeText.c_str());
     curl_easy_setopt(LCurl, CURLOPT_HTTPHEADER, LHeaders);
+    const THttpProxy LProxy = Proxy();
 
     char LErrorBuffer[CURL_ERROR_SIZE] = {};
     curl_easy_setopt(LCurl, CURLOPT_URL, AUrl.c_str());
@@ -419,11 +421,18 @@ void THttpClient::Get(const std::string& AUrl,
     const curl_ssl_ctx_callback LAddCa = LTestCa.empty() ? nullptr : &AddTestCa;
     curl_easy_setopt(LCurl, CURLOPT_SSL_CTX_FUNCTION, LAddCa);
     curl_easy_setopt(LCurl, CURLOPT_SSL_CTX_DATA, &LTestCa);
+    // An empty proxy is none at all, the environment's included; a named one
+    // takes every request, whatever no_proxy exempts.
+    curl_easy_setopt(LCurl, CURLOPT_PROXY,
+                     LProxy.Mode == THttpProxy::pmSystem  ? nullptr
+                     : LProxy.Mode == THttpProxy::pmNamed ? LProxy.Address.c_str()
+                                                          : "");
+    curl_easy_setopt(LCurl, CURLOPT_NOPROXY, LProxy.Mode == THttpProxy::pmNamed ? "" : nullptr);
 
     const bool LCancelledBefore = FCancelled || T.Epoch != THttpClient::CancelEpoch();
     const CURLcode LCode = LCancelledBefore ? CURLE_ABORTED_BY_CALLBACK : curl_easy_perform(LCurl);
     T.Cancel = T.Cancel || LCode == CURLE_ABORTED_BY_CALLBACK;
-    LogProxyOnce(LCurl, AUrl);
+    LogProxyOnce(LCurl, AUrl, LProxy.Mode);
     curl_easy_setopt(LCurl, CURLOPT_ERRORBUFFER, nullptr);
     curl_easy_setopt(LCurl, CURLOPT_HTTPHEADER, nullptr);
     curl_easy_setopt(LCurl, CURLOPT_RANGE, nullptr);

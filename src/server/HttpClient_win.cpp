@@ -749,6 +749,11 @@ std::wstring UserProxyFor(const std::wstring& AScheme, const std::wstring& AHost
     return LRemember(Result);
 }
 
+// "host:port" of "http://host:port": the form the session takes everywhere.
+std::string ProxyHostPort(const std::string& AAddress) {
+    return AAddress.rfind("http://", 0) == 0 ? AAddress.substr(7) : AAddress;
+}
+
 // An async session, direct or through AProxy ("host:port"): Wine takes a
 // proxy only when the session opens, never from an option set later.
 HINTERNET OpenSession(const std::wstring& AProxy) {
@@ -790,10 +795,14 @@ public:
         FHost = Narrow(LUrl.Host);
         FPort = LUrl.Port;
         FHostPort = FHost + ":" + std::to_string(FPort);
+        const THttpProxy LChosen = THttpClient::Proxy();
         const std::wstring LProxy =
-            UserProxyFor(LUrl.Secure ? L"https" : L"http", LUrl.Host, LUrl.Port, [this] {
-                return FCancelled.load() || THttpClient::CancelEpoch() != FEpoch;
-            });
+            LChosen.Mode == THttpProxy::pmNamed ? Widen(ProxyHostPort(LChosen.Address))
+            : LChosen.Mode == THttpProxy::pmNone
+                ? std::wstring()
+                : UserProxyFor(LUrl.Secure ? L"https" : L"http", LUrl.Host, LUrl.Port, [this] {
+                      return FCancelled.load() || THttpClient::CancelEpoch() != FEpoch;
+                  });
         FProxy = Narrow(LProxy);
         // A proxy gets a session of its own, the only place Wine honours it.
         if (!LProxy.empty()) {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QSysInfo>
@@ -41,20 +42,21 @@ TEST_F(InstanceLockTest, ASecondCopyIsToldAndEndsWhileTheFirstRuns) {
     EXPECT_TRUE(FDialogs.Calls().empty());
 }
 
-// A copy that crashed leaves its lock file behind; the next copy takes it over.
+// A copy that crashed leaves its lock file behind; the next copy takes it over
+// without writing to it, and a third learns from the system who holds it.
 TEST_F(InstanceLockTest, ALockLeftByACopyThatNoLongerRunsIsTakenOver) {
     QProcess Gone;
     Gone.start(QStringLiteral("/bin/true"), {});
     ASSERT_TRUE(Gone.waitForStarted());
     const qint64 DeadPid = Gone.processId();
     ASSERT_TRUE(Gone.waitForFinished());
+    const QByteArray Left = QByteArray::number(DeadPid) + '\n' +
+                            QCoreApplication::applicationName().toUtf8() + '\n' +
+                            QSysInfo::machineHostName().toUtf8() + '\n';
     {
-        // The lock file as a copy of this program writes it: pid, name, host.
         QFile Stale(LockFile());
         ASSERT_TRUE(Stale.open(QIODevice::WriteOnly));
-        Stale.write(QByteArray::number(DeadPid) + '\n' +
-                    QCoreApplication::applicationName().toUtf8() + '\n' +
-                    QSysInfo::machineHostName().toUtf8() + '\n');
+        Stale.write(Left);
     }
 
     auto Lock = LockInstaller(FDialogs, LockFile());
@@ -63,18 +65,42 @@ TEST_F(InstanceLockTest, ALockLeftByACopyThatNoLongerRunsIsTakenOver) {
     EXPECT_TRUE(FDialogs.Calls().empty());
     QFile Taken(LockFile());
     ASSERT_TRUE(Taken.open(QIODevice::ReadOnly));
-    EXPECT_EQ(Taken.readLine().trimmed(), QByteArray::number(QCoreApplication::applicationPid()));
+    EXPECT_EQ(Taken.readAll(), Left);
+    const orvane::TProcessLock Third(LockFile().toStdString());
+    EXPECT_EQ(Third.State(), orvane::TProcessLock::lsBusy);
+    EXPECT_EQ(Third.HolderPid(), QCoreApplication::applicationPid());
 }
 
-// A place where no lock can be kept must not keep the user out.
-TEST_F(InstanceLockTest, APlaceThatCannotHoldTheLockDoesNotStopTheInstaller) {
+// Whatever stands where the lock belongs (a link to a file of the user's, a
+// folder, another account's file) is left as it is, and the installer does not
+// run unlocked: it says which file it could not lock.
+TEST_F(InstanceLockTest, ALockThatCannotBeTakenStopsTheInstallerAndHarmsNothing) {
+    const QString Victim = FDir.filePath(QStringLiteral("thesis.txt"));
+    {
+        QFile File(Victim);
+        ASSERT_TRUE(File.open(QIODevice::WriteOnly));
+        File.write("years of work");
+    }
+    ASSERT_TRUE(QFile::link(Victim, LockFile()));
+    const QString InFolder = FDir.filePath(QStringLiteral("a folder"));
+    ASSERT_TRUE(QDir().mkpath(InFolder));
     QFile Blocker(FDir.filePath(QStringLiteral("a file")));
     ASSERT_TRUE(Blocker.open(QIODevice::WriteOnly));
     Blocker.close();
-    auto Lock =
-        LockInstaller(FDialogs, FDir.filePath(QStringLiteral("a file/orvane-installer.lock")));
-    EXPECT_NE(Lock, nullptr);
-    EXPECT_TRUE(FDialogs.Calls().empty());
+    for (const QString& Place :
+         {LockFile(), InFolder, FDir.filePath(QStringLiteral("a file/orvane-installer.lock"))}) {
+        SCOPED_TRACE(Place.toStdString());
+        FDialogs.ClearCalls();
+        EXPECT_EQ(LockInstaller(FDialogs, Place), nullptr);
+        ASSERT_EQ(FDialogs.Calls().size(), 1u);
+        EXPECT_EQ(FDialogs.Calls()[0].Kind, dkWarning);
+        EXPECT_TRUE(FDialogs.Calls()[0].Text.startsWith(
+            QStringLiteral("The Orvane Installer cannot lock its registry store: ") + Place + ": "))
+            << FDialogs.Calls()[0].Text.toStdString();
+    }
+    QFile File(Victim);
+    ASSERT_TRUE(File.open(QIODevice::ReadOnly));
+    EXPECT_EQ(File.readAll(), QByteArray("years of work"));
 }
 
 // A copy started with another runtime folder (as "sudo -E" starts one: the

@@ -12,6 +12,7 @@
 #include "registry/RegFile.h"
 #include "registry/RegText.h"
 #include "registry/RegistryStore.h"
+#include "server/Sha256.h"
 #include "support/FileText.h"
 #include "support/LocalApiServer.h"
 #include "support/LocalProxy.h"
@@ -24,6 +25,7 @@
 
 #include <rapidjson/document.h>
 
+#include <map>
 #include <sstream>
 #include <thread>
 
@@ -52,6 +54,8 @@ protected:
     // SSL libraries beside the "program", and a one-package entry per version
     // served by the local API server.
     void RegisterIde(const std::string& AVersion) {
+        // The IDE's own folder, as an installed IDE has it.
+        std::filesystem::create_directories(FTemp.Path() / "ide" / AVersion);
         const std::string LKey =
             "SOFTWARE\\Embarcadero\\BDS\\" + AVersion + "\\Environment Variables";
         ASSERT_TRUE(FSetup.Store->CreateKey(LKey));
@@ -139,6 +143,15 @@ TEST_F(CliCommandsTest, UsageErrorsExitWithTwoAndSayWhatToChange) {
          {"list", "--edition", "commercial", "--password", "x"},
          "never taken from the command line"},
         {"list without edition", {"list"}, "list needs --edition"},
+        {"proxy without port",
+         {"list", "--edition", "developer", "--proxy", "http://proxy.example"},
+         "--proxy takes http://host:port, not \"http://proxy.example\""},
+        {"proxy and no proxy",
+         {"list", "--edition", "developer", "--proxy", "127.0.0.1:3128", "--no-proxy"},
+         "give either --proxy or --no-proxy, not both"},
+        {"proxy for a command without requests",
+         {"status", "--no-proxy"},
+         "status does not take --no-proxy"},
         {"bad edition", {"list", "--edition", "pro"}, "--edition takes developer or commercial"},
         {"developer with user",
          {"list", "--edition", "developer", "--user", "a@b"},
@@ -271,6 +284,41 @@ TEST_F(CliCommandsTest, TheProxyInUseIsLoggedButNotPrintedByList) {
     EXPECT_EQ(LLog.find(LLine), LLog.rfind(LLine)) << "logged once per target and proxy";
 }
 
+// --proxy sends every request through the proxy it names and --no-proxy
+// through none, whatever the environment says; the log says which.
+TEST_F(CliCommandsTest, ProxyFlagsOverrideTheUsersSettings) {
+    Server();
+    ServeOnePackage();
+    RegisterIde("23.0");
+    const TLocalProxy LRelay;
+    const TLocalProxy LRefusing(TLocalProxy::pmRefuse);
+    TScopedEnv LEnv;
+    UseProxy(LEnv, LRefusing.Url());
+
+    const TRun LDirect = Run({"list", "--edition", "developer", "--no-proxy"});
+    EXPECT_EQ(LDirect.Code, ecDone) << LDirect.Err;
+    EXPECT_THAT(LRefusing.Requests(), testing::IsEmpty());
+    EXPECT_THAT(ReadFileText(FTemp.Path() / "install.log"),
+                HasSubstr("> No proxy: requests go straight to the server (--no-proxy)\r\n"));
+
+    const TRun LNamed = Run(InstallArgs({"--versions", "23.0", "--proxy", LRelay.Url(), "--getit",
+                                         "remove", "--ide-running", "stop", "--existing-zip",
+                                         "download", "--installed", "reinstall"}));
+    EXPECT_EQ(LNamed.Code, ecDone) << LNamed.Err;
+    EXPECT_THAT(LRefusing.Requests(), testing::IsEmpty());
+    EXPECT_THAT(LRelay.Requests(), testing::Contains(HasSubstr("/file/o_1.zip")));
+    const std::string LLog = ReadFileText(FTemp.Path() / "install.log");
+    EXPECT_THAT(LLog, HasSubstr("> Proxy: " + LRelay.Url() + " for every request (--proxy)\r\n"));
+    EXPECT_THAT(LLog, HasSubstr("> Requests to " + Server().BaseUrl() +
+                                " go through the proxy 127.0.0.1:" + std::to_string(LRelay.Port()) +
+                                " (named for this run)\r\n"));
+
+    // Without either flag the environment's proxy is back, and refuses.
+    const TRun LSystem = Run({"list", "--edition", "developer"});
+    EXPECT_EQ(LSystem.Code, ecServer) << LSystem.Err;
+    EXPECT_THAT(LRefusing.Requests(), testing::Not(testing::IsEmpty()));
+}
+
 TEST_F(CliCommandsTest, CommercialPasswordComesFromStandardInput) {
     Server();
     const TRun LRun =
@@ -383,6 +431,33 @@ TEST_F(CliCommandsTest, InstallRefusesWithTheReasonAndExitsWithTwo) {
     EXPECT_THAT(ReadInstalledVersions(*FSetup.Store), testing::IsEmpty());
 }
 
+// An empty or root folder flag would write into the drive's root: refused,
+// naming the flag, before anything is sent or written.
+TEST_F(CliCommandsTest, EmptyOrRootFolderFlagsAreRefusedBeforeAnythingHappens) {
+    Server();
+    const std::string LRoot = Utf8FromPath(std::filesystem::current_path().root_path());
+    const struct {
+        std::vector<std::string> Flags;
+        std::string Message;
+    } LCases[] = {
+        {{"--download-dir", ""}, "--download-dir is empty: name a folder"},
+        {{"--download-dir=  "}, "--download-dir is empty"},
+        {{"--ide-dir="}, "--ide-dir is empty: name a folder"},
+        {{"--download-dir", LRoot}, "--download-dir \"" + LRoot + "\" is the root of a drive"},
+    };
+    for (const auto& LCase : LCases) {
+        std::vector<std::string> LArgs = {"install",        "--edition",     "developer",
+                                          "--accept-terms", "--all",         "--getit",
+                                          "keep",           "--ide-running", "stop"};
+        LArgs.insert(LArgs.end(), LCase.Flags.begin(), LCase.Flags.end());
+        const TRun LRun = Run(LArgs);
+        EXPECT_EQ(LRun.Code, ecRefused) << LCase.Message;
+        EXPECT_THAT(LRun.Err, HasSubstr(LCase.Message));
+    }
+    EXPECT_THAT(Server().Requests(), testing::IsEmpty());
+    EXPECT_THAT(ReadInstalledVersions(*FSetup.Store), testing::IsEmpty());
+}
+
 TEST_F(CliCommandsTest, UninstallTakesOnlyRecordedVersions) {
     const TRun LNone = Run({"uninstall", "--all"});
     EXPECT_EQ(LNone.Code, ecRefused);
@@ -414,6 +489,7 @@ TEST_F(CliCommandsTest, InstallShowsProgressAsTheConsoleAllows) {
 
     for (const bool LTerminal : {true, false}) {
         const std::string LRun = LTerminal ? "terminal" : "pipe";
+        std::filesystem::create_directories(FTemp.Path() / LRun / "ide" / "23.0");
         const TRun LInstall =
             Run({"install", "--edition", "developer", "--accept-terms", "--versions", "23.0",
                  "--ide-dir", DirText(FTemp.Path() / LRun / "ide"), "--download-dir",
@@ -447,6 +523,7 @@ TEST_F(CliCommandsTest, VerifyRepairAndRemoveFilesOnAnInstallationOfItsOwn) {
         LBds + "Environment Variables",
         {"BDSCatalogRepositoryAllUsers", rtSz, ToUtf16Le(LCommon + "Catalog", true)}));
     ASSERT_TRUE(FSetup.Store->CreateKey(LBds + "Known Packages"));
+    std::filesystem::create_directories(FTemp.Path() / "ide" / "23.0");
     ServeOnePackage();
     const std::string LDownloads = DirText(FTemp.Path() / "dl");
     const TRun LInstall =
@@ -470,6 +547,7 @@ TEST_F(CliCommandsTest, VerifyRepairAndRemoveFilesOnAnInstallationOfItsOwn) {
     rapidjson::Document LDocument;
     LDocument.Parse(LJson.Out.c_str());
     ASSERT_FALSE(LDocument.HasParseError()) << LJson.Out;
+    EXPECT_STREQ(LDocument["command"].GetString(), "verify");
     ASSERT_TRUE(LDocument.HasMember("problems") && LDocument["problems"].IsArray()) << LJson.Out;
     ASSERT_EQ(LDocument["problems"].Size(), 2u);
     EXPECT_STREQ(LDocument["problems"][0]["kind"].GetString(), "file_missing");
@@ -504,6 +582,63 @@ TEST_F(CliCommandsTest, VerifyRepairAndRemoveFilesOnAnInstallationOfItsOwn) {
     EXPECT_FALSE(DirectoryExists(LDownloads + "23.0"));
     EXPECT_TRUE(FileExists(LDownloads + "o_1.zip"));
     EXPECT_EQ(Run({"verify"}).Out, "Verified: none\n");
+}
+
+// With the BPL, its extracted copy and the zip all gone, repair signs in as
+// install does and downloads the package again; a package whose file is not
+// the one installed is not taken.
+TEST_F(CliCommandsTest, RepairDownloadsThePackageAgainWhenNoCopyIsLeft) {
+    RegisterIde("23.0");
+    const std::string LCommon = DirText(FTemp.Path() / "common23.0");
+    const std::string LDownloads = DirText(FTemp.Path() / "dl");
+    const auto LServe = [&](const std::string& ABpl) {
+        WriteTestZip(FTemp.Path() / "made.zip", {{"Win32/Release/Orvane_Core.bpl", ABpl},
+                                                 {"Win32/Release/Orvane_Core.dcp", "dcp"}});
+        Server().WriteFile("o_1.zip", ReadFileText(FTemp.Path() / "made.zip"));
+        Server().WriteConfig("dev", R"({"ide": [{"name": "Orvane", "version": "23.0",
+            "file": "o_1.zip", "url": "file/", "platforms": "Win32", "bpls": "Orvane_Core.bpl",
+            "dcps": "Orvane_Core.dcp", "sha256": ")" +
+                                        Sha256OfFile(FTemp.Path() / "made.zip") + R"("}]})");
+    };
+    LServe("core");
+    WriteFileText(FTemp.Path() / "libeay32.dll", "libeay");
+    WriteFileText(FTemp.Path() / "ssleay32.dll", "ssleay");
+    const TRun LInstall =
+        Run({"install", "--edition", "developer", "--accept-terms", "--versions", "23.0",
+             "--ide-dir", DirText(FTemp.Path() / "ide"), "--download-dir", LDownloads, "--getit",
+             "keep", "--ide-running", "stop", "--installed", "reinstall"});
+    ASSERT_EQ(LInstall.Code, ecDone) << LInstall.Err;
+
+    const std::string LBpl = LCommon + "Bpl/Orvane_Core.bpl";
+    for (const std::string& LFile :
+         {LBpl, LDownloads + "23.0/Win32/Release/Orvane_Core.bpl", LDownloads + "o_1.zip"}) {
+        ASSERT_TRUE(RemoveFile(LFile)) << LFile;
+    }
+    const std::string LMissing = "23.0: missing file \"" + LBpl + "\"\n";
+
+    // Without an edition nothing is downloaded, and the user is told why.
+    const TRun LNoEdition = Run({"repair"});
+    EXPECT_EQ(LNoEdition.Code, ecSomeFailed);
+    EXPECT_EQ(LNoEdition.Out.substr(LNoEdition.Out.size() - LMissing.size()), LMissing);
+    EXPECT_THAT(LNoEdition.Out, HasSubstr("downloaded again only with --edition"));
+    EXPECT_FALSE(FileExists(LDownloads + "o_1.zip"));
+
+    // The server now offers another build of the package: its BPL is not the
+    // one installed, so it is not put in its place.
+    LServe("core, rebuilt");
+    const TRun LOther = Run({"repair", "--edition", "developer"});
+    EXPECT_EQ(LOther.Code, ecSomeFailed) << LOther.Out;
+    EXPECT_THAT(LOther.Out, HasSubstr("Downloading \"o_1.zip\" ..."));
+    EXPECT_THAT(LOther.Out, HasSubstr("<ERROR> No copy of \"" + LBpl + "\""));
+    EXPECT_FALSE(FileExists(LBpl));
+
+    LServe("core");
+    RemoveFile(LDownloads + "o_1.zip");
+    const TRun LRepair = Run({"repair", "--edition", "developer"});
+    EXPECT_EQ(LRepair.Code, ecDone) << LRepair.Out << LRepair.Err;
+    EXPECT_EQ(ReadFileText(LBpl), "core");
+    EXPECT_TRUE(FileExists(LDownloads + "o_1.zip"));
+    EXPECT_EQ(Run({"verify"}).Code, ecDone);
 }
 
 // While another installer (the window) holds the store, a command that may
@@ -625,8 +760,14 @@ TEST_F(CliCommandsTest, OnlyRegisteredIdeVersionsAreInstalled) {
 
     std::vector<std::string> LAll = {"--all"};
     LAll.insert(LAll.end(), LAnswers.begin(), LAnswers.end());
+    // A library missing beside the program is a warning that names it; the
+    // version is installed all the same.
+    std::filesystem::remove(FTemp.Path() / "libeay32.dll");
     const TRun LInstalled = Run(InstallArgs(LAll));
     EXPECT_EQ(LInstalled.Code, ecDone) << LInstalled.Err;
+    EXPECT_THAT(LInstalled.Err,
+                HasSubstr("Warning: Cannot copy libeay32.dll from " + DirText(FTemp.Path()) +
+                          ": The specified file was not found\n"));
     EXPECT_THAT(RecordedVersions(), testing::ElementsAre("23.0"));
     EXPECT_THAT(LInstalled.Err, testing::Not(HasSubstr("22.0")));
     EXPECT_THAT(ReadFileText(FTemp.Path() / "install.log"),
@@ -752,3 +893,111 @@ TEST_F(CliCommandsTest, TheLogGoesWhereItCanBeWritten) {
 }
 
 } // namespace
+
+namespace {
+
+// Every file and folder below ARoot with its bytes, to compare a whole tree.
+// SQLite's shared-memory index is left out: every reader writes its marks there.
+std::map<std::string, std::string> TreeContents(const std::filesystem::path& ARoot) {
+    std::map<std::string, std::string> LTree;
+    for (const auto& LItem : std::filesystem::recursive_directory_iterator(ARoot)) {
+        const std::string LName = LItem.path().lexically_relative(ARoot).generic_string();
+        if (!LName.ends_with("-shm")) {
+            LTree[LName] = LItem.is_directory() ? "<folder>" : ReadFileText(LItem.path());
+        }
+    }
+    return LTree;
+}
+
+// The names of what differs between two trees.
+std::vector<std::string> Changed(const std::map<std::string, std::string>& ABefore,
+                                 const std::map<std::string, std::string>& AAfter) {
+    std::vector<std::string> LNames;
+    for (const auto& [LName, LBytes] : AAfter) {
+        const auto LOld = ABefore.find(LName);
+        if (LOld == ABefore.end() || LOld->second != LBytes) {
+            LNames.push_back(LName);
+        }
+    }
+    for (const auto& LOld : ABefore) {
+        if (!AAfter.contains(LOld.first)) {
+            LNames.push_back(LOld.first + " (removed)");
+        }
+    }
+    return LNames;
+}
+
+} // namespace
+
+// --dry-run says what install and uninstall would do and changes nothing: the
+// store, the folders, the download folder and the log stay byte for byte as
+// they were, no package is requested, and no lock is taken (another installer
+// may hold it meanwhile).
+TEST_F(CliCommandsTest, DryRunsSayWhatWouldBeDoneAndChangeNothing) {
+    RegisterIde("23.0");
+    RegisterIde("22.0");
+    ServePackages({"22.0", "23.0"});
+    WriteFileText(FTemp.Path() / "downloads" / "o_23.0.zip", "a file of the user's");
+    WriteFileText(FTemp.Path() / "install.log", "an earlier run\r\n");
+    WriteRegistryData(*FSetup.Store, {"22.0", "1.4.2", "2026-12-01 10:00:00", "DEVELOPER",
+                                      "DEVELOPER", DirText(FTemp.Path() / "Orvane" / "22.0")});
+    const TProcessLock LHeld(FSetup.LockName);
+    ASSERT_EQ(LHeld.State(), TProcessLock::lsHeld);
+    const std::map<std::string, std::string> LBefore = TreeContents(FTemp.Path());
+    const std::string LDownloads = DirText(FTemp.Path() / "downloads");
+
+    struct TCase {
+        const char* Label;
+        std::vector<std::string> Args;
+        int Code;
+        std::vector<std::string> Said;
+    };
+    const std::vector<TCase> LCases = {
+        {"install with every answer",
+         InstallArgs({"--versions", "22.0,23.0", "--dry-run", "--getit", "remove", "--ide-running",
+                      "stop", "--existing-zip", "use", "--installed", "reinstall"}),
+         ecDone,
+         {"Dry run: nothing is changed.", "Download folder: " + LDownloads,
+          "  package_file: " + LDownloads + "o_23.0.zip\n",
+          "  registry key: SOFTWARE\\Embarcadero\\BDS\\22.0\\Library\\Win32",
+          "o_23.0.zip already exists: --existing-zip download|use -> use\n",
+          "22.0 1.4.2 is installed: --installed reinstall|skip -> reinstall\n"}},
+        {"install whose answers are missing",
+         InstallArgs({"--versions", "23.0,22.0", "--dry-run", "--non-interactive"}),
+         ecRefused,
+         {"--existing-zip download|use -> none: the run would be refused\n"}},
+        {"uninstall",
+         {"uninstall", "--all", "--dry-run", "--remove-files", "--ide-running", "continue"},
+         ecDone,
+         {"22.0:\n", "  folder_removed: " + DirText(FTemp.Path() / "Orvane" / "22.0"),
+          "  registry key: SOFTWARE\\Embarcadero\\BDS\\22.0\\Library\\Android64",
+          "If asked: --ide-running continue|stop -> continue\n"}},
+    };
+    for (const TCase& LCase : LCases) {
+        const TRun LRun = Run(LCase.Args);
+        EXPECT_EQ(LRun.Code, LCase.Code) << LCase.Label << ": " << LRun.Err;
+        for (const std::string& LText : LCase.Said) {
+            EXPECT_THAT(LRun.Out, HasSubstr(LText)) << LCase.Label;
+        }
+        EXPECT_THAT(Changed(LBefore, TreeContents(FTemp.Path())), testing::IsEmpty())
+            << LCase.Label;
+    }
+    EXPECT_THAT(Server().FileRequests(),
+                testing::Not(testing::Contains(testing::StartsWith("/file/"))));
+
+    const TRun LJson = Run(InstallArgs({"--versions", "23.0", "--dry-run", "--json",
+                                        "--existing-zip", "download", "--getit", "keep"}));
+    EXPECT_EQ(LJson.Code, ecDone) << LJson.Err;
+    rapidjson::Document LDocument;
+    LDocument.Parse(LJson.Out.c_str());
+    ASSERT_FALSE(LDocument.HasParseError()) << LJson.Out;
+    EXPECT_TRUE(LDocument["dry_run"].GetBool());
+    EXPECT_FALSE(LDocument.HasMember("log_file"));
+    EXPECT_EQ(LDocument["download_dir"].GetString(), LDownloads);
+    ASSERT_EQ(LDocument["versions"].Size(), 1u);
+    EXPECT_EQ(LDocument["versions"][0]["package_file"].GetString(), LDownloads + "o_23.0.zip");
+    EXPECT_GT(LDocument["versions"][0]["registry_keys"].Size(), 3u);
+    ASSERT_EQ(LDocument["questions"].Size(), 1u);
+    EXPECT_STREQ(LDocument["questions"][0]["answer"].GetString(), "download");
+    EXPECT_THAT(Changed(LBefore, TreeContents(FTemp.Path())), testing::IsEmpty());
+}

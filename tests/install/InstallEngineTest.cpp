@@ -295,6 +295,47 @@ TEST_F(InstallEngineTest, ARunReportsEachFailedVersionAndGoesOn) {
     EXPECT_FALSE(fs::exists(DownloadDir() + "b.zip.part"));
 }
 
+// A file already under the package's partial name (somebody's, or a link) is
+// not the download's: the version fails and the file stays as it was.
+TEST_F(InstallEngineTest, AFileUnderThePartialNameFailsTheVersionAndStays) {
+    ServePackage("a.zip");
+    fs::create_directories(DownloadDir());
+    WriteFileText(DownloadDir() + "a.zip.part", "the user's own");
+
+    const orvane::TInstallRun LRun = Engine().InstallVersions(
+        {&Entry("22.0", "a.zip")}, [&] { return IDEDir(); }, Root() + "downloads");
+
+    ASSERT_EQ(LRun.Versions.size(), 1u);
+    EXPECT_FALSE(LRun.Versions[0].Installed());
+    EXPECT_THAT(LRun.Versions[0].Reason,
+                HasSubstr("Cannot create file \"" + DownloadDir() + "a.zip.part\""));
+    EXPECT_EQ(ReadFileText(DownloadDir() + "a.zip.part"), "the user's own");
+    EXPECT_FALSE(fs::exists(DownloadDir() + "a.zip"));
+    EXPECT_THAT(FHost->Lines, testing::Not(testing::Contains(HasSubstr("deleted"))));
+}
+
+// An IDE directory without the version's folder (a typing error, the default
+// where no IDE is installed) fails that version naming the folder; nothing is
+// downloaded and no folder of the IDE's is made up.
+TEST_F(InstallEngineTest, AMissingIDEFolderFailsTheVersionAndIsNotCreated) {
+    ServePackage("a.zip");
+    const std::string LNowhere = Root() + "Program Files (x86)/Embarcadero/Studio/";
+    for (const std::string& LIDEDir : {LNowhere, Root() + "ide-without-versions/"}) {
+        SCOPED_TRACE(LIDEDir);
+        const orvane::TInstallRun LRun = Engine().InstallVersions(
+            {&Entry("22.0", "a.zip")}, [&] { return LIDEDir; }, Root() + "downloads");
+        ASSERT_EQ(LRun.Versions.size(), 1u);
+        EXPECT_FALSE(LRun.Versions[0].Installed());
+        EXPECT_THAT(LRun.Versions[0].Reason,
+                    StartsWith("<ERROR> The IDE folder \"" + LIDEDir + "22.0"));
+        EXPECT_THAT(LRun.Versions[0].Reason, HasSubstr("\" does not exist"));
+        EXPECT_FALSE(fs::exists(LIDEDir + "22.0"));
+    }
+    EXPECT_FALSE(fs::exists(Root() + "Program Files (x86)"));
+    EXPECT_TRUE(FileRequests().empty());
+    EXPECT_FALSE(Record("22.0"));
+}
+
 TEST_F(InstallEngineTest, AnErrorInsideAVersionIsWarnedLoggedAndReported) {
     FServer.WriteFile("a.zip", "this is no zip");
 

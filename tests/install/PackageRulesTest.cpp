@@ -130,6 +130,37 @@ TEST(PackageRulesTest, UsableEntryNamesPassAndControlCharactersShowAsEscapes) {
         "allowed in file names)");
 }
 
+// A name the server gives is taken for one kind of file only: the package a
+// zip, further DLLs DLLs, whatever else the names say.
+TEST(PackageRulesTest, ThePackageIsAZipAndFurtherDllsAreDlls) {
+    const struct {
+        std::string Members;
+        std::string Expected; // "": usable; else the refusal
+    } LCases[] = {
+        {R"("file": "Orvane.ZIP", "dlls": "Win32/Release/A.DLL")", ""},
+        {R"("file": "Orvane-Framework-4.2.reg")",
+         "Unusable \"file\" in the package entry: \"Orvane-Framework-4.2.reg\" (not a .zip file "
+         "name)"},
+        {R"("file": ".zip")",
+         "Unusable \"file\" in the package entry: \".zip\" (not a .zip file name)"},
+        {R"("file": "zip")",
+         "Unusable \"file\" in the package entry: \"zip\" (not a .zip file name)"},
+        {R"("file": "a.zip", "dlls": "A.dll,bds.exe")",
+         "Unusable \"dlls\" in the package entry: \"bds.exe\" (not a .dll file name)"},
+        {R"("file": "a.zip", "dlls": "Win32/Release/dll")",
+         "Unusable \"dlls\" in the package entry: \"Win32/Release/dll\" (not a .dll file name)"},
+        {R"("file": "a.zip", "dlls": "A.dll.bak")",
+         "Unusable \"dlls\" in the package entry: \"A.dll.bak\" (not a .dll file name)"},
+        {R"("file": "a.zip", "dlls": "COM0.dll")",
+         "Unusable \"dlls\" in the package entry: \"COM0.dll\" (it is a reserved device name)"},
+    };
+    for (const auto& LCase : LCases) {
+        EXPECT_EQ(UnusableEntryName(Entry(R"({"version": "22.0", )" + LCase.Members + "}")),
+                  LCase.Expected)
+            << LCase.Members;
+    }
+}
+
 // "AMember": "AValue", for an entry's members.
 std::string Quoted(const std::string& AMember, const std::string& AValue) {
     return "\"" + AMember + "\": \"" + AValue + "\"";

@@ -39,13 +39,54 @@ TEST(PackageSpaceTest, NeedsFollowWhereEachFileGoes) {
     }
     const std::string LBpl = LCommon + "Bpl" + S;
     const std::string LDcp = LCommon + "Dcp" + S;
-    EXPECT_EQ(LActual,
-              (std::vector<std::pair<std::string, std::uint64_t>>{{"/v/", 1337},
-                                                                  {LBpl, 100},
-                                                                  {LBpl + "Win64" + S, 200},
-                                                                  {LDcp, 30},
-                                                                  {LDcp + "Win64" + S, 0},
-                                                                  {"/bin/", 7}}));
+    // Every file as its drive keeps it: whole clusters and one for its entry.
+    const std::uint64_t LUnit = AllocationUnit("/v/");
+    const auto A = [LUnit](std::uint64_t ASize) { return AllocatedSize(ASize, LUnit); };
+    EXPECT_EQ(LActual, (std::vector<std::pair<std::string, std::uint64_t>>{
+                           {"/v/", A(100) + A(200) + A(30) + A(7) + A(1000)},
+                           {LBpl, A(100)},
+                           {LBpl + "Win64" + S, A(200)},
+                           {LDcp, A(30)},
+                           {LDcp + "Win64" + S, 0},
+                           {"/bin/", A(7)}}));
+}
+
+TEST(PackageSpaceTest, AFileTakesWholeClustersAndOneForItsEntry) {
+    const struct {
+        std::uint64_t Size;
+        std::uint64_t Unit;
+        std::uint64_t Allocated;
+    } LCases[] = {
+        {0, 4096, 4096},     {1, 4096, 8192},    {4096, 4096, 8192},
+        {4097, 4096, 12288}, {1, 65536, 131072}, {UINT64_MAX, 4096, UINT64_MAX / 4096 * 4096},
+    };
+    for (const auto& LCase : LCases) {
+        EXPECT_EQ(AllocatedSize(LCase.Size, LCase.Unit), LCase.Allocated) << LCase.Size;
+    }
+    EXPECT_GE(AllocationUnit(TTempDir().Path().string()), 512u);
+}
+
+// Tiny files in their tens of thousands: a small zip whose bytes fit easily
+// still needs a cluster and an entry per file, and a drive without room for
+// that is refused before anything is written.
+TEST(PackageSpaceTest, ManyTinyFilesNeedTheirClusters) {
+    TTempDir LTemp;
+    const auto LZipFile = LTemp.Path() / "tiny.zip";
+    WriteManyEntryZip(LZipFile, 20000, "x");
+    TZipReader LZip(LZipFile.string());
+    const std::string LVersionDir = (LTemp.Path() / "v").string() + PathDelimiter();
+    const std::vector<TSpaceNeed> LNeeds =
+        PackageSpaceNeeds(LZip, Entry("{}"), LVersionDir, "/c/", "/bin/");
+    ASSERT_FALSE(LNeeds.empty());
+    EXPECT_EQ(LNeeds[0].Folder, LVersionDir);
+    EXPECT_GE(LNeeds[0].Bytes, 20000u * 2 * 512);
+    EXPECT_EQ(LNeeds[0].Bytes, 20000u * 2 * AllocationUnit(LVersionDir));
+
+    // 20,000 bytes of data, yet a drive with 20 MB free has no room for them.
+    const auto LBefore = SetAvailableSpaceForTests(std::uint64_t{20} << 20);
+    EXPECT_THROW(RequireFreeSpace(LNeeds), std::runtime_error);
+    SetAvailableSpaceForTests(LBefore);
+    EXPECT_FALSE(std::filesystem::exists(LVersionDir));
 }
 
 // What a download may take, with and without room kept for a version still

@@ -59,6 +59,98 @@ void WriteTestZip(const fs::path& AFile, const std::vector<TTestZipEntry>& AEntr
 
 namespace {
 
+void PutLe(std::string& AOut, std::uint64_t AValue, int ABytes) {
+    for (int LAt = 0; LAt < ABytes; ++LAt) {
+        AOut += static_cast<char>((AValue >> (8 * LAt)) & 0xFF);
+    }
+}
+
+std::uint32_t Crc32(const std::string& AData) {
+    std::uint32_t LCrc = 0xFFFFFFFFu;
+    for (const unsigned char LByte : AData) {
+        LCrc ^= LByte;
+        for (int LBit = 0; LBit < 8; ++LBit) {
+            LCrc = (LCrc >> 1) ^ (0xEDB88320u & (0u - (LCrc & 1u)));
+        }
+    }
+    return ~LCrc;
+}
+
+} // namespace
+
+void WriteManyEntryZip(const fs::path& AFile, std::uint32_t ACount, const std::string& AData) {
+    const std::uint32_t LCrc = Crc32(AData);
+    std::string LLocal;
+    std::string LCentral;
+    for (std::uint32_t LAt = 0; LAt < ACount; ++LAt) {
+        const std::string LName = "f/" + std::to_string(LAt);
+        const std::uint64_t LOffset = LLocal.size();
+        PutLe(LLocal, 0x04034b50, 4);
+        PutLe(LLocal, 20, 2); // version needed
+        PutLe(LLocal, 0, 2);  // flags
+        PutLe(LLocal, 0, 2);  // stored
+        PutLe(LLocal, 0, 4);  // time and date
+        PutLe(LLocal, LCrc, 4);
+        PutLe(LLocal, AData.size(), 4);
+        PutLe(LLocal, AData.size(), 4);
+        PutLe(LLocal, LName.size(), 2);
+        PutLe(LLocal, 0, 2);
+        LLocal += LName + AData;
+        PutLe(LCentral, 0x02014b50, 4);
+        PutLe(LCentral, 20, 2); // made by
+        PutLe(LCentral, 20, 2); // needed
+        PutLe(LCentral, 0, 2);
+        PutLe(LCentral, 0, 2);
+        PutLe(LCentral, 0, 4);
+        PutLe(LCentral, LCrc, 4);
+        PutLe(LCentral, AData.size(), 4);
+        PutLe(LCentral, AData.size(), 4);
+        PutLe(LCentral, LName.size(), 2);
+        PutLe(LCentral, 0, 2); // extra
+        PutLe(LCentral, 0, 2); // comment
+        PutLe(LCentral, 0, 2); // disk
+        PutLe(LCentral, 0, 2); // internal attributes
+        PutLe(LCentral, 0, 4); // external attributes
+        PutLe(LCentral, LOffset, 4);
+        LCentral += LName;
+    }
+    std::string LEnd;
+    const std::uint64_t LCentralAt = LLocal.size();
+    const std::uint64_t LZip64At = LCentralAt + LCentral.size();
+    const bool LZip64 = ACount > 0xFFFF;
+    if (LZip64) {
+        PutLe(LEnd, 0x06064b50, 4);
+        PutLe(LEnd, 44, 8);
+        PutLe(LEnd, 45, 2);
+        PutLe(LEnd, 45, 2);
+        PutLe(LEnd, 0, 4);
+        PutLe(LEnd, 0, 4);
+        PutLe(LEnd, ACount, 8);
+        PutLe(LEnd, ACount, 8);
+        PutLe(LEnd, LCentral.size(), 8);
+        PutLe(LEnd, LCentralAt, 8);
+        PutLe(LEnd, 0x07064b50, 4);
+        PutLe(LEnd, 0, 4);
+        PutLe(LEnd, LZip64At, 8);
+        PutLe(LEnd, 1, 4);
+    }
+    PutLe(LEnd, 0x06054b50, 4);
+    PutLe(LEnd, 0, 2);
+    PutLe(LEnd, 0, 2);
+    PutLe(LEnd, LZip64 ? 0xFFFF : ACount, 2);
+    PutLe(LEnd, LZip64 ? 0xFFFF : ACount, 2);
+    PutLe(LEnd, LCentral.size(), 4);
+    PutLe(LEnd, LCentralAt, 4);
+    PutLe(LEnd, 0, 2);
+    std::ofstream LOut(AFile, std::ios::binary | std::ios::trunc);
+    LOut << LLocal << LCentral << LEnd;
+    if (!LOut.flush()) {
+        throw std::runtime_error("Cannot write " + AFile.string());
+    }
+}
+
+namespace {
+
 // Calls APatch with the offset of AName's local header ("PK\3\4": name length
 // at 26, name at 30) and central record ("PK\1\2": name length at 28, name at
 // 46), then writes the file back; both must be found.

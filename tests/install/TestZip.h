@@ -20,6 +20,12 @@ struct TTestZipEntry {
 // Writes a real zip file with libzip (deflate for files). Throws on failure.
 void WriteTestZip(const std::filesystem::path& AFile, const std::vector<TTestZipEntry>& AEntries);
 
+// Writes a zip of ACount stored entries "f/0", "f/1", ..., each holding AData,
+// byte by byte as the format lays it out (ZIP64 records past 65535 entries):
+// libzip takes minutes for a hundred thousand entries.
+void WriteManyEntryZip(const std::filesystem::path& AFile, std::uint32_t ACount,
+                       const std::string& AData);
+
 // Rewrites the uncompressed size that AFile declares for entry AName, in its
 // local header and in the central directory: a zip that lies about a size.
 void SetDeclaredSize(const std::filesystem::path& AFile, const std::string& AName,

@@ -13,6 +13,7 @@
 #include "server/Protocol.h"
 #include "server/Sha256.h"
 #include "support/FileText.h"
+#include "support/ForwardingStore.h"
 #include "support/RegContents.h"
 #include "support/ScriptedHost.h"
 #include "support/TempDir.h"
@@ -24,7 +25,12 @@
 #include <random>
 #include <set>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include "platform/Privilege.h"
+#include "registry/Win32RegistryStore.h"
+
+#include <windows.h>
+#else
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -55,6 +61,79 @@ std::string FolderContents(const fs::path& AFolder) {
     }
     return LText;
 }
+
+std::string EntryText(const std::string& AVersion) {
+    return R"({"name": "Orvane", "version": ")" + AVersion + R"(", "file": "a.zip", "url": "file/",
+            "bpls": "Orvane_Core.bpl", "dcps": "Orvane_Core.dcp",
+            "dlls": "Win32/Release/Orvane.dll", "platforms": "Win32,Win64"})";
+}
+
+// The reused package is asked about at each try.
+std::shared_ptr<TScriptedHost> AnsweringHost() {
+    auto LHost = std::make_shared<TScriptedHost>();
+    for (int LTry = 0; LTry < 4; ++LTry) {
+        LHost->Answer(TQuestionId::ExistingZip, false);
+        LHost->Answer(TQuestionId::OlderVersionInstalled, true);
+    }
+    return LHost;
+}
+
+// The SSL libraries in "exe", journals and manifests in "data" below ARoot.
+orvane::TInstallSettings SettingsIn(const fs::path& ARoot,
+                                    std::function<void(const orvane::TRecordLine&)> AHook) {
+    orvane::TInstallSettings LSettings;
+    LSettings.ApiUrl = "http://127.0.0.1:9/";
+    LSettings.ExeDir = DirText(ARoot / "exe");
+    LSettings.IDEProcessName = "bds-transaction-test-none.exe";
+    LSettings.BeforeChange = std::move(AHook);
+    LSettings.DataDir = ARoot / "data";
+    return LSettings;
+}
+
+#ifdef _WIN32
+// The child of the kill test below: installs version 22.0 into the parent's
+// store and folders (named by the environment) and ends on the spot, as the
+// task manager ends a process, when the journal announces change
+// ORVANE_TEST_KILL_STEP; a cut-off extraction leaves its temporary file. It
+// runs before main, so no test of this program runs in the child.
+const bool KKilledChild = [] {
+    const char* LStep = std::getenv("ORVANE_TEST_KILL_STEP");
+    if (LStep == nullptr) {
+        return false;
+    }
+    const auto LEnv = [](const char* AName) {
+        const char* LValue = std::getenv(AName);
+        return std::string(LValue ? LValue : "");
+    };
+    orvane::EnablePrivilege("SeBackupPrivilege", true);
+    const auto LStore =
+        orvane::OpenWin32RegistryStore(HKEY_CURRENT_USER, LEnv("ORVANE_TEST_KILL_STORE"));
+    int LChanges = 0;
+    const int LKillAt = std::atoi(LStep);
+    orvane::TInstallEngine LEngine(
+        AnsweringHost(), *LStore,
+        SettingsIn(orvane::PathFromUtf8(LEnv("ORVANE_TEST_KILL_ROOT")),
+                   [&](const orvane::TRecordLine& ARecord) {
+                       if (++LChanges == LKillAt) {
+                           if (ARecord.Kind == "created" || ARecord.Kind == "replaced") {
+                               WriteFileText(ARecord.Fields[0] + ".part", "half a file");
+                           }
+                           TerminateProcess(GetCurrentProcess(), 9);
+                       }
+                   }));
+    rapidjson::Document LEntry;
+    LEntry.Parse<orvane::KAnswerParseFlags>(EntryText("22.0").c_str());
+    UINT LCode = 2;
+    try {
+        LCode = LEngine.InstallPackage(&LEntry, LEnv("ORVANE_TEST_KILL_IDE"),
+                                       LEnv("ORVANE_TEST_KILL_DOWNLOADS"))
+                    ? 0
+                    : 1;
+    } catch (...) {
+    }
+    ExitProcess(LCode);
+}();
+#endif
 
 class TransactionTest : public testing::Test {
 protected:
@@ -101,34 +180,15 @@ protected:
         return N(Root() + "common/" + AVersion + "/");
     }
 
-    // The reused package is asked about at each try.
-    std::shared_ptr<TScriptedHost> NewHost() {
-        FHost = std::make_shared<TScriptedHost>();
-        for (int LTry = 0; LTry < 4; ++LTry) {
-            FHost->Answer(TQuestionId::ExistingZip, false);
-            FHost->Answer(TQuestionId::OlderVersionInstalled, true);
-        }
-        return FHost;
-    }
-
     orvane::TInstallEngine Engine(orvane::TRegistryStore& AStore,
                                   std::function<void(const orvane::TRecordLine&)> AHook = {}) {
-        orvane::TInstallSettings LSettings;
-        LSettings.ApiUrl = "http://127.0.0.1:9/";
-        LSettings.ExeDir = DirText(FTemp / "exe");
-        LSettings.IDEProcessName = "bds-transaction-test-none.exe";
-        LSettings.BeforeChange = std::move(AHook);
-        LSettings.DataDir = FTemp / "data";
-        return orvane::TInstallEngine(NewHost(), AStore, LSettings);
+        FHost = AnsweringHost();
+        return orvane::TInstallEngine(FHost, AStore, SettingsIn(FTemp.Path(), std::move(AHook)));
     }
 
     const rapidjson::Value& Entry(const std::string& AVersion) {
         auto LDocument = std::make_unique<rapidjson::Document>();
-        const std::string LText = R"({"name": "Orvane", "version": ")" + AVersion +
-                                  R"(", "file": "a.zip", "url": "file/",
-            "bpls": "Orvane_Core.bpl", "dcps": "Orvane_Core.dcp",
-            "dlls": "Win32/Release/Orvane.dll", "platforms": "Win32,Win64"})";
-        LDocument->Parse<orvane::KAnswerParseFlags>(LText.c_str());
+        LDocument->Parse<orvane::KAnswerParseFlags>(EntryText(AVersion).c_str());
         FDocuments.push_back(std::move(LDocument));
         return *FDocuments.back();
     }
@@ -349,6 +409,98 @@ TEST_F(TransactionTest, VerifyFindsWhatIsBrokenAndRepairMendsIt) {
                 HasSubstr("GetIt copy"));
 }
 
+// A C++ path value the IDE lost whole is written anew by a repair; a repair
+// rolled back after that write leaves the key as it found it.
+TEST_F(TransactionTest, ARepairRolledBackTakesOutTheValueItCreated) {
+    {
+        auto LEngine = Engine(*FStore);
+        ASSERT_TRUE(LEngine.InstallPackage(&Entry("22.0"), IDEDir(), DownloadDir()));
+    }
+    const std::string LCpp = CBds + "22.0\\C++\\Paths\\Win32";
+    ASSERT_TRUE(FStore->GetValue(LCpp, "IncludePath"));
+    ASSERT_TRUE(FStore->DeleteValue(LCpp, "IncludePath"));
+    const std::string LBefore = RegContents(*FStore, "");
+
+    // The write lands, but the store reports it failed.
+    struct TLostAnswerStore : TForwardingStore {
+        using TForwardingStore::TForwardingStore;
+        bool SetValue(const std::string& AKey, const orvane::TRegValue& AValue) override {
+            const bool LWritten = TForwardingStore::SetValue(AKey, AValue);
+            return LWritten && std::exchange(FAnswered, true);
+        }
+        bool FAnswered = false;
+    };
+    TLostAnswerStore LStore(FStore);
+    auto LEngine = Engine(LStore);
+    const orvane::TVerifyReport LAfter = LEngine.Repair({"22.0"}, false);
+    // Each of the value's four entries is missing still.
+    EXPECT_EQ(LAfter.Problems.size(), 4u);
+    for (const orvane::TVerifyProblem& LProblem : LAfter.Problems) {
+        EXPECT_THAT(LProblem.Text, HasSubstr("in \"IncludePath\" of"));
+    }
+    EXPECT_THAT(FHost->Warnings, testing::Contains(testing::StartsWith("22.0 was rolled back: ")));
+    EXPECT_FALSE(FStore->GetValue(LCpp, "IncludePath"));
+    EXPECT_EQ(RegContents(*FStore, ""), LBefore);
+    EXPECT_EQ(JournalCount(), 0u);
+
+    EXPECT_TRUE(Engine(*FStore).Repair({"22.0"}, false).Problems.empty());
+    EXPECT_THAT(orvane::FromUtf16Le(FStore->GetValue(LCpp, "IncludePath")->Data, true),
+                HasSubstr(N(DownloadDir() + "22.0/")));
+}
+
+// An installation recorded before manifests were kept is checked against what
+// its extracted folder implies, and repaired from it.
+TEST_F(TransactionTest, AnInstallationWithoutAManifestIsCheckedAgainstItsFolder) {
+    {
+        auto LEngine = Engine(*FStore);
+        ASSERT_TRUE(LEngine.InstallPackage(&Entry("22.0"), IDEDir(), DownloadDir()));
+    }
+    fs::path LManifestFile;
+    ASSERT_TRUE(orvane::ReadRecordManifest(*FStore, "22.0", &LManifestFile));
+    std::string LRecordKey = orvane::RecordKey("22.0");
+    LRecordKey.pop_back();
+    ASSERT_TRUE(FStore->DeleteValue(LRecordKey, orvane::KManifestValue));
+    ASSERT_TRUE(fs::remove(LManifestFile));
+    ASSERT_FALSE(orvane::ReadRecordManifest(*FStore, "22.0"));
+
+    auto LEngine = Engine(*FStore);
+    const auto LTexts = [&] {
+        std::vector<std::string> LLines;
+        for (const orvane::TVerifyProblem& LProblem : LEngine.Verify({"22.0"}).Problems) {
+            LLines.push_back(LProblem.Text);
+        }
+        return LLines;
+    };
+    EXPECT_THAT(LTexts(), testing::IsEmpty());
+
+    const std::string LBpl = N(CommonDir("22.0") + "Bpl/Orvane_Core.bpl");
+    const std::string LBpl64 = N(CommonDir("22.0") + "Bpl/Win64/Orvane_Core.bpl");
+    const std::string LKnown = CBds + "22.0\\Known Packages";
+    const std::string LLibrary = CBds + "22.0\\Library\\Win64";
+    const std::string LEntry64 = N(DownloadDir() + "22.0/Win64/Release/");
+    fs::remove(LBpl);
+    fs::remove(LBpl64);
+    ASSERT_TRUE(FStore->DeleteValue(LKnown, LBpl));
+    ASSERT_TRUE(FStore->SetValue(LLibrary, Text("Search Path", "$(BDSLIB)")));
+    EXPECT_THAT(LTexts(),
+                testing::UnorderedElementsAre(
+                    "22.0: missing file \"" + LBpl + "\"", "22.0: missing file \"" + LBpl64 + "\"",
+                    "22.0: missing registry value \"" + LBpl + "\" in HKEY_CURRENT_USER\\" + LKnown,
+                    "22.0: missing entry \"" + LEntry64 +
+                        "\" in \"Search Path\" of HKEY_CURRENT_USER\\" + LLibrary));
+
+    EXPECT_TRUE(LEngine.Repair({"22.0"}, false).Problems.empty());
+    EXPECT_EQ(ReadFileText(LBpl), "core32");
+    EXPECT_EQ(ReadFileText(LBpl64), "core64");
+    EXPECT_EQ(orvane::FromUtf16Le(FStore->GetValue(LKnown, LBpl)->Data, true), "Orvane_Core.bpl");
+
+    // Only a folder that is gone leaves nothing to check against.
+    fs::remove_all(DownloadDir() + "22.0");
+    const orvane::TVerifyReport LGone = LEngine.Verify({"22.0"});
+    ASSERT_EQ(LGone.Problems.size(), 1u);
+    EXPECT_EQ(LGone.Problems[0].Kind, orvane::TVerifyProblem::vkUnverifiable);
+}
+
 TEST_F(TransactionTest, AnInstallationWithoutAManifestIsReportedAsUnverifiable) {
     orvane::WriteRegistryData(*FStore,
                               orvane::TOrvaneRegistryData::Create("23.0", "1.0", "DEVELOPER", "",
@@ -357,7 +509,8 @@ TEST_F(TransactionTest, AnInstallationWithoutAManifestIsReportedAsUnverifiable) 
     const orvane::TVerifyReport LReport = LEngine.Verify({});
     ASSERT_EQ(LReport.Problems.size(), 1u);
     EXPECT_EQ(LReport.Problems[0].Text,
-              "23.0: installed without a manifest; it cannot be verified");
+              "23.0: installed without a manifest, and its folder is gone; it cannot be "
+              "verified");
     // And it is still uninstalled as before.
     LEngine.UninstallVersion("23.0");
     orvane::TOrvaneRegistryData LRecord;
@@ -400,18 +553,67 @@ bool InstallKilledAt(
     return WEXITSTATUS(LStatus) == 0;
 }
 
+#else
+// This program again, as the child that KKilledChild runs: it installs and
+// is ended with TerminateProcess after the journal announced change AStep.
+// Returns whether the child installed the whole version.
+bool InstallKilledAt(const std::string& AStoreKey, const fs::path& ARoot,
+                     const std::string& AIDEDir, const std::string& ADownloadDir, int AStep) {
+    const std::vector<std::pair<const char*, std::string>> LEnvironment = {
+        {"ORVANE_TEST_KILL_STEP", std::to_string(AStep)},
+        {"ORVANE_TEST_KILL_STORE", AStoreKey},
+        {"ORVANE_TEST_KILL_ROOT", orvane::Utf8FromPath(ARoot)},
+        {"ORVANE_TEST_KILL_IDE", AIDEDir},
+        {"ORVANE_TEST_KILL_DOWNLOADS", ADownloadDir}};
+    for (const auto& [LName, LValue] : LEnvironment) {
+        SetEnvironmentVariableA(LName, LValue.c_str());
+    }
+    wchar_t LExe[MAX_PATH];
+    GetModuleFileNameW(nullptr, LExe, MAX_PATH);
+    std::wstring LCommand = L"\"" + std::wstring(LExe) + L"\" --gtest_filter=-*";
+    STARTUPINFOW LStartup{};
+    LStartup.cb = sizeof(LStartup);
+    PROCESS_INFORMATION LProcess{};
+    const BOOL LStarted = CreateProcessW(LExe, LCommand.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                         nullptr, &LStartup, &LProcess);
+    for (const auto& LVariable : LEnvironment) {
+        SetEnvironmentVariableA(LVariable.first, nullptr);
+    }
+    EXPECT_TRUE(LStarted);
+    if (!LStarted) {
+        return true;
+    }
+    WaitForSingleObject(LProcess.hProcess, INFINITE);
+    DWORD LCode = 0;
+    GetExitCodeProcess(LProcess.hProcess, &LCode);
+    CloseHandle(LProcess.hThread);
+    CloseHandle(LProcess.hProcess);
+    EXPECT_TRUE(LCode == 0 || LCode == 9) << "exit code " << LCode;
+    return LCode == 0;
+}
+#endif
+
 TEST_F(TransactionTest, ARunKilledBetweenAnyTwoChangesIsRolledBackAtTheNextStart) {
     PutUsersOwnBpl();
     const std::string LBefore = MachineState();
     int LStep = 1;
+#ifdef _WIN32
+    const auto LKilledAt = [this](int AStep) {
+        return InstallKilledAt(FTempStore.HiveKey, FTemp.Path(), IDEDir(), DownloadDir(), AStep);
+    };
+#else
     const auto LEngine = [this](orvane::TRegistryStore& AStore,
                                 std::function<void(const orvane::TRecordLine&)> AHook) {
         return Engine(AStore, std::move(AHook));
     };
+    const auto LKilledAt = [&](int AStep) {
+        return InstallKilledAt(FTempStore.Dir / "registry.sqlite", LEngine, Entry("22.0"), IDEDir(),
+                               DownloadDir(), AStep);
+    };
+#endif
     for (;; ++LStep) {
         SCOPED_TRACE("killed after change " + std::to_string(LStep));
-        if (InstallKilledAt(FTempStore.Dir / "registry.sqlite", LEngine, Entry("22.0"), IDEDir(),
-                            DownloadDir(), LStep)) {
+        if (LKilledAt(LStep)) {
             break;
         }
         EXPECT_EQ(JournalCount(), 1u);
@@ -432,6 +634,5 @@ TEST_F(TransactionTest, ARunKilledBetweenAnyTwoChangesIsRolledBackAtTheNextStart
     orvane::TOrvaneRegistryData LRecord;
     EXPECT_TRUE(orvane::ReadRegistryData(*FStore, "22.0", LRecord));
 }
-#endif
 
 } // namespace

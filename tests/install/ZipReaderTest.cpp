@@ -178,6 +178,24 @@ TEST_F(ZipReaderTest, TwoEntriesOfOneNameRefuseTheArchive) {
     EXPECT_FALSE(fs::exists(Target()));
 }
 
+// More entries than any package has are refused before anything is written;
+// as many as a package may have are not.
+TEST_F(ZipReaderTest, MoreEntriesThanAPackageHasRefuseTheArchive) {
+    for (const std::int64_t LCount : {TZipReader::KMaxEntries, TZipReader::KMaxEntries + 1}) {
+        WriteManyEntryZip(Zip(), static_cast<std::uint32_t>(LCount), "x");
+        TZipReader LZip(Zip().string());
+        ASSERT_EQ(LZip.Count(), LCount);
+        if (LCount == TZipReader::KMaxEntries) {
+            EXPECT_NO_THROW(LZip.CheckArchive());
+            continue;
+        }
+        EXPECT_THAT([&] { LZip.ExtractAll(Target().string()); },
+                    testing::ThrowsMessage<EZipError>(
+                        HasSubstr("holds 100001 entries, more than a package can hold (100000)")));
+        EXPECT_FALSE(fs::exists(Target()));
+    }
+}
+
 TEST_F(ZipReaderTest, OpenFailuresNameTheFile) {
     WriteFileText(FTemp.Path() / "not-a-zip.zip", "PK? no, just text that is not an archive");
     WriteFileText(FTemp.Path() / "empty.zip", "");

@@ -1,4 +1,5 @@
 #include "platform/FileCopy.h"
+#include "platform/NewFile.h"
 
 #include "support/FileText.h"
 #include <gmock/gmock.h>
@@ -74,6 +75,41 @@ TEST_F(FileCopyTest, CopiesContentWithoutTouchingTheSource) {
     EXPECT_THAT(
         [&] { orvane::CopyFileNoOverwrite(At("source.dll"), At("dest/source.dll")); },
         testing::ThrowsMessage<std::runtime_error>(HasSubstr("The specified file already exists")));
+}
+
+// A new file is made only where nothing has its name, and a rename never
+// replaces what has the new name: neither ever writes into a file of
+// somebody else's, on Windows (CREATE_NEW, MoveFileExW) or here.
+TEST_F(FileCopyTest, NewFilesAndRenamesNeverReplaceAnything) {
+    {
+        orvane::TNewFile LFile(At("new.part"));
+        LFile << "fresh";
+        EXPECT_TRUE(LFile.Close());
+    }
+    EXPECT_EQ(ReadFileText(FRoot / "new.part"), "fresh");
+    for (const char* LTaken : {"new.part", "dest"}) {
+        SCOPED_TRACE(LTaken);
+        EXPECT_THAT([&] { orvane::TNewFile LAgain(At(LTaken)); },
+                    testing::ThrowsMessage<orvane::EFileExists>(
+                        HasSubstr("Cannot create file \"" + At(LTaken) + "\"")));
+    }
+    EXPECT_EQ(ReadFileText(FRoot / "new.part"), "fresh");
+    EXPECT_THAT([&] { orvane::TNewFile LNowhere(At("nowhere/x.part")); },
+                testing::ThrowsMessage<std::runtime_error>(HasSubstr(At("nowhere/x.part"))));
+
+    EXPECT_THAT([&] { orvane::RenameNoReplace(At("new.part"), At("dest/present.dll")); },
+                testing::ThrowsMessage<std::runtime_error>(HasSubstr("Cannot rename")));
+    EXPECT_EQ(ReadFileText(FRoot / "dest" / "present.dll"), "already here");
+    EXPECT_EQ(ReadFileText(FRoot / "new.part"), "fresh");
+    orvane::RenameNoReplace(At("new.part"), At("dest/new.dll"));
+    EXPECT_EQ(ReadFileText(FRoot / "dest" / "new.dll"), "fresh");
+    EXPECT_FALSE(fs::exists(FRoot / "new.part"));
+#ifndef _WIN32
+    // A link in the way is not followed: its target keeps its bytes.
+    fs::create_symlink(FRoot / "source.dll", FRoot / "link.part");
+    EXPECT_THROW(orvane::TNewFile(At("link.part")), orvane::EFileExists);
+    EXPECT_EQ(ReadFileText(FRoot / "source.dll"), "library bytes");
+#endif
 }
 
 } // namespace

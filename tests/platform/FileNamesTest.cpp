@@ -50,9 +50,13 @@ TEST(FileNames, PlainNamesPassAndEverythingThatCouldLeaveTheFolderIsRefused) {
         {"NUL .txt", false, "NUL _.txt"},
         {"COM1", false, "COM1_"},
         {"lpt9.bpl", false, "lpt9_.bpl"},
+        {"COM0", false, "COM0_"},
+        {"lpt0.dll", false, "lpt0_.dll"},
         {"CONOUT$", false, "CONOUT$_"},
         {"bad\xFFutf8", false, "bad\xEF\xBF\xBDutf8"},
-        // Windows takes COM and LPT with a superscript 1 to 3 for devices too.
+        // Windows takes COM and LPT with a superscript 0 to 3 for devices too.
+        {"COM\xE2\x81\xB0", false, "COM\xE2\x81\xB0_"},
+        {"LPT\xE2\x81\xB0.dll", false, "LPT\xE2\x81\xB0_.dll"},
         {"COM\xC2\xB9", false, "COM\xC2\xB9_"},
         {"lpt\xC2\xB2.txt", false, "lpt\xC2\xB2_.txt"},
         {"COM\xC2\xB3 .bpl", false, "COM\xC2\xB3 _.bpl"},
@@ -100,6 +104,40 @@ TEST(FileNames, FirstFreeNameNeverPointsAtAnExistingFile) {
     EXPECT_EQ(LFree.parent_path(), LDir.Path());
     EXPECT_EQ(Utf8FromPath(LFree.filename()), LStem + " (4).reg");
     EXPECT_FALSE(std::filesystem::exists(LFree));
+}
+
+// A folder a person names is never the working folder or a drive's root by
+// accident: empty is refused, relative is taken below the working folder, and
+// a root is refused.
+TEST(FileNames, FoldersNamedByAPersonBecomeAbsoluteAndNeverARoot) {
+    const std::string LSep(1, static_cast<char>(std::filesystem::path::preferred_separator));
+    const std::string LHere = Utf8FromPath(std::filesystem::current_path() / "");
+    const std::string LRoot = Utf8FromPath(std::filesystem::current_path().root_path());
+    const struct {
+        std::string Text;
+        std::string Folder; // "": refused
+        std::string ErrorPart;
+    } LCases[] = {
+        {"", "", "--download-dir is empty: name a folder"},
+        {"  ", "", "--download-dir is empty"},
+        {LRoot, "", "--download-dir \"" + LRoot + "\" is the root of a drive"},
+        {LRoot + "a" + LSep + ".." + LSep, "", "is the root of a drive"},
+        {"downloads", LHere + "downloads" + LSep, ""},
+        {"." + LSep + "x" + LSep + "y" + LSep, LHere + "x" + LSep + "y" + LSep, ""},
+        {LRoot + "a" + LSep + "." + LSep + "b" + LSep + ".." + LSep + "c",
+         LRoot + "a" + LSep + "c" + LSep, ""},
+    };
+    for (const auto& LCase : LCases) {
+        SCOPED_TRACE(LCase.Text);
+        std::string LFolder = "stale";
+        std::string LError;
+        const bool LOk = orvane::AbsoluteFolder(LCase.Text, "--download-dir", LFolder, LError);
+        EXPECT_EQ(LOk, !LCase.Folder.empty());
+        EXPECT_EQ(LFolder, LCase.Folder);
+        if (!LOk) {
+            EXPECT_NE(LError.find(LCase.ErrorPart), std::string::npos) << LError;
+        }
+    }
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 #ifdef _WIN32
@@ -20,7 +21,7 @@ namespace {
 
 #ifdef _WIN32
 std::string TestLockName() {
-    return "Local\\OrvaneInstallerTest-" + std::to_string(GetCurrentProcessId());
+    return "Global\\OrvaneInstallerTest-" + std::to_string(GetCurrentProcessId());
 }
 #else
 // Below a folder that does not exist yet, as on a first start.
@@ -46,20 +47,54 @@ TEST(ProcessLock, OneHolderAtATimeAndFreeOnceItGoes) {
     }
     orvane::TProcessLock LAgain(TestLockName());
     EXPECT_EQ(LAgain.State(), orvane::TProcessLock::lsHeld) << LAgain.Error();
+    orvane::TProcessLock LBusy(TestLockName());
+    EXPECT_EQ(LBusy.State(), orvane::TProcessLock::lsBusy) << LBusy.Error();
+#ifdef _WIN32
+    EXPECT_EQ(LBusy.HolderPid(), static_cast<long>(GetCurrentProcessId()));
+#else
+    EXPECT_EQ(LBusy.HolderPid(), static_cast<long>(getpid()));
+#endif
 }
 
 #ifdef _WIN32
-// Per user and session, not per folder: a copy with other folders (another
-// temp or profile setting) still meets the first.
-TEST(ProcessLock, TheStoreLockIsTheUsersMutexInTheSession) {
+// Per user, not per session or folder: a copy in another session of the same
+// user, or with other folders (another temp or profile setting), still meets
+// the first.
+TEST(ProcessLock, TheStoreLockIsTheUsersGlobalMutex) {
     const std::string LName = orvane::StoreLockName({});
-    EXPECT_EQ(LName.rfind("Local\\OrvaneInstaller-S-1-", 0), 0u) << LName;
+    EXPECT_EQ(LName.rfind("Global\\OrvaneInstaller-S-1-", 0), 0u) << LName;
     EXPECT_EQ(orvane::StoreLockName("C:\\elsewhere\\x"), LName);
 }
 #else
 TEST(ProcessLock, TheStoreLockLiesBesideTheStore) {
     EXPECT_EQ(orvane::StoreLockName("/home/u/.local/share/orvane/registry.sqlite"),
               "/home/u/.local/share/orvane/registry.sqlite.lock");
+}
+
+// Taken without writing and without following a link: a link put where the
+// lock belongs (into a folder of the user's) empties no file it points to.
+TEST(ProcessLock, ALinkInItsPlaceIsRefusedAndItsTargetLeftAlone) {
+    const fs::path LDir = fs::path(TestLockName()).parent_path();
+    fs::create_directories(LDir);
+    const fs::path LTarget = LDir / "precious.txt";
+    {
+        std::ofstream LFile(LTarget);
+        LFile << "keep me";
+    }
+    const fs::path LLink = LDir / "linked.lock";
+    fs::create_symlink(LTarget, LLink);
+    const fs::path LDangling = LDir / "dangling.lock";
+    fs::create_symlink(LDir / "would-be-created", LDangling);
+    for (const fs::path& LName : {LLink, LDangling}) {
+        orvane::TProcessLock LLock(LName.string());
+        EXPECT_EQ(LLock.State(), orvane::TProcessLock::lsUnavailable) << LName;
+        EXPECT_EQ(LLock.Error().rfind(LName.string() + ": ", 0), 0u) << LLock.Error();
+    }
+    std::ifstream LFile(LTarget);
+    std::string LText;
+    std::getline(LFile, LText);
+    EXPECT_EQ(LText, "keep me");
+    EXPECT_FALSE(fs::exists(LDir / "would-be-created"));
 }
 
 // The lock is the system's: another process holding it keeps this one out, and
@@ -87,6 +122,7 @@ TEST(ProcessLock, AnotherProcessHoldingItKeepsThisOneOutUntilItEnds) {
     {
         orvane::TProcessLock LLock(LName);
         EXPECT_EQ(LLock.State(), orvane::TProcessLock::lsBusy) << LLock.Error();
+        EXPECT_EQ(LLock.HolderPid(), LChild);
     }
     kill(LChild, SIGKILL);
     waitpid(LChild, nullptr, 0);

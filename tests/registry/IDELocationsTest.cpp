@@ -52,7 +52,6 @@ TEST(IDELocations, FailingCandidateFallsToTheNextLower) {
 }
 
 TEST(IDELocations, RootDirIsTheParentOfInstallDir) {
-    const std::string cwd = std::filesystem::current_path().string();
     struct TCase {
         std::string InstallDir;
         std::string Expected;
@@ -61,19 +60,76 @@ TEST(IDELocations, RootDirIsTheParentOfInstallDir) {
         {"/opt/Embarcadero/Studio/22.0/", "/opt/Embarcadero/Studio/"},
         {"/opt/./Embarcadero//Studio/x/../22.0", "/opt/Embarcadero/Studio/"},
         {"/22.0", "/"},
-        // No InstallDir: the root of the file system, and it counts as found.
-        {"", "/"},
-        {"relative/22.0", cwd + "/relative/"},
     };
     for (const auto& c : cases) {
         TTempStore store;
         SetInstallDir(*store, "22.0", c.InstallDir);
         EXPECT_EQ(GetIDERootDir(*store, "22.0"), c.Expected) << c.InstallDir;
     }
-    TTempStore store;
-    ASSERT_TRUE(store->CreateKey(kBDS + "22.0\\Maintenance"));
-    EXPECT_EQ(GetIDERootDir(*store, "22.0"), "/");
-    EXPECT_EQ(FindDefaultIDEDir(*store), "/");
+}
+
+// Folders the IDE keeps as REG_EXPAND_SZ are expanded; an empty or relative
+// one is never taken below the folder the installer runs in (nor, empty, as
+// the drive's root): empty counts as missing, relative is refused by name.
+TEST(IDELocations, IDEPathsAreExpandedAndNeverTakenBelowTheCurrentFolder) {
+    setenv("XDG_DOCUMENTS_DIR", "/home/u/Docs", 1);
+    setenv("ORVANE_TEST_PUBLIC", "/users/public", 1);
+    unsetenv("ORVANE_TEST_UNSET");
+    const std::string maintenance = kBDS + "22.0\\Maintenance";
+    const std::string env = kBDS + "22.0\\Environment Variables";
+    const auto expandable = [](const std::string& AName, const std::string& AText) {
+        return TypedValue(AName, rtExpandSz, SzValue("", AText).Data);
+    };
+    {
+        TTempStore store;
+        ASSERT_TRUE(store->CreateKey(maintenance));
+        ASSERT_TRUE(store->SetValue(maintenance,
+                                    expandable("InstallDir", "%ORVANE_TEST_PUBLIC%/Studio/22.0")));
+        ASSERT_TRUE(store->CreateKey(env));
+        ASSERT_TRUE(store->SetValue(
+            env, expandable("BDSCatalogRepositoryAllUsers",
+                            "%ORVANE_TEST_PUBLIC%/Documents/Studio/22.0/CatalogRepository")));
+        EXPECT_EQ(GetIDERootDir(*store, "22.0"), "/users/public/Studio/");
+        EXPECT_EQ(GetIDECommonDir(*store, "22.0"), "/users/public/Documents/Studio/22.0/");
+        // A plain string is taken as it is, and an unknown name stays.
+        ASSERT_TRUE(
+            store->SetValue(maintenance, SzValue("InstallDir", "/a/%ORVANE_TEST_PUBLIC%/22.0")));
+        EXPECT_EQ(GetIDERootDir(*store, "22.0"), "/a/%ORVANE_TEST_PUBLIC%/");
+        ASSERT_TRUE(store->SetValue(maintenance,
+                                    expandable("InstallDir", "/b/%ORVANE_TEST_UNSET%/%/22.0")));
+        EXPECT_EQ(GetIDERootDir(*store, "22.0"), "/b/%ORVANE_TEST_UNSET%/%/");
+    }
+    {
+        // Empty: as if missing. The root dir's candidate fails silently, the
+        // common dir falls back to the documents folder.
+        TTempStore store;
+        ASSERT_TRUE(store->CreateKey(maintenance));
+        ASSERT_TRUE(store->CreateKey(env));
+        ASSERT_TRUE(store->SetValue(env, SzValue("BDSCatalogRepositoryAllUsers", "")));
+        EXPECT_THROW(GetIDERootDir(*store, "22.0"), ESilentAbort);
+        EXPECT_EQ(FindDefaultIDEDir(*store), std::nullopt);
+        EXPECT_EQ(GetIDECommonDir(*store, "22.0"), "/home/u/Docs/Embarcadero/Studio/22.0/");
+    }
+    for (const std::string& relative :
+         {std::string("relative/22.0"), std::string("%ORVANE_TEST_UNSET%/22.0")}) {
+        SCOPED_TRACE(relative);
+        TTempStore store;
+        ASSERT_TRUE(store->CreateKey(maintenance));
+        ASSERT_TRUE(store->SetValue(maintenance, expandable("InstallDir", relative)));
+        ASSERT_TRUE(store->CreateKey(env));
+        ASSERT_TRUE(store->SetValue(env, expandable("BDSCatalogRepositoryAllUsers", relative)));
+        try {
+            GetIDECommonDir(*store, "22.0");
+            ADD_FAILURE() << "no error";
+        } catch (const ERelativeIDEPath& e) {
+            EXPECT_EQ(std::string(e.what()),
+                      "The registry value \"BDSCatalogRepositoryAllUsers\" of "
+                      "HKEY_CURRENT_USER\\" +
+                          env + "\\ is not an absolute folder: \"" + relative + "\"");
+        }
+        EXPECT_THROW(GetIDERootDir(*store, "22.0"), ERelativeIDEPath);
+        EXPECT_EQ(FindDefaultIDEDir(*store), std::nullopt);
+    }
 }
 
 TEST(IDELocations, RootDirOfAMissingVersionIsASilentAbort) {
@@ -101,14 +157,14 @@ TEST(IDELocations, CommonDirFromTheCatalogRepositoryOrTheDocumentsFolder) {
         {"catalog repository", true,
          SzValue("BDSCatalogRepositoryAllUsers", "/pub/Embarcadero/Studio/22.0/CatalogRepository"),
          "/pub/Embarcadero/Studio/22.0/"},
-        {"expandable text is not expanded", true,
+        {"expandable text without a variable", true,
          TypedValue("BDSCatalogRepositoryAllUsers", rtExpandSz, SzValue("", "/pub/$(X)/Repo").Data),
          "/pub/$(X)/"},
         {"no Environment Variables key", false, std::nullopt,
          "/home/u/Docs/Embarcadero/Studio/22.0/"},
         {"value of another type", true, DwordValue("BDSCatalogRepositoryAllUsers", 5),
          "/home/u/Docs/Embarcadero/Studio/22.0/"},
-        {"key without the value", true, std::nullopt, "/"},
+        {"key without the value", true, std::nullopt, "/home/u/Docs/Embarcadero/Studio/22.0/"},
     };
     for (const auto& c : cases) {
         TTempStore store;

@@ -197,6 +197,23 @@ TEST(ProductRecords, RewriteReplacesTheValuesOfTheSameKey) {
     EXPECT_TRUE(store->GetValue(kRecord22, "SomethingElse").has_value());
 }
 
+// A record key that exists but may not be changed fails the write, naming the
+// key: the version must not pass for recorded while the old record stays.
+TEST(ProductRecords, WritingARecordKeyThatMayNotBeChangedFails) {
+    TTempStore store;
+    WriteRegistryData(*store, Record("22.0", "5.0"));
+    const auto denied = DenyWrites(store, kRecord22);
+    try {
+        WriteRegistryData(*denied, Record("22.0", "6.0"));
+        ADD_FAILURE() << "no error";
+    } catch (const ERegistryException& e) {
+        EXPECT_EQ(std::string(e.what()), "Failed to open key " + kRecord22 + "\\ for writing");
+    }
+    TOrvaneRegistryData read;
+    ASSERT_TRUE(ReadRegistryData(*store, "22.0", read));
+    EXPECT_EQ(read.Version, "5.0");
+}
+
 TEST(ProductRecords, DeleteRemovesOneRecordAndKeepsTheProductKey) {
     TTempStore store;
     WriteRegistryData(*store, Record("22.0", "5.0"));

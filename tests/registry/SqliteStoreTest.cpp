@@ -8,6 +8,9 @@
 #include <string>
 #include <thread>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 namespace orvane::test {
 namespace {
 
@@ -123,6 +126,76 @@ TEST(SqliteStore, UnusableFileGivesAnErrorNamingIt) {
                 << c.Name << ": " << e.what();
         }
     }
+}
+
+// A store file the user may not write is refused, naming it, before SQLite
+// makes its -wal and -shm files (which would keep the read-only mode and
+// block the store after it is writable again); once writable it works.
+// Permissions bind no root: as root the check runs in a child under another
+// account.
+TEST(SqliteStore, AStoreThatCannotBeWrittenIsRefusedAndLeavesNothingBehind) {
+    TTempDir dir;
+    std::filesystem::permissions(dir.Path(), std::filesystem::perms::all);
+    const auto file = dir / "registry.sqlite";
+    const auto check = [&file]() -> std::string {
+        OpenSqliteRegistryStore(file)->CreateKey("A");
+        std::filesystem::permissions(file, std::filesystem::perms::owner_read |
+                                               std::filesystem::perms::group_read |
+                                               std::filesystem::perms::others_read);
+        try {
+            OpenSqliteRegistryStore(file);
+            return "a read-only store opened";
+        } catch (const ERegistryStoreError& e) {
+            if (std::string(e.what()).find(file.string()) == std::string::npos) {
+                return std::string("the error names no file: ") + e.what();
+            }
+        }
+        for (const char* suffix : {"-wal", "-shm"}) {
+            if (std::filesystem::exists(file.string() + suffix)) {
+                return std::string("left ") + suffix;
+            }
+        }
+        std::filesystem::permissions(file, std::filesystem::perms::owner_write,
+                                     std::filesystem::perm_options::add);
+        auto store = OpenSqliteRegistryStore(file);
+        if (!store->KeyExists("A") || !store->CreateKey("B")) {
+            return "the store does not work once writable";
+        }
+        return {};
+    };
+    if (geteuid() != 0) {
+        EXPECT_EQ(check(), "");
+        return;
+    }
+    int pipeEnds[2];
+    ASSERT_EQ(pipe(pipeEnds), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        close(pipeEnds[0]);
+        std::string result = "could not leave root";
+        if (setgid(65534) == 0 && setuid(65534) == 0) {
+            try {
+                result = check();
+            } catch (const std::exception& e) {
+                result = e.what();
+            }
+        }
+        if (write(pipeEnds[1], result.data(), result.size()) < 0) {
+            _exit(2);
+        }
+        _exit(0);
+    }
+    close(pipeEnds[1]);
+    std::string result;
+    char buffer[256];
+    for (ssize_t got; (got = read(pipeEnds[0], buffer, sizeof buffer)) > 0;) {
+        result.append(buffer, static_cast<std::size_t>(got));
+    }
+    close(pipeEnds[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_EQ(result, "");
 }
 
 TEST(SqliteStore, InvalidKeyPathsAreRefused) {

@@ -13,14 +13,6 @@ namespace {
 
 const std::string kBDS = "SOFTWARE\\Embarcadero\\BDS\\";
 
-// Drive of the current folder: a path rooted without a drive lands there
-// (C: when the tests start below the prefix's drive_c).
-std::string CurrentDrive() {
-    wchar_t buffer[MAX_PATH];
-    const DWORD len = GetCurrentDirectoryW(MAX_PATH, buffer);
-    return Narrow(std::wstring(buffer, len)).substr(0, 2);
-}
-
 // The parent-of rule on the real registry and GetFullPathNameW.
 TEST(Win32IDELocations, RootDirIsTheParentOfInstallDir) {
     struct TCase {
@@ -34,8 +26,7 @@ TEST(Win32IDELocations, RootDirIsTheParentOfInstallDir) {
         {"trailing backslash", "C:\\Program Files (x86)\\Embarcadero\\Studio\\22.0\\",
          "C:\\Program Files (x86)\\Embarcadero\\Studio\\"},
         {"dot segments", "D:\\Studio\\.\\x\\..\\22.0", "D:\\Studio\\"},
-        {"no InstallDir", nullptr, CurrentDrive() + "\\"},
-        {"rooted without drive", "\\Embarcadero\\22.0", CurrentDrive() + "\\Embarcadero\\"},
+        {"share", "\\\\server\\share\\Studio\\22.0", "\\\\server\\share\\Studio\\"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);
@@ -46,6 +37,47 @@ TEST(Win32IDELocations, RootDirIsTheParentOfInstallDir) {
                 store->SetValue(kBDS + "22.0\\Maintenance", SzValue("InstallDir", c.InstallDir)));
         }
         EXPECT_EQ(GetIDERootDir(*store, "22.0"), c.Expected);
+    }
+}
+
+// REG_EXPAND_SZ folders come expanded by ExpandEnvironmentStringsW; a folder
+// that would land below the current folder or on the current drive's root
+// (relative, rooted without a drive, empty) is never taken.
+TEST(Win32IDELocations, ExpandableFoldersAreExpandedAndRelativeOnesRefused) {
+    ASSERT_TRUE(SetEnvironmentVariableW(L"ORVANE_TEST_PUBLIC", L"C:\\Users\\Public"));
+    const std::string maintenance = kBDS + "22.0\\Maintenance";
+    const std::string env = kBDS + "22.0\\Environment Variables";
+    const auto expandable = [](const std::string& AName, const std::string& AText) {
+        return TypedValue(AName, rtExpandSz, SzValue("", AText).Data);
+    };
+    {
+        TTempStore store;
+        ASSERT_TRUE(store->CreateKey(maintenance));
+        ASSERT_TRUE(store->SetValue(
+            maintenance, expandable("InstallDir", "%ORVANE_TEST_PUBLIC%\\Studio\\22.0")));
+        ASSERT_TRUE(store->CreateKey(env));
+        ASSERT_TRUE(store->SetValue(
+            env, expandable("BDSCatalogRepositoryAllUsers",
+                            "%ORVANE_TEST_PUBLIC%\\Documents\\Studio\\22.0\\CatalogRepository")));
+        EXPECT_EQ(GetIDERootDir(*store, "22.0"), "C:\\Users\\Public\\Studio\\");
+        EXPECT_EQ(GetIDECommonDir(*store, "22.0"), "C:\\Users\\Public\\Documents\\Studio\\22.0\\");
+    }
+    {
+        TTempStore store;
+        ASSERT_TRUE(store->CreateKey(maintenance));
+        EXPECT_THROW(GetIDERootDir(*store, "22.0"), ESilentAbort);
+        EXPECT_EQ(FindDefaultIDEDir(*store), std::nullopt);
+    }
+    for (const char* relative :
+         {"\\Embarcadero\\22.0", "Studio\\22.0", "%ORVANE_TEST_UNSET%\\22.0"}) {
+        SCOPED_TRACE(relative);
+        TTempStore store;
+        ASSERT_TRUE(store->CreateKey(maintenance));
+        ASSERT_TRUE(store->SetValue(maintenance, expandable("InstallDir", relative)));
+        ASSERT_TRUE(store->CreateKey(env));
+        ASSERT_TRUE(store->SetValue(env, SzValue("BDSCatalogRepositoryAllUsers", relative)));
+        EXPECT_THROW(GetIDERootDir(*store, "22.0"), ERelativeIDEPath);
+        EXPECT_THROW(GetIDECommonDir(*store, "22.0"), ERelativeIDEPath);
     }
 }
 

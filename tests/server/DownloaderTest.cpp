@@ -338,6 +338,60 @@ TEST_F(TDownloaderTest, DestinationThatCannotBeCreated) {
     }
 }
 
+// The partial file is this download's own: a file or link already of that
+// name (somebody's file, a link into another file) is neither emptied nor
+// written through, and the final name never replaces what appeared there
+// while the transfer ran.
+TEST_F(TDownloaderTest, PartialAndFinalNamesNeverHitAnotherFile) {
+    FServer->WriteFile("pkg.zip", "the package");
+    const auto LVictim = FTemp / "notes.txt";
+    std::ofstream(LVictim) << "the user's";
+    const auto LRead = [](const std::filesystem::path& AFile) {
+        std::ifstream LIn(AFile, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(LIn), {});
+    };
+    const auto LFileThere = FTemp / "file.zip";
+    std::ofstream(TDownloader::PartialFileName(LFileThere.string())) << "mine";
+    const auto LLinkThere = FTemp / "link.zip";
+    std::filesystem::create_symlink(LVictim, TDownloader::PartialFileName(LLinkThere.string()));
+    for (const auto& LDest : {LFileThere, LLinkThere}) {
+        const TRecord R = RunDownload(FServer->BaseUrl(), "file/pkg.zip", LDest.string());
+        EXPECT_EQ(R.Errors, 1) << LDest;
+        EXPECT_NE(R.ErrorText.find("Cannot create file \"" +
+                                   TDownloader::PartialFileName(LDest.string()) + "\""),
+                  std::string::npos)
+            << R.ErrorText;
+        EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(LDest))) << LDest;
+    }
+    EXPECT_EQ(LRead(TDownloader::PartialFileName(LFileThere.string())), "mine");
+    EXPECT_EQ(LRead(LVictim), "the user's");
+    EXPECT_TRUE(std::filesystem::is_symlink(TDownloader::PartialFileName(LLinkThere.string())));
+
+    // A file (or link) that takes the final name during the transfer stays.
+    for (const bool LAsLink : {false, true}) {
+        const auto LDest = FTemp / (LAsLink ? "late-link.zip" : "late.zip");
+        TRecord LRecord;
+        auto* LDownloader = new TDownloader(FServer->BaseUrl(), "");
+        Wire(*LDownloader, LRecord);
+        LDownloader->OnVerify = [&] {
+            if (LAsLink) {
+                std::filesystem::create_symlink(LVictim, LDest);
+            } else {
+                std::ofstream(LDest) << "arrived meanwhile";
+            }
+        };
+        LDownloader->Download("file/pkg.zip", LDest.string(), true);
+        ASSERT_TRUE(
+            PumpUntil([&] { return LRecord.Done() && TDownloader::ActiveTransfers() == 0; }));
+        EXPECT_EQ(LRecord.Errors, 1) << LDest;
+        EXPECT_NE(LRecord.ErrorText.find("Cannot rename"), std::string::npos) << LRecord.ErrorText;
+        EXPECT_EQ(std::filesystem::is_symlink(LDest), LAsLink);
+        EXPECT_EQ(LRead(LDest), LAsLink ? "the user's" : "arrived meanwhile");
+        // What the transfer wrote stays under the partial name, for the owner to remove.
+        EXPECT_EQ(LRead(TDownloader::PartialFileName(LDest.string())), "the package");
+    }
+}
+
 TEST_F(TDownloaderTest, FileDownloadStreamsWithProgressToTheEnd) {
     const std::uintmax_t KSize = 24u * 1024 * 1024 + 123;
     FServer->MakeSizedFile("big.bin", KSize);

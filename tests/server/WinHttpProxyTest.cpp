@@ -238,6 +238,38 @@ TEST(WinHttpProxy, ManualProxyPerSchemeAndItsExceptions) {
     }
 }
 
+// A proxy named for the run takes every request, one the user's settings
+// exempt included; none sends them straight, whatever the settings name.
+TEST(WinHttpProxy, ANamedProxyOrNoneOverridesTheUserSettings) {
+    const std::string LProxy = Env("ORVANE_TEST_PROXY");
+    struct TRestore {
+        ~TRestore() { THttpClient::SetProxy({}); }
+    } LRestore;
+    const struct {
+        const char* Name;
+        THttpProxy Chosen;
+        std::string UserProxy;
+        std::string Bypass;
+        bool ThroughProxy;
+    } KCases[] = {
+        {"named, the settings name none", {THttpProxy::pmNamed, LProxy}, "", "", true},
+        {"named with its scheme, the settings exempt the host",
+         {THttpProxy::pmNamed, "http://" + LProxy},
+         LProxy,
+         "127.0.0.*",
+         true},
+        {"none, the settings name a proxy", {THttpProxy::pmNone, ""}, LProxy, "", false},
+    };
+    for (const auto& C : KCases) {
+        const TUserProxySettings LSettings(C.UserProxy, C.Bypass, "");
+        THttpClient::SetProxy(C.Chosen);
+        const TOutcome R = Fetch("127.0.0.1", "/token/?" + Unique(C.Name));
+        EXPECT_EQ(R.Error, "") << C.Name;
+        EXPECT_NE(R.Body.find("token"), std::string::npos) << C.Name;
+        EXPECT_EQ(R.ThroughProxy, C.ThroughProxy) << C.Name;
+    }
+}
+
 TEST(WinHttpProxy, ExceptionPatternsWithManyStarsAreMatchedAtOnce) {
     const std::string LProxy = Env("ORVANE_TEST_PROXY");
     // Eighteen stars before a letter the address lacks: a matcher that tries
