@@ -427,8 +427,8 @@ bool TInstallEngine::FinishDownload(TDownloadState& AState, const TPackagePlan& 
     // A partial name taken before the transfer began is somebody else's: it
     // stays. A stopped run keeps what arrived for the next one; a version given
     // up (its retries spent, a refusal, a mismatch) leaves nothing behind.
-    const bool LKeep = FHost->Cancellation().IsCancelled() && FileExists(LPartial) &&
-                       FileExists(LResumeState);
+    const bool LKeep =
+        FHost->Cancellation().IsCancelled() && FileExists(LPartial) && FileExists(LResumeState);
     if (LKeep && !AState.LPartialNotOurs) {
         Log("The partial download " + LPartial + " is kept: the next run continues it");
     } else if (!AState.LPartialNotOurs) {

@@ -81,9 +81,9 @@ std::FILE* OpenNewFile(const std::string& APath, bool& AExists, std::string& AEr
 
 std::FILE* OpenOwnFile(const std::string& APath, std::string& AError) {
     // FILE_FLAG_OPEN_REPARSE_POINT: a link is opened as itself, then refused.
-    HANDLE LHandle = CreateFileW(Widen(APath).c_str(), GENERIC_READ | GENERIC_WRITE,
-                                 FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    HANDLE LHandle =
+        CreateFileW(Widen(APath).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (LHandle == INVALID_HANDLE_VALUE) {
         AError = SystemErrorText(GetLastError());
         return nullptr;

@@ -449,12 +449,13 @@ void TDownloader::FetchFile(const std::string& AUrl, std::uint64_t AMaxSize,
         // is never followed.
         std::error_code LSizeError;
         const auto LStatus = std::filesystem::symlink_status(PathFromUtf8(LPartial), LSizeError);
-        const bool LPlain = !LSizeError && LStatus.type() == std::filesystem::file_type::regular &&
-                            std::filesystem::hard_link_count(PathFromUtf8(LPartial), LSizeError) == 1;
+        const bool LPlain =
+            !LSizeError && LStatus.type() == std::filesystem::file_type::regular &&
+            std::filesystem::hard_link_count(PathFromUtf8(LPartial), LSizeError) == 1;
         const auto LOnDisk =
             LPlain ? std::filesystem::file_size(PathFromUtf8(LPartial), LSizeError) : 0;
-        if (LOurs && LPlain && LKept->Size > 0 && !LKept->Validator().empty() &&
-            !LSizeError && static_cast<std::int64_t>(LOnDisk) >= LKept->Size &&
+        if (LOurs && LPlain && LKept->Size > 0 && !LKept->Validator().empty() && !LSizeError &&
+            static_cast<std::int64_t>(LOnDisk) >= LKept->Size &&
             static_cast<std::uint64_t>(LKept->Size) <= AMaxSize) {
             // Bytes beyond the recorded size may not have reached the disk whole.
             std::filesystem::resize_file(PathFromUtf8(LPartial),

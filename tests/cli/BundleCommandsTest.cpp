@@ -109,6 +109,10 @@ protected:
         return Run(LArgs, ATerminal);
     }
     TRun InstallFrom(const std::string& ALocation, const std::string& ARun) {
+        // The IDE's version folders are there, as on a machine with the IDE.
+        for (const char* LVersion : {"22.0", "23.0"}) {
+            std::filesystem::create_directories(FTemp.Path() / ARun / "ide" / LVersion);
+        }
         return Run({"install", "--from", ALocation, "--accept-terms", "--all", "--ide-dir",
                     DirText(FTemp.Path() / ARun / "ide"), "--download-dir",
                     DirText(FTemp.Path() / ARun / "downloads"), "--getit", "keep", "--ide-running",
@@ -314,7 +318,7 @@ TEST_F(BundleCommandsTest, BundleWithUnusableNamesIsRefused) {
         EXPECT_THAT(LRun.Err, HasSubstr(C.Message)) << C.Label;
     }
     EXPECT_FALSE(fs::exists(FTemp.Path() / "escape.zip"));
-    EXPECT_FALSE(fs::exists(FTemp.Path() / "hostile"));
+    EXPECT_FALSE(fs::exists(FTemp.Path() / "hostile" / "downloads"));
     EXPECT_THAT(ReadInstalledVersions(*FSetup.Store), testing::IsEmpty());
 }
 

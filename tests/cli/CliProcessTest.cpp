@@ -183,6 +183,7 @@ TEST_F(CliProcessTest, ATerminatedRunStopsCleanlyWithExitCode130) {
         ASSERT_TRUE(LStore->CreateKey("SOFTWARE\\Embarcadero\\BDS\\23.0\\Environment Variables"));
     }
     const auto LDownloads = FTemp.Path() / "downloads";
+    std::filesystem::create_directories(FTemp.Path() / "ide" / "23.0");
     for (const std::vector<int>& LSignals :
          {std::vector<int>{SIGTERM}, std::vector<int>{SIGINT, SIGTERM}}) {
         const auto LLog = FTemp.Path() / ("run" + std::to_string(LSignals.size()) + ".log");

@@ -1121,6 +1121,7 @@ TEST_F(InstallRunTest, IDEDirectoryIsReadPerVersionAndDownloadDirectoryOnce) {
     auto LDialogs = std::make_shared<TFieldChangingDialogs>();
     CreateForm(LDialogs);
     const std::string LOtherIDE = Root() + "other-ide/";
+    fs::create_directories(LOtherIDE + "23.0");
     LDialogs->OnFirstQuestion = [&] {
         FForm->Edit1->setText(QString::fromStdString(LOtherIDE));
         FForm->Edit2->setText(QString::fromStdString(Root() + "other-downloads/"));
