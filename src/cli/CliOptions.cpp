@@ -7,8 +7,6 @@
 
 namespace orvane::cli {
 
-namespace {
-
 const char* CommandName(TCommand ACommand) {
     switch (ACommand) {
     case cmList:
@@ -30,6 +28,8 @@ const char* CommandName(TCommand ACommand) {
     }
     return "";
 }
+
+namespace {
 
 // Which flags each command takes besides the common ones.
 bool CommandTakes(TCommand ACommand, const std::string& AFlag) {

@@ -61,6 +61,9 @@ struct TCliOptions {
 // command without what it needs (--edition, the versions).
 TCliOptions ParseCliArguments(const std::vector<std::string>& AArgs);
 
+// The command's word on the command line ("install"); "" for none.
+const char* CommandName(TCommand ACommand);
+
 // The text --help prints; AApiUrl is the compiled-in server address.
 std::string UsageText(const std::string& AApiUrl);
 

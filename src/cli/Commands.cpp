@@ -417,28 +417,6 @@ int RunCommand(const TCliOptions& AOptions, TConsole& AConsole, const TCliSetup&
     return ecRefused;
 }
 
-const char* CommandWord(TCommand ACommand) {
-    switch (ACommand) {
-    case cmList:
-        return "list";
-    case cmInstall:
-        return "install";
-    case cmUninstall:
-        return "uninstall";
-    case cmStatus:
-        return "status";
-    case cmVerify:
-        return "verify";
-    case cmRepair:
-        return "repair";
-    case cmDownload:
-        return "download";
-    case cmNone:
-        break;
-    }
-    return "";
-}
-
 } // namespace
 
 int RunCli(const std::vector<std::string>& AArgs, TConsole& AConsole, const TCliSetup& ASetup) {
@@ -461,7 +439,7 @@ int RunCli(const std::vector<std::string>& AArgs, TConsole& AConsole, const TCli
                          << "." << ORVANE_VERSION_PATCH << "\n";
             return ecDone;
         }
-        LJson.AddMember("command", rapidjson::StringRef(CommandWord(LOptions->Command)),
+        LJson.AddMember("command", rapidjson::StringRef(CommandName(LOptions->Command)),
                         LJson.GetAllocator());
         LResult = RunCommand(*LOptions, LOptions->Json ? LHuman : AConsole, ASetup,
                              LOptions->Json ? &LJson : nullptr);
