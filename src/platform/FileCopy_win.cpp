@@ -54,6 +54,27 @@ void CopyFileNoOverwrite(const std::string& ASource, const std::string& ADest) {
         throw std::runtime_error(SystemErrorText(GetLastError()));
 }
 
+namespace {
+
+// The C stream over a file handle it takes over; null (the handle closed) with
+// AError set when none can be made.
+std::FILE* StreamOfHandle(HANDLE AHandle, bool AAppend, std::string& AError) {
+    const int LFd = _open_osfhandle(reinterpret_cast<intptr_t>(AHandle),
+                                    _O_RDWR | _O_BINARY | (AAppend ? _O_APPEND : 0));
+    std::FILE* LFile = LFd < 0 ? nullptr : _fdopen(LFd, AAppend ? "a+b" : "w+b");
+    if (LFile == nullptr) {
+        AError = "the file could not be opened for writing";
+        if (LFd < 0) {
+            CloseHandle(AHandle);
+        } else {
+            _close(LFd);
+        }
+    }
+    return LFile;
+}
+
+} // namespace
+
 std::FILE* OpenNewFile(const std::string& APath, bool& AExists, std::string& AError) {
     // CREATE_NEW: refused for any existing name, a link included.
     HANDLE LHandle =
@@ -65,15 +86,8 @@ std::FILE* OpenNewFile(const std::string& APath, bool& AExists, std::string& AEr
         AError = SystemErrorText(LError);
         return nullptr;
     }
-    const int LFd = _open_osfhandle(reinterpret_cast<intptr_t>(LHandle), _O_RDWR | _O_BINARY);
-    std::FILE* LFile = LFd < 0 ? nullptr : _fdopen(LFd, "w+b");
+    std::FILE* LFile = StreamOfHandle(LHandle, false, AError);
     if (LFile == nullptr) {
-        AError = "the file could not be opened for writing";
-        if (LFd < 0) {
-            CloseHandle(LHandle);
-        } else {
-            _close(LFd);
-        }
         DeleteFileW(Widen(APath).c_str());
     }
     return LFile;
@@ -96,18 +110,7 @@ std::FILE* OpenOwnFile(const std::string& APath, std::string& AError) {
         CloseHandle(LHandle);
         return nullptr;
     }
-    const int LFd =
-        _open_osfhandle(reinterpret_cast<intptr_t>(LHandle), _O_RDWR | _O_BINARY | _O_APPEND);
-    std::FILE* LFile = LFd < 0 ? nullptr : _fdopen(LFd, "a+b");
-    if (LFile == nullptr) {
-        AError = "the file could not be opened for writing";
-        if (LFd < 0) {
-            CloseHandle(LHandle);
-        } else {
-            _close(LFd);
-        }
-    }
-    return LFile;
+    return StreamOfHandle(LHandle, true, AError);
 }
 
 void RenameNoReplace(const std::string& ASource, const std::string& ADest) {
