@@ -112,4 +112,31 @@ TEST_F(FileCopyTest, NewFilesAndRenamesNeverReplaceAnything) {
 #endif
 }
 
+TEST_F(FileCopyTest, AFileIsContinuedOnlyAsAPlainFileOfItsOwn) {
+    {
+        orvane::TNewFile LFile(At("kept.part"));
+        LFile << "first half, ";
+        ASSERT_TRUE(LFile.Close());
+    }
+    {
+        orvane::TNewFile LMore(At("kept.part"), orvane::TNewFile::nfContinue);
+        LMore << "second half";
+        ASSERT_TRUE(LMore.Close());
+    }
+    EXPECT_EQ(ReadFileText(FRoot / "kept.part"), "first half, second half");
+    EXPECT_THROW(orvane::TNewFile(At("missing.part"), orvane::TNewFile::nfContinue),
+                 std::runtime_error);
+    EXPECT_THROW(orvane::TNewFile(At("dest"), orvane::TNewFile::nfContinue), std::runtime_error);
+#ifndef _WIN32
+    // Neither a link nor a second name of somebody's file is written through.
+    fs::create_symlink(FRoot / "source.dll", FRoot / "link.part");
+    fs::create_hard_link(FRoot / "source.dll", FRoot / "hard.part");
+    for (const char* LName : {"link.part", "hard.part"}) {
+        SCOPED_TRACE(LName);
+        EXPECT_THROW(orvane::TNewFile(At(LName), orvane::TNewFile::nfContinue), std::runtime_error);
+    }
+    EXPECT_EQ(ReadFileText(FRoot / "source.dll"), "library bytes");
+#endif
+}
+
 } // namespace
