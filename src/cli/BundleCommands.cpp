@@ -26,10 +26,6 @@ namespace orvane::cli {
 
 namespace {
 
-std::string Quoted(const std::string& AText) {
-    return "\"" + AText + "\"";
-}
-
 std::string UtcNow() {
     const std::time_t LNow = std::time(nullptr);
     std::tm LTime{};

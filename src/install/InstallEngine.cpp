@@ -10,6 +10,7 @@
 #include "platform/NewFile.h"
 #include "platform/Processes.h"
 #include "platform/SystemFolders.h"
+#include "platform/Text.h"
 #include "registry/CppPaths.h"
 #include "registry/DelphiLibrary.h"
 #include "registry/GetItInstallations.h"
@@ -33,14 +34,6 @@
 #include <utility>
 
 namespace orvane {
-
-namespace {
-
-std::string Quoted(const std::string& AText) {
-    return "\"" + AText + "\"";
-}
-
-} // namespace
 
 const char* QuestionIdName(TQuestionId AId) {
     switch (AId) {

@@ -64,10 +64,6 @@ std::int64_t NowMs() {
         .count();
 }
 
-std::string Quoted(const std::string& AText) {
-    return "\"" + AText + "\"";
-}
-
 // Below this an entry's compression ratio says nothing: small files of one
 // repeated byte compress beyond any limit.
 constexpr std::uint64_t KRatioFloor = 4 * 1024 * 1024;

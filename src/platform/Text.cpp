@@ -112,6 +112,10 @@ bool IsValidUtf8(std::string_view AText) {
     return true;
 }
 
+std::string Quoted(const std::string& AText) {
+    return "\"" + AText + "\"";
+}
+
 std::string FormatByteSize(std::uint64_t ABytes) {
     static const char* const KUnits[] = {"bytes", "KiB", "MiB", "GiB", "TiB", "PiB", "EiB"};
     if (ABytes < 1024) {

@@ -26,6 +26,9 @@ inline std::string FromUtf16Le(const std::vector<std::uint8_t>& AData, bool ASto
     return FromUtf16Le(AData.data(), AData.size(), AStopAtNul);
 }
 
+// AText in double quotes, as messages and the log name files and values.
+std::string Quoted(const std::string& AText);
+
 // "1.5 MiB": a byte count for a message.
 std::string FormatByteSize(std::uint64_t ABytes);
 
