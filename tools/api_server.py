@@ -25,7 +25,7 @@ from urllib.parse import parse_qs, urlsplit
 FAULT_KINDS = ("status", "redirect", "nonjson", "nonobject", "truncated", "slow", "drop",
                "nolength", "stall", "accept-silent", "late", "burst", "lf-status", "switch",
                "redirect-body", "endless", "huge", "trickle", "chunked", "chunked-cut", "length",
-               "norange", "newvalidator", "half")
+               "norange", "newvalidator", "half", "hold")
 # Answers written byte by byte, the way no well-behaved server writes them.
 RAW_KINDS = ("lf-status", "switch", "redirect-body")
 # What a raw answer carries: taken for success, it would pass as a token.
@@ -46,6 +46,8 @@ class State:
         # per package-file answer: target, Range and If-Range asked, status, body bytes sent
         self.transfers = []
         self.lock = threading.Lock()
+        # Lets the requests a "hold" fault keeps go on (/control/release).
+        self.released = threading.Event()
 
     def issue_token(self, mode):
         token = secrets.token_hex(16)
@@ -61,6 +63,9 @@ class State:
         with self.lock:
             for fault in self.faults:
                 if path.startswith(fault["prefix"]) and fault["count"] != 0:
+                    if fault["skip"] > 0:
+                        fault["skip"] -= 1
+                        continue
                     if fault["count"] > 0:
                         fault["count"] -= 1
                     return dict(fault)
@@ -126,6 +131,13 @@ class Handler(BaseHTTPRequestHandler):
         if fault and fault["kind"] == "status":
             self.send_json(fault["code"], {"error": "fault injected"})
             return
+        if fault and fault["kind"] == "hold":
+            # Kept until the test lets it go, then answered as usual; a hold
+            # that runs out answers with the fault's status.
+            if not self.state.released.wait(min(fault["hold"], MAX_HOLD)):
+                self.send_json(fault["code"], {"error": "fault injected: never released"})
+                return
+            fault = None
         if fault and fault["kind"] in RAW_KINDS:
             self.send_raw(fault)
             return
@@ -223,8 +235,11 @@ class Handler(BaseHTTPRequestHandler):
         """/control/fault?kind=&prefix=&count=&code=&delay=&hold=&size=&length=  set a fault
            (delay: ms between blocks of "slow" and pieces of "trickle"; hold: ms
            of silence of "stall", "accept-silent" and "burst", default 60000, at
-           most MAX_HOLD; size: bytes of a "huge" answer, bytes sent at once by
-           "trickle"; length: the Content-Length text of "length")
+           most MAX_HOLD, and the longest "hold" waits for its release (then: code); size: bytes
+           of a "huge" answer, bytes sent at once by "trickle"; length: the
+           Content-Length text of "length"; skip: matching requests let through
+           before the fault applies)
+        /control/release                                   answer the requests "hold" keeps
         /control/clear                                     remove all faults
         /control/requests                                  request targets seen
         /control/transfers                                 file answers: target, range,
@@ -243,12 +258,18 @@ class Handler(BaseHTTPRequestHandler):
                 "hold": int(query.get("hold", ["60000"])[0]) / 1000.0,
                 "size": int(query.get("size", ["0"])[0]),
                 "length": query.get("length", [""])[0],
+                "skip": int(query.get("skip", ["0"])[0]),
             }
             with self.state.lock:
                 self.state.faults.append(fault)
             self.send_json(200, {"ok": True})
+        elif path == "/control/release":
+            self.state.released.set()
+            self.send_json(200, {"ok": True})
         elif path == "/control/clear":
             with self.state.lock:
+                self.state.released.set()
+                self.state.released = threading.Event()
                 self.state.faults.clear()
                 self.state.requests.clear()
                 self.state.transfers.clear()

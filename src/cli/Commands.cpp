@@ -1,6 +1,7 @@
 #include "cli/Commands.h"
 
 #include "cli/CommandSupport.h"
+#include "install/InstallHost.h"
 #include "install/PackageRules.h"
 #include "platform/FileNames.h"
 #include "platform/InstallLogFile.h"
@@ -118,10 +119,23 @@ bool Answer(const TCommandContext& AContext, const std::string& AQuestion,
                        ": give " + AFlag + ".");
     }
     for (;;) {
+        if (AContext.Interrupted()) {
+            throw EStopped(AContext.InterruptText());
+        }
         AContext.Console.Err << ConsoleText(AQuestion) << "\n(" << AFlag
                              << ") Answer yes or no: " << std::flush;
         std::string LLine;
         if (!ReadLine(AContext.Console.In, LLine)) {
+            // Ctrl-C ends the read; on Windows its handler runs on a thread
+            // of its own, a moment after the read gave up.
+            for (int LWait = 0; LWait < 50 && AContext.Console.InTerminal &&
+                                !AContext.Interrupted();
+                 ++LWait) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+            if (AContext.Interrupted()) {
+                throw EStopped(AContext.InterruptText());
+            }
             throw ERefused("No answer to the question: give " + AFlag + ".");
         }
         if (LLine == "yes" || LLine == "y" || LLine == "Y" || LLine == "Yes") {

@@ -63,16 +63,15 @@ std::string TransferText(const TProgress& AProgress) {
 // answer stops the run and names its flag.
 class TConsoleHost : public TInstallHost {
 public:
-    explicit TConsoleHost(const TCommandContext& AContext) : FContext(AContext) {}
+    explicit TConsoleHost(const TCommandContext& AContext) : FContext(AContext) {
+        // A signal stops the run at the engine's next look, whatever it waits for.
+        Cancellation().Watch(FContext.Setup.Interrupted,
+                             [&AContext] { return AContext.InterruptText(); });
+    }
 
     void Post(std::function<void()> AWork) override { FQueue.Post(std::move(AWork)); }
     bool IsHostThread() const override { return FQueue.IsHostThread(); }
-    void ProcessPending() override {
-        if (FContext.Interrupted() && !Cancellation().IsCancelled()) {
-            Cancellation().Cancel(FContext.InterruptText());
-        }
-        FQueue.ProcessPending();
-    }
+    void ProcessPending() override { FQueue.ProcessPending(); }
     bool IsShuttingDown() const override { return FQueue.IsShuttingDown(); }
 
     void Log(const std::string& ALine) override {
@@ -498,6 +497,8 @@ int RunInstall(const TCommandContext& AContext) {
         LPrepared = LEngine.PrepareInstallation(LDownloadDir);
     } catch (const ERefused&) {
         LPrepared = false;
+    } catch (const EStopped&) {
+        LPrepared = false;
     }
     LHost->EndLine();
     if (!LHost->Refusal().empty()) {
@@ -625,7 +626,17 @@ int RunUninstall(const TCommandContext& AContext) {
                       LOutcome.Removed ? "uninstalled" : "failed", LOutcome.Reason,
                       LOutcome.BackupFiles);
     }
+    for (std::size_t LIndex = LRun.Versions.size(); LRun.Cancelled && LIndex < LChosen.size();
+         ++LIndex) {
+        ReportVersion(AContext, LVersions, LChosen[LIndex], "", "not begun",
+                      LHost->Cancellation().Reason(), {});
+        LResult = ecSomeFailed;
+    }
     AContext.JsonMember("versions", std::move(LVersions));
+    if (LRun.Cancelled) {
+        AContext.Console.Err << "Stopped: " << OneLine(LHost->Cancellation().Reason())
+                             << "; the versions not begun were not uninstalled.\n";
+    }
     return AContext.Interrupted() && LResult != ecDone ? ecStopped : LResult;
 }
 

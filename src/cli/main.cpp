@@ -3,6 +3,7 @@
 #include "cli/Console.h"
 #include "platform/FileNames.h"
 #include "platform/SystemFolders.h"
+#include "server/HttpClient.h"
 
 #include <atomic>
 #include <csignal>
@@ -40,6 +41,9 @@ BOOL WINAPI OnConsoleControl(DWORD AEvent) {
         ExitProcess(orvane::cli::ecStopped);
     }
     GInterruptReason = LReason;
+    // A request waiting on a silent server (a token answer, a download
+    // ahead) sees this within a second, not at its time-out.
+    orvane::THttpClient::CancelAll();
     if (AEvent == CTRL_CLOSE_EVENT) {
         // Windows ends the process when this handler returns (or after a few
         // seconds): give the run that time to stop after its current step.
@@ -58,6 +62,9 @@ extern "C" void OnInterrupt(int ASignal) {
     GInterruptReason = ASignal == SIGTERM  ? "interrupted (SIGTERM)"
                        : ASignal == SIGHUP ? "interrupted (SIGHUP)"
                                            : "interrupted (Ctrl-C)";
+    // Only an atomic counter: safe in a signal handler. A request waiting on a
+    // silent server sees it within a second, not at its time-out.
+    orvane::THttpClient::CancelAll();
 }
 #endif
 

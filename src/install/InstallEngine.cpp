@@ -222,6 +222,8 @@ bool TInstallEngine::PrepareInstallation(const std::string& ADownloadDir) {
             ForceDirectories(IncludeTrailingPathDelimiter(ADownloadDir));
             CleanupGetItInstallation(ADownloadDir);
         }
+    } catch (const EStopped&) {
+        throw;
     } catch (const std::exception& AError) {
         FHost->Warning(AError.what());
         return false;
@@ -308,6 +310,12 @@ TInstallRun TInstallEngine::InstallVersions(const std::vector<const rapidjson::V
             } else {
                 LOutcome.Reason = FLastLine;
             }
+        } catch (const EStopped&) {
+            // Stopped at a question, before this version changed anything.
+            Log("Installation stopped: " + FHost->Cancellation().Reason() + "; " +
+                std::to_string(AEntries.size() - LIndex) + " version(s) not installed.");
+            LRun.Stopped = true;
+            return LRun;
         } catch (const std::exception& AError) {
             // Shown at once, and kept for the report: this version is not installed.
             LOutcome.Reason = AError.what();
@@ -336,6 +344,10 @@ TInstallEngine::StartDownload(const TPackagePlan& APlan, bool AHeld, std::uint64
     LState->Held = AHeld;
     auto* LDownloader = new TDownloader(FSettings.ApiUrl, "", FHost);
     LDownloader->Credentials = FSettings.Credentials;
+    // The sign-in waits on the server on the transfer's thread: a slow token
+    // answer holds up neither the version being installed nor a cancel.
+    LDownloader->SignInAway = true;
+    *LState->Cancelled = FHost->Cancellation().IsCancelled();
     LDownloader->Cancelled = LState->Cancelled;
     const TDownloadLimit LLimit = PackageDownloadLimit(
         Utf8FromPath(PathFromUtf8(APlan.PackagePath).parent_path()), AReserved);
@@ -671,6 +683,19 @@ bool TInstallEngine::InstallPackage(const rapidjson::Value* AEntry, const std::s
                 // that version is done now, so the package comes again as it
                 // would have without the early start.
                 LPrefetch.Drop();
+                LState = StartDownload(LPlan, false);
+            } else if (LState->LHasErr && !LState->LPartialNotOurs &&
+                       !FHost->Cancellation().IsCancelled()) {
+                // What failed ahead of its turn (a passing server fault, a
+                // sign-in that timed out) gets the try it would have had
+                // without the early start, and shows only that one; a part
+                // it can continue stays.
+                const std::string LPartial = TDownloader::PartialFileName(LPackagePath);
+                if (FileExists(LPartial) && FileExists(ResumeStateFileName(LPackagePath))) {
+                    LPrefetch.Used();
+                } else {
+                    LPrefetch.Drop();
+                }
                 LState = StartDownload(LPlan, false);
             } else {
                 LPrefetch.Used();

@@ -104,6 +104,9 @@ struct TUninstallRun {
     std::vector<TUninstallOutcome> Versions;
     // The user stopped at the running-IDE question: nothing was removed.
     bool Stopped = false;
+    // The run was cancelled (a signal, a question interrupted) before every
+    // version was tried; Versions holds those that were.
+    bool Cancelled = false;
 };
 
 // One thing verify found wrong with an installation.

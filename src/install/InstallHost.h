@@ -5,7 +5,10 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 
 namespace orvane {
@@ -81,17 +84,39 @@ public:
         const std::lock_guard LLock(FMutex);
         FReason = AReason;
     }
-    bool IsCancelled() const noexcept { return FCancelled; }
+    bool IsCancelled() const noexcept {
+        return FCancelled || (FWatched && FWatched->load());
+    }
     std::string Reason() const {
+        if (!FCancelled && FWatched && FWatched->load() && FWatchedReason) {
+            return FWatchedReason();
+        }
         const std::lock_guard LLock(FMutex);
         return FReason;
+    }
+    // A flag set elsewhere (a console's signal handler) that cancels the run
+    // the moment it is set, with AReason's text; set before the run starts.
+    void Watch(std::shared_ptr<const std::atomic<bool>> AFlag,
+               std::function<std::string()> AReason) {
+        FWatched = std::move(AFlag);
+        FWatchedReason = std::move(AReason);
     }
 
 private:
     static_assert(std::atomic<bool>::is_always_lock_free);
     std::atomic<bool> FCancelled{false};
+    std::shared_ptr<const std::atomic<bool>> FWatched;
+    std::function<std::string()> FWatchedReason;
     mutable std::mutex FMutex;
     std::string FReason = "the run was cancelled";
+};
+
+// Thrown by a host's Ask when the run was stopped while the question waited
+// for its answer (Ctrl-C at a terminal): the question's step and every later
+// one do not happen.
+class EStopped : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
 };
 
 // How long the engine lets the host thread go without processing its events

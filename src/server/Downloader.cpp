@@ -232,9 +232,18 @@ void TDownloader::Download(const std::string& AEndPoint, const std::string& ADes
     AutoFree = AAutoFree;
     Destination = ADestFile;
     FCancelEpoch = THttpClient::CancelEpoch();
+    // Not wanted before it began: nothing is asked of the server.
+    if (Cancelled && *Cancelled) {
+        DeliverError(std::make_exception_ptr(THttpError("The download was cancelled")));
+        if (AutoFree) {
+            delete this;
+        }
+        return;
+    }
 
     // A local source file needs no sign-in.
-    if (!IsAbsoluteEndpoint(AEndPoint) && Token.empty() && SourceFile.empty()) {
+    const bool LSignIn = !IsAbsoluteEndpoint(AEndPoint) && Token.empty() && SourceFile.empty();
+    if (LSignIn && !SignInAway) {
         try {
             if (!FClient) {
                 CreateClient();
@@ -261,7 +270,9 @@ void TDownloader::Download(const std::string& AEndPoint, const std::string& ADes
 
     ++GActive;
     try {
-        std::thread([this, AEndPoint] { RunTransfer(AEndPoint); }).detach();
+        std::thread([this, AEndPoint, LAway = LSignIn && SignInAway] {
+            RunTransfer(AEndPoint, LAway);
+        }).detach();
     } catch (const std::exception&) {
         --GActive;
         DeliverError(std::current_exception());
@@ -322,13 +333,20 @@ std::string TDownloader::GetWhileHostRuns(const std::string& AUrl) {
     return LRequest->Body;
 }
 
-void TDownloader::RunTransfer(const std::string& AEndPoint) {
+void TDownloader::RunTransfer(const std::string& AEndPoint, bool ASignIn) {
     std::exception_ptr LError;
     try {
         if (!FClient) {
             CreateClient();
         }
         FClient->PinCancelEpoch(FCancelEpoch);
+        if (ASignIn) {
+            Token = ReadTokenAnswer(FClient->GetText(TokenUrl(APIUrl, Credentials),
+                                                     KMaxTokenAnswerBytes, KTokenLimitReason));
+            if (WantedNoMore()) {
+                throw THttpError("The download was cancelled");
+            }
+        }
         const std::string LUrl = RequestUrl(AEndPoint, APIUrl, Token);
         const bool LInMemory = Destination.empty();
         const std::uint64_t LMaxSize =

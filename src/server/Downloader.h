@@ -74,6 +74,10 @@ public:
     // A local file to copy instead of fetching AEndPoint (a bundle folder);
     // progress, limits, hashing and the final name work as for a download.
     std::string SourceFile;
+    // The token request runs on the transfer's own thread: Download returns at
+    // once and the host thread goes on with its work (a download started
+    // ahead of its turn); a failed sign-in arrives through OnError.
+    bool SignInAway = false;
 
     // AHost: where the notifications run; null: DefaultHostThread().
     TDownloader(std::string AAPIUrl, std::string AToken,
@@ -120,7 +124,7 @@ private:
     void PostToHost(std::function<void()> AWork);
     void RunOnHostAndWait(std::function<void()> AWork);
     void PumpHost();
-    void RunTransfer(const std::string& AEndPoint);
+    void RunTransfer(const std::string& AEndPoint, bool ASignIn);
     void FetchFile(const std::string& AUrl, std::uint64_t AMaxSize, const std::string& AReason);
     void CopySourceFile(const std::function<void(const char*, std::size_t)>& AWrite);
     bool WantedNoMore() const;

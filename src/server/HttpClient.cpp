@@ -51,7 +51,11 @@ std::string DurationText(std::chrono::milliseconds AValue) {
     return std::to_string(LMs / 1000) + (LMs == 1000 ? " second" : " seconds");
 }
 
+// A signal handler may call it: one lock-free increment.
 void THttpClient::CancelAll() {
+#ifndef _WIN32
+    static_assert(std::atomic<std::uint64_t>::is_always_lock_free);
+#endif
     ++GCancelEpoch;
 }
 

@@ -25,11 +25,24 @@ namespace orvane {
 TUninstallRun TInstallEngine::UninstallVersions(const std::vector<std::string>& AIDEVersions,
                                                 bool ARemoveFiles) {
     TUninstallRun LRun;
-    if (!AIDEVersions.empty() && !ConfirmNoRunningIDE("uninstallation")) {
-        LRun.Stopped = true;
+    const auto LStopped = [&](std::size_t ADone) {
+        Log("Uninstallation stopped: " + FHost->Cancellation().Reason() + "; " +
+            std::to_string(AIDEVersions.size() - ADone) + " version(s) not uninstalled.");
+        LRun.Cancelled = true;
         return LRun;
+    };
+    try {
+        if (!AIDEVersions.empty() && !ConfirmNoRunningIDE("uninstallation")) {
+            LRun.Stopped = true;
+            return LRun;
+        }
+    } catch (const EStopped&) {
+        return LStopped(0);
     }
     for (const std::string& LIDEVersion : AIDEVersions) {
+        if (FHost->Cancellation().IsCancelled()) {
+            return LStopped(LRun.Versions.size());
+        }
         TUninstallOutcome LOutcome;
         LOutcome.IDEVersion = LIDEVersion;
         FBackupFiles.clear();
@@ -37,6 +50,9 @@ TUninstallRun TInstallEngine::UninstallVersions(const std::vector<std::string>& 
             UninstallVersion(LIDEVersion, ARemoveFiles);
             LOutcome.Removed = true;
             FHost->Message("Version " + LIDEVersion + " successfully uninstalled");
+        } catch (const EStopped&) {
+            // At the GetIt question: the version's own entries are untouched.
+            return LStopped(LRun.Versions.size());
         } catch (const std::exception& AError) {
             LOutcome.Reason = AError.what();
             FHost->Message("Failed to uninstall version " + LIDEVersion + " - " + LOutcome.Reason);

@@ -731,7 +731,7 @@ TEST_F(DownloadOverlapTest, AnOverlappedRunShowsAndLeavesWhatASequentialRunDoes)
         // Packages whose download is under way by the time their turn comes.
         std::set<std::string> Ahead;
         // Packages the overlapped run downloads twice: the download ahead
-        // stopped short of the room the version before it needs.
+        // stopped short of the room the version before it needs, or failed.
         std::set<std::string> AgainAtTheirTurn = {};
     };
     const std::string CWrongSha(64, '0');
@@ -747,8 +747,14 @@ TEST_F(DownloadOverlapTest, AnOverlappedRunShowsAndLeavesWhatASequentialRunDoes)
         {"the second's download fails while the first installs",
          [&] { FServer.SetFault("status", "/file/b.zip", -1, 500); },
          {true, false, true},
+         {"b.zip"},
          {"b.zip"}},
-        {"the second's checksum does not match", [] {}, {true, false, true}, {"b.zip"}},
+        {"the second's checksum does not match",
+         [] {},
+         {true, false, true},
+         {"b.zip"},
+         {"b.zip"}},
+
         {"the first's zip breaks while it is extracted",
          [&] { FServer.WriteFile("a.zip", LBrokenA); },
          {false, true, true},
@@ -918,6 +924,84 @@ TEST_F(DownloadOverlapTest, CancellingStopsTheDownloadAheadAndRemovesWhatItWrote
         EXPECT_THAT(FileRequests(),
                     ElementsAre(StartsWith("/file/a.zip"), StartsWith("/file/b.zip")));
         EXPECT_EQ(orvane::TDownloader::ActiveTransfers(), 0);
+    }
+}
+
+// The next version's sign-in waits on the server away from the version being
+// installed: that one finishes while the token request is still unanswered.
+// A download ahead that failed for a passing reason gets its own try at its
+// turn, and the run shows only that one.
+TEST_F(DownloadOverlapTest, TheDownloadAheadNeitherHoldsUpNorDecidesItsVersion) {
+    struct TCase {
+        const char* Name;
+        std::function<void()> Fault;
+        // Token requests and b.zip requests the run makes.
+        long Tokens;
+        long RequestsOfB;
+    };
+    const std::vector<TCase> LCases{
+        // Never released: a version waiting for this answer would fail it
+        // after the hold, and its turn would ask for a fourth token.
+        {"the next version's token answer is held",
+         [&] { FServer.SetLaterFault("hold", "/token/", 1, 1, 503, 15000); },
+         3,
+         1},
+        {"the next version's package fails once",
+         [&] { FServer.SetFault("status", "/file/b.zip", 1, 500); },
+         4,
+         2},
+        {"the next version's sign-in fails once",
+         [&] { FServer.SetLaterFault("status", "/token/", 1, 1, 503); },
+         4,
+         1},
+    };
+    for (const TCase& LCase : LCases) {
+        SCOPED_TRACE(LCase.Name);
+        ResetMachine();
+        ServePackage("a.zip");
+        ServePackage("b.zip");
+        ServePackage("c.zip");
+        LCase.Fault();
+        const auto LTokens = [&] {
+            const std::vector<std::string> LRequests = FServer.Requests();
+            return std::count_if(LRequests.begin(), LRequests.end(),
+                                 [](const std::string& A) { return A.rfind("/token/", 0) == 0; });
+        };
+        long LTokensAtFirstDone = -1;
+        FTranscript->OnLog = [&](const std::string& ALine) {
+            if (ALine != "Installation done." || LTokensAtFirstDone >= 0) {
+                return;
+            }
+            // The request may still be on its way to the server.
+            const auto LDeadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+            while (LTokens() < 2 && std::chrono::steady_clock::now() < LDeadline) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+            LTokensAtFirstDone = LTokens();
+            FServer.Release();
+        };
+
+        const orvane::TInstallRun LRun = Engine().InstallVersions(
+            {&Entry("22.0", "a.zip"), &Entry("23.0", "b.zip"), &Entry("24.0", "c.zip")},
+            [&] { return IDEDir(); }, DownloadDir());
+
+        ASSERT_EQ(LRun.Versions.size(), 3u);
+        for (const orvane::TVersionOutcome& LOutcome : LRun.Versions) {
+            EXPECT_TRUE(LOutcome.Installed()) << LOutcome.Version << ": " << LOutcome.Reason;
+        }
+        // The sign-in for b.zip was asked for before the first version ended.
+        EXPECT_EQ(LTokensAtFirstDone, 2);
+        EXPECT_EQ(LTokens(), LCase.Tokens);
+        const std::vector<std::string> LFiles = FileRequests();
+        EXPECT_EQ(std::count_if(
+                      LFiles.begin(), LFiles.end(),
+                      [](const std::string& A) { return A.rfind("/file/b.zip?", 0) == 0; }),
+                  LCase.RequestsOfB);
+        EXPECT_THAT(FHost->Lines, testing::Not(testing::Contains(HasSubstr("Failed"))));
+        EXPECT_THAT(FHost->Warnings, testing::IsEmpty());
+        for (const std::string& LEntry : DownloadFolder()) {
+            EXPECT_THAT(LEntry, testing::Not(testing::EndsWith(".part")));
+        }
     }
 }
 

@@ -56,6 +56,13 @@ public:
     void SetFault(const std::string& AKind, const std::string& APrefix, int ACount = -1,
                   int ACode = 500, int ADelayMs = 50, int AHoldMs = 60000,
                   std::uint64_t ASize = 0) const;
+    // A fault for the matching requests after the first ASkip of them; kinds
+    // as above, and hold: the request waits for Release, then is answered as
+    // usual; after AHoldMs without it, with ACode.
+    void SetLaterFault(const std::string& AKind, const std::string& APrefix, int ASkip,
+                       int ACount = 1, int ACode = 500, int AHoldMs = 60000) const;
+    // Lets the requests a hold fault keeps go on.
+    void Release() const;
     // Removes the faults and forgets the requests seen so far.
     void Clear() const;
     // Request targets (path and query) in arrival order.
