@@ -4,6 +4,7 @@
 #include "registry/ProductRecords.h"
 #include "registry/RegText.h"
 #include "registry/RegistryStore.h"
+#include "install/TestZip.h"
 #include "support/FileText.h"
 #include "support/LocalApiServer.h"
 #include "support/ProgramRun.h"
@@ -19,6 +20,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pty.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -40,6 +42,49 @@ protected:
         return RunProgram(LCommand + " </dev/null", FTemp.Path() / "stderr.txt");
     }
 
+    // IDE versions registered on the sandboxed machine, each with its folder,
+    // and their packages on AServer.
+    void Prepare(TLocalApiServer& AServer, const std::vector<std::string>& AVersions) const {
+        WriteTestZip(FTemp.Path() / "made.zip", {{"Win32/Release/Orvane_Core.bpl", "core"},
+                                                 {"Win32/Release/Orvane_Core.dcp", "dcp"}});
+        auto LStore = OpenSqliteRegistryStore(StoreFile());
+        std::string LConfig = R"({"ide": [)";
+        for (const std::string& LVersion : AVersions) {
+            ASSERT_TRUE(LStore->CreateKey("SOFTWARE\\Embarcadero\\BDS\\" + LVersion +
+                                          "\\Environment Variables"));
+            std::filesystem::create_directories(FTemp.Path() / "ide" / LVersion);
+            AServer.WriteFile("o_" + LVersion + ".zip", ReadFileText(FTemp.Path() / "made.zip"));
+            LConfig += std::string(LConfig.back() == '[' ? "" : ",") +
+                       R"({"name": "Orvane", "version": ")" + LVersion + R"(", "file": "o_)" +
+                       LVersion + R"(.zip", "file_version": "1.4.2", "url": "file/",
+                       "platforms": "Win32", "bpls": "Orvane_Core.bpl", "dcps": "Orvane_Core.dcp"})";
+        }
+        AServer.WriteConfig("dev", LConfig + "]}");
+    }
+
+    // An install that asks nothing, with AMore after the common flags.
+    std::vector<std::string> InstallArgs(const TLocalApiServer& AServer,
+                                         const std::vector<std::string>& AMore) const {
+        std::vector<std::string> LArgs{"install",
+                                       "--edition",
+                                       "developer",
+                                       "--accept-terms",
+                                       "--server",
+                                       AServer.BaseUrl(),
+                                       "--download-dir",
+                                       (FTemp.Path() / "downloads").string(),
+                                       "--ide-dir",
+                                       (FTemp.Path() / "ide").string(),
+                                       "--getit",
+                                       "remove",
+                                       "--ide-running",
+                                       "stop",
+                                       "--log-file",
+                                       (FTemp.Path() / "run.log").string()};
+        LArgs.insert(LArgs.end(), AMore.begin(), AMore.end());
+        return LArgs;
+    }
+
     std::filesystem::path StoreFile() const {
         std::filesystem::create_directories(FTemp.Path() / "data" / "orvane");
         return FTemp.Path() / "data" / "orvane" / "registry.sqlite";
@@ -52,20 +97,27 @@ protected:
 // as a CI runner reads it, so a signal can be sent at a chosen line.
 class TRunningProgram {
 public:
+    // ATerminal: standard input, output and error are one pseudo-terminal,
+    // as when a developer runs the program by hand; AErrFile is then unused.
     TRunningProgram(const std::vector<std::string>& AArgs, const std::filesystem::path& AHome,
-                    const std::filesystem::path& AErrFile) {
-        int LPipe[2];
-        if (pipe(LPipe) != 0) {
+                    const std::filesystem::path& AErrFile, bool ATerminal = false) {
+        int LPipe[2] = {-1, -1};
+        if (ATerminal) {
+            FPid = forkpty(&FOut, nullptr, nullptr, nullptr);
+        } else if (pipe(LPipe) == 0) {
+            FPid = fork();
+        } else {
             return;
         }
-        FPid = fork();
         if (FPid == 0) {
-            dup2(LPipe[1], STDOUT_FILENO);
-            const int LErr = open(AErrFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            dup2(LErr, STDERR_FILENO);
-            const int LNull = open("/dev/null", O_RDONLY);
-            dup2(LNull, STDIN_FILENO);
-            close(LPipe[0]);
+            if (!ATerminal) {
+                dup2(LPipe[1], STDOUT_FILENO);
+                const int LErr = open(AErrFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+                dup2(LErr, STDERR_FILENO);
+                const int LNull = open("/dev/null", O_RDONLY);
+                dup2(LNull, STDIN_FILENO);
+                close(LPipe[0]);
+            }
             setenv("HOME", AHome.c_str(), 1);
             setenv("XDG_DATA_HOME", (AHome / "data").c_str(), 1);
             std::vector<char*> LArgv{const_cast<char*>(ORVANE_INSTALL_PROGRAM)};
@@ -76,8 +128,10 @@ public:
             execv(ORVANE_INSTALL_PROGRAM, LArgv.data());
             _exit(127);
         }
-        close(LPipe[1]);
-        FOut = LPipe[0];
+        if (!ATerminal) {
+            close(LPipe[1]);
+            FOut = LPipe[0];
+        }
     }
     ~TRunningProgram() {
         if (FPid > 0 && FExit < 0) {
@@ -102,6 +156,10 @@ public:
         return true;
     }
     void Signal(int ASignal) const { kill(FPid, ASignal); }
+    // Typed at the terminal (Ctrl-C is "\x03").
+    void Type(const std::string& AText) const {
+        [[maybe_unused]] const ssize_t LWritten = write(FOut, AText.data(), AText.size());
+    }
     // The exit code, or 128 + the signal that ended it.
     int Wait() {
         while (ReadSome(60000)) {
@@ -217,6 +275,100 @@ TEST_F(CliProcessTest, ATerminatedRunStopsCleanlyWithExitCode130) {
     }
     auto LStore = OpenSqliteRegistryStore(StoreFile());
     EXPECT_THAT(ReadInstalledVersions(*LStore), testing::IsEmpty());
+}
+
+// A signal reaches a request the server never answers at once, not at the
+// client's time-out: the sign-in of the version being installed, and that of
+// the next version's download started ahead of its turn.
+TEST_F(CliProcessTest, ASignalStopsARequestTheServerNeverAnswers) {
+    struct TCase {
+        const char* Name;
+        // Token requests let through before the silent one (the package
+        // list's comes first).
+        int Skip;
+        std::vector<std::string> Versions;
+        // Signalled once standard output holds this line.
+        std::string At;
+        std::vector<std::string> Installed;
+    };
+    for (const TCase& LCase :
+         {TCase{"the version's sign-in", 1, {"23.0"}, "Downloading \"o_23.0.zip\" ...\n", {}},
+          TCase{"the next version's sign-in", 2, {"23.0", "24.0"}, "Installation done.\n",
+                {"23.0"}}}) {
+        SCOPED_TRACE(LCase.Name);
+        std::filesystem::remove_all(FTemp.Path() / "data");
+        std::filesystem::remove_all(FTemp.Path() / "downloads");
+        TLocalApiServer LServer;
+        Prepare(LServer, LCase.Versions);
+        LServer.SetLaterFault("accept-silent", "/token/", LCase.Skip, 1, 500, 120000);
+        std::string LVersions;
+        for (const std::string& LVersion : LCase.Versions) {
+            LVersions += (LVersions.empty() ? "" : ",") + LVersion;
+        }
+        TRunningProgram LRun(InstallArgs(LServer, {"--versions", LVersions, "--existing-zip",
+                                                   "download", "--installed", "reinstall"}),
+                             FTemp.Path(), FTemp.Path() / "stderr.txt");
+        ASSERT_TRUE(LRun.WaitForOutput(LCase.At, std::chrono::seconds(60)))
+            << LRun.Output() << ReadFileText(FTemp.Path() / "stderr.txt");
+        // Until the request is with the server, it is not the one waiting.
+        const auto LArrived = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        const auto LTokens = [&LServer] {
+            const std::vector<std::string> LRequests = LServer.Requests();
+            return std::count_if(LRequests.begin(), LRequests.end(),
+                                 [](const std::string& A) { return A.rfind("/token/", 0) == 0; });
+        };
+        while (LTokens() <= LCase.Skip && std::chrono::steady_clock::now() < LArrived) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        const auto LSignalled = std::chrono::steady_clock::now();
+        LRun.Signal(SIGTERM);
+        EXPECT_EQ(LRun.Wait(), 130) << ReadFileText(FTemp.Path() / "stderr.txt");
+        // The client's own limit is 30 seconds; the server would wait 120.
+        EXPECT_LT(std::chrono::steady_clock::now() - LSignalled, std::chrono::seconds(10));
+        EXPECT_THAT(ReadFileText(FTemp.Path() / "run.log"),
+                    HasSubstr("> Installation stopped: interrupted (SIGTERM)"));
+        auto LStore = OpenSqliteRegistryStore(StoreFile());
+        std::vector<std::string> LInstalled;
+        for (const TOrvaneRegistryData& LRecord : ReadInstalledVersions(*LStore)) {
+            LInstalled.push_back(LRecord.IDEVersion);
+        }
+        EXPECT_EQ(LInstalled, LCase.Installed);
+        for (const auto& LFile : std::filesystem::directory_iterator(FTemp.Path() / "downloads")) {
+            EXPECT_NE(LFile.path().extension(), ".part") << LFile.path();
+        }
+    }
+}
+
+// Ctrl-C at a question on the terminal stops the run there: the question's
+// step does not happen, nothing is downloaded and the record stays as it was.
+TEST_F(CliProcessTest, CtrlCAtATerminalQuestionStopsTheRunAndChangesNothing) {
+    TLocalApiServer LServer;
+    Prepare(LServer, {"23.0"});
+    const orvane::TOrvaneRegistryData LOld{"23.0",      "1.4.2",     "2026-12-02 11:30:00",
+                                           "DEVELOPER", "DEVELOPER",
+                                           (FTemp.Path() / "old" / "23.0").string() + "/"};
+    {
+        auto LStore = OpenSqliteRegistryStore(StoreFile());
+        WriteRegistryData(*LStore, LOld);
+    }
+    TRunningProgram LRun(InstallArgs(LServer, {"--versions", "23.0", "--existing-zip", "download"}),
+                         FTemp.Path(), FTemp.Path() / "stderr.txt", true);
+    ASSERT_TRUE(LRun.WaitForOutput("Answer yes or no: ", std::chrono::seconds(60)))
+        << LRun.Output();
+    EXPECT_THAT(LRun.Output(), HasSubstr("is already installed"));
+    LRun.Type("\x03");
+
+    EXPECT_EQ(LRun.Wait(), 130) << LRun.Output();
+    EXPECT_THAT(LRun.Output(), testing::Not(HasSubstr("No answer")));
+    EXPECT_THAT(ReadFileText(FTemp.Path() / "run.log"),
+                HasSubstr("> Installation stopped: interrupted (Ctrl-C); 1 version(s) not "
+                          "installed."));
+    EXPECT_THAT(LServer.Requests(), testing::Each(testing::Not(testing::StartsWith("/file/"))));
+    auto LStore = OpenSqliteRegistryStore(StoreFile());
+    const std::vector<TOrvaneRegistryData> LRecords = ReadInstalledVersions(*LStore);
+    ASSERT_EQ(LRecords.size(), 1u);
+    EXPECT_EQ(LRecords[0].Path, LOld.Path);
+    EXPECT_EQ(LRecords[0].DateTime, LOld.DateTime);
 }
 
 // The window holds the store's lock while it runs; the console program, a

@@ -522,6 +522,34 @@ TEST_F(InstallEngineTest, UninstallationRemovesTheEntriesAndReportsEachVersion) 
     EXPECT_TRUE(fs::exists(CommonDir("22.0") + "Bpl/Orvane_Core.bpl"));
 }
 
+// A cancel during an uninstallation (a signal to the console program) ends it
+// after the version under way: the next one keeps its record and entries.
+TEST_F(InstallEngineTest, ACancelledUninstallationStopsAfterTheVersionUnderWay) {
+    ServePackage("a.zip");
+    ServePackage("b.zip");
+    ASSERT_TRUE(Engine().InstallPackage(&Entry("22.0", "a.zip"), IDEDir(), DownloadDir()));
+    ASSERT_TRUE(Engine().InstallPackage(&Entry("23.0", "b.zip"), IDEDir(), DownloadDir()));
+    auto LHost = std::make_shared<TScriptedHost>();
+    LHost->OnLog = [&LHost](const std::string& ALine) {
+        if (ALine == "Uninstallation started ...") {
+            LHost->Cancellation().Cancel("interrupted (SIGTERM)");
+        }
+    };
+    FHost = LHost;
+
+    const orvane::TUninstallRun LRun = Engine().UninstallVersions({"23.0", "22.0"});
+
+    EXPECT_TRUE(LRun.Cancelled);
+    EXPECT_FALSE(LRun.Stopped);
+    ASSERT_EQ(LRun.Versions.size(), 1u);
+    EXPECT_TRUE(LRun.Versions[0].Removed);
+    EXPECT_FALSE(Record("23.0"));
+    EXPECT_TRUE(Record("22.0"));
+    EXPECT_FALSE(FStore->ValueNames(CBds + "22.0\\Known Packages").empty());
+    EXPECT_EQ(LHost->Lines.back(),
+              "Uninstallation stopped: interrupted (SIGTERM); 1 version(s) not uninstalled.");
+}
+
 // A store whose changes first wait for the host to run work posted at that
 // moment: while the host thread makes a change itself, that work cannot run,
 // and the change is noted as one that held the host up. After the first such
