@@ -25,7 +25,7 @@ from urllib.parse import parse_qs, urlsplit
 FAULT_KINDS = ("status", "redirect", "nonjson", "nonobject", "truncated", "slow", "drop",
                "nolength", "stall", "accept-silent", "late", "burst", "lf-status", "switch",
                "redirect-body", "endless", "huge", "trickle", "chunked", "chunked-cut", "length",
-               "norange", "newvalidator", "half", "hold")
+               "norange", "newvalidator", "half", "hold", "last")
 # Answers written byte by byte, the way no well-behaved server writes them.
 RAW_KINDS = ("lf-status", "switch", "redirect-body")
 # What a raw answer carries: taken for success, it would pass as a token.
@@ -162,6 +162,9 @@ class Handler(BaseHTTPRequestHandler):
             self.send_body(200, b"[1, 2, 3]", "application/json")
             return
 
+        last = fault and fault["kind"] == "last"
+        if last:
+            fault = None
         if parts.path == "/token/":
             self.token_request(query)
         elif parts.path == "/cfg/":
@@ -170,6 +173,18 @@ class Handler(BaseHTTPRequestHandler):
             self.file_request(parts.path[len("/file/"):], query, fault)
         else:
             self.send_json(404, {"error": "not found"})
+        if last:
+            # The server goes away after this answer: later connections are
+            # refused, as by a machine where nothing listens any more.
+            self.wfile.flush()
+            # Shut down first: serve_forever's poll holds the socket open
+            # until it wakes, and connections meanwhile would be reset.
+            try:
+                self.server.socket.shutdown(socket.SHUT_RDWR)
+            except OSError:
+                pass
+            self.server.socket.close()
+            threading.Thread(target=self.server.shutdown, daemon=True).start()
 
     def hold_silence(self, seconds):
         """Sends nothing for the given time (or until the client leaves), then
@@ -532,6 +547,7 @@ def main():
         server.serve_forever()
     except KeyboardInterrupt:
         pass
+
 
 
 if __name__ == "__main__":

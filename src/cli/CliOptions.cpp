@@ -372,9 +372,9 @@ std::string UsageText(const std::string& AApiUrl) {
            "no lock,\nwrites no log and downloads nothing.\n"
            "Exit codes: 0 every version installed or skipped as asked; 1 some version failed; 2 "
            "usage error\nor refused before anything changed; 3 server unreachable or sign-in "
-           "refused while signing in\nor fetching the package list, nothing changed (a download "
-           "that fails later is that\nversion's failure: 1); 130 stopped (Ctrl-C, SIGTERM, console "
-           "closed).\n"
+           "refused, nothing changed\n(also when no version's download could connect to it; a "
+           "download that fails any other\nway is that version's failure: 1); 130 stopped "
+           "(Ctrl-C, SIGTERM, console closed).\n"
            "\n"
            "Full reference: docs/console.md\n";
 }

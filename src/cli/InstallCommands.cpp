@@ -133,6 +133,9 @@ public:
             FDrawn = false;
         }
     }
+    void BackupWritten(const std::string&, const std::string&) override { ++FBackups; }
+    // Registry backups written so far: none, and the registry was not changed.
+    int Backups() const { return FBackups; }
     const std::string& Refusal() const { return FRefusal; }
     // The last question answered no.
     std::optional<TQuestionId> Declined() const { return FDeclined; }
@@ -157,6 +160,7 @@ private:
     bool FDrawn = false;
     std::string FRefusal;
     std::optional<TQuestionId> FDeclined;
+    int FBackups = 0;
 };
 
 // Why a run that was declined at its start changed nothing, and the flag that
@@ -547,6 +551,15 @@ int RunInstall(const TCommandContext& AContext) {
         LResult = ecSomeFailed;
     }
     AContext.JsonMember("versions", std::move(LVersions));
+    // The server went away after the list came: with nothing changed, that
+    // is the same outcome as a list that could not be fetched.
+    if (!LRun.Versions.empty() && LRun.Versions.size() == LEntries.size() &&
+        LHost->Backups() == 0 &&
+        std::all_of(LRun.Versions.begin(), LRun.Versions.end(),
+                    [](const TVersionOutcome& A) { return A.ServerUnreachable; })) {
+        AContext.Console.Err << "The server could not be reached; nothing was changed.\n";
+        LResult = ecServer;
+    }
     if (LRun.Stopped || !LHost->Refusal().empty()) {
         AContext.Console.Err << "Stopped: "
                              << OneLine(LHost->Refusal().empty() ? LHost->Cancellation().Reason()

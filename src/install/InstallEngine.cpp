@@ -93,6 +93,8 @@ struct TInstallEngine::TDownloadState {
     // The partial file's name was taken before the transfer began: what is
     // there is not this download's to remove.
     bool LPartialNotOurs = false;
+    // No connection could be made to the server.
+    bool LUnreachable = false;
     // Digest of a complete download, written on the transfer thread before the
     // final notification.
     std::string LReceivedSha256;
@@ -301,6 +303,7 @@ TInstallRun TInstallEngine::InstallVersions(const std::vector<const rapidjson::V
         }
         FSkipReason.clear();
         FBackupFiles.clear();
+        FServerUnreachable = false;
         try {
             if (InstallPackage(AEntries[LIndex], AIDEDir(), LDownloadDir)) {
                 LOutcome.Result = vrInstalled;
@@ -323,6 +326,7 @@ TInstallRun TInstallEngine::InstallVersions(const std::vector<const rapidjson::V
             FHost->Warning(LOutcome.Reason);
         }
         LOutcome.BackupFiles = std::exchange(FBackupFiles, {});
+        LOutcome.ServerUnreachable = LOutcome.Result == vrFailed && FServerUnreachable;
         FNextEntry = nullptr;
         // Its own download ahead, when the version ended before it took it.
         if (FPrefetch && FPrefetch->Plan.Entry == AEntries[LIndex]) {
@@ -398,6 +402,8 @@ TInstallEngine::StartDownload(const TPackagePlan& APlan, bool AHeld, std::uint64
     }
     LDownloader->OnError = [LState](const std::exception& AError) {
         LState->LPartialNotOurs = dynamic_cast<const EFileExists*>(&AError) != nullptr;
+        const auto* LHttpError = dynamic_cast<const THttpError*>(&AError);
+        LState->LUnreachable = LHttpError != nullptr && LHttpError->Unreachable();
         LState->LDone = true;
         LState->LErrMsg = AError.what();
         LState->LHasErr = true;
@@ -454,6 +460,7 @@ bool TInstallEngine::FinishDownload(TDownloadState& AState, const TPackagePlan& 
         FHost->Warning(LMessage);
         return false;
     }
+    FServerUnreachable = AState.LUnreachable;
     Log("Failed to download package: " + APlan.FileName +
         " (Temporary=" + Quoted(APlan.PackagePath) + ")\r\n" + AState.LErrMsg);
     return false;

@@ -68,6 +68,8 @@ struct TVersionOutcome {
     std::string Reason;
     // The registry backups written for it.
     std::vector<std::string> BackupFiles;
+    // It failed because its package's server could not be reached.
+    bool ServerUnreachable = false;
     bool Installed() const { return Result == vrInstalled; }
 };
 
@@ -283,6 +285,8 @@ private:
     // Why InstallPackage left its version out at the user's word; empty when
     // it did not.
     std::string FSkipReason;
+    // The current version's download found no server to connect to.
+    bool FServerUnreachable = false;
     // The registry backups written since the current version began.
     std::vector<std::string> FBackupFiles;
     // The entry after the one being installed, while InstallVersions runs.

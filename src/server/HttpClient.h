@@ -12,15 +12,18 @@ namespace orvane {
 
 // A failed request; the message is the HTTP client's own text. Cut: the
 // connection broke or went silent mid-answer (reset, closed early, the stall
-// limit), so asking again for the rest may well succeed.
+// limit), so asking again for the rest may well succeed. Unreachable: no
+// connection could be made (refused, no such host, the connect time-out).
 class THttpError : public std::runtime_error {
 public:
-    explicit THttpError(const std::string& AText, bool ACut = false)
-        : std::runtime_error(AText), FCut(ACut) {}
+    explicit THttpError(const std::string& AText, bool ACut = false, bool AUnreachable = false)
+        : std::runtime_error(AText), FCut(ACut), FUnreachable(AUnreachable) {}
     bool Cut() const { return FCut; }
+    bool Unreachable() const { return FUnreachable; }
 
 private:
     bool FCut = false;
+    bool FUnreachable = false;
 };
 
 // The rest of a file from byte From ("Range: bytes=From-"), sent with

@@ -459,7 +459,13 @@ void THttpClient::Get(const std::string& AUrl,
         // No total limit is set, so a time-out can only be the connect one.
         if (LCode == CURLE_OPERATION_TIMEDOUT) {
             throw THttpError("Connecting to " + UrlHostPortText(AUrl) + " timed out after " +
-                             DurationText(LLimits.ConnectTimeout));
+                                 DurationText(LLimits.ConnectTimeout),
+                             false, true);
+        }
+        if (LCode == CURLE_COULDNT_CONNECT || LCode == CURLE_COULDNT_RESOLVE_HOST ||
+            LCode == CURLE_COULDNT_RESOLVE_PROXY) {
+            throw THttpError(LErrorBuffer[0] ? LErrorBuffer : curl_easy_strerror(LCode), false,
+                             true);
         }
         // The connection broke after the request went out: the rest may come
         // on another try.

@@ -1080,7 +1080,7 @@ private:
                                  TClock::time_point(TClock::duration(FState->LastArrival.load())));
             if (!FConnected && FLimits.ConnectTimeout.count() > 0 &&
                 LNow - FStart >= FLimits.ConnectTimeout) {
-                Abort(ConnectTimeoutText());
+                Abort(ConnectTimeoutText(), false, true);
             }
             if (FConnected && FLimits.StallLimit.count() > 0 &&
                 LNow - FLastByte >= FLimits.StallLimit) {
@@ -1091,10 +1091,11 @@ private:
 
     // Ends the request now; WinHTTP may finish with it later and then frees
     // the callback state.
-    [[noreturn]] void Abort(const std::string& AText, bool ACut = false) {
+    [[noreturn]] void Abort(const std::string& AText, bool ACut = false,
+                            bool AUnreachable = false) {
         FState = nullptr;
         FRequest.Close();
-        throw THttpError(AText, ACut);
+        throw THttpError(AText, ACut, AUnreachable);
     }
 
     [[noreturn]] void Fail(DWORD AError) {
@@ -1108,7 +1109,7 @@ private:
         // Wine reports its own receive time-out as the socket's WSAETIMEDOUT.
         if (AError == ERROR_WINHTTP_TIMEOUT || AError == WSAETIMEDOUT) {
             const bool LStalled = FConnected || (FState && FState->Sent);
-            throw THttpError(LStalled ? StallText() : ConnectTimeoutText(), LStalled);
+            throw THttpError(LStalled ? StallText() : ConnectTimeoutText(), LStalled, !LStalled);
         }
         if (AError == ERROR_WINHTTP_SECURE_FAILURE && FState && FState->SecureFailure) {
             throw THttpError(CertificateText(FState->SecureFailure) + " (" + FHostPort + ")");
@@ -1116,7 +1117,8 @@ private:
         if (AError == ERROR_WINHTTP_CANNOT_CONNECT || AError == ERROR_WINHTTP_NAME_NOT_RESOLVED) {
             const std::string LPeer =
                 FProxy.empty() ? FHost + " port " + std::to_string(FPort) : "proxy " + FProxy;
-            throw THttpError("Failed to connect to " + LPeer + ": " + WinHttpErrorText(AError));
+            throw THttpError("Failed to connect to " + LPeer + ": " + WinHttpErrorText(AError),
+                             false, true);
         }
         // The connection broke after the request went out: the rest may come
         // on another try.

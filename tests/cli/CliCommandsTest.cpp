@@ -655,6 +655,42 @@ TEST_F(CliCommandsTest, ACommandThatMayChangeTheMachineWaitsForNoOtherInstaller)
     EXPECT_EQ(Run({"status"}).Code, ecDone);
 }
 
+// The server goes away after the package list came: with nothing changed that
+// is exit code 3, as when the list itself cannot be fetched; once a version
+// was installed, the versions that could not reach it are failures (1).
+TEST_F(CliCommandsTest, AServerGoneAfterTheListIsExitThreeOnlyWhileNothingChanged) {
+    struct TCase {
+        const char* Name;
+        // The answer after which the server stops listening.
+        const char* LastAnswer;
+        int Code;
+        std::vector<std::string> Recorded;
+    };
+    for (const TCase& LCase : {TCase{"before the first download", "/cfg/", ecServer, {}},
+                               TCase{"after the first package", "/file/o_23.0.zip", ecSomeFailed,
+                                     {"23.0"}}}) {
+        SCOPED_TRACE(LCase.Name);
+        FServer.reset();
+        std::filesystem::remove_all(FTemp.Path() / "downloads");
+        RegisterIde("23.0");
+        RegisterIde("22.0");
+        ServePackages({"23.0", "22.0"});
+        Server().SetFault("last", LCase.LastAnswer, 1);
+
+        const TRun LRun =
+            Run(InstallArgs({"--versions", "23.0,22.0", "--getit", "remove", "--ide-running",
+                             "stop", "--existing-zip", "download", "--installed", "reinstall"}));
+
+        EXPECT_EQ(LRun.Code, LCase.Code) << LRun.Err;
+        EXPECT_THAT(LRun.Err, HasSubstr("22.0 1.4.2: failed ("));
+        EXPECT_EQ(LRun.Err.find("The server could not be reached; nothing was changed.") !=
+                      std::string::npos,
+                  LCase.Code == ecServer)
+            << LRun.Err;
+        EXPECT_EQ(RecordedVersions(), LCase.Recorded);
+    }
+}
+
 // The README's CI line run twice: the second run skips what is installed and
 // succeeds; each version ends with one summary line that says why.
 TEST_F(CliCommandsTest, ReRunsSkipWhatIsInstalledAndSayWhy) {

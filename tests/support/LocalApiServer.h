@@ -45,7 +45,8 @@ public:
 
     // Faults for requests whose target (path and query) begins with APrefix;
     // ACount < 0: all of them.
-    // Kinds: status, redirect, nonjson, nonobject, truncated, slow, drop,
+    // Kinds: status, last (answered as usual, then the server stops listening),
+    // redirect, nonjson, nonobject, truncated, slow, drop,
     // nolength, late (the status answer after ADelayMs); stall (headers, then
     // silence), accept-silent (no answer at all) and burst (half the body, then
     // silence) keep quiet for AHoldMs and then close the connection. Raw answers: lf-status (ACode,
