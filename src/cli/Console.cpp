@@ -1,5 +1,6 @@
 #include "cli/Console.h"
 
+#include <atomic>
 #include <iostream>
 #include <istream>
 
@@ -65,16 +66,48 @@ std::string ReadTerminalLineWithoutEcho() {
 }
 #endif
 
+#ifdef _WIN32
+// The thread reading standard input in ReadLine now; null: none.
+std::atomic<HANDLE> GReader{nullptr};
+#endif
+
 } // namespace
 
 bool ReadLine(std::istream& AIn, std::string& ALine) {
+#ifdef _WIN32
+    // Only a read of the real standard input needs cancelling. The handle is
+    // kept for the thread's life: a handler holding it just after the read
+    // ended must not meet a closed (or reused) handle.
+    static thread_local HANDLE LThread = nullptr;
+    if (&AIn == &std::cin && !LThread) {
+        DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &LThread, 0,
+                        FALSE, DUPLICATE_SAME_ACCESS);
+    }
+    if (&AIn == &std::cin) {
+        GReader = LThread;
+    }
+    const bool LRead = static_cast<bool>(std::getline(AIn, ALine));
+    GReader = nullptr;
+    if (!LRead) {
+        return false;
+    }
+#else
     if (!std::getline(AIn, ALine)) {
         return false;
     }
+#endif
     if (!ALine.empty() && ALine.back() == '\r') {
         ALine.pop_back();
     }
     return true;
+}
+
+void InterruptConsoleRead() {
+#ifdef _WIN32
+    if (const HANDLE LThread = GReader.load()) {
+        CancelSynchronousIo(LThread);
+    }
+#endif
 }
 
 TConsole ProcessConsole() {

@@ -28,4 +28,9 @@ TConsole ProcessConsole();
 // A line from AIn without its line break ("\n" or "\r\n"); false at the end.
 bool ReadLine(std::istream& AIn, std::string& ALine);
 
+// Ends a read of standard input under way in ReadLine, which then fails; any
+// thread, a console control handler included. Windows' own console ends the
+// read at Ctrl-C by itself, Wine's does not.
+void InterruptConsoleRead();
+
 } // namespace orvane::cli

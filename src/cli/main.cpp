@@ -44,6 +44,8 @@ BOOL WINAPI OnConsoleControl(DWORD AEvent) {
     // A request waiting on a silent server (a token answer, a download
     // ahead) sees this within a second, not at its time-out.
     orvane::THttpClient::CancelAll();
+    // So does a question waiting for its answer.
+    orvane::cli::InterruptConsoleRead();
     if (AEvent == CTRL_CLOSE_EVENT) {
         // Windows ends the process when this handler returns (or after a few
         // seconds): give the run that time to stop after its current step.
