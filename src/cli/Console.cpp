@@ -69,6 +69,8 @@ std::string ReadTerminalLineWithoutEcho() {
 #ifdef _WIN32
 // The thread reading standard input in ReadLine now; null: none.
 std::atomic<HANDLE> GReader{nullptr};
+// Set by InterruptConsoleRead: no read of standard input starts any more.
+std::atomic<bool> GReadsInterrupted{false};
 #endif
 
 } // namespace
@@ -85,6 +87,10 @@ bool ReadLine(std::istream& AIn, std::string& ALine) {
     }
     if (&AIn == &std::cin) {
         GReader = LThread;
+        if (GReadsInterrupted) {
+            GReader = nullptr;
+            return false;
+        }
     }
     const bool LRead = static_cast<bool>(std::getline(AIn, ALine));
     GReader = nullptr;
@@ -104,8 +110,16 @@ bool ReadLine(std::istream& AIn, std::string& ALine) {
 
 void InterruptConsoleRead() {
 #ifdef _WIN32
-    if (const HANDLE LThread = GReader.load()) {
+    GReadsInterrupted = true;
+    // A read that was about to start when the flag was set is cancelled on
+    // a later round: only a read under way can be.
+    for (int LRound = 0; LRound < 100; ++LRound) {
+        const HANDLE LThread = GReader.load();
+        if (!LThread) {
+            return;
+        }
         CancelSynchronousIo(LThread);
+        Sleep(20);
     }
 #endif
 }
