@@ -1,6 +1,7 @@
 #include "install/ZipReader.h"
 
 #include "install/FileOperations.h"
+#include "platform/NewFile.h"
 #include "platform/Text.h"
 
 #include <zip.h>
@@ -138,15 +139,17 @@ bool WriteEntry(zip* AZip, const std::string& AZipName, std::uint64_t AIndex,
     const fs::path LPartial = APartials.Claim(ATarget);
     const std::string LCannotWrite = "Cannot write " + Quoted(Utf8FromPath(ATarget)) +
                                      " from zip file " + Quoted(AZipName) + ": ";
-#ifdef _WIN32
-    std::unique_ptr<std::FILE, TFileCloser> LOut(_wfopen(LPartial.c_str(), L"wb"));
-#else
-    std::unique_ptr<std::FILE, TFileCloser> LOut(std::fopen(LPartial.c_str(), "wb"));
-#endif
+    // Created only where nothing has the name, a link included: what
+    // appeared there since the name was chosen is never written through.
+    bool LTaken = false;
+    std::string LOpenError;
+    std::unique_ptr<std::FILE, TFileCloser> LOut(
+        OpenNewFile(Utf8FromPath(LPartial), LTaken, LOpenError));
     if (!LOut) {
-        const int LError = errno;
         APartials.Release(LPartial);
-        throw EZipError(LCannotWrite + ErrnoText(LError));
+        throw EZipError(LCannotWrite + (LTaken ? Quoted(Utf8FromPath(LPartial)) +
+                                                     " appeared while it was being created"
+                                               : LOpenError));
     }
     std::setvbuf(LOut.get(), nullptr, _IONBF, 0);
 

@@ -138,7 +138,7 @@ std::FILE* OpenNewFile(const std::string& APath, bool& AExists, std::string& AEr
     return LFile;
 }
 
-std::FILE* OpenOwnFile(const std::string& APath, std::string& AError) {
+std::FILE* OpenOwnFile(const std::string& APath, std::string& AError, std::int64_t ACutTo) {
     const int LFd = ::open(APath.c_str(), O_RDWR | O_APPEND | O_NOFOLLOW | O_CLOEXEC);
     if (LFd < 0) {
         AError = std::strerror(errno);
@@ -147,6 +147,16 @@ std::FILE* OpenOwnFile(const std::string& APath, std::string& AError) {
     struct stat LStat {};
     if (::fstat(LFd, &LStat) != 0 || !S_ISREG(LStat.st_mode) || LStat.st_nlink != 1) {
         AError = "it is not a plain file of its own";
+        ::close(LFd);
+        return nullptr;
+    }
+    if (ACutTo >= 0 && LStat.st_size < ACutTo) {
+        AError = "it is shorter than the " + std::to_string(ACutTo) + " bytes it should hold";
+        ::close(LFd);
+        return nullptr;
+    }
+    if (ACutTo >= 0 && ::ftruncate(LFd, static_cast<off_t>(ACutTo)) != 0) {
+        AError = std::strerror(errno);
         ::close(LFd);
         return nullptr;
     }

@@ -93,7 +93,7 @@ std::FILE* OpenNewFile(const std::string& APath, bool& AExists, std::string& AEr
     return LFile;
 }
 
-std::FILE* OpenOwnFile(const std::string& APath, std::string& AError) {
+std::FILE* OpenOwnFile(const std::string& APath, std::string& AError, std::int64_t ACutTo) {
     // FILE_FLAG_OPEN_REPARSE_POINT: a link is opened as itself, then refused.
     HANDLE LHandle =
         CreateFileW(Widen(APath).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
@@ -109,6 +109,22 @@ std::FILE* OpenOwnFile(const std::string& APath, std::string& AError) {
         AError = "it is not a plain file of its own";
         CloseHandle(LHandle);
         return nullptr;
+    }
+    if (ACutTo >= 0) {
+        const std::int64_t LSize =
+            (static_cast<std::int64_t>(LInfo.nFileSizeHigh) << 32) | LInfo.nFileSizeLow;
+        LARGE_INTEGER LAt{};
+        LAt.QuadPart = ACutTo;
+        if (LSize < ACutTo) {
+            AError = "it is shorter than the " + std::to_string(ACutTo) + " bytes it should hold";
+            CloseHandle(LHandle);
+            return nullptr;
+        }
+        if (!SetFilePointerEx(LHandle, LAt, nullptr, FILE_BEGIN) || !SetEndOfFile(LHandle)) {
+            AError = SystemErrorText(GetLastError());
+            CloseHandle(LHandle);
+            return nullptr;
+        }
     }
     return StreamOfHandle(LHandle, true, AError);
 }

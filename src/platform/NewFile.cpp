@@ -49,11 +49,12 @@ private:
     bool FFailed = false;
 };
 
-TNewFile::TNewFile(const std::string& APath, TOpenMode AMode) : std::iostream(nullptr) {
+TNewFile::TNewFile(const std::string& APath, TOpenMode AMode, std::int64_t ACutTo)
+    : std::iostream(nullptr) {
     bool LExists = false;
     std::string LError;
-    std::FILE* LFile =
-        AMode == nfContinue ? OpenOwnFile(APath, LError) : OpenNewFile(APath, LExists, LError);
+    std::FILE* LFile = AMode == nfContinue ? OpenOwnFile(APath, LError, ACutTo)
+                                           : OpenNewFile(APath, LExists, LError);
     if (LFile == nullptr) {
         const std::string LText = "Cannot create file \"" + APath + "\". " + LError;
         if (LExists) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <iostream>
 #include <memory>
@@ -25,7 +26,11 @@ public:
         nfContinue, // an existing plain file with no other name, appended to;
                     // a link, a folder or a file with a second hard link is refused
     };
-    explicit TNewFile(const std::string& APath, TOpenMode AMode = nfCreate);
+    // nfContinue with ACutTo >= 0: the opened file is first cut back to that
+    // many bytes (never the name, which may point elsewhere by then); a
+    // shorter file is refused.
+    explicit TNewFile(const std::string& APath, TOpenMode AMode = nfCreate,
+                      std::int64_t ACutTo = -1);
     ~TNewFile() override;
     TNewFile(const TNewFile&) = delete;
     TNewFile& operator=(const TNewFile&) = delete;
@@ -48,7 +53,8 @@ void RenameNoReplace(const std::string& ASource, const std::string& ADest);
 // AError the system's reason.
 std::FILE* OpenNewFile(const std::string& APath, bool& AExists, std::string& AError);
 // The platform's part of TNewFile(nfContinue): the existing file opened for
-// appending without following a link, or null with AError saying why.
-std::FILE* OpenOwnFile(const std::string& APath, std::string& AError);
+// appending without following a link, cut back to ACutTo bytes when that is
+// not negative, or null with AError saying why.
+std::FILE* OpenOwnFile(const std::string& APath, std::string& AError, std::int64_t ACutTo = -1);
 
 } // namespace orvane

@@ -414,14 +414,6 @@ void TDownloader::Note(const std::string& ALine) {
 
 namespace {
 
-// A fresh partial file is created only where nothing has its name (a link
-// included), so a file of somebody else's is never written through; one an
-// earlier attempt left is continued only as a plain file of its own.
-std::unique_ptr<TNewFile> OpenPartialFile(const std::string& APartial, bool AAppend) {
-    return AAppend ? std::make_unique<TNewFile>(APartial, TNewFile::nfContinue)
-                   : std::make_unique<TNewFile>(APartial);
-}
-
 // Feeds the first ABytes of a file into AHasher.
 void HashFilePart(const std::string& AFile, std::int64_t ABytes, TStreamHasher& AHasher) {
     std::ifstream LIn(PathFromUtf8(AFile), std::ios::binary);
@@ -460,27 +452,22 @@ void TDownloader::FetchFile(const std::string& AUrl, std::uint64_t AMaxSize,
     // The partial file its own side file claims; anything else under that name
     // is somebody else's, and creating the partial file refuses it.
     bool LOurs = false;
+    // The partial file continued, opened once: only a plain file of its own
+    // is measured, cut back and written, all through that one opening, so a
+    // link put in its place is never followed.
+    std::unique_ptr<TNewFile> LContinued;
     if (LResumable) {
         const std::optional<TResumeState> LKept = ReadResumeState(LStateFile);
         LOurs = LKept && LKept->FileName == LName;
-        // Only a plain file is measured, cut back or continued: a link there
-        // is never followed.
-        std::error_code LSizeError;
-        const auto LStatus = std::filesystem::symlink_status(PathFromUtf8(LPartial), LSizeError);
-        const bool LPlain =
-            !LSizeError && LStatus.type() == std::filesystem::file_type::regular &&
-            std::filesystem::hard_link_count(PathFromUtf8(LPartial), LSizeError) == 1;
-        const auto LOnDisk =
-            LPlain ? std::filesystem::file_size(PathFromUtf8(LPartial), LSizeError) : 0;
-        if (LOurs && LPlain && LKept->Size > 0 && !LKept->Validator().empty() && !LSizeError &&
-            static_cast<std::int64_t>(LOnDisk) >= LKept->Size &&
+        if (LOurs && LKept->Size > 0 && !LKept->Validator().empty() &&
             static_cast<std::uint64_t>(LKept->Size) <= AMaxSize) {
-            // Bytes beyond the recorded size may not have reached the disk whole.
-            std::filesystem::resize_file(PathFromUtf8(LPartial),
-                                         static_cast<std::uintmax_t>(LKept->Size), LSizeError);
-            if (!LSizeError) {
+            try {
+                // Bytes beyond the recorded size may not have reached the disk whole.
+                LContinued = std::make_unique<TNewFile>(LPartial, TNewFile::nfContinue, LKept->Size);
                 LState = *LKept;
                 LFrom = LKept->Size;
+            } catch (const std::exception&) {
+                // Not continued: the part makes room for a new one below.
             }
         }
     }
@@ -501,7 +488,9 @@ void TDownloader::FetchFile(const std::string& AUrl, std::uint64_t AMaxSize,
     FReplaceDestination =
         std::filesystem::symlink_status(PathFromUtf8(Destination), LDestinationError).type() !=
         std::filesystem::file_type::not_found;
-    FStream = OpenPartialFile(LPartial, LFrom > 0);
+    // A fresh partial file is created only where nothing has its name (a link
+    // included), so a file of somebody else's is never written through.
+    FStream = LContinued ? std::move(LContinued) : std::make_unique<TNewFile>(LPartial);
 
     std::int64_t LWritten = LFrom;
     std::int64_t LCheckpoint = LFrom;
@@ -509,7 +498,7 @@ void TDownloader::FetchFile(const std::string& AUrl, std::uint64_t AMaxSize,
         FStream.reset();
         std::error_code LIgnored;
         std::filesystem::remove(PathFromUtf8(LPartial), LIgnored);
-        FStream = OpenPartialFile(LPartial, false);
+        FStream = std::make_unique<TNewFile>(LPartial);
         LHasher = NewSha256Hasher();
         LFrom = 0;
         LWritten = 0;

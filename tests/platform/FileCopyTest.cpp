@@ -124,6 +124,16 @@ TEST_F(FileCopyTest, AFileIsContinuedOnlyAsAPlainFileOfItsOwn) {
         ASSERT_TRUE(LMore.Close());
     }
     EXPECT_EQ(ReadFileText(FRoot / "kept.part"), "first half, second half");
+    {
+        // Cut back through the opened file to what is known to be whole.
+        orvane::TNewFile LAgain(At("kept.part"), orvane::TNewFile::nfContinue, 10);
+        LAgain << ", again";
+        ASSERT_TRUE(LAgain.Close());
+    }
+    EXPECT_EQ(ReadFileText(FRoot / "kept.part"), "first half, again");
+    EXPECT_THROW(orvane::TNewFile(At("kept.part"), orvane::TNewFile::nfContinue, 1000),
+                 std::runtime_error);
+    EXPECT_EQ(ReadFileText(FRoot / "kept.part"), "first half, again");
     EXPECT_THROW(orvane::TNewFile(At("missing.part"), orvane::TNewFile::nfContinue),
                  std::runtime_error);
     EXPECT_THROW(orvane::TNewFile(At("dest"), orvane::TNewFile::nfContinue), std::runtime_error);
@@ -134,6 +144,8 @@ TEST_F(FileCopyTest, AFileIsContinuedOnlyAsAPlainFileOfItsOwn) {
     for (const char* LName : {"link.part", "hard.part"}) {
         SCOPED_TRACE(LName);
         EXPECT_THROW(orvane::TNewFile(At(LName), orvane::TNewFile::nfContinue), std::runtime_error);
+        EXPECT_THROW(orvane::TNewFile(At(LName), orvane::TNewFile::nfContinue, 3),
+                     std::runtime_error);
     }
     EXPECT_EQ(ReadFileText(FRoot / "source.dll"), "library bytes");
 #endif

@@ -170,10 +170,14 @@ TEST_F(DownloadResumeTest, LaterRunContinuesOrStartsOverAsTheServerAnswers) {
         const char* SecondFault; // on the second request only; empty: none
         int SecondStatus;
         const char* Note;
+        // Bytes after the recorded size that may not have reached the disk
+        // whole: the next run cuts them off before it asks for the rest.
+        bool Torn = false;
     } KCases[] = {
         {"same file", "", 206, "Resuming the download"},
         {"file replaced", "newvalidator", 200, "it has changed since the partial download"},
         {"server without ranges", "norange", 200, "it does not send the rest of a file"},
+        {"torn bytes after the record", "", 206, "Resuming the download", true},
     };
     for (const auto& C : KCases) {
         const std::string LName = Unique(std::string(C.Label) + ".zip");
@@ -193,6 +197,9 @@ TEST_F(DownloadResumeTest, LaterRunContinuesOrStartsOverAsTheServerAnswers) {
         EXPECT_FALSE(fs::exists(Dest(LName))) << "a partial file never takes the final name";
         if (*C.SecondFault) {
             S.SetFault(C.SecondFault, "/file/" + LName, 500, 50, 30000, 0, "", 1);
+        }
+        if (C.Torn) {
+            std::ofstream(Partial(Dest(LName)), std::ios::binary | std::ios::app) << "torn bytes";
         }
 
         const TOutcome LSecond = Download(S.FileUrl(LName), Dest(LName));
