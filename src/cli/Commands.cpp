@@ -280,16 +280,6 @@ int RunStatus(const TCommandContext& AContext) {
     return LResult;
 }
 
-// The pid the lock's holder left in the lock file, if it left one there.
-std::optional<long> LockHolder(const std::string& ALockName) {
-    std::ifstream LIn(PathFromUtf8(ALockName));
-    long LPid = 0;
-    if (LIn >> LPid && LPid > 0) {
-        return LPid;
-    }
-    return std::nullopt;
-}
-
 // The store's lock, taken before anything is asked or changed; with
 // --wait-lock it waits that long for another installer to end.
 std::unique_ptr<TProcessLock> TakeStoreLock(const TCommandContext& AContext) {
@@ -309,9 +299,10 @@ std::unique_ptr<TProcessLock> TakeStoreLock(const TCommandContext& AContext) {
             throw ERefused("The registry store's lock cannot be taken (" + LLock->Error() +
                            "); nothing was changed.");
         }
-        const std::optional<long> LPid = LockHolder(LName);
+        // From the system's own record of the lock: nothing in the file is trusted.
+        const long LPid = LLock->HolderPid();
         const std::string LHolder =
-            LPid ? " (pid " + std::to_string(*LPid) + ")" : " (its process id is not known)";
+            LPid > 0 ? " (pid " + std::to_string(LPid) + ")" : " (its process id is not known)";
         if (AContext.Interrupted()) {
             throw ERefused(
                 "Stopped while waiting for the other installer: " + AContext.InterruptText() + ".");

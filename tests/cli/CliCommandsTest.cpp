@@ -818,11 +818,13 @@ TEST_F(CliCommandsTest, OneRunPerRegistryStore) {
                                       "DEVELOPER", DirText(FTemp.Path() / "Orvane" / "22.0")});
     auto LHeld = std::make_unique<TProcessLock>(FSetup.LockName);
     ASSERT_EQ(LHeld->State(), TProcessLock::lsHeld);
-    // The holder's pid, where the lock keeps one.
-    std::string LHolder = "(its process id is not known)";
-    if (ReadFileText(FSetup.LockName).rfind(std::to_string(getpid()) + "\n", 0) == 0) {
-        LHolder = "(pid " + std::to_string(getpid()) + ")";
+    // The holder's pid, where the system lists who holds a lock.
+    const long LListed = TProcessLock(FSetup.LockName).HolderPid();
+    if (LListed != 0) {
+        EXPECT_EQ(LListed, getpid());
     }
+    const std::string LHolder = LListed != 0 ? "(pid " + std::to_string(getpid()) + ")"
+                                             : "(its process id is not known)";
     for (const std::vector<std::string>& LArgs :
          {std::vector<std::string>{"uninstall", "--all", "--ide-running", "stop"},
           std::vector<std::string>{"install", "--edition", "developer", "--accept-terms", "--all"},
