@@ -125,7 +125,7 @@ bool Answer(const TCommandContext& AContext, const std::string& AQuestion,
         AContext.Console.Err << ConsoleText(AQuestion) << "\n(" << AFlag
                              << ") Answer yes or no: " << std::flush;
         std::string LLine;
-        if (!ReadLine(AContext.Console.In, LLine)) {
+        if (!ReadLine(AContext.Console.In, LLine, [&AContext] { return AContext.Interrupted(); })) {
             // Ctrl-C ends the read; on Windows its handler runs on a thread
             // of its own, a moment after the read gave up.
             for (int LWait = 0; LWait < 50 && AContext.Console.InTerminal &&

@@ -1,6 +1,7 @@
 #include "cli/Console.h"
 
 #include <atomic>
+#include <cerrno>
 #include <iostream>
 #include <istream>
 
@@ -10,6 +11,7 @@
 #include <io.h>
 #include <windows.h>
 #else
+#include <poll.h>
 #include <termios.h>
 #include <unistd.h>
 #endif
@@ -75,7 +77,10 @@ std::atomic<bool> GReadsInterrupted{false};
 
 } // namespace
 
-bool ReadLine(std::istream& AIn, std::string& ALine) {
+bool ReadLine(std::istream& AIn, std::string& ALine, const std::function<bool()>& AStop) {
+    if (AStop && AStop()) {
+        return false;
+    }
 #ifdef _WIN32
     // Only a read of the real standard input needs cancelling. The handle is
     // kept for the thread's life: a handler holding it just after the read
@@ -98,6 +103,21 @@ bool ReadLine(std::istream& AIn, std::string& ALine) {
         return false;
     }
 #else
+    // A signal that came just before the read began would not end it: a
+    // terminal is read only once it has a whole line, and asked meanwhile.
+    // (A terminal gives one line per read, so nothing waits in a buffer.)
+    if (AStop && &AIn == &std::cin && isatty(STDIN_FILENO) == 1) {
+        for (;;) {
+            pollfd LPoll{STDIN_FILENO, POLLIN, 0};
+            const int LReady = ::poll(&LPoll, 1, 50);
+            if (AStop()) {
+                return false;
+            }
+            if (LReady != 0 && !(LReady < 0 && errno == EINTR)) {
+                break;
+            }
+        }
+    }
     if (!std::getline(AIn, ALine)) {
         return false;
     }

@@ -25,8 +25,10 @@ struct TConsole {
 // terminal, and a password read with echo switched off.
 TConsole ProcessConsole();
 
-// A line from AIn without its line break ("\n" or "\r\n"); false at the end.
-bool ReadLine(std::istream& AIn, std::string& ALine);
+// A line from AIn without its line break ("\n" or "\r\n"); false at the end,
+// and false without reading on once AStop says so (asked while a terminal
+// has no line to give yet).
+bool ReadLine(std::istream& AIn, std::string& ALine, const std::function<bool()>& AStop = {});
 
 // Ends a read of standard input under way in ReadLine, which then fails; any
 // thread, a console control handler included. Windows' own console ends the
