@@ -551,13 +551,14 @@ int RunInstall(const TCommandContext& AContext) {
         LResult = ecSomeFailed;
     }
     AContext.JsonMember("versions", std::move(LVersions));
-    // The server went away after the list came: with nothing changed, that
-    // is the same outcome as a list that could not be fetched.
+    // The server went away after the list came: with nothing installed and
+    // the registry as it was, the same outcome as a list that could not be
+    // fetched. (A package file the answers let go is gone all the same.)
     if (!LRun.Versions.empty() && LRun.Versions.size() == LEntries.size() &&
         LHost->Backups() == 0 &&
         std::all_of(LRun.Versions.begin(), LRun.Versions.end(),
                     [](const TVersionOutcome& A) { return A.ServerUnreachable; })) {
-        AContext.Console.Err << "The server could not be reached; nothing was changed.\n";
+        AContext.Console.Err << "The server could not be reached; nothing was installed and the registry is unchanged.\n";
         LResult = ecServer;
     }
     if (LRun.Stopped || !LHost->Refusal().empty()) {

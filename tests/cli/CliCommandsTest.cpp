@@ -683,7 +683,7 @@ TEST_F(CliCommandsTest, AServerGoneAfterTheListIsExitThreeOnlyWhileNothingChange
 
         EXPECT_EQ(LRun.Code, LCase.Code) << LRun.Err;
         EXPECT_THAT(LRun.Err, HasSubstr("22.0 1.4.2: failed ("));
-        EXPECT_EQ(LRun.Err.find("The server could not be reached; nothing was changed.") !=
+        EXPECT_EQ(LRun.Err.find("The server could not be reached; nothing was installed and the registry is unchanged.") !=
                       std::string::npos,
                   LCase.Code == ecServer)
             << LRun.Err;
