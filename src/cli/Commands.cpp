@@ -128,9 +128,8 @@ bool Answer(const TCommandContext& AContext, const std::string& AQuestion,
         if (!ReadLine(AContext.Console.In, LLine, [&AContext] { return AContext.Interrupted(); })) {
             // Ctrl-C ends the read; on Windows its handler runs on a thread
             // of its own, a moment after the read gave up.
-            for (int LWait = 0; LWait < 50 && AContext.Console.InTerminal &&
-                                !AContext.Interrupted();
-                 ++LWait) {
+            for (int LWait = 0;
+                 LWait < 50 && AContext.Console.InTerminal && !AContext.Interrupted(); ++LWait) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
             }
             if (AContext.Interrupted()) {

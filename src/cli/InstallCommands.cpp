@@ -558,7 +558,8 @@ int RunInstall(const TCommandContext& AContext) {
         LHost->Backups() == 0 &&
         std::all_of(LRun.Versions.begin(), LRun.Versions.end(),
                     [](const TVersionOutcome& A) { return A.ServerUnreachable; })) {
-        AContext.Console.Err << "The server could not be reached; nothing was installed and the registry is unchanged.\n";
+        AContext.Console.Err << "The server could not be reached; nothing was installed and the "
+                                "registry is unchanged.\n";
         LResult = ecServer;
     }
     if (LRun.Stopped || !LHost->Refusal().empty()) {

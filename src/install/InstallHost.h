@@ -84,9 +84,7 @@ public:
         const std::lock_guard LLock(FMutex);
         FReason = AReason;
     }
-    bool IsCancelled() const noexcept {
-        return FCancelled || (FWatched && FWatched->load());
-    }
+    bool IsCancelled() const noexcept { return FCancelled || (FWatched && FWatched->load()); }
     std::string Reason() const {
         if (!FCancelled && FWatched && FWatched->load() && FWatchedReason) {
             return FWatchedReason();

@@ -282,7 +282,8 @@ void TDownloader::Download(const std::string& AEndPoint, const std::string& ADes
     }
 }
 
-// The token request holds up its caller, the host thread, but not the window:
+// Off the host thread (a sign-in on the transfer's thread) the request simply
+// runs. On it, the token request holds up its caller but not the window:
 // the request runs on a thread of its own while this one keeps processing the
 // host's work, so the window paints, and closing it cancels the request
 // (AbortAll waits for it like for a transfer). Whatever HTTP client is used, a
@@ -341,8 +342,7 @@ void TDownloader::RunTransfer(const std::string& AEndPoint, bool ASignIn) {
         }
         FClient->PinCancelEpoch(FCancelEpoch);
         if (ASignIn) {
-            Token = ReadTokenAnswer(FClient->GetText(TokenUrl(APIUrl, Credentials),
-                                                     KMaxTokenAnswerBytes, KTokenLimitReason));
+            Token = ReadTokenAnswer(GetWhileHostRuns(TokenUrl(APIUrl, Credentials)));
             if (WantedNoMore()) {
                 throw THttpError("The download was cancelled");
             }
@@ -463,7 +463,8 @@ void TDownloader::FetchFile(const std::string& AUrl, std::uint64_t AMaxSize,
             static_cast<std::uint64_t>(LKept->Size) <= AMaxSize) {
             try {
                 // Bytes beyond the recorded size may not have reached the disk whole.
-                LContinued = std::make_unique<TNewFile>(LPartial, TNewFile::nfContinue, LKept->Size);
+                LContinued =
+                    std::make_unique<TNewFile>(LPartial, TNewFile::nfContinue, LKept->Size);
                 LState = *LKept;
                 LFrom = LKept->Size;
             } catch (const std::exception&) {

@@ -666,9 +666,9 @@ TEST_F(CliCommandsTest, AServerGoneAfterTheListIsExitThreeOnlyWhileNothingChange
         int Code;
         std::vector<std::string> Recorded;
     };
-    for (const TCase& LCase : {TCase{"before the first download", "/cfg/", ecServer, {}},
-                               TCase{"after the first package", "/file/o_23.0.zip", ecSomeFailed,
-                                     {"23.0"}}}) {
+    for (const TCase& LCase :
+         {TCase{"before the first download", "/cfg/", ecServer, {}},
+          TCase{"after the first package", "/file/o_23.0.zip", ecSomeFailed, {"23.0"}}}) {
         SCOPED_TRACE(LCase.Name);
         FServer.reset();
         std::filesystem::remove_all(FTemp.Path() / "downloads");
@@ -683,8 +683,8 @@ TEST_F(CliCommandsTest, AServerGoneAfterTheListIsExitThreeOnlyWhileNothingChange
 
         EXPECT_EQ(LRun.Code, LCase.Code) << LRun.Err;
         EXPECT_THAT(LRun.Err, HasSubstr("22.0 1.4.2: failed ("));
-        EXPECT_EQ(LRun.Err.find("The server could not be reached; nothing was installed and the registry is unchanged.") !=
-                      std::string::npos,
+        EXPECT_EQ(LRun.Err.find("The server could not be reached; nothing was installed and the "
+                                "registry is unchanged.") != std::string::npos,
                   LCase.Code == ecServer)
             << LRun.Err;
         EXPECT_EQ(RecordedVersions(), LCase.Recorded);
@@ -823,8 +823,8 @@ TEST_F(CliCommandsTest, OneRunPerRegistryStore) {
     if (LListed != 0) {
         EXPECT_EQ(LListed, getpid());
     }
-    const std::string LHolder = LListed != 0 ? "(pid " + std::to_string(getpid()) + ")"
-                                             : "(its process id is not known)";
+    const std::string LHolder =
+        LListed != 0 ? "(pid " + std::to_string(getpid()) + ")" : "(its process id is not known)";
     for (const std::vector<std::string>& LArgs :
          {std::vector<std::string>{"uninstall", "--all", "--ide-running", "stop"},
           std::vector<std::string>{"install", "--edition", "developer", "--accept-terms", "--all"},

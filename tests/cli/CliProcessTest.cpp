@@ -1,10 +1,10 @@
 // The real orvane-install binary as a process: arguments and output outside
 // ASCII pass unchanged, and the exit codes reach the shell.
+#include "install/TestZip.h"
 #include "platform/ProcessLock.h"
 #include "registry/ProductRecords.h"
 #include "registry/RegText.h"
 #include "registry/RegistryStore.h"
-#include "install/TestZip.h"
 #include "support/FileText.h"
 #include "support/LocalApiServer.h"
 #include "support/ProgramRun.h"
@@ -62,25 +62,19 @@ protected:
         AServer.WriteConfig("dev", LConfig + "]}");
     }
 
-    // An install that asks nothing, with AMore after the common flags.
+    // An install that asks nothing, with AMore after the common flags; its log
+    // is ALogName in the temp folder.
     std::vector<std::string> InstallArgs(const TLocalApiServer& AServer,
-                                         const std::vector<std::string>& AMore) const {
-        std::vector<std::string> LArgs{"install",
-                                       "--edition",
-                                       "developer",
-                                       "--accept-terms",
-                                       "--server",
-                                       AServer.BaseUrl(),
-                                       "--download-dir",
-                                       (FTemp.Path() / "downloads").string(),
-                                       "--ide-dir",
-                                       (FTemp.Path() / "ide").string(),
-                                       "--getit",
-                                       "remove",
-                                       "--ide-running",
-                                       "stop",
-                                       "--log-file",
-                                       (FTemp.Path() / "run.log").string()};
+                                         const std::vector<std::string>& AMore,
+                                         const std::string& ALogName = "run.log") const {
+        std::vector<std::string> LArgs{"install",        "--edition",
+                                       "developer",      "--accept-terms",
+                                       "--server",       AServer.BaseUrl(),
+                                       "--download-dir", (FTemp.Path() / "downloads").string(),
+                                       "--ide-dir",      (FTemp.Path() / "ide").string(),
+                                       "--getit",        "remove",
+                                       "--ide-running",  "stop",
+                                       "--log-file",     (FTemp.Path() / ALogName).string()};
         LArgs.insert(LArgs.end(), AMore.begin(), AMore.end());
         return LArgs;
     }
@@ -245,17 +239,10 @@ TEST_F(CliProcessTest, ATerminatedRunStopsCleanlyWithExitCode130) {
     for (const std::vector<int>& LSignals :
          {std::vector<int>{SIGTERM}, std::vector<int>{SIGINT, SIGTERM}}) {
         const auto LLog = FTemp.Path() / ("run" + std::to_string(LSignals.size()) + ".log");
-        TRunningProgram LRun({"install",        "--edition",
-                              "developer",      "--accept-terms",
-                              "--versions",     "23.0",
-                              "--server",       LServer.BaseUrl(),
-                              "--download-dir", LDownloads.string(),
-                              "--ide-dir",      (FTemp.Path() / "ide").string(),
-                              "--getit",        "remove",
-                              "--ide-running",  "stop",
-                              "--existing-zip", "download",
-                              "--installed",    "reinstall",
-                              "--log-file",     LLog.string()},
+        TRunningProgram LRun(InstallArgs(LServer,
+                                         {"--versions", "23.0", "--existing-zip", "download",
+                                          "--installed", "reinstall"},
+                                         LLog.filename().string()),
                              FTemp.Path(), FTemp.Path() / "stderr.txt");
         ASSERT_TRUE(
             LRun.WaitForOutput("Downloading \"o_23.0.zip\" ...\n", std::chrono::seconds(60)))
@@ -293,7 +280,10 @@ TEST_F(CliProcessTest, ASignalStopsARequestTheServerNeverAnswers) {
     };
     for (const TCase& LCase :
          {TCase{"the version's sign-in", 1, {"23.0"}, "Downloading \"o_23.0.zip\" ...\n", {}},
-          TCase{"the next version's sign-in", 2, {"23.0", "24.0"}, "Installation done.\n",
+          TCase{"the next version's sign-in",
+                2,
+                {"23.0", "24.0"},
+                "Installation done.\n",
                 {"23.0"}}}) {
         SCOPED_TRACE(LCase.Name);
         std::filesystem::remove_all(FTemp.Path() / "data");
@@ -344,9 +334,9 @@ TEST_F(CliProcessTest, ASignalStopsARequestTheServerNeverAnswers) {
 TEST_F(CliProcessTest, CtrlCAtATerminalQuestionStopsTheRunAndChangesNothing) {
     TLocalApiServer LServer;
     Prepare(LServer, {"23.0"});
-    const orvane::TOrvaneRegistryData LOld{"23.0",      "1.4.2",     "2026-12-02 11:30:00",
-                                           "DEVELOPER", "DEVELOPER",
-                                           (FTemp.Path() / "old" / "23.0").string() + "/"};
+    const orvane::TOrvaneRegistryData LOld{
+        "23.0",      "1.4.2",     "2026-12-02 11:30:00",
+        "DEVELOPER", "DEVELOPER", (FTemp.Path() / "old" / "23.0").string() + "/"};
     {
         auto LStore = OpenSqliteRegistryStore(StoreFile());
         WriteRegistryData(*LStore, LOld);

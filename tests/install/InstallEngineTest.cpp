@@ -777,11 +777,7 @@ TEST_F(DownloadOverlapTest, AnOverlappedRunShowsAndLeavesWhatASequentialRunDoes)
          {true, false, true},
          {"b.zip"},
          {"b.zip"}},
-        {"the second's checksum does not match",
-         [] {},
-         {true, false, true},
-         {"b.zip"},
-         {"b.zip"}},
+        {"the second's checksum does not match", [] {}, {true, false, true}, {"b.zip"}, {"b.zip"}},
 
         {"the first's zip breaks while it is extracted",
          [&] { FServer.WriteFile("a.zip", LBrokenA); },
@@ -971,17 +967,11 @@ TEST_F(DownloadOverlapTest, TheDownloadAheadNeitherHoldsUpNorDecidesItsVersion) 
         // Never released: a version waiting for this answer would fail it
         // after the hold, and its turn would ask for a fourth token.
         {"the next version's token answer is held",
-         [&] { FServer.SetLaterFault("hold", "/token/", 1, 1, 503, 15000); },
-         3,
-         1},
+         [&] { FServer.SetLaterFault("hold", "/token/", 1, 1, 503, 15000); }, 3, 1},
         {"the next version's package fails once",
-         [&] { FServer.SetFault("status", "/file/b.zip", 1, 500); },
-         4,
-         2},
+         [&] { FServer.SetFault("status", "/file/b.zip", 1, 500); }, 4, 2},
         {"the next version's sign-in fails once",
-         [&] { FServer.SetLaterFault("status", "/token/", 1, 1, 503); },
-         4,
-         1},
+         [&] { FServer.SetLaterFault("status", "/token/", 1, 1, 503); }, 4, 1},
     };
     for (const TCase& LCase : LCases) {
         SCOPED_TRACE(LCase.Name);
@@ -1021,10 +1011,10 @@ TEST_F(DownloadOverlapTest, TheDownloadAheadNeitherHoldsUpNorDecidesItsVersion) 
         EXPECT_EQ(LTokensAtFirstDone, 2);
         EXPECT_EQ(LTokens(), LCase.Tokens);
         const std::vector<std::string> LFiles = FileRequests();
-        EXPECT_EQ(std::count_if(
-                      LFiles.begin(), LFiles.end(),
-                      [](const std::string& A) { return A.rfind("/file/b.zip?", 0) == 0; }),
-                  LCase.RequestsOfB);
+        EXPECT_EQ(
+            std::count_if(LFiles.begin(), LFiles.end(),
+                          [](const std::string& A) { return A.rfind("/file/b.zip?", 0) == 0; }),
+            LCase.RequestsOfB);
         EXPECT_THAT(FHost->Lines, testing::Not(testing::Contains(HasSubstr("Failed"))));
         EXPECT_THAT(FHost->Warnings, testing::IsEmpty());
         for (const std::string& LEntry : DownloadFolder()) {

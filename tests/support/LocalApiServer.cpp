@@ -114,8 +114,8 @@ void TLocalApiServer::SetFault(const std::string& AKind, const std::string& APre
             "&size=" + std::to_string(ASize));
 }
 
-void TLocalApiServer::SetLaterFault(const std::string& AKind, const std::string& APrefix,
-                                    int ASkip, int ACount, int ACode, int AHoldMs) const {
+void TLocalApiServer::SetLaterFault(const std::string& AKind, const std::string& APrefix, int ASkip,
+                                    int ACount, int ACode, int AHoldMs) const {
     Control("/control/fault?kind=" + AKind + "&prefix=" + orvane::PercentEncodeQueryValue(APrefix) +
             "&count=" + std::to_string(ACount) + "&code=" + std::to_string(ACode) +
             "&hold=" + std::to_string(AHoldMs) + "&skip=" + std::to_string(ASkip));
