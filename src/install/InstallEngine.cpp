@@ -314,7 +314,7 @@ TInstallRun TInstallEngine::InstallVersions(const std::vector<const rapidjson::V
                 LOutcome.Reason = FLastLine;
             }
         } catch (const EStopped&) {
-            // Stopped at a question, before this version changed anything.
+            // Stopped at a question, before this version touched the IDE or the registry.
             Log("Installation stopped: " + FHost->Cancellation().Reason() + "; " +
                 std::to_string(AEntries.size() - LIndex) + " version(s) not installed.");
             LRun.Stopped = true;
