@@ -2,11 +2,13 @@
 
 #include "install/FileOperations.h"
 #include "install/InstallManifest.h"
+#include "install/InstallRoots.h"
 #include "install/PackageRules.h"
 #include "install/PackageSpace.h"
 #include "install/ZipReader.h"
 #include "platform/DurableFile.h"
 #include "platform/FileCopy.h"
+#include "platform/FileNames.h"
 #include "platform/NewFile.h"
 #include "platform/Processes.h"
 #include "platform/SystemFolders.h"
@@ -577,7 +579,9 @@ struct TInstallEngine::TVersionWork {
     TKnownPackagePairs Pairs64;
     std::vector<TManifestFile> Files;
     std::vector<TManifestValue> Values;
-    // The manifest this installation replaces; deleted once it is done.
+    // The manifest this installation replaces, and its file, deleted once
+    // it is done.
+    std::optional<TInstallManifest> Earlier;
     std::filesystem::path EarlierManifest;
 
     void Written(const std::string& APath, const std::string& AKind, const std::string& ASource) {
@@ -779,6 +783,7 @@ bool TInstallEngine::InstallPackage(const rapidjson::Value* AEntry, const std::s
                        {},
                        {},
                        {},
+                       {},
                        {}};
     try {
         CopyPackageFiles(LWork, LZip);
@@ -926,17 +931,22 @@ void TInstallEngine::RegisterVersion(TVersionWork& AWork) {
 
     // An earlier installation of this version may have its entries in folders
     // the marker rule does not know: its manifest names them.
+    std::vector<std::string> LLines;
     AwayFromHost([&] {
-        std::optional<TInstallManifest> LEarlier;
         try {
-            LEarlier = ReadRecordManifest(FStore, AWork.Version);
-        } catch (const std::exception&) {
+            AWork.Earlier = OwnManifest(AWork.Version, LLines, &AWork.EarlierManifest);
+        } catch (const std::exception& AError) {
             // Gone or damaged: the marker rule alone cleans up, as before manifests.
+            LLines.push_back(std::string(AError.what()) + "; only the installer's own entries of "
+                                                          "the earlier installation are replaced");
         }
-        if (LEarlier) {
-            RemoveManifestValues(FStore, LEarlier->Values, LKeys);
+        if (AWork.Earlier) {
+            RemoveManifestValues(FStore, AWork.Earlier->Values, LKeys);
         }
     });
+    for (const std::string& LLine : LLines) {
+        Log(LLine);
+    }
     Log("Writing Orvane registry entries ...");
     AwayFromHost([&] {
         WriteRegistryData(FStore,
@@ -987,14 +997,8 @@ void TInstallEngine::KeepManifest(TVersionWork& AWork) {
         LManifest.Files = AWork.Files;
         // Files an earlier installation of this version wrote and this one
         // left as they were (the SSL libraries) still belong to it.
-        std::optional<TInstallManifest> LEarlier;
-        try {
-            LEarlier = ReadRecordManifest(FStore, AWork.Version, &AWork.EarlierManifest);
-        } catch (const std::exception&) {
-            // Unreadable: this installation's own files are all it lists.
-        }
         for (const TManifestFile& LOld :
-             LEarlier ? LEarlier->Files : std::vector<TManifestFile>{}) {
+             AWork.Earlier ? AWork.Earlier->Files : std::vector<TManifestFile>{}) {
             if (std::none_of(LManifest.Files.begin(), LManifest.Files.end(),
                              [&](const TManifestFile& A) { return A.Path == LOld.Path; }) &&
                 FileExists(LOld.Path) && Sha256OfFile(LOld.Path) == LOld.Sha256) {
@@ -1010,8 +1014,8 @@ void TInstallEngine::KeepManifest(TVersionWork& AWork) {
     std::string LRecordKey = RecordKey(AWork.Version);
     LRecordKey.pop_back();
     AwayFromHost([&] {
-        if (!FStore.SetValue(LRecordKey,
-                             {KManifestValue, rtSz, ToUtf16Le(Utf8FromPath(LFile), true)})) {
+        if (!FStore.SetValue(LRecordKey, {KManifestValue, rtSz,
+                                          ToUtf16Le(Utf8FromPath(LFile.filename()), true)})) {
             throw std::runtime_error("Cannot write the value \"" + KManifestValue +
                                      "\" of HKEY_CURRENT_USER\\" + LRecordKey + ": " +
                                      FStore.LastErrorText());
@@ -1021,17 +1025,64 @@ void TInstallEngine::KeepManifest(TVersionWork& AWork) {
 
 std::string TInstallEngine::RollBackVersion(TInstallJournal& AJournal, const std::string& AReason) {
     TInstallJournal::TRollback LResult;
-    AwayFromHost([&] { LResult = AJournal.RollBack(FStore); });
+    AwayFromHost([&] { LResult = AJournal.RollBack(FStore, RootsFor(AJournal.IDEVersion())); });
+    std::string LRefused;
+    for (const std::string& LItem : LResult.Refused) {
+        Log("<ERROR> Refused: " + LItem);
+        LRefused += "\r\n- " + LItem;
+    }
+    if (!LRefused.empty()) {
+        LRefused = "\r\nLeft alone, as not the installation's own:" + LRefused;
+    }
     if (LResult.NotUndone.empty()) {
-        return AJournal.IDEVersion() + " was rolled back: " + AReason;
+        return AJournal.IDEVersion() + " was rolled back: " + AReason + LRefused;
     }
     std::string LText = AJournal.IDEVersion() + " could not be rolled back completely: " + AReason +
                         ". Not undone:";
     for (const std::string& LItem : LResult.NotUndone) {
         LText += "\r\n- " + LItem;
     }
-    return LText + "\r\nThe journal is kept in \"" + Utf8FromPath(AJournal.Folder()) +
+    return LText + LRefused + "\r\nThe journal is kept in \"" + Utf8FromPath(AJournal.Folder()) +
            "\"; the next start tries again.";
+}
+
+std::optional<TInstallManifest> TInstallEngine::OwnManifest(const std::string& AIDEVersion,
+                                                            std::vector<std::string>& ALines,
+                                                            std::filesystem::path* AFile) const {
+    const TInstallRoots LRoots = RootsFor(AIDEVersion);
+    std::optional<TInstallManifest> LManifest =
+        ReadRecordManifest(FStore, AIDEVersion, LRoots.ManifestsFolder(), AFile);
+    if (!LManifest) {
+        return LManifest;
+    }
+    for (const std::string& LRefused : ConfineManifest(*LManifest, LRoots)) {
+        ALines.push_back("<ERROR> Refused: " + LRefused);
+    }
+    TOrvaneRegistryData LRecord;
+    try {
+        if (ReadRegistryData(FStore, AIDEVersion, LRecord) && !LManifest->VersionDir.empty() &&
+            !SamePath(PathFromUtf8(LRecord.Path), PathFromUtf8(LManifest->VersionDir))) {
+            ALines.push_back("<ERROR> The record of " + AIDEVersion + " names the folder " +
+                             Quoted(Visible(ShortenedText(LRecord.Path, KShownValueBytes))) +
+                             ", its manifest " + Quoted(LManifest->VersionDir) +
+                             "; the manifest's is taken");
+        }
+    } catch (const std::exception&) {
+        // An unreadable record has nothing to disagree with.
+    }
+    return LManifest;
+}
+
+TInstallRoots TInstallEngine::RootsFor(const std::string& AIDEVersion) const {
+    std::string LCommonDir;
+    if (IsIdeVersionText(AIDEVersion)) {
+        try {
+            LCommonDir = GetIDECommonDir(FStore, AIDEVersion);
+        } catch (const std::exception&) {
+            // A relative folder: no Bpl or Dcp folder is the installation's.
+        }
+    }
+    return TInstallRoots(AIDEVersion, LCommonDir, DataFolder(), FSettings.ExeDir);
 }
 
 std::filesystem::path TInstallEngine::DataFolder() const {
@@ -1041,10 +1092,30 @@ std::filesystem::path TInstallEngine::DataFolder() const {
 std::vector<std::string> TInstallEngine::RecoverUnfinished() {
     std::vector<std::string> LReports;
     for (const std::filesystem::path& LFolder : TInstallJournal::Unfinished(DataFolder())) {
-        TInstallJournal LJournal = TInstallJournal::Open(LFolder);
+        std::optional<TInstallJournal> LOpened;
+        try {
+            LOpened.emplace(TInstallJournal::Open(LFolder));
+        } catch (const std::exception& AError) {
+            const std::string LText = "The journal " + Quoted(Utf8FromPath(LFolder)) +
+                                      " cannot be read (" + AError.what() + "); it was left alone";
+            Log("<ERROR> " + LText);
+            LReports.push_back(LText);
+            continue;
+        }
+        TInstallJournal& LJournal = *LOpened;
         // Stopped before its first change: nothing to undo or to tell.
         if (LJournal.Records().size() <= 1) {
             LJournal.Finish();
+            continue;
+        }
+        // Not written by this installer: nothing in it is acted on.
+        if (!IsIdeVersionText(LJournal.IDEVersion())) {
+            const std::string LText = "The journal " + Quoted(Utf8FromPath(LFolder)) +
+                                      " names no IDE version; it was removed, and nothing in it "
+                                      "was acted on";
+            LJournal.Finish();
+            Log("<ERROR> " + LText);
+            LReports.push_back(LText);
             continue;
         }
         const std::string LText =

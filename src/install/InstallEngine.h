@@ -22,6 +22,7 @@ class TRegistryStore;
 struct TBundleSource;
 class TZipReader;
 struct TInstallManifest;
+class TInstallRoots;
 
 // What an engine needs to know besides its host and the registry store.
 struct TInstallSettings {
@@ -273,6 +274,22 @@ private:
     // entry gives one) for a repair; its path, or nullopt with the reason logged.
     std::optional<std::string> DownloadAgain(const rapidjson::Value& AEntry,
                                              const std::string& ADownloadDir);
+    // What an installation of AIDEVersion may change, from the registry and
+    // the installer's own folders.
+    TInstallRoots RootsFor(const std::string& AIDEVersion) const;
+    // The manifest AIDEVersion's record names, confined to what that
+    // installation owns; nullopt when there is none, throws as
+    // ReadRecordManifest. ALines receives a log line for each thing taken out
+    // and for a record whose folder disagrees with its manifest's (the
+    // manifest's is the one used). Safe off the host thread.
+    std::optional<TInstallManifest> OwnManifest(const std::string& AIDEVersion,
+                                                std::vector<std::string>& ALines,
+                                                std::filesystem::path* AFile = nullptr) const;
+    // The manifest of AIDEVersion's installation, or what its extracted folder
+    // implies when it was recorded without one, confined as OwnManifest;
+    // nullopt when neither exists.
+    std::optional<TInstallManifest> ManifestToCheck(const std::string& AIDEVersion,
+                                                    std::vector<std::string>& ALines) const;
     // Undoes AJournal's changes; returns the text that reports it.
     std::string RollBackVersion(TInstallJournal& AJournal, const std::string& AReason);
     // Stops a prefetch nobody will take and removes what it wrote.

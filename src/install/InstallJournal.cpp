@@ -1,8 +1,10 @@
 #include "install/InstallJournal.h"
 
+#include "install/InstallRoots.h"
 #include "platform/DurableFile.h"
 #include "platform/FileNames.h"
 #include "platform/Text.h"
+#include "registry/ProductRecords.h"
 #include "registry/RegFile.h"
 #include "registry/RegistryStore.h"
 
@@ -93,12 +95,61 @@ std::vector<std::string> UnescapedFields(const std::string& AText) {
     return LFields;
 }
 
-std::string ReadWholeFile(const fs::path& AFile) {
+// A journal's own files are read only as plain files (a pipe would hang the
+// run, a link could point anywhere) and only up to a size no journal reaches.
+std::string ReadOwnFile(const fs::path& AFile) {
+    constexpr std::uintmax_t KMaxBytes = 256u << 20;
+    std::error_code LError;
+    const fs::file_status LStatus = fs::symlink_status(AFile, LError);
+    if (!fs::is_regular_file(LStatus)) {
+        throw std::runtime_error(Quoted(Utf8FromPath(AFile)) + " is not a plain file");
+    }
+    if (fs::file_size(AFile, LError) > KMaxBytes) {
+        throw std::runtime_error(Quoted(Utf8FromPath(AFile)) + " is larger than a journal's file");
+    }
     std::ifstream LIn(AFile, std::ios::binary);
     if (!LIn) {
         throw std::runtime_error("Cannot read \"" + Utf8FromPath(AFile) + "\"");
     }
-    return std::string(std::istreambuf_iterator<char>(LIn), std::istreambuf_iterator<char>());
+    std::string LText(std::istreambuf_iterator<char>(LIn), {});
+    if (LText.size() > KMaxBytes) {
+        throw std::runtime_error(Quoted(Utf8FromPath(AFile)) + " is larger than a journal's file");
+    }
+    return LText;
+}
+
+bool SameBytes(const fs::path& A, const fs::path& B) {
+    std::error_code LError;
+    if (!fs::is_regular_file(fs::symlink_status(A, LError)) ||
+        !fs::is_regular_file(fs::symlink_status(B, LError)) ||
+        fs::file_size(A, LError) != fs::file_size(B, LError)) {
+        return false;
+    }
+    std::ifstream LA(A, std::ios::binary);
+    std::ifstream LB(B, std::ios::binary);
+    std::array<char, 65536> LBufferA{};
+    std::array<char, 65536> LBufferB{};
+    while (LA && LB) {
+        LA.read(LBufferA.data(), LBufferA.size());
+        LB.read(LBufferB.data(), LBufferB.size());
+        if (LA.gcount() != LB.gcount() ||
+            !std::equal(LBufferA.begin(), LBufferA.begin() + LA.gcount(), LBufferB.begin())) {
+            return false;
+        }
+    }
+    return LA.eof() && LB.eof();
+}
+
+// A name the journal gave a file of its own folder: "<APrefix><number><ASuffix>".
+bool IsOwnName(const std::string& AName, const std::string& APrefix, const std::string& ASuffix) {
+    if (AName.size() <= APrefix.size() + ASuffix.size() || AName.rfind(APrefix, 0) != 0 ||
+        AName.compare(AName.size() - ASuffix.size(), ASuffix.size(), ASuffix) != 0) {
+        return false;
+    }
+    const std::string LNumber =
+        AName.substr(APrefix.size(), AName.size() - APrefix.size() - ASuffix.size());
+    return LNumber.size() <= 9 &&
+           std::all_of(LNumber.begin(), LNumber.end(), [](char C) { return C >= '0' && C <= '9'; });
 }
 
 // The temporary names extraction writes a file under before it takes its own.
@@ -184,7 +235,7 @@ TInstallJournal TInstallJournal::Open(const fs::path& AFolder) {
     TInstallJournal LJournal(AFolder);
     std::error_code LError;
     if (fs::exists(AFolder / KJournalFile, LError)) {
-        LJournal.FRecords = DecodeRecordLines(ReadWholeFile(AFolder / KJournalFile));
+        LJournal.FRecords = DecodeRecordLines(ReadOwnFile(AFolder / KJournalFile));
     }
     if (!LJournal.FRecords.empty() && LJournal.FRecords.front().Kind == "begin" &&
         !LJournal.FRecords.front().Fields.empty()) {
@@ -192,6 +243,7 @@ TInstallJournal TInstallJournal::Open(const fs::path& AFolder) {
     }
     for (const TRecordLine& LRecord : LJournal.FRecords) {
         LJournal.FKept += LRecord.Kind == "replaced" ? 1 : 0;
+        LJournal.FRegistryCopies += LRecord.Kind == "registry" ? 1 : 0;
     }
     return LJournal;
 }
@@ -204,7 +256,8 @@ std::vector<fs::path> TInstallJournal::Unfinished(const fs::path& ADataDir) {
         return LFolders;
     }
     for (const fs::directory_entry& LEntry : fs::directory_iterator(LRoot, LError)) {
-        if (LEntry.is_directory(LError)) {
+        // A link in the journals' folder is nobody's journal.
+        if (fs::is_directory(LEntry.symlink_status(LError))) {
             LFolders.push_back(LEntry.path());
         }
     }
@@ -263,7 +316,10 @@ void TInstallJournal::CreateFolders(const fs::path& AFolder) {
 
 void TInstallJournal::RegistryWillChange(const fs::path& ABackup,
                                          const std::vector<std::string>& ANewKeys) {
-    TRecordLine LLine{"registry", {Utf8FromPath(ABackup)}};
+    const std::string LCopy = "registry-" + std::to_string(++FRegistryCopies) + ".reg";
+    fs::copy_file(ABackup, FFolder / LCopy, fs::copy_options::overwrite_existing);
+    FlushToDisk(FFolder / LCopy);
+    TRecordLine LLine{"registry", {LCopy, Utf8FromPath(ABackup)}};
     LLine.Fields.insert(LLine.Fields.end(), ANewKeys.begin(), ANewKeys.end());
     Append(std::move(LLine));
 }
@@ -278,48 +334,119 @@ std::vector<fs::path> TInstallJournal::WrittenFiles() const {
     return LFiles;
 }
 
-TInstallJournal::TRollback TInstallJournal::RollBack(TRegistryStore& AStore) {
+void TInstallJournal::UndoRegistry(const TRecordLine& ARecord, TRegistryStore& AStore,
+                                   const TInstallRoots& ARoots, TRollback& AResult) const {
+    const std::string& LCopy = ARecord.Fields.front();
+    const std::string LBackup = ARecord.Fields.size() > 1 ? ARecord.Fields[1] : LCopy;
+    if (!IsOwnName(LCopy, "registry-", ".reg")) {
+        AResult.Refused.push_back("the registry file " +
+                                  Quoted(Visible(ShortenedText(LCopy, 200))) +
+                                  ", which is not the journal's own copy of a backup");
+        return;
+    }
+    std::vector<TRegFileKey> LKeys;
+    try {
+        LKeys = ParseRegFile(ReadOwnFile(FFolder / LCopy));
+    } catch (const std::exception& AError) {
+        AResult.NotUndone.push_back("the registry changes (" + std::string(AError.what()) +
+                                    "); their backup is \"" + LBackup + "\"");
+        return;
+    }
+    // Only what a step of this version may change is put back; a file that
+    // asks for more is not the installer's, and none of it is imported.
+    for (const TRegFileKey& LKey : LKeys) {
+        if (const std::string LWhy = ARoots.KeyRefusal(LKey.Path, LKey.Delete); !LWhy.empty()) {
+            AResult.Refused.push_back("the registry file " + Quoted(Utf8FromPath(FFolder / LCopy)) +
+                                      ": " + LWhy);
+            return;
+        }
+    }
+    std::string LRecordKey = RecordKey(ARoots.IDEVersion());
+    LRecordKey.pop_back();
+    try {
+        ApplyRegFile(AStore, LKeys);
+        for (std::size_t LIndex = 2; LIndex < ARecord.Fields.size(); ++LIndex) {
+            const std::string& LKey = ARecord.Fields[LIndex];
+            // Only the keys above the record can have been created for it.
+            if (LKey.empty() || LRecordKey.size() <= LKey.size() ||
+                !SameName(LRecordKey.substr(0, LKey.size() + 1), LKey + "\\")) {
+                AResult.Refused.push_back("the removal of the key HKEY_CURRENT_USER\\" +
+                                          Visible(ShortenedText(LKey, 200)));
+                continue;
+            }
+            if (AStore.KeyExists(LKey) && AStore.SubKeyNames(LKey).empty() &&
+                AStore.ValueNames(LKey).empty()) {
+                AStore.DeleteKey(LKey);
+            }
+        }
+    } catch (const std::exception& AError) {
+        AResult.NotUndone.push_back("the registry changes (" + std::string(AError.what()) +
+                                    "); their backup is \"" + LBackup + "\"");
+    }
+}
+
+TInstallJournal::TRollback TInstallJournal::RollBack(TRegistryStore& AStore,
+                                                     const TInstallRoots& ARoots) {
     TRollback LResult;
+    if (!SameName(ARoots.IDEVersion(), FIDEVersion)) {
+        LResult.Refused.push_back("the journal " + Quoted(Utf8FromPath(FFolder)) +
+                                  ", which is not one of IDE version " +
+                                  Quoted(ARoots.IDEVersion()));
+        return LResult;
+    }
     for (auto LRecord = FRecords.rbegin(); LRecord != FRecords.rend(); ++LRecord) {
-        if (LRecord->Fields.empty()) {
+        if (LRecord->Fields.empty() || LRecord->Kind == "begin") {
             continue;
         }
-        const fs::path LPath = PathFromUtf8(LRecord->Fields.front());
-        std::error_code LError;
         if (LRecord->Kind == "registry") {
-            LResult.Backups.push_back(LPath);
-            try {
-                ImportRegFile(AStore, LPath);
-                for (std::size_t LIndex = 1; LIndex < LRecord->Fields.size(); ++LIndex) {
-                    const std::string& LKey = LRecord->Fields[LIndex];
-                    if (AStore.KeyExists(LKey) && AStore.SubKeyNames(LKey).empty() &&
-                        AStore.ValueNames(LKey).empty()) {
-                        AStore.DeleteKey(LKey);
-                    }
-                }
-            } catch (const std::exception& AError) {
-                LResult.NotUndone.push_back("the registry changes (" + std::string(AError.what()) +
-                                            "); their backup is \"" + Utf8FromPath(LPath) + "\"");
-            }
-        } else if (LRecord->Kind == "created") {
+            UndoRegistry(*LRecord, AStore, ARoots, LResult);
+            continue;
+        }
+        const std::string& LText = LRecord->Fields.front();
+        const fs::path LPath = PathFromUtf8(LText);
+        const std::string LWhy =
+            LRecord->Kind == "folder" ? ARoots.FolderRefusal(LText) : ARoots.FileRefusal(LText);
+        if (!LWhy.empty()) {
+            LResult.Refused.push_back("the " + LRecord->Kind + " record of " + LWhy);
+            continue;
+        }
+        std::error_code LError;
+        if (LRecord->Kind == "created") {
             RemovePartials(LPath);
-            if (fs::remove(LPath, LError); LError && fs::exists(LPath)) {
-                LResult.NotUndone.push_back("the new file \"" + Utf8FromPath(LPath) + "\" (" +
-                                            LError.message() + ")");
+            if (fs::remove(LPath, LError); LError && fs::exists(fs::symlink_status(LPath))) {
+                LResult.NotUndone.push_back("the new file \"" + LText + "\" (" + LError.message() +
+                                            ")");
             }
         } else if (LRecord->Kind == "replaced" && LRecord->Fields.size() > 1) {
             RemovePartials(LPath);
-            const fs::path LKept = FFolder / PathFromUtf8(LRecord->Fields[1]);
+            const std::string& LKeptName = LRecord->Fields[1];
+            if (!IsOwnName(LKeptName, "kept-", "")) {
+                LResult.Refused.push_back(
+                    "the kept copy " + Quoted(Visible(ShortenedText(LKeptName, 200))) + " of \"" +
+                    LText + "\", which is not a file of the journal's own");
+                continue;
+            }
+            const fs::path LKept = FFolder / LKeptName;
+            // A file the run never got to change needs nothing back.
+            if (SameBytes(LKept, LPath)) {
+                continue;
+            }
             try {
+                if (!fs::is_regular_file(fs::symlink_status(LKept))) {
+                    throw std::runtime_error("its kept copy is not a plain file");
+                }
                 RestoreCopy(LKept, LPath);
             } catch (const std::exception& AError) {
-                LResult.NotUndone.push_back("the replaced file \"" + Utf8FromPath(LPath) + "\" (" +
+                LResult.NotUndone.push_back("the replaced file \"" + LText + "\" (" +
                                             AError.what() + "); its earlier content is kept in \"" +
                                             Utf8FromPath(LKept) + "\"");
             }
         } else if (LRecord->Kind == "folder") {
-            // A folder someone else has put a file into since stays.
-            fs::remove(LPath, LError);
+            // Only an empty folder goes: one someone has put a file into since
+            // stays, and a link or a file under the folder's name is not one.
+            if (fs::is_directory(fs::symlink_status(LPath, LError))) {
+                fs::remove(LPath, LError);
+            }
         }
     }
     if (LResult.NotUndone.empty()) {

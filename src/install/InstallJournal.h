@@ -8,6 +8,7 @@
 namespace orvane {
 
 class TRegistryStore;
+class TInstallRoots;
 
 // One line of a journal or a manifest: a kind and its fields.
 struct TRecordLine {
@@ -43,21 +44,25 @@ public:
     // Creates AFolder with its missing parents, each recorded before it is made.
     void CreateFolders(const std::filesystem::path& AFolder);
     // The registry is about to change; importing ABackup (already on the disk)
-    // puts back everything the change may touch. ANewKeys, deepest first, do
-    // not exist yet and are removed again when the import leaves them empty.
+    // puts back everything the change may touch. The journal keeps a copy of
+    // its own, so the undo needs neither the backup's folder nor trusts a
+    // file outside its own. ANewKeys, deepest first, do not exist yet and are
+    // removed again when the import leaves them empty.
     void RegistryWillChange(const std::filesystem::path& ABackup,
                             const std::vector<std::string>& ANewKeys = {});
 
     struct TRollback {
         // What could not be undone, one text each; empty when all was.
         std::vector<std::string> NotUndone;
-        // The registry backups the journal named.
-        std::vector<std::filesystem::path> Backups;
+        // What the journal asked for outside what the installation owns, one
+        // text each: left alone, and never counted as not undone.
+        std::vector<std::string> Refused;
     };
     // Undoes every recorded change, newest first, and deletes the journal when
     // all of them were undone; otherwise the journal stays for another try and
-    // NotUndone says what is left.
-    TRollback RollBack(TRegistryStore& AStore);
+    // NotUndone says what is left. A journal can be written by any process of
+    // the user: only what ARoots allows is deleted, restored or imported.
+    TRollback RollBack(TRegistryStore& AStore, const TInstallRoots& ARoots);
     // The version is installed: the journal is deleted, its kept copies too.
     void Finish();
 
@@ -75,11 +80,14 @@ public:
 private:
     explicit TInstallJournal(std::filesystem::path AFolder) : FFolder(std::move(AFolder)) {}
     void Append(TRecordLine ALine);
+    void UndoRegistry(const TRecordLine& ARecord, TRegistryStore& AStore,
+                      const TInstallRoots& ARoots, TRollback& AResult) const;
 
     std::filesystem::path FFolder;
     std::string FIDEVersion;
     std::vector<TRecordLine> FRecords;
     int FKept = 0;
+    int FRegistryCopies = 0;
 };
 
 } // namespace orvane

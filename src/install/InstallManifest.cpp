@@ -1,6 +1,7 @@
 #include "install/InstallManifest.h"
 
 #include "install/InstallJournal.h"
+#include "install/InstallRoots.h"
 #include "platform/DurableFile.h"
 #include "platform/FileNames.h"
 #include "platform/Text.h"
@@ -189,8 +190,10 @@ void WriteManifest(const fs::path& AFile, const TInstallManifest& AManifest) {
     AppendDurably(AFile, AManifest.Text());
 }
 
-std::optional<TInstallManifest>
-ReadRecordManifest(TRegistryStore& AStore, const std::string& AIDEVersion, fs::path* AFile) {
+std::optional<TInstallManifest> ReadRecordManifest(TRegistryStore& AStore,
+                                                   const std::string& AIDEVersion,
+                                                   const fs::path& AManifestsFolder,
+                                                   fs::path* AFile) {
     std::string LKey = RecordKey(AIDEVersion);
     while (!LKey.empty() && LKey.back() == '\\') {
         LKey.pop_back();
@@ -199,22 +202,124 @@ ReadRecordManifest(TRegistryStore& AStore, const std::string& AIDEVersion, fs::p
     if (!LValue || !IsText(*LValue) || TextOf(*LValue).empty()) {
         return std::nullopt;
     }
-    const fs::path LFile = PathFromUtf8(TextOf(*LValue));
+    const std::string LText = TextOf(*LValue);
+    const fs::path LNamed = PathFromUtf8(LText);
+    const std::string LName = Utf8FromPath(LNamed.filename());
+    const bool LInFolder =
+        UnsafeFileNameReason(LText).empty() ||
+        (LNamed.is_absolute() && SamePath(LNamed.parent_path(), AManifestsFolder));
+    if (!LInFolder || !UnsafeFileNameReason(LName).empty() || LName.size() < 9 ||
+        !SameName(LName.substr(LName.size() - 9), ".manifest")) {
+        throw std::runtime_error("The record of IDE version " + AIDEVersion + " names " +
+                                 Quoted(Visible(ShortenedText(LText, KShownValueBytes))) +
+                                 " as its manifest, which is not a manifest in " +
+                                 Quoted(Utf8FromPath(AManifestsFolder)));
+    }
+    const fs::path LFile = AManifestsFolder / PathFromUtf8(LName);
     if (AFile) {
         *AFile = LFile;
     }
-    std::ifstream LIn(LFile, std::ios::binary);
+    constexpr std::uintmax_t KMaxBytes = 256u << 20;
+    std::error_code LError;
+    std::ifstream LIn;
+    if (fs::is_regular_file(fs::symlink_status(LFile, LError)) &&
+        fs::file_size(LFile, LError) <= KMaxBytes) {
+        LIn.open(LFile, std::ios::binary);
+    }
     if (!LIn) {
         throw std::runtime_error("The manifest \"" + Utf8FromPath(LFile) + "\" of IDE version " +
                                  AIDEVersion + " cannot be read");
     }
+    TInstallManifest LManifest;
     try {
-        return TInstallManifest::Parse(
+        LManifest = TInstallManifest::Parse(
             std::string(std::istreambuf_iterator<char>(LIn), std::istreambuf_iterator<char>()));
     } catch (const std::exception& AError) {
         throw std::runtime_error("The manifest \"" + Utf8FromPath(LFile) + "\" of IDE version " +
                                  AIDEVersion + ": " + AError.what());
     }
+    if (!SameName(LManifest.IDEVersion, AIDEVersion)) {
+        throw std::runtime_error("The manifest \"" + Utf8FromPath(LFile) + "\" of IDE version " +
+                                 AIDEVersion + " is one of IDE version " +
+                                 Quoted(Visible(ShortenedText(LManifest.IDEVersion, 40))));
+    }
+    return LManifest;
+}
+
+namespace {
+
+// A zip entry's name as the package gives it: plain names joined by "/".
+bool IsPlainEntryName(const std::string& AName) {
+    std::size_t LStart = 0;
+    for (;;) {
+        const std::size_t LEnd = AName.find('/', LStart);
+        const std::string LPart = AName.substr(LStart, LEnd - LStart);
+        if (!UnsafeFileNameReason(LPart).empty()) {
+            return false;
+        }
+        if (LEnd == std::string::npos) {
+            return true;
+        }
+        LStart = LEnd + 1;
+    }
+}
+
+} // namespace
+
+std::vector<std::string> ConfineManifest(TInstallManifest& AManifest, const TInstallRoots& ARoots) {
+    std::vector<std::string> LRefused;
+    const std::string LWhose = " (manifest of " + ARoots.IDEVersion() + ")";
+    if (!AManifest.VersionDir.empty()) {
+        if (const std::string LWhy =
+                VersionFolderRefusal(AManifest.VersionDir, ARoots.IDEVersion());
+            !LWhy.empty()) {
+            LRefused.push_back("the package folder " + LWhy + LWhose);
+            AManifest.VersionDir.clear();
+        }
+    }
+    // The package lies beside its extracted folder, in the download folder.
+    if (!AManifest.PackagePath.empty()) {
+        const fs::path LPackage = PathFromUtf8(AManifest.PackagePath);
+        const std::string LName = Utf8FromPath(LPackage.filename());
+        const fs::path LFolder = PathFromUtf8(AManifest.VersionDir);
+        if (AManifest.VersionDir.empty() || !UnsafeFileNameReason(LName).empty() ||
+            LName.size() < 4 || !SameName(LName.substr(LName.size() - 4), ".zip") ||
+            !SamePath(LPackage.parent_path(),
+                      (LFolder.has_filename() ? LFolder : LFolder.parent_path()).parent_path())) {
+            LRefused.push_back("the package " +
+                               Quoted(Visible(ShortenedText(AManifest.PackagePath, 200))) +
+                               ", which is not beside the version's folder" + LWhose);
+            AManifest.PackagePath.clear();
+        }
+    }
+    std::vector<TManifestFile> LFiles;
+    for (TManifestFile& LFile : AManifest.Files) {
+        if (const std::string LWhy = ARoots.FileRefusal(LFile.Path); !LWhy.empty()) {
+            LRefused.push_back("the file " + LWhy + LWhose);
+            continue;
+        }
+        const bool LSourceOk = LFile.SourceKind == "zip"
+                                   ? IsPlainEntryName(LFile.Source)
+                                   : ARoots.CopySourceRefusal(LFile.Source).empty();
+        if (!LSourceOk) {
+            LRefused.push_back("the source " + Quoted(Visible(ShortenedText(LFile.Source, 200))) +
+                               " of " + Quoted(LFile.Path) + LWhose);
+            LFile.SourceKind.clear();
+            LFile.Source.clear();
+        }
+        LFiles.push_back(std::move(LFile));
+    }
+    AManifest.Files = std::move(LFiles);
+    std::vector<TManifestValue> LValues;
+    for (TManifestValue& LValue : AManifest.Values) {
+        if (const std::string LWhy = ARoots.KeyRefusal(LValue.Key, false); !LWhy.empty()) {
+            LRefused.push_back(LWhy + LWhose);
+            continue;
+        }
+        LValues.push_back(std::move(LValue));
+    }
+    AManifest.Values = std::move(LValues);
+    return LRefused;
 }
 
 } // namespace orvane

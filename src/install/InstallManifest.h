@@ -12,6 +12,8 @@
 
 namespace orvane {
 
+class TInstallRoots;
+
 // A file an installation wrote, and where its content came from.
 struct TManifestFile {
     std::string Path;
@@ -71,11 +73,21 @@ std::filesystem::path ManifestFileFor(const std::filesystem::path& ADataDir,
 // Writes AManifest into the new file AFile, on the disk when it returns.
 void WriteManifest(const std::filesystem::path& AFile, const TInstallManifest& AManifest);
 // The manifest the record of AIDEVersion names; nullopt when the record names
-// none (an installation recorded before manifests were kept). Throws when it
-// names one that cannot be read.
+// none (an installation recorded before manifests were kept). The record's
+// value is a file name in AManifestsFolder (or, as older records hold it, that
+// file's whole path), nothing else. Throws when it names anything else, a file
+// that cannot be read, or the manifest of another version; AFile receives the
+// file only once it is known to be in AManifestsFolder.
 std::optional<TInstallManifest> ReadRecordManifest(TRegistryStore& AStore,
                                                    const std::string& AIDEVersion,
+                                                   const std::filesystem::path& AManifestsFolder,
                                                    std::filesystem::path* AFile = nullptr);
+
+// Takes out of AManifest whatever lies outside what the installation of its
+// version owns (ARoots): files elsewhere, copy sources other than the
+// installer's own, a folder or package not of the version, keys a step may
+// not change. Returns a line for each thing taken out.
+std::vector<std::string> ConfineManifest(TInstallManifest& AManifest, const TInstallRoots& ARoots);
 
 // Takes the values and list items AValues names out of the registry, in the
 // keys of ACovered only (those a backup of the step holds).

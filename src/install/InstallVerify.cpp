@@ -4,6 +4,7 @@
 
 #include "install/FileOperations.h"
 #include "install/InstallManifest.h"
+#include "install/InstallRoots.h"
 #include "install/PackageRules.h"
 #include "install/ZipReader.h"
 #include "platform/FileNames.h"
@@ -190,17 +191,22 @@ std::optional<TInstallManifest> DerivedManifest(TRegistryStore& AStore,
     return LManifest;
 }
 
-// The manifest of AIDEVersion's installation, or what its extracted folder
-// implies when it was recorded without one; nullopt when neither exists.
-std::optional<TInstallManifest> ManifestToCheck(TRegistryStore& AStore,
-                                                const std::string& AIDEVersion) {
-    if (std::optional<TInstallManifest> LManifest = ReadRecordManifest(AStore, AIDEVersion)) {
+} // namespace
+
+std::optional<TInstallManifest>
+TInstallEngine::ManifestToCheck(const std::string& AIDEVersion,
+                                std::vector<std::string>& ALines) const {
+    if (std::optional<TInstallManifest> LManifest = OwnManifest(AIDEVersion, ALines)) {
         return LManifest;
     }
-    return DerivedManifest(AStore, AIDEVersion);
+    std::optional<TInstallManifest> LDerived = DerivedManifest(FStore, AIDEVersion);
+    if (LDerived) {
+        for (const std::string& LRefused : ConfineManifest(*LDerived, RootsFor(AIDEVersion))) {
+            ALines.push_back("<ERROR> Refused: " + LRefused);
+        }
+    }
+    return LDerived;
 }
-
-} // namespace
 
 TVerifyReport TInstallEngine::Verify(const std::vector<std::string>& AIDEVersions) {
     TVerifyReport LReport;
@@ -214,8 +220,22 @@ TVerifyReport TInstallEngine::Verify(const std::vector<std::string>& AIDEVersion
         for (const std::string& LVersion : LVersions) {
             LReport.Versions.push_back(LVersion);
             std::optional<TInstallManifest> LManifest;
+            std::vector<std::string> LLines;
             try {
-                LManifest = ManifestToCheck(FStore, LVersion);
+                LManifest = ManifestToCheck(LVersion, LLines);
+                // What its manifest names outside the installation is reported,
+                // never checked or repaired.
+                for (const std::string& LLine : LLines) {
+                    const std::string LPrefix = "<ERROR> ";
+                    LReport.Problems.push_back(
+                        {TVerifyProblem::vkUnverifiable,
+                         LVersion,
+                         LVersion + ": " +
+                             (LLine.rfind(LPrefix, 0) == 0 ? LLine.substr(LPrefix.size()) : LLine),
+                         {},
+                         {},
+                         {}});
+                }
             } catch (const std::exception& AError) {
                 LReport.Problems.push_back({TVerifyProblem::vkUnverifiable,
                                             LVersion,
@@ -260,7 +280,12 @@ TVerifyReport TInstallEngine::Repair(const std::vector<std::string>& AIDEVersion
         }
         TOrvaneRegistryData LRecord;
         ReadRegistryData(FStore, LVersion, LRecord);
-        const TInstallManifest LManifest = *ManifestToCheck(FStore, LVersion);
+        std::vector<std::string> LIgnored;
+        const std::optional<TInstallManifest> LChecked = ManifestToCheck(LVersion, LIgnored);
+        if (!LChecked) {
+            continue;
+        }
+        const TInstallManifest& LManifest = *LChecked;
         std::vector<std::string> LPackages;
         std::vector<std::string> LPackages64;
         for (const TManifestValue& LValue : LManifest.Values) {
@@ -274,8 +299,13 @@ TVerifyReport TInstallEngine::Repair(const std::vector<std::string>& AIDEVersion
         std::vector<TBackupKey> LKeys =
             IDEBackupKeys(LVersion, KLibraryPlatforms, LPackages, LPackages64);
         // A list the IDE lost whole (a C++ path value) is written anew: its
-        // key's backup names it, so a rollback takes it out again.
+        // key's backup names it, so a rollback takes it out again. A library
+        // key of a platform beyond the usual ones gets its own backup.
         for (const TManifestValue& LValue : LManifest.Values) {
+            if (std::none_of(LKeys.begin(), LKeys.end(),
+                             [&](const TBackupKey& A) { return SameName(A.Key, LValue.Key); })) {
+                LKeys.emplace_back(LValue.Key);
+            }
             for (TBackupKey& LKey : LKeys) {
                 if (!LKey.Whole && SameName(LKey.Key, LValue.Key) &&
                     std::none_of(LKey.NewValues.begin(), LKey.NewValues.end(),
@@ -330,7 +360,10 @@ TVerifyReport TInstallEngine::Repair(const std::vector<std::string>& AIDEVersion
                                  [&](const TManifestFile& A) { return A.Path == LProblem->Path; });
                 // The copy beside the installation first, else the package itself.
                 std::string LSource;
-                if (LFile->SourceKind == "zip") {
+                if (LFile == LManifest.Files.end()) {
+                    continue;
+                }
+                if (LFile->SourceKind == "zip" && !LManifest.VersionDir.empty()) {
                     std::string LExtracted = LFile->Source;
                     std::replace(LExtracted.begin(), LExtracted.end(), '/', PathDelimiter());
                     LExtracted = LManifest.VersionDir + LExtracted;
@@ -347,7 +380,7 @@ TVerifyReport TInstallEngine::Repair(const std::vector<std::string>& AIDEVersion
                             LSource = LFromZip(*LFreshZip, LFile->Source, LFile->Sha256);
                         }
                     }
-                } else if (FileExists(LFile->Source) &&
+                } else if (LFile->SourceKind == "file" && FileExists(LFile->Source) &&
                            Sha256OfFile(LFile->Source) == LFile->Sha256) {
                     LSource = LFile->Source;
                 }

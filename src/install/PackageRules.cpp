@@ -29,21 +29,6 @@ std::vector<std::string> SplitAt(const std::string& AText, char ASeparator) {
     return LResult;
 }
 
-// A hostile value may hold control characters; the log shows them as escapes.
-std::string Visible(const std::string& AText) {
-    static const char* const KHex = "0123456789ABCDEF";
-    std::string LResult;
-    for (const char LChar : AText) {
-        const auto LByte = static_cast<unsigned char>(LChar);
-        if (LByte < 32 || LByte == 127) {
-            LResult += std::string("\\x") + KHex[LByte >> 4] + KHex[LByte & 15];
-        } else {
-            LResult += LChar;
-        }
-    }
-    return LResult;
-}
-
 std::string Unusable(const std::string& AMember, const std::string& AValue,
                      const std::string& AReason) {
     return "Unusable \"" + AMember + "\" in the package entry: \"" +

@@ -251,4 +251,18 @@ bool SameName(const std::string& A, const std::string& B) {
     return FoldName(A) == FoldName(B);
 }
 
+std::string Visible(const std::string& AText) {
+    static const char* const KHex = "0123456789ABCDEF";
+    std::string LResult;
+    for (const char LChar : AText) {
+        const auto LByte = static_cast<unsigned char>(LChar);
+        if (LByte < 32 || LByte == 127) {
+            LResult += std::string("\\x") + KHex[LByte >> 4] + KHex[LByte & 15];
+        } else {
+            LResult += LChar;
+        }
+    }
+    return LResult;
+}
+
 } // namespace orvane

@@ -26,6 +26,10 @@ inline std::string FromUtf16Le(const std::vector<std::uint8_t>& AData, bool ASto
     return FromUtf16Le(AData.data(), AData.size(), AStopAtNul);
 }
 
+// A value from outside with its control characters as "\xNN" escapes: a line
+// break or an escape sequence of a hostile name never reaches the log raw.
+std::string Visible(const std::string& AText);
+
 // AText in double quotes, as messages and the log name files and values.
 std::string Quoted(const std::string& AText);
 

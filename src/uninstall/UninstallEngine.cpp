@@ -3,6 +3,7 @@
 #include "install/InstallEngine.h"
 
 #include "install/InstallManifest.h"
+#include "install/InstallRoots.h"
 #include "platform/FileNames.h"
 #include "server/Sha256.h"
 
@@ -81,10 +82,19 @@ void TInstallEngine::UninstallVersion(const std::string& AIDEVersion, bool ARemo
     // takes out the installer's own entries.
     std::optional<TInstallManifest> LManifest;
     std::filesystem::path LManifestFile;
+    std::vector<std::string> LLines;
     try {
-        LManifest = ReadRecordManifest(FStore, AIDEVersion, &LManifestFile);
+        LManifest = OwnManifest(AIDEVersion, LLines, &LManifestFile);
     } catch (const std::exception& AError) {
-        Log(std::string(AError.what()) + "; only the installer's own entries are removed");
+        LLines.push_back(std::string(AError.what()) +
+                         "; only the installer's own entries are removed");
+    }
+    for (const std::string& LLine : LLines) {
+        Log(LLine);
+    }
+    // The manifest the installer kept is the authority on where the package went.
+    if (LManifest && !LManifest->VersionDir.empty()) {
+        LRecord.Path = LManifest->VersionDir;
     }
     const std::vector<TBackupKey> LKeys = IDEBackupKeys(AIDEVersion, KLibraryPlatforms);
     if (const std::string LFailure =
@@ -134,7 +144,8 @@ void TInstallEngine::RemoveInstalledFiles(const TInstallManifest& AManifest) {
     for (const TOrvaneRegistryData& LOther : ReadInstalledVersions(FStore)) {
         LOtherFolders.push_back(LOther.Path);
         try {
-            if (const auto LManifest = ReadRecordManifest(FStore, LOther.IDEVersion)) {
+            std::vector<std::string> LIgnored;
+            if (const auto LManifest = OwnManifest(LOther.IDEVersion, LIgnored)) {
                 for (const TManifestFile& LFile : LManifest->Files) {
                     LOthers.push_back(LFile.Path);
                 }
@@ -161,8 +172,10 @@ void TInstallEngine::RemoveInstalledFiles(const TInstallManifest& AManifest) {
         Log("Removing file \"" + LFile.Path + "\"");
         RemoveFile(LFile.Path);
     }
+    // ConfineManifest left only a folder named after the version, not a link.
     if (!AManifest.VersionDir.empty() && DirectoryExists(AManifest.VersionDir) &&
-        !LListed(LOtherFolders, AManifest.VersionDir)) {
+        !LListed(LOtherFolders, AManifest.VersionDir) &&
+        VersionFolderRefusal(AManifest.VersionDir, AManifest.IDEVersion).empty()) {
         Log("Removing folder \"" + AManifest.VersionDir + "\"");
         std::error_code LError;
         std::filesystem::remove_all(PathFromUtf8(AManifest.VersionDir), LError);

@@ -3,6 +3,7 @@
 // the local API server and a sandboxed IDE 23.0 with both IDEs' keys.
 #include "TestZip.h"
 
+#include "app/PackageList.h"
 #include "app/ProgressText.h"
 #include "app/Unit2.h"
 #include "install/InstallJournal.h"
@@ -10,7 +11,6 @@
 #include "registry/RegFile.h"
 #include "registry/RegText.h"
 #include "registry/RegistryStore.h"
-#include "app/PackageList.h"
 #include "server/Protocol.h"
 #include "server/Sha256.h"
 #include "support/LocalApiServer.h"
@@ -519,6 +519,16 @@ TEST_F(InstallSafeguardsTest, TransferTextIsReadableAndSparseAndTheBarFollowsExt
 TEST(WindowRecovery, AnInterruptedInstallationIsRolledBackAtStartWithAWarning) {
     TTempDir LDir;
     const fs::path LFile = LDir.Path() / "common" / "Bpl" / "Orvane_Core.bpl";
+    // The IDE's registry names the common folder the journal's files are in.
+    {
+        const auto LStore = orvane::OpenSqliteRegistryStore(LDir.Path() / "registry.sqlite");
+        const std::string LKey = "SOFTWARE\\Embarcadero\\BDS\\22.0\\Environment Variables";
+        ASSERT_TRUE(LStore->CreateKey(LKey));
+        ASSERT_TRUE(LStore->SetValue(
+            LKey,
+            {"BDSCatalogRepositoryAllUsers", orvane::rtSz,
+             orvane::ToUtf16Le((LDir.Path() / "common" / "CatalogRepository").string(), true)}));
+    }
     {
         orvane::TInstallJournal LJournal = orvane::TInstallJournal::Begin(LDir.Path(), "22.0");
         LJournal.CreateFolders(LFile.parent_path());

@@ -308,7 +308,8 @@ TEST_F(TransactionTest, UninstallFromAFolderWithoutTheMarkerLeavesTheRegistryAsB
                   FStore->GetValue(CBds + "22.0\\Library\\Win32", "Search Path")->Data, true),
               "$(BDSLIB);" + LUsers + ";" + LEntry + ";");
     fs::path LManifestFile;
-    const auto LManifest = orvane::ReadRecordManifest(*FStore, "22.0", &LManifestFile);
+    const auto LManifest =
+        orvane::ReadRecordManifest(*FStore, "22.0", FTemp / "data" / "Manifests", &LManifestFile);
     ASSERT_TRUE(LManifest);
     EXPECT_EQ(LManifest->VersionDir, N(DownloadDir() + "22.0/"));
     EXPECT_THAT(LManifest->Values, testing::Contains(orvane::TManifestValue{
@@ -456,12 +457,13 @@ TEST_F(TransactionTest, AnInstallationWithoutAManifestIsCheckedAgainstItsFolder)
         ASSERT_TRUE(LEngine.InstallPackage(&Entry("22.0"), IDEDir(), DownloadDir()));
     }
     fs::path LManifestFile;
-    ASSERT_TRUE(orvane::ReadRecordManifest(*FStore, "22.0", &LManifestFile));
+    ASSERT_TRUE(
+        orvane::ReadRecordManifest(*FStore, "22.0", FTemp / "data" / "Manifests", &LManifestFile));
     std::string LRecordKey = orvane::RecordKey("22.0");
     LRecordKey.pop_back();
     ASSERT_TRUE(FStore->DeleteValue(LRecordKey, orvane::KManifestValue));
     ASSERT_TRUE(fs::remove(LManifestFile));
-    ASSERT_FALSE(orvane::ReadRecordManifest(*FStore, "22.0"));
+    ASSERT_FALSE(orvane::ReadRecordManifest(*FStore, "22.0", FTemp / "data" / "Manifests"));
 
     auto LEngine = Engine(*FStore);
     const auto LTexts = [&] {
@@ -633,6 +635,86 @@ TEST_F(TransactionTest, ARunKilledBetweenAnyTwoChangesIsRolledBackAtTheNextStart
     EXPECT_EQ(ReadFileText(CommonDir("22.0") + "Bpl/Orvane_Core.bpl"), "core32");
     orvane::TOrvaneRegistryData LRecord;
     EXPECT_TRUE(orvane::ReadRegistryData(*FStore, "22.0", LRecord));
+}
+
+// The record's "Manifest" value and the manifest it names can be written by any
+// process of the user. Named outside the manifests folder, the file is never
+// read or removed; a manifest naming files, sources, folders and keys outside
+// the installation steers no repair, uninstallation or removal of files there.
+TEST_F(TransactionTest, APlantedManifestOrRecordValueLeavesEverythingOutsideAlone) {
+    const fs::path LUser = FTemp / "user";
+    const std::map<fs::path, std::string> LUsersFiles{
+        {LUser / "notes.txt", "the user's notes"},
+        {LUser / "evil-source", "evil bytes"},
+        {LUser / "victim.manifest", "the user's file with a manifest's name"},
+        {LUser / "project" / "main.pas", "program Main;"}};
+    for (const auto& [LFile, LBytes] : LUsersFiles) {
+        WriteFileText(LFile, LBytes);
+    }
+    const std::string LRecordKey = "SOFTWARE\\Embarcadero\\Orvane\\22.0";
+    const std::string LRun = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
+    const std::string LBpl = N(CommonDir("22.0") + "Bpl/Orvane_Core.bpl");
+    const auto LOutsideUntouched = [&] {
+        for (const auto& [LFile, LBytes] : LUsersFiles) {
+            EXPECT_EQ(ReadFileText(LFile), LBytes) << LFile;
+        }
+        EXPECT_FALSE(FStore->KeyExists(LRun));
+    };
+
+    // A record value naming a file outside the manifests folder.
+    {
+        ASSERT_TRUE(Engine(*FStore).InstallPackage(&Entry("22.0"), IDEDir(), DownloadDir()));
+        ASSERT_TRUE(FStore->SetValue(
+            LRecordKey, Text(orvane::KManifestValue, DirText(LUser) + "victim.manifest")));
+        ASSERT_TRUE(Engine(*FStore).InstallPackage(&Entry("22.0"), IDEDir(), DownloadDir()));
+        ASSERT_TRUE(FStore->SetValue(
+            LRecordKey, Text(orvane::KManifestValue, DirText(LUser) + "victim.manifest")));
+        auto LEngine = Engine(*FStore);
+        LEngine.UninstallVersion("22.0", true);
+        LOutsideUntouched();
+        EXPECT_THAT(FHost->Lines,
+                    testing::Contains(testing::HasSubstr("which is not a manifest in")));
+    }
+
+    // A manifest in the right place, written by someone else.
+    ASSERT_TRUE(Engine(*FStore).InstallPackage(&Entry("22.0"), IDEDir(), DownloadDir()));
+    fs::path LManifestFile;
+    ASSERT_TRUE(
+        orvane::ReadRecordManifest(*FStore, "22.0", FTemp / "data" / "Manifests", &LManifestFile));
+    orvane::TInstallManifest LPlanted;
+    LPlanted.IDEVersion = "22.0";
+    LPlanted.VersionDir = DirText(LUser / "project");
+    LPlanted.PackagePath = DirText(LUser) + "a.zip";
+    const std::string LNotes = orvane::Utf8FromPath(LUser / "notes.txt");
+    const std::string LEvil = orvane::Utf8FromPath(LUser / "evil-source");
+    LPlanted.Files = {
+        {LNotes, 16, orvane::Sha256OfFile(LNotes), "zip", "Win32/Release/Orvane_Core.bpl"},
+        {LBpl, 10, orvane::Sha256OfFile(LEvil), "file", LEvil},
+        {N(CommonDir("22.0") + "Bpl/../../../user/notes.txt"), 16, orvane::Sha256OfFile(LNotes),
+         "zip", "../../user/notes.txt"}};
+    LPlanted.Values = {{LRun, "evil", "", "evil.exe"}};
+    fs::remove(LManifestFile);
+    WriteFileText(LManifestFile, LPlanted.Text());
+    fs::remove(LBpl);
+
+    auto LEngine = Engine(*FStore);
+    const orvane::TVerifyReport LFound = LEngine.Verify({"22.0"});
+    std::vector<std::string> LUnverifiable;
+    for (const orvane::TVerifyProblem& LProblem : LFound.Problems) {
+        if (LProblem.Kind == orvane::TVerifyProblem::vkUnverifiable) {
+            LUnverifiable.push_back(LProblem.Text);
+        }
+    }
+    // The folder, the package, two files, a source and the key.
+    EXPECT_EQ(LUnverifiable.size(), 6u) << testing::PrintToString(LUnverifiable);
+    LEngine.Repair({"22.0"}, true);
+    LOutsideUntouched();
+    EXPECT_FALSE(fs::exists(LBpl)) << "restored from a source that is not the installer's";
+
+    LEngine.UninstallVersion("22.0", true);
+    LOutsideUntouched();
+    EXPECT_TRUE(fs::is_directory(LUser / "project"));
+    EXPECT_EQ(JournalCount(), 0u);
 }
 
 } // namespace
