@@ -1,8 +1,10 @@
 #include "server/DownloadResume.h"
 
 #include "platform/FileNames.h"
+#include "platform/NewFile.h"
 
 #include <atomic>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -31,6 +33,12 @@ std::string ResumeStateFileName(const std::string& ADestination) {
 }
 
 std::optional<TResumeState> ReadResumeState(const std::string& AFile) {
+    // A pipe would hold the run, a link could name anything: neither is a record.
+    std::error_code LError;
+    if (!std::filesystem::is_regular_file(
+            std::filesystem::symlink_status(PathFromUtf8(AFile), LError))) {
+        return std::nullopt;
+    }
     std::ifstream LIn(PathFromUtf8(AFile), std::ios::binary);
     if (!LIn) {
         return std::nullopt;
@@ -78,12 +86,16 @@ void WriteResumeState(const std::string& AFile, const TResumeState& AState) {
     const auto LOneLine = [](const std::string& AText) {
         return AText.find_first_of("\r\n") == std::string::npos ? AText : std::string();
     };
-    std::ofstream LOut(PathFromUtf8(AFile), std::ios::binary | std::ios::trunc);
+    // Rewritten through its own opening, never through a link or a second
+    // name put in its place.
+    std::error_code LError;
+    const bool LExists = std::filesystem::symlink_status(PathFromUtf8(AFile), LError).type() !=
+                         std::filesystem::file_type::not_found;
+    TNewFile LOut(AFile, LExists ? TNewFile::nfContinue : TNewFile::nfCreate, LExists ? 0 : -1);
     LOut << "file=" << LOneLine(AState.FileName) << "\nsize=" << AState.Size
          << "\netag=" << LOneLine(AState.ETag)
          << "\nlast-modified=" << LOneLine(AState.LastModified) << "\n";
-    LOut.flush();
-    if (!LOut) {
+    if (!LOut.Close()) {
         throw std::runtime_error("Failed to write \"" + AFile + "\"");
     }
 }

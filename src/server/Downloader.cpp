@@ -2,6 +2,7 @@
 
 #include "platform/FileNames.h"
 #include "platform/NewFile.h"
+#include "platform/Text.h"
 #include "server/DownloadResume.h"
 #include "server/HttpClient.h"
 #include "server/Protocol.h"
@@ -490,8 +491,38 @@ void TDownloader::FetchFile(const std::string& AUrl, std::uint64_t AMaxSize,
         std::filesystem::symlink_status(PathFromUtf8(Destination), LDestinationError).type() !=
         std::filesystem::file_type::not_found;
     // A fresh partial file is created only where nothing has its name (a link
-    // included), so a file of somebody else's is never written through.
-    FStream = LContinued ? std::move(LContinued) : std::make_unique<TNewFile>(LPartial);
+    // included), so a file of somebody else's is never written through. Its
+    // record is written first: a run killed at any moment after leaves a part
+    // the next run knows as its own, to continue or start over.
+    bool LClaimed = false;
+    if (!LContinued && LResumable) {
+        std::error_code LMissing;
+        if (std::filesystem::symlink_status(PathFromUtf8(LPartial), LMissing).type() ==
+            std::filesystem::file_type::not_found) {
+            TResumeState LClaim;
+            LClaim.FileName = LName;
+            WriteResumeState(LStateFile, LClaim);
+            LClaimed = true;
+        }
+    }
+    try {
+        FStream = LContinued ? std::move(LContinued) : std::make_unique<TNewFile>(LPartial);
+    } catch (const EFileExists&) {
+        // What took the name meanwhile is not ours, and the record must not say so.
+        if (LClaimed) {
+            std::error_code LIgnored;
+            std::filesystem::remove(PathFromUtf8(LStateFile), LIgnored);
+        }
+        throw EFileExists("The partial file " + Quoted(LPartial) +
+                          " was not left by this installer (no \".resume\" record of it is "
+                          "beside it); it was left alone: move or delete it, then run again");
+    } catch (...) {
+        if (LClaimed) {
+            std::error_code LIgnored;
+            std::filesystem::remove(PathFromUtf8(LStateFile), LIgnored);
+        }
+        throw;
+    }
 
     std::int64_t LWritten = LFrom;
     std::int64_t LCheckpoint = LFrom;

@@ -17,6 +17,8 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <random>
+#include <thread>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -262,6 +264,46 @@ TEST_F(CliProcessTest, ATerminatedRunStopsCleanlyWithExitCode130) {
     }
     auto LStore = OpenSqliteRegistryStore(StoreFile());
     EXPECT_THAT(ReadInstalledVersions(*LStore), testing::IsEmpty());
+}
+
+// What a CI agent's time-out or the out-of-memory killer does: SIGKILL while
+// a package downloads, before any checkpoint of its progress. Whenever it
+// comes, the part it leaves is the installer's own, and the next run installs.
+TEST_F(CliProcessTest, ARunKilledDuringADownloadNeverBlocksTheNext) {
+    TLocalApiServer LServer;
+    Prepare(LServer, {"23.0"});
+    // Random bytes do not compress: the package is big enough to be cut off.
+    std::string LNoise(1 << 20, '\0');
+    std::mt19937 LRandom(7);
+    for (char& LByte : LNoise) {
+        LByte = static_cast<char>(LRandom());
+    }
+    WriteTestZip(FTemp.Path() / "big.zip", {{"Win32/Release/Orvane_Core.bpl", "core"},
+                                            {"Win32/Release/Orvane_Core.dcp", "dcp"},
+                                            {"Win32/Release/noise.bin", LNoise}});
+    LServer.WriteFile("o_23.0.zip", ReadFileText(FTemp.Path() / "big.zip"));
+    const std::vector<std::string> LArgs = InstallArgs(
+        LServer, {"--versions", "23.0", "--existing-zip", "download", "--installed", "reinstall"});
+    for (const int LAfterMs : {50, 150, 300}) {
+        SCOPED_TRACE("killed " + std::to_string(LAfterMs) + " ms into the download");
+        LServer.SetFault("slow", "/file/", -1, 500, 20);
+        {
+            TRunningProgram LRun(LArgs, FTemp.Path(), FTemp.Path() / "stderr.txt");
+            ASSERT_TRUE(
+                LRun.WaitForOutput("Downloading \"o_23.0.zip\" ...\n", std::chrono::seconds(60)))
+                << LRun.Output() << ReadFileText(FTemp.Path() / "stderr.txt");
+            std::this_thread::sleep_for(std::chrono::milliseconds(LAfterMs));
+            LRun.Signal(SIGKILL);
+            EXPECT_EQ(LRun.Wait(), 128 + SIGKILL);
+        }
+        LServer.Clear();
+        const TProgramRun LNext = Run(LArgs);
+        EXPECT_EQ(LNext.Exit, 0) << LNext.Err << ReadFileText(FTemp.Path() / "run.log");
+        EXPECT_FALSE(std::filesystem::exists(FTemp.Path() / "downloads" / "o_23.0.zip.part"));
+        EXPECT_FALSE(std::filesystem::exists(FTemp.Path() / "downloads" / "o_23.0.zip.resume"));
+        auto LStore = OpenSqliteRegistryStore(StoreFile());
+        EXPECT_EQ(ReadInstalledVersions(*LStore).size(), 1u);
+    }
 }
 
 // A signal reaches a request the server never answers at once, not at the

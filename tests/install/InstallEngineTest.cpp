@@ -307,8 +307,8 @@ TEST_F(InstallEngineTest, AFileUnderThePartialNameFailsTheVersionAndStays) {
 
     ASSERT_EQ(LRun.Versions.size(), 1u);
     EXPECT_FALSE(LRun.Versions[0].Installed());
-    EXPECT_THAT(LRun.Versions[0].Reason,
-                HasSubstr("Cannot create file \"" + DownloadDir() + "a.zip.part\""));
+    EXPECT_THAT(LRun.Versions[0].Reason, HasSubstr("The partial file \"" + DownloadDir() +
+                                                   "a.zip.part\" was not left by this installer"));
     EXPECT_EQ(ReadFileText(DownloadDir() + "a.zip.part"), "the user's own");
     EXPECT_FALSE(fs::exists(DownloadDir() + "a.zip"));
     EXPECT_THAT(FHost->Lines, testing::Not(testing::Contains(HasSubstr("deleted"))));

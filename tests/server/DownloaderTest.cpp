@@ -357,10 +357,12 @@ TEST_F(TDownloaderTest, PartialAndFinalNamesNeverHitAnotherFile) {
     for (const auto& LDest : {LFileThere, LLinkThere}) {
         const TRecord R = RunDownload(FServer->BaseUrl(), "file/pkg.zip", LDest.string());
         EXPECT_EQ(R.Errors, 1) << LDest;
-        EXPECT_NE(R.ErrorText.find("Cannot create file \"" +
-                                   TDownloader::PartialFileName(LDest.string()) + "\""),
+        EXPECT_NE(R.ErrorText.find("The partial file \"" +
+                                   TDownloader::PartialFileName(LDest.string()) +
+                                   "\" was not left by this installer"),
                   std::string::npos)
             << R.ErrorText;
+        EXPECT_FALSE(std::filesystem::exists(LDest.string() + ".resume")) << LDest;
         EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(LDest))) << LDest;
     }
     EXPECT_EQ(LRead(TDownloader::PartialFileName(LFileThere.string())), "mine");
