@@ -613,6 +613,10 @@ bool TInstallEngine::InstallPackage(const rapidjson::Value* AEntry, const std::s
     // The IDE's own folder is never made up: a wrong IDE directory (a typing
     // error, a default where no IDE is) would get DLLs of its own otherwise.
     // An entry without a version is refused later, after its extraction.
+    if (const std::string LStuck = StuckJournalText(LPlan.Version); !LStuck.empty()) {
+        Log("<ERROR> " + LStuck);
+        return false;
+    }
     const std::string LIDEVersionDir = AIDEDir + LPlan.Version + LSep;
     if (ReadMemberText(LEntry, "version") && !DirectoryExists(LIDEVersionDir)) {
         Log("<ERROR> The IDE folder " + Quoted(LIDEVersionDir) +
@@ -1044,6 +1048,24 @@ std::string TInstallEngine::RollBackVersion(TInstallJournal& AJournal, const std
     }
     return LText + LRefused + "\r\nThe journal is kept in \"" + Utf8FromPath(AJournal.Folder()) +
            "\"; the next start tries again.";
+}
+
+std::string TInstallEngine::StuckJournalText(const std::string& AIDEVersion) const {
+    for (const std::filesystem::path& LFolder : TInstallJournal::Unfinished(DataFolder())) {
+        try {
+            const TInstallJournal LJournal = TInstallJournal::Open(LFolder);
+            if (LJournal.Records().size() > 1 && SameName(LJournal.IDEVersion(), AIDEVersion)) {
+                return "An earlier change of " + AIDEVersion +
+                       " could not be rolled back completely; its journal is kept in " +
+                       Quoted(Utf8FromPath(LFolder)) +
+                       ". Close what holds its files (the IDE), then run the installer again: "
+                       "it finishes the rollback when it starts";
+            }
+        } catch (const std::exception&) {
+            // Unreadable: nothing of it can be acted on, so it blocks nothing.
+        }
+    }
+    return {};
 }
 
 std::optional<TInstallManifest> TInstallEngine::OwnManifest(const std::string& AIDEVersion,

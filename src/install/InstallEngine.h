@@ -229,6 +229,10 @@ public:
     // each one is logged and shown as a warning, and its text returned. Call
     // before the first change of a run, with the store to oneself.
     std::vector<std::string> RecoverUnfinished();
+    // Why AIDEVersion may not be changed now: a journal of an earlier
+    // installation of it could not be rolled back completely, and a new
+    // change would mix with what it has left. Empty when there is none.
+    std::string StuckJournalText(const std::string& AIDEVersion) const;
     // Where journals and manifests are kept (TInstallSettings::DataDir).
     std::filesystem::path DataFolder() const;
 

@@ -219,6 +219,15 @@ TVerifyReport TInstallEngine::Verify(const std::vector<std::string>& AIDEVersion
     AwayFromHost([&] {
         for (const std::string& LVersion : LVersions) {
             LReport.Versions.push_back(LVersion);
+            if (const std::string LStuck = StuckJournalText(LVersion); !LStuck.empty()) {
+                LReport.Problems.push_back({TVerifyProblem::vkUnverifiable,
+                                            LVersion,
+                                            LVersion + ": " + LStuck,
+                                            {},
+                                            {},
+                                            {}});
+                continue;
+            }
             std::optional<TInstallManifest> LManifest;
             std::vector<std::string> LLines;
             try {
@@ -275,7 +284,7 @@ TVerifyReport TInstallEngine::Repair(const std::vector<std::string>& AIDEVersion
                 LMine.push_back(&LProblem);
             }
         }
-        if (LMine.empty()) {
+        if (LMine.empty() || !StuckJournalText(LVersion).empty()) {
             continue;
         }
         TOrvaneRegistryData LRecord;

@@ -66,6 +66,9 @@ TUninstallRun TInstallEngine::UninstallVersions(const std::vector<std::string>& 
 
 void TInstallEngine::UninstallVersion(const std::string& AIDEVersion, bool ARemoveFiles) {
     Log("Uninstallation started ...");
+    if (const std::string LStuck = StuckJournalText(AIDEVersion); !LStuck.empty()) {
+        throw std::runtime_error(LStuck);
+    }
     // The download folder of the installation is not known here; its record says
     // where the package was extracted, which is inside it.
     TOrvaneRegistryData LRecord;

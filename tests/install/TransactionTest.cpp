@@ -717,4 +717,50 @@ TEST_F(TransactionTest, APlantedManifestOrRecordValueLeavesEverythingOutsideAlon
     EXPECT_EQ(JournalCount(), 0u);
 }
 
+// A rollback that cannot finish (its kept copy out of reach) blocks that
+// version: no install, uninstall or repair mixes with what it left, verify
+// says so, and other versions go on. Once the copy is back, the next start
+// finishes the rollback and the version installs whole.
+TEST_F(TransactionTest, AStuckRollbackBlocksItsVersionUntilItIsFinished) {
+    PutUsersOwnBpl();
+    const std::string LBpl = N(CommonDir("22.0") + "Bpl/Orvane_Core.bpl");
+    const std::string LUsers = ReadFileText(LBpl);
+    fs::path LKept;
+    {
+        orvane::TInstallJournal LJournal = orvane::TInstallJournal::Begin(FTemp / "data", "22.0");
+        LJournal.FileWillBeWritten(orvane::PathFromUtf8(LBpl));
+        WriteFileText(LBpl, "half an installation");
+        LKept = LJournal.Folder() / "kept-1";
+    }
+    fs::rename(LKept, FTemp / "kept-away");
+    fs::create_directories(LKept);
+
+    auto LEngine = Engine(*FStore);
+    const std::vector<std::string> LReports = LEngine.RecoverUnfinished();
+    ASSERT_EQ(LReports.size(), 1u);
+    EXPECT_THAT(LReports[0], HasSubstr("22.0 could not be rolled back completely"));
+    const std::string LBlocked = "An earlier change of 22.0 could not be rolled back completely";
+
+    EXPECT_FALSE(LEngine.InstallPackage(&Entry("22.0"), IDEDir(), DownloadDir()));
+    EXPECT_THAT(LEngine.LastLogLine(), HasSubstr(LBlocked));
+    EXPECT_EQ(ReadFileText(LBpl), "half an installation");
+    const orvane::TVerifyReport LReport = LEngine.Verify({"22.0"});
+    ASSERT_EQ(LReport.Problems.size(), 1u);
+    EXPECT_THAT(LReport.Problems[0].Text, HasSubstr(LBlocked));
+    EXPECT_THROW(LEngine.UninstallVersion("22.0"), std::runtime_error);
+    EXPECT_THAT(LEngine.Repair({"22.0"}, true).Problems, testing::SizeIs(1));
+    EXPECT_TRUE(LEngine.InstallPackage(&Entry("23.0"), IDEDir(), DownloadDir()));
+    EXPECT_EQ(JournalCount(), 1u);
+
+    fs::remove(LKept);
+    fs::rename(FTemp / "kept-away", LKept);
+    auto LNextStart = Engine(*FStore);
+    ASSERT_THAT(LNextStart.RecoverUnfinished(),
+                testing::ElementsAre(HasSubstr("22.0 was rolled back")));
+    EXPECT_EQ(ReadFileText(LBpl), LUsers);
+    EXPECT_EQ(JournalCount(), 0u);
+    EXPECT_TRUE(LNextStart.InstallPackage(&Entry("22.0"), IDEDir(), DownloadDir()));
+    EXPECT_TRUE(LNextStart.Verify({}).Problems.empty());
+}
+
 } // namespace
