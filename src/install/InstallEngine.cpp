@@ -9,6 +9,7 @@
 #include "platform/DurableFile.h"
 #include "platform/FileCopy.h"
 #include "platform/FileNames.h"
+#include "platform/HeldFile.h"
 #include "platform/NewFile.h"
 #include "platform/Processes.h"
 #include "platform/SystemFolders.h"
@@ -583,6 +584,8 @@ struct TInstallEngine::TVersionWork {
     // it is done.
     std::optional<TInstallManifest> Earlier;
     std::filesystem::path EarlierManifest;
+    // Taken through the opening the package was extracted from.
+    std::string PackageSha256;
 
     void Written(const std::string& APath, const std::string& AKind, const std::string& ASource) {
         for (TManifestFile& LFile : Files) {
@@ -643,19 +646,28 @@ bool TInstallEngine::InstallPackage(const rapidjson::Value* AEntry, const std::s
         PackageType(ReadMemberTextOrEmpty(LEntry, "name"), FSettings.Credentials.Mode);
     const std::string LVersionDir = IncludeTrailingPathDelimiter(ADownloadDir) + LVersion + LSep;
 
+    // The package is opened once and read only through that opening: what its
+    // SHA-256 is taken of is what is extracted, whatever happens to its name
+    // meanwhile (the download folder may be one every user can write to).
+    std::shared_ptr<const THeldFile> LHeld;
+    std::string LHeldSha256;
+    const auto LHold = [&] {
+        AwayFromHost([&] {
+            LHeld = std::make_shared<const THeldFile>(LPackagePath);
+            LHeldSha256 = Sha256OfFile(*LHeld);
+        });
+    };
+
     // A file already there was not downloaded in this run: it may be the
     // user's, so it is never replaced without asking, matching or not.
     if (!LPrefetch.Get() && FileExists(LPackagePath)) {
         Log("Package file " + LPackagePath + " already exists");
+        LHold();
         std::string LMismatch;
-        if (LSha256) {
-            const std::string LFound = Sha256OfFile(LPackagePath);
-            if (LFound != *LSha256) {
-                LMismatch = "Package file " + LPackagePath +
-                            " does not match its SHA-256 (expected " + *LSha256 + ", found " +
-                            LFound + ")";
-                Log(LMismatch);
-            }
+        if (LSha256 && LHeldSha256 != *LSha256) {
+            LMismatch = "Package file " + LPackagePath + " does not match its SHA-256 (expected " +
+                        *LSha256 + ", found " + LHeldSha256 + ")";
+            Log(LMismatch);
         }
         if (Ask(TQuestionId::ExistingZip,
                 "The package file " + Quoted(LPackagePath) + " already exists." +
@@ -664,6 +676,7 @@ bool TInstallEngine::InstallPackage(const rapidjson::Value* AEntry, const std::s
                          : " It does not match the SHA-256 the server gives for it.") +
                     "\r\n\r\nDo you want to delete it and download again?")) {
             Log("Deleting existing package file " + LPackagePath);
+            LHeld.reset();
             RemoveFile(LPackagePath);
         } else if (!LMismatch.empty()) {
             Log("<ERROR> " + LMismatch + "; it was kept, and the version is not installed");
@@ -686,7 +699,8 @@ bool TInstallEngine::InstallPackage(const rapidjson::Value* AEntry, const std::s
         }
     }
 
-    if (LPrefetch.Get() || !FileExists(LPackagePath)) {
+    const bool LDownloaded = LPrefetch.Get() || !FileExists(LPackagePath);
+    if (LDownloaded) {
         Log("Downloading " + Quoted(LFileName) + " ...");
         std::shared_ptr<TDownloadState> LState;
         if (TPrefetch* LEarly = LPrefetch.Get()) {
@@ -722,12 +736,24 @@ bool TInstallEngine::InstallPackage(const rapidjson::Value* AEntry, const std::s
             return false;
         }
     }
+    // The download's own hash covered what it wrote, and a file found there
+    // was checked when it was found; the name may have been given to other
+    // bytes since. What is extracted is what is checked here.
+    if (!LHeld) {
+        LHold();
+    }
+    if (LSha256 && LHeldSha256 != *LSha256) {
+        Log("<ERROR> The package file " + Quoted(LPackagePath) + " changed since it was " +
+            (LDownloaded ? "downloaded" : "checked") + ": its SHA-256 is " + LHeldSha256 +
+            ", expected " + *LSha256 + "; the version is not installed");
+        return false;
+    }
 
     Log("Extracting package " + Quoted(LFileName) + " ...");
     // Opening reads the whole directory of a zip that may hold thousands of
     // entries, and checking it looks at each one: both away from the host.
     std::unique_ptr<TZipReader> LOpened;
-    AwayFromHost([&] { LOpened = std::make_unique<TZipReader>(LPackagePath); });
+    AwayFromHost([&] { LOpened = std::make_unique<TZipReader>(LHeld); });
     TZipReader& LZip = *LOpened;
     LZip.SetPump([LHost = FHost] { LHost->ProcessPending(); });
     LZip.SetProgress([this, LVersion](std::int64_t AWritten, std::int64_t ATotal) {
@@ -788,7 +814,9 @@ bool TInstallEngine::InstallPackage(const rapidjson::Value* AEntry, const std::s
                        {},
                        {},
                        {},
+                       {},
                        {}};
+    LWork.PackageSha256 = LHeldSha256;
     try {
         CopyPackageFiles(LWork, LZip);
         CopySslLibraries(LWork);
@@ -993,7 +1021,7 @@ void TInstallEngine::KeepManifest(TVersionWork& AWork) {
     LManifest.Values = AWork.Values;
     std::filesystem::path LFile;
     AwayFromHost([&] {
-        LManifest.PackageSha256 = Sha256OfFile(AWork.PackagePath);
+        LManifest.PackageSha256 = AWork.PackageSha256;
         for (TManifestFile& LWritten : AWork.Files) {
             LWritten.Size = std::filesystem::file_size(PathFromUtf8(LWritten.Path));
             LWritten.Sha256 = Sha256OfFile(LWritten.Path);

@@ -8,6 +8,8 @@
 #include "install/PackageRules.h"
 #include "install/ZipReader.h"
 #include "platform/FileNames.h"
+#include "platform/HeldFile.h"
+#include "platform/NewFile.h"
 #include "platform/SystemFolders.h"
 #include "registry/IDEKeys.h"
 #include "registry/IDELocations.h"
@@ -128,6 +130,39 @@ void CheckInstallation(TRegistryStore& AStore, const std::string& AIDEVersion,
             }
         }
     }
+}
+
+// Puts ASource's bytes in ATarget's place, read through one opening of
+// ASource and only when the bytes copied have ASha256: a source checked by
+// its name and then swapped never reaches the IDE's folders. False, with
+// nothing left behind, when they do not.
+bool CopyVerified(const std::string& ASource, const fs::path& ATarget, const std::string& ASha256) {
+    const THeldFile LFrom(ASource);
+    const fs::path LPartial = FirstFreeFileName(
+        ATarget.parent_path(), Utf8FromPath(ATarget.filename()), std::string(KPartialSuffix));
+    std::unique_ptr<TStreamHasher> LHasher = NewSha256Hasher();
+    {
+        TNewFile LOut(Utf8FromPath(LPartial));
+        std::vector<char> LBuffer(1 << 16);
+        std::uint64_t LAt = 0;
+        while (const std::size_t LRead = LFrom.ReadAt(LAt, LBuffer.data(), LBuffer.size())) {
+            LOut.write(LBuffer.data(), static_cast<std::streamsize>(LRead));
+            LHasher->Update(LBuffer.data(), LRead);
+            LAt += LRead;
+        }
+        if (!LOut.Close()) {
+            std::error_code LIgnored;
+            fs::remove(LPartial, LIgnored);
+            throw std::runtime_error("Cannot write \"" + Utf8FromPath(LPartial) + "\"");
+        }
+    }
+    if (LHasher->HexDigest() != ASha256) {
+        std::error_code LIgnored;
+        fs::remove(LPartial, LIgnored);
+        return false;
+    }
+    fs::rename(LPartial, ATarget);
+    return true;
 }
 
 // What an installation recorded without a manifest must have done, as the
@@ -401,12 +436,10 @@ TVerifyReport TInstallEngine::Repair(const std::vector<std::string>& AIDEVersion
                 LJournal.CreateFolders(PathFromUtf8(LFile->Path).parent_path());
                 LJournal.FileWillBeWritten(PathFromUtf8(LFile->Path));
                 Log("Restoring file \"" + LFile->Path + "\"");
-                const fs::path LTarget = PathFromUtf8(LFile->Path);
-                const fs::path LPartial =
-                    FirstFreeFileName(LTarget.parent_path(), Utf8FromPath(LTarget.filename()),
-                                      std::string(KPartialSuffix));
-                fs::copy_file(PathFromUtf8(LSource), LPartial);
-                fs::rename(LPartial, LTarget);
+                if (!CopyVerified(LSource, PathFromUtf8(LFile->Path), LFile->Sha256)) {
+                    Log("<ERROR> \"" + LSource + "\" changed while it was copied; \"" +
+                        LFile->Path + "\" is not restored");
+                }
             }
             std::error_code LIgnored;
             fs::remove_all(DataFolder() / "Repair", LIgnored);

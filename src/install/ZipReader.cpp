@@ -1,6 +1,7 @@
 #include "install/ZipReader.h"
 
 #include "install/FileOperations.h"
+#include "platform/HeldFile.h"
 #include "platform/NewFile.h"
 #include "platform/Text.h"
 
@@ -86,16 +87,91 @@ std::string ErrnoText(int AError) {
     return std::generic_category().message(AError);
 }
 
-zip* OpenZip(const std::string& AFileName) {
-    int LErrorCode = 0;
-    zip* LZip = zip_open(AFileName.c_str(), ZIP_RDONLY, &LErrorCode);
+// libzip reads the archive through the one opening of the file: what was
+// checked (hashed, its directory read) is what every handle extracts from.
+struct TSourceState {
+    std::shared_ptr<const THeldFile> File;
+    std::uint64_t Position = 0;
+    zip_error_t Error{};
+};
+
+zip_int64_t ReadSource(void* AState, void* AData, zip_uint64_t ALength, zip_source_cmd_t ACommand) {
+    auto* LState = static_cast<TSourceState*>(AState);
+    switch (ACommand) {
+    case ZIP_SOURCE_OPEN:
+        LState->Position = 0;
+        return 0;
+    case ZIP_SOURCE_READ:
+        try {
+            const std::size_t LRead =
+                LState->File->ReadAt(LState->Position, AData, static_cast<std::size_t>(ALength));
+            LState->Position += LRead;
+            return static_cast<zip_int64_t>(LRead);
+        } catch (const std::exception&) {
+            zip_error_set(&LState->Error, ZIP_ER_READ, EIO);
+            return -1;
+        }
+    case ZIP_SOURCE_CLOSE:
+        return 0;
+    case ZIP_SOURCE_STAT: {
+        auto* LStat = static_cast<zip_stat_t*>(AData);
+        zip_stat_init(LStat);
+        LStat->size = LState->File->Size();
+        LStat->valid |= ZIP_STAT_SIZE;
+        return sizeof(zip_stat_t);
+    }
+    case ZIP_SOURCE_ERROR:
+        return zip_error_to_data(&LState->Error, AData, ALength);
+    case ZIP_SOURCE_FREE:
+        zip_error_fini(&LState->Error);
+        delete LState;
+        return 0;
+    case ZIP_SOURCE_SEEK: {
+        const zip_int64_t LAt = zip_source_seek_compute_offset(
+            LState->Position, LState->File->Size(), AData, ALength, &LState->Error);
+        if (LAt < 0) {
+            return -1;
+        }
+        LState->Position = static_cast<std::uint64_t>(LAt);
+        return 0;
+    }
+    case ZIP_SOURCE_TELL:
+        return static_cast<zip_int64_t>(LState->Position);
+    case ZIP_SOURCE_SUPPORTS:
+        return zip_source_make_command_bitmap(
+            ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE, ZIP_SOURCE_STAT, ZIP_SOURCE_ERROR,
+            ZIP_SOURCE_FREE, ZIP_SOURCE_SEEK, ZIP_SOURCE_TELL, ZIP_SOURCE_SUPPORTS, -1);
+    default:
+        zip_error_set(&LState->Error, ZIP_ER_OPNOTSUPP, 0);
+        return -1;
+    }
+}
+
+zip* OpenZip(const std::shared_ptr<const THeldFile>& AFile) {
+    // Read from a source, libzip would take an empty file for a new archive.
+    constexpr std::uint64_t KEndRecordSize = 22;
+    if (AFile->Size() < KEndRecordSize) {
+        throw EZipError("Cannot open zip file " + Quoted(AFile->Path()) + ": Not a zip archive");
+    }
+    zip_error_t LError;
+    zip_error_init(&LError);
+    auto* LState = new TSourceState{AFile, 0, {}};
+    zip_error_init(&LState->Error);
+    zip_source_t* LSource = zip_source_function_create(ReadSource, LState, &LError);
+    if (LSource == nullptr) {
+        zip_error_fini(&LState->Error);
+        delete LState;
+    }
+    zip* LZip = LSource ? zip_open_from_source(LSource, ZIP_RDONLY, &LError) : nullptr;
     if (LZip == nullptr) {
-        zip_error_t LError;
-        zip_error_init_with_code(&LError, LErrorCode);
+        if (LSource != nullptr) {
+            zip_source_free(LSource);
+        }
         const std::string LText = zip_error_strerror(&LError);
         zip_error_fini(&LError);
-        throw EZipError("Cannot open zip file " + Quoted(AFileName) + ": " + LText);
+        throw EZipError("Cannot open zip file " + Quoted(AFile->Path()) + ": " + LText);
     }
+    zip_error_fini(&LError);
     return LZip;
 }
 
@@ -260,13 +336,22 @@ TZipReader::~TZipReader() {
 }
 
 void TZipReader::Open(const std::string& AFileName) {
+    std::shared_ptr<const THeldFile> LFile;
+    try {
+        LFile = std::make_shared<const THeldFile>(AFileName);
+    } catch (const std::exception& AError) {
+        throw EZipError("Cannot open zip file " + Quoted(AFileName) + ": " + AError.what());
+    }
+    Open(LFile);
+}
+
+void TZipReader::Open(std::shared_ptr<const THeldFile> AFile) {
     Close();
-    zip* LZip = OpenZip(AFileName);
-    FZip = LZip;
-    FFileName = AFileName;
+    FZip = OpenZip(AFile);
+    FFile = std::move(AFile);
+    FFileName = FFile->Path();
     FChecked = false;
-    std::error_code LSizeError;
-    FFileSize = fs::file_size(PathFromUtf8(AFileName), LSizeError);
+    FFileSize = FFile->Size();
     const zip_int64_t LCount = zip_get_num_entries(FZip, 0);
     for (zip_int64_t LIndex = 0; LIndex < LCount; ++LIndex) {
         const char* LName = zip_get_name(FZip, static_cast<zip_uint64_t>(LIndex), ZIP_FL_ENC_GUESS);
@@ -281,6 +366,7 @@ void TZipReader::Close() {
         zip_discard(FZip);
         FZip = nullptr;
     }
+    FFile.reset();
     FIndexByFoldedName.clear();
 }
 
@@ -515,7 +601,7 @@ void TZipReader::WriteFiles(const std::vector<TFileJob>& AJobs) {
         try {
             std::unique_ptr<zip, TZipDiscarder> LOwn;
             if (AZip == nullptr) {
-                LOwn.reset(OpenZip(FFileName));
+                LOwn.reset(OpenZip(FFile));
                 AZip = LOwn.get();
             }
             std::vector<char> LBuffer(CBlockSize);

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <unordered_map>
@@ -10,6 +11,8 @@
 struct zip;
 
 namespace orvane {
+
+class THeldFile;
 
 // Any failure of the zip reader; the message names the zip or the entry.
 class EZipError : public std::runtime_error {
@@ -41,6 +44,10 @@ public:
     TZipReader& operator=(const TZipReader&) = delete;
 
     void Open(const std::string& AFileName);
+    // Reads the zip only through AFile's opening (every thread of ExtractAll
+    // too), so what was hashed through it is what is extracted.
+    explicit TZipReader(std::shared_ptr<const THeldFile> AFile) { Open(std::move(AFile)); }
+    void Open(std::shared_ptr<const THeldFile> AFile);
     void Close();
 
     std::int64_t Count() const;
@@ -100,6 +107,7 @@ private:
     void PumpIfDue(bool AForce = false);
 
     zip* FZip = nullptr;
+    std::shared_ptr<const THeldFile> FFile;
     std::string FFileName;
     std::uint64_t FFileSize = 0;
     bool FChecked = false;

@@ -1,5 +1,7 @@
 #include "server/Sha256.h"
 
+#include "platform/HeldFile.h"
+
 #include "platform/FileNames.h"
 
 #include <fstream>
@@ -36,6 +38,17 @@ std::string Sha256OfFile(const std::filesystem::path& AFile) {
     }
     if (LIn.bad()) {
         throw std::runtime_error("Cannot read \"" + Utf8FromPath(AFile) + "\"");
+    }
+    return LHasher->HexDigest();
+}
+
+std::string Sha256OfFile(const THeldFile& AFile) {
+    auto LHasher = NewSha256Hasher();
+    std::vector<char> LBuffer(1 << 16);
+    std::uint64_t LAt = 0;
+    while (const std::size_t LRead = AFile.ReadAt(LAt, LBuffer.data(), LBuffer.size())) {
+        LHasher->Update(LBuffer.data(), LRead);
+        LAt += LRead;
     }
     return LHasher->HexDigest();
 }

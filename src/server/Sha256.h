@@ -8,6 +8,8 @@
 
 namespace orvane {
 
+class THeldFile;
+
 // A digest fed block by block as data arrives, so a download is hashed
 // without reading the file a second time.
 class TStreamHasher {
@@ -30,6 +32,9 @@ std::string Sha256OfFile(const std::filesystem::path& AFile);
 // The same for a file named in UTF-8: a std::string must not become a path on
 // its own, since Windows would read it in the ANSI code page.
 std::string Sha256OfFile(const std::string& AFileUtf8);
+
+// The same read through AFile's own opening: the bytes that are then used.
+std::string Sha256OfFile(const THeldFile& AFile);
 
 // A "sha256" text as a version entry gives it: exactly 64 hexadecimal digits
 // in either case, returned in lower case; nothing for anything else.

@@ -21,9 +21,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <map>
 #include <random>
 #include <set>
+#include <thread>
 
 #ifdef _WIN32
 #include "platform/Privilege.h"
@@ -761,6 +763,59 @@ TEST_F(TransactionTest, AStuckRollbackBlocksItsVersionUntilItIsFinished) {
     EXPECT_EQ(JournalCount(), 0u);
     EXPECT_TRUE(LNextStart.InstallPackage(&Entry("22.0"), IDEDir(), DownloadDir()));
     EXPECT_TRUE(LNextStart.Verify({}).Problems.empty());
+}
+
+// The package in the download folder is checked and used through one opening:
+// another process that swaps the file under its name (a rename loop, as a
+// local user of a shared download folder could run) never gets its bytes
+// installed, however the swaps fall.
+TEST_F(TransactionTest, APackageSwappedUnderItsNameIsNeverInstalled) {
+    const fs::path LZip = FDownloads / "a.zip";
+    const fs::path LEvil = FDownloads / "evil.zip";
+    const fs::path LAside = FDownloads / "aside.zip";
+    WriteTestZip(LEvil, {{"Win32/Release/Orvane_Core.bpl", "evil32"},
+                         {"Win32/Release/Orvane_Core.dcp", "evil"},
+                         {"Win64/Release/Orvane_Core.bpl", "evil64"},
+                         {"Win32/Release/Orvane.dll", "evil"}});
+    rapidjson::Document LEntry;
+    LEntry.Parse<orvane::KAnswerParseFlags>(
+        (EntryText("22.0").substr(0, EntryText("22.0").rfind('}')) + R"(, "sha256": ")" +
+         orvane::Sha256OfFile(LZip) + "\"}")
+            .c_str());
+    ASSERT_TRUE(LEntry.IsObject());
+    const std::string LBpl = N(CommonDir("22.0") + "Bpl/Orvane_Core.bpl");
+    std::atomic<bool> LStop{false};
+    std::thread LSwapper([&] {
+        std::error_code LIgnored;
+        while (!LStop) {
+            fs::rename(LZip, LAside, LIgnored);
+            fs::rename(LEvil, LZip, LIgnored);
+            std::this_thread::yield();
+            fs::rename(LZip, LEvil, LIgnored);
+            fs::rename(LAside, LZip, LIgnored);
+        }
+    });
+    int LInstalled = 0;
+    for (int LTry = 0; LTry < 40; ++LTry) {
+        auto LEngine = Engine(*FStore);
+        bool LDone = false;
+        try {
+            LDone = LEngine.InstallPackage(&LEntry, IDEDir(), DownloadDir());
+        } catch (const std::exception&) {
+            // A name found missing mid-swap fails the try; that is all it may do.
+        }
+        if (LDone) {
+            ++LInstalled;
+            EXPECT_EQ(ReadFileText(LBpl), "core32") << "try " << LTry;
+        }
+        if (fs::exists(LBpl)) {
+            EXPECT_NE(ReadFileText(LBpl), "evil32") << "try " << LTry;
+        }
+    }
+    LStop = true;
+    LSwapper.join();
+    // The loop is no excuse for never installing.
+    EXPECT_GT(LInstalled, 0);
 }
 
 } // namespace

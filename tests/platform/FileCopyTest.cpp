@@ -1,4 +1,5 @@
 #include "platform/FileCopy.h"
+#include "platform/HeldFile.h"
 #include "platform/NewFile.h"
 
 #include "support/FileText.h"
@@ -10,6 +11,10 @@
 #include <fstream>
 #include <random>
 #include <sstream>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 namespace fs = std::filesystem;
 using testing::HasSubstr;
@@ -152,3 +157,35 @@ TEST_F(FileCopyTest, AFileIsContinuedOnlyAsAPlainFileOfItsOwn) {
 }
 
 } // namespace
+
+// A file held for reading is read through its one opening: a new file under
+// its name later changes nothing it reads. Only a plain file is held: a pipe
+// is refused at once rather than waited on, and a link or a folder too.
+TEST(HeldFile, ReadsItsOwnOpeningAndHoldsOnlyPlainFiles) {
+    const fs::path LRoot =
+        fs::temp_directory_path() / ("orvane-held-" + std::to_string(std::random_device{}()));
+    fs::create_directories(LRoot);
+    WriteFileText(LRoot / "a.zip", "the checked bytes");
+    {
+        const orvane::THeldFile LHeld((LRoot / "a.zip").string());
+        EXPECT_EQ(LHeld.Size(), 17u);
+#ifndef _WIN32
+        fs::rename(LRoot / "a.zip", LRoot / "old.zip");
+        WriteFileText(LRoot / "a.zip", "other bytes entirely");
+#endif
+        std::string LText(32, '\0');
+        LText.resize(LHeld.ReadAt(4, LText.data(), LText.size()));
+        EXPECT_EQ(LText, "checked bytes");
+        EXPECT_EQ(LHeld.ReadAt(17, LText.data(), LText.size()), 0u);
+    }
+    EXPECT_THROW(orvane::THeldFile((LRoot / "missing.zip").string()), std::runtime_error);
+    EXPECT_THROW(orvane::THeldFile(LRoot.string()), std::runtime_error);
+#ifndef _WIN32
+    fs::create_symlink(LRoot / "a.zip", LRoot / "link.zip");
+    EXPECT_THROW(orvane::THeldFile((LRoot / "link.zip").string()), std::runtime_error);
+    ASSERT_EQ(::mkfifo((LRoot / "pipe.zip").c_str(), 0600), 0);
+    EXPECT_THAT([&] { orvane::THeldFile((LRoot / "pipe.zip").string()); },
+                testing::ThrowsMessage<std::runtime_error>(HasSubstr("is not a plain file")));
+#endif
+    fs::remove_all(LRoot);
+}
