@@ -25,7 +25,7 @@ from urllib.parse import parse_qs, urlsplit
 FAULT_KINDS = ("status", "redirect", "nonjson", "nonobject", "truncated", "slow", "drop",
                "nolength", "stall", "accept-silent", "late", "burst", "lf-status", "switch",
                "redirect-body", "endless", "huge", "trickle", "chunked", "chunked-cut", "length",
-               "norange", "newvalidator", "half", "hold", "last")
+               "norange", "newvalidator", "half", "hold", "last", "ignoreifrange", "part206")
 # Answers written byte by byte, the way no well-behaved server writes them.
 RAW_KINDS = ("lf-status", "switch", "redirect-body")
 # What a raw answer carries: taken for success, it would pass as a token.
@@ -380,7 +380,8 @@ class Handler(BaseHTTPRequestHandler):
         if not header.startswith("bytes=") or (fault and fault["kind"] == "norange"):
             return None
         if_range = self.headers.get("If-Range")
-        if if_range is not None and if_range not in (etag, modified):
+        ignores_if_range = fault and fault["kind"] == "ignoreifrange"
+        if if_range is not None and if_range not in (etag, modified) and not ignores_if_range:
             return None
         first = header[len("bytes="):].split("-", 1)[0].strip()
         if not first.isdigit():
@@ -406,10 +407,15 @@ class Handler(BaseHTTPRequestHandler):
             self.end_headers()
             return
         length = size - (start or 0)
+        end = size - 1
+        if start is None and fault and fault["kind"] == "part206":
+            # A part nobody asked for, with its Content-Range: half the file.
+            start, end = 0, size // 2 - 1
+            length = size // 2
         if start is not None:
             record["status"] = 206
             self.send_response(206)
-            self.send_header("Content-Range", "bytes %d-%d/%d" % (start, size - 1, size))
+            self.send_header("Content-Range", "bytes %d-%d/%d" % (start, end, size))
         else:
             self.send_response(200)
         self.send_header("Content-Type", content_type)
@@ -480,11 +486,13 @@ class Handler(BaseHTTPRequestHandler):
                     self.wfile.flush()
                     time.sleep(fault["delay"])
                 return
-            while True:
-                block = f.read(CHUNK)
+            remaining = length
+            while remaining > 0:
+                block = f.read(min(CHUNK, remaining))
                 if not block:
                     break
                 write(block)
+                remaining -= len(block)
 
     def send_chunked(self, path, content_type, cut):
         """The file in 16 KiB chunks and the terminating chunk; cut: only the

@@ -5,6 +5,7 @@
 #include "install/PackageRules.h"
 #include "install/PackageSpace.h"
 #include "platform/FileNames.h"
+#include "platform/NewFile.h"
 #include "platform/SystemFolders.h"
 #include "platform/Text.h"
 #include "server/Bundle.h"
@@ -42,15 +43,17 @@ std::string UtcNow() {
 // Written beside its final name and renamed, so a bundle file is never half there.
 void WriteWholeFile(const std::string& AFile, const std::string& ABytes) {
     const std::string LPartial = AFile + std::string(KPartialSuffix);
+    std::error_code LError;
+    // A part an earlier run left goes (removing a name never follows a link);
+    // the new one is created only where nothing has its name.
+    std::filesystem::remove(PathFromUtf8(LPartial), LError);
     {
-        std::ofstream LOut(PathFromUtf8(LPartial), std::ios::binary | std::ios::trunc);
+        TNewFile LOut(LPartial);
         LOut << ABytes;
-        LOut.flush();
-        if (!LOut) {
+        if (!LOut.Close()) {
             throw std::runtime_error("Failed to write \"" + LPartial + "\"");
         }
     }
-    std::error_code LError;
     std::filesystem::rename(PathFromUtf8(LPartial), PathFromUtf8(AFile), LError);
     if (LError) {
         throw std::runtime_error("Cannot rename \"" + LPartial + "\" to \"" + AFile + "\". " +

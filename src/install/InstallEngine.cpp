@@ -65,6 +65,8 @@ struct TInstallEngine::TPackagePlan {
     std::optional<std::string> Sha256;
     // A package in a bundle folder, copied instead of downloaded.
     std::string SourceFile;
+    // The size a bundle gives for it: not a byte more is taken.
+    std::uint64_t DeclaredSize = 0;
 
     // False with AError (the log line without "<ERROR> ") when the entry
     // cannot be downloaded as it is.
@@ -204,6 +206,7 @@ bool TInstallEngine::UseBundle(TPackagePlan& APlan, std::string& AError) const {
     APlan.Sha256 = LPackage->Sha256;
     APlan.Url = FSettings.Bundle->PackageLocation(*LPackage);
     APlan.SourceFile = FSettings.Bundle->Web ? "" : APlan.Url;
+    APlan.DeclaredSize = LPackage->Size;
     return true;
 }
 
@@ -363,6 +366,10 @@ TInstallEngine::StartDownload(const TPackagePlan& APlan, bool AHeld, std::uint64
     }
     LDownloader->MaxSize = LLimit.Bytes;
     LDownloader->MaxSizeReason = LLimit.Reason;
+    if (APlan.DeclaredSize > 0 && APlan.DeclaredSize < LLimit.Bytes) {
+        LDownloader->MaxSize = APlan.DeclaredSize;
+        LDownloader->MaxSizeReason = "the size the bundle gives for it";
+    }
     LDownloader->Resumable = true;
     LDownloader->SourceFile = APlan.SourceFile;
     LDownloader->OnNote = [LHost = FHost, LState](const std::string& ALine) {

@@ -573,10 +573,27 @@ void TDownloader::FetchFile(const std::string& AUrl, std::uint64_t AMaxSize,
         }
     };
     FClient->OnHead = [&](const TAnswerHead& AHead) {
+        // A part counts only as the rest of the very file begun: the asked
+        // start, the validator it was begun under (a server that ignores
+        // If-Range would splice two files), and no more bytes than allowed.
+        if (AHead.Status == 206 && LFrom == 0) {
+            throw THttpError("The server sent a part of \"" + LName +
+                             "\" where the whole file was asked for");
+        }
+        if (AHead.CompleteLength >= 0 &&
+            static_cast<std::uint64_t>(AHead.CompleteLength) > AMaxSize) {
+            throw THttpError(AnswerTooLargeText(AMaxSize, AReason));
+        }
         if (LFrom > 0 && AHead.Status == 206) {
             if (AHead.RangeFirst != LFrom) {
                 throw THttpError("The server sent another part of \"" + LName +
                                  "\" than the rest that was asked for");
+            }
+            const bool LByETag = LState.Validator() == LState.ETag;
+            if (LByETag ? AHead.ETag != LState.ETag : AHead.LastModified != LState.LastModified) {
+                throw THttpError("The server sent the rest of \"" + LName + "\" under another " +
+                                 (LByETag ? "ETag" : "Last-Modified") +
+                                 " than the part was begun with");
             }
         } else if (LFrom > 0) {
             const bool LChanged =

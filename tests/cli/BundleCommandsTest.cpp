@@ -286,6 +286,34 @@ TEST_F(BundleCommandsTest, TamperedZipIsRefused) {
     EXPECT_TRUE(ReadRegistryData(*FSetup.Store, "22.0", LRecord));
 }
 
+// A bundle holds no more than it says: a zip grown past the size its index
+// gives is stopped at that size, not read whole before its digest refuses it.
+// The index is written through a part file of its own: a link planted under
+// that name is removed, never written through.
+TEST_F(BundleCommandsTest, ABundleIsTakenNoFurtherThanItsIndexSays) {
+    ASSERT_EQ(MakeBundle().Code, ecDone);
+    const fs::path LVictim = FTemp.Path() / "victim.txt";
+    WriteFileText(LVictim, "the user's file");
+#ifndef _WIN32
+    fs::create_symlink(LVictim, Bundle() + "orvane-bundle.json.part");
+    fs::create_symlink(LVictim, Bundle() + "orvane-configuration.json.part");
+    ASSERT_EQ(MakeBundle().Code, ecDone);
+    EXPECT_EQ(ReadFileText(LVictim), "the user's file");
+    EXPECT_FALSE(fs::exists(fs::symlink_status(Bundle() + "orvane-bundle.json.part")));
+#endif
+    std::string LZip = ReadFileText(Bundle() + "Orvane_23.0_1.4.2.zip");
+    WriteFileText(Bundle() + "Orvane_23.0_1.4.2.zip", LZip + std::string(1 << 20, 'x'));
+    FServer.reset();
+
+    const TRun LRun = InstallFrom(Bundle(), "grown");
+
+    EXPECT_EQ(LRun.Code, ecSomeFailed);
+    EXPECT_THAT(LRun.Out + LRun.Err, HasSubstr("the size the bundle gives for it"));
+    TOrvaneRegistryData LRecord;
+    EXPECT_FALSE(ReadRegistryData(*FSetup.Store, "23.0", LRecord));
+    EXPECT_TRUE(ReadRegistryData(*FSetup.Store, "22.0", LRecord));
+}
+
 // A bundle's names are as untrusted as the server's: nothing is read or
 // written for a bundle whose file names could leave its folder.
 TEST_F(BundleCommandsTest, BundleWithUnusableNamesIsRefused) {

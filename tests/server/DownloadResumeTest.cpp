@@ -224,6 +224,43 @@ TEST_F(DownloadResumeTest, LaterRunContinuesOrStartsOverAsTheServerAnswers) {
     }
 }
 
+// Bytes are taken only as promised: a mirror that ignores If-Range and now
+// serves another file never yields the old part spliced to the new rest (the
+// whole new file comes instead), and a part the client did not ask for is
+// never taken for the whole file.
+TEST_F(DownloadResumeTest, OnlyTheRestOfTheFileBegunIsTakenAsItsRest) {
+    const auto& S = TContractServer::Get();
+    const std::string LName = Unique("mirror.zip");
+    const std::string LOld = Pattern(2 * 1024 * 1024 + 11, 3);
+    const std::string LNew = Pattern(2 * 1024 * 1024 + 11, 5);
+    S.WriteFile(LName, LOld);
+    S.SetFault("slow", "/file/" + LName, 500, 20, 30000, 0, "", 1);
+    ASSERT_FALSE(Download(S.FileUrl(LName), Dest(LName), 200 * 1024).Completed);
+    ASSERT_TRUE(ReadResumeState(Utf8FromPath(Side(Dest(LName)))));
+    S.WriteFile(LName, LNew);
+    S.SetFault("ignoreifrange", "/file/" + LName, 500, 50, 30000, 0, "", 1);
+
+    const TOutcome LResumed = Download(S.FileUrl(LName), Dest(LName));
+
+    ASSERT_TRUE(LResumed.Completed) << LResumed.Error;
+    EXPECT_EQ(ReadAll(Dest(LName)), LNew);
+    EXPECT_EQ(LResumed.Sha256, Sha256Of(LNew));
+    const auto LSent = S.Transfers(LName);
+    ASSERT_EQ(LSent.size(), 3u);
+    EXPECT_EQ(LSent[1].Status, 206);
+    EXPECT_EQ(LSent[2].Status, 200);
+    EXPECT_EQ(LSent[2].Range, "");
+
+    const std::string LPartName = Unique("part.zip");
+    S.WriteFile(LPartName, LOld);
+    S.SetFault("part206", "/file/" + LPartName, 500, 50, 30000, 0, "", 1);
+    const TOutcome LPart = Download(S.FileUrl(LPartName), Dest(LPartName));
+    EXPECT_FALSE(LPart.Completed);
+    EXPECT_NE(LPart.Error.find("where the whole file was asked for"), std::string::npos)
+        << LPart.Error;
+    EXPECT_FALSE(fs::exists(Dest(LPartName)));
+}
+
 // Three retries with growing pauses, then the failure; what arrived stays for
 // a later run. A failure that is no break (a refusal) keeps no side file.
 TEST_F(DownloadResumeTest, RetriesEndAfterThreeAndKeepThePartForALaterRun) {
