@@ -5,6 +5,7 @@
 #include "install/PackageRules.h"
 #include "install/PackageSpace.h"
 #include "platform/FileNames.h"
+#include "platform/HeldFile.h"
 #include "platform/NewFile.h"
 #include "platform/SystemFolders.h"
 #include "platform/Text.h"
@@ -78,6 +79,16 @@ TBundle FormerBundle(const std::string& ADir) {
     }
 }
 
+// APackage's zip in ADir is still the one its entry names (size and SHA-256).
+bool StillListed(const std::string& ADir, const TBundlePackage& APackage) {
+    try {
+        const THeldFile LZip(ADir + APackage.File);
+        return LZip.Size() == APackage.Size && Sha256OfFile(LZip) == APackage.Sha256;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
 // One package into the bundle folder, continuing what a former run left.
 // Returns what the bundle file lists for it; throws the reason it failed.
 TBundlePackage DownloadPackage(const TCommandContext& AContext, const TCredentials& ACredentials,
@@ -117,9 +128,9 @@ TBundlePackage DownloadPackage(const TCommandContext& AContext, const TCredentia
             AComplete = true;
             return Result;
         }
+        // It stays until a whole new one takes its name.
         AContext.Log("Package file " + LPath +
                      " does not match what is known of it; downloading it again");
-        RemoveFile(LPath);
     }
 
     AContext.Log("Downloading " + Quoted(Result.File) + " ...");
@@ -239,10 +250,12 @@ TPackageList BundlePackageList(const TBundleSource& ABundle) {
             throw std::runtime_error("configuration is not a JSON object");
         }
         ListConfigurationEntries(*Result.Document, [&](const TListedEntry& AEntry) {
-            // Only what the bundle holds can be installed from it.
+            // Only what the bundle holds can be installed from it; what it
+            // lacks stays listed, so that asking for it fails naming it.
             TListedEntry LEntry = AEntry;
-            LEntry.Enabled = AEntry.Enabled && ABundle.Bundle.ForVersion(ReadMemberTextOrEmpty(
-                                                   *AEntry.Entry, "version")) != nullptr;
+            LEntry.MissingFromBundle =
+                AEntry.Enabled && ABundle.Bundle.ForVersion(
+                                      ReadMemberTextOrEmpty(*AEntry.Entry, "version")) == nullptr;
             Result.Entries.push_back(LEntry);
         });
     } catch (const std::exception& AError) {
@@ -322,6 +335,23 @@ int RunDownload(const TCommandContext& AContext) {
             AContext.Log(std::string("<ERROR> ") + AError.what());
             LReportPackage(LVersion, nullptr, "failed", AError.what());
             LResult = AContext.Interrupted() ? ecStopped : ecSomeFailed;
+            // The earlier package of the version stays listed only while its zip
+            // is still the one listed.
+            std::erase_if(LBundle.Packages, [&](const TBundlePackage& AOld) {
+                return AOld.IDEVersion == LVersion && !StillListed(LDir, AOld);
+            });
+        }
+    }
+    for (const TListedEntry& LListed : LList.Entries) {
+        const std::string LVersion = ReadMemberTextOrEmpty(*LListed.Entry, "version");
+        if (!LListed.Enabled || ReadMemberTextOrEmpty(*LListed.Entry, "file").empty() ||
+            std::find(LBundle.Offered.begin(), LBundle.Offered.end(), LVersion) !=
+                LBundle.Offered.end()) {
+            continue;
+        }
+        LBundle.Offered.push_back(LVersion);
+        if (!LBundle.ForVersion(LVersion)) {
+            LBundle.Missing.push_back(LVersion);
         }
     }
     AContext.JsonMember("bundle", AContext.JsonText(LDir));
@@ -329,7 +359,12 @@ int RunDownload(const TCommandContext& AContext) {
     WriteWholeFile(LDir + KBundleConfigurationName, LConfiguration);
     WriteWholeFile(LDir + KBundleFileName, BundleText(LBundle));
     AContext.Log("Bundle written to " + LDir + " (" + std::to_string(LBundle.Packages.size()) +
-                 " package(s))");
+                 " package(s)" +
+                 (LBundle.Complete()
+                      ? std::string()
+                      : "; it lacks the package of " + JoinVersions(LBundle.Missing) +
+                            ", and is not complete") +
+                 ")");
     if (LResult == ecDone) {
         AContext.Console.Out << "Bundle ready in " << Printable(LDir) << "\n";
     }

@@ -77,6 +77,8 @@ TPackageList FetchPackageList(const TCommandContext& AContext, const TCredential
 
 // An entry that names a file to download; the others cannot be installed.
 bool IsAvailable(const TListedEntry& AEntry);
+// "22.0, 23.0", or "none".
+std::string JoinVersions(const std::vector<std::string>& AVersions);
 
 // Text on one line for a summary: line breaks become " / ", other control
 // characters "?".

@@ -67,7 +67,8 @@ rapidjson::Value TCommandContext::JsonText(const std::string& AText) const {
 }
 
 bool IsAvailable(const TListedEntry& AEntry) {
-    return AEntry.Enabled && !ReadMemberTextOrEmpty(*AEntry.Entry, "file").empty();
+    return AEntry.Enabled && !AEntry.MissingFromBundle &&
+           !ReadMemberTextOrEmpty(*AEntry.Entry, "file").empty();
 }
 
 std::string Printable(const std::string& AText) {
@@ -231,12 +232,17 @@ int RunList(const TCommandContext& AContext) {
             LPackage.AddMember("name", AContext.JsonText(LName), LAlloc);
             LPackage.AddMember("package_version", AContext.JsonText(LFileVersion), LAlloc);
             LPackage.AddMember("available", IsAvailable(LEntry), LAlloc);
+            if (LBundle) {
+                LPackage.AddMember("missing_from_bundle", LEntry.MissingFromBundle, LAlloc);
+            }
             LPackages.PushBack(LPackage, LAlloc);
             continue;
         }
         std::string LLine =
             Printable(LVersion) + "\t" + Printable(LName) + "\t" + Printable(LFileVersion);
-        if (!IsAvailable(LEntry)) {
+        if (LEntry.MissingFromBundle) {
+            LLine += "\t(missing from the bundle)";
+        } else if (!IsAvailable(LEntry)) {
             LLine += "\t(not available)";
         }
         AContext.Console.Out << LLine << "\n";

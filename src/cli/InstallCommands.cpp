@@ -247,6 +247,8 @@ TInstallSettings SettingsFor(const TCommandContext& AContext, const TCredentials
     return LSettings;
 }
 
+} // namespace
+
 std::string JoinVersions(const std::vector<std::string>& AVersions) {
     std::string LText;
     for (const std::string& LVersion : AVersions) {
@@ -254,8 +256,6 @@ std::string JoinVersions(const std::vector<std::string>& AVersions) {
     }
     return LText.empty() ? "none" : LText;
 }
-
-} // namespace
 
 std::vector<const rapidjson::Value*>
 ChosenEntries(const TCommandContext& AContext, const TPackageList& AList, bool AForThisMachine) {
@@ -267,7 +267,9 @@ ChosenEntries(const TCommandContext& AContext, const TPackageList& AList, bool A
     std::vector<std::string> LOffered;
     std::vector<const rapidjson::Value*> LChosen;
     for (const TListedEntry& LEntry : AList.Entries) {
-        if (!IsAvailable(LEntry)) {
+        // What a bundle lacks is chosen as the server offers it: its version
+        // then fails naming the bundle, never passes in silence.
+        if (!IsAvailable(LEntry) && !LEntry.MissingFromBundle) {
             continue;
         }
         const std::string LVersion = ReadMemberTextOrEmpty(*LEntry.Entry, "version");

@@ -12,6 +12,7 @@
 
 #include <fstream>
 #include <stdexcept>
+#include <utility>
 
 namespace orvane {
 
@@ -72,6 +73,21 @@ const char* EditionName(TUserMode AMode) {
     return AMode == imCommercial ? "commercial" : "developer";
 }
 
+bool IsBundleDate(const std::string& AText) {
+    // "yyyy-mm-ddThh:nn:ssZ"
+    static const std::string KForm = "dddd-dd-ddTdd:dd:ddZ";
+    if (AText.size() != KForm.size()) {
+        return false;
+    }
+    for (std::size_t LIndex = 0; LIndex < KForm.size(); ++LIndex) {
+        const bool LDigit = AText[LIndex] >= '0' && AText[LIndex] <= '9';
+        if (KForm[LIndex] == 'd' ? !LDigit : AText[LIndex] != KForm[LIndex]) {
+            return false;
+        }
+    }
+    return true;
+}
+
 std::string BundleText(const TBundle& ABundle) {
     rapidjson::StringBuffer LBuffer;
     rapidjson::Writer<rapidjson::StringBuffer> LWriter(LBuffer);
@@ -99,6 +115,17 @@ std::string BundleText(const TBundle& ABundle) {
         LWriter.EndObject();
     }
     LWriter.EndArray();
+    for (const auto& [LKey, LList] :
+         {std::pair{"offered", &ABundle.Offered}, std::pair{"missing", &ABundle.Missing}}) {
+        LWriter.Key(LKey);
+        LWriter.StartArray();
+        for (const std::string& LVersion : *LList) {
+            LWriter.String(LVersion.c_str());
+        }
+        LWriter.EndArray();
+    }
+    LWriter.Key("complete");
+    LWriter.Bool(ABundle.Complete());
     LWriter.EndObject();
     return std::string(LBuffer.GetString(), LBuffer.GetSize()) + "\n";
 }
@@ -123,6 +150,28 @@ TBundle ParseBundle(const std::string& AText) {
     }
     Result.Edition = LEdition == "commercial" ? imCommercial : imDeveloper;
     Result.Created = RequireText(LRoot, "created", KBundleFileName);
+    // It reaches the log and the record: a date as this installer writes it, nothing else.
+    if (!IsBundleDate(Result.Created)) {
+        throw std::runtime_error(std::string(KBundleFileName) +
+                                 "'s \"created\" is not a date such as 2026-12-01T08:30:00Z");
+    }
+    for (const auto& [LKey, LList] :
+         {std::pair{"offered", &Result.Offered}, std::pair{"missing", &Result.Missing}}) {
+        if (!LRoot.HasMember(LKey)) {
+            continue;
+        }
+        if (!LRoot[LKey].IsArray()) {
+            throw std::runtime_error(std::string(KBundleFileName) + "'s \"" + LKey +
+                                     "\" is not a list of IDE versions");
+        }
+        for (const rapidjson::Value& LItem : LRoot[LKey].GetArray()) {
+            if (!LItem.IsString() || !IsIdeVersionText(LItem.GetString())) {
+                throw std::runtime_error(std::string(KBundleFileName) + "'s \"" + LKey +
+                                         "\" is not a list of IDE versions");
+            }
+            LList->push_back(LItem.GetString());
+        }
+    }
     if (!LRoot.HasMember("packages") || !LRoot["packages"].IsArray()) {
         throw std::runtime_error(std::string(KBundleFileName) + " lists no packages");
     }

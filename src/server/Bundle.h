@@ -37,6 +37,12 @@ struct TBundle {
     // When the bundle was made, "yyyy-mm-ddThh:nn:ssZ".
     std::string Created;
     std::vector<TBundlePackage> Packages;
+    // The IDE versions the server offered when it was made, and those of them
+    // whose package it lacks (a download that failed or was stopped). A
+    // bundle of an older installer names neither.
+    std::vector<std::string> Offered;
+    std::vector<std::string> Missing;
+    bool Complete() const { return Missing.empty(); }
 
     // The package of that file name, or none.
     const TBundlePackage* Find(const std::string& AFile) const;
@@ -44,6 +50,8 @@ struct TBundle {
     const TBundlePackage* ForVersion(const std::string& AIDEVersion) const;
 };
 
+// "yyyy-mm-ddThh:nn:ssZ", as a bundle's "created" is written.
+bool IsBundleDate(const std::string& AText);
 // The bundle file's JSON text.
 std::string BundleText(const TBundle& ABundle);
 // Reads a bundle file. Its names are as untrusted as the server's: each file

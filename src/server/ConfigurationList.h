@@ -12,6 +12,9 @@ struct TListedEntry {
     rapidjson::Value* Entry = nullptr; // inside the document, "base_url" appended
     std::string Caption;               // "name", or "name (vfile version)"
     bool Enabled = true;               // false when "file" is present but empty
+    // Offered by the configuration, but the bundle it was read from lacks its
+    // package: asked for, it fails naming the bundle.
+    bool MissingFromBundle = false;
 };
 
 struct TListCounts {

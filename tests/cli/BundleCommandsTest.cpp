@@ -314,6 +314,52 @@ TEST_F(BundleCommandsTest, ABundleIsTakenNoFurtherThanItsIndexSays) {
     EXPECT_TRUE(ReadRegistryData(*FSetup.Store, "22.0", LRecord));
 }
 
+// A bundle says whether it is whole. A package that fails keeps the earlier
+// complete zip and its entry (the server republished it, its new file is not
+// to be had); a version never fetched is listed as missing, shown so by list,
+// and fails an install that asks for it.
+TEST_F(BundleCommandsTest, ABundleSaysWhetherItIsWhole) {
+    ASSERT_EQ(MakeBundle().Code, ecDone);
+    TBundle LWhole = ParseBundle(ReadFileText(Bundle() + KBundleFileName));
+    EXPECT_THAT(LWhole.Offered, testing::ElementsAre("23.0", "22.0"));
+    EXPECT_TRUE(LWhole.Complete());
+    EXPECT_THAT(ReadFileText(Bundle() + KBundleFileName), HasSubstr("\"complete\":true"));
+
+    // Republished, and its new file cannot be had.
+    const std::string LNewZip = FZips["23.0"] + std::string(16, 'n');
+    FServer->WriteFile("Orvane_23.0_1.4.2.zip", LNewZip);
+    std::string LConfig = FConfig;
+    LConfig.replace(LConfig.find(Digest(FZips["23.0"])), 64, Digest(LNewZip));
+    FServer->WriteConfig("dev", LConfig);
+    FServer->SetFault("status", "/file/Orvane_23.0", -1, 500);
+    EXPECT_EQ(MakeBundle().Code, ecSomeFailed);
+    EXPECT_EQ(ReadFileText(Bundle() + "Orvane_23.0_1.4.2.zip"), FZips["23.0"]);
+    const TBundle LKept = ParseBundle(ReadFileText(Bundle() + KBundleFileName));
+    ASSERT_NE(LKept.ForVersion("23.0"), nullptr);
+    EXPECT_EQ(LKept.ForVersion("23.0")->Sha256, Digest(FZips["23.0"]));
+
+    // A fresh folder where 22.0's package fails: not whole, and said so.
+    FServer->Clear();
+    FServer->SetFault("status", "/file/latest", -1, 500);
+    const std::string LPartial = DirText(FTemp.Path() / "partial");
+    EXPECT_EQ(Run({"download", "--edition", "developer", "--to", LPartial, "--all"}).Code,
+              ecSomeFailed);
+    const TBundle LNotWhole = ParseBundle(ReadFileText(LPartial + KBundleFileName));
+    EXPECT_FALSE(LNotWhole.Complete());
+    EXPECT_THAT(LNotWhole.Missing, testing::ElementsAre("22.0"));
+    FServer.reset();
+    const TRun LListed = Run({"list", "--from", LPartial});
+    EXPECT_EQ(LListed.Code, ecDone);
+    EXPECT_THAT(LListed.Out, HasSubstr("22.0\tOrvane for 22.0\t1.4.2\t(missing from the bundle)"));
+    const TRun LInstalled = InstallFrom(LPartial, "partial-run");
+    EXPECT_EQ(LInstalled.Code, ecSomeFailed);
+    EXPECT_THAT(LInstalled.Err, HasSubstr("22.0 1.4.2: failed (<ERROR> The bundle " + LPartial +
+                                          " holds no package"));
+    TOrvaneRegistryData LRecord;
+    EXPECT_FALSE(ReadRegistryData(*FSetup.Store, "22.0", LRecord));
+    EXPECT_TRUE(ReadRegistryData(*FSetup.Store, "23.0", LRecord));
+}
+
 // A bundle's names are as untrusted as the server's: nothing is read or
 // written for a bundle whose file names could leave its folder.
 TEST_F(BundleCommandsTest, BundleWithUnusableNamesIsRefused) {
@@ -371,8 +417,13 @@ TEST_F(BundleCommandsTest, MirrorOnAStaticWebServer) {
     EXPECT_EQ(LNotThere.Code, ecRefused);
     EXPECT_THAT(LNotThere.Err, HasSubstr("404"));
 
+    // --all asks for both registered versions; the one the bundle lacks fails
+    // naming it, never passes in silence.
     const TRun LRun = InstallFrom(LUrl, "mirror");
-    ASSERT_EQ(LRun.Code, ecDone) << LRun.Err;
+    EXPECT_EQ(LRun.Code, ecSomeFailed) << LRun.Err;
+    EXPECT_THAT(LRun.Err, HasSubstr("23.0 1.4.2: installed"));
+    EXPECT_THAT(LRun.Err, HasSubstr("22.0 1.4.2: failed (<ERROR> The bundle " + LUrl +
+                                    " holds no package \"Orvane_22.0_1.4.2.zip\" for \"22.0\")"));
     EXPECT_EQ(ReadFileText(Common("23.0") + "Bpl/Orvane_Core.bpl"), "core 23.0");
     EXPECT_THAT(ReadRecordBundle(*FSetup.Store, "23.0"), HasSubstr("the bundle " + LUrl + " ("));
     TOrvaneRegistryData LRecord;
