@@ -686,6 +686,8 @@ const char* ProblemKindName(TVerifyProblem::TKind AKind) {
         return "not_a_file";
     case TVerifyProblem::vkConflict:
         return "conflict";
+    case TVerifyProblem::vkFolderMissing:
+        return "folder_missing";
     case TVerifyProblem::vkUnverifiable:
         break;
     }

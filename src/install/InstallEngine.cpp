@@ -1016,6 +1016,30 @@ void TInstallEngine::RegisterVersion(TVersionWork& AWork) {
         std::vector<std::string> LOwn = LNames;
         LOwn.insert(LOwn.end(), LNames64.begin(), LNames64.end());
         AWork.Values = AddedValues(LBefore, SnapshotKeys(FStore, LWatched), AWork.VersionDir, LOwn);
+        // A reinstallation found the earlier one's entries in the lists: the
+        // text the earlier one found is the user's, while the rest is the same.
+        const std::vector<TManifestValue> LEarlier =
+            AWork.Earlier ? AWork.Earlier->Values : std::vector<TManifestValue>{};
+        for (TManifestValue& LValue : AWork.Values) {
+            if (LValue.Item.empty()) {
+                continue;
+            }
+            std::string LUsers = LValue.Data;
+            for (const TManifestValue& LOld : LEarlier) {
+                if (!LOld.Item.empty() && SameName(LOld.Key, LValue.Key) &&
+                    SameName(LOld.Name, LValue.Name)) {
+                    LUsers = WithoutPathItem(LUsers, LOld.Item);
+                }
+            }
+            for (const TManifestValue& LOld : LEarlier) {
+                if (!LOld.Item.empty() && !LOld.Data.empty() && SameName(LOld.Key, LValue.Key) &&
+                    SameName(LOld.Name, LValue.Name) &&
+                    CleanPathList(LOld.Data) == CleanPathList(LUsers)) {
+                    LValue.Data = LOld.Data;
+                    break;
+                }
+            }
+        }
     });
 }
 

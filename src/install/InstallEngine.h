@@ -120,7 +120,9 @@ struct TVerifyProblem {
         vkValueMissing,
         vkNotAFile,
         vkConflict,
-        vkUnverifiable
+        vkUnverifiable,
+        // The extracted package folder the search paths point into is gone.
+        vkFolderMissing
     };
     TKind Kind = vkFileMissing;
     std::string IDEVersion;

@@ -5,6 +5,7 @@
 #include "platform/DurableFile.h"
 #include "platform/FileNames.h"
 #include "platform/Text.h"
+#include "registry/DelphiLibrary.h"
 #include "registry/ProductRecords.h"
 #include "registry/RegistryData.h"
 
@@ -90,9 +91,18 @@ void RemoveManifestValues(TRegistryStore& AStore, const std::vector<TManifestVal
             continue;
         }
         const std::string LOld = TextOf(*LList);
-        const std::string LNew = WithoutPathItem(LOld, LValue.Item);
-        if (LNew != LOld &&
-            !AStore.SetValue(LValue.Key, {LList->Name, LList->Type, ToUtf16Le(LNew, true)})) {
+        std::string LNew = WithoutPathItem(LOld, LValue.Item);
+        if (LNew == LOld) {
+            continue;
+        }
+        // Nobody changed the list since the installation rewrote it: back to
+        // the text it had before, byte for byte (its separators, and entries
+        // of the installer's form that were the user's own).
+        const std::string& LBefore = LValue.Data;
+        if (!LBefore.empty() && LNew == CleanPathList(LBefore)) {
+            LNew = LBefore;
+        }
+        if (!AStore.SetValue(LValue.Key, {LList->Name, LList->Type, ToUtf16Le(LNew, true)})) {
             throw std::runtime_error("Failed to set data for '" + LValue.Name + "'");
         }
     }
@@ -172,7 +182,9 @@ std::vector<TManifestValue> AddedValues(const TRegistrySnapshot& ABefore,
                 if (LOwnItem(LItem) ||
                     std::none_of(LOldItems.begin(), LOldItems.end(),
                                  [&](const std::string& A) { return SameName(A, LItem); })) {
-                    LAdded.push_back({LKey, LValue.Name, LItem, ""});
+                    // The list as it was, so that taking the item out again can
+                    // give back the user's text exactly.
+                    LAdded.push_back({LKey, LValue.Name, LItem, TextOf(*LWas)});
                 }
             }
         }

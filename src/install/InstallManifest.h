@@ -31,7 +31,8 @@ struct TManifestValue {
     std::string Key;
     std::string Name;
     std::string Item;
-    // The whole value's text (a Known Packages description), for a repair.
+    // The whole value's text (a Known Packages description), for a repair;
+    // for an item, the list's text before the installation added it.
     std::string Data;
     bool operator==(const TManifestValue&) const = default;
 };

@@ -66,6 +66,12 @@ void CheckInstallation(TRegistryStore& AStore, const std::string& AIDEVersion,
                           const std::string& AName = {}) {
         AProblems.push_back({AKind, AIDEVersion, AIDEVersion + ": " + AText, APath, AKey, AName});
     };
+    if (!AManifest.VersionDir.empty() && !DirectoryExists(AManifest.VersionDir)) {
+        LAdd(TVerifyProblem::vkFolderMissing,
+             "missing package folder \"" + AManifest.VersionDir +
+                 "\" (its search paths point at it)",
+             AManifest.VersionDir);
+    }
     for (const TManifestFile& LFile : AManifest.Files) {
         if (!fs::is_regular_file(PathFromUtf8(LFile.Path))) {
             LAdd(TVerifyProblem::vkFileMissing, "missing file \"" + LFile.Path + "\"", LFile.Path);
@@ -394,6 +400,34 @@ TVerifyReport TInstallEngine::Repair(const std::vector<std::string>& AIDEVersion
         };
         try {
             Log("Repairing the installation of \"" + LVersion + "\" ...");
+            // The extracted folder comes back from the package, through the one
+            // opening its SHA-256 is checked on; a download again when it is gone.
+            if (std::any_of(LMine.begin(), LMine.end(), [](const TVerifyProblem* A) {
+                    return A->Kind == TVerifyProblem::vkFolderMissing;
+                })) {
+                std::shared_ptr<const THeldFile> LPackage;
+                if (FileExists(LManifest.PackagePath)) {
+                    LPackage = std::make_shared<const THeldFile>(LManifest.PackagePath);
+                    if (Sha256OfFile(*LPackage) != LManifest.PackageSha256) {
+                        LPackage.reset();
+                    }
+                }
+                if (!LPackage && !LDownloadTried) {
+                    LDownloadAgain();
+                    if (LFreshZip) {
+                        LPackage = std::make_shared<const THeldFile>(*LFreshZip);
+                    }
+                }
+                if (!LPackage) {
+                    Log("<ERROR> No copy of the package of \"" + LVersion +
+                        "\" with its installed SHA-256 is at hand");
+                } else {
+                    Log("Extracting all files for " + Quoted(LVersion) + " into " +
+                        Quoted(LManifest.VersionDir));
+                    TZipReader LZip(LPackage);
+                    AwayFromHost([&] { LZip.ExtractAll(LManifest.VersionDir); });
+                }
+            }
             for (const TVerifyProblem* LProblem : LMine) {
                 if (LProblem->Kind != TVerifyProblem::vkFileMissing &&
                     LProblem->Kind != TVerifyProblem::vkFileChanged) {

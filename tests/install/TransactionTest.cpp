@@ -287,18 +287,15 @@ TEST_F(TransactionTest, ARegistryValueOfTheWrongTypeRollsBackTheVersionAlone) {
 }
 
 TEST_F(TransactionTest, UninstallFromAFolderWithoutTheMarkerLeavesTheRegistryAsBefore) {
-    // The user's own folder, which merely contains the word, stays.
+    // The user's own folders, one merely with the word, one even of the
+    // installer's form, stay; the lists come back byte for byte.
     const std::string LUsers = "C:\\Work\\orvane-helpers\\lib";
+    const std::string LUsersRelease = "C:\\Work\\orvane-helpers\\Release\\";
     ASSERT_TRUE(FStore->SetValue(CBds + "22.0\\Library\\Win32",
                                  Text("Search Path", "$(BDSLIB);" + LUsers)));
-    // The library lists compared as lists: the clean-up rule ends every entry with ";".
-    const auto LLists = [this] {
-        std::string LText = RegContents(*FStore, "SOFTWARE\\Embarcadero\\BDS");
-        for (std::size_t LAt; (LAt = LText.find(";\"\r\n")) != std::string::npos;) {
-            LText.erase(LAt, 1);
-        }
-        return LText;
-    };
+    ASSERT_TRUE(FStore->SetValue(CBds + "22.0\\Library\\Win64",
+                                 Text("Search Path", "$(BDSLIB); " + LUsersRelease)));
+    const auto LLists = [this] { return RegContents(*FStore, "SOFTWARE\\Embarcadero\\BDS"); };
     const std::string LBefore = LLists();
     for (int LTime = 0; LTime < 2; ++LTime) {
         auto LEngine = Engine(*FStore);
@@ -314,8 +311,9 @@ TEST_F(TransactionTest, UninstallFromAFolderWithoutTheMarkerLeavesTheRegistryAsB
         orvane::ReadRecordManifest(*FStore, "22.0", FTemp / "data" / "Manifests", &LManifestFile);
     ASSERT_TRUE(LManifest);
     EXPECT_EQ(LManifest->VersionDir, N(DownloadDir() + "22.0/"));
-    EXPECT_THAT(LManifest->Values, testing::Contains(orvane::TManifestValue{
-                                       CBds + "22.0\\Library\\Win32", "Search Path", LEntry, ""}));
+    EXPECT_THAT(LManifest->Values,
+                testing::Contains(orvane::TManifestValue{
+                    CBds + "22.0\\Library\\Win32", "Search Path", LEntry, "$(BDSLIB);" + LUsers}));
     EXPECT_THAT(LManifest->Values,
                 testing::Contains(orvane::TManifestValue{
                     CBds + "22.0\\Known Packages", N(CommonDir("22.0") + "Bpl/Orvane_Core.bpl"), "",
@@ -816,6 +814,33 @@ TEST_F(TransactionTest, APackageSwappedUnderItsNameIsNeverInstalled) {
     LSwapper.join();
     // The loop is no excuse for never installing.
     EXPECT_GT(LInstalled, 0);
+}
+
+// The extracted folder the search paths point into is part of the
+// installation: verify says it is gone, and repair brings it back from the
+// package zip while that still has its SHA-256.
+TEST_F(TransactionTest, AMissingPackageFolderIsFoundAndRestoredFromTheZip) {
+    ASSERT_TRUE(Engine(*FStore).InstallPackage(&Entry("22.0"), IDEDir(), DownloadDir()));
+    const fs::path LFolder = FDownloads / "22.0";
+    const std::string LExtracted = ReadFileText(LFolder / "Win32" / "Release" / "Orvane_Core.bpl");
+    fs::remove_all(LFolder);
+
+    auto LEngine = Engine(*FStore);
+    const orvane::TVerifyReport LFound = LEngine.Verify({"22.0"});
+    ASSERT_EQ(LFound.Problems.size(), 1u);
+    EXPECT_EQ(LFound.Problems[0].Kind, orvane::TVerifyProblem::vkFolderMissing);
+    EXPECT_THAT(LFound.Problems[0].Text, HasSubstr("missing package folder"));
+
+    EXPECT_TRUE(LEngine.Repair({"22.0"}, false).Problems.empty());
+    EXPECT_EQ(ReadFileText(LFolder / "Win32" / "Release" / "Orvane_Core.bpl"), LExtracted);
+
+    // Without a matching zip nothing is made up: the problem stays.
+    fs::remove_all(LFolder);
+    WriteFileText(FDownloads / "a.zip", "not the package any more");
+    const orvane::TVerifyReport LStill = LEngine.Repair({"22.0"}, false);
+    ASSERT_EQ(LStill.Problems.size(), 1u);
+    EXPECT_EQ(LStill.Problems[0].Kind, orvane::TVerifyProblem::vkFolderMissing);
+    EXPECT_FALSE(fs::exists(LFolder));
 }
 
 } // namespace
