@@ -23,6 +23,8 @@ const char* CommandName(TCommand ACommand) {
         return "repair";
     case cmDownload:
         return "download";
+    case cmRecover:
+        return "recover";
     case cmNone:
         break;
     }
@@ -59,6 +61,8 @@ bool CommandTakes(TCommand ACommand, const std::string& AFlag) {
                     "--json", "--wait-lock"});
     case cmStatus:
         return LIn({"--json"});
+    case cmRecover:
+        return LIn({"--json", "--wait-lock"});
     case cmNone:
         break;
     }
@@ -260,10 +264,12 @@ TCliOptions ParseCliArguments(const std::vector<std::string>& AArgs) {
                 LOptions.Command = cmRepair;
             } else if (LArg == "download") {
                 LOptions.Command = cmDownload;
+            } else if (LArg == "recover") {
+                LOptions.Command = cmRecover;
             } else {
                 throw EUsage("unknown command \"" + LArg +
                              "\"; the commands are list, install, uninstall, status, verify, "
-                             "repair and download");
+                             "repair, download and recover");
             }
             continue;
         }
@@ -343,6 +349,7 @@ std::string UsageText(const std::string& AApiUrl) {
            "                           [--edition developer|commercial [--user NAME]\n"
            "                           [--password-stdin]] [--wait-lock SECONDS] [--json]\n"
            "  orvane-install status    [--json]\n"
+           "  orvane-install recover   [--wait-lock SECONDS] [--json]\n"
            "  orvane-install download  --edition developer|commercial [--user NAME] "
            "[--password-stdin]\n"
            "                           (--versions 23.0,22.0 | --all) --to DIR [--json]\n"

@@ -15,7 +15,17 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-enum TCommand { cmNone, cmList, cmInstall, cmUninstall, cmStatus, cmVerify, cmRepair, cmDownload };
+enum TCommand {
+    cmNone,
+    cmList,
+    cmInstall,
+    cmUninstall,
+    cmStatus,
+    cmVerify,
+    cmRepair,
+    cmDownload,
+    cmRecover
+};
 
 // The console program's command line. Answers to the installer's questions stay
 // empty unless a flag gives them: the program then asks on a terminal or fails

@@ -2,10 +2,12 @@
 
 #include "cli/CommandSupport.h"
 #include "install/InstallHost.h"
+#include "install/InstallJournal.h"
 #include "install/PackageRules.h"
 #include "platform/FileNames.h"
 #include "platform/InstallLogFile.h"
 #include "platform/ProcessLock.h"
+#include "platform/Text.h"
 #include "registry/ProductRecords.h"
 #include "registry/RegistryStore.h"
 #include "server/ConfigurationFetch.h"
@@ -251,9 +253,80 @@ int RunList(const TCommandContext& AContext) {
     return ecDone;
 }
 
+namespace {
+
+// The name of the registry store's lock.
+std::string LockNameOf(const TCommandContext& AContext) {
+    return AContext.Setup.LockName.empty() ? StoreLockName(DefaultRegistryStorePath())
+                                           : AContext.Setup.LockName;
+}
+
+// The IDE versions with a journal that was neither finished nor rolled back,
+// each with its folder.
+std::vector<std::pair<std::string, std::filesystem::path>>
+UnfinishedJournals(const TCommandContext& AContext) {
+    std::vector<std::pair<std::string, std::filesystem::path>> LFound;
+    for (const std::filesystem::path& LFolder :
+         TInstallJournal::Unfinished(AContext.Store.DataFolder())) {
+        try {
+            const TInstallJournal LJournal = TInstallJournal::Open(LFolder);
+            if (LJournal.Records().size() > 1) {
+                LFound.emplace_back(LJournal.IDEVersion(), LFolder);
+            }
+        } catch (const std::exception&) {
+            // Unreadable: it names no version.
+        }
+    }
+    return LFound;
+}
+
+} // namespace
+
+int RunRecover(const TCommandContext& AContext) {
+    // The rollback itself ran when the command began (under the store's
+    // lock); what is left could not be undone.
+    rapidjson::Value LLeft(rapidjson::kArrayType);
+    const auto LUnfinished = UnfinishedJournals(AContext);
+    for (const auto& [LVersion, LFolder] : LUnfinished) {
+        AContext.Console.Err << Printable(LVersion)
+                             << ": could not be rolled back completely; its journal is kept in "
+                             << Printable(Quoted(Utf8FromPath(LFolder))) << "\n";
+        if (AContext.Json) {
+            LLeft.PushBack(AContext.JsonText(LVersion), AContext.Json->GetAllocator());
+        }
+    }
+    const bool LWhole = LUnfinished.empty();
+    AContext.JsonMember("interrupted", std::move(LLeft));
+    if (LWhole && !AContext.Json) {
+        AContext.Console.Out << "Nothing is left to roll back\n";
+    }
+    return LWhole ? ecDone : ecSomeFailed;
+}
+
 int RunStatus(const TCommandContext& AContext) {
     int LResult = ecDone;
     rapidjson::Value LInstallations(rapidjson::kArrayType);
+    // A journal is a leftover only while no installer runs: status takes the
+    // store's lock for a moment to tell, and lets it go at once.
+    std::vector<std::pair<std::string, std::filesystem::path>> LUnfinished;
+    {
+        const TProcessLock LLock(LockNameOf(AContext));
+        if (LLock.State() == TProcessLock::lsHeld) {
+            LUnfinished = UnfinishedJournals(AContext);
+        }
+    }
+    const auto LInterrupted = [&LUnfinished](const std::string& AVersion) {
+        return std::any_of(LUnfinished.begin(), LUnfinished.end(),
+                           [&](const auto& A) { return SameName(A.first, AVersion); });
+    };
+    for (const auto& [LVersion, LFolder] : LUnfinished) {
+        AContext.Console.Err << Printable(LVersion)
+                             << ": an installation of it was interrupted and is not undone yet "
+                                "(its journal is in "
+                             << Printable(Quoted(Utf8FromPath(LFolder)))
+                             << "); orvane-install recover rolls it back\n";
+        LResult = ecSomeFailed;
+    }
     for (const TOrvaneRegistryData& LRecord : ReadInstalledVersions(AContext.Store)) {
         if (AContext.Json) {
             rapidjson::Value LItem(rapidjson::kObjectType);
@@ -266,6 +339,7 @@ int RunStatus(const TCommandContext& AContext) {
             if (!LRecord.ReadError.empty()) {
                 LItem.AddMember("error", AContext.JsonText(LRecord.ReadError), LAlloc);
             }
+            LItem.AddMember("interrupted", LInterrupted(LRecord.IDEVersion), LAlloc);
             LInstallations.PushBack(LItem, LAlloc);
         }
         if (!LRecord.ReadError.empty()) {
@@ -278,7 +352,9 @@ int RunStatus(const TCommandContext& AContext) {
             AContext.Console.Out << Printable(LRecord.IDEVersion) << "\t"
                                  << Printable(LRecord.Version) << "\t" << Printable(LRecord.License)
                                  << "\t" << Printable(LRecord.DateTime) << "\t"
-                                 << Printable(LRecord.Path) << "\n";
+                                 << Printable(LRecord.Path)
+                                 << (LInterrupted(LRecord.IDEVersion) ? "\t(interrupted)" : "")
+                                 << "\n";
         }
     }
     AContext.JsonMember("installations", std::move(LInstallations));
@@ -288,9 +364,7 @@ int RunStatus(const TCommandContext& AContext) {
 // The store's lock, taken before anything is asked or changed; with
 // --wait-lock it waits that long for another installer to end.
 std::unique_ptr<TProcessLock> TakeStoreLock(const TCommandContext& AContext) {
-    const std::string LName = AContext.Setup.LockName.empty()
-                                  ? StoreLockName(DefaultRegistryStorePath())
-                                  : AContext.Setup.LockName;
+    const std::string LName = LockNameOf(AContext);
     const auto LDeadline = std::chrono::steady_clock::now() +
                            std::chrono::seconds(AContext.Options.WaitLock.value_or(0));
     AContext.LogToFile("Registry store lock: " + LName);
@@ -382,7 +456,8 @@ int RunCommand(const TCliOptions& AOptions, TConsole& AConsole, const TCliSetup&
     // in install.log there.
     const bool LChanges =
         !AOptions.DryRun && (AOptions.Command == cmInstall || AOptions.Command == cmUninstall ||
-                             AOptions.Command == cmVerify || AOptions.Command == cmRepair);
+                             AOptions.Command == cmVerify || AOptions.Command == cmRepair ||
+                             AOptions.Command == cmRecover);
     const bool LPrintsLog =
         !AOptions.DryRun && (AOptions.Command == cmInstall || AOptions.Command == cmUninstall ||
                              AOptions.Command == cmRepair || AOptions.Command == cmDownload);
@@ -421,6 +496,8 @@ int RunCommand(const TCliOptions& AOptions, TConsole& AConsole, const TCliSetup&
         return RunRepair(LContext);
     case cmDownload:
         return RunDownload(LContext);
+    case cmRecover:
+        return RunRecover(LContext);
     case cmNone:
         break;
     }

@@ -119,10 +119,15 @@ void RegisterDelphiLibrary(TRegistryStore& AStore, const std::string& AIDEVersio
     }
 }
 
-void UnregisterDelphiLibrary(TRegistryStore& AStore, const std::string& AIDEVersion) {
+void UnregisterDelphiPackages(TRegistryStore& AStore, const std::string& AIDEVersion) {
     TRegistry reg(AStore, raReadWrite);
     CleanPackageKey(reg, IDEKey(AIDEVersion, "Known Packages"), nullptr);
     CleanPackageKey(reg, IDEKey(AIDEVersion, "Disabled Packages"), nullptr);
+}
+
+void UnregisterDelphiLibrary(TRegistryStore& AStore, const std::string& AIDEVersion) {
+    UnregisterDelphiPackages(AStore, AIDEVersion);
+    TRegistry reg(AStore, raReadWrite);
     for (const std::string& platform : KLibraryPlatforms) {
         const std::string key = LibraryKey(AIDEVersion, platform);
         if (!OpenExistingKey(reg, key)) {

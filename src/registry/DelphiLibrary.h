@@ -45,5 +45,8 @@ void RegisterDelphiLibrary(TRegistryStore& AStore, const std::string& AIDEVersio
                            const std::string& AVersionDir, const TKnownPackagePairs& APairs,
                            const std::vector<std::string>& APlatforms);
 void UnregisterDelphiLibrary(TRegistryStore& AStore, const std::string& AIDEVersion);
+// The package half of UnregisterDelphiLibrary: the framework's values taken
+// out of "Known Packages" and "Disabled Packages", the path lists left alone.
+void UnregisterDelphiPackages(TRegistryStore& AStore, const std::string& AIDEVersion);
 
 } // namespace orvane

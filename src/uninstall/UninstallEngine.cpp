@@ -109,22 +109,29 @@ void TInstallEngine::UninstallVersion(const std::string& AIDEVersion, bool ARemo
     CleanupGetItInstallation(FSettings.ExeDir);
 
     if (LManifest) {
-        // Exactly what the installation added goes: a rule by names would take
-        // a user's own entry that merely looks like one of the installer's.
+        // The path lists lose exactly the entries the installation added: a
+        // rule by names would take a user's own folder that merely looks like
+        // one of the installer's, and rewrite every list it passes.
         Log("Removing the registry entries the installation of \"" + AIDEVersion + "\" made");
         AwayFromHost([&] { RemoveManifestValues(FStore, LManifest->Values, LKeys); });
-    } else {
-        Log("Removing Delphi registry entries for \"" + AIDEVersion + "\"");
-        AwayFromHost([&] { UnregisterDelphiLibrary(FStore, AIDEVersion); });
+    }
 
+    // The framework's packages are named as such: none stays registered, a
+    // copy from another folder included.
+    Log("Removing Delphi registry entries for \"" + AIDEVersion + "\"");
+    AwayFromHost([&] {
+        LManifest ? UnregisterDelphiPackages(FStore, AIDEVersion)
+                  : UnregisterDelphiLibrary(FStore, AIDEVersion);
+    });
+    if (!LManifest) {
         Log("Removing CPP registry entries for \"" + AIDEVersion + "\"");
         AwayFromHost([&] { UnregisterCppPaths(FStore, AIDEVersion); });
-        // Whichever of the 64-bit IDE's lists exists is cleaned, also the
-        // disabled one alone.
-        if (HasX64PackageKeys(FStore, AIDEVersion)) {
-            Log("Removing 64-bit IDE registry entries for \"" + AIDEVersion + "\"");
-            AwayFromHost([&] { UnregisterX64Packages(FStore, AIDEVersion); });
-        }
+    }
+    // Whichever of the 64-bit IDE's lists exists is cleaned, also the disabled
+    // one alone.
+    if (HasX64PackageKeys(FStore, AIDEVersion)) {
+        Log("Removing 64-bit IDE registry entries for \"" + AIDEVersion + "\"");
+        AwayFromHost([&] { UnregisterX64Packages(FStore, AIDEVersion); });
     }
     Log("Removing IDE registry entries done");
 

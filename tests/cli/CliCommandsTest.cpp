@@ -127,6 +127,51 @@ protected:
     std::unique_ptr<TLocalApiServer> FServer;
 };
 
+// A journal whose rollback could not finish is reported by status (and its
+// JSON) and by recover, which retries it at its start: exit 1 while anything
+// is left, 0 once it could be finished.
+TEST_F(CliCommandsTest, StatusAndRecoverReportARollbackLeftUnfinished) {
+    RegisterIde("22.0");
+    WriteRegistryData(*FSetup.Store, {"22.0", "1.4.2", "2026-12-01 10:00:00", "DEVELOPER",
+                                      "DEVELOPER", DirText(FTemp.Path() / "downloads" / "22.0")});
+    const std::filesystem::path LBpl = FTemp.Path() / "common22.0" / "Bpl" / "Orvane_Core.bpl";
+    WriteFileText(LBpl, "the user's own build");
+    std::filesystem::path LKept;
+    {
+        TInstallJournal LJournal = TInstallJournal::Begin(FSetup.Store->DataFolder(), "22.0");
+        LJournal.FileWillBeWritten(LBpl);
+        WriteFileText(LBpl, "half an installation");
+        LKept = LJournal.Folder() / "kept-1";
+    }
+    std::filesystem::rename(LKept, FTemp.Path() / "kept-away");
+    std::filesystem::create_directories(LKept);
+
+    const TRun LStatus = Run({"status"});
+    EXPECT_EQ(LStatus.Code, ecSomeFailed);
+    EXPECT_THAT(LStatus.Out, HasSubstr("\t(interrupted)\n"));
+    EXPECT_THAT(LStatus.Err, HasSubstr("22.0: an installation of it was interrupted"));
+    const TRun LJson = Run({"status", "--json"});
+    rapidjson::Document LDocument;
+    LDocument.Parse(LJson.Out.c_str());
+    ASSERT_TRUE(LDocument.IsObject()) << LJson.Out;
+    EXPECT_TRUE(LDocument["installations"][0]["interrupted"].GetBool());
+
+    const TRun LStuck = Run({"recover"});
+    EXPECT_EQ(LStuck.Code, ecSomeFailed) << LStuck.Out << LStuck.Err;
+    EXPECT_THAT(LStuck.Err, HasSubstr("22.0: could not be rolled back completely"));
+    EXPECT_EQ(ReadFileText(LBpl), "half an installation");
+
+    std::filesystem::remove(LKept);
+    std::filesystem::rename(FTemp.Path() / "kept-away", LKept);
+    const TRun LDone = Run({"recover"});
+    EXPECT_EQ(LDone.Code, ecDone) << LDone.Err;
+    EXPECT_THAT(LDone.Out, HasSubstr("Nothing is left to roll back"));
+    EXPECT_EQ(ReadFileText(LBpl), "the user's own build");
+    const TRun LWhole = Run({"status"});
+    EXPECT_EQ(LWhole.Code, ecDone);
+    EXPECT_THAT(LWhole.Out, testing::Not(HasSubstr("interrupted")));
+}
+
 struct TUsageCase {
     const char* Label;
     std::vector<std::string> Args;

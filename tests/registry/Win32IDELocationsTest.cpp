@@ -3,6 +3,7 @@
 #include "platform/SystemFolders.h"
 #include "platform/Win32Text.h"
 #include "registry/IDELocations.h"
+#include "registry/RegFile.h"
 
 #include <gtest/gtest.h>
 
@@ -117,6 +118,36 @@ TEST(Win32IDELocations, CommonDirFromTheCatalogRepositoryOrTheSharedDocuments) {
     ASSERT_TRUE(store->SetValue(env, DwordValue("BDSCatalogRepositoryAllUsers", 1)));
     EXPECT_EQ(GetIDECommonDir(*store, "22.0"), documents + "\\Embarcadero\\Studio\\22.0\\");
     EXPECT_EQ(DefaultDownloadDir(), documents + "\\Orvane\\");
+}
+
+// Values as regedit writes them from a .reg file (hex(2) and hex(7): UTF-16
+// text) are read as Windows stores them: the catalog folder expands, and a
+// list of strings keeps every string.
+TEST(Win32IDELocations, ValuesImportedByRegeditAreReadAsWindowsStoresThem) {
+    ASSERT_TRUE(SetEnvironmentVariableW(L"ORVANE_TEST_PUBLIC", L"C:\\Users\\Public"));
+    TTempStore store;
+    const std::string env = kBDS + "22.0\\Environment Variables";
+    const TRegValue multi = TypedValue(
+        "Paths", rtMultiSz, ToUtf16Le(std::string("C:\\One") + '\0' + "D:\\Two" + '\0', true));
+    const std::string text =
+        "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\" + env + "]\r\n" +
+        RegValueText(
+            TypedValue("BDSCatalogRepositoryAllUsers", rtExpandSz,
+                       SzValue("", "%ORVANE_TEST_PUBLIC%\\Documents\\Embarcadero\\Studio\\22.0\\"
+                                   "CatalogRepository")
+                           .Data)) +
+        RegValueText(multi);
+    const std::filesystem::path file = store.Dir / "catalog.reg";
+    std::string error;
+    ASSERT_TRUE(WriteNewRegFile(file, text, error)) << error;
+    ImportWithRegedit(store, file);
+
+    EXPECT_EQ(GetIDECommonDir(*store, "22.0"),
+              "C:\\Users\\Public\\Documents\\Embarcadero\\Studio\\22.0\\");
+    const std::optional<TRegValue> read = store->GetValue(env, "Paths");
+    ASSERT_TRUE(read);
+    EXPECT_EQ(read->Type, rtMultiSz);
+    EXPECT_EQ(read->Data, multi.Data);
 }
 
 } // namespace
