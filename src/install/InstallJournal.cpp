@@ -2,6 +2,7 @@
 
 #include "install/InstallRoots.h"
 #include "platform/DurableFile.h"
+#include "platform/FileCopy.h"
 #include "platform/FileNames.h"
 #include "platform/Text.h"
 #include "registry/ProductRecords.h"
@@ -287,7 +288,8 @@ void TInstallJournal::FileWillBeWritten(const fs::path& AFile) {
         return;
     }
     const std::string LKept = "kept-" + std::to_string(++FKept);
-    fs::copy_file(AFile, FFolder / LKept, fs::copy_options::overwrite_existing);
+    // Created where nothing has the name, so a link put there is never written through.
+    CopyFileNoOverwrite(Utf8FromPath(AFile), Utf8FromPath(FFolder / LKept));
     FlushToDisk(FFolder / LKept);
     Append({"replaced", {LPath, LKept}});
 }
@@ -317,7 +319,7 @@ void TInstallJournal::CreateFolders(const fs::path& AFolder) {
 void TInstallJournal::RegistryWillChange(const fs::path& ABackup,
                                          const std::vector<std::string>& ANewKeys) {
     const std::string LCopy = "registry-" + std::to_string(++FRegistryCopies) + ".reg";
-    fs::copy_file(ABackup, FFolder / LCopy, fs::copy_options::overwrite_existing);
+    CopyFileNoOverwrite(Utf8FromPath(ABackup), Utf8FromPath(FFolder / LCopy));
     FlushToDisk(FFolder / LCopy);
     TRecordLine LLine{"registry", {LCopy, Utf8FromPath(ABackup)}};
     LLine.Fields.insert(LLine.Fields.end(), ANewKeys.begin(), ANewKeys.end());

@@ -121,9 +121,8 @@ std::string TInstallRoots::FileRefusal(const std::string& AFile) const {
         return LOutside;
     }
     const bool LPackageFile = IsPackageFolder(LFolder);
-    const bool LBinFile =
-        IsBinFolder(LFolder) && (EndsWithNoCase(LName, ".dll") || SameName(LName, "libeay32.dll") ||
-                                 SameName(LName, "ssleay32.dll"));
+    // The package's DLLs and the two SSL libraries.
+    const bool LBinFile = IsBinFolder(LFolder) && EndsWithNoCase(LName, ".dll");
     const bool LManifest = SamePath(LFolder, ManifestsFolder()) &&
                            StartsWithNoCase(LName, FIDEVersion) &&
                            EndsWithNoCase(LName, ".manifest");

@@ -1,6 +1,7 @@
 #include "RegistryTestSupport.h"
 
 #include "platform/SystemFolders.h"
+#include "platform/Text.h"
 #include "platform/Win32Text.h"
 #include "registry/IDELocations.h"
 #include "registry/RegFile.h"
