@@ -82,7 +82,9 @@ struct TInstallEngine::TPackagePlan {
         const std::string LFile = ReadMemberTextOrEmpty(AEntry, "file");
         APlan.Url = PackageEndpoint(AEntry);
         APlan.Version = ReadMemberText(AEntry, "version").value_or("0.0");
-        APlan.FileVersion = PackageFileVersion(ReadMemberText(AEntry, "file_version"), LFile);
+        // It goes into the log and the record.
+        APlan.FileVersion = WithoutControlCharacters(
+            PackageFileVersion(ReadMemberText(AEntry, "file_version"), LFile));
         APlan.FileName = PackageFileName(LFile, APlan.Version, APlan.FileVersion);
         APlan.PackagePath = ADownloadDir + APlan.FileName;
         return true;
@@ -184,8 +186,8 @@ TInstallEngine::TInstallEngine(std::shared_ptr<TInstallHost> AHost, TRegistrySto
 }
 
 void TInstallEngine::Log(const std::string& ALine) {
-    FLastLine = ALine;
-    FHost->Log(ALine);
+    FLastLine = WithoutControlCharacters(ALine);
+    FHost->Log(FLastLine);
 }
 
 bool TInstallEngine::Ask(TQuestionId AId, const std::string& AText) {

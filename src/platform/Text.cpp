@@ -265,4 +265,18 @@ std::string Visible(const std::string& AText) {
     return LResult;
 }
 
+std::string WithoutControlCharacters(const std::string& AText) {
+    std::string LResult;
+    LResult.reserve(AText.size());
+    for (std::size_t LIndex = 0; LIndex < AText.size(); ++LIndex) {
+        const auto LByte = static_cast<unsigned char>(AText[LIndex]);
+        const bool LLineBreak = LByte == '\n' || (LByte == '\r' && LIndex + 1 < AText.size() &&
+                                                  AText[LIndex + 1] == '\n');
+        if ((LByte >= 32 && LByte != 127) || LByte == '\t' || LLineBreak) {
+            LResult += AText[LIndex];
+        }
+    }
+    return LResult;
+}
+
 } // namespace orvane

@@ -30,6 +30,11 @@ inline std::string FromUtf16Le(const std::vector<std::uint8_t>& AData, bool ASto
 // break or an escape sequence of a hostile name never reaches the log raw.
 std::string Visible(const std::string& AText);
 
+// AText without control characters other than line breaks and tabs: what
+// came from a file or an answer never puts an escape sequence or a lone
+// carriage return into the log or the registry.
+std::string WithoutControlCharacters(const std::string& AText);
+
 // AText in double quotes, as messages and the log name files and values.
 std::string Quoted(const std::string& AText);
 

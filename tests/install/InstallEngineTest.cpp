@@ -297,6 +297,21 @@ TEST_F(InstallEngineTest, ARunReportsEachFailedVersionAndGoesOn) {
 
 // A file already under the package's partial name (somebody's, or a link) is
 // not the download's: the version fails and the file stays as it was.
+// A file version with an escape sequence and a carriage return reaches
+// neither the log nor the record as it came.
+TEST_F(InstallEngineTest, ControlCharactersOfAnAnswerReachNeitherTheLogNorTheRecord) {
+    ServePackage("a.zip");
+    ASSERT_TRUE(
+        Engine().InstallPackage(&Entry("22.0", "a.zip", R"(, "file_version": "1.4\u001b[2J\r9")"),
+                                IDEDir(), DownloadDir()));
+    orvane::TOrvaneRegistryData LRecord;
+    ASSERT_TRUE(orvane::ReadRegistryData(*FStore, "22.0", LRecord));
+    EXPECT_EQ(LRecord.Version, "1.4[2J9");
+    for (const std::string& LLine : FHost->Lines) {
+        EXPECT_EQ(LLine.find('\x1b'), std::string::npos) << LLine;
+    }
+}
+
 TEST_F(InstallEngineTest, AFileUnderThePartialNameFailsTheVersionAndStays) {
     ServePackage("a.zip");
     fs::create_directories(DownloadDir());

@@ -42,6 +42,24 @@ TEST(Text, TrimDropsControlCharactersAndBlanksOnly) {
     EXPECT_EQ(TrimControl(""), "");
 }
 
+// What came from a file or an answer reaches the log and the registry without
+// escape sequences or lone carriage returns; line breaks and tabs stay.
+TEST(Text, ControlCharactersLeaveTextForTheLogAndTheRegistry) {
+    const struct {
+        std::string In;
+        std::string Out;
+    } LCases[] = {
+        {"1.4\x1b[31m2", "1.4[31m2"},
+        {"made\r2026", "made2026"},
+        {"a\r\nb\tc\n", "a\r\nb\tc\n"},
+        {std::string("x\0y\x7f", 4), "xy"},
+        {"\xC3\xBC\xE6\x97\xA5", "\xC3\xBC\xE6\x97\xA5"},
+    };
+    for (const auto& LCase : LCases) {
+        EXPECT_EQ(orvane::WithoutControlCharacters(LCase.In), LCase.Out) << LCase.In;
+    }
+}
+
 TEST(Text, Utf8AndUtf16LeRoundTrip) {
     // ASCII, a Latin-1 letter, a BMP character and one beyond it (a surrogate pair).
     const std::string text = "a\xC3\xA4\xE2\x82\xAC\xF0\x9F\x98\x80";
