@@ -544,7 +544,8 @@ def main():
     server.state = State(args.root, load_accounts(args.accounts))
     if args.slow_files > 0:
         server.state.faults.append({"kind": "slow", "prefix": "/file/", "count": -1,
-                                    "code": 200, "delay": args.slow_files / 1000.0})
+                                    "code": 200, "delay": args.slow_files / 1000.0,
+                                    "hold": 60.0, "size": 0, "length": "", "skip": 0})
     server.verbose = args.verbose
     if args.cert:
         context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
