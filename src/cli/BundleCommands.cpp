@@ -21,7 +21,6 @@
 #include <chrono>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
 #include <ostream>
 
 namespace orvane::cli {
@@ -66,14 +65,10 @@ void WriteWholeFile(const std::string& AFile, const std::string& ABytes) {
 // or it cannot be read (its packages are then checked against the server).
 TBundle FormerBundle(const std::string& ADir) {
     try {
-        std::ifstream LIn(PathFromUtf8(ADir + KBundleFileName), std::ios::binary);
-        if (!LIn) {
+        if (!FileExists(ADir + KBundleFileName)) {
             return {};
         }
-        std::string LText(KMaxBundleFileBytes + 1, '\0');
-        LIn.read(LText.data(), static_cast<std::streamsize>(LText.size()));
-        LText.resize(static_cast<std::size_t>(LIn.gcount()));
-        return ParseBundle(LText);
+        return ParseBundle(ReadHeldFile(ADir + KBundleFileName, KMaxBundleFileBytes));
     } catch (const std::exception&) {
         return {};
     }

@@ -35,4 +35,9 @@ private:
     std::intptr_t FHandle = -1;
 };
 
+// The whole of a plain file of at most AMaxBytes, read through one opening;
+// throws std::runtime_error naming the file (a link, a pipe or a device is
+// refused at once, a larger file before it is read).
+std::string ReadHeldFile(const std::string& APath, std::size_t AMaxBytes);
+
 } // namespace orvane

@@ -1,6 +1,7 @@
 #include "server/Bundle.h"
 
 #include "platform/FileNames.h"
+#include "platform/HeldFile.h"
 #include "platform/SystemFolders.h"
 #include "platform/Text.h"
 #include "server/HttpClient.h"
@@ -10,7 +11,6 @@
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
-#include <fstream>
 #include <stdexcept>
 #include <utility>
 
@@ -24,20 +24,6 @@ std::string RequireText(const rapidjson::Value& AObject, const char* AName,
         throw std::runtime_error(AWhere + " has no text \"" + AName + "\"");
     }
     return std::string(AObject[AName].GetString(), AObject[AName].GetStringLength());
-}
-
-std::string ReadLocalFile(const std::string& AFile, std::size_t AMaxBytes) {
-    std::ifstream LIn(PathFromUtf8(AFile), std::ios::binary);
-    if (!LIn) {
-        throw std::runtime_error("Cannot open \"" + AFile + "\"");
-    }
-    std::string LText(AMaxBytes + 1, '\0');
-    LIn.read(LText.data(), static_cast<std::streamsize>(LText.size()));
-    LText.resize(static_cast<std::size_t>(LIn.gcount()));
-    if (LText.size() > AMaxBytes) {
-        throw std::runtime_error("\"" + AFile + "\" is larger than " + FormatByteSize(AMaxBytes));
-    }
-    return LText;
 }
 
 std::string JoinLocation(const std::string& ALocation, bool AWeb, const std::string& AName) {
@@ -228,8 +214,10 @@ TBundleSource LoadBundle(const std::string& ALocation) {
     Result.Web = IsWebLocation(ALocation);
     const auto LRead = [&Result](const std::string& AName, std::size_t AMaxBytes) {
         const std::string LWhere = JoinLocation(Result.Location, Result.Web, AName);
+        // A pipe or a device put in the bundle's place is refused at once,
+        // not waited on.
         if (!Result.Web) {
-            return ReadLocalFile(LWhere, AMaxBytes);
+            return ReadHeldFile(LWhere, AMaxBytes);
         }
         THttpClient LClient;
         try {

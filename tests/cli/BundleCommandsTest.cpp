@@ -30,6 +30,10 @@
 #include <thread>
 #include <tuple>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 using namespace orvane;
 using namespace orvane::cli;
 using testing::HasSubstr;
@@ -359,6 +363,28 @@ TEST_F(BundleCommandsTest, ABundleSaysWhetherItIsWhole) {
     EXPECT_FALSE(ReadRegistryData(*FSetup.Store, "22.0", LRecord));
     EXPECT_TRUE(ReadRegistryData(*FSetup.Store, "23.0", LRecord));
 }
+
+#ifndef _WIN32
+// A pipe put where a bundle's index or configuration belongs is refused at
+// once, not waited on until a signal.
+TEST_F(BundleCommandsTest, APipeInABundlesPlaceIsRefusedAtOnce) {
+    for (const char* LName : {KBundleFileName, KBundleConfigurationName}) {
+        SCOPED_TRACE(LName);
+        const fs::path LDir = FTemp.Path() / ("piped-" + std::string(LName));
+        ASSERT_EQ(MakeBundle().Code, ecDone);
+        fs::create_directories(LDir);
+        for (const auto& LFile : fs::directory_iterator(Bundle())) {
+            if (LFile.path().filename() != LName) {
+                fs::copy_file(LFile.path(), LDir / LFile.path().filename());
+            }
+        }
+        ASSERT_EQ(::mkfifo((LDir / LName).c_str(), 0600), 0);
+        const TRun LListed = Run({"list", "--from", DirText(LDir)});
+        EXPECT_EQ(LListed.Code, ecRefused);
+        EXPECT_THAT(LListed.Err, HasSubstr("is not a plain file"));
+    }
+}
+#endif
 
 // A bundle's names are as untrusted as the server's: nothing is read or
 // written for a bundle whose file names could leave its folder.
