@@ -336,6 +336,11 @@ TVerifyReport TInstallEngine::Repair(const std::vector<std::string>& AIDEVersion
             continue;
         }
         const TInstallManifest& LManifest = *LChecked;
+        // The repair's backup goes beside the package's folder the manifest
+        // names, not wherever a changed record points.
+        if (!LManifest.VersionDir.empty()) {
+            LRecord.Path = LManifest.VersionDir;
+        }
         std::vector<std::string> LPackages;
         std::vector<std::string> LPackages64;
         for (const TManifestValue& LValue : LManifest.Values) {
