@@ -166,7 +166,7 @@ std::string TInstallRoots::KeyRefusal(const std::string& AKey, bool ADeletes) co
     while (!LKey.empty() && LKey.back() == '\\') {
         LKey.pop_back();
     }
-    const std::string LRefused = "the key HKEY_CURRENT_USER\\" + ShortenedText(LKey, 200) +
+    const std::string LRefused = "the key HKEY_CURRENT_USER\\" + Visible(ShortenedText(LKey, 200)) +
                                  " is not one a step of " + Quoted(FIDEVersion) + " may " +
                                  (ADeletes ? "delete" : "change");
     if (!IsIdeVersionText(FIDEVersion)) {
