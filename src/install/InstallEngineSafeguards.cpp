@@ -2,6 +2,8 @@
 // of the keys a step changes.
 #include "install/InstallEngine.h"
 
+#include "install/InstallRoots.h"
+
 #include "platform/FileNames.h"
 #include "platform/Processes.h"
 #include "platform/SystemFolders.h"
@@ -40,8 +42,11 @@ std::filesystem::path TInstallEngine::UninstallBackupFolder(const TOrvaneRegistr
         LVersionDir.pop_back();
     }
     const std::filesystem::path LVersionPath = PathFromUtf8(LVersionDir);
+    // A record any process could have changed: only a folder of the version's
+    // package, as the installer records it, gets the backup beside it.
     if (LVersionPath.is_absolute() && LVersionPath.has_parent_path() &&
-        LVersionPath.parent_path() != LVersionPath.root_path()) {
+        LVersionPath.parent_path() != LVersionPath.root_path() &&
+        VersionFolderRefusal(ARecord.Path, ARecord.IDEVersion).empty()) {
         return LVersionPath.parent_path() / "Backups";
     }
     return BackupFolder(DefaultDownloadDir());

@@ -4,6 +4,7 @@
 #include "platform/DurableFile.h"
 #include "platform/FileCopy.h"
 #include "platform/FileNames.h"
+#include "platform/HeldFile.h"
 #include "platform/Text.h"
 #include "registry/ProductRecords.h"
 #include "registry/RegFile.h"
@@ -12,7 +13,6 @@
 #include <array>
 #include <cstdint>
 #include <fstream>
-#include <iterator>
 #include <sstream>
 #include <stdexcept>
 #include <system_error>
@@ -96,27 +96,12 @@ std::vector<std::string> UnescapedFields(const std::string& AText) {
     return LFields;
 }
 
-// A journal's own files are read only as plain files (a pipe would hang the
-// run, a link could point anywhere) and only up to a size no journal reaches.
+// A journal's own files are read through one opening of a plain file (a
+// pipe would hang the run, a link could point anywhere), and only up to a
+// size no journal reaches.
 std::string ReadOwnFile(const fs::path& AFile) {
-    constexpr std::uintmax_t KMaxBytes = 256u << 20;
-    std::error_code LError;
-    const fs::file_status LStatus = fs::symlink_status(AFile, LError);
-    if (!fs::is_regular_file(LStatus)) {
-        throw std::runtime_error(Quoted(Utf8FromPath(AFile)) + " is not a plain file");
-    }
-    if (fs::file_size(AFile, LError) > KMaxBytes) {
-        throw std::runtime_error(Quoted(Utf8FromPath(AFile)) + " is larger than a journal's file");
-    }
-    std::ifstream LIn(AFile, std::ios::binary);
-    if (!LIn) {
-        throw std::runtime_error("Cannot read \"" + Utf8FromPath(AFile) + "\"");
-    }
-    std::string LText(std::istreambuf_iterator<char>(LIn), {});
-    if (LText.size() > KMaxBytes) {
-        throw std::runtime_error(Quoted(Utf8FromPath(AFile)) + " is larger than a journal's file");
-    }
-    return LText;
+    constexpr std::size_t KMaxBytes = 256u << 20;
+    return ReadHeldFile(Utf8FromPath(AFile), KMaxBytes);
 }
 
 bool SameBytes(const fs::path& A, const fs::path& B) {

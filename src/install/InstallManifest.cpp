@@ -2,8 +2,10 @@
 
 #include "install/InstallJournal.h"
 #include "install/InstallRoots.h"
+#include "install/ZipReader.h"
 #include "platform/DurableFile.h"
 #include "platform/FileNames.h"
+#include "platform/HeldFile.h"
 #include "platform/Text.h"
 #include "registry/DelphiLibrary.h"
 #include "registry/ProductRecords.h"
@@ -11,8 +13,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <stdexcept>
 
 namespace fs = std::filesystem;
@@ -20,6 +20,9 @@ namespace fs = std::filesystem;
 namespace orvane {
 
 namespace {
+
+// Far above what a package with the most files an IDE has leaves behind.
+constexpr std::size_t KMaxManifestBytes = 256u << 20;
 
 bool IsText(const TRegValue& AValue) {
     return AValue.Type == rtSz || AValue.Type == rtExpandSz;
@@ -231,21 +234,16 @@ std::optional<TInstallManifest> ReadRecordManifest(TRegistryStore& AStore,
     if (AFile) {
         *AFile = LFile;
     }
-    constexpr std::uintmax_t KMaxBytes = 256u << 20;
-    std::error_code LError;
-    std::ifstream LIn;
-    if (fs::is_regular_file(fs::symlink_status(LFile, LError)) &&
-        fs::file_size(LFile, LError) <= KMaxBytes) {
-        LIn.open(LFile, std::ios::binary);
-    }
-    if (!LIn) {
-        throw std::runtime_error("The manifest \"" + Utf8FromPath(LFile) + "\" of IDE version " +
-                                 AIDEVersion + " cannot be read");
-    }
     TInstallManifest LManifest;
+    std::string LBytes;
     try {
-        LManifest = TInstallManifest::Parse(
-            std::string(std::istreambuf_iterator<char>(LIn), std::istreambuf_iterator<char>()));
+        LBytes = ReadHeldFile(Utf8FromPath(LFile), KMaxManifestBytes);
+    } catch (const std::exception& AError) {
+        throw std::runtime_error("The manifest \"" + Utf8FromPath(LFile) + "\" of IDE version " +
+                                 AIDEVersion + " cannot be read (" + AError.what() + ")");
+    }
+    try {
+        LManifest = TInstallManifest::Parse(LBytes);
     } catch (const std::exception& AError) {
         throw std::runtime_error("The manifest \"" + Utf8FromPath(LFile) + "\" of IDE version " +
                                  AIDEVersion + ": " + AError.what());
@@ -257,26 +255,6 @@ std::optional<TInstallManifest> ReadRecordManifest(TRegistryStore& AStore,
     }
     return LManifest;
 }
-
-namespace {
-
-// A zip entry's name as the package gives it: plain names joined by "/".
-bool IsPlainEntryName(const std::string& AName) {
-    std::size_t LStart = 0;
-    for (;;) {
-        const std::size_t LEnd = AName.find('/', LStart);
-        const std::string LPart = AName.substr(LStart, LEnd - LStart);
-        if (!UnsafeFileNameReason(LPart).empty()) {
-            return false;
-        }
-        if (LEnd == std::string::npos) {
-            return true;
-        }
-        LStart = LEnd + 1;
-    }
-}
-
-} // namespace
 
 std::vector<std::string> ConfineManifest(TInstallManifest& AManifest, const TInstallRoots& ARoots) {
     std::vector<std::string> LRefused;
@@ -311,7 +289,7 @@ std::vector<std::string> ConfineManifest(TInstallManifest& AManifest, const TIns
             continue;
         }
         const bool LSourceOk = LFile.SourceKind == "zip"
-                                   ? IsPlainEntryName(LFile.Source)
+                                   ? UnsafeEntryReason(LFile.Source).empty()
                                    : ARoots.CopySourceRefusal(LFile.Source).empty();
         if (!LSourceOk) {
             LRefused.push_back("the source " + Quoted(Visible(ShortenedText(LFile.Source, 200))) +
