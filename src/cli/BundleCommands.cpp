@@ -278,9 +278,11 @@ int RunDownload(const TCommandContext& AContext) {
     TBundle LBundle;
     LBundle.Edition = LCredentials.Mode;
     LBundle.Created = UtcNow();
-    // What the folder holds stays listed while this run adds to it.
+    // What the folder holds whole stays listed while this run adds to it (a
+    // package that fails keeps its earlier zip and entry); a zip that is no
+    // longer the one listed is not listed.
     for (const TBundlePackage& LPackage : LFormer.Packages) {
-        if (LFormer.Edition == LBundle.Edition && FileExists(LDir + LPackage.File)) {
+        if (LFormer.Edition == LBundle.Edition && StillListed(LDir, LPackage)) {
             LBundle.Packages.push_back(LPackage);
         }
     }
@@ -330,18 +332,12 @@ int RunDownload(const TCommandContext& AContext) {
             AContext.Log(std::string("<ERROR> ") + AError.what());
             LReportPackage(LVersion, nullptr, "failed", AError.what());
             LResult = AContext.Interrupted() ? ecStopped : ecSomeFailed;
-            // The earlier package of the version stays listed only while its zip
-            // is still the one listed.
-            std::erase_if(LBundle.Packages, [&](const TBundlePackage& AOld) {
-                return AOld.IDEVersion == LVersion && !StillListed(LDir, AOld);
-            });
         }
     }
     for (const TListedEntry& LListed : LList.Entries) {
         const std::string LVersion = ReadMemberTextOrEmpty(*LListed.Entry, "version");
-        if (!LListed.Enabled || ReadMemberTextOrEmpty(*LListed.Entry, "file").empty() ||
-            std::find(LBundle.Offered.begin(), LBundle.Offered.end(), LVersion) !=
-                LBundle.Offered.end()) {
+        if (!IsAvailable(LListed) || std::find(LBundle.Offered.begin(), LBundle.Offered.end(),
+                                               LVersion) != LBundle.Offered.end()) {
             continue;
         }
         LBundle.Offered.push_back(LVersion);

@@ -341,6 +341,12 @@ TEST_F(BundleCommandsTest, ABundleSaysWhetherItIsWhole) {
     const TBundle LKept = ParseBundle(ReadFileText(Bundle() + KBundleFileName));
     ASSERT_NE(LKept.ForVersion("23.0"), nullptr);
     EXPECT_EQ(LKept.ForVersion("23.0")->Sha256, Digest(FZips["23.0"]));
+    // A zip changed since it was listed is listed no more while no new one comes.
+    WriteFileText(Bundle() + "Orvane_23.0_1.4.2.zip", "changed since");
+    EXPECT_EQ(MakeBundle().Code, ecSomeFailed);
+    const TBundle LChanged = ParseBundle(ReadFileText(Bundle() + KBundleFileName));
+    EXPECT_EQ(LChanged.ForVersion("23.0"), nullptr);
+    EXPECT_THAT(LChanged.Missing, testing::ElementsAre("23.0"));
 
     // A fresh folder where 22.0's package fails: not whole, and said so.
     FServer->Clear();
