@@ -253,40 +253,17 @@ int RunList(const TCommandContext& AContext) {
     return ecDone;
 }
 
-namespace {
-
 // The name of the registry store's lock.
 std::string LockNameOf(const TCommandContext& AContext) {
     return AContext.Setup.LockName.empty() ? StoreLockName(DefaultRegistryStorePath())
                                            : AContext.Setup.LockName;
 }
 
-// The IDE versions with a journal that was neither finished nor rolled back,
-// each with its folder.
-std::vector<std::pair<std::string, std::filesystem::path>>
-UnfinishedJournals(const TCommandContext& AContext) {
-    std::vector<std::pair<std::string, std::filesystem::path>> LFound;
-    for (const std::filesystem::path& LFolder :
-         TInstallJournal::Unfinished(AContext.Store.DataFolder())) {
-        try {
-            const TInstallJournal LJournal = TInstallJournal::Open(LFolder);
-            if (LJournal.Records().size() > 1) {
-                LFound.emplace_back(LJournal.IDEVersion(), LFolder);
-            }
-        } catch (const std::exception&) {
-            // Unreadable: it names no version.
-        }
-    }
-    return LFound;
-}
-
-} // namespace
-
 int RunRecover(const TCommandContext& AContext) {
     // The rollback itself ran when the command began (under the store's
     // lock); what is left could not be undone.
     rapidjson::Value LLeft(rapidjson::kArrayType);
-    const auto LUnfinished = UnfinishedJournals(AContext);
+    const auto LUnfinished = TInstallJournal::UnfinishedVersions(AContext.Store.DataFolder());
     for (const auto& [LVersion, LFolder] : LUnfinished) {
         AContext.Console.Err << Printable(LVersion)
                              << ": could not be rolled back completely; its journal is kept in "
@@ -312,7 +289,7 @@ int RunStatus(const TCommandContext& AContext) {
     {
         const TProcessLock LLock(LockNameOf(AContext));
         if (LLock.State() == TProcessLock::lsHeld) {
-            LUnfinished = UnfinishedJournals(AContext);
+            LUnfinished = TInstallJournal::UnfinishedVersions(AContext.Store.DataFolder());
         }
     }
     const auto LInterrupted = [&LUnfinished](const std::string& AVersion) {

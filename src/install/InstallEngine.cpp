@@ -1112,18 +1112,13 @@ std::string TInstallEngine::RollBackVersion(TInstallJournal& AJournal, const std
 }
 
 std::string TInstallEngine::StuckJournalText(const std::string& AIDEVersion) const {
-    for (const std::filesystem::path& LFolder : TInstallJournal::Unfinished(DataFolder())) {
-        try {
-            const TInstallJournal LJournal = TInstallJournal::Open(LFolder);
-            if (LJournal.Records().size() > 1 && SameName(LJournal.IDEVersion(), AIDEVersion)) {
-                return "An earlier change of " + AIDEVersion +
-                       " could not be rolled back completely; its journal is kept in " +
-                       Quoted(Utf8FromPath(LFolder)) +
-                       ". Close what holds its files (the IDE), then run the installer again: "
-                       "it finishes the rollback when it starts";
-            }
-        } catch (const std::exception&) {
-            // Unreadable: nothing of it can be acted on, so it blocks nothing.
+    for (const auto& [LVersion, LFolder] : TInstallJournal::UnfinishedVersions(DataFolder())) {
+        if (SameName(LVersion, AIDEVersion)) {
+            return "An earlier change of " + AIDEVersion +
+                   " could not be rolled back completely; its journal is kept in " +
+                   Quoted(Utf8FromPath(LFolder)) +
+                   ". Close what holds its files (the IDE), then run the installer again: it "
+                   "finishes the rollback when it starts";
         }
     }
     return {};

@@ -251,6 +251,22 @@ std::vector<fs::path> TInstallJournal::Unfinished(const fs::path& ADataDir) {
     return LFolders;
 }
 
+std::vector<std::pair<std::string, fs::path>>
+TInstallJournal::UnfinishedVersions(const fs::path& ADataDir) {
+    std::vector<std::pair<std::string, fs::path>> LFound;
+    for (const fs::path& LFolder : Unfinished(ADataDir)) {
+        try {
+            const TInstallJournal LJournal = Open(LFolder);
+            if (LJournal.Records().size() > 1) {
+                LFound.emplace_back(LJournal.IDEVersion(), LFolder);
+            }
+        } catch (const std::exception&) {
+            // Unreadable: nothing of it can be acted on.
+        }
+    }
+    return LFound;
+}
+
 void TInstallJournal::Append(TRecordLine ALine) {
     AppendDurably(FFolder / KJournalFile, EncodeRecordLine(ALine));
     FRecords.push_back(std::move(ALine));

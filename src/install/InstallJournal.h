@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace orvane {
@@ -37,6 +38,10 @@ public:
     static TInstallJournal Open(const std::filesystem::path& AFolder);
     // Folders of journals that were neither finished nor rolled back.
     static std::vector<std::filesystem::path> Unfinished(const std::filesystem::path& ADataDir);
+    // The IDE versions of those that recorded a change, each with its folder;
+    // one that cannot be read names none.
+    static std::vector<std::pair<std::string, std::filesystem::path>>
+    UnfinishedVersions(const std::filesystem::path& ADataDir);
 
     // AFile will be written: recorded as created, or, when it exists, as
     // replaced after its present content is kept in the journal's folder.
