@@ -288,10 +288,13 @@ std::vector<std::string> ConfineManifest(TInstallManifest& AManifest, const TIns
             LRefused.push_back("the file " + LWhy + LWhose);
             continue;
         }
-        const bool LSourceOk = LFile.SourceKind == "zip"
-                                   ? UnsafeEntryReason(LFile.Source).empty()
-                                   : ARoots.CopySourceRefusal(LFile.Source).empty();
-        if (!LSourceOk) {
+        std::optional<std::string> LOwnSource;
+        if (LFile.SourceKind != "zip") {
+            LOwnSource = ARoots.OwnCopySource(LFile.Source);
+        }
+        if (LOwnSource) {
+            LFile.Source = *LOwnSource;
+        } else if (LFile.SourceKind != "zip" || !UnsafeEntryReason(LFile.Source).empty()) {
             LRefused.push_back("the source " + Quoted(Visible(ShortenedText(LFile.Source, 200))) +
                                " of " + Quoted(LFile.Path) + LWhose);
             LFile.SourceKind.clear();

@@ -198,15 +198,15 @@ std::string TInstallRoots::KeyRefusal(const std::string& AKey, bool ADeletes) co
     return LRefused;
 }
 
-std::string TInstallRoots::CopySourceRefusal(const std::string& ASource) const {
-    const fs::path LSource = PathFromUtf8(ASource);
-    const std::string LName = Utf8FromPath(LSource.filename());
-    if (!FExeDir.empty() && IsPlainAbsolute(LSource) &&
-        SamePath(LSource.parent_path(), PathFromUtf8(FExeDir)) &&
-        (SameName(LName, "libeay32.dll") || SameName(LName, "ssleay32.dll"))) {
-        return {};
+std::optional<std::string> TInstallRoots::OwnCopySource(const std::string& ASource) const {
+    const std::string LName = FileNamePart(ASource);
+    if (!SameName(LName, "libeay32.dll") && !SameName(LName, "ssleay32.dll")) {
+        return std::nullopt;
     }
-    return Shown(ASource) + " is not one of the installer's own files";
+    // The copy of whichever installer runs now: the window and the console
+    // program need not live in one folder, and the recorded one is no source.
+    return FExeDir.empty() ? std::string()
+                           : Utf8FromPath(PathFromUtf8(FExeDir) / PathFromUtf8(LName));
 }
 
 } // namespace orvane

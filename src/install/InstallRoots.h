@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <string>
 
 namespace orvane {
@@ -35,8 +36,10 @@ public:
     // of the version, and its record with what is below it; only the record
     // may be deleted (ADeletes).
     std::string KeyRefusal(const std::string& AKey, bool ADeletes) const;
-    // Empty when ASource is one of the installer's own SSL libraries.
-    std::string CopySourceRefusal(const std::string& ASource) const;
+    // Where a file recorded as copied from ASource is copied from now: the
+    // running installer's own copy of that SSL library ("" when its folder is
+    // not known); nullopt when ASource names no SSL library.
+    std::optional<std::string> OwnCopySource(const std::string& ASource) const;
 
     // "<data folder>/Manifests".
     std::filesystem::path ManifestsFolder() const;

@@ -854,4 +854,22 @@ TEST_F(TransactionTest, AMissingPackageFolderIsFoundAndRestoredFromTheZip) {
     EXPECT_FALSE(fs::exists(LFolder));
 }
 
+// The window and the console program need not live in one folder: an
+// installation made by one verifies whole from the other, and a repair takes
+// the SSL libraries from the installer that runs it.
+TEST_F(TransactionTest, AnotherInstallersFolderIsNoProblemForVerifyOrRepair) {
+    ASSERT_TRUE(Engine(*FStore).InstallPackage(&Entry("22.0"), IDEDir(), DownloadDir()));
+    WriteFileText(FTemp / "console" / "libeay32.dll", "libeay");
+    WriteFileText(FTemp / "console" / "ssleay32.dll", "ssleay");
+    orvane::TInstallSettings LSettings = SettingsIn(FTemp.Path(), {});
+    LSettings.ExeDir = DirText(FTemp / "console");
+    orvane::TInstallEngine LConsole(AnsweringHost(), *FStore, LSettings);
+    EXPECT_THAT(LConsole.Verify({"22.0"}).Problems, testing::IsEmpty());
+
+    const std::string LLibrary = N(IDEDir() + "22.0/bin/libeay32.dll");
+    fs::remove(LLibrary);
+    EXPECT_THAT(LConsole.Repair({"22.0"}, false).Problems, testing::IsEmpty());
+    EXPECT_EQ(ReadFileText(LLibrary), "libeay");
+}
+
 } // namespace
